@@ -1,0 +1,108 @@
+#include "platform/CommaText.h"
+
+namespace platform {
+
+namespace {
+
+bool isBlank(char c)
+{
+    const auto code = static_cast<unsigned char>(c);
+    return code >= 1 && code <= 32;
+}
+
+bool needsQuotes(std::string_view item)
+{
+    for (char c : item) {
+        if (static_cast<unsigned char>(c) <= 32 || c == '"' || c == ',') {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<std::string> parseCommaText(std::string_view text)
+{
+    const std::size_t zero = text.find('\0');
+    if (zero != std::string_view::npos) {
+        text = text.substr(0, zero);
+    }
+    std::vector<std::string> items;
+    std::size_t p = 0;
+    const std::size_t n = text.size();
+    auto skipBlanks = [&] {
+        while (p < n && isBlank(text[p])) {
+            ++p;
+        }
+    };
+    skipBlanks();
+    while (p < n) {
+        std::string item;
+        if (text[p] == '"') {
+            ++p;
+            while (p < n) {
+                if (text[p] == '"') {
+                    if (p + 1 < n && text[p + 1] == '"') {
+                        item.push_back('"');
+                        p += 2;
+                        continue;
+                    }
+                    ++p;
+                    break;
+                }
+                item.push_back(text[p]);
+                ++p;
+            }
+        } else {
+            const std::size_t start = p;
+            while (p < n && static_cast<unsigned char>(text[p]) > 32 && text[p] != ',') {
+                ++p;
+            }
+            item.assign(text.substr(start, p - start));
+        }
+        items.push_back(std::move(item));
+        skipBlanks();
+        if (p < n && text[p] == ',') {
+            ++p;
+            skipBlanks();
+        }
+    }
+    return items;
+}
+
+std::string quoteItem(std::string_view item)
+{
+    std::string out;
+    out.reserve(item.size() + 2);
+    out.push_back('"');
+    for (char c : item) {
+        out.push_back(c);
+        if (c == '"') {
+            out.push_back('"');
+        }
+    }
+    out.push_back('"');
+    return out;
+}
+
+std::string formatCommaText(const std::vector<std::string>& items)
+{
+    if (items.size() == 1 && items.front().empty()) {
+        return "\"\"";
+    }
+    std::string out;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i != 0) {
+            out.push_back(',');
+        }
+        if (needsQuotes(items[i])) {
+            out += quoteItem(items[i]);
+        } else {
+            out += items[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace platform

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Items separated by commas or blanks; a quoted item may hold anything, with
+// inner double quotes doubled. Text after a zero byte is ignored, and an
+// unterminated quoted item takes the rest of the text.
+std::vector<std::string> parseCommaText(std::string_view text);
+
+// Joined with single commas; an item holding a character of code 32 or less, a
+// double quote or a comma is quoted. A single empty item gives "".
+std::string formatCommaText(const std::vector<std::string>& items);
+
+// One item in quotes with its inner quotes doubled.
+std::string quoteItem(std::string_view item);
+
+}  // namespace platform

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/StringList.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace scanner {
+
+// Walks one folder tree depth-first and reports each folder it enters, each
+// file that matches a mask, and the end of each folder. It keeps no results:
+// handlers read FileFound and FileSize while their event runs.
+class TTreeScanner {
+public:
+    using Event = std::function<void(TTreeScanner&)>;
+
+    TTreeScanner();
+
+    Event OnDirectoryFound;
+    Event OnDirectoryDone;
+    Event OnSearchDone;
+    Event OnFileFound;
+    // One turn of the host's event loop, at the start of every folder.
+    std::function<void()> onIdle;
+
+    const std::string& FileFound() const { return m_fileFound; }
+    std::int64_t FileSize() const { return m_fileSize; }
+    bool SearchInProgress() const { return m_searchInProgress; }
+
+    std::string InitialDirectory;
+    bool Recursive = true;
+    bool FindHiddenFiles = false;
+    bool FindHiddenFolders = false;
+    // Set by Search; a client clears it to stop the walk.
+    bool KeepScanning = false;
+
+    // Writes are ignored while a walk runs.
+    std::string FileMask() const;
+    void setFileMask(const std::string& mask);
+    std::string FileMaskCommaText() const;
+    void setFileMaskCommaText(const std::string& text);
+
+    void Search();
+
+private:
+    void ScanFolder(const std::string& folder);
+    void raise(const Event& event);
+
+    // Sorted ignoring case; a mask repeating another ignoring case is dropped.
+    platform::StringList m_masks;
+    std::string m_fileFound;
+    std::int64_t m_fileSize = 0;
+    bool m_searchInProgress = false;
+};
+
+}  // namespace scanner

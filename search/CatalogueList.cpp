@@ -1,0 +1,143 @@
+#include "search/CatalogueList.h"
+
+#include "platform/Text.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace search {
+
+namespace {
+
+// compareFold of a + '/' against b + '/', without building them.
+int compareNameKeys(std::string_view a, std::string_view b)
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto ca = static_cast<unsigned char>(platform::upperAscii(a[i]));
+        const auto cb = static_cast<unsigned char>(platform::upperAscii(b[i]));
+        if (ca != cb) {
+            return ca < cb ? -1 : 1;
+        }
+    }
+    if (a.size() == b.size()) {
+        return 0;
+    }
+    const auto ca = a.size() > n ? static_cast<unsigned char>(platform::upperAscii(a[n])) : '/';
+    const auto cb = b.size() > n ? static_cast<unsigned char>(platform::upperAscii(b[n])) : '/';
+    if (ca != cb) {
+        return ca < cb ? -1 : 1;
+    }
+    // A name that goes on with '/' cannot exist; keep the order total anyway.
+    return a.size() < b.size() ? -1 : 1;
+}
+
+}  // namespace
+
+void CatalogueList::setNameMode(bool nameMode)
+{
+    m_nameMode = nameMode;
+    m_sorted = m_entries.empty();
+}
+
+void CatalogueList::add(std::int64_t size, std::string_view name, std::int32_t folder)
+{
+    Entry entry;
+    entry.size = size;
+    entry.nameOffset = m_names.size();
+    entry.nameLength = static_cast<std::uint32_t>(name.size());
+    entry.folder = folder;
+    m_names.append(name);
+    m_entries.push_back(entry);
+    m_sorted = false;
+}
+
+void CatalogueList::clear()
+{
+    m_entries.clear();
+    m_entries.shrink_to_fit();
+    m_names.clear();
+    m_names.shrink_to_fit();
+    m_sorted = true;
+}
+
+std::string_view CatalogueList::nameOf(const Entry& entry) const
+{
+    return std::string_view(m_names).substr(entry.nameOffset, entry.nameLength);
+}
+
+void CatalogueList::settle() const
+{
+    if (m_sorted) {
+        return;
+    }
+    const std::string_view names(m_names);
+    auto nameAt = [names](const Entry& e) { return names.substr(e.nameOffset, e.nameLength); };
+    // Names were appended in order of addition, so a larger offset is a later
+    // addition, which goes before the earlier ones with an equal key.
+    if (m_nameMode) {
+        std::sort(m_entries.begin(), m_entries.end(), [&](const Entry& a, const Entry& b) {
+            const std::string_view na = nameAt(a);
+            const std::string_view nb = nameAt(b);
+            int c = compareNameKeys(na, nb);
+            if (c == 0) {
+                c = na.compare(nb);
+            }
+            if (c != 0) {
+                return c < 0;
+            }
+            return a.nameOffset > b.nameOffset;
+        });
+    } else {
+        std::sort(m_entries.begin(), m_entries.end(), [&](const Entry& a, const Entry& b) {
+            if (a.size != b.size) {
+                return a.size < b.size;
+            }
+            const int c = platform::compareOrder(nameAt(a), nameAt(b));
+            if (c != 0) {
+                return c < 0;
+            }
+            return a.nameOffset > b.nameOffset;
+        });
+    }
+    m_sorted = true;
+}
+
+const CatalogueList::Entry& CatalogueList::operator[](std::size_t index) const
+{
+    settle();
+    return m_entries[index];
+}
+
+std::string CatalogueList::keyText(const Entry& entry) const
+{
+    const std::string_view name = nameOf(entry);
+    std::string key = m_nameMode ? std::string(name) + '/' : sizeKeyPrefix(entry.size);
+    key += name;
+    return key;
+}
+
+void CatalogueList::removeLast()
+{
+    settle();
+    m_entries.pop_back();
+}
+
+std::size_t CatalogueList::memoryUse() const
+{
+    return m_entries.capacity() * sizeof(Entry) + m_names.capacity();
+}
+
+std::string sizeKeyPrefix(std::int64_t size)
+{
+    std::string digits = platform::toDecimal(size);
+    std::string key;
+    if (digits.size() < 9) {
+        key.assign(9 - digits.size(), ' ');
+    }
+    key += digits;
+    key += ' ';
+    return key;
+}
+
+}  // namespace search

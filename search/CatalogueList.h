@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace search {
+
+// The sorted list of candidate files. Each entry keeps its size, its name
+// and the index of its folder; names live in one shared buffer.
+//
+// The order is that of the key text: in size mode the size, then the name
+// ignoring case; in name mode the name followed by '/' ignoring case. Names
+// equal but for case follow their bytes, and of two equal keys the later
+// addition comes first. Sizes are compared as numbers (the padded key text
+// agrees with that below 1,000,000,000 bytes). Additions are sorted once,
+// before the first read.
+class CatalogueList {
+public:
+    struct Entry {
+        std::int64_t size = 0;
+        std::uint64_t nameOffset = 0;
+        std::uint32_t nameLength = 0;
+        std::int32_t folder = 0;
+    };
+
+    void setNameMode(bool nameMode);
+    bool nameMode() const { return m_nameMode; }
+
+    void add(std::int64_t size, std::string_view name, std::int32_t folder);
+    void clear();
+
+    std::size_t size() const { return m_entries.size(); }
+    bool empty() const { return m_entries.empty(); }
+    const Entry& operator[](std::size_t index) const;
+    std::string_view nameOf(const Entry& entry) const;
+    // The designed key text of an entry ("%9d name" or "name/name").
+    std::string keyText(const Entry& entry) const;
+
+    // Removes the last entry; the comparison consumes the list from its end.
+    void removeLast();
+
+    // Bytes held, for the memory benchmark.
+    std::size_t memoryUse() const;
+
+private:
+    void settle() const;
+
+    mutable std::vector<Entry> m_entries;
+    std::string m_names;
+    mutable bool m_sorted = true;
+    bool m_nameMode = false;
+};
+
+// "%9d ": right-aligned in nine characters, wider when the number needs it.
+std::string sizeKeyPrefix(std::int64_t size);
+
+}  // namespace search

@@ -1,0 +1,121 @@
+#include "search/FileCatalogue.h"
+
+#include "platform/FolderListing.h"
+#include "platform/Text.h"
+#include "scanner/TreeScan.h"
+
+namespace search {
+
+using platform::StringList;
+
+FileCatalogue::FileCatalogue()
+    : MasterKeys(StringList::Order::Sorted, StringList::Repeats::Accept),
+      SkipFolders(StringList::Order::Sorted, StringList::Repeats::IgnoreExact),
+      SkipFiles(StringList::Order::Sorted, StringList::Repeats::IgnoreExact)
+{
+}
+
+void FileCatalogue::bind(scanner::TTreeScanner& scanner)
+{
+    scanner.OnDirectoryFound = [this](scanner::TTreeScanner& s) { TreeScanner1DirectoryFound(s); };
+    scanner.OnFileFound = [this](scanner::TTreeScanner& s) { TreeScanner1FileFound(s); };
+    scanner.OnDirectoryDone = [this](scanner::TTreeScanner& s) { TreeScanner1DirectoryDone(s); };
+}
+
+void FileCatalogue::startScan()
+{
+    Catalogue.clear();
+    Catalogue.setNameMode(!CheckFileSize);
+    Folders.clear();
+    MasterKeys.clear();
+    m_taken.clear();
+    CurrentFolder = -1;
+    FolderSkipped = false;
+}
+
+void FileCatalogue::release()
+{
+    Catalogue.clear();
+    Folders.clear();
+    Folders.shrink_to_fit();
+    m_taken.clear();
+}
+
+void FileCatalogue::TreeScanner1DirectoryFound(scanner::TTreeScanner& sender)
+{
+    // Folder paths are not trimmed: a Linux name may begin or end with blanks.
+    const std::string& folder = sender.FileFound();
+    Folders.push_back(folder);
+    CurrentFolder = static_cast<std::int32_t>(Folders.size() - 1);
+
+    FolderSkipped = SkipSysbckupFolder && platform::contains(platform::upperCase(folder), "/SYSBCKUP/");
+    if (!FolderSkipped && !SkipFolders.empty()) {
+        const std::string lower = platform::lowerCase(folder);
+        for (const std::string& skip : SkipFolders.strings()) {
+            if (platform::contains(lower, skip)) {
+                FolderSkipped = true;
+                break;
+            }
+        }
+    }
+    if (SkipDesktopFolders && !FolderSkipped) {
+        FolderSkipped = platform::fileExistsIn(folder, "desktop.ini");
+    }
+    if (status != nullptr) {
+        status->showCurrentFolder(FolderSkipped ? "Skipping " + folder : folder);
+    }
+}
+
+void FileCatalogue::TreeScanner1FileFound(scanner::TTreeScanner& sender)
+{
+    if (FolderSkipped) {
+        return;
+    }
+    const std::string& path = sender.FileFound();
+    if (!SkipFiles.empty() && SkipFiles.containsFolded(path)) {
+        return;
+    }
+    const std::string_view name = platform::nameOf(path);
+    if (platform::contains("mm256.dat mm2048.dat", platform::lowerCase(name))) {
+        return;
+    }
+    platform::FileEntry entry;
+    if (!platform::queryFileEntry(path, entry)) {
+        return;
+    }
+    const std::pair<dev_t, ino_t> inode(entry.device, entry.inode);
+    if (m_taken.count(inode) != 0) {
+        return;
+    }
+    if (SkipEmptyFiles && entry.size == 0) {
+        return;
+    }
+    if (scanMode != ScanMode::Normal) {
+        const std::string prefix = CheckFileSize ? sizeKeyPrefix(entry.size) : entry.name + '/';
+        if (scanMode == ScanMode::Master) {
+            MasterKeys.add(prefix);
+        } else if (!MasterKeys.containsFolded(prefix)) {
+            return;
+        }
+    }
+    m_taken.insert(inode);
+    Catalogue.add(entry.size, name, CurrentFolder);
+}
+
+void FileCatalogue::TreeScanner1DirectoryDone(scanner::TTreeScanner&)
+{
+    // The catalogue has no change notification to resume: additions are
+    // sorted once, before the comparison reads them.
+}
+
+std::string FileCatalogue::pathOf(const CatalogueList::Entry& entry) const
+{
+    std::string path;
+    if (entry.folder >= 0 && static_cast<std::size_t>(entry.folder) < Folders.size()) {
+        path = Folders[static_cast<std::size_t>(entry.folder)];
+    }
+    path += Catalogue.nameOf(entry);
+    return path;
+}
+
+}  // namespace search

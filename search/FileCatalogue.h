@@ -1,0 +1,86 @@
+#pragma once
+
+#include "platform/StringList.h"
+#include "search/CatalogueList.h"
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <unordered_set>
+#include <vector>
+
+namespace scanner {
+class TTreeScanner;
+}
+
+namespace search {
+
+enum class ScanMode { Normal = 0, Master = 1, Filtered = 2 };
+
+// What the catalogue needs of the window: the folder being walked, shown at
+// once (once per folder, never per file).
+class FolderStatus {
+public:
+    virtual ~FolderStatus() = default;
+    // "Skipping " + folder for a skipped folder, else the folder alone.
+    virtual void showCurrentFolder(const std::string& text) = 0;
+};
+
+// Turns the scanner's events into the catalogue of candidate files under
+// the skip rules.
+class FileCatalogue {
+public:
+    FileCatalogue();
+
+    // Copies of the user's options, taken when a run starts.
+    bool SkipSysbckupFolder = true;
+    bool SkipDesktopFolders = true;
+    bool SkipEmptyFiles = true;
+    bool CheckFileSize = true;
+    ScanMode scanMode = ScanMode::Normal;
+
+    // Folder paths in the order of the folder events; a catalogue entry's
+    // folder is an index into it.
+    std::vector<std::string> Folders;
+    CatalogueList Catalogue;
+    // Key prefixes of the master drive's files.
+    platform::StringList MasterKeys;
+    // Lower case, beginning and ending with '/', at least three characters.
+    platform::StringList SkipFolders;
+    // Full paths of known duplicates to leave out.
+    platform::StringList SkipFiles;
+
+    std::int32_t CurrentFolder = -1;
+    bool FolderSkipped = false;
+
+    FolderStatus* status = nullptr;
+
+    // Binds the three handlers to the scanner's events.
+    void bind(scanner::TTreeScanner& scanner);
+    // Empties Catalogue, Folders and MasterKeys and forgets the files taken;
+    // SkipFiles stays. Sets the key mode from CheckFileSize.
+    void startScan();
+    // Empties Catalogue and Folders once the comparison has consumed them.
+    void release();
+
+    void TreeScanner1DirectoryFound(scanner::TTreeScanner& sender);
+    void TreeScanner1FileFound(scanner::TTreeScanner& sender);
+    void TreeScanner1DirectoryDone(scanner::TTreeScanner& sender);
+
+    // The full path of a catalogue entry.
+    std::string pathOf(const CatalogueList::Entry& entry) const;
+
+private:
+    struct InodeHash {
+        std::size_t operator()(const std::pair<dev_t, ino_t>& key) const
+        {
+            return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(key.second) * 0x9E3779B97F4A7C15ull ^
+                                              static_cast<std::uint64_t>(key.first));
+        }
+    };
+    // Each (device, inode) is taken once per search: a hard link or a second
+    // path to the same file is not a copy of it.
+    std::unordered_set<std::pair<dev_t, ino_t>, InodeHash> m_taken;
+};
+
+}  // namespace search

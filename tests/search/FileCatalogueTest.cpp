@@ -1,0 +1,238 @@
+#include "search/FileCatalogue.h"
+
+#include "platform/CommaText.h"
+#include "scanner/TreeScan.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+using namespace search;
+
+namespace {
+
+class StatusLog : public FolderStatus {
+public:
+    std::vector<std::string> texts;
+    void showCurrentFolder(const std::string& text) override { texts.push_back(text); }
+};
+
+class FileCatalogueTest : public ::testing::Test {
+protected:
+    TempFolder dir;
+    scanner::TTreeScanner scanner;
+    FileCatalogue catalogue;
+    StatusLog status;
+
+    void SetUp() override
+    {
+        catalogue.bind(scanner);
+        catalogue.status = &status;
+        scanner.FindHiddenFiles = true;
+        catalogue.startScan();
+    }
+
+    void walk(const std::string& folder)
+    {
+        scanner.setFileMaskCommaText("*.*");
+        scanner.InitialDirectory = folder;
+        scanner.Search();
+    }
+
+    // The catalogue as key text and path relative to the temporary folder.
+    std::vector<std::string> entries() const
+    {
+        std::vector<std::string> out;
+        for (std::size_t i = 0; i < catalogue.Catalogue.size(); ++i) {
+            const auto& entry = catalogue.Catalogue[i];
+            std::string path = catalogue.pathOf(entry).substr(dir.path().size());
+            out.push_back(catalogue.Catalogue.keyText(entry) + " @" + path);
+        }
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(FileCatalogueTest, SizeKeysSortBySizeThenNameAndRepeatsStay)
+{
+    dir.write("one/Beta.txt", "12345");
+    dir.write("one/alpha.txt", "12345");
+    dir.write("two/alpha.txt", "12345");
+    dir.write("two/big.bin", std::string(1234, 'x'));
+    walk(dir.path());
+    // Of two equal keys the later addition comes first.
+    EXPECT_EQ(entries(), (std::vector<std::string>{
+                             "        5 alpha.txt @two/alpha.txt",
+                             "        5 alpha.txt @one/alpha.txt",
+                             "        5 Beta.txt @one/Beta.txt",
+                             "     1234 big.bin @two/big.bin",
+                         }));
+    EXPECT_EQ(sizeKeyPrefix(1234567890), "1234567890 ");
+    EXPECT_EQ(sizeKeyPrefix(5000000000), "5000000000 ");
+    EXPECT_EQ(sizeKeyPrefix(0), "        0 ");
+}
+
+TEST_F(FileCatalogueTest, NameKeysUseASlashAndGroupNamesIgnoringCase)
+{
+    catalogue.CheckFileSize = false;
+    catalogue.startScan();
+    dir.write("a/Notes", "1");
+    dir.write("b/notes", "22");
+    dir.write("b/notes b", "333");
+    dir.write("c/note", "4444");
+    walk(dir.path());
+    EXPECT_EQ(entries(), (std::vector<std::string>{
+                             "note/note @c/note",
+                             "notes b/notes b @b/notes b",
+                             "Notes/Notes @a/Notes",
+                             "notes/notes @b/notes",
+                         }));
+}
+
+TEST_F(FileCatalogueTest, NamesWithinTheMemoryDumpTextAreDropped)
+{
+    for (const char* name : {"MM2048.DAT", "mm256.dat", "dat", "mm2", "mm256.dat.bak", "data"}) {
+        dir.write(name, "x");
+    }
+    walk(dir.path());
+    EXPECT_EQ(entries(), (std::vector<std::string>{"        1 data @data",
+                                                   "        1 mm256.dat.bak @mm256.dat.bak"}));
+}
+
+TEST_F(FileCatalogueTest, SysbckupAndSkipFoldersCoverTheWholeSubtree)
+{
+    dir.write("WINDOWS/SYSBCKUP/a.txt", "a");
+    dir.write("WINDOWS/SYSBCKUP/below/b.txt", "b");
+    dir.write("WINDOWS/SYSBCKUP2/c.txt", "c");
+    dir.write("SP3/d.txt", "d");
+    dir.write("Windows/Sp3/inner/e.txt", "e");
+    dir.write("SP30/f.txt", "f");
+    catalogue.SkipFolders.add("/sp3/");
+    walk(dir.path());
+    std::vector<std::string> paths;
+    for (const std::string& e : entries()) {
+        paths.push_back(e.substr(e.find('@') + 1));
+    }
+    EXPECT_EQ(paths, (std::vector<std::string>{"WINDOWS/SYSBCKUP2/c.txt", "SP30/f.txt"}));
+    EXPECT_NE(std::find(status.texts.begin(), status.texts.end(), "Skipping " + dir / "SP3/"),
+              status.texts.end());
+
+    catalogue.SkipSysbckupFolder = false;
+    catalogue.startScan();
+    walk(dir.path());
+    EXPECT_EQ(entries().size(), 4u);
+}
+
+TEST_F(FileCatalogueTest, ADesktopIniSkipsItsOwnFolderOnly)
+{
+    dir.write("shell/desktop.ini", "[.ShellClassInfo]");
+    dir.write("shell/photo.jpg", "p");
+    dir.write("shell/child/photo.jpg", "p");
+    dir.write("shell/child2/desktop.ini", "x");
+    dir.write("shell/child2/other.jpg", "o");
+    walk(dir.path());
+    EXPECT_EQ(entries(), (std::vector<std::string>{"        1 photo.jpg @shell/child/photo.jpg"}));
+    EXPECT_EQ(status.texts[1], "Skipping " + dir / "shell/");
+    EXPECT_EQ(status.texts[2], dir / "shell/child/");
+
+    catalogue.SkipDesktopFolders = false;
+    catalogue.startScan();
+    walk(dir.path());
+    EXPECT_EQ(entries().size(), 5u);
+}
+
+TEST_F(FileCatalogueTest, KnownDuplicatesAreDroppedWhateverTheirCase)
+{
+    dir.write("keep.txt", "k");
+    dir.write("Known.TXT", "n");
+    catalogue.SkipFiles.add(dir / "known.txt");
+    walk(dir.path());
+    EXPECT_EQ(entries(), (std::vector<std::string>{"        1 keep.txt @keep.txt"}));
+}
+
+TEST_F(FileCatalogueTest, EmptyFilesFollowTheirOption)
+{
+    dir.write("empty1", "");
+    dir.write("empty2", "");
+    dir.write("full", "x");
+    walk(dir.path());
+    EXPECT_EQ(entries().size(), 1u);
+
+    catalogue.SkipEmptyFiles = false;
+    catalogue.startScan();
+    walk(dir.path());
+    EXPECT_EQ(entries(), (std::vector<std::string>{"        0 empty1 @empty1", "        0 empty2 @empty2",
+                                                   "        1 full @full"}));
+}
+
+TEST_F(FileCatalogueTest, AHardLinkOrASecondPathToTheSameFileIsTakenOnce)
+{
+    dir.write("a/original.txt", "same data");
+    dir.hardlink("a/original.txt", "b/link.txt");
+    dir.write("c/copy.txt", "same data");
+    walk(dir / "a/");
+    walk(dir.path());  // overlapping roots: the same files seen again
+    EXPECT_EQ(entries(), (std::vector<std::string>{"        9 copy.txt @c/copy.txt",
+                                                   "        9 original.txt @a/original.txt"}));
+}
+
+TEST_F(FileCatalogueTest, AFileThatVanishesBeforeItsQueryIsDropped)
+{
+    dir.write("first.txt", "1");
+    dir.write("second.txt", "2");
+    auto handler = scanner.OnFileFound;
+    scanner.OnFileFound = [&](scanner::TTreeScanner& s) {
+        if (s.FileFound() == dir / "first.txt") {
+            dir.remove("second.txt");
+        }
+        handler(s);
+    };
+    walk(dir.path());
+    EXPECT_EQ(entries(), (std::vector<std::string>{"        1 first.txt @first.txt"}));
+}
+
+TEST_F(FileCatalogueTest, MasterAndFilteredPassesKeepOnlyMatchesOfTheMaster)
+{
+    dir.write("master/a.doc", "12345");
+    dir.write("master/b.doc", "123");
+    dir.write("other/same-size.txt", "abcde");
+    dir.write("other/b.doc", "1234567");
+    dir.write("other/lonely.txt", "1234567890");
+
+    catalogue.scanMode = ScanMode::Master;
+    walk(dir / "master/");
+    catalogue.scanMode = ScanMode::Filtered;
+    walk(dir / "other/");
+    std::vector<std::string> paths;
+    for (const std::string& e : entries()) {
+        paths.push_back(e.substr(e.find('@') + 1));
+    }
+    EXPECT_EQ(paths, (std::vector<std::string>{"master/b.doc", "master/a.doc", "other/same-size.txt"}));
+    EXPECT_EQ(catalogue.MasterKeys.size(), 2u);
+
+    // By name, a file matches the master whatever its size.
+    catalogue.CheckFileSize = false;
+    catalogue.scanMode = ScanMode::Master;
+    catalogue.startScan();
+    walk(dir / "master/");
+    catalogue.scanMode = ScanMode::Filtered;
+    walk(dir / "other/");
+    paths.clear();
+    for (const std::string& e : entries()) {
+        paths.push_back(e.substr(e.find('@') + 1));
+    }
+    EXPECT_EQ(paths, (std::vector<std::string>{"master/a.doc", "other/b.doc", "master/b.doc"}));
+}
+
+TEST_F(FileCatalogueTest, FoldersAreRecordedEvenWhenSkipped)
+{
+    dir.write("x/desktop.ini", "");
+    dir.write("x/y/z.txt", "z");
+    walk(dir.path());
+    ASSERT_EQ(catalogue.Folders.size(), 3u);
+    EXPECT_EQ(catalogue.Folders[1], dir / "x/");
+    EXPECT_EQ(catalogue.Catalogue[0].folder, 2);
+    catalogue.release();
+    EXPECT_TRUE(catalogue.Folders.empty());
+    EXPECT_TRUE(catalogue.Catalogue.empty());
+}
