@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/VersionResource.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+// Builds a version block in the layout Windows resource compilers write:
+// the fixed record, a StringFileInfo with one table per code, and a
+// VarFileInfo with the translation table given byte for byte.
+struct VersionBlockSpec {
+    struct Table {
+        std::string code;  // such as "040904B0"
+        std::vector<std::pair<std::string, std::string>> values;  // UTF-8
+    };
+
+    bool hasFixedInfo = true;
+    FixedFileInfo fixed;
+    std::vector<Table> tables;
+    bool hasTranslation = true;
+    std::vector<std::uint8_t> translation;  // raw table bytes
+
+    // Appends one 4-byte translation entry.
+    void addTranslation(std::uint16_t language, std::uint16_t codePage);
+};
+
+std::vector<std::uint8_t> buildVersionBlock(const VersionBlockSpec& spec);
+
+}  // namespace platform
