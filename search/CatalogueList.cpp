@@ -79,10 +79,7 @@ void CatalogueList::settle() const
         std::sort(m_entries.begin(), m_entries.end(), [&](const Entry& a, const Entry& b) {
             const std::string_view na = nameAt(a);
             const std::string_view nb = nameAt(b);
-            int c = compareNameKeys(na, nb);
-            if (c == 0) {
-                c = na.compare(nb);
-            }
+            const int c = compareNameKeys(na, nb);
             if (c != 0) {
                 return c < 0;
             }
@@ -93,7 +90,7 @@ void CatalogueList::settle() const
             if (a.size != b.size) {
                 return a.size < b.size;
             }
-            const int c = platform::compareOrder(nameAt(a), nameAt(b));
+            const int c = platform::compareFold(nameAt(a), nameAt(b));
             if (c != 0) {
                 return c < 0;
             }

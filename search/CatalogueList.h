@@ -11,9 +11,9 @@ namespace search {
 // and the index of its folder; names live in one shared buffer.
 //
 // The order is that of the key text: in size mode the size, then the name
-// ignoring case; in name mode the name followed by '/' ignoring case. Names
-// equal but for case follow their bytes, and of two equal keys the later
-// addition comes first. Sizes are compared as numbers (the padded key text
+// ignoring case; in name mode the name followed by '/' ignoring case. Of two
+// keys equal ignoring case the later addition comes first, so a group read
+// from the end lists its files in the order the walk found them. Sizes are compared as numbers (the padded key text
 // agrees with that below 1,000,000,000 bytes). Additions are sorted once,
 // before the first read.
 class CatalogueList {

@@ -84,8 +84,8 @@ TEST_F(FileCatalogueTest, NameKeysUseASlashAndGroupNamesIgnoringCase)
     EXPECT_EQ(entries(), (std::vector<std::string>{
                              "note/note @c/note",
                              "notes b/notes b @b/notes b",
+                             "notes/notes @b/notes",  // found later, so first
                              "Notes/Notes @a/Notes",
-                             "notes/notes @b/notes",
                          }));
 }
 

@@ -1,0 +1,97 @@
+#include "search/FileRow.h"
+
+#include "platform/FolderListing.h"
+#include "platform/Text.h"
+#include "platform/VersionResource.h"
+
+#include <ctime>
+
+namespace search {
+
+std::string typeTextOf(const std::string& path)
+{
+    const std::string_view name = platform::nameOf(path);
+    const std::size_t dot = name.rfind('.');
+    const std::string extension = dot == std::string_view::npos ? "" : std::string(name.substr(dot + 1));
+    return platform::upperCase(extension) + " file";
+}
+
+std::string modifiedText(std::int64_t unixSeconds, const platform::Locale& locale)
+{
+    const std::time_t t = static_cast<std::time_t>(unixSeconds);
+    std::tm local = {};
+    if (::localtime_r(&t, &local) == nullptr) {
+        return "";
+    }
+    // The listing's resolution is two seconds, so 00:00:01 is midnight too.
+    const int seconds = local.tm_sec / 2 * 2;
+    char year[16];
+    std::snprintf(year, sizeof year, "%04d", local.tm_year + 1900);
+    std::string text = std::string(year) + locale.dateSeparator + platform::twoDigits(local.tm_mon + 1) +
+                       locale.dateSeparator + platform::twoDigits(local.tm_mday);
+    if (local.tm_hour != 0 || local.tm_min != 0 || seconds != 0) {
+        text += " " + platform::twoDigits(local.tm_hour) + locale.timeSeparator +
+                platform::twoDigits(local.tm_min);
+    }
+    return text;
+}
+
+std::string attributeText(std::uint32_t attributes)
+{
+    std::string text = "    ";
+    if ((attributes & platform::kAttrReadOnly) != 0) {
+        text[0] = 'R';
+    }
+    if ((attributes & platform::kAttrHidden) != 0) {
+        text[1] = 'H';
+    }
+    if ((attributes & platform::kAttrSystem) != 0) {
+        text[2] = 'S';
+    }
+    if ((attributes & platform::kAttrArchive) != 0) {
+        text[3] = 'A';
+    }
+    return text;
+}
+
+namespace {
+
+// At most 79 bytes, cut at a character boundary, without blanks or control
+// characters at either end.
+std::string cleanTypeName(const std::string& name)
+{
+    std::string text = platform::trim(name);
+    if (text.size() > 79) {
+        std::size_t cut = 79;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        text = platform::trim(text.substr(0, cut));
+    }
+    return text;
+}
+
+}  // namespace
+
+bool gatherFileRow(const std::string& path, const TypeNameProvider& typeName,
+                   const platform::Locale& locale, FileRowFacts& facts)
+{
+    platform::FileEntry entry;
+    if (!platform::queryFileEntry(path, entry)) {
+        return false;
+    }
+    std::string type = typeName ? cleanTypeName(typeName(path)) : std::string();
+    if (type.empty()) {
+        type = typeTextOf(path);
+    }
+    facts.size = entry.size;
+    facts.subItems[0] = platform::toDecimal(entry.size);
+    facts.subItems[1] = std::move(type);
+    facts.subItems[2] = modifiedText(entry.writeSeconds, locale);
+    facts.subItems[3] = attributeText(entry.attributes);
+    facts.subItems[4] = platform::ReadVersionString(path, "FileVersion");
+    facts.subItems[5] = platform::ReadVersionString(path, "ProductVersion");
+    return true;
+}
+
+}  // namespace search

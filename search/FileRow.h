@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/Locale.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace search {
+
+// The six texts of a file row after its path: Size, Type, Modified, Attr,
+// File Ver and Prod Ver.
+struct FileRowFacts {
+    std::int64_t size = 0;
+    std::array<std::string, 6> subItems;
+};
+
+// The type name of a file by its name alone; "" when it has none.
+using TypeNameProvider = std::function<std::string(const std::string& path)>;
+
+// Gathers the facts of one file row. False when the path is not a regular
+// file any more.
+bool gatherFileRow(const std::string& path, const TypeNameProvider& typeName,
+                   const platform::Locale& locale, FileRowFacts& facts);
+
+// The type text of a file without a known type: its extension in upper case
+// and " file" (" file" alone without an extension).
+std::string typeTextOf(const std::string& path);
+
+// "yyyy/mm/dd hh:nn" in local time with two-second resolution, with the
+// locale's separators; the date alone at exactly midnight.
+std::string modifiedText(std::int64_t unixSeconds, const platform::Locale& locale);
+
+// Four letters, a blank for each one missing: R H S A.
+std::string attributeText(std::uint32_t attributes);
+
+}  // namespace search

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace settings {
+
+// One row of the result list as the list file holds it.
+struct ResultRow {
+    std::string caption;
+    std::vector<std::string> subItems;
+};
+
+// The line of one row: the quoted caption (a quote inside it doubled), then,
+// for a row with sub-items, a comma and the sub-items as comma text. A
+// caption holding a line break cannot be one line: no line.
+std::optional<std::string> formatResultLine(const ResultRow& row);
+
+// Reads a line back. The caption keeps its bytes (a path may begin or end
+// with blanks); sub-items are trimmed.
+ResultRow parseResultLine(const std::string& line);
+
+// The caption of a file row in the new-duplicates list: a path.
+bool isFilePath(const std::string& caption);
+
+}  // namespace settings

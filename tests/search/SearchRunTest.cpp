@@ -1,0 +1,167 @@
+#include "search/SearchRun.h"
+
+#include "support/TempFolder.h"
+#include "support/TestWindow.h"
+
+#include <gtest/gtest.h>
+
+using search::Field;
+using search::SearchRun;
+
+namespace {
+
+class SearchRunTest : public ::testing::Test {
+protected:
+    TempFolder dir;
+    TestWindow window;
+    SearchRun run{window};
+
+    void SetUp() override { window.drives = {{'C', "", false}}; }
+};
+
+}  // namespace
+
+TEST_F(SearchRunTest, AnEmptyRootFieldSearchesTheWholeDrive)
+{
+    window.fields[Field::RootDir] = "   ";
+    window.drives = {{'C', dir.path().substr(0, dir.path().size() - 1), false}};
+    dir.write("one", "same");
+    dir.write("two", "same");
+    run.btnSearchClick();
+    EXPECT_EQ(window.fields[Field::RootDir], "/");
+    EXPECT_EQ(window.list.rows.size(), 3u);
+}
+
+TEST_F(SearchRunTest, NestedRootFoldersAreRemovedWithANotice)
+{
+    window.drives.clear();
+    window.fields[Field::RootDir] = "/Docs, /Docs/old, Music";
+    run.btnSearchClick();
+    EXPECT_EQ(window.fields[Field::RootDir], "/Docs/,/Music/");
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0], "Folder: /DOCS/OLD/  is already included in \nfolder: /DOCS/  and will "
+                                  "therefore be removed.");
+
+    window.messages.clear();
+    window.fields[Field::RootDir] = "/docs/,/,/doc";
+    run.btnSearchClick();
+    EXPECT_EQ(window.fields[Field::RootDir], "/");
+    EXPECT_EQ(window.messages.size(), 2u);
+}
+
+TEST_F(SearchRunTest, RootFoldersKeepTheirCaseAndBlanksNeedQuotes)
+{
+    window.drives.clear();
+    window.fields[Field::RootDir] = "Program Files";
+    run.btnSearchClick();
+    EXPECT_EQ(window.fields[Field::RootDir], "/Files/,/Program/");
+    window.fields[Field::RootDir] = "\"Program Files\", /docs, /Docs";
+    run.btnSearchClick();
+    EXPECT_EQ(window.fields[Field::RootDir], "/Docs/,/docs/,\"/Program Files/\"");
+    EXPECT_TRUE(window.messages.empty());  // /Docs/ and /docs/ are two folders
+    window.fields[Field::RootDir] = "a,,\" \"";
+    run.btnSearchClick();
+    EXPECT_EQ(window.fields[Field::RootDir], "/a/");
+}
+
+TEST_F(SearchRunTest, SkipFoldersAreLowerCasedSortedAndShortOnesDropped)
+{
+    window.drives.clear();
+    window.fields[Field::SkipFolder] = "SP3, \"Program Files\", /, x";
+    run.btnSearchClick();
+    EXPECT_EQ(window.fields[Field::SkipFolder], "\"/program files/\",/sp3/,/x/");
+    EXPECT_TRUE(run.catalogue.SkipFolders.containsFolded("/sp3/"));
+    EXPECT_EQ(run.catalogue.SkipFolders.size(), 3u);
+}
+
+TEST_F(SearchRunTest, MasksAreSortedAndDefaultToEverything)
+{
+    window.drives.clear();
+    window.fields[Field::FileMask] = "";
+    run.btnSearchClick();
+    EXPECT_EQ(window.fields[Field::FileMask], "*.*");
+    window.fields[Field::FileMask] = "*.txt,*.TXT";
+    run.btnSearchClick();
+    EXPECT_EQ(window.fields[Field::FileMask], "*.txt");
+    window.fields[Field::FileMask] = "*.txt *.doc";
+    run.btnSearchClick();
+    EXPECT_EQ(window.fields[Field::FileMask], "*.doc,*.txt");
+}
+
+TEST_F(SearchRunTest, TheCaptionNamesMaskDrivesAndRoots)
+{
+    window.drives = {{'C', "", false}, {'D', "/mnt/d", false}};
+    run.UpdateCaption();
+    EXPECT_EQ(window.captions[search::Caption::Window], "Gemmora named *.* on C: D: in /");
+    window.drives.clear();
+    run.UpdateCaption();
+    EXPECT_EQ(window.captions[search::Caption::Window], "Gemmora named *.* on in /");
+}
+
+TEST_F(SearchRunTest, TheMasterDriveFiltersTheDrivesAfterIt)
+{
+    dir.write("stick/photo.jpg", "12345");
+    dir.write("disk/copy.jpg", "12345");
+    dir.write("disk/unrelated.jpg", "1234567");
+    dir.write("disk/unrelated2.jpg", "1234567");
+    dir.write("other/again.jpg", "12345");
+    const std::string base = dir.path().substr(0, dir.path().size() - 1);
+    window.fields[Field::RootDir] = "/disk/,/other/";
+    window.drives = {{'A', base + "/stick", true}, {'C', base, false}, {'D', base, false}};
+    run.btnSearchClick();
+    EXPECT_EQ(window.statusLog,
+              (std::vector<std::string>{"Scanning master folders ....", "Scanning filtered folders ....",
+                                        "Scanning filtered folders ....", "", "Duplicates found...."}));
+    // The pair of same-size files that the master drive does not have is left out.
+    EXPECT_EQ(window.rowTexts(dir.path()),
+              (std::vector<std::string>{"Duplicate files .....", "disk/copy.jpg", "other/again.jpg",
+                                        "stick/photo.jpg"}));
+
+    window.checks[search::Check::FloppyIsMaster] = false;
+    window.statusLog.clear();
+    run.btnSearchClick();
+    EXPECT_EQ(window.statusLog[0], "Scanning folders ....");
+    // D: walks the same folders as C:, and each file is taken once.
+    EXPECT_EQ(window.list.rows.size(), 8u);
+}
+
+TEST_F(SearchRunTest, WithoutDrivesNothingIsWalked)
+{
+    dir.write("one", "1");
+    dir.write("two", "1");
+    window.drives.clear();
+    window.fields[Field::RootDir] = dir.path();
+    run.btnSearchClick();
+    EXPECT_TRUE(window.list.rows.empty());
+    EXPECT_EQ(window.turns, 0);
+}
+
+TEST_F(SearchRunTest, AClickDuringTheScanStopsInsteadOfStartingAgain)
+{
+    dir.write("x/a", "1");
+    dir.write("y/b", "1");
+    window.fields[Field::RootDir] = dir.path();
+    int clicks = 0;
+    window.onTurn = [&] {
+        if (clicks++ == 0) {
+            run.btnSearchClick();
+            EXPECT_FALSE(run.KeepSearching);
+            EXPECT_FALSE(run.TreeScanner1.KeepScanning);
+        }
+    };
+    run.btnSearchClick();
+    EXPECT_EQ(window.status[3], "Comparison interrupted");
+}
+
+TEST_F(SearchRunTest, TheNoticeDuringTheScanCanStopTheRun)
+{
+    dir.write("a/f", "1");
+    dir.write("a/g", "1");
+    window.fields[Field::RootDir] = dir.path() + "," + dir.path() + "a";
+    window.drives.push_back({'D', "", false});
+    // A click while the notice is up (between walks) is a stop, not a second run.
+    window.showMessageHook = [&] { run.btnSearchClick(); };
+    run.btnSearchClick();
+    EXPECT_EQ(window.status[3], "Comparison interrupted");
+    EXPECT_EQ(std::count(window.statusLog.begin(), window.statusLog.end(), "Scanning folders ...."), 1);
+}
