@@ -269,6 +269,11 @@ bool writeLinesFile(const std::string& path, const std::vector<std::string>& lin
         text += line;
         text += "\r\n";
     }
+    return writeFileAtomically(path, text);
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& text)
+{
     const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
                           0644);

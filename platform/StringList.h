@@ -75,6 +75,9 @@ std::vector<std::string> splitLines(std::string_view text);
 // Writes the lines, each followed by CR LF, through a temporary file renamed
 // into place, so a failed write never leaves half a file where a good one stood.
 bool writeLinesFile(const std::string& path, const std::vector<std::string>& lines);
+// Writes the text through a temporary file in the same folder, renamed into
+// place once it is complete.
+bool writeFileAtomically(const std::string& path, const std::string& text);
 bool readWholeFile(const std::string& path, std::string& contents);
 
 }  // namespace platform

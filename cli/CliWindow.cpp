@@ -1,0 +1,183 @@
+#include "cli/CliWindow.h"
+
+#include "platform/Text.h"
+#include "search/FileRow.h"
+
+#include <cstdio>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace cli {
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+bool CliResultList::addFile(const std::string& path)
+{
+    search::FileRowFacts facts;
+    if (!search::gatherFileRow(path, nullptr, platform::Locale(), facts)) {
+        return false;
+    }
+    rows.push_back({path, std::vector<std::string>(facts.subItems.begin(), facts.subItems.end())});
+    return true;
+}
+
+CliWindow::CliWindow(const settings::SearchOptions& options, std::vector<search::SearchDrive> drives,
+                     bool progress)
+    : m_options(options), m_drives(std::move(drives)), m_progress(progress)
+{
+}
+
+std::string CliWindow::fieldText(search::Field field)
+{
+    switch (field) {
+    case search::Field::FileMask:
+        return m_options.FileMask;
+    case search::Field::RootDir:
+        return m_options.RootFolder;
+    case search::Field::SkipFolder:
+        return m_options.FoldersToIgnore;
+    }
+    return "";
+}
+
+void CliWindow::setFieldText(search::Field field, const std::string& text)
+{
+    switch (field) {
+    case search::Field::FileMask:
+        m_options.FileMask = text;
+        break;
+    case search::Field::RootDir:
+        m_options.RootFolder = text;
+        break;
+    case search::Field::SkipFolder:
+        m_options.FoldersToIgnore = text;
+        break;
+    }
+}
+
+bool CliWindow::checked(search::Check check)
+{
+    switch (check) {
+    case search::Check::SkipSysbckup:
+        return m_options.SkipSysbckupFolder;
+    case search::Check::SkipDesktopFolders:
+        return m_options.SkipDesktopFolders;
+    case search::Check::SkipEmptyFiles:
+        return m_options.SkipEmptyFiles;
+    case search::Check::CheckFilesize:
+        return m_options.CheckFileSize;
+    case search::Check::FloppyIsMaster:
+        return m_options.FloppyIsMaster;
+    case search::Check::CheckFileTimestamp:
+        return m_options.CheckFileStamp;
+    case search::Check::CheckFilename:
+        return m_options.CheckFileName;
+    }
+    return false;
+}
+
+void CliWindow::setStatusText(int panel, const std::string& text)
+{
+    if (panel >= 0 && panel < 4) {
+        m_status[panel] = text;
+    }
+}
+
+void CliWindow::showMessage(const std::string& text)
+{
+    finishProgress();
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void CliWindow::processEvents()
+{
+    if (g_stopRequested != 0 && !m_stopHandled && m_run != nullptr) {
+        m_stopHandled = true;
+        m_run->btnSearchClick();  // during a run: the Stop button
+    }
+    if (!m_progress) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastDraw >= std::chrono::milliseconds(200)) {
+        m_lastDraw = now;
+        drawProgress();
+    }
+}
+
+namespace {
+
+// Control characters in a name would steer the terminal; show them as '?'.
+std::string printable(const std::string& text)
+{
+    std::string out = platform::displayUtf8(text);
+    for (char& c : out) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 0x20 || code == 0x7F) {
+            c = '?';
+        }
+    }
+    return out;
+}
+
+// Cuts UTF-8 text to a number of characters, keeping its end (the deepest
+// folder is the interesting part).
+std::string lastColumns(const std::string& text, std::size_t columns)
+{
+    std::size_t count = 0;
+    for (char c : text) {
+        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }
+    if (count <= columns) {
+        return text;
+    }
+    std::size_t skip = count - columns + 1;
+    std::size_t i = 0;
+    while (i < text.size() && skip > 0) {
+        ++i;
+        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) {
+            ++i;
+        }
+        --skip;
+    }
+    return "\xE2\x80\xA6" + text.substr(i);
+}
+
+}  // namespace
+
+void CliWindow::drawProgress()
+{
+    if (m_run == nullptr) {
+        return;
+    }
+    winsize size = {};
+    std::size_t width = 80;
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20) {
+        width = size.ws_col;
+    }
+    std::string head;
+    if (m_run->comparing()) {
+        head = "Comparing: " + std::to_string(m_position) + " files  ";
+    } else {
+        head = m_status[0] + " " + std::to_string(m_run->catalogue.Catalogue.size()) + " files  ";
+    }
+    std::string line = printable(head);
+    const std::size_t used = line.size();
+    if (used + 4 < width) {
+        line += lastColumns(printable(m_status[3]), width - used - 1);
+    }
+    std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+    std::fflush(stderr);
+    m_drawn = true;
+}
+
+void CliWindow::finishProgress()
+{
+    if (m_drawn) {
+        std::fprintf(stderr, "\r\x1b[K");
+        std::fflush(stderr);
+        m_drawn = false;
+    }
+}
+
+}  // namespace cli

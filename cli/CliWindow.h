@@ -1,0 +1,80 @@
+#pragma once
+
+#include "search/SearchRun.h"
+#include "search/SearchWindow.h"
+#include "settings/ResultLines.h"
+#include "settings/SearchOptions.h"
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Set by SIGINT and SIGTERM; the next event-loop turn turns it into a stop.
+extern volatile std::sig_atomic_t g_stopRequested;
+
+// The result list of the terminal: rows kept in memory until the end.
+class CliResultList : public search::ResultList {
+public:
+    std::vector<settings::ResultRow> rows;
+
+    int rowCount() const override { return static_cast<int>(rows.size()); }
+    void clear() override { rows.clear(); }
+    void addRow(const std::string& caption) override { rows.push_back({caption, {}}); }
+    bool addFile(const std::string& path) override;
+    void beginUpdate() override {}
+    void endUpdate() override {}
+    void setRedraw(bool) override {}
+    void fitColumns() override {}
+    void fixColumns() override {}
+    void refresh() override {}
+    void setHint(const std::string&) override {}
+};
+
+// The window of a search run without a window: fields and check boxes from
+// the command line, status texts as one progress line on a terminal.
+class CliWindow : public search::SearchWindow {
+public:
+    CliWindow(const settings::SearchOptions& options, std::vector<search::SearchDrive> drives,
+              bool progress);
+
+    void attach(search::SearchRun& run) { m_run = &run; }
+    // Erases the progress line, if one was drawn.
+    void finishProgress();
+    const std::string& status(int panel) const { return m_status[panel]; }
+
+    std::string fieldText(search::Field field) override;
+    void setFieldText(search::Field field, const std::string& text) override;
+    bool checked(search::Check check) override;
+    std::vector<search::SearchDrive> selectedDrives() override { return m_drives; }
+    void setCaption(search::Caption, const std::string&) override {}
+    void setStatusText(int panel, const std::string& text) override;
+    void repaintStatusBar() override {}
+    search::ResultList& resultList() override { return m_list; }
+    void showMessage(const std::string& text) override;
+    void setWaitCursor(bool) override {}
+    void showProgress(bool) override {}
+    void setProgressMax(std::int64_t) override {}
+    void setProgressPosition(std::int64_t position) override { m_position = position; }
+    void processEvents() override;
+
+    CliResultList& list() { return m_list; }
+
+private:
+    void drawProgress();
+
+    settings::SearchOptions m_options;
+    std::vector<search::SearchDrive> m_drives;
+    bool m_progress;
+    CliResultList m_list;
+    search::SearchRun* m_run = nullptr;
+    std::string m_status[4];
+    std::int64_t m_position = 0;
+    bool m_stopHandled = false;
+    bool m_drawn = false;
+    std::chrono::steady_clock::time_point m_lastDraw;
+};
+
+}  // namespace cli
