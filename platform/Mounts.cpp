@@ -1,0 +1,321 @@
+#include "platform/Mounts.h"
+
+#include "platform/StringList.h"
+#include "platform/Text.h"
+
+#include <algorithm>
+#include <climits>
+#include <dirent.h>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// mountinfo writes blanks, tabs, newlines and backslashes as \ooo.
+std::string unescape(std::string_view field)
+{
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() + 0 && field[i + 1] >= '0' && field[i + 1] <= '3' &&
+            field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
+            out.push_back(static_cast<char>(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) |
+                                            (field[i + 3] - '0')));
+            i += 3;
+        } else {
+            out.push_back(field[i]);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string_view> splitBlanks(std::string_view line)
+{
+    std::vector<std::string_view> fields;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && line[i] == ' ') {
+            ++i;
+        }
+        const std::size_t start = i;
+        while (i < line.size() && line[i] != ' ') {
+            ++i;
+        }
+        if (i > start) {
+            fields.push_back(line.substr(start, i - start));
+        }
+    }
+    return fields;
+}
+
+const std::set<std::string, std::less<>> kBlockTypes = {
+    "ext2", "ext3",   "ext4", "xfs",      "btrfs", "vfat", "msdos", "exfat", "ntfs",
+    "ntfs3", "fuseblk", "iso9660", "udf", "f2fs", "jfs",  "reiserfs", "hfs", "hfsplus",
+    "zfs",  "bcachefs", "nilfs2", "minix",
+};
+const std::set<std::string, std::less<>> kNetworkTypes = {
+    "nfs", "nfs4", "cifs", "smb3", "smbfs", "fuse.sshfs", "ceph", "glusterfs", "afs",
+};
+const std::set<std::string, std::less<>> kCdTypes = {"iso9660", "udf"};
+
+bool isDriveType(const MountEntry& m)
+{
+    if (kBlockTypes.count(m.type) != 0 || kNetworkTypes.count(m.type) != 0) {
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<MountEntry> parseMountInfo(std::string_view text)
+{
+    std::vector<MountEntry> mounts;
+    for (const std::string& line : splitLines(text)) {
+        const std::vector<std::string_view> fields = splitBlanks(line);
+        // id parent major:minor root mount-point options [optional...] - type source super-options
+        const auto dash = std::find(fields.begin(), fields.end(), std::string_view("-"));
+        if (fields.size() < 7 || dash == fields.end() || dash - fields.begin() < 6 || fields.end() - dash < 3) {
+            continue;
+        }
+        MountEntry m;
+        std::int32_t number = 0;
+        if (!parseInt32(fields[0], number)) {
+            continue;
+        }
+        m.id = number;
+        if (!parseInt32(fields[1], number)) {
+            continue;
+        }
+        m.parent = number;
+        m.device = std::string(fields[2]);
+        m.root = unescape(fields[3]);
+        m.mountPoint = unescape(fields[4]);
+        m.type = unescape(*(dash + 1));
+        m.source = unescape(*(dash + 2));
+        mounts.push_back(std::move(m));
+    }
+    return mounts;
+}
+
+std::string Drive::caption() const
+{
+    return (label.empty() ? mountPoint : label) + " (" + letter + ":)";
+}
+
+std::vector<Drive> drivesFromMounts(const std::vector<MountEntry>& mounts, const DriveProbe& probe)
+{
+    // A later mount on the same point hides the earlier one.
+    std::map<std::string, const MountEntry*> visible;
+    for (const MountEntry& m : mounts) {
+        visible[m.mountPoint] = &m;
+    }
+    std::vector<const MountEntry*> candidates;
+    for (const auto& [point, m] : visible) {
+        if (point == "/" || isDriveType(*m)) {
+            candidates.push_back(m);
+        }
+    }
+    // A file system mounted twice is one drive: prefer the mount of its whole
+    // tree, then the root file system, then the shortest path.
+    std::sort(candidates.begin(), candidates.end(), [](const MountEntry* a, const MountEntry* b) {
+        if ((a->root == "/") != (b->root == "/")) {
+            return a->root == "/";
+        }
+        if ((a->mountPoint == "/") != (b->mountPoint == "/")) {
+            return a->mountPoint == "/";
+        }
+        if (a->mountPoint.size() != b->mountPoint.size()) {
+            return a->mountPoint.size() < b->mountPoint.size();
+        }
+        return a->mountPoint < b->mountPoint;
+    });
+    std::set<std::string> seenDevices;
+    std::vector<Drive> drives;
+    for (const MountEntry* m : candidates) {
+        const bool network = kNetworkTypes.count(m->type) != 0;
+        // Network shares have no device of their own worth comparing.
+        const std::string identity = network ? m->source + "|" + m->root : m->device;
+        if (!seenDevices.insert(identity).second) {
+            continue;
+        }
+        Drive drive;
+        drive.mountPoint = m->mountPoint;
+        drive.prefix = m->mountPoint == "/" ? "" : m->mountPoint;
+        while (!drive.prefix.empty() && drive.prefix.back() == '/') {
+            drive.prefix.pop_back();
+        }
+        drive.device = m->device;
+        if (m->mountPoint == "/") {
+            drive.type = DriveType::Fixed;
+        } else if (network) {
+            drive.type = DriveType::Remote;
+        } else if (kCdTypes.count(m->type) != 0) {
+            drive.type = DriveType::CdRom;
+        } else if (startsWith(m->mountPoint, "/media/") || startsWith(m->mountPoint, "/run/media/") ||
+                   (probe.removable && probe.removable(m->device))) {
+            drive.type = DriveType::Removable;
+        } else {
+            drive.type = DriveType::Fixed;
+        }
+        if (probe.label && !network) {
+            drive.label = probe.label(m->source);
+        }
+        drives.push_back(std::move(drive));
+    }
+
+    auto byPath = [](const Drive& a, const Drive& b) { return a.mountPoint < b.mountPoint; };
+    std::vector<Drive> removable;
+    std::vector<Drive> fixed;
+    std::vector<Drive> remote;
+    std::vector<Drive> cdrom;
+    Drive root;
+    bool haveRoot = false;
+    for (Drive& d : drives) {
+        if (d.mountPoint == "/") {
+            root = std::move(d);
+            haveRoot = true;
+            continue;
+        }
+        switch (d.type) {
+        case DriveType::Removable:
+            removable.push_back(std::move(d));
+            break;
+        case DriveType::Fixed:
+            fixed.push_back(std::move(d));
+            break;
+        case DriveType::Remote:
+            remote.push_back(std::move(d));
+            break;
+        case DriveType::CdRom:
+            cdrom.push_back(std::move(d));
+            break;
+        }
+    }
+    for (auto* list : {&removable, &fixed, &remote, &cdrom}) {
+        std::sort(list->begin(), list->end(), byPath);
+    }
+
+    std::vector<Drive> lettered;
+    char next = 'A';
+    for (std::size_t i = 0; i < removable.size() && i < 2; ++i) {
+        removable[i].letter = next++;
+        lettered.push_back(removable[i]);
+    }
+    next = 'C';
+    if (haveRoot) {
+        root.letter = next++;
+        lettered.push_back(root);
+    }
+    std::vector<Drive> rest;
+    rest.insert(rest.end(), fixed.begin(), fixed.end());
+    // Removable drives past the first two queue with the fixed ones.
+    for (std::size_t i = 2; i < removable.size(); ++i) {
+        rest.push_back(removable[i]);
+    }
+    std::sort(rest.begin(), rest.end(), byPath);
+    rest.insert(rest.end(), remote.begin(), remote.end());
+    rest.insert(rest.end(), cdrom.begin(), cdrom.end());
+    for (Drive& d : rest) {
+        if (next > 'Z') {
+            break;
+        }
+        d.letter = next++;
+        lettered.push_back(d);
+    }
+    std::sort(lettered.begin(), lettered.end(), [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
+    return lettered;
+}
+
+namespace {
+
+std::string readSmallFile(const std::string& path)
+{
+    std::string text;
+    readWholeFile(path, text);
+    return trim(text);
+}
+
+// /dev/disk/by-label holds links named after labels, with \x20 escapes.
+std::string decodeLabel(const std::string& name)
+{
+    std::string out;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x') {
+            const std::string hex = name.substr(i + 2, 2);
+            char* end = nullptr;
+            const long value = std::strtol(hex.c_str(), &end, 16);
+            if (end == hex.c_str() + 2) {
+                out.push_back(static_cast<char>(value));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(name[i]);
+    }
+    return out;
+}
+
+}  // namespace
+
+DriveProbe systemProbe()
+{
+    DriveProbe probe;
+    probe.removable = [](const std::string& device) {
+        char resolved[PATH_MAX];
+        if (::realpath(("/sys/dev/block/" + device).c_str(), resolved) == nullptr) {
+            return false;
+        }
+        std::string path = resolved;
+        // A partition's own folder has no "removable"; its disk's has.
+        for (int up = 0; up < 2; ++up) {
+            const std::string value = readSmallFile(path + "/removable");
+            if (!value.empty()) {
+                return value == "1";
+            }
+            const std::size_t slash = path.rfind('/');
+            if (slash == std::string::npos || slash == 0) {
+                break;
+            }
+            path.resize(slash);
+        }
+        return false;
+    };
+    probe.label = [](const std::string& source) {
+        char wanted[PATH_MAX];
+        if (source.rfind("/dev/", 0) != 0 || ::realpath(source.c_str(), wanted) == nullptr) {
+            return std::string();
+        }
+        DIR* dir = ::opendir("/dev/disk/by-label");
+        if (dir == nullptr) {
+            return std::string();
+        }
+        std::string label;
+        while (const dirent* item = ::readdir(dir)) {
+            char target[PATH_MAX];
+            const std::string link = std::string("/dev/disk/by-label/") + item->d_name;
+            if (item->d_name[0] != '.' && ::realpath(link.c_str(), target) != nullptr &&
+                std::string(target) == wanted) {
+                label = decodeLabel(item->d_name);
+                break;
+            }
+        }
+        ::closedir(dir);
+        return label;
+    };
+    return probe;
+}
+
+std::vector<Drive> systemDrives()
+{
+    std::string text;
+    if (!readWholeFile("/proc/self/mountinfo", text)) {
+        return {};
+    }
+    return drivesFromMounts(parseMountInfo(text), systemProbe());
+}
+
+}  // namespace platform
