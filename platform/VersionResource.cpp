@@ -341,7 +341,7 @@ bool readVersionBlock(const std::string& path, std::vector<std::uint8_t>& block)
     }
     struct stat st = {};
     bool ok = false;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= kSmallestExecutable) {
         const FileSource source(fd, static_cast<std::uint64_t>(st.st_size));
         ok = extractVersionBlock(source, block);
     }
@@ -582,17 +582,28 @@ std::string TranslationCode(const std::vector<std::uint8_t>& table)
 
 std::string ReadVersionString(const std::string& path, const std::string& valueName)
 {
+    return ReadVersionStrings(path, {valueName}).front();
+}
+
+std::vector<std::string> ReadVersionStrings(const std::string& path, const std::vector<std::string>& valueNames)
+{
+    std::vector<std::string> values(valueNames.size());
     std::vector<std::uint8_t> block;
     std::vector<std::uint8_t> table;
     if (!readVersionBlock(path, block) || !queryTranslationTable(block, table)) {
-        return "";
+        return values;
     }
     const std::string code = TranslationCode(table);
-    std::string value;
-    if (code.empty() || !queryString(block, "\\StringFileInfo\\" + code + "\\" + valueName, value)) {
-        return "";
+    if (code.empty()) {
+        return values;
     }
-    return value;
+    for (std::size_t i = 0; i < valueNames.size(); ++i) {
+        std::string value;
+        if (queryString(block, "\\StringFileInfo\\" + code + "\\" + valueNames[i], value)) {
+            values[i] = std::move(value);
+        }
+    }
+    return values;
 }
 
 }  // namespace platform

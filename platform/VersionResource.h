@@ -38,6 +38,9 @@ bool extractVersionBlock(const ByteSource& source, std::vector<std::uint8_t>& bl
 // anything but a regular file gives no block.
 bool readVersionBlock(const std::string& path, std::vector<std::uint8_t>& block);
 
+// Nothing shorter than a DOS header and a PE header can carry a block.
+constexpr std::int64_t kSmallestExecutable = 64 + 24 + 6;
+
 // The size of a file's version block, 0 when it has none.
 std::uint32_t versionBlockSize(const std::string& path);
 
@@ -87,6 +90,10 @@ std::string translationCodeOf(std::uint16_t language, std::uint16_t codePage);
 
 // The text of one string value under the file's first translation, or "".
 std::string ReadVersionString(const std::string& path, const std::string& valueName);
+
+// The same for several values at once, reading the file once: one text per
+// name, "" for each that is missing.
+std::vector<std::string> ReadVersionStrings(const std::string& path, const std::vector<std::string>& valueNames);
 
 std::string utf16ToUtf8(const std::uint8_t* data, std::size_t units);
 

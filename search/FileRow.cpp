@@ -89,8 +89,15 @@ bool gatherFileRow(const std::string& path, const TypeNameProvider& typeName,
     facts.subItems[1] = std::move(type);
     facts.subItems[2] = modifiedText(entry.writeSeconds, locale);
     facts.subItems[3] = attributeText(entry.attributes);
-    facts.subItems[4] = platform::ReadVersionString(path, "FileVersion");
-    facts.subItems[5] = platform::ReadVersionString(path, "ProductVersion");
+    // A file too small to be an executable is not opened for its versions.
+    if (entry.size >= platform::kSmallestExecutable) {
+        std::vector<std::string> versions = platform::ReadVersionStrings(path, {"FileVersion", "ProductVersion"});
+        facts.subItems[4] = std::move(versions[0]);
+        facts.subItems[5] = std::move(versions[1]);
+    } else {
+        facts.subItems[4].clear();
+        facts.subItems[5].clear();
+    }
     return true;
 }
 
