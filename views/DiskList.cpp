@@ -1,0 +1,216 @@
+#include "views/DiskList.h"
+
+#include "platform/Text.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QHeaderView>
+#include <QPainter>
+#include <QSaveFile>
+#include <QStyle>
+
+namespace views {
+
+namespace {
+
+constexpr int kPrefixRole = Qt::UserRole + 1;
+constexpr int kTypeRole = Qt::UserRole + 2;
+
+}  // namespace
+
+TDiskListView::TDiskListView(QWidget* owner) : QTreeWidget(owner)
+{
+    setColumnCount(1);
+    setHeaderLabels({tr("Select drives")});
+    header()->setSectionsClickable(false);
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    setSortingEnabled(false);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setRootIsDecorated(false);
+    setIconSize(QSize(16, 16));
+    QPalette colours = palette();
+    colours.setColor(QPalette::Inactive, QPalette::Highlight, colours.color(QPalette::Active, QPalette::Highlight));
+    colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     colours.color(QPalette::Active, QPalette::HighlightedText));
+    setPalette(colours);
+    connect(this, &QTreeWidget::itemSelectionChanged, this, [this] {
+        if (!m_checkboxes && !m_refreshing) {
+            emit changed();
+        }
+    });
+    connect(this, &QTreeWidget::itemChanged, this, [this] {
+        if (m_checkboxes && !m_refreshing) {
+            emit changed();
+        }
+    });
+}
+
+void TDiskListView::setCheckboxes(bool on)
+{
+    m_checkboxes = on;
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = topLevelItem(i);
+        if (on) {
+            row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+            row->setCheckState(0, Qt::Unchecked);
+        } else {
+            row->setData(0, Qt::CheckStateRole, QVariant());
+        }
+    }
+}
+
+QPixmap TDiskListView::pictureFor(platform::DriveType type) const
+{
+    QStyle::StandardPixmap icon = QStyle::SP_DriveHDIcon;
+    switch (type) {
+    case platform::DriveType::Removable:
+        icon = QStyle::SP_DriveFDIcon;
+        break;
+    case platform::DriveType::Remote:
+        icon = QStyle::SP_DriveNetIcon;
+        break;
+    case platform::DriveType::CdRom:
+        icon = QStyle::SP_DriveCDIcon;
+        break;
+    case platform::DriveType::Fixed:
+        break;
+    }
+    QPixmap picture(16, 16);
+    picture.fill(palette().color(QPalette::Base));
+    QPainter painter(&picture);
+    style()->standardIcon(icon, nullptr, this).paint(&painter, QRect(0, 0, 16, 16));
+    return picture;
+}
+
+void TDiskListView::RefreshDrives()
+{
+    RefreshDrives(platform::systemDrives());
+}
+
+void TDiskListView::RefreshDrives(const std::vector<platform::Drive>& drives)
+{
+    m_refreshing = true;
+    setUpdatesEnabled(false);
+    clear();
+    for (const platform::Drive& drive : drives) {
+        auto* row = new QTreeWidgetItem(this);
+        row->setText(0, QString::fromStdString(platform::displayUtf8(drive.caption())));
+        row->setIcon(0, QIcon(pictureFor(drive.type)));
+        row->setData(0, kPrefixRole, QByteArray::fromStdString(drive.prefix));
+        row->setData(0, kTypeRole, static_cast<int>(drive.type));
+        if (m_checkboxes) {
+            row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+            row->setCheckState(0, Qt::Unchecked);
+        }
+        if (drive.type == platform::DriveType::Fixed && SelectLocalDrives) {
+            setChosen(row, true);
+        }
+    }
+    setUpdatesEnabled(true);
+    m_refreshing = false;
+    emit changed();
+}
+
+bool TDiskListView::isChosen(const QTreeWidgetItem* row) const
+{
+    return m_checkboxes ? row->checkState(0) == Qt::Checked : row->isSelected();
+}
+
+void TDiskListView::setChosen(QTreeWidgetItem* row, bool chosen)
+{
+    if (m_checkboxes) {
+        row->setCheckState(0, chosen ? Qt::Checked : Qt::Unchecked);
+    } else {
+        row->setSelected(chosen);
+    }
+}
+
+char TDiskListView::DriveLetterOf(const QString& caption)
+{
+    const int close = caption.indexOf(":)");
+    if (!caption.contains(" (") || close < 1) {
+        return ' ';
+    }
+    const QChar letter = caption[close - 1];
+    if (letter.unicode() > 0x7F) {
+        return ' ';
+    }
+    return platform::upperAscii(static_cast<char>(letter.unicode()));
+}
+
+std::string TDiskListView::SelectedDrives() const
+{
+    std::string letters;
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        if (isChosen(topLevelItem(i))) {
+            letters += DriveLetterOf(topLevelItem(i)->text(0));
+        }
+    }
+    return letters;
+}
+
+void TDiskListView::setSelectedDrives(const std::string& letters)
+{
+    const std::string wanted = platform::upperCase(letters);
+    setUpdatesEnabled(false);
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = topLevelItem(i);
+        setChosen(row, wanted.find(DriveLetterOf(row->text(0))) != std::string::npos);
+    }
+    setUpdatesEnabled(true);
+}
+
+std::vector<search::SearchDrive> TDiskListView::selectedSearchDrives() const
+{
+    std::vector<search::SearchDrive> drives;
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = topLevelItem(i);
+        const char letter = DriveLetterOf(row->text(0));
+        // A row without a letter names no place to search.
+        if (isChosen(row) && letter != ' ') {
+            drives.push_back({letter, row->data(0, kPrefixRole).toByteArray().toStdString(), false});
+        }
+    }
+    return drives;
+}
+
+QString TDiskListView::SaveToFile(const QString& fileName) const
+{
+    char bytes[26] = {};
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        const char letter = DriveLetterOf(topLevelItem(i)->text(0));
+        if (letter >= 'A' && letter <= 'Z' && isChosen(topLevelItem(i))) {
+            bytes[letter - 'A'] = 1;
+        }
+    }
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes, sizeof bytes) != sizeof bytes || !file.commit()) {
+        return file.errorString();
+    }
+    return QString();
+}
+
+QString TDiskListView::LoadFromFile(const QString& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return file.errorString();
+    }
+    const QByteArray bytes = file.read(26);
+    if (bytes.size() < 26) {
+        return QStringLiteral("Read beyond end of file");
+    }
+    setUpdatesEnabled(false);
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = topLevelItem(i);
+        const char letter = DriveLetterOf(row->text(0));
+        if (letter >= 'A' && letter <= 'Z') {
+            setChosen(row, bytes[letter - 'A'] != 0);
+        }
+    }
+    setUpdatesEnabled(true);
+    return QString();
+}
+
+}  // namespace views
