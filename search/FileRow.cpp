@@ -1,5 +1,6 @@
 #include "search/FileRow.h"
 
+#include "platform/FileProperties.h"
 #include "platform/FolderListing.h"
 #include "platform/Text.h"
 #include "platform/VersionResource.h"
@@ -7,14 +8,6 @@
 #include <ctime>
 
 namespace search {
-
-std::string typeTextOf(const std::string& path)
-{
-    const std::string_view name = platform::nameOf(path);
-    const std::size_t dot = name.rfind('.');
-    const std::string extension = dot == std::string_view::npos ? "" : std::string(name.substr(dot + 1));
-    return platform::upperCase(extension) + " file";
-}
 
 std::string modifiedText(std::int64_t unixSeconds, const platform::Locale& locale)
 {
@@ -82,7 +75,7 @@ bool gatherFileRow(const std::string& path, const TypeNameProvider& typeName,
     }
     std::string type = typeName ? cleanTypeName(typeName(path)) : std::string();
     if (type.empty()) {
-        type = typeTextOf(path);
+        type = platform::TypeText(path);
     }
     facts.size = entry.size;
     facts.subItems[0] = platform::toDecimal(entry.size);

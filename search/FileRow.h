@@ -24,10 +24,6 @@ using TypeNameProvider = std::function<std::string(const std::string& path)>;
 bool gatherFileRow(const std::string& path, const TypeNameProvider& typeName,
                    const platform::Locale& locale, FileRowFacts& facts);
 
-// The type text of a file without a known type: its extension in upper case
-// and " file" (" file" alone without an extension).
-std::string typeTextOf(const std::string& path);
-
 // "yyyy/mm/dd hh:nn" in local time with two-second resolution, with the
 // locale's separators; the date alone at exactly midnight.
 std::string modifiedText(std::int64_t unixSeconds, const platform::Locale& locale);

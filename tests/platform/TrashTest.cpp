@@ -1,0 +1,113 @@
+#include "platform/Trash.h"
+
+#include "platform/FolderListing.h"
+#include "support/TempFolder.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+class TrashTest : public ::testing::Test {
+protected:
+    TempFolder dir;
+    TempFolder data;
+    std::string savedDataHome;
+
+    void SetUp() override
+    {
+        if (const char* value = std::getenv("XDG_DATA_HOME")) {
+            savedDataHome = value;
+        }
+        ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    }
+    void TearDown() override
+    {
+        if (savedDataHome.empty()) {
+            ::unsetenv("XDG_DATA_HOME");
+        } else {
+            ::setenv("XDG_DATA_HOME", savedDataHome.c_str(), 1);
+        }
+    }
+};
+
+}  // namespace
+
+TEST_F(TrashTest, AFileGoesToTheHomeTrashWithItsInformation)
+{
+    const std::string path = dir.write("report 1.txt", "contents");
+    std::string error;
+    ASSERT_TRUE(moveToTrash(path, error)) << error;
+    EXPECT_FALSE(dir.exists("report 1.txt"));
+    EXPECT_EQ(homeTrashFolder(), data / "Trash");
+    EXPECT_EQ(data.read("Trash/files/report 1.txt"), "contents");
+    const std::string info = data.read("Trash/info/report 1.txt.trashinfo");
+    EXPECT_EQ(info.rfind("[Trash Info]\nPath=", 0), 0u);
+    EXPECT_NE(info.find("report%201.txt\n"), std::string::npos);
+    EXPECT_NE(info.find("\nDeletionDate=20"), std::string::npos);
+}
+
+TEST_F(TrashTest, ASecondFileOfTheSameNameGetsANameOfItsOwn)
+{
+    std::string error;
+    ASSERT_TRUE(moveToTrash(dir.write("a/same.txt", "first"), error));
+    ASSERT_TRUE(moveToTrash(dir.write("b/same.txt", "second"), error));
+    EXPECT_EQ(data.read("Trash/files/same.txt"), "first");
+    EXPECT_EQ(data.read("Trash/files/same.2.txt"), "second");
+    EXPECT_TRUE(data.exists("Trash/info/same.2.txt.trashinfo"));
+}
+
+TEST_F(TrashTest, ANameThatIsNotUtf8IsTrashedByItsBytes)
+{
+    const std::string path = dir.write("caf\xE9.txt", "latin-1 name");
+    dir.write("caf\xC3\xA9.txt", "utf-8 name");
+    std::string error;
+    ASSERT_TRUE(moveToTrash(path, error)) << error;
+    EXPECT_FALSE(dir.exists("caf\xE9.txt"));
+    EXPECT_TRUE(dir.exists("caf\xC3\xA9.txt"));
+    EXPECT_EQ(data.read("Trash/files/caf\xE9.txt"), "latin-1 name");
+    EXPECT_NE(data.read("Trash/info/caf\xE9.txt.trashinfo").find("caf%E9.txt"), std::string::npos);
+}
+
+TEST_F(TrashTest, FoldersLinksAndMissingFilesAreRefused)
+{
+    dir.mkdir("folder");
+    dir.write("target.txt", "keep me");
+    dir.symlink(dir / "target.txt", "link.txt");
+    std::string error;
+    EXPECT_FALSE(moveToTrash(dir / "folder", error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(moveToTrash(dir / "link.txt", error));
+    EXPECT_FALSE(deletePermanently(dir / "link.txt", error));
+    EXPECT_FALSE(deletePermanently(dir / "folder", error));
+    EXPECT_FALSE(moveToTrash(dir / "missing.txt", error));
+    EXPECT_TRUE(dir.exists("folder"));
+    EXPECT_TRUE(dir.exists("link.txt"));
+    EXPECT_EQ(dir.read("target.txt"), "keep me");
+}
+
+TEST_F(TrashTest, PermanentDeletionRemovesOnlyThatFile)
+{
+    dir.write("gone.bin", "x");
+    dir.write("stays.bin", "x");
+    std::string error;
+    ASSERT_TRUE(deletePermanently(dir / "gone.bin", error));
+    EXPECT_FALSE(dir.exists("gone.bin"));
+    EXPECT_TRUE(dir.exists("stays.bin"));
+    EXPECT_FALSE(data.exists("Trash/files/gone.bin"));
+}
+
+TEST_F(TrashTest, AFailureLeavesTheFileAndSaysWhy)
+{
+    dir.write("locked/file.txt", "safe");
+    dir.chmod("locked", 0555);
+    const int result = runWithoutPrivileges([&] {
+        std::string error;
+        const bool trashed = moveToTrash(dir / "locked/file.txt", error);
+        const bool deleted = deletePermanently(dir / "locked/file.txt", error);
+        return !trashed && !deleted && !error.empty() && fileExists(dir / "locked/file.txt") ? 0 : 1;
+    });
+    EXPECT_EQ(result, 0);
+}
