@@ -1,0 +1,50 @@
+#pragma once
+
+#include "review/SafeDelete.h"
+
+#include <QTreeWidgetItem>
+#include <functional>
+#include <string>
+
+namespace views {
+class TFileListView;
+}
+namespace review {
+class TfrmFileProperties1;
+}
+
+namespace app {
+
+// What the user does in the result list: click, double-click or Enter to
+// review, Delete to delete, and the tidying of groups left with one file.
+class ResultListHandlers {
+public:
+    ResultListHandlers(views::TFileListView& list, review::TfrmFileProperties1& dialog);
+
+    // Whether the listed groups were confirmed by their contents (size
+    // rules) rather than by name alone; the last-copy guard compares
+    // contents only then.
+    bool contentsConfirmed = true;
+    // Makes "Find Now" the default button (true) or lets Enter reach the list.
+    std::function<void(bool)> setSearchDefault;
+
+    // The exact path bytes of the first selected row when it is a file
+    // row, else "".
+    std::string GetSelectedFilePath() const;
+    void FileListView1Click();
+    void FileListView1DblClick();
+    void FileListView1KeyDown(int key, Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons);
+    void FileListView1ColumnClick(int column);
+    void PruneGroup(QTreeWidgetItem* start);
+    bool ShellDeleteFile(const std::string& path, bool permanent);
+
+    // Whether the file of `row` is the last copy of its group: compares it
+    // with the first other member that still exists (at most two files read).
+    review::LastCopy lastCopyOf(QTreeWidgetItem* row) const;
+
+private:
+    views::TFileListView& m_list;
+    review::TfrmFileProperties1& m_dialog;
+};
+
+}  // namespace app

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "review/FileProp.h"
+#include "review/SafeDelete.h"
+
+#include <functional>
+
+namespace review {
+
+// The properties dialog of the result list, with "View" and "Delete". It
+// ends with 1 for "OK", 2 when closed or when the file still exists after
+// "Delete", and 6 when "Delete" left no file at the path.
+class TfrmFileProperties1 : public TfrmFileProperties {
+    Q_OBJECT
+public:
+    explicit TfrmFileProperties1(QWidget* parent = nullptr);
+
+    QPushButton* btnView;
+    QPushButton* btnDelete;
+
+    // Set by the caller before a show: whether the file is the last copy
+    // of its group. Unset means it is not.
+    std::function<LastCopy(const std::string& path)> lastCopyCheck;
+    // Opens the file with its associated program; false when that failed.
+    std::function<bool(const std::string& path)> openFile;
+
+    void btnViewClick();
+    void btnDeleteClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+};
+
+}  // namespace review

@@ -1,0 +1,302 @@
+#include "app/ResultListHandlers.h"
+
+#include "review/FilProps.h"
+#include "support/ModalAnswer.h"
+#include "support/TempFolder.h"
+#include "views/FileList.h"
+
+#include <QHeaderView>
+#include <QtTest>
+
+using views::TFileListView;
+
+namespace {
+
+const char H[] = "Duplicate files .....";
+
+}  // namespace
+
+class ResultListHandlersTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<TempFolder> m_dir;
+    std::unique_ptr<TempFolder> m_data;
+    std::unique_ptr<TFileListView> m_list;
+    std::unique_ptr<review::TfrmFileProperties1> m_dialog;
+    std::unique_ptr<app::ResultListHandlers> m_handlers;
+    std::vector<bool> m_defaults;
+
+    // Groups of files with equal contents: names given, "|" between groups.
+    void build(const std::vector<std::string>& names)
+    {
+        m_list->clearRows();
+        int group = 0;
+        bool open = false;
+        for (const std::string& name : names) {
+            if (name == "|") {
+                ++group;
+                open = false;
+                continue;
+            }
+            if (!open) {
+                if (m_list->rowCount() > 0) {
+                    m_list->addCaptionRow("");
+                }
+                m_list->addCaptionRow(H);
+                open = true;
+            }
+            if (name.rfind("missing:", 0) == 0) {
+                continue;  // a file that was gone when its group was written
+            }
+            std::int64_t size = 0;
+            m_dir->write(name, "contents of group " + std::to_string(group));
+            QVERIFY(m_list->AddFile(*m_dir / name, size));
+        }
+    }
+
+    QStringList rows() const
+    {
+        QStringList out;
+        for (int i = 0; i < m_list->rowCount(); ++i) {
+            const std::string caption = TFileListView::captionOf(m_list->row(i));
+            out << QString::fromStdString(caption.rfind(m_dir->path(), 0) == 0 ? caption.substr(m_dir->path().size())
+                                                                                 : caption);
+        }
+        return out;
+    }
+
+    void select(int index)
+    {
+        m_list->clearSelection();
+        m_list->row(index)->setSelected(true);
+    }
+
+    void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        m_handlers->FileListView1KeyDown(key, modifiers, Qt::NoButton);
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<TempFolder>();
+        m_data = std::make_unique<TempFolder>();
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(m_data->path()));
+        m_list = std::make_unique<TFileListView>();
+        m_dialog = std::make_unique<review::TfrmFileProperties1>();
+        m_handlers = std::make_unique<app::ResultListHandlers>(*m_list, *m_dialog);
+        m_defaults.clear();
+        m_handlers->setSearchDefault = [this](bool on) { m_defaults.push_back(on); };
+    }
+
+    void cleanup()
+    {
+        m_handlers.reset();
+        m_dialog.reset();
+        m_list.reset();
+    }
+
+    void deletingFromAGroupOfThreeKeepsTheGroup()
+    {
+        build({"a1", "a2", "a3"});
+        select(2);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        press(Qt::Key_Delete);
+        QCOMPARE(rows(), (QStringList{H, "a1", "a3"}));
+        QVERIFY(!m_dir->exists("a2"));
+        QCOMPARE(m_data->read("Trash/files/a2"), std::string("contents of group 0"));
+        QCOMPARE(m_list->hint(), QString("Double-click a file to review"));
+    }
+
+    void aGroupLeftWithOneFileGoesWithItsSeparator()
+    {
+        build({"a1", "a2", "|", "b1", "b2", "|", "c1", "c2"});
+        select(1);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        press(Qt::Key_Delete);
+        // The first group goes with the separator after it.
+        QCOMPARE(rows(), (QStringList{H, "b1", "b2", "", H, "c1", "c2"}));
+        QVERIFY(m_dir->exists("a2"));
+
+        select(6);
+        answers.answer(QMessageBox::Yes);
+        press(Qt::Key_Delete);
+        // The last group leaves the separator above it as the last row.
+        QCOMPARE(rows(), (QStringList{H, "b1", "b2", ""}));
+    }
+
+    void aHeaderWithoutFileRowsStays()
+    {
+        build({"a1", "missing:a2", "|", "b1", "b2"});
+        QCOMPARE(rows(), (QStringList{H, "a1", "", H, "b1", "b2"}));
+        select(1);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        press(Qt::Key_Delete);
+        QCOMPARE(rows(), (QStringList{H, "", H, "b1", "b2"}));
+    }
+
+    void onlyShiftAloneDeletesForGood()
+    {
+        const std::pair<Qt::KeyboardModifiers, bool> cases[] = {
+            {Qt::ShiftModifier, true},
+            {Qt::NoModifier, false},
+            {Qt::ControlModifier, false},
+            {Qt::AltModifier, false},
+            {Qt::ShiftModifier | Qt::ControlModifier, false},
+        };
+        int n = 0;
+        for (const auto& [modifiers, permanent] : cases) {
+            const std::string name = "f" + std::to_string(n++);
+            build({name, name + "copy", name + "copy2"});
+            select(1);
+            ModalAnswers answers;
+            answers.answer(QMessageBox::Yes);
+            press(Qt::Key_Delete, modifiers);
+            QVERIFY(!m_dir->exists(name));
+            QCOMPARE(m_data->exists("Trash/files/" + name), !permanent);
+            QCOMPARE(answers.texts.value(0).startsWith("Delete this file permanently?"), permanent);
+            QCOMPARE(answers.defaults.value(0), permanent ? QMessageBox::No : QMessageBox::Yes);
+        }
+        // A mouse button held with Shift is not Shift alone.
+        build({"m1", "m2", "m3"});
+        select(1);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        m_handlers->FileListView1KeyDown(Qt::Key_Delete, Qt::ShiftModifier, Qt::LeftButton);
+        QVERIFY(m_data->exists("Trash/files/m1"));
+    }
+
+    void aDeclinedQuestionChangesNothing()
+    {
+        build({"a1", "a2"});
+        select(1);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::No);
+        press(Qt::Key_Delete);
+        QCOMPARE(rows(), (QStringList{H, "a1", "a2"}));
+        QVERIFY(m_dir->exists("a1"));
+    }
+
+    void onlyTheFirstSelectedRowIsActedOn()
+    {
+        build({"a1", "a2", "a3", "a4"});
+        m_list->row(4)->setSelected(true);
+        m_list->row(2)->setSelected(true);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        press(Qt::Key_Delete);
+        QCOMPARE(rows(), (QStringList{H, "a1", "a3", "a4"}));
+    }
+
+    void headersSeparatorsAndNoSelectionDoNothing()
+    {
+        build({"a1", "a2", "|", "b1", "b2"});
+        for (int index : {0, 3}) {
+            select(index);
+            QCOMPARE(m_handlers->GetSelectedFilePath(), std::string());
+            press(Qt::Key_Delete);
+            press(Qt::Key_Return);
+            m_handlers->FileListView1DblClick();
+        }
+        m_list->clearSelection();
+        press(Qt::Key_Delete);
+        QCOMPARE(rows().size(), 7);
+    }
+
+    void clicksChooseWhatEnterDoes()
+    {
+        build({"a1", "a2"});
+        select(1);
+        m_handlers->FileListView1Click();
+        QCOMPARE(m_list->hint().toStdString(), *m_dir / "a1");
+        select(0);
+        m_handlers->FileListView1Click();
+        QCOMPARE(m_list->hint(), QString("Double-click a file to review"));
+        QCOMPARE(m_defaults, (std::vector<bool>{false, true}));
+
+        // Enter on a file row opens the review, like a double-click.
+        select(2);
+        ModalAnswers answers;
+        bool reviewed = false;
+        answers.when<review::TfrmFileProperties1>([&](review::TfrmFileProperties1* d) {
+            reviewed = d->FileName == *m_dir / "a2";
+            d->btnOK->click();
+        });
+        press(Qt::Key_Enter);
+        QVERIFY(reviewed);
+        QCOMPARE(rows(), (QStringList{H, "a1", "a2"}));
+    }
+
+    void reviewingAndDeletingRemovesTheRow()
+    {
+        build({"a1", "a2", "|", "b1", "b2"});
+        select(1);
+        ModalAnswers answers;
+        answers.when<review::TfrmFileProperties1>([](review::TfrmFileProperties1* d) { d->btnDelete->click(); });
+        answers.answer(QMessageBox::Yes);
+        m_handlers->FileListView1DblClick();
+        QCOMPARE(rows(), (QStringList{H, "b1", "b2"}));
+        QVERIFY(answers.done());
+    }
+
+    void aRowWhoseFileVanishedGoesWithoutADialog()
+    {
+        build({"a1", "a2", "a3"});
+        m_dir->remove("a2");
+        select(2);
+        m_handlers->FileListView1DblClick();  // no dialog to answer: it would hang
+        QCOMPARE(rows(), (QStringList{H, "a1", "a3"}));
+    }
+
+    void aColumnClickChangesNothing()
+    {
+        build({"b1", "a1"});
+        m_list->OnColumnClick = [this](int column) { m_handlers->FileListView1ColumnClick(column); };
+        emit m_list->header()->sectionClicked(0);
+        QCOMPARE(rows(), (QStringList{H, "b1", "a1"}));
+    }
+
+    void theLastCopyIsNamedAndDefaultsToNo()
+    {
+        build({"a1", "a2", "a3"});
+        QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)), review::LastCopy::No);
+
+        m_dir->remove("a2");
+        QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)), review::LastCopy::No);  // a3 still holds it
+        m_dir->write("a3", "contents of group X");  // changed since the search
+        QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)), review::LastCopy::Contents);
+
+        select(1);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::No);
+        press(Qt::Key_Delete);
+        QVERIFY(answers.texts.value(0).contains("last remaining copy"));
+        QCOMPARE(answers.defaults.value(0), QMessageBox::No);
+        QVERIFY(m_dir->exists("a1"));
+
+        m_dir->remove("a3");
+        QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)), review::LastCopy::Contents);
+        m_handlers->contentsConfirmed = false;
+        QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)), review::LastCopy::Name);
+        m_dir->write("a2", "anything at all");
+        QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)), review::LastCopy::No);
+    }
+
+    void aNameThatIsNotUtf8IsDeletedByItsBytes()
+    {
+        build({"caf\xE9", "caf\xC3\xA9"});
+        select(1);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        press(Qt::Key_Delete, Qt::ShiftModifier);
+        QVERIFY(!m_dir->exists("caf\xE9"));
+        QVERIFY(m_dir->exists("caf\xC3\xA9"));
+        QCOMPARE(m_list->rowCount(), 0);
+    }
+};
+
+QTEST_MAIN(ResultListHandlersTest)
+#include "ResultListHandlersTest.moc"

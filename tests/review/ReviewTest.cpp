@@ -1,0 +1,183 @@
+#include "review/FilProps.h"
+
+#include "support/ModalAnswer.h"
+#include "support/TempFolder.h"
+
+#include <QtTest>
+
+using review::TfrmFileProperties1;
+
+class ReviewTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<TempFolder> m_data;
+
+private slots:
+    void init()
+    {
+        m_data = std::make_unique<TempFolder>();
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(m_data->path()));
+    }
+
+    void versionItemsAndGeneralFactsAreShown()
+    {
+        TfrmFileProperties1 dialog;
+        dialog.FileName = VERSION_FIXTURE_DIR "/app64.exe";
+        dialog.show();
+        QCOMPARE(dialog.windowTitle(), QString("app64.exe properties"));
+        QVERIFY(dialog.PageControl1->isTabVisible(1));
+        QCOMPARE(dialog.PageControl1->currentIndex(), 0);
+        QCOMPARE(dialog.lblFileVersion->text(), QString("1.2"));
+        QCOMPARE(dialog.lblFileDescription->text(), QString("Sample program for the reader"));
+        QVERIFY(dialog.lblLegalCopyright->text().contains("2024 Fernwick"));
+        // Comments is present but empty, so it is not listed.
+        QStringList names;
+        for (int i = 0; i < dialog.lbxNames->count(); ++i) {
+            names << dialog.lbxNames->item(i)->text();
+        }
+        QCOMPARE(names, (QStringList{"CompanyName", "InternalName", "OriginalFilename", "ProductName",
+                                     "ProductVersion"}));
+        dialog.lbxNames->setCurrentRow(3);
+        QCOMPARE(dialog.memValues->toPlainText(), QString("Fernwick Suite"));
+        QVERIFY(dialog.lblSize->text().endsWith("bytes)"));
+        QCOMPARE(dialog.lblDOSName->text(), QString("app64.exe"));
+        QVERIFY(dialog.lblLocation->text().endsWith("/version/"));
+        QCOMPARE(dialog.lblLocation->toolTip(), dialog.lblLocation->text());
+        QVERIFY(!dialog.Image1->pixmap().isNull());
+        QVERIFY(dialog.btnView->isEnabled());
+        dialog.hide();
+        QVERIFY(dialog.ItemValues.empty());
+    }
+
+    void nothingOfAnEarlierFileRemains()
+    {
+        TempFolder dir;
+        TfrmFileProperties1 dialog;
+        dialog.FileName = VERSION_FIXTURE_DIR "/app64.exe";
+        dialog.show();
+        dialog.lbxNames->setCurrentRow(0);
+        dialog.hide();
+        dialog.FileName = dir.write("plain.txt", "text");
+        dialog.show();
+        QVERIFY(!dialog.PageControl1->isTabVisible(1));
+        QCOMPARE(dialog.lbxNames->count(), 0);
+        QVERIFY(dialog.memValues->toPlainText().isEmpty());
+        QVERIFY(dialog.lblFileVersion->text().isEmpty());
+        QVERIFY(dialog.lblLegalCopyright->text().isEmpty());
+        QCOMPARE(dialog.windowTitle(), QString("plain.txt properties"));
+        QCOMPARE(dialog.lblSize->text(), QString("4 bytes (4 bytes)"));
+        QVERIFY(dialog.lblCreated->text() == "(unknown)" || dialog.lblCreated->text().size() == 20);
+        QCOMPARE(dialog.lblAccessed->text().size(), 11);
+    }
+
+    void attributeBoxesSnapBackToTheFile()
+    {
+        TempFolder dir;
+        TfrmFileProperties1 dialog;
+        dialog.FileName = dir.write(".hidden", "x");
+        dir.chmod(".hidden", 0444);
+        dialog.show();
+        QVERIFY(dialog.chkHidden->isChecked());
+        QVERIFY(dialog.chkReadOnly->isChecked());
+        QVERIFY(!dialog.chkSystem->isChecked());
+        QVERIFY(!dialog.chkCompressed->isVisible());
+        QVERIFY(!dialog.lblCompressedSize->isVisible());
+        dialog.chkSystem->click();
+        QVERIFY(!dialog.chkSystem->isChecked());
+        dialog.chkHidden->click();
+        QVERIFY(dialog.chkHidden->isChecked());
+        dialog.chkReadOnly->click();
+        QVERIFY(dialog.chkReadOnly->isChecked());
+        QVERIFY(dir.exists(".hidden"));
+    }
+
+    void aVanishedFileShowsTheErrorPanel()
+    {
+        TfrmFileProperties1 dialog;
+        dialog.FileName = "/nowhere/gone.txt";
+        dialog.show();
+        QCOMPARE(dialog.windowTitle(), QString("Error - can't find this file"));
+        QVERIFY(!dialog.PageControl1->isVisible());
+        QVERIFY(dialog.pnlError->isVisible());
+        QCOMPARE(dialog.pnlError->text(), QString("/nowhere/gone.txt"));
+        dialog.hide();
+        dialog.FileName = VERSION_FIXTURE_DIR "/app64.exe";
+        dialog.show();
+        QVERIFY(dialog.PageControl1->isVisible());
+        QVERIFY(!dialog.pnlError->isVisible());
+    }
+
+    void okClosesWithOneAndTheCloseBoxWithTwo()
+    {
+        TempFolder dir;
+        TfrmFileProperties1 dialog;
+        dialog.FileName = dir.write("keep.txt", "keep");
+        ModalAnswers answers;
+        answers.when<TfrmFileProperties1>([](TfrmFileProperties1* d) { d->btnOK->click(); });
+        QCOMPARE(dialog.exec(), 1);
+        answers.when<TfrmFileProperties1>([](TfrmFileProperties1* d) { d->close(); });
+        QCOMPARE(dialog.exec(), 2);
+        QVERIFY(dir.exists("keep.txt"));
+    }
+
+    void deleteEndsWithSixOnlyWhenTheFileIsGone()
+    {
+        TempFolder dir;
+        TfrmFileProperties1 dialog;
+        dialog.FileName = dir.write("doomed.txt", "bye");
+        ModalAnswers answers;
+        answers.when<TfrmFileProperties1>([](TfrmFileProperties1* d) { d->btnDelete->click(); });
+        answers.answer(QMessageBox::Yes);
+        QCOMPARE(dialog.exec(), 6);
+        QVERIFY(!dir.exists("doomed.txt"));
+        QCOMPARE(m_data->read("Trash/files/doomed.txt"), std::string("bye"));
+        QVERIFY(answers.texts.value(0).startsWith("Move this file to the trash?"));
+        QCOMPARE(answers.defaults.value(0), QMessageBox::Yes);
+
+        dialog.FileName = dir.write("kept.txt", "stay");
+        answers.when<TfrmFileProperties1>([](TfrmFileProperties1* d) { d->btnDelete->click(); });
+        answers.answer(QMessageBox::No);
+        QCOMPARE(dialog.exec(), 2);
+        QVERIFY(dir.exists("kept.txt"));
+    }
+
+    void deletingTheLastCopyDefaultsToNo()
+    {
+        TempFolder dir;
+        TfrmFileProperties1 dialog;
+        dialog.FileName = dir.write("only.txt", "unique");
+        dialog.lastCopyCheck = [](const std::string&) { return review::LastCopy::Contents; };
+        ModalAnswers answers;
+        answers.when<TfrmFileProperties1>([](TfrmFileProperties1* d) { d->btnDelete->click(); });
+        answers.answer(QMessageBox::No);
+        QCOMPARE(dialog.exec(), 2);
+        QVERIFY(answers.texts.value(0).contains("last remaining copy"));
+        QCOMPARE(answers.defaults.value(0), QMessageBox::No);
+    }
+
+    void aFailedViewDisablesViewUntilTheNextShow()
+    {
+        TempFolder dir;
+        TfrmFileProperties1 dialog;
+        std::string opened;
+        dialog.openFile = [&](const std::string& path) {
+            opened = path;
+            return false;
+        };
+        dialog.FileName = dir.write("with blanks in name.txt", "x");
+        dialog.show();
+        dialog.btnView->click();
+        QCOMPARE(opened, dialog.FileName);
+        QVERIFY(!dialog.btnView->isEnabled());
+        QVERIFY(dialog.isVisible());
+        dialog.hide();
+        dialog.show();
+        QVERIFY(dialog.btnView->isEnabled());
+        dialog.openFile = [](const std::string&) { return true; };
+        dialog.btnView->click();
+        QVERIFY(dialog.btnView->isEnabled());
+    }
+};
+
+QTEST_MAIN(ReviewTest)
+#include "ReviewTest.moc"
