@@ -18,10 +18,13 @@ std::optional<std::string> formatResultLine(const ResultRow& row)
     return line;
 }
 
-ResultRow parseResultLine(const std::string& line)
+ResultRow parseResultLine(const std::string& line, std::size_t* fieldCount)
 {
     ResultRow row;
     std::vector<std::string> fields = platform::parseCommaText(line);
+    if (fieldCount != nullptr) {
+        *fieldCount = fields.size();
+    }
     if (fields.empty()) {
         return row;
     }

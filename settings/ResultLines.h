@@ -18,8 +18,9 @@ struct ResultRow {
 std::optional<std::string> formatResultLine(const ResultRow& row);
 
 // Reads a line back. The caption keeps its bytes (a path may begin or end
-// with blanks); sub-items are trimmed.
-ResultRow parseResultLine(const std::string& line);
+// with blanks); sub-items are trimmed. `fields`, when given, receives the
+// count of comma-text fields of the line.
+ResultRow parseResultLine(const std::string& line, std::size_t* fields = nullptr);
 
 // The caption of a file row in the new-duplicates list: a path.
 bool isFilePath(const std::string& caption);

@@ -1,0 +1,115 @@
+#include "settings/SavedLists.h"
+
+#include "platform/FolderListing.h"
+#include "platform/StringList.h"
+#include "platform/Text.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace settings {
+
+namespace {
+
+bool makeFolders(const std::string& path)
+{
+    std::size_t at = 0;
+    while ((at = path.find('/', at + 1)) != std::string::npos) {
+        const std::string partial = path.substr(0, at);
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string listFileFolder()
+{
+    const std::string program = platform::programFilePath();
+    const std::string beside(platform::folderOf(program));
+    if (!beside.empty() && ::access(beside.c_str(), W_OK) == 0) {
+        return beside;
+    }
+    std::string data;
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome != nullptr && dataHome[0] == '/') {
+        data = dataHome;
+    } else {
+        const char* home = std::getenv("HOME");
+        data = std::string(home != nullptr ? home : "") + "/.local/share";
+    }
+    while (data.size() > 1 && data.back() == '/') {
+        data.pop_back();
+    }
+    const std::string folder = data + "/Quarrendale/Kelvarin/";
+    makeFolders(folder);
+    return folder;
+}
+
+bool SaveResultLists(const std::vector<ResultRow>& rows, const std::string& resultListFile,
+                     const std::string& newListFile)
+{
+    if (rows.empty()) {
+        return true;
+    }
+    std::vector<std::string> lines;
+    std::vector<std::string> paths;
+    lines.reserve(rows.size());
+    for (const ResultRow& row : rows) {
+        // A caption with a line break cannot be one line: it is left out.
+        if (const auto line = formatResultLine(row)) {
+            lines.push_back(*line);
+            if (isFilePath(row.caption)) {
+                paths.push_back(row.caption);
+            }
+        }
+    }
+    return platform::writeLinesFile(resultListFile, lines) && platform::writeLinesFile(newListFile, paths);
+}
+
+std::string previousRunText(std::int64_t unixSeconds, const platform::Locale& locale)
+{
+    const std::time_t t = static_cast<std::time_t>(unixSeconds);
+    std::tm local = {};
+    ::localtime_r(&t, &local);
+    char year[16];
+    std::snprintf(year, sizeof year, "%04d", local.tm_year + 1900);
+    return "previous run on " + std::string(year) + "-" + locale.shortMonths[static_cast<std::size_t>(local.tm_mon)] +
+           "-" + platform::twoDigits(local.tm_mday) + " at " + platform::twoDigits(local.tm_hour) + ":" +
+           platform::twoDigits(local.tm_min) + ":" + platform::twoDigits(local.tm_sec / 2 * 2);
+}
+
+std::string knownDuplicatesQuestion(const std::string& previousRun)
+{
+    return "A list of known duplicate files to skip was found from a\n" + previousRun +
+           "\n\nReloading that list will prevent these known duplicates from being found again.\n\n"
+           "Do you want to reload that list?";
+}
+
+std::string previousListQuestion(const std::string& previousRun)
+{
+    return "A list of duplicate files was found from a\n" + previousRun +
+           "\n\nReloading that list will save time.\n\nDo you want to reload that list?";
+}
+
+void ReloadCounter::add(const ResultRow& row, bool hadSeveralFields)
+{
+    if (platform::trim(row.caption).empty()) {
+        m_previousFileRow = false;
+    }
+    if (m_previousFileRow) {
+        ++count;
+        std::int64_t size = 0;
+        if (!row.subItems.empty() && platform::parseInt64(row.subItems[0], size)) {
+            bytes += size;
+        }
+    }
+    m_previousFileRow = hadSeveralFields;
+}
+
+}  // namespace settings

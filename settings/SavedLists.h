@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/Locale.h"
+#include "settings/ResultLines.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace settings {
+
+// Where the list files live: beside the program file when that folder is
+// writable (a build tree, a portable copy), else in the user's data folder,
+// $XDG_DATA_HOME/Quarrendale/Kelvarin/ (made when missing). Ends with '/'.
+std::string listFileFolder();
+
+constexpr char kResultListName[] = "Kelvarin.lis";
+constexpr char kNewListName[] = "NewDupl.lis";
+constexpr char kSkipListName[] = "SkipDupl.lis";
+
+// Writes the result list file and then the new-duplicates list (the paths
+// of the file rows). An empty result list writes nothing, so the files of
+// an earlier run stay. Each file is written whole or not at all; a failure
+// of the first leaves the second unwritten.
+bool SaveResultLists(const std::vector<ResultRow>& rows, const std::string& resultListFile,
+                     const std::string& newListFile);
+
+// "previous run on yyyy-mmm-dd at hh:nn:ss" for a file's last change, in
+// local time with the locale's month names.
+std::string previousRunText(std::int64_t unixSeconds, const platform::Locale& locale);
+
+std::string knownDuplicatesQuestion(const std::string& previousRun);
+std::string previousListQuestion(const std::string& previousRun);
+
+// Counts reloaded rows as the comparison would have: every file row of a
+// group after its first, with its Size field when that is a whole number.
+class ReloadCounter {
+public:
+    void add(const ResultRow& row, bool hadSeveralFields);
+    std::int64_t count = 0;
+    std::int64_t bytes = 0;
+
+private:
+    bool m_previousFileRow = false;
+};
+
+}  // namespace settings
