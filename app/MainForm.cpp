@@ -1,0 +1,682 @@
+#include "app/MainForm.h"
+
+#include "app/QSettingsStore.h"
+#include "platform/FolderListing.h"
+#include "platform/StringList.h"
+#include "platform/Text.h"
+#include "settings/SavedLists.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <sys/stat.h>
+
+namespace app {
+
+namespace {
+
+constexpr int kDesignWidth = 609;
+constexpr int kDesignHeight = 469;
+constexpr int kPanelWidths[3] = {150, 110, 75};
+constexpr auto kTurnInterval = std::chrono::milliseconds(20);
+
+QString display(const std::string& bytes)
+{
+    return QString::fromStdString(platform::displayUtf8(bytes));
+}
+
+// The result list as the search run sees it.
+class FileListResults : public search::ResultList {
+public:
+    explicit FileListResults(views::TFileListView& list) : m_list(list) {}
+    int rowCount() const override { return m_list.rowCount(); }
+    void clear() override { m_list.clearRows(); }
+    void addRow(const std::string& caption) override { m_list.addCaptionRow(caption); }
+    bool addFile(const std::string& path) override
+    {
+        std::int64_t size = 0;
+        return m_list.AddFile(path, size);
+    }
+    void beginUpdate() override { m_list.beginUpdate(); }
+    void endUpdate() override { m_list.endUpdate(); }
+    void setRedraw(bool on) override { m_list.setRedraw(on); }
+    void fitColumns() override { m_list.fitColumns(); }
+    void fixColumns() override { m_list.fixColumns(); }
+    void refresh() override { m_list.viewport()->update(); }
+    void setHint(const std::string& hint) override { m_list.setHint(display(hint)); }
+
+private:
+    views::TFileListView& m_list;
+};
+
+// Puts each loaded value into its control as it comes.
+class ControlTarget : public settings::SettingsTarget {
+public:
+    explicit ControlTarget(TfrmMain& form) : m_form(form) {}
+    void setText(const std::string& name, const std::string& value) override
+    {
+        const QString text = QString::fromStdString(value);
+        if (name == "FoldersToIgnore") {
+            m_form.edtSkipFolder->setText(text);
+        } else if (name == "FileMask") {
+            m_form.edtFileMask->setText(text);
+        } else if (name == "RootFolder") {
+            m_form.edtRootDir->setText(text);
+        }
+    }
+    void setFlag(const std::string& name, bool value) override
+    {
+        if (name == "FloppyIsMaster") {
+            m_form.chkFloppyIsMaster->setChecked(value);
+        } else if (name == "SkipSysbckupFolder") {
+            m_form.chkSkipSysbckup->setChecked(value);
+        } else if (name == "CheckFileStamp") {
+            m_form.chkCheckFileTimestamp->setChecked(value);
+        } else if (name == "CheckFileName") {
+            m_form.chkCheckFilename->setChecked(value);
+        } else if (name == "CheckFileSize") {
+            m_form.chkCheckFilesize->setChecked(value);
+        } else if (name == "SkipEmptyFiles") {
+            m_form.chkSkipEmptyFiles->setChecked(value);
+        } else if (name == "SkipDesktopFolders") {
+            m_form.chkSkipDesktopFolders->setChecked(value);
+        }
+    }
+
+private:
+    TfrmMain& m_form;
+};
+
+}  // namespace
+
+TStatusBar::TStatusBar(QWidget* parent) : QWidget(parent)
+{
+    for (QLabel*& label : m_panels) {
+        label = new QLabel(this);
+        label->setFrameShape(QFrame::Panel);
+        label->setFrameShadow(QFrame::Sunken);
+        label->setIndent(2);
+    }
+    m_panels[1]->setText(tr("Bytes:"));
+    m_panels[2]->setText(tr("Files:"));
+}
+
+int TStatusBar::panelWidth(int index) const
+{
+    return index < 3 ? kPanelWidths[index] : std::max(50, width() - 335);
+}
+
+void TStatusBar::resizeEvent(QResizeEvent*)
+{
+    int left = 0;
+    for (int i = 0; i < 4; ++i) {
+        m_panels[i]->setGeometry(left, 0, panelWidth(i) - 2, height());
+        left += panelWidth(i);
+    }
+}
+
+TfrmMain::TfrmMain(QWidget* parent)
+    : QWidget(parent), run(*this), TreeScanner1(run.TreeScanner1),
+      handlers(*(FileListView1 = new views::TFileListView(this)),
+               *(frmFileProperties1 = std::make_unique<review::TfrmFileProperties1>(this)))
+{
+    setWindowTitle(tr("Gemmora"));
+    resize(kDesignWidth, kDesignHeight);
+
+    GroupBox1 = new QGroupBox(tr(" What to search for "), this);
+    DiskListView1 = new views::TDiskListView(GroupBox1);
+    Label2 = new QLabel(tr("Find: "), GroupBox1);
+    edtFileMask = new QLineEdit("*.*", GroupBox1);
+    Label7 = new QLabel(tr("In: "), GroupBox1);
+    edtRootDir = new QLineEdit("/", GroupBox1);
+    Label1 = new QLabel(tr("Skip: "), GroupBox1);
+    edtSkipFolder = new QLineEdit(GroupBox1);
+    btnSearch = new QPushButton(tr("Find Now"), GroupBox1);
+    btnExit = new QPushButton(tr("Exit"), GroupBox1);
+    edtSkipFolder->setToolTip(tr("Enter a comma separated list of folders to skip, e.g. SP3, \"Program Files\" "
+                                 "(note: folders with spaces need quotes)"));
+    edtFileMask->setToolTip(tr("Enter a mask of files to find, e.g. *.* (comma separated list allowed, enclose "
+                               "spaces in quotes)"));
+    edtRootDir->setToolTip(tr("Enter comma separated list of folders to search on each drive, e.g. \\Docs, "
+                              "\"\\My Files\" (note: folders with spaces need quotes)"));
+    for (QLabel* label : {Label2, Label7, Label1}) {
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+
+    PageControl1 = new QTabWidget(this);
+    TabSheetBasic = new QWidget;
+    TabSheetAdvanced = new QWidget;
+    PageControl1->addTab(TabSheetBasic, tr(" Require "));
+    PageControl1->addTab(TabSheetAdvanced, tr(" Advanced "));
+    chkCheckFileTimestamp = new QCheckBox(tr("Same date && time"));
+    chkCheckFileTimestamp->setToolTip(tr("Uncheck for slower but more accurate searches"));
+    chkCheckFilename = new QCheckBox(tr("Same name"));
+    chkCheckFilename->setToolTip(tr("Check to only match files of the same name"));
+    chkSkipEmptyFiles = new QCheckBox(tr("Skip zero-length files"));
+    chkFloppyIsMaster = new QCheckBox(tr("Treat floppy as master"));
+    chkFloppyIsMaster->setToolTip(tr("Uncheck to treat floppy as a normal disk drive"));
+    chkSkipSysbckup = new QCheckBox(tr("Skip SYSBCKUP folder"));
+    chkSkipSysbckup->setToolTip(tr("Uncheck to include Windows 95 protected folder"));
+    chkSkipDesktopFolders = new QCheckBox(tr("Skip Desktop.ini folders"));
+    chkSkipDesktopFolders->setToolTip(tr("Uncheck to scan more folders"));
+    chkCheckFilesize = new QCheckBox(tr("Require same size"));
+    chkCheckFilesize->setToolTip(tr("Uncheck if file contents do not matter"));
+    // The designed states, before the settings are read.
+    for (QCheckBox* box : {chkCheckFileTimestamp, chkSkipEmptyFiles, chkFloppyIsMaster, chkSkipSysbckup,
+                           chkSkipDesktopFolders, chkCheckFilesize}) {
+        box->setChecked(true);
+    }
+    auto* basic = new QVBoxLayout(TabSheetBasic);
+    basic->setContentsMargins(6, 6, 4, 4);
+    for (QCheckBox* box : {chkCheckFileTimestamp, chkCheckFilename, chkSkipEmptyFiles}) {
+        basic->addWidget(box);
+    }
+    basic->addStretch(1);
+    auto* advanced = new QVBoxLayout(TabSheetAdvanced);
+    advanced->setContentsMargins(6, 6, 4, 4);
+    for (QCheckBox* box : {chkFloppyIsMaster, chkSkipSysbckup, chkSkipDesktopFolders, chkCheckFilesize}) {
+        advanced->addWidget(box);
+    }
+    advanced->addStretch(1);
+
+    lblFileListCaption = new QLabel(tr(" Results will appear here ...."), this);
+    FileListView1->setParent(this);
+    lblVersion = new QLabel(this);
+    QPalette navy = lblVersion->palette();
+    navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
+    lblVersion->setPalette(navy);
+    StatusBar1 = new TStatusBar(this);
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(100);
+    VersionInfoResource1 = new TVersionInfoResource(this);
+
+    connect(btnSearch, &QPushButton::clicked, this, &TfrmMain::btnSearchClick);
+    connect(btnExit, &QPushButton::clicked, this, &TfrmMain::btnExitClick);
+    connect(chkCheckFilesize, &QCheckBox::toggled, this, &TfrmMain::chkCheckFilesizeClick);
+    connect(DiskListView1, &views::TDiskListView::changed, this, &TfrmMain::DiskListView1Change);
+    connect(edtFileMask, &QLineEdit::editingFinished, this, &TfrmMain::edtRootDirExit);
+    connect(edtRootDir, &QLineEdit::editingFinished, this, &TfrmMain::edtRootDirExit);
+    connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
+    connect(FileListView1, &QTreeWidget::itemDoubleClicked, this, [this] { handlers.FileListView1DblClick(); });
+    FileListView1->OnColumnClick = [this](int column) { handlers.FileListView1ColumnClick(column); };
+    FileListView1->installEventFilter(this);
+    FileListView1->viewport()->installEventFilter(this);
+    handlers.setSearchDefault = [this](bool on) { setSearchDefault(on); };
+
+    m_results = std::make_unique<FileListResults>(*FileListView1);
+    run.locale = views::TFileListView::processLocale();
+    FormCreate();
+    setSearchDefault(true);
+    Timer1->start();
+}
+
+TfrmMain::~TfrmMain()
+{
+    // The lists of this run outlive it in the list files.
+    SaveResultLists();
+}
+
+void TfrmMain::FormCreate()
+{
+    setFont(QApplication::font());
+    MinTrackWidth = width() - 10;
+    MinTrackHeight = height() - 50;
+    setMinimumSize(MinTrackWidth, MinTrackHeight);
+    LoadSettings();
+    PageControl1->setCurrentWidget(TabSheetBasic);
+    ProgressBar = new QProgressBar(StatusBar1);
+    ProgressBar->setTextVisible(false);
+    ProgressBar->setGeometry(0, 2, StatusBar1->panelWidth(0), 18);
+    ProgressBar->hide();
+    const std::string folder = settings::listFileFolder();
+    ResultListFile = folder + settings::kResultListName;
+    SkipListFile = folder + settings::kSkipListName;
+    NewListFile = folder + settings::kNewListName;
+    VersionInfoResource1->Loaded();
+    lblVersion->setText(tr("Gemmora version: V") + QString::fromStdString(VersionInfoResource1->FileVersion.AsText()) +
+                        tr(" - check a group before you delete from it"));
+    lblVersion->setToolTip(tr("Gemmora by Quarrendale, file version %1")
+                               .arg(QString::fromStdString(VersionInfoResource1->FileVersion.AsText())));
+    lblVersion->adjustSize();
+    run.comparison.Comparing = false;
+    placeControls();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+void TfrmMain::LoadSettings()
+{
+    QSettingsStore store;
+    ControlTarget target(*this);
+    const std::string wrongTypes = settings::LoadSettings(store, target);
+    if (!wrongTypes.empty()) {
+        // The defaults stand; the user learns why once the window is up.
+        QTimer::singleShot(0, this, [this, wrongTypes] {
+            QMessageBox::warning(this, tr("Gemmora"),
+                                 tr("Invalid data type for '%1'").arg(QString::fromStdString(wrongTypes)));
+        });
+    }
+}
+
+settings::SearchOptions TfrmMain::currentOptions() const
+{
+    settings::SearchOptions options;
+    options.FoldersToIgnore = edtSkipFolder->text().toStdString();
+    options.FileMask = edtFileMask->text().toStdString();
+    options.RootFolder = edtRootDir->text().toStdString();
+    options.FloppyIsMaster = chkFloppyIsMaster->isChecked();
+    options.SkipSysbckupFolder = chkSkipSysbckup->isChecked();
+    options.CheckFileStamp = chkCheckFileTimestamp->isChecked();
+    options.CheckFileName = chkCheckFilename->isChecked();
+    options.CheckFileSize = chkCheckFilesize->isChecked();
+    options.SkipEmptyFiles = chkSkipEmptyFiles->isChecked();
+    options.SkipDesktopFolders = chkSkipDesktopFolders->isChecked();
+    return options;
+}
+
+bool TfrmMain::SaveSettings()
+{
+    QSettingsStore store;
+    const std::string error = settings::SaveSettings(store, currentOptions());
+    if (!error.empty()) {
+        QMessageBox::critical(this, tr("Gemmora"), QString::fromStdString(error));
+        return false;
+    }
+    return true;
+}
+
+void TfrmMain::placeControls()
+{
+    // The rule pages must hold their captions in whatever font the desktop
+    // uses, so they may be wider than designed.
+    int pageWidth = 155;
+    for (QCheckBox* box : {chkCheckFileTimestamp, chkCheckFilename, chkSkipEmptyFiles, chkFloppyIsMaster,
+                           chkSkipSysbckup, chkSkipDesktopFolders, chkCheckFilesize}) {
+        pageWidth = std::max(pageWidth, box->sizeHint().width() + 20);
+    }
+    PageControl1->resize(pageWidth, std::max(137, PageControl1->sizeHint().height()));
+    const int fieldHeight = std::max(21, edtFileMask->sizeHint().height());
+    const int buttonHeight = std::max(25, btnSearch->sizeHint().height());
+    for (QLineEdit* field : {edtFileMask, edtRootDir, edtSkipFolder}) {
+        field->resize(145, fieldHeight);
+    }
+    const int labelWidth = std::max({Label2->sizeHint().width(), Label7->sizeHint().width(),
+                                     Label1->sizeHint().width()});
+    for (QLabel* label : {Label2, Label7, Label1}) {
+        label->resize(labelWidth, fieldHeight);
+    }
+    for (QPushButton* button : {btnSearch, btnExit}) {
+        button->resize(std::max(75, button->sizeHint().width()), buttonHeight);
+    }
+    const int groupHeight = std::max(146, 26 + 3 * (fieldHeight + 6) + buttonHeight + 8);
+    GroupBox1->setGeometry(4, 7, 0, groupHeight);
+    const int top = 24;
+    edtFileMask->move(0, top);
+    edtRootDir->move(0, top + fieldHeight + 6);
+    edtSkipFolder->move(0, top + 2 * (fieldHeight + 6));
+    btnSearch->move(0, groupHeight - buttonHeight - 8);
+    btnExit->move(0, groupHeight - buttonHeight - 8);
+    DiskListView1->setGeometry(8, top, 0, groupHeight - top - 8);
+    lblFileListCaption->setGeometry(8, GroupBox1->y() + groupHeight + 7, 400, lblFileListCaption->sizeHint().height());
+    StatusBar1->resize(width(), std::max(20, StatusBar1->panel(0)->sizeHint().height() + 4));
+    // Wide enough that the group box keeps room for the drive list.
+    const int needed = pageWidth + 24 + 8 + 140 + labelWidth + 8 + 75 + 16 + 75 + 8;
+    if (width() < std::max(kDesignWidth, needed)) {
+        resize(std::max(kDesignWidth, needed), height());
+        MinTrackWidth = width() - 10;
+        setMinimumSize(MinTrackWidth, MinTrackHeight);
+    }
+    FormResize();
+}
+
+void TfrmMain::FormResize()
+{
+    const int clientWidth = width();
+    const int clientHeight = height();
+    PageControl1->move(clientWidth - 4 - PageControl1->width(), 16);
+    GroupBox1->resize(PageControl1->x() - 20, GroupBox1->height());
+    btnExit->move(GroupBox1->width() - 8 - btnExit->width(), btnExit->y());
+    btnSearch->move(btnExit->x() - 16 - btnSearch->width(), btnSearch->y());
+    edtRootDir->move(GroupBox1->width() - 8 - edtRootDir->width(), edtRootDir->y());
+    edtFileMask->move(edtRootDir->x(), edtFileMask->y());
+    edtSkipFolder->move(edtRootDir->x(), edtSkipFolder->y());
+    Label7->move(edtRootDir->x() - Label7->width(), edtRootDir->y());
+    Label2->move(edtFileMask->x() - Label2->width(), edtFileMask->y());
+    Label1->move(edtSkipFolder->x() - Label1->width(), edtSkipFolder->y());
+    DiskListView1->resize(btnSearch->x() - 24, DiskListView1->height());
+    StatusBar1->setGeometry(0, clientHeight - StatusBar1->height(), clientWidth, StatusBar1->height());
+    lblVersion->move(clientWidth - lblVersion->width() - 4,
+                     clientHeight - StatusBar1->height() - lblVersion->height());
+    const int listTop = lblFileListCaption->y() + lblFileListCaption->height() + 2;
+    FileListView1->setGeometry(6, listTop, clientWidth - 12,
+                               clientHeight - listTop - lblVersion->height() - StatusBar1->height() - 2);
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    FormResize();
+}
+
+void TfrmMain::chkCheckFilesizeClick()
+{
+    if (chkCheckFilesize->isChecked()) {
+        chkCheckFilename->setEnabled(true);
+        chkCheckFileTimestamp->setEnabled(true);
+    } else {
+        chkCheckFilename->setChecked(true);
+        chkCheckFileTimestamp->setChecked(false);
+        chkCheckFilename->setEnabled(false);
+        chkCheckFileTimestamp->setEnabled(false);
+    }
+}
+
+void TfrmMain::DiskListView1Change()
+{
+    run.UpdateCaption();
+}
+
+void TfrmMain::edtRootDirExit()
+{
+    run.UpdateCaption();
+}
+
+void TfrmMain::btnExitClick()
+{
+    close();
+}
+
+void TfrmMain::btnSearchClick()
+{
+    const bool starts = !run.running();
+    if (starts) {
+        m_longestGap = std::chrono::milliseconds(0);
+        m_lastTurn = std::chrono::steady_clock::now();
+    }
+    run.btnSearchClick();
+    if (starts) {
+        handlers.contentsConfirmed = run.catalogue.CheckFileSize;
+        if (m_closeRequested) {
+            close();  // the close asked for during the search
+        }
+    }
+}
+
+bool TfrmMain::FormCloseQuery()
+{
+    run.requestStop();
+    if (!m_settingsSaved) {
+        m_settingsSaved = true;
+        SaveSettings();
+    }
+    return true;
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    FormCloseQuery();
+    if (run.running()) {
+        // The search sees the cleared flags at its next turn; the window
+        // closes once it has unwound.
+        m_closeRequested = true;
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void TfrmMain::setSearchDefault(bool on)
+{
+    m_searchDefault = on;
+    btnSearch->setDefault(on);
+}
+
+void TfrmMain::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && m_searchDefault) {
+        btnSearch->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == FileListView1 && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (enter && m_searchDefault) {
+            btnSearch->click();
+            return true;
+        }
+        handlers.FileListView1KeyDown(key->key(), key->modifiers(), QApplication::mouseButtons());
+        return enter;
+    }
+    if (watched == FileListView1->viewport() && event->type() == QEvent::MouseButtonRelease) {
+        QTimer::singleShot(0, this, [this] { handlers.FileListView1Click(); });
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TfrmMain::Timer1Timer()
+{
+    Timer1->stop();
+    OfferSavedLists();
+}
+
+void TfrmMain::OfferSavedLists()
+{
+    Timer1->stop();
+    const platform::Locale& locale = views::TFileListView::processLocale();
+    auto ask = [this](const QString& caption, const std::string& text) {
+        return QMessageBox::question(this, caption, QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::Yes) == QMessageBox::Yes;
+    };
+    platform::FileEntry entry;
+    if (platform::queryFileEntry(SkipListFile, entry) &&
+        ask(tr("Gemmora - known duplicates to skip list found"),
+            settings::knownDuplicatesQuestion(settings::previousRunText(entry.writeSeconds, locale)))) {
+        run.catalogue.SkipFiles.loadFromFile(SkipListFile);
+    }
+    if (platform::queryFileEntry(ResultListFile, entry) &&
+        ask(tr("Gemmora - previous list found"),
+            settings::previousListQuestion(settings::previousRunText(entry.writeSeconds, locale)))) {
+        ReloadResultList();
+    }
+    DiskListView1->RefreshDrives();
+}
+
+void TfrmMain::ReloadResultList()
+{
+    repaintStatusBar();
+    std::string text;
+    if (!platform::readWholeFile(ResultListFile, text)) {
+        QMessageBox::critical(this, tr("Gemmora"),
+                              tr("The list of duplicates cannot be read:\n%1").arg(display(ResultListFile)));
+        return;
+    }
+    const std::vector<std::string> lines = platform::splitLines(text);
+    showProgress(true);
+    ProgressBar->setRange(0, std::max<int>(0, static_cast<int>(lines.size()) - 1));
+    setWaitCursor(true);
+    FileListView1->beginUpdate();
+    FileListView1->setAllColumnWidths(0);
+    settings::ReloadCounter counter;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if ((i & 1023) == 0) {
+            ProgressBar->setValue(static_cast<int>(i));
+        }
+        std::size_t fields = 0;
+        const settings::ResultRow row = settings::parseResultLine(lines[i], &fields);
+        FileListView1->addRow(row.caption, row.subItems);
+        counter.add(row, fields > 1);
+    }
+    FileListView1->endUpdate();
+    FileListView1->fitColumns();
+    setWaitCursor(false);
+    showProgress(false);
+    run.comparison.DuplicateCount += counter.count;
+    run.comparison.DuplicateBytes += counter.bytes;
+    handlers.contentsConfirmed = true;
+    setStatusText(0, "Duplicates read from file .....");
+    run.comparison.ShowTotals();
+}
+
+void TfrmMain::SaveResultLists()
+{
+    std::vector<settings::ResultRow> rows;
+    rows.reserve(static_cast<std::size_t>(FileListView1->rowCount()));
+    for (int i = 0; i < FileListView1->rowCount(); ++i) {
+        const QTreeWidgetItem* row = FileListView1->row(i);
+        rows.push_back({views::TFileListView::captionOf(row), views::TFileListView::subItemsOf(row)});
+    }
+    settings::SaveResultLists(rows, ResultListFile, NewListFile);
+}
+
+std::string TfrmMain::fieldText(search::Field field)
+{
+    switch (field) {
+    case search::Field::FileMask:
+        return edtFileMask->text().toStdString();
+    case search::Field::RootDir:
+        return edtRootDir->text().toStdString();
+    case search::Field::SkipFolder:
+        return edtSkipFolder->text().toStdString();
+    }
+    return "";
+}
+
+void TfrmMain::setFieldText(search::Field field, const std::string& text)
+{
+    const QString value = QString::fromStdString(text);
+    switch (field) {
+    case search::Field::FileMask:
+        edtFileMask->setText(value);
+        break;
+    case search::Field::RootDir:
+        edtRootDir->setText(value);
+        break;
+    case search::Field::SkipFolder:
+        edtSkipFolder->setText(value);
+        break;
+    }
+}
+
+bool TfrmMain::checked(search::Check check)
+{
+    switch (check) {
+    case search::Check::SkipSysbckup:
+        return chkSkipSysbckup->isChecked();
+    case search::Check::SkipDesktopFolders:
+        return chkSkipDesktopFolders->isChecked();
+    case search::Check::SkipEmptyFiles:
+        return chkSkipEmptyFiles->isChecked();
+    case search::Check::CheckFilesize:
+        return chkCheckFilesize->isChecked();
+    case search::Check::FloppyIsMaster:
+        return chkFloppyIsMaster->isChecked();
+    case search::Check::CheckFileTimestamp:
+        return chkCheckFileTimestamp->isChecked();
+    case search::Check::CheckFilename:
+        return chkCheckFilename->isChecked();
+    }
+    return false;
+}
+
+std::vector<search::SearchDrive> TfrmMain::selectedDrives()
+{
+    return DiskListView1->selectedSearchDrives();
+}
+
+void TfrmMain::setCaption(search::Caption caption, const std::string& text)
+{
+    const QString value = display(text);
+    switch (caption) {
+    case search::Caption::Window:
+        setWindowTitle(value);
+        break;
+    case search::Caption::SearchButton:
+        btnSearch->setText(value);
+        break;
+    case search::Caption::FileListCaption:
+        lblFileListCaption->setText(value);
+        lblFileListCaption->resize(std::max(400, lblFileListCaption->sizeHint().width()),
+                                   lblFileListCaption->height());
+        break;
+    }
+}
+
+void TfrmMain::setStatusText(int panel, const std::string& text)
+{
+    if (panel >= 0 && panel < 4) {
+        StatusBar1->panel(panel)->setText(display(text));
+    }
+}
+
+void TfrmMain::repaintStatusBar()
+{
+    StatusBar1->repaint();
+}
+
+search::ResultList& TfrmMain::resultList()
+{
+    return *m_results;
+}
+
+void TfrmMain::showMessage(const std::string& text)
+{
+    QMessageBox::information(this, QApplication::applicationDisplayName().isEmpty()
+                                       ? tr("Gemmora")
+                                       : QApplication::applicationDisplayName(),
+                             display(text));
+}
+
+void TfrmMain::setWaitCursor(bool wait)
+{
+    if (wait) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void TfrmMain::showProgress(bool visible)
+{
+    ProgressBar->setGeometry(0, 2, StatusBar1->panelWidth(0), StatusBar1->height() - 2);
+    ProgressBar->setVisible(visible);
+}
+
+void TfrmMain::setProgressMax(std::int64_t maximum)
+{
+    m_progressScale = 1;
+    while (maximum / m_progressScale > 1000000) {
+        m_progressScale *= 10;
+    }
+    ProgressBar->setRange(0, static_cast<int>(maximum / m_progressScale));
+}
+
+void TfrmMain::setProgressPosition(std::int64_t position)
+{
+    ProgressBar->setValue(static_cast<int>(position / m_progressScale));
+}
+
+void TfrmMain::processEvents()
+{
+    // A million catalogue entries must not cost a million turns; one every
+    // 20 ms keeps the window responsive and a stop at once to the eye.
+    const auto now = std::chrono::steady_clock::now();
+    const auto gap = now - m_lastTurn;
+    if (gap < kTurnInterval) {
+        return;
+    }
+    m_longestGap = std::max(m_longestGap, std::chrono::duration_cast<std::chrono::milliseconds>(gap));
+    QCoreApplication::processEvents();
+    m_lastTurn = std::chrono::steady_clock::now();
+}
+
+}  // namespace app

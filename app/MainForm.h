@@ -1,0 +1,147 @@
+#pragma once
+
+#include "app/ResultListHandlers.h"
+#include "app/VersInfo.h"
+#include "review/FilProps.h"
+#include "search/SearchRun.h"
+#include "search/SearchWindow.h"
+#include "settings/SearchOptions.h"
+#include "views/DiskList.h"
+#include "views/FileList.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QWidget>
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace app {
+
+// The status bar: four panels, the progress bar laid over the first while a
+// long step runs.
+class TStatusBar : public QWidget {
+public:
+    explicit TStatusBar(QWidget* parent);
+    QLabel* panel(int index) const { return m_panels[index]; }
+    int panelWidth(int index) const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QLabel* m_panels[4];
+};
+
+// The main window: what to search for, the rules, the result list and the
+// status bar. It runs searches through the search run, which reaches it
+// only through the window operations below.
+class TfrmMain : public QWidget, public search::SearchWindow {
+    Q_OBJECT
+public:
+    explicit TfrmMain(QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    QGroupBox* GroupBox1;
+    views::TDiskListView* DiskListView1;
+    QLabel* Label2;
+    QLineEdit* edtFileMask;
+    QLabel* Label7;
+    QLineEdit* edtRootDir;
+    QLabel* Label1;
+    QLineEdit* edtSkipFolder;
+    QPushButton* btnSearch;
+    QPushButton* btnExit;
+    QTabWidget* PageControl1;
+    QWidget* TabSheetBasic;
+    QWidget* TabSheetAdvanced;
+    QCheckBox* chkCheckFileTimestamp;
+    QCheckBox* chkCheckFilename;
+    QCheckBox* chkSkipEmptyFiles;
+    QCheckBox* chkFloppyIsMaster;
+    QCheckBox* chkSkipSysbckup;
+    QCheckBox* chkSkipDesktopFolders;
+    QCheckBox* chkCheckFilesize;
+    QLabel* lblFileListCaption;
+    views::TFileListView* FileListView1;
+    QLabel* lblVersion;
+    TStatusBar* StatusBar1;
+    QProgressBar* ProgressBar;
+    QTimer* Timer1;
+    TVersionInfoResource* VersionInfoResource1;
+    std::unique_ptr<review::TfrmFileProperties1> frmFileProperties1;
+
+    search::SearchRun run;
+    scanner::TTreeScanner& TreeScanner1;
+    ResultListHandlers handlers;
+
+    int MinTrackWidth = 0;
+    int MinTrackHeight = 0;
+    std::string ResultListFile;
+    std::string SkipListFile;
+    std::string NewListFile;
+
+    // Whether "Find Now" takes Enter from anywhere in the window.
+    bool searchIsDefault() const { return m_searchDefault; }
+
+    void btnSearchClick();
+    void btnExitClick();
+    void chkCheckFilesizeClick();
+    void DiskListView1Change();
+    void edtRootDirExit();
+    void Timer1Timer();
+    void FormResize();
+    void OfferSavedLists();
+    void SaveResultLists();
+    void ReloadResultList();
+    settings::SearchOptions currentOptions() const;
+
+    // The search run's window operations.
+    std::string fieldText(search::Field field) override;
+    void setFieldText(search::Field field, const std::string& text) override;
+    bool checked(search::Check check) override;
+    std::vector<search::SearchDrive> selectedDrives() override;
+    void setCaption(search::Caption caption, const std::string& text) override;
+    void setStatusText(int panel, const std::string& text) override;
+    void repaintStatusBar() override;
+    search::ResultList& resultList() override;
+    void showMessage(const std::string& text) override;
+    void setWaitCursor(bool wait) override;
+    void showProgress(bool visible) override;
+    void setProgressMax(std::int64_t maximum) override;
+    void setProgressPosition(std::int64_t position) override;
+    void processEvents() override;
+
+    // Longest time between two event-loop turns during the last search.
+    std::chrono::milliseconds longestTurnGap() const { return m_longestGap; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    bool FormCloseQuery();
+    void LoadSettings();
+    bool SaveSettings();
+    void setSearchDefault(bool on);
+    void placeControls();
+
+    std::unique_ptr<search::ResultList> m_results;
+    bool m_searchDefault = true;
+    bool m_closeRequested = false;
+    bool m_settingsSaved = false;
+    std::int64_t m_progressScale = 1;
+    std::chrono::steady_clock::time_point m_lastTurn;
+    std::chrono::milliseconds m_longestGap{0};
+};
+
+}  // namespace app

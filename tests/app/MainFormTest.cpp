@@ -1,0 +1,425 @@
+#include "app/MainForm.h"
+
+#include "platform/FolderListing.h"
+#include "support/ModalAnswer.h"
+#include "support/TempFolder.h"
+
+#include <QSettings>
+#include <QtTest>
+
+using app::TfrmMain;
+
+namespace {
+
+const char H[] = "Duplicate files .....";
+
+QString text(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+}  // namespace
+
+class MainFormTest : public QObject {
+    Q_OBJECT
+private:
+    TempFolder m_home;
+    std::unique_ptr<TempFolder> m_tree;
+    std::unique_ptr<TempFolder> m_lists;
+
+    // A window whose list files live in a folder of the test's own, with its
+    // drives listed and its root folder set to the test tree.
+    std::unique_ptr<TfrmMain> makeForm()
+    {
+        auto form = std::make_unique<TfrmMain>();
+        form->ResultListFile = *m_lists / "Kelvarin.lis";
+        form->SkipListFile = *m_lists / "SkipDupl.lis";
+        form->NewListFile = *m_lists / "NewDupl.lis";
+        form->Timer1Timer();
+        form->edtRootDir->setText(text(m_tree->path()));
+        form->chkCheckFileTimestamp->setChecked(false);
+        return form;
+    }
+
+    QStringList rows(const TfrmMain& form) const
+    {
+        QStringList out;
+        for (int i = 0; i < form.FileListView1->rowCount(); ++i) {
+            const std::string caption = views::TFileListView::captionOf(form.FileListView1->row(i));
+            out << text(caption.rfind(m_tree->path(), 0) == 0 ? caption.substr(m_tree->path().size()) : caption);
+        }
+        return out;
+    }
+
+    QString status(const TfrmMain& form, int panel) const { return form.StatusBar1->panel(panel)->text(); }
+
+    void manyFolders(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            m_tree->write("bulk/" + std::to_string(i) + "/copy.bin", "bulk contents " + std::to_string(i % 2));
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("HOME", QByteArray::fromStdString(m_home.path()));
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(m_home / "config"));
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(m_home / "data"));
+    }
+
+    void init()
+    {
+        m_tree = std::make_unique<TempFolder>();
+        m_lists = std::make_unique<TempFolder>();
+        QFile::remove(QString::fromStdString(m_home / "config/Quarrendale/Kelvarin.conf"));
+    }
+
+    void theWindowStartsAsDesigned()
+    {
+        TfrmMain form;
+        QCOMPARE(form.windowTitle(), QString("Gemmora"));
+        QVERIFY(form.width() >= 609);
+        QCOMPARE(form.height(), 469);
+        QCOMPARE(form.MinTrackWidth, form.width() - 10);
+        QCOMPARE(form.MinTrackHeight, 419);
+        QCOMPARE(form.minimumSize(), QSize(form.MinTrackWidth, 419));
+        QCOMPARE(form.btnSearch->text(), QString("Find Now"));
+        QVERIFY(form.searchIsDefault());
+        QCOMPARE(form.PageControl1->currentWidget(), form.TabSheetBasic);
+        QCOMPARE(form.PageControl1->tabText(0), QString(" Require "));
+        QCOMPARE(form.GroupBox1->title(), QString(" What to search for "));
+        QCOMPARE(form.lblFileListCaption->text(), QString(" Results will appear here ...."));
+        QCOMPARE(form.lblVersion->text(),
+                 QString("Gemmora version: V") + PROJECT_VERSION_TEXT + " - check a group before you delete from it");
+        QCOMPARE(form.lblVersion->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+        QCOMPARE(form.Timer1->interval(), 100);
+        QVERIFY(form.Timer1->isActive());
+        QVERIFY(form.TreeScanner1.FindHiddenFiles);
+        QVERIFY(form.ProgressBar->isHidden());
+        QCOMPARE(form.DiskListView1->topLevelItemCount(), 0);  // filled by the timer
+        QCOMPARE(status(form, 1), QString("Bytes:"));
+        QCOMPARE(status(form, 2), QString("Files:"));
+        QVERIFY(!form.frmFileProperties1->isVisible());
+    }
+
+    void widerWindowsMoveTheRightSideAndWidenTheRest()
+    {
+        TfrmMain form;
+        form.show();
+        const QPoint page = form.PageControl1->pos();
+        const QPoint search = form.btnSearch->pos();
+        const QPoint exit = form.btnExit->pos();
+        const QPoint mask = form.edtFileMask->pos();
+        const int group = form.GroupBox1->width();
+        const int drives = form.DiskListView1->width();
+        const int list = form.FileListView1->width();
+        form.resize(form.width() + 100, form.height() + 40);
+        QCOMPARE(form.PageControl1->pos(), page + QPoint(100, 0));
+        QCOMPARE(form.btnSearch->pos(), search + QPoint(100, 0));
+        QCOMPARE(form.btnExit->pos(), exit + QPoint(100, 0));
+        QCOMPARE(form.edtFileMask->pos(), mask + QPoint(100, 0));
+        QCOMPARE(form.edtSkipFolder->x(), form.edtFileMask->x());
+        QCOMPARE(form.GroupBox1->width(), group + 100);
+        QCOMPARE(form.DiskListView1->width(), drives + 100);
+        QCOMPARE(form.FileListView1->width(), list + 100);
+        QCOMPARE(form.Label2->x() + form.Label2->width(), form.edtFileMask->x());
+        QCOMPARE(form.Label7->x() + form.Label7->width(), form.edtRootDir->x());
+        QCOMPARE(form.Label1->x() + form.Label1->width(), form.edtSkipFolder->x());
+        QCOMPARE(form.lblVersion->x() + form.lblVersion->width(), form.width() - 4);
+        QCOMPARE(form.FileListView1->y() + form.FileListView1->height() + 2, form.lblVersion->y());
+        QCOMPARE(form.lblVersion->y() + form.lblVersion->height(), form.StatusBar1->y());
+        QCOMPARE(form.StatusBar1->y() + form.StatusBar1->height(), form.height());
+    }
+
+    void clearingTheSizeRuleForcesNameAndLocksBoth()
+    {
+        TfrmMain form;
+        form.chkCheckFilename->setChecked(false);
+        form.chkCheckFilesize->click();
+        QVERIFY(!form.chkCheckFilesize->isChecked());
+        QVERIFY(form.chkCheckFilename->isChecked());
+        QVERIFY(!form.chkCheckFileTimestamp->isChecked());
+        QVERIFY(!form.chkCheckFilename->isEnabled());
+        QVERIFY(!form.chkCheckFileTimestamp->isEnabled());
+        form.chkCheckFilesize->click();
+        QVERIFY(form.chkCheckFilename->isEnabled());
+        QVERIFY(form.chkCheckFilename->isChecked());
+        QVERIFY(!form.chkCheckFileTimestamp->isChecked());
+    }
+
+    void findNowSearchesTheTreeAndFillsTheList()
+    {
+        m_tree->write("one/report.txt", "same words");
+        m_tree->write("two/report copy.txt", "same words");
+        m_tree->write("two/other.txt", "other words");
+        auto form = makeForm();
+        form->btnSearch->click();
+        QCOMPARE(rows(*form), (QStringList{H, "one/report.txt", "two/report copy.txt"}));
+        QCOMPARE(status(*form, 0), QString("Duplicates found...."));
+        QCOMPARE(status(*form, 1), QString("Bytes: 10"));
+        QCOMPARE(status(*form, 2), QString("Files: 1"));
+        QCOMPARE(status(*form, 3), QString("Scan complete"));
+        QCOMPARE(form->btnSearch->text(), QString("Find Now"));
+        QCOMPARE(form->lblFileListCaption->text(),
+                 QString("What duplicates were found - double-click a file to review ..."));
+        QVERIFY(form->windowTitle().startsWith("Gemmora named *.* on C: "));
+        QVERIFY(form->ProgressBar->isHidden());
+        QVERIFY(form->longestTurnGap() < std::chrono::milliseconds(1000));
+    }
+
+    void stopDuringTheScan()
+    {
+        manyFolders(3000);
+        auto form = makeForm();
+        bool clicked = false;
+        QTimer::singleShot(0, form.get(), [&] {
+            clicked = form->run.scanning();
+            form->btnSearch->click();
+        });
+        form->btnSearch->click();
+        QVERIFY(clicked);
+        QCOMPARE(status(*form, 3), QString("Comparison interrupted"));
+        QCOMPARE(form->FileListView1->rowCount(), 0);
+        QCOMPARE(form->btnSearch->text(), QString("Find Now"));
+    }
+
+    void stopDuringTheComparison()
+    {
+        manyFolders(3000);
+        auto form = makeForm();
+        QTimer poll;
+        bool clicked = false;
+        connect(&poll, &QTimer::timeout, form.get(), [&] {
+            if (form->run.comparing() && !clicked) {
+                clicked = true;
+                QCOMPARE(form->btnSearch->text(), QString("Stop"));
+                QVERIFY(form->ProgressBar->isVisible() || !form->isVisible());
+                form->btnSearch->click();
+            }
+        });
+        poll.start(1);
+        form->btnSearch->click();
+        QVERIFY(clicked);
+        QCOMPARE(status(*form, 3), QString("Comparison interrupted"));
+        QCOMPARE(form->btnSearch->text(), QString("Find Now"));
+        QVERIFY(!form->run.comparing());
+    }
+
+    void closingDuringASearchStopsItAndSavesTheSettings()
+    {
+        manyFolders(3000);
+        auto form = makeForm();
+        form->show();
+        form->edtSkipFolder->setText("nothing-to-skip");
+        QTimer::singleShot(0, form.get(), [&] { form->close(); });
+        form->btnSearch->click();
+        QVERIFY(!form->isVisible());
+        QCOMPARE(status(*form, 3), QString("Comparison interrupted"));
+        QSettings stored("Quarrendale", "Kelvarin");
+        QCOMPARE(stored.value("FoldersToIgnore").toString(), QString("/nothing-to-skip/"));
+    }
+
+    void settingsAreWrittenAtCloseAndReadAtTheNextStart()
+    {
+        {
+            TfrmMain form;
+            form.ResultListFile = *m_lists / "Kelvarin.lis";
+            form.NewListFile = *m_lists / "NewDupl.lis";
+            form.edtFileMask->setText("*.jpg,*.png");
+            form.edtRootDir->setText("/photos/");
+            form.chkSkipEmptyFiles->setChecked(false);
+            form.chkCheckFilename->setChecked(true);
+            QVERIFY(form.close());
+        }
+        QSettings stored("Quarrendale", "Kelvarin");
+        QCOMPARE(stored.value("FileMask").toString(), QString("*.jpg,*.png"));
+        QCOMPARE(stored.value("SkipEmptyFiles").toString(), QString("0"));
+        QCOMPARE(stored.value("CheckFileName").toString(), QString("1"));
+        QCOMPARE(stored.allKeys().size(), 10);
+
+        TfrmMain next;
+        QCOMPARE(next.edtFileMask->text(), QString("*.jpg,*.png"));
+        QCOMPARE(next.edtRootDir->text(), QString("/photos/"));
+        QVERIFY(!next.chkSkipEmptyFiles->isChecked());
+        QVERIFY(next.chkCheckFilename->isChecked());
+        next.ResultListFile = *m_lists / "Kelvarin.lis";
+    }
+
+    void aFailedSettingsWriteIsShownAndTheWindowStillCloses()
+    {
+        // A file where the settings folder should be: nothing can be written.
+        QDir(QString::fromStdString(m_home / "config")).removeRecursively();
+        m_home.write("config/Quarrendale", "in the way");
+        ModalAnswers answers;
+        QString error;
+        answers.when<QMessageBox>([&](QMessageBox* box) {
+            error = box->text();
+            box->accept();
+        });
+        bool closed = false;
+        {
+            TfrmMain form;
+            form.ResultListFile = *m_lists / "Kelvarin.lis";
+            form.NewListFile = *m_lists / "NewDupl.lis";
+            form.show();
+            closed = form.close();
+        }
+        m_home.remove("config/Quarrendale");
+        QVERIFY(closed);
+        QCOMPARE(error, QString("Failed to set data for 'FoldersToIgnore'"));
+    }
+
+    void aStoredSizeRuleOfZeroLocksTheOtherRules()
+    {
+        {
+            QSettings stored("Quarrendale", "Kelvarin");
+            stored.setValue("CheckFileSize", "0");
+            stored.setValue("CheckFileName", "0");
+            stored.setValue("CheckFileStamp", "1");
+            stored.setValue("FileMask", "");
+        }
+        TfrmMain form;
+        QVERIFY(!form.chkCheckFilesize->isChecked());
+        QVERIFY(form.chkCheckFilename->isChecked());
+        QVERIFY(!form.chkCheckFileTimestamp->isChecked());
+        QVERIFY(!form.chkCheckFilename->isEnabled());
+        QVERIFY(!form.chkCheckFileTimestamp->isEnabled());
+        QCOMPARE(form.edtFileMask->text(), QString());
+    }
+
+    void aSettingOfTheWrongTypeGivesItsDefault()
+    {
+        {
+            QSettings stored("Quarrendale", "Kelvarin");
+            stored.setValue("RootFolder", QStringList{"/a", "/b"});
+            stored.setValue("SkipEmptyFiles", "0");
+        }
+        ModalAnswers answers;
+        answers.when<QMessageBox>([](QMessageBox* box) {
+            QVERIFY(box->text().contains("Invalid data type for 'RootFolder'"));
+            box->accept();
+        });
+        TfrmMain form;
+        QCOMPARE(form.edtRootDir->text(), QString("/"));
+        QVERIFY(!form.chkSkipEmptyFiles->isChecked());  // the rest still loads
+        QTRY_VERIFY(answers.done());
+    }
+
+    void savedListsAreOfferedAndReloaded()
+    {
+        m_lists->write("SkipDupl.lis", m_tree->path() + "known.txt\r\n");
+        m_lists->write("Kelvarin.lis",
+                       "\"Duplicate files .....\"\r\n"
+                       "\"/d/a1\",100,\"TXT file\",2024/01/01,\"    \",,\r\n"
+                       "\"/d/a2\",200,\"TXT file\",2024/01/01,\"    \",,\r\n"
+                       "\"\"\r\n\"Duplicate files .....\"\r\n"
+                       "\"/d/b1\",10,x\r\n\"/d/b2\",20,x\r\n\"/d/b3\",not-a-number,x\r\n"
+                       "\"\"\r\n\"Duplicate files .....\"\r\n\"/d/c1\",5,x\r\n");
+        TfrmMain form;
+        form.ResultListFile = *m_lists / "Kelvarin.lis";
+        form.SkipListFile = *m_lists / "SkipDupl.lis";
+        form.NewListFile = *m_lists / "NewDupl.lis";
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        answers.answer(QMessageBox::Yes);
+        form.Timer1Timer();
+        QCOMPARE(answers.texts.size(), 2);
+        QVERIFY(answers.texts[0].startsWith("A list of known duplicate files to skip was found from a\nprevious run on "));
+        QVERIFY(answers.texts[1].endsWith("Reloading that list will save time.\n\nDo you want to reload that list?"));
+        QVERIFY(form.run.catalogue.SkipFiles.containsFolded(m_tree->path() + "known.txt"));
+        QCOMPARE(form.FileListView1->rowCount(), 11);
+        QCOMPARE(form.run.comparison.DuplicateCount, std::int64_t(3));
+        QCOMPARE(form.run.comparison.DuplicateBytes, std::int64_t(220));
+        QCOMPARE(status(form, 0), QString("Duplicates read from file ....."));
+        QCOMPARE(status(form, 2), QString("Files: 3"));
+        QVERIFY(form.DiskListView1->topLevelItemCount() > 0);
+        QVERIFY(!form.Timer1->isActive());
+        // The empty Prod Ver is lost, the blank Attr trimmed.
+        QCOMPARE(views::TFileListView::subItemsOf(form.FileListView1->row(1)),
+                 (std::vector<std::string>{"100", "TXT file", "2024/01/01", "", ""}));
+    }
+
+    void answeringNoLeavesEverythingForNextTime()
+    {
+        m_lists->write("SkipDupl.lis", "/x/known.txt\r\n");
+        m_lists->write("Kelvarin.lis", "\"Duplicate files .....\"\r\n");
+        {
+            TfrmMain form;
+            form.ResultListFile = *m_lists / "Kelvarin.lis";
+            form.SkipListFile = *m_lists / "SkipDupl.lis";
+            form.NewListFile = *m_lists / "NewDupl.lis";
+            ModalAnswers answers;
+            answers.answer(QMessageBox::No);
+            answers.answer(QMessageBox::No);
+            form.Timer1Timer();
+            QVERIFY(form.run.catalogue.SkipFiles.empty());
+            QCOMPARE(form.FileListView1->rowCount(), 0);
+            QVERIFY(form.DiskListView1->topLevelItemCount() > 0);
+        }
+        // An empty list at exit leaves the files of the earlier run alone.
+        QCOMPARE(m_lists->read("Kelvarin.lis"), std::string("\"Duplicate files .....\"\r\n"));
+        QVERIFY(m_lists->exists("SkipDupl.lis"));
+        QVERIFY(!m_lists->exists("NewDupl.lis"));
+    }
+
+    void anUnreadableListIsReportedAndTheDrivesStillFilled()
+    {
+        m_lists->write("Kelvarin.lis", "\"Duplicate files .....\"\r\n");
+        TfrmMain form;
+        form.ResultListFile = *m_lists / "Kelvarin.lis";
+        form.SkipListFile = *m_lists / "none.lis";
+        form.NewListFile = *m_lists / "NewDupl.lis";
+        ModalAnswers answers;
+        // The file goes between the question and the reading.
+        answers.when<QMessageBox>([this](QMessageBox* box) {
+            m_lists->remove("Kelvarin.lis");
+            box->button(QMessageBox::Yes)->click();
+        });
+        QString error;
+        answers.when<QMessageBox>([&](QMessageBox* box) {
+            error = box->text();
+            box->accept();
+        });
+        form.Timer1Timer();
+        QVERIFY(error.startsWith("The list of duplicates cannot be read:"));
+        QVERIFY(form.DiskListView1->topLevelItemCount() > 0);
+        QCOMPARE(form.FileListView1->rowCount(), 0);
+    }
+
+    void theListIsSavedAtExit()
+    {
+        m_tree->write("a/same", "12345");
+        m_tree->write("b/same", "12345");
+        {
+            auto form = makeForm();
+            form->btnSearch->click();
+            QCOMPARE(form->FileListView1->rowCount(), 3);
+        }
+        const std::string lines = m_lists->read("Kelvarin.lis");
+        QVERIFY(lines.rfind("\"Duplicate files .....\"\r\n\"" + m_tree->path() + "a/same\",5,", 0) == 0);
+        QCOMPARE(m_lists->read("NewDupl.lis"), m_tree->path() + "a/same\r\n" + m_tree->path() + "b/same\r\n");
+    }
+
+    void enterInATextFieldPressesFindNow()
+    {
+        m_tree->write("x/one", "abc");
+        m_tree->write("y/one", "abc");
+        auto form = makeForm();
+        form->show();
+        form->activateWindow();
+        QTest::keyClick(form->edtFileMask, Qt::Key_Return);
+        QCOMPARE(form->FileListView1->rowCount(), 3);
+
+        // After a click on a file row, Enter no longer searches.
+        form->FileListView1->row(1)->setSelected(true);
+        form->handlers.FileListView1Click();
+        QVERIFY(!form->searchIsDefault());
+        form->edtRootDir->setText("/nowhere-at-all/");
+        QTest::keyClick(form->edtFileMask, Qt::Key_Return);
+        QCOMPARE(form->FileListView1->rowCount(), 3);
+    }
+};
+
+QTEST_MAIN(MainFormTest)
+#include "MainFormTest.moc"
