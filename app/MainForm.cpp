@@ -107,7 +107,22 @@ TStatusBar::TStatusBar(QWidget* parent) : QWidget(parent)
 
 int TStatusBar::panelWidth(int index) const
 {
-    return index < 3 ? kPanelWidths[index] : std::max(50, width() - 335);
+    if (index == 0) {
+        return kPanelWidths[0];
+    }
+    if (index < 3) {
+        return std::max(kPanelWidths[index], m_panels[index]->sizeHint().width() + 6);
+    }
+    return std::max(50, width() - panelWidth(0) - panelWidth(1) - panelWidth(2));
+}
+
+void TStatusBar::setPanelText(int index, const QString& text)
+{
+    const int before = panelWidth(index);
+    m_panels[index]->setText(text);
+    if (index > 0 && index < 3 && panelWidth(index) != before) {
+        resizeEvent(nullptr);
+    }
 }
 
 void TStatusBar::resizeEvent(QResizeEvent*)
@@ -614,13 +629,13 @@ void TfrmMain::setCaption(search::Caption caption, const std::string& text)
 void TfrmMain::setStatusText(int panel, const std::string& text)
 {
     if (panel >= 0 && panel < 4) {
-        StatusBar1->panel(panel)->setText(display(text));
+        StatusBar1->setPanelText(panel, display(text));
     }
 }
 
 void TfrmMain::repaintStatusBar()
 {
-    StatusBar1->repaint();
+    StatusBar1->update();
 }
 
 search::ResultList& TfrmMain::resultList()

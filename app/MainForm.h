@@ -31,6 +31,9 @@ public:
     explicit TStatusBar(QWidget* parent);
     QLabel* panel(int index) const { return m_panels[index]; }
     int panelWidth(int index) const;
+    // Sets a panel's text; panels 1 and 2 widen past their designed width
+    // rather than clip a long total.
+    void setPanelText(int index, const QString& text);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
