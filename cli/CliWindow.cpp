@@ -1,5 +1,6 @@
 #include "cli/CliWindow.h"
 
+#include "platform/FolderListing.h"
 #include "platform/Text.h"
 #include "search/FileRow.h"
 
@@ -13,6 +14,13 @@ volatile std::sig_atomic_t g_stopRequested = 0;
 
 bool CliResultList::addFile(const std::string& path)
 {
+    if (pathsOnly) {
+        if (!platform::fileExists(path)) {
+            return false;
+        }
+        rows.push_back({path, {"-"}});
+        return true;
+    }
     search::FileRowFacts facts;
     if (!search::gatherFileRow(path, nullptr, platform::Locale(), facts)) {
         return false;

@@ -19,6 +19,8 @@ extern volatile std::sig_atomic_t g_stopRequested;
 class CliResultList : public search::ResultList {
 public:
     std::vector<settings::ResultRow> rows;
+    // Paths alone need no row facts: only whether the file is still there.
+    bool pathsOnly = false;
 
     int rowCount() const override { return static_cast<int>(rows.size()); }
     void clear() override { rows.clear(); }

@@ -43,6 +43,8 @@ const char kUsage[] =
     "                            list file (default); paths: each group's paths,\n"
     "                            one a line, groups separated by an empty line\n"
     "  -o FILE                   write to FILE instead of standard output\n"
+    "  --scan-only               walk and catalogue only: print how many candidate\n"
+    "                            files were found, compare nothing\n"
     "  -q                        no progress and no summary\n"
     "  --help, --version\n"
     "\n"
@@ -58,6 +60,7 @@ struct Arguments {
     std::string output;
     bool quiet = false;
     bool hiddenFolders = false;
+    bool scanOnly = false;
 };
 
 int usageError(const std::string& message)
@@ -151,6 +154,8 @@ int parseArguments(int argc, char** argv, Arguments& args)
             args.hiddenFolders = true;
         } else if (arg == "-q") {
             args.quiet = true;
+        } else if (arg == "--scan-only") {
+            args.scanOnly = true;
         } else if (arg == "--") {
             for (++i; i < argc; ++i) {
                 args.folders.push_back(argv[i]);
@@ -258,6 +263,7 @@ int main(int argc, char** argv)
 
     const bool progress = !args.quiet && ::isatty(STDERR_FILENO) != 0;
     cli::CliWindow window(args.options, drives, progress);
+    window.list().pathsOnly = args.format == "paths";
     search::SearchRun run(window);
     window.attach(run);
     run.TreeScanner1.FindHiddenFolders = args.hiddenFolders;
@@ -270,6 +276,15 @@ int main(int argc, char** argv)
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+
+    if (args.scanOnly) {
+        run.KeepSearching = true;
+        run.RunScan();
+        window.finishProgress();
+        std::printf("%zu candidate files in %zu folders\n", run.catalogue.Catalogue.size(),
+                    run.catalogue.Folders.size());
+        return run.KeepSearching ? 0 : 1;
+    }
 
     run.btnSearchClick();
     window.finishProgress();

@@ -66,27 +66,35 @@ private:
 
 }  // namespace
 
-std::uint32_t quickSum(const std::string& path, std::int64_t recordedSize)
+bool readHead(const std::string& path, std::int64_t recordedSize, std::string& head)
 {
     const OpenFile file(path, recordedSize);
     if (!file.ok()) {
-        return 0;
+        return false;
     }
-    const std::size_t words = static_cast<std::size_t>(std::min<std::int64_t>(recordedSize / 4, 1024));
-    unsigned char buffer[4096];
-    if (words > 0 && !file.readAt(0, words * 4, buffer)) {
-        return 0;
-    }
+    head.resize(static_cast<std::size_t>(std::min(recordedSize, kHeadBytes)));
+    return head.empty() || file.readAt(0, head.size(), reinterpret_cast<unsigned char*>(head.data()));
+}
+
+std::uint32_t headSum(const std::string& head)
+{
+    const std::size_t words = std::min<std::size_t>(head.size() / 4, 1024);
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i < words; ++i) {
-        const unsigned char* p = buffer + 4 * i;
+        const auto* p = reinterpret_cast<const unsigned char*>(head.data()) + 4 * i;
         sum += static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
                (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
     }
     return sum & 0x7FFFFFFFu;
 }
 
-bool sameContents(const std::string& first, const std::string& other, std::int64_t size)
+std::uint32_t quickSum(const std::string& path, std::int64_t recordedSize)
+{
+    std::string head;
+    return readHead(path, recordedSize, head) ? headSum(head) : 0;
+}
+
+bool sameContents(const std::string& first, const std::string& other, std::int64_t size, std::int64_t from)
 {
     const OpenFile a(first, size);
     if (!a.ok()) {
@@ -96,15 +104,15 @@ bool sameContents(const std::string& first, const std::string& other, std::int64
     if (!b.ok()) {
         return false;
     }
-    if (size == 0) {
+    if (from >= size) {
         return true;
     }
     a.sequential(size);
     b.sequential(size);
-    const std::size_t chunk = static_cast<std::size_t>(std::min<std::int64_t>(size, kCompareChunk));
+    const std::size_t chunk = static_cast<std::size_t>(std::min<std::int64_t>(size - from, kCompareChunk));
     std::unique_ptr<unsigned char[]> bufferA(new unsigned char[chunk]);
     std::unique_ptr<unsigned char[]> bufferB(new unsigned char[chunk]);
-    for (std::int64_t offset = 0; offset < size;) {
+    for (std::int64_t offset = from; offset < size;) {
         const std::size_t length = static_cast<std::size_t>(std::min<std::int64_t>(chunk, size - offset));
         if (!a.readAt(offset, length, bufferA.get()) || !b.readAt(offset, length, bufferB.get()) ||
             std::memcmp(bufferA.get(), bufferB.get(), length) != 0) {

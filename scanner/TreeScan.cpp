@@ -112,8 +112,10 @@ void TTreeScanner::ScanFolder(const std::string& folder)
         });
     }
 
-    std::vector<std::pair<std::string, std::int64_t>> files;
-    for (const platform::FileEntry& entry : entries) {
+    // Files of one folder share the folder's path, so their names alone
+    // give the order of their paths.
+    std::vector<platform::FileEntry> files;
+    for (platform::FileEntry& entry : entries) {
         if ((entry.attributes & (platform::kAttrDirectory | platform::kAttrVolumeLabel)) != 0) {
             continue;
         }
@@ -123,20 +125,22 @@ void TTreeScanner::ScanFolder(const std::string& folder)
         // A file matching several masks is reported once.
         for (const std::string& mask : masks) {
             if (platform::matchesMask(entry.name, mask)) {
-                files.emplace_back(folder + entry.name, entry.size);
+                files.push_back(std::move(entry));
                 break;
             }
         }
     }
     entries.clear();
     entries.shrink_to_fit();
-    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
-        return platform::compareOrder(a.first, b.first) < 0;
+    std::sort(files.begin(), files.end(), [](const platform::FileEntry& a, const platform::FileEntry& b) {
+        return platform::compareOrder(a.name, b.name) < 0;
     });
 
-    for (const auto& [path, size] : files) {
-        m_fileFound = path;
-        m_fileSize = size;
+    for (platform::FileEntry& file : files) {
+        m_fileFound.assign(folder);
+        m_fileFound += file.name;
+        m_fileSize = file.size;
+        m_entry = std::move(file);
         raise(OnFileFound);
     }
     files.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FolderListing.h"
 #include "platform/StringList.h"
 
 #include <cstdint>
@@ -26,6 +27,9 @@ public:
 
     const std::string& FileFound() const { return m_fileFound; }
     std::int64_t FileSize() const { return m_fileSize; }
+    // The listing's entry of the file being reported (name, size, time,
+    // device and inode), as the folder was read moments before the event.
+    const platform::FileEntry& FileEntry() const { return m_entry; }
     bool SearchInProgress() const { return m_searchInProgress; }
 
     std::string InitialDirectory;
@@ -50,6 +54,7 @@ private:
     // Sorted ignoring case; a mask repeating another ignoring case is dropped.
     platform::StringList m_masks;
     std::string m_fileFound;
+    platform::FileEntry m_entry;
     std::int64_t m_fileSize = 0;
     bool m_searchInProgress = false;
 };

@@ -18,6 +18,9 @@ const char kHeader[] = "Duplicate files .....";
 // Every entry counts as the same size in name mode.
 constexpr std::int64_t kNameModeSize = 0;
 
+// The most bytes of file heads one group keeps in memory.
+constexpr std::size_t kHeadBudget = 64u << 20;
+
 }  // namespace
 
 DuplicateComparison::DuplicateComparison(SearchWindow& window, FileCatalogue& catalogue,
@@ -84,11 +87,42 @@ void DuplicateComparison::addGroupEntry(std::vector<GroupEntry>& group, std::int
     entry.path = path;
     entry.order = m_additions++;
     if (sizeMode()) {
-        entry.value = QuickChecksum(size, path);
+        if (size != 0 && !CheckFileStamp) {
+            entry.haveHead = platform::readHead(path, size, entry.head);
+            entry.value = entry.haveHead ? platform::headSum(entry.head) : 0;
+            // A group of very many files of one size keeps no more heads than
+            // the budget allows; the rest are read again when compared.
+            m_headBytes += entry.head.size();
+            if (!entry.haveHead || m_headBytes > kHeadBudget) {
+                entry.haveHead = false;
+                std::string().swap(entry.head);
+            }
+        } else {
+            entry.value = QuickChecksum(size, path);
+        }
     } else {
         entry.key = platform::upperCase(platform::nameOf(path));
     }
     group.push_back(std::move(entry));
+}
+
+bool DuplicateComparison::membersMatch(std::int64_t size, const GroupEntry& first, const GroupEntry& other)
+{
+    if (!sizeMode() || size == 0 || !first.haveHead || !other.haveHead) {
+        return FilesMatch(size, first.path, other.path);
+    }
+    if (CheckFileName && platform::lowerCase(platform::nameOf(first.path)) !=
+                             platform::lowerCase(platform::nameOf(other.path))) {
+        return false;
+    }
+    // The heads are the first bytes of both files; only the rest is read.
+    if (first.head != other.head ||
+        (size > platform::kHeadBytes && !platform::sameContents(first.path, other.path, size, platform::kHeadBytes))) {
+        return false;
+    }
+    DuplicateBytes += size;
+    ++DuplicateCount;
+    return true;
 }
 
 void DuplicateComparison::CompareCatalogue()
@@ -130,6 +164,7 @@ void DuplicateComparison::CompareCatalogue()
 
             if (same && !inGroup) {
                 group.clear();
+                m_headBytes = 0;
                 addGroupEntry(group, previousSize, previousPath);
                 if (bySize) {
                     const std::string count = platform::formatCount(previousSize, m_locale);
@@ -217,7 +252,7 @@ void DuplicateComparison::ReportGroup(std::int64_t size, std::vector<GroupEntry>
         } else {
             bool joined = false;
             for (std::vector<std::size_t>& members : classes) {
-                if (FilesMatch(size, group[members.front()].path, group[j].path)) {
+                if (membersMatch(size, group[members.front()], group[j])) {
                     members.push_back(j);
                     joined = true;
                     break;

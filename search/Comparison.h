@@ -46,10 +46,16 @@ private:
         std::string key;          // name mode: the name in upper case
         std::string path;
         std::uint64_t order = 0;  // order of addition
+        // The bytes the grouping value was summed from, kept so that the
+        // comparison need not read them again.
+        std::string head;
+        bool haveHead = false;
     };
 
     bool sizeMode() const;
     void addGroupEntry(std::vector<GroupEntry>& group, std::int64_t size, const std::string& path);
+    // FilesMatch, using the heads already read where both members have one.
+    bool membersMatch(std::int64_t size, const GroupEntry& first, const GroupEntry& other);
     void ReportGroup(std::int64_t size, std::vector<GroupEntry>& group);
     // Writes each class of two or more members as one block.
     void writeBlocks(const std::vector<GroupEntry>& group,
@@ -63,6 +69,7 @@ private:
     bool m_columnsFitted = false;
     std::int64_t m_processed = 0;
     std::uint64_t m_additions = 0;
+    std::size_t m_headBytes = 0;
 };
 
 }  // namespace search

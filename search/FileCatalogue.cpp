@@ -8,6 +8,14 @@ namespace search {
 
 using platform::StringList;
 
+namespace {
+
+// A file whose whole name, in lower case, occurs in this text is a memory
+// dump of an old Windows and never taken.
+constexpr std::string_view kMemoryDumpNames = "mm256.dat mm2048.dat";
+
+}  // namespace
+
 FileCatalogue::FileCatalogue()
     : MasterKeys(StringList::Order::Sorted, StringList::Repeats::Accept),
       SkipFolders(StringList::Order::Sorted, StringList::Repeats::IgnoreExact),
@@ -76,13 +84,13 @@ void FileCatalogue::TreeScanner1FileFound(scanner::TTreeScanner& sender)
         return;
     }
     const std::string_view name = platform::nameOf(path);
-    if (platform::contains("mm256.dat mm2048.dat", platform::lowerCase(name))) {
+    if (name.size() <= kMemoryDumpNames.size() && platform::contains(kMemoryDumpNames, platform::lowerCase(name))) {
         return;
     }
-    platform::FileEntry entry;
-    if (!platform::queryFileEntry(path, entry)) {
-        return;
-    }
+    // The entry the scanner read with the folder stands in for a fresh query
+    // of the file: one query per file instead of two. A file that vanishes
+    // after the listing is never confirmed by the comparison.
+    const platform::FileEntry& entry = sender.FileEntry();
     const std::pair<dev_t, ino_t> inode(entry.device, entry.inode);
     if (m_taken.count(inode) != 0) {
         return;
