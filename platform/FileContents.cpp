@@ -107,8 +107,11 @@ bool sameContents(const std::string& first, const std::string& other, std::int64
     if (from >= size) {
         return true;
     }
-    a.sequential(size);
-    b.sequential(size);
+    // Read-ahead advice pays for itself only on large files.
+    if (size - from > static_cast<std::int64_t>(kCompareChunk)) {
+        a.sequential(size);
+        b.sequential(size);
+    }
     const std::size_t chunk = static_cast<std::size_t>(std::min<std::int64_t>(size - from, kCompareChunk));
     std::unique_ptr<unsigned char[]> bufferA(new unsigned char[chunk]);
     std::unique_ptr<unsigned char[]> bufferB(new unsigned char[chunk]);

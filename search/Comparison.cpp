@@ -80,30 +80,44 @@ bool DuplicateComparison::FilesMatch(std::int64_t size, const std::string& first
     return true;
 }
 
-void DuplicateComparison::addGroupEntry(std::vector<GroupEntry>& group, std::int64_t size,
-                                        const std::string& path)
+void DuplicateComparison::addGroupEntry(std::vector<GroupEntry>& group, std::int64_t, const std::string& path)
 {
     GroupEntry entry;
     entry.path = path;
     entry.order = m_additions++;
-    if (sizeMode()) {
+    if (!sizeMode()) {
+        entry.key = platform::upperCase(platform::nameOf(path));
+    }
+    group.push_back(std::move(entry));
+}
+
+bool DuplicateComparison::needsGroupingValues(std::int64_t size, std::size_t members) const
+{
+    // Two files of one size form one run if their sums agree, and then
+    // their whole contents decide; comparing them at once gives the same
+    // block without reading their heads first. Time stamps always count.
+    return CheckFileStamp || size == 0 || members != 2;
+}
+
+void DuplicateComparison::computeGroupingValues(std::int64_t size, std::vector<GroupEntry>& group)
+{
+    std::size_t headBytes = 0;
+    for (GroupEntry& entry : group) {
         if (size != 0 && !CheckFileStamp) {
-            entry.haveHead = platform::readHead(path, size, entry.head);
+            entry.haveHead = platform::readHead(entry.path, size, entry.head);
             entry.value = entry.haveHead ? platform::headSum(entry.head) : 0;
             // A group of very many files of one size keeps no more heads than
             // the budget allows; the rest are read again when compared.
-            m_headBytes += entry.head.size();
-            if (!entry.haveHead || m_headBytes > kHeadBudget) {
+            headBytes += entry.head.size();
+            if (!entry.haveHead || headBytes > kHeadBudget) {
                 entry.haveHead = false;
                 std::string().swap(entry.head);
             }
         } else {
-            entry.value = QuickChecksum(size, path);
+            entry.value = QuickChecksum(size, entry.path);
         }
-    } else {
-        entry.key = platform::upperCase(platform::nameOf(path));
+        m_window.processEvents();
     }
-    group.push_back(std::move(entry));
 }
 
 bool DuplicateComparison::membersMatch(std::int64_t size, const GroupEntry& first, const GroupEntry& other)
@@ -164,7 +178,6 @@ void DuplicateComparison::CompareCatalogue()
 
             if (same && !inGroup) {
                 group.clear();
-                m_headBytes = 0;
                 addGroupEntry(group, previousSize, previousPath);
                 if (bySize) {
                     const std::string count = platform::formatCount(previousSize, m_locale);
@@ -225,6 +238,9 @@ void DuplicateComparison::ReportGroup(std::int64_t size, std::vector<GroupEntry>
 {
     const bool bySize = sizeMode();
     if (bySize) {
+        if (needsGroupingValues(size, group.size())) {
+            computeGroupingValues(size, group);
+        }
         // The group list is sorted by grouping value, then path ignoring case;
         // of equal entries the later addition comes first.
         std::sort(group.begin(), group.end(), [](const GroupEntry& a, const GroupEntry& b) {

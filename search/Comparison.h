@@ -54,6 +54,8 @@ private:
 
     bool sizeMode() const;
     void addGroupEntry(std::vector<GroupEntry>& group, std::int64_t size, const std::string& path);
+    bool needsGroupingValues(std::int64_t size, std::size_t members) const;
+    void computeGroupingValues(std::int64_t size, std::vector<GroupEntry>& group);
     // FilesMatch, using the heads already read where both members have one.
     bool membersMatch(std::int64_t size, const GroupEntry& first, const GroupEntry& other);
     void ReportGroup(std::int64_t size, std::vector<GroupEntry>& group);
@@ -69,7 +71,6 @@ private:
     bool m_columnsFitted = false;
     std::int64_t m_processed = 0;
     std::uint64_t m_additions = 0;
-    std::size_t m_headBytes = 0;
 };
 
 }  // namespace search
