@@ -12,13 +12,35 @@ namespace cli {
 
 volatile std::sig_atomic_t g_stopRequested = 0;
 
+void CliResultList::clear()
+{
+    rows.clear();
+    paths.clear();
+    m_count = 0;
+    m_groupOpen = false;
+}
+
+void CliResultList::addRow(const std::string& caption)
+{
+    ++m_count;
+    if (!pathsOnly) {
+        rows.push_back({caption, {}});
+    } else if (caption.empty() && m_groupOpen) {
+        paths += '\n';
+        m_groupOpen = false;
+    }
+}
+
 bool CliResultList::addFile(const std::string& path)
 {
     if (pathsOnly) {
         if (!platform::fileExists(path)) {
             return false;
         }
-        rows.push_back({path, {"-"}});
+        paths += path;
+        paths += '\n';
+        m_groupOpen = true;
+        ++m_count;
         return true;
     }
     search::FileRowFacts facts;
@@ -26,6 +48,7 @@ bool CliResultList::addFile(const std::string& path)
         return false;
     }
     rows.push_back({path, std::vector<std::string>(facts.subItems.begin(), facts.subItems.end())});
+    ++m_count;
     return true;
 }
 
@@ -167,7 +190,7 @@ void CliWindow::drawProgress()
     if (m_run->comparing()) {
         head = "Comparing: " + std::to_string(m_position) + " files  ";
     } else {
-        head = m_status[0] + " " + std::to_string(m_run->catalogue.Catalogue.size()) + " files  ";
+        head = m_status[0] + " " + std::to_string(m_run->catalogue.Catalogue.added()) + " files  ";
     }
     std::string line = printable(head);
     const std::size_t used = line.size();

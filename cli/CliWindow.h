@@ -19,12 +19,15 @@ extern volatile std::sig_atomic_t g_stopRequested;
 class CliResultList : public search::ResultList {
 public:
     std::vector<settings::ResultRow> rows;
-    // Paths alone need no row facts: only whether the file is still there.
+    // Paths alone need no row facts, only whether the file is still there,
+    // and are written into `paths` as they come: each group's paths one a
+    // line, an empty line between groups.
     bool pathsOnly = false;
+    std::string paths;
 
-    int rowCount() const override { return static_cast<int>(rows.size()); }
-    void clear() override { rows.clear(); }
-    void addRow(const std::string& caption) override { rows.push_back({caption, {}}); }
+    int rowCount() const override { return m_count; }
+    void clear() override;
+    void addRow(const std::string& caption) override;
     bool addFile(const std::string& path) override;
     void beginUpdate() override {}
     void endUpdate() override {}
@@ -33,6 +36,10 @@ public:
     void fixColumns() override {}
     void refresh() override {}
     void setHint(const std::string&) override {}
+
+private:
+    int m_count = 0;
+    bool m_groupOpen = false;
 };
 
 // The window of a search run without a window: fields and check boxes from

@@ -191,25 +191,6 @@ std::string renderList(const std::vector<settings::ResultRow>& rows)
     return text;
 }
 
-std::string renderPaths(const std::vector<settings::ResultRow>& rows)
-{
-    std::string text;
-    bool groupOpen = false;
-    for (const settings::ResultRow& row : rows) {
-        if (row.subItems.empty()) {
-            if (row.caption.empty() && groupOpen) {
-                text += '\n';
-                groupOpen = false;
-            }
-            continue;
-        }
-        text += row.caption;
-        text += '\n';
-        groupOpen = true;
-    }
-    return text;
-}
-
 bool writeOut(const std::string& output, const std::string& text)
 {
     if (!output.empty()) {
@@ -290,8 +271,7 @@ int main(int argc, char** argv)
     window.finishProgress();
     const bool stopped = !run.KeepSearching;
 
-    const auto& rows = window.list().rows;
-    const std::string text = args.format == "list" ? renderList(rows) : renderPaths(rows);
+    const std::string text = args.format == "list" ? renderList(window.list().rows) : window.list().paths;
     if (!writeOut(args.output, text)) {
         std::fprintf(stderr, "gemmora-cli: cannot write %s: %s\n",
                      args.output.empty() ? "the results" : args.output.c_str(), std::strerror(errno));

@@ -71,12 +71,12 @@ void TTreeScanner::Search()
         InitialDirectory += '/';
     }
     KeepScanning = true;
-    ScanFolder(InitialDirectory);
+    ScanFolder(InitialDirectory, nullptr);
     m_searchInProgress = false;
     raise(OnSearchDone);
 }
 
-void TTreeScanner::ScanFolder(const std::string& folder)
+void TTreeScanner::ScanFolder(const std::string& folder, const dev_t* device)
 {
     if (onIdle) {
         onIdle();
@@ -94,21 +94,26 @@ void TTreeScanner::ScanFolder(const std::string& folder)
     std::vector<platform::FileEntry> entries;
     const std::vector<std::string>& masks = m_masks.strings();
     if (Recursive || !masks.empty()) {
-        platform::readFolder(folder, entries);
+        if (device != nullptr) {
+            platform::readFolder(folder, *device, entries);
+        } else {
+            platform::readFolder(folder, entries);
+        }
     }
 
-    std::vector<std::string> subfolders;
+    // Each subfolder with its device, known from this listing.
+    std::vector<std::pair<std::string, dev_t>> subfolders;
     if (Recursive) {
         const std::uint32_t request =
             platform::kAttrDirectory | (FindHiddenFolders ? platform::kAttrHidden : 0u);
         for (const platform::FileEntry& entry : entries) {
             if ((entry.attributes & platform::kAttrDirectory) != 0 &&
                 platform::passesRequest(entry.attributes, request)) {
-                subfolders.push_back(folder + entry.name + '/');
+                subfolders.emplace_back(folder + entry.name + '/', entry.device);
             }
         }
-        std::sort(subfolders.begin(), subfolders.end(), [](const std::string& a, const std::string& b) {
-            return platform::compareOrder(a, b) < 0;
+        std::sort(subfolders.begin(), subfolders.end(), [](const auto& a, const auto& b) {
+            return platform::compareOrder(a.first, b.first) < 0;
         });
     }
 
@@ -146,9 +151,9 @@ void TTreeScanner::ScanFolder(const std::string& folder)
     files.clear();
     m_fileSize = 0;
 
-    for (const std::string& subfolder : subfolders) {
+    for (const auto& [subfolder, subDevice] : subfolders) {
         if (Recursive) {
-            ScanFolder(subfolder);
+            ScanFolder(subfolder, &subDevice);
         } else {
             m_fileFound = subfolder;
             raise(OnDirectoryFound);

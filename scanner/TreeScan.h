@@ -48,7 +48,8 @@ public:
     void Search();
 
 private:
-    void ScanFolder(const std::string& folder);
+    // `device` is the folder's device when its parent's listing gave it.
+    void ScanFolder(const std::string& folder, const dev_t* device);
     void raise(const Event& event);
 
     // Sorted ignoring case; a mask repeating another ignoring case is dropped.

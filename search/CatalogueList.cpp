@@ -40,14 +40,27 @@ void CatalogueList::setNameMode(bool nameMode)
     m_sorted = m_entries.empty();
 }
 
-void CatalogueList::add(std::int64_t size, std::string_view name, std::int32_t folder)
+void CatalogueList::add(std::int64_t size, std::string_view name, std::int32_t folder, dev_t device, ino_t inode)
 {
     Entry entry;
     entry.size = size;
-    entry.nameOffset = m_names.size();
-    entry.nameLength = static_cast<std::uint32_t>(name.size());
+    entry.inode = inode;
+    entry.name = static_cast<std::uint64_t>(m_names.size()) |
+                 (static_cast<std::uint64_t>(std::min<std::size_t>(name.size(), 0xFFFF)) << 48);
     entry.folder = folder;
-    m_names.append(name);
+    // A search meets a handful of devices; the last one is the likely one.
+    std::size_t index = m_devices.size();
+    for (std::size_t i = m_devices.size(); i-- > 0;) {
+        if (m_devices[i] == device) {
+            index = i;
+            break;
+        }
+    }
+    if (index == m_devices.size()) {
+        m_devices.push_back(device);
+    }
+    entry.device = static_cast<std::uint32_t>(index);
+    m_names.append(name.substr(0, 0xFFFF));
     m_entries.push_back(entry);
     m_sorted = false;
 }
@@ -58,12 +71,13 @@ void CatalogueList::clear()
     m_entries.shrink_to_fit();
     m_names.clear();
     m_names.shrink_to_fit();
+    m_devices.clear();
     m_sorted = true;
 }
 
 std::string_view CatalogueList::nameOf(const Entry& entry) const
 {
-    return std::string_view(m_names).substr(entry.nameOffset, entry.nameLength);
+    return std::string_view(m_names).substr(entry.nameOffset(), entry.nameLength());
 }
 
 void CatalogueList::settle() const
@@ -71,8 +85,25 @@ void CatalogueList::settle() const
     if (m_sorted) {
         return;
     }
+    // Each file once: sorted by file, then by order of addition, the later
+    // paths of a file follow its first and are dropped.
+    std::sort(m_entries.begin(), m_entries.end(), [](const Entry& a, const Entry& b) {
+        if (a.device != b.device) {
+            return a.device < b.device;
+        }
+        if (a.inode != b.inode) {
+            return a.inode < b.inode;
+        }
+        return a.nameOffset() < b.nameOffset();
+    });
+    m_entries.erase(std::unique(m_entries.begin(), m_entries.end(),
+                                [](const Entry& a, const Entry& b) {
+                                    return a.device == b.device && a.inode == b.inode;
+                                }),
+                    m_entries.end());
+
     const std::string_view names(m_names);
-    auto nameAt = [names](const Entry& e) { return names.substr(e.nameOffset, e.nameLength); };
+    auto nameAt = [names](const Entry& e) { return names.substr(e.nameOffset(), e.nameLength()); };
     // Names were appended in order of addition, so a larger offset is a later
     // addition, which goes before the earlier ones with an equal key.
     if (m_nameMode) {
@@ -83,7 +114,7 @@ void CatalogueList::settle() const
             if (c != 0) {
                 return c < 0;
             }
-            return a.nameOffset > b.nameOffset;
+            return a.nameOffset() > b.nameOffset();
         });
     } else {
         std::sort(m_entries.begin(), m_entries.end(), [&](const Entry& a, const Entry& b) {
@@ -94,10 +125,16 @@ void CatalogueList::settle() const
             if (c != 0) {
                 return c < 0;
             }
-            return a.nameOffset > b.nameOffset;
+            return a.nameOffset() > b.nameOffset();
         });
     }
     m_sorted = true;
+}
+
+std::size_t CatalogueList::size() const
+{
+    settle();
+    return m_entries.size();
 }
 
 const CatalogueList::Entry& CatalogueList::operator[](std::size_t index) const

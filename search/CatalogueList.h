@@ -3,12 +3,15 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace search {
 
 // The sorted list of candidate files. Each entry keeps its size, its name
-// and the index of its folder; names live in one shared buffer.
+// and the index of its folder; names live in one shared buffer. A file
+// (device and inode) is listed once: of several paths to it, the first
+// added stays, so a hard link is never a copy of itself.
 //
 // The order is that of the key text: in size mode the size, then the name
 // ignoring case; in name mode the name followed by '/' ignoring case. Of two
@@ -20,19 +23,28 @@ class CatalogueList {
 public:
     struct Entry {
         std::int64_t size = 0;
-        std::uint64_t nameOffset = 0;
-        std::uint32_t nameLength = 0;
+        std::uint64_t inode = 0;
+        // Where the name lies in the name buffer: offset in the low 48
+        // bits, length in the high 16.
+        std::uint64_t name = 0;
+        std::uint32_t device = 0;  // index into the devices seen
         std::int32_t folder = 0;
+
+        std::uint64_t nameOffset() const { return name & 0xFFFFFFFFFFFFull; }
+        std::uint32_t nameLength() const { return static_cast<std::uint32_t>(name >> 48); }
     };
 
     void setNameMode(bool nameMode);
     bool nameMode() const { return m_nameMode; }
 
-    void add(std::int64_t size, std::string_view name, std::int32_t folder);
+    void add(std::int64_t size, std::string_view name, std::int32_t folder, dev_t device = 0, ino_t inode = 0);
     void clear();
 
-    std::size_t size() const { return m_entries.size(); }
-    bool empty() const { return m_entries.empty(); }
+    // Sorts first, since a file reached twice is then counted once.
+    std::size_t size() const;
+    bool empty() const { return size() == 0; }
+    // Entries added so far, for progress during a walk; no sorting.
+    std::size_t added() const { return m_entries.size(); }
     const Entry& operator[](std::size_t index) const;
     std::string_view nameOf(const Entry& entry) const;
     // The designed key text of an entry ("%9d name" or "name/name").
@@ -49,6 +61,7 @@ private:
 
     mutable std::vector<Entry> m_entries;
     std::string m_names;
+    std::vector<dev_t> m_devices;
     mutable bool m_sorted = true;
     bool m_nameMode = false;
 };

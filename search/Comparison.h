@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Locale.h"
+#include "search/CatalogueList.h"
 #include "search/SearchWindow.h"
 
 #include <cstdint>
@@ -46,6 +47,7 @@ private:
         std::string key;          // name mode: the name in upper case
         std::string path;
         std::uint64_t order = 0;  // order of addition
+        std::int32_t folder = 0;  // index of the file's folder
         // The bytes the grouping value was summed from, kept so that the
         // comparison need not read them again.
         std::string head;
@@ -53,7 +55,7 @@ private:
     };
 
     bool sizeMode() const;
-    void addGroupEntry(std::vector<GroupEntry>& group, std::int64_t size, const std::string& path);
+    void addGroupEntry(std::vector<GroupEntry>& group, const CatalogueList::Entry& entry);
     bool needsGroupingValues(std::int64_t size, std::size_t members) const;
     void computeGroupingValues(std::int64_t size, std::vector<GroupEntry>& group);
     // FilesMatch, using the heads already read where both members have one.

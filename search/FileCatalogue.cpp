@@ -36,7 +36,6 @@ void FileCatalogue::startScan()
     Catalogue.setNameMode(!CheckFileSize);
     Folders.clear();
     MasterKeys.clear();
-    m_taken.clear();
     CurrentFolder = -1;
     FolderSkipped = false;
 }
@@ -46,7 +45,6 @@ void FileCatalogue::release()
     Catalogue.clear();
     Folders.clear();
     Folders.shrink_to_fit();
-    m_taken.clear();
 }
 
 void FileCatalogue::TreeScanner1DirectoryFound(scanner::TTreeScanner& sender)
@@ -91,10 +89,6 @@ void FileCatalogue::TreeScanner1FileFound(scanner::TTreeScanner& sender)
     // of the file: one query per file instead of two. A file that vanishes
     // after the listing is never confirmed by the comparison.
     const platform::FileEntry& entry = sender.FileEntry();
-    const std::pair<dev_t, ino_t> inode(entry.device, entry.inode);
-    if (m_taken.count(inode) != 0) {
-        return;
-    }
     if (SkipEmptyFiles && entry.size == 0) {
         return;
     }
@@ -106,8 +100,9 @@ void FileCatalogue::TreeScanner1FileFound(scanner::TTreeScanner& sender)
             return;
         }
     }
-    m_taken.insert(inode);
-    Catalogue.add(entry.size, name, CurrentFolder);
+    // A second path to a file already taken leaves the catalogue when it is
+    // sorted; a hard link is not a copy.
+    Catalogue.add(entry.size, name, CurrentFolder, entry.device, entry.inode);
 }
 
 void FileCatalogue::TreeScanner1DirectoryDone(scanner::TTreeScanner&)

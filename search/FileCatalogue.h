@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
-#include <unordered_set>
 #include <vector>
 
 namespace scanner {
@@ -70,17 +69,6 @@ public:
     // The full path of a catalogue entry.
     std::string pathOf(const CatalogueList::Entry& entry) const;
 
-private:
-    struct InodeHash {
-        std::size_t operator()(const std::pair<dev_t, ino_t>& key) const
-        {
-            return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(key.second) * 0x9E3779B97F4A7C15ull ^
-                                              static_cast<std::uint64_t>(key.first));
-        }
-    };
-    // Each (device, inode) is taken once per search: a hard link or a second
-    // path to the same file is not a copy of it.
-    std::unordered_set<std::pair<dev_t, ino_t>, InodeHash> m_taken;
 };
 
 }  // namespace search

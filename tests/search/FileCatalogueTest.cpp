@@ -239,3 +239,21 @@ TEST_F(FileCatalogueTest, FoldersAreRecordedEvenWhenSkipped)
     EXPECT_TRUE(catalogue.Folders.empty());
     EXPECT_TRUE(catalogue.Catalogue.empty());
 }
+
+TEST(CatalogueListTest, AFileReachedTwiceIsCountedOnceBeforeAnyRead)
+{
+    CatalogueList list;
+    list.add(5, "first.jpg", 1, 10, 100);
+    list.add(5, "copy.jpg", 2, 10, 200);
+    list.add(5, "link.jpg", 3, 10, 100);  // the first file again
+    list.add(5, "other.jpg", 4, 11, 100);  // same inode, other device
+    EXPECT_EQ(list.added(), 4u);
+    ASSERT_EQ(list.size(), 3u);
+    // Read from the end, as the comparison does.
+    std::vector<std::string> names;
+    while (!list.empty()) {
+        names.emplace_back(list.nameOf(list[list.size() - 1]));
+        list.removeLast();
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"other.jpg", "first.jpg", "copy.jpg"}));
+}
