@@ -690,6 +690,9 @@ void TfrmMain::processEvents()
         return;
     }
     m_longestGap = std::max(m_longestGap, std::chrono::duration_cast<std::chrono::milliseconds>(gap));
+    if (FileListView1->updatesEnabled()) {
+        FileListView1->showPendingRows();
+    }
     QCoreApplication::processEvents();
     m_lastTurn = std::chrono::steady_clock::now();
 }

@@ -240,6 +240,20 @@ bool fileExistsIn(const std::string& folder, std::string_view name)
     return fileExists(path);
 }
 
+bool makeFolders(const std::string& path, mode_t mode)
+{
+    std::size_t at = 0;
+    while (at != std::string::npos) {
+        at = path.find('/', at + 1);
+        const std::string partial = path.substr(0, at);
+        if (!partial.empty() && ::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    struct stat st = {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 std::string currentFolder()
 {
     std::string buffer(PATH_MAX, '\0');

@@ -66,6 +66,10 @@ bool fileExists(const std::string& path);
 // A regular file `name` directly in `folder` (which ends with '/').
 bool fileExistsIn(const std::string& folder, std::string_view name);
 
+// Makes a folder and any missing folders above it; true when the path is a
+// folder afterwards.
+bool makeFolders(const std::string& path, mode_t mode);
+
 // getcwd(), ending without a separator; "" when it cannot be read.
 std::string currentFolder();
 // The running program's file (/proc/self/exe); "" when unknown.

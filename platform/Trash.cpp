@@ -67,24 +67,6 @@ std::string homeFolder()
     return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
 }
 
-bool makeFolders(const std::string& path, mode_t mode)
-{
-    std::string partial;
-    std::size_t at = 0;
-    while (at != std::string::npos) {
-        at = path.find('/', at + 1);
-        partial = path.substr(0, at);
-        if (partial.empty()) {
-            continue;
-        }
-        if (::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) {
-            return false;
-        }
-    }
-    struct stat st = {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 dev_t deviceOf(const std::string& path)
 {
     struct stat st = {};

@@ -32,6 +32,32 @@ int compareNameKeys(std::string_view a, std::string_view b)
     return a.size() < b.size() ? -1 : 1;
 }
 
+// std::sort in one go, or, with a turn, slices sorted one at a time and then
+// merged pairwise; the order is total, so both give the same result.
+template <typename Less>
+void sortEntries(std::vector<CatalogueList::Entry>& entries, Less less, const std::function<void()>& turn)
+{
+    if (!turn) {
+        std::sort(entries.begin(), entries.end(), less);
+        return;
+    }
+    constexpr std::size_t kSlice = 65536;  // about 15 ms of sorting
+    const std::size_t n = entries.size();
+    for (std::size_t start = 0; start < n; start += kSlice) {
+        std::sort(entries.begin() + static_cast<std::ptrdiff_t>(start),
+                  entries.begin() + static_cast<std::ptrdiff_t>(std::min(start + kSlice, n)), less);
+        turn();
+    }
+    for (std::size_t width = kSlice; width < n; width *= 2) {
+        for (std::size_t start = 0; start + width < n; start += 2 * width) {
+            std::inplace_merge(entries.begin() + static_cast<std::ptrdiff_t>(start),
+                               entries.begin() + static_cast<std::ptrdiff_t>(start + width),
+                               entries.begin() + static_cast<std::ptrdiff_t>(std::min(start + 2 * width, n)), less);
+            turn();
+        }
+    }
+}
+
 }  // namespace
 
 void CatalogueList::setNameMode(bool nameMode)
@@ -80,14 +106,19 @@ std::string_view CatalogueList::nameOf(const Entry& entry) const
     return std::string_view(m_names).substr(entry.nameOffset(), entry.nameLength());
 }
 
-void CatalogueList::settle() const
+void CatalogueList::sortNow(const std::function<void()>& turn)
+{
+    settle(turn);
+}
+
+void CatalogueList::settle(const std::function<void()>& turn) const
 {
     if (m_sorted) {
         return;
     }
     // Each file once: sorted by file, then by order of addition, the later
     // paths of a file follow its first and are dropped.
-    std::sort(m_entries.begin(), m_entries.end(), [](const Entry& a, const Entry& b) {
+    sortEntries(m_entries, [](const Entry& a, const Entry& b) {
         if (a.device != b.device) {
             return a.device < b.device;
         }
@@ -95,7 +126,7 @@ void CatalogueList::settle() const
             return a.inode < b.inode;
         }
         return a.nameOffset() < b.nameOffset();
-    });
+    }, turn);
     m_entries.erase(std::unique(m_entries.begin(), m_entries.end(),
                                 [](const Entry& a, const Entry& b) {
                                     return a.device == b.device && a.inode == b.inode;
@@ -107,7 +138,7 @@ void CatalogueList::settle() const
     // Names were appended in order of addition, so a larger offset is a later
     // addition, which goes before the earlier ones with an equal key.
     if (m_nameMode) {
-        std::sort(m_entries.begin(), m_entries.end(), [&](const Entry& a, const Entry& b) {
+        sortEntries(m_entries, [&](const Entry& a, const Entry& b) {
             const std::string_view na = nameAt(a);
             const std::string_view nb = nameAt(b);
             const int c = compareNameKeys(na, nb);
@@ -115,9 +146,9 @@ void CatalogueList::settle() const
                 return c < 0;
             }
             return a.nameOffset() > b.nameOffset();
-        });
+        }, turn);
     } else {
-        std::sort(m_entries.begin(), m_entries.end(), [&](const Entry& a, const Entry& b) {
+        sortEntries(m_entries, [&](const Entry& a, const Entry& b) {
             if (a.size != b.size) {
                 return a.size < b.size;
             }
@@ -126,7 +157,7 @@ void CatalogueList::settle() const
                 return c < 0;
             }
             return a.nameOffset() > b.nameOffset();
-        });
+        }, turn);
     }
     m_sorted = true;
 }

@@ -164,6 +164,7 @@ void DuplicateComparison::CompareCatalogue()
     std::vector<GroupEntry> group;
 
     CatalogueList& catalogue = m_catalogue.Catalogue;
+    catalogue.sortNow([this] { m_window.processEvents(); });
     m_window.setProgressMax(catalogue.empty() ? 1 : static_cast<std::int64_t>(catalogue.size()) - 1);
     m_window.showProgress(true);
     CheckFileStamp = m_window.checked(Check::CheckFileTimestamp);
@@ -327,6 +328,7 @@ void DuplicateComparison::writeBlocks(const std::vector<GroupEntry>& group,
         list.addRow(kHeader);
         for (std::size_t member : members) {
             list.addFile(group[member].path);
+            m_window.processEvents();
         }
     }
 }

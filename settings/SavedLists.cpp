@@ -12,22 +12,6 @@
 
 namespace settings {
 
-namespace {
-
-bool makeFolders(const std::string& path)
-{
-    std::size_t at = 0;
-    while ((at = path.find('/', at + 1)) != std::string::npos) {
-        const std::string partial = path.substr(0, at);
-        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
-
 std::string listFileFolder()
 {
     const std::string program = platform::programFilePath();
@@ -47,7 +31,7 @@ std::string listFileFolder()
         data.pop_back();
     }
     const std::string folder = data + "/Quarrendale/Kelvarin/";
-    makeFolders(folder);
+    platform::makeFolders(folder.substr(0, folder.size() - 1), 0700);
     return folder;
 }
 

@@ -232,7 +232,7 @@ void TFileListView::add(QTreeWidgetItem* row)
     }
 }
 
-void TFileListView::flushPending() const
+void TFileListView::showPendingRows() const
 {
     if (m_pending.isEmpty()) {
         return;
@@ -280,13 +280,13 @@ int TFileListView::rowCount() const
 
 QTreeWidgetItem* TFileListView::row(int index) const
 {
-    flushPending();
+    showPendingRows();
     return topLevelItem(index);
 }
 
 int TFileListView::indexOfRow(const QTreeWidgetItem* row) const
 {
-    flushPending();
+    showPendingRows();
     return indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(row));
 }
 
@@ -315,7 +315,7 @@ std::vector<std::string> TFileListView::subItemsOf(const QTreeWidgetItem* row)
 
 void TFileListView::deleteRow(QTreeWidgetItem* row)
 {
-    flushPending();
+    showPendingRows();
     const int index = indexOfTopLevelItem(row);
     if (index >= 0) {
         delete takeTopLevelItem(index);
@@ -336,7 +336,7 @@ QTreeWidgetItem* TFileListView::rowBelow(const QTreeWidgetItem* row) const
 
 QTreeWidgetItem* TFileListView::firstSelected() const
 {
-    flushPending();
+    showPendingRows();
     QTreeWidgetItem* first = nullptr;
     int firstIndex = -1;
     for (QTreeWidgetItem* item : selectedItems()) {
@@ -366,16 +366,13 @@ void TFileListView::beginUpdate()
 void TFileListView::endUpdate()
 {
     if (m_updateDepth > 0 && --m_updateDepth == 0) {
-        flushPending();
+        showPendingRows();
         setUpdatesEnabled(true);
     }
 }
 
 void TFileListView::setRedraw(bool on)
 {
-    if (on) {
-        flushPending();
-    }
     setUpdatesEnabled(on);
     if (on) {
         viewport()->update();
@@ -384,7 +381,7 @@ void TFileListView::setRedraw(bool on)
 
 void TFileListView::fitColumns()
 {
-    flushPending();
+    showPendingRows();
     for (int column = 0; column < columnCount(); ++column) {
         resizeColumnToContents(column);
         const int headerWidth = header()->sectionSizeHint(column);
@@ -522,7 +519,7 @@ void TFileListView::SortByColumn(int column)
         SortColumn = column;
         SortAscending = true;
     }
-    flushPending();
+    showPendingRows();
     const QList<QTreeWidgetItem*> selected = selectedItems();
     QList<QTreeWidgetItem*> rows = invisibleRootItem()->takeChildren();
     std::stable_sort(rows.begin(), rows.end(), [this](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {

@@ -56,8 +56,13 @@ public:
     void beginUpdate();
     void endUpdate();
     bool updating() const { return m_updateDepth > 0; }
-    // Off stops painting; on paints the rows so far, even in an update.
+    // Off stops painting; on lets the rows so far be painted, even in an
+    // update, once they are shown (showPendingRows) at an event-loop turn.
     void setRedraw(bool on);
+    // Puts the rows added in an update into the view. Every insertion lays
+    // the whole list out again, so this is done at event-loop turns, not
+    // for every group.
+    void showPendingRows() const;
     // Every column as wide as its header and widest cell.
     void fitColumns();
     // Fit, then keep each column at the width that results.
@@ -74,7 +79,6 @@ public:
     static platform::Locale localeFrom(const QLocale& locale);
 
 private:
-    void flushPending() const;
     QTreeWidgetItem* makeRow(const std::string& caption, const std::vector<std::string>& subItems) const;
     void add(QTreeWidgetItem* row);
 

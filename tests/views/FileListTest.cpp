@@ -209,6 +209,8 @@ private slots:
         QCOMPARE(view.topLevelItemCount(), 0);  // not in the view yet
         view.setRedraw(false);
         view.setRedraw(true);
+        QVERIFY(view.updatesEnabled());
+        view.showPendingRows();
         QCOMPARE(view.topLevelItemCount(), 2);  // painted though still updating
         view.addRow("/two", {"2"});
         view.endUpdate();
