@@ -1,0 +1,74 @@
+// Times the desktop program on the offscreen platform: a whole search of a
+// tree started with "Find Now" (and the longest time the event loop went
+// without a turn meanwhile), and the reload of a saved list of 100,000 rows.
+//
+//   bench_gui TREE [ROWS]
+#include "app/MainForm.h"
+#include "platform/StringList.h"
+#include "settings/ResultLines.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s TREE [ROWS]\n", argv[0]);
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    const std::string work = (std::filesystem::temp_directory_path() / "gemmora-gui-bench").string();
+    std::filesystem::create_directories(work);
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(work + "/config"));
+    QApplication app(argc, argv);
+    const int rows = argc > 2 ? std::atoi(argv[2]) : 100000;
+
+    app::TfrmMain form;
+    form.ResultListFile = work + "/Kelvarin.lis";
+    form.SkipListFile = work + "/none.lis";
+    form.NewListFile = work + "/NewDupl.lis";
+    form.Timer1Timer();
+    form.edtRootDir->setText(QString::fromStdString(argv[1]));
+    form.chkCheckFileTimestamp->setChecked(false);
+    form.show();
+    app.processEvents();
+
+    QElapsedTimer timer;
+    timer.start();
+    form.btnSearch->click();
+    const qint64 searched = timer.elapsed();
+    std::printf("search of %s: %lld ms, %d rows, longest event-loop gap %lld ms\n", argv[1],
+                static_cast<long long>(searched), form.FileListView1->rowCount(),
+                static_cast<long long>(form.longestTurnGap().count()));
+
+    // A saved list of `rows` rows, groups of two files, as the program writes it.
+    std::vector<std::string> lines;
+    for (int i = 0; static_cast<int>(lines.size()) < rows; ++i) {
+        if (i > 0) {
+            lines.push_back("\"\"");
+        }
+        lines.push_back("\"Duplicate files .....\"");
+        for (int copy = 0; copy < 2; ++copy) {
+            lines.push_back(*settings::formatResultLine(
+                {"/home/user/photos/album " + std::to_string(i % 97) + "/picture " + std::to_string(i) +
+                     (copy ? " copy" : "") + ".jpg",
+                 {std::to_string(100000 + i), "JPEG image", "2024/05/06 07:08", "    ", "", ""}}));
+        }
+    }
+    lines.resize(static_cast<std::size_t>(rows));
+    platform::writeLinesFile(form.ResultListFile, lines);
+    form.FileListView1->clearRows();
+    app.processEvents();
+    timer.restart();
+    form.ReloadResultList();
+    app.processEvents();
+    std::printf("reload of %d rows: %lld ms\n", form.FileListView1->rowCount(), static_cast<long long>(timer.elapsed()));
+    form.FileListView1->clearRows();
+    std::filesystem::remove_all(work);
+    return 0;
+}

@@ -1,0 +1,213 @@
+// Makes a folder tree to benchmark duplicate finders on, the same for the
+// same seed: nested folders, a realistic mix of sizes, about 15 % exact
+// copies in groups of 2 to 6 (half of them keeping the original's time),
+// near misses, empty files, hidden folders, hard links and symbolic links.
+//
+//   make_tree ROOT FILES [--tiny] [--seed N]
+//
+// --tiny makes mostly files under 1 KiB, for walking and memory.
+#include <algorithm>
+#include <cmath>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Random {
+    std::uint64_t state;
+    std::uint64_t next()
+    {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    }
+    std::uint64_t below(std::uint64_t n) { return next() % n; }
+    double unit() { return static_cast<double>(next() >> 11) / 9007199254740992.0; }
+};
+
+struct File {
+    std::string path;
+    std::int64_t size = 0;
+    std::uint64_t seed = 0;  // the contents are a function of the seed
+    std::int64_t mtime = 0;
+};
+
+void fail(const std::string& what)
+{
+    std::fprintf(stderr, "make_tree: %s: %s\n", what.c_str(), std::strerror(errno));
+    std::exit(1);
+}
+
+void writeContents(const std::string& path, std::int64_t size, std::uint64_t seed, std::int64_t flipAt = -1)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+        fail(path);
+    }
+    static std::vector<std::uint64_t> buffer(1 << 15);
+    Random random{seed | 1};
+    std::int64_t written = 0;
+    while (written < size) {
+        for (auto& word : buffer) {
+            word = random.next();
+        }
+        const std::int64_t chunk = std::min<std::int64_t>(size - written, static_cast<std::int64_t>(buffer.size() * 8));
+        auto* bytes = reinterpret_cast<unsigned char*>(buffer.data());
+        if (flipAt >= written && flipAt < written + chunk) {
+            bytes[flipAt - written] ^= 0x5A;
+        }
+        if (::write(fd, bytes, static_cast<std::size_t>(chunk)) != chunk) {
+            fail(path);
+        }
+        written += chunk;
+    }
+    ::close(fd);
+}
+
+void setTime(const std::string& path, std::int64_t seconds)
+{
+    const struct timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+std::int64_t pickSize(Random& random, bool tiny)
+{
+    const double u = random.unit();
+    if (tiny) {
+        return u < 0.95 ? 1 + static_cast<std::int64_t>(random.below(1023))
+                        : 1024 + static_cast<std::int64_t>(random.below(7 * 1024));
+    }
+    if (u < 0.70) {
+        return 1 + static_cast<std::int64_t>(random.below(4095));
+    }
+    if (u < 0.997) {
+        // Log-uniform between 4 KiB and 256 KiB.
+        const double lo = 12.0;
+        const double hi = 18.0;
+        return static_cast<std::int64_t>(std::pow(2.0, lo + random.unit() * (hi - lo)));
+    }
+    return (1 << 20) + static_cast<std::int64_t>(random.below(7u << 20));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s ROOT FILES [--tiny] [--seed N]\n", argv[0]);
+        return 2;
+    }
+    const std::string root = argv[1];
+    const long total = std::atol(argv[2]);
+    bool tiny = false;
+    std::uint64_t seed = 20261208;
+    for (int i = 3; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--tiny") == 0) {
+            tiny = true;
+        } else if (std::strcmp(argv[i], "--seed") == 0 && i + 1 < argc) {
+            seed = std::strtoull(argv[++i], nullptr, 10);
+        }
+    }
+    Random random{seed * 2654435761u + 1};
+    if (::mkdir(root.c_str(), 0755) != 0 && errno != EEXIST) {
+        fail(root);
+    }
+
+    // Folders: breadth first, 3 to 8 subfolders each, about 20 files a folder.
+    std::vector<std::string> folders = {root};
+    const std::size_t folderCount = std::max<std::size_t>(1, static_cast<std::size_t>(total / 20));
+    for (std::size_t i = 0; folders.size() < folderCount; ++i) {
+        const std::string parent = folders[i % folders.size()];
+        const int children = 3 + static_cast<int>(random.below(6));
+        for (int c = 0; c < children && folders.size() < folderCount; ++c) {
+            const bool hidden = random.below(100) < 3;
+            const std::string name = (hidden ? ".d" : "d") + std::to_string(folders.size());
+            folders.push_back(parent + "/" + name);
+            if (::mkdir(folders.back().c_str(), 0755) != 0 && errno != EEXIST) {
+                fail(folders.back());
+            }
+        }
+    }
+
+    const char* extensions[] = {".txt", ".jpg", ".pdf", ".dat", ".png", ".doc", ".mp3", ".bin", ".log", ".c"};
+    const std::int64_t now = 1765000000;
+    std::vector<File> originals;
+    long made = 0;
+    long copies = 0;
+    long nearMisses = 0;
+    long empties = 0;
+    long hardLinks = 0;
+    long symlinks = 0;
+    auto newPath = [&](const char* prefix) {
+        const std::string& folder = folders[random.below(folders.size())];
+        return folder + "/" + prefix + std::to_string(made) + extensions[random.below(std::size(extensions))];
+    };
+    while (made < total) {
+        const std::uint64_t kind = random.below(1000);
+        if (kind < 5) {  // empty files
+            const std::string path = newPath("e");
+            writeContents(path, 0, 0);
+            ++made;
+            ++empties;
+        } else if (kind < 55 && !originals.empty()) {  // copies of an earlier file
+            const File& original = originals[random.below(originals.size())];
+            const int groupCopies = 1 + static_cast<int>(random.below(5));
+            for (int c = 0; c < groupCopies && made < total; ++c) {
+                const std::string path = newPath("c");
+                writeContents(path, original.size, original.seed);
+                setTime(path, random.below(2) == 0 ? original.mtime : now - static_cast<std::int64_t>(random.below(86400)));
+                ++made;
+                ++copies;
+            }
+        } else if (kind < 65 && !originals.empty()) {  // near misses
+            const File& original = originals[random.below(originals.size())];
+            const std::string path = newPath("n");
+            const bool late = original.size > 4200 && random.below(2) == 0;
+            writeContents(path, original.size, original.seed, late ? original.size - 1 : 0);
+            setTime(path, original.mtime);
+            ++made;
+            ++nearMisses;
+        } else if (kind < 70 && !originals.empty()) {  // hard links
+            const File& original = originals[random.below(originals.size())];
+            const std::string path = newPath("h");
+            if (::link(original.path.c_str(), path.c_str()) == 0) {
+                ++hardLinks;
+            }
+            ++made;
+        } else if (kind < 75 && !originals.empty()) {  // symbolic links, some to folders
+            const std::string path = newPath("s");
+            const std::string target = random.below(4) == 0 ? folders[random.below(folders.size())]
+                                                             : originals[random.below(originals.size())].path;
+            if (::symlink(target.c_str(), path.c_str()) == 0) {
+                ++symlinks;
+            }
+            ++made;
+        } else {
+            File file;
+            file.path = newPath("f");
+            file.size = pickSize(random, tiny);
+            file.seed = random.next();
+            file.mtime = now - 86400 * static_cast<std::int64_t>(random.below(3000)) - static_cast<std::int64_t>(random.below(86400));
+            writeContents(file.path, file.size, file.seed);
+            setTime(file.path, file.mtime);
+            originals.push_back(std::move(file));
+            ++made;
+        }
+    }
+    // A link loop, which no finder may follow.
+    ::symlink(root.c_str(), (folders.back() + "/loop").c_str());
+    std::printf("%s: %ld entries in %zu folders: %zu originals, %ld copies, %ld near misses, %ld empty, "
+                "%ld hard links, %ld symbolic links\n",
+                root.c_str(), made, folders.size(), originals.size(), copies, nearMisses, empties, hardLinks,
+                symlinks);
+    return 0;
+}

@@ -1,0 +1,220 @@
+#!/usr/bin/env python3
+"""Times gemmora-cli against fdupes, jdupes, rdfind, rmlint and duff, and
+against the limits of the machine (walking the tree; reading every file that
+shares its size with another once), in turn, several runs each, on trees made
+by make_tree. Reports medians of wall time, CPU time and peak memory, the
+ratios of Gemmora to each (median of the paired ratios), and whether every
+tool found the same duplicate sets as Gemmora."""
+
+import argparse
+import datetime
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+
+
+def groups_blank_separated(path, header=None):
+    groups, current = set(), []
+    with open(path, 'rb') as f:
+        for line in f.read().split(b'\n'):
+            if line == b'' or (header is not None and line.startswith(header)):
+                if current:
+                    groups.add(frozenset(current))
+                current = []
+            else:
+                current.append(line)
+    if current:
+        groups.add(frozenset(current))
+    return groups
+
+
+def groups_rdfind(path):
+    by_id = {}
+    with open(path, 'rb') as f:
+        for line in f:
+            if line.startswith(b'#'):
+                continue
+            fields = line.rstrip(b'\n').split(b' ', 7)
+            if len(fields) == 8:
+                by_id.setdefault(abs(int(fields[1])), []).append(fields[7])
+    return {frozenset(v) for v in by_id.values() if len(v) > 1}
+
+
+def by_inode(groups):
+    """Groups as sets of (device, inode): a hard link is the same file, and
+    which of its paths a tool names does not matter."""
+    canonical = set()
+    for group in groups:
+        members = set()
+        for path in group:
+            try:
+                st = os.lstat(path)
+                members.add((st.st_dev, st.st_ino))
+            except OSError:
+                members.add(path)
+        canonical.add(frozenset(members))
+    return canonical
+
+
+class Tool:
+    def __init__(self, name, argv, output=None, parse=None, stdout_to_output=False):
+        self.name, self.argv, self.output, self.parse = name, argv, output, parse
+        self.stdout_to_output = stdout_to_output
+        self.samples = []
+
+    def run(self):
+        """Wall, CPU seconds and peak memory in bytes of one run. GNU time
+        runs the command, so the peak is the command's own and not that of
+        this script, which a forked child would start with."""
+        if self.output and os.path.exists(self.output):
+            os.unlink(self.output)
+        out = open(self.output, 'wb') if self.stdout_to_output else subprocess.DEVNULL
+        report = tempfile.NamedTemporaryFile(prefix='gemmora-time-', delete=False)
+        report.close()
+        start = time.monotonic()
+        status = subprocess.call(['/usr/bin/time', '-f', '%U %S %M', '-o', report.name] + self.argv,
+                                 stdout=out, stderr=subprocess.DEVNULL, cwd=tempfile.gettempdir())
+        wall = time.monotonic() - start
+        if out is not subprocess.DEVNULL:
+            out.close()
+        with open(report.name) as f:
+            fields = f.read().split()[-3:]
+        os.unlink(report.name)
+        user, system, peak = float(fields[0]), float(fields[1]), int(fields[2]) * 1024
+        return wall, user + system, peak, status
+
+    def sets(self):
+        return by_inode(self.parse(self.output)) if self.parse else None
+
+
+def median(values):
+    return statistics.median(values) if values else float('nan')
+
+
+def ensure_tree(trees, files, tiny):
+    path = os.path.join(trees, f"tree-{files}{'-tiny' if tiny else ''}")
+    marker = path + '.done'
+    if not os.path.exists(marker):
+        shutil.rmtree(path, ignore_errors=True)
+        argv = [os.path.join(ROOT, 'build/bench/make_tree'), path, str(files)] + (['--tiny'] if tiny else [])
+        print('making', path, flush=True)
+        subprocess.run(argv, check=True)
+        open(marker, 'w').close()
+    return path
+
+
+def tools_for(tree, work, skip):
+    cli = os.path.join(ROOT, 'build/gemmora-cli')
+    out = lambda name: os.path.join(work, name + '.out')
+    tools = [
+        Tool('gemmora', [cli, '--any-time', '--hidden-folders', '--format', 'paths', '-q', '-o', out('gemmora'), tree],
+             out('gemmora'), groups_blank_separated),
+        Tool('fdupes', ['fdupes', '-r', '-n', '-q', tree], out('fdupes'), groups_blank_separated, True),
+        Tool('jdupes', ['jdupes', '-r', '-q', tree], out('jdupes'), groups_blank_separated, True),
+        Tool('rdfind', ['rdfind', '-dryrun', 'true', '-outputname', out('rdfind'), tree], out('rdfind'), groups_rdfind),
+        Tool('rmlint', ['rmlint', '--hidden', '-T', 'df', '-L', '-F', '-o', 'fdupes:' + out('rmlint'), tree],
+             out('rmlint'), groups_blank_separated),
+        Tool('duff', ['duff', '-r', '-a', '-p', '-z', '-t', '-q', '-f', '#', tree], out('duff'),
+             lambda p: groups_blank_separated(p, b'#'), True),
+        Tool('gemmora (same time)', [cli, '--hidden-folders', '--format', 'paths', '-q', '-o', out('default'), tree]),
+        Tool('gemmora (scan only)', [cli, '--scan-only', '--any-time', '--hidden-folders', '-q', tree]),
+        Tool('limit: find -printf %s', ['find', tree, '-printf', '%s\\n']),
+        Tool('limit: walk + read same sizes', [os.path.join(ROOT, 'build/bench/read_limit'), tree]),
+    ]
+    return [t for t in tools if t.name.split(' ')[0] not in skip and t.name not in skip]
+
+
+def bench_tree(tree, files, runs, skip, timeout):
+    work = tempfile.mkdtemp(prefix='gemmora-bench-')
+    tools = tools_for(tree, work, skip)
+    # Warm the page cache and every program once; a tool slower than the
+    # bound is left out of the timed runs.
+    for tool in list(tools):
+        wall, _, _, _ = tool.run()
+        print(f'  warm-up {tool.name}: {wall:.2f} s', flush=True)
+        if wall > timeout:
+            print(f'  {tool.name} takes over {timeout} s: left out', flush=True)
+            tools.remove(tool)
+            tool.skipped = True
+    for r in range(runs):
+        for tool in tools:
+            tool.samples.append(tool.run()[:3])
+        print(f'  run {r + 1} of {runs} done', flush=True)
+    reference = tools[0].sets() if tools and tools[0].name == 'gemmora' else None
+    rows = []
+    gemmora = tools[0] if tools and tools[0].name == 'gemmora' else None
+    for tool in tools:
+        walls = [s[0] for s in tool.samples]
+        cpus = [s[1] for s in tool.samples]
+        peaks = [s[2] for s in tool.samples]
+        ratio = ''
+        if gemmora and tool is not gemmora:
+            ratio = f'{median([g[0] / t[0] for g, t in zip(gemmora.samples, tool.samples)]):.2f}'
+        same = ''
+        if reference is not None and tool.parse and tool is not gemmora:
+            found = tool.sets()
+            if found == reference:
+                same = 'yes'
+            else:
+                same = f'no: {len(reference - found)} groups only Gemmora, {len(found - reference)} only {tool.name}'
+        elif tool is gemmora and reference is not None:
+            same = f'{len(reference)} groups, {sum(len(g) for g in reference)} files'
+        rows.append((tool.name, median(walls), median(cpus), median(peaks), ratio, same))
+    shutil.rmtree(work, ignore_errors=True)
+    return rows
+
+
+def table(files, tiny, rows, runs):
+    lines = [f"### {files:,} files{' (mostly tiny)' if tiny else ''}, medians of {runs} runs", '',
+             '| command | wall s | CPU s | peak MiB | bytes/file | Gemmora ÷ it (wall) | duplicate sets |',
+             '|---|---:|---:|---:|---:|---:|---|']
+    for name, wall, cpu, peak, ratio, same in rows:
+        lines.append(f'| {name} | {wall:.3f} | {cpu:.3f} | {peak / 1048576:.1f} | {peak / files:.0f} | {ratio} | {same} |')
+    return '\n'.join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument('--sizes', default='10000,200000,1000000t',
+                        help='tree sizes; a trailing t makes a tree of mostly tiny files')
+    parser.add_argument('--runs', type=int, default=5)
+    parser.add_argument('--runs-large', type=int, default=3, help='runs for trees of a million files or more')
+    parser.add_argument('--trees', default='/var/tmp/gemmora-bench')
+    parser.add_argument('--skip', default='', help='comma-separated tools to leave out')
+    parser.add_argument('--timeout', type=float, default=300, help='leave out a tool slower than this (s)')
+    parser.add_argument('--results', help='also write the tables to this Markdown file')
+    args = parser.parse_args()
+    os.makedirs(args.trees, exist_ok=True)
+    skip = set(s for s in args.skip.split(',') if s)
+    sections = []
+    for size in args.sizes.split(','):
+        tiny = size.endswith('t')
+        files = int(size.rstrip('t'))
+        tree = ensure_tree(args.trees, files, tiny)
+        print(f'benchmarking {tree}', flush=True)
+        runs = args.runs_large if files >= 1000000 else args.runs
+        section = table(files, tiny, bench_tree(tree, files, runs, skip, args.timeout), runs)
+        print(section, flush=True)
+        sections.append(section)
+    if args.results:
+        with open(args.results, 'w') as f:
+            f.write('# Benchmark results\n\n')
+            f.write(f'Run on {datetime.date.today().isoformat()}, {os.cpu_count()} cores, '
+                    f'{platform.platform()}, warm page cache (one untimed run of every command first), '
+                    f'the commands timed in turn, run after run.\n\n')
+            f.write('Commands (ROOT is the tree):\n\n')
+            for tool in tools_for('ROOT', 'OUT', set()):
+                f.write(f"- {tool.name}: `{' '.join(os.path.basename(a) if a.startswith(ROOT) else a for a in tool.argv)}`\n")
+            f.write('\n' + '\n\n'.join(sections) + '\n')
+
+
+if __name__ == '__main__':
+    main()
