@@ -1,10 +1,6 @@
 #include "app/MainForm.h"
 
-#include "app/QSettingsStore.h"
-#include "platform/FolderListing.h"
-#include "platform/StringList.h"
-#include "platform/Text.h"
-#include "settings/SavedLists.h"
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -13,7 +9,12 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QVBoxLayout>
-#include <sys/stat.h>
+
+#include "app/QSettingsStore.h"
+#include "platform/FolderListing.h"
+#include "platform/StringList.h"
+#include "platform/Text.h"
+#include "settings/SavedLists.h"
 
 namespace app {
 
@@ -152,12 +153,15 @@ TfrmMain::TfrmMain(QWidget* parent)
     edtSkipFolder = new QLineEdit(GroupBox1);
     btnSearch = new QPushButton(tr("Find Now"), GroupBox1);
     btnExit = new QPushButton(tr("Exit"), GroupBox1);
-    edtSkipFolder->setToolTip(tr("Enter a comma separated list of folders to skip, e.g. SP3, \"Program Files\" "
-                                 "(note: folders with spaces need quotes)"));
-    edtFileMask->setToolTip(tr("Enter a mask of files to find, e.g. *.* (comma separated list allowed, enclose "
-                               "spaces in quotes)"));
-    edtRootDir->setToolTip(tr("Enter comma separated list of folders to search on each drive, e.g. \\Docs, "
-                              "\"\\My Files\" (note: folders with spaces need quotes)"));
+    edtSkipFolder->setToolTip(
+        tr("Enter a comma separated list of folders to skip, e.g. SP3, \"Program Files\" "
+           "(note: folders with spaces need quotes)"));
+    edtFileMask->setToolTip(
+        tr("Enter a mask of files to find, e.g. *.* (comma separated list allowed, enclose "
+           "spaces in quotes)"));
+    edtRootDir->setToolTip(
+        tr("Enter comma separated list of folders to search on each drive, e.g. \\Docs, "
+           "\"\\My Files\" (note: folders with spaces need quotes)"));
     for (QLabel* label : {Label2, Label7, Label1}) {
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
@@ -181,8 +185,8 @@ TfrmMain::TfrmMain(QWidget* parent)
     chkCheckFilesize = new QCheckBox(tr("Require same size"));
     chkCheckFilesize->setToolTip(tr("Uncheck if file contents do not matter"));
     // The designed states, before the settings are read.
-    for (QCheckBox* box : {chkCheckFileTimestamp, chkSkipEmptyFiles, chkFloppyIsMaster, chkSkipSysbckup,
-                           chkSkipDesktopFolders, chkCheckFilesize}) {
+    for (QCheckBox* box : {chkCheckFileTimestamp, chkSkipEmptyFiles, chkFloppyIsMaster,
+                           chkSkipSysbckup, chkSkipDesktopFolders, chkCheckFilesize}) {
         box->setChecked(true);
     }
     auto* basic = new QVBoxLayout(TabSheetBasic);
@@ -193,7 +197,8 @@ TfrmMain::TfrmMain(QWidget* parent)
     basic->addStretch(1);
     auto* advanced = new QVBoxLayout(TabSheetAdvanced);
     advanced->setContentsMargins(6, 6, 4, 4);
-    for (QCheckBox* box : {chkFloppyIsMaster, chkSkipSysbckup, chkSkipDesktopFolders, chkCheckFilesize}) {
+    for (QCheckBox* box :
+         {chkFloppyIsMaster, chkSkipSysbckup, chkSkipDesktopFolders, chkCheckFilesize}) {
         advanced->addWidget(box);
     }
     advanced->addStretch(1);
@@ -216,8 +221,11 @@ TfrmMain::TfrmMain(QWidget* parent)
     connect(edtFileMask, &QLineEdit::editingFinished, this, &TfrmMain::edtRootDirExit);
     connect(edtRootDir, &QLineEdit::editingFinished, this, &TfrmMain::edtRootDirExit);
     connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
-    connect(FileListView1, &QTreeWidget::itemDoubleClicked, this, [this] { handlers.FileListView1DblClick(); });
-    FileListView1->OnColumnClick = [this](int column) { handlers.FileListView1ColumnClick(column); };
+    connect(FileListView1, &QTreeWidget::itemDoubleClicked, this,
+            [this] { handlers.FileListView1DblClick(); });
+    FileListView1->OnColumnClick = [this](int column) {
+        handlers.FileListView1ColumnClick(column);
+    };
     FileListView1->installEventFilter(this);
     FileListView1->viewport()->installEventFilter(this);
     handlers.setSearchDefault = [this](bool on) { setSearchDefault(on); };
@@ -252,10 +260,12 @@ void TfrmMain::FormCreate()
     SkipListFile = folder + settings::kSkipListName;
     NewListFile = folder + settings::kNewListName;
     VersionInfoResource1->Loaded();
-    lblVersion->setText(tr("Gemmora version: V") + QString::fromStdString(VersionInfoResource1->FileVersion.AsText()) +
+    lblVersion->setText(tr("Gemmora version: V") +
+                        QString::fromStdString(VersionInfoResource1->FileVersion.AsText()) +
                         tr(" - check a group before you delete from it"));
-    lblVersion->setToolTip(tr("Gemmora by Quarrendale, file version %1")
-                               .arg(QString::fromStdString(VersionInfoResource1->FileVersion.AsText())));
+    lblVersion->setToolTip(
+        tr("Gemmora by Quarrendale, file version %1")
+            .arg(QString::fromStdString(VersionInfoResource1->FileVersion.AsText())));
     lblVersion->adjustSize();
     run.comparison.Comparing = false;
     placeControls();
@@ -272,8 +282,9 @@ void TfrmMain::LoadSettings()
     if (!wrongTypes.empty()) {
         // The defaults stand; the user learns why once the window is up.
         QTimer::singleShot(0, this, [this, wrongTypes] {
-            QMessageBox::warning(this, tr("Gemmora"),
-                                 tr("Invalid data type for '%1'").arg(QString::fromStdString(wrongTypes)));
+            QMessageBox::warning(
+                this, tr("Gemmora"),
+                tr("Invalid data type for '%1'").arg(QString::fromStdString(wrongTypes)));
         });
     }
 }
@@ -310,8 +321,9 @@ void TfrmMain::placeControls()
     // The rule pages must hold their captions in whatever font the desktop
     // uses, so they may be wider than designed.
     int pageWidth = 155;
-    for (QCheckBox* box : {chkCheckFileTimestamp, chkCheckFilename, chkSkipEmptyFiles, chkFloppyIsMaster,
-                           chkSkipSysbckup, chkSkipDesktopFolders, chkCheckFilesize}) {
+    for (QCheckBox* box :
+         {chkCheckFileTimestamp, chkCheckFilename, chkSkipEmptyFiles, chkFloppyIsMaster,
+          chkSkipSysbckup, chkSkipDesktopFolders, chkCheckFilesize}) {
         pageWidth = std::max(pageWidth, box->sizeHint().width() + 20);
     }
     PageControl1->resize(pageWidth, std::max(137, PageControl1->sizeHint().height()));
@@ -320,8 +332,8 @@ void TfrmMain::placeControls()
     for (QLineEdit* field : {edtFileMask, edtRootDir, edtSkipFolder}) {
         field->resize(145, fieldHeight);
     }
-    const int labelWidth = std::max({Label2->sizeHint().width(), Label7->sizeHint().width(),
-                                     Label1->sizeHint().width()});
+    const int labelWidth = std::max(
+        {Label2->sizeHint().width(), Label7->sizeHint().width(), Label1->sizeHint().width()});
     for (QLabel* label : {Label2, Label7, Label1}) {
         label->resize(labelWidth, fieldHeight);
     }
@@ -337,7 +349,8 @@ void TfrmMain::placeControls()
     btnSearch->move(0, groupHeight - buttonHeight - 8);
     btnExit->move(0, groupHeight - buttonHeight - 8);
     DiskListView1->setGeometry(8, top, 0, groupHeight - top - 8);
-    lblFileListCaption->setGeometry(8, GroupBox1->y() + groupHeight + 7, 400, lblFileListCaption->sizeHint().height());
+    lblFileListCaption->setGeometry(8, GroupBox1->y() + groupHeight + 7, 400,
+                                    lblFileListCaption->sizeHint().height());
     StatusBar1->resize(width(), std::max(20, StatusBar1->panel(0)->sizeHint().height() + 4));
     // Wide enough that the group box keeps room for the drive list.
     const int needed = pageWidth + 24 + 8 + 140 + labelWidth + 8 + 75 + 16 + 75 + 8;
@@ -364,12 +377,14 @@ void TfrmMain::FormResize()
     Label2->move(edtFileMask->x() - Label2->width(), edtFileMask->y());
     Label1->move(edtSkipFolder->x() - Label1->width(), edtSkipFolder->y());
     DiskListView1->resize(btnSearch->x() - 24, DiskListView1->height());
-    StatusBar1->setGeometry(0, clientHeight - StatusBar1->height(), clientWidth, StatusBar1->height());
+    StatusBar1->setGeometry(0, clientHeight - StatusBar1->height(), clientWidth,
+                            StatusBar1->height());
     lblVersion->move(clientWidth - lblVersion->width() - 4,
                      clientHeight - StatusBar1->height() - lblVersion->height());
     const int listTop = lblFileListCaption->y() + lblFileListCaption->height() + 2;
     FileListView1->setGeometry(6, listTop, clientWidth - 12,
-                               clientHeight - listTop - lblVersion->height() - StatusBar1->height() - 2);
+                               clientHeight - listTop - lblVersion->height() -
+                                   StatusBar1->height() - 2);
 }
 
 void TfrmMain::resizeEvent(QResizeEvent* event)
@@ -489,18 +504,21 @@ void TfrmMain::OfferSavedLists()
     Timer1->stop();
     const platform::Locale& locale = views::TFileListView::processLocale();
     auto ask = [this](const QString& caption, const std::string& text) {
-        return QMessageBox::question(this, caption, QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
+        return QMessageBox::question(this, caption, QString::fromStdString(text),
+                                     QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::Yes) == QMessageBox::Yes;
     };
     platform::FileEntry entry;
     if (platform::queryFileEntry(SkipListFile, entry) &&
         ask(tr("Gemmora - known duplicates to skip list found"),
-            settings::knownDuplicatesQuestion(settings::previousRunText(entry.writeSeconds, locale)))) {
+            settings::knownDuplicatesQuestion(
+                settings::previousRunText(entry.writeSeconds, locale)))) {
         run.catalogue.SkipFiles.loadFromFile(SkipListFile);
     }
     if (platform::queryFileEntry(ResultListFile, entry) &&
         ask(tr("Gemmora - previous list found"),
-            settings::previousListQuestion(settings::previousRunText(entry.writeSeconds, locale)))) {
+            settings::previousListQuestion(
+                settings::previousRunText(entry.writeSeconds, locale)))) {
         ReloadResultList();
     }
     DiskListView1->RefreshDrives();
@@ -511,8 +529,9 @@ void TfrmMain::ReloadResultList()
     repaintStatusBar();
     std::string text;
     if (!platform::readWholeFile(ResultListFile, text)) {
-        QMessageBox::critical(this, tr("Gemmora"),
-                              tr("The list of duplicates cannot be read:\n%1").arg(display(ResultListFile)));
+        QMessageBox::critical(
+            this, tr("Gemmora"),
+            tr("The list of duplicates cannot be read:\n%1").arg(display(ResultListFile)));
         return;
     }
     const std::vector<std::string> lines = platform::splitLines(text);
@@ -548,7 +567,8 @@ void TfrmMain::SaveResultLists()
     rows.reserve(static_cast<std::size_t>(FileListView1->rowCount()));
     for (int i = 0; i < FileListView1->rowCount(); ++i) {
         const QTreeWidgetItem* row = FileListView1->row(i);
-        rows.push_back({views::TFileListView::captionOf(row), views::TFileListView::subItemsOf(row)});
+        rows.push_back(
+            {views::TFileListView::captionOf(row), views::TFileListView::subItemsOf(row)});
     }
     settings::SaveResultLists(rows, ResultListFile, NewListFile);
 }
@@ -645,9 +665,10 @@ search::ResultList& TfrmMain::resultList()
 
 void TfrmMain::showMessage(const std::string& text)
 {
-    QMessageBox::information(this, QApplication::applicationDisplayName().isEmpty()
-                                       ? tr("Gemmora")
-                                       : QApplication::applicationDisplayName(),
+    QMessageBox::information(this,
+                             QApplication::applicationDisplayName().isEmpty()
+                                 ? tr("Gemmora")
+                                 : QApplication::applicationDisplayName(),
                              display(text));
 }
 
@@ -689,7 +710,8 @@ void TfrmMain::processEvents()
     if (gap < kTurnInterval) {
         return;
     }
-    m_longestGap = std::max(m_longestGap, std::chrono::duration_cast<std::chrono::milliseconds>(gap));
+    m_longestGap =
+        std::max(m_longestGap, std::chrono::duration_cast<std::chrono::milliseconds>(gap));
     if (FileListView1->updatesEnabled()) {
         FileListView1->showPendingRows();
     }

@@ -1,13 +1,8 @@
 #pragma once
 
-#include "app/ResultListHandlers.h"
-#include "app/VersInfo.h"
-#include "review/FilProps.h"
-#include "search/SearchRun.h"
-#include "search/SearchWindow.h"
-#include "settings/SearchOptions.h"
-#include "views/DiskList.h"
-#include "views/FileList.h"
+#include <chrono>
+#include <memory>
+#include <string>
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -18,9 +13,15 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QWidget>
-#include <chrono>
-#include <memory>
-#include <string>
+
+#include "app/ResultListHandlers.h"
+#include "app/VersInfo.h"
+#include "review/FilProps.h"
+#include "search/SearchRun.h"
+#include "search/SearchWindow.h"
+#include "settings/SearchOptions.h"
+#include "views/DiskList.h"
+#include "views/FileList.h"
 
 namespace app {
 

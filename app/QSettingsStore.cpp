@@ -2,11 +2,13 @@
 
 namespace app {
 
-QSettingsStore::QSettingsStore() : m_settings(QSettings::NativeFormat, QSettings::UserScope, "Quarrendale", "Kelvarin")
+QSettingsStore::QSettingsStore()
+    : m_settings(QSettings::NativeFormat, QSettings::UserScope, "Quarrendale", "Kelvarin")
 {
 }
 
-settings::SettingsStore::ReadStatus QSettingsStore::read(const std::string& name, std::string& value)
+settings::SettingsStore::ReadStatus QSettingsStore::read(const std::string& name,
+                                                         std::string& value)
 {
     // A file that cannot be read or parsed holds nothing.
     if (m_settings.status() != QSettings::NoError) {

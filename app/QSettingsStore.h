@@ -1,8 +1,8 @@
 #pragma once
 
-#include "settings/SearchOptions.h"
-
 #include <QSettings>
+
+#include "settings/SearchOptions.h"
 
 namespace app {
 

@@ -1,12 +1,12 @@
 #include "app/ResultListHandlers.h"
 
+#include <QApplication>
+
 #include "platform/FileContents.h"
 #include "platform/FolderListing.h"
 #include "platform/Text.h"
 #include "review/FilProps.h"
 #include "views/FileList.h"
-
-#include <QApplication>
 
 namespace app {
 
@@ -17,7 +17,8 @@ const char kReviewHint[] = "Double-click a file to review";
 
 }  // namespace
 
-ResultListHandlers::ResultListHandlers(views::TFileListView& list, review::TfrmFileProperties1& dialog)
+ResultListHandlers::ResultListHandlers(views::TFileListView& list,
+                                       review::TfrmFileProperties1& dialog)
     : m_list(list), m_dialog(dialog)
 {
 }
@@ -60,7 +61,9 @@ void ResultListHandlers::FileListView1DblClick()
     QTreeWidgetItem* above = m_list.rowAbove(selected);
     if (platform::fileExists(path)) {
         m_dialog.FileName = path;
-        m_dialog.lastCopyCheck = [this, selected](const std::string&) { return lastCopyOf(selected); };
+        m_dialog.lastCopyCheck = [this, selected](const std::string&) {
+            return lastCopyOf(selected);
+        };
         const int result = m_dialog.exec();
         m_dialog.lastCopyCheck = nullptr;
         if (result == 6) {
@@ -72,7 +75,8 @@ void ResultListHandlers::FileListView1DblClick()
     PruneGroup(above);
 }
 
-void ResultListHandlers::FileListView1KeyDown(int key, Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons)
+void ResultListHandlers::FileListView1KeyDown(int key, Qt::KeyboardModifiers modifiers,
+                                              Qt::MouseButtons buttons)
 {
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
         FileListView1DblClick();
@@ -113,7 +117,8 @@ void ResultListHandlers::PruneGroup(QTreeWidgetItem* start)
 {
     if (start != nullptr && m_list.indexOfRow(start) >= 0) {
         QTreeWidgetItem* header = start;
-        while (header != nullptr && !platform::contains(views::TFileListView::captionOf(header), kHeader)) {
+        while (header != nullptr &&
+               !platform::contains(views::TFileListView::captionOf(header), kHeader)) {
             header = m_list.rowAbove(header);
         }
         if (header != nullptr) {
@@ -141,12 +146,14 @@ review::LastCopy ResultListHandlers::lastCopyOf(QTreeWidgetItem* row) const
 {
     const std::string path = views::TFileListView::captionOf(row);
     QTreeWidgetItem* header = row;
-    while (header != nullptr && !platform::contains(views::TFileListView::captionOf(header), kHeader)) {
+    while (header != nullptr &&
+           !platform::contains(views::TFileListView::captionOf(header), kHeader)) {
         header = m_list.rowAbove(header);
     }
     std::string other;
     for (QTreeWidgetItem* next = header != nullptr ? m_list.rowBelow(header) : nullptr;
-         next != nullptr && !views::TFileListView::captionOf(next).empty(); next = m_list.rowBelow(next)) {
+         next != nullptr && !views::TFileListView::captionOf(next).empty();
+         next = m_list.rowBelow(next)) {
         const std::string candidate = views::TFileListView::captionOf(next);
         if (next != row && candidate != path && platform::fileExists(candidate)) {
             other = candidate;

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "review/SafeDelete.h"
-
-#include <QTreeWidgetItem>
 #include <functional>
 #include <string>
+
+#include <QTreeWidgetItem>
+
+#include "review/SafeDelete.h"
 
 namespace views {
 class TFileListView;

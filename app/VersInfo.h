@@ -1,11 +1,11 @@
 #pragma once
 
-#include "platform/VersionInfo.h"
-
 #include <QLabel>
 #include <QObject>
 #include <QPointer>
 #include <QTreeWidget>
+
+#include "platform/VersionInfo.h"
 
 namespace app {
 

@@ -1,8 +1,8 @@
 // Gemmora: the desktop duplicate file finder.
-#include "app/MainForm.h"
-
 #include <QApplication>
 #include <QIcon>
+
+#include "app/MainForm.h"
 
 int main(int argc, char** argv)
 {

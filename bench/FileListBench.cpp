@@ -1,13 +1,6 @@
 // Times the result list at scale: adding file rows (facts gathered from real
 // files) inside one batch update, then painting, scrolling and selecting.
 // Usage: bench_filelist [ROWS]   (runs on the offscreen platform by default)
-#include "platform/FolderListing.h"
-#include "search/FileRow.h"
-#include "views/FileList.h"
-
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QScrollBar>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -15,6 +8,14 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QScrollBar>
+
+#include "platform/FolderListing.h"
+#include "search/FileRow.h"
+#include "views/FileList.h"
 
 int main(int argc, char** argv)
 {
@@ -62,7 +63,8 @@ int main(int argc, char** argv)
     timer.restart();
     view.beginUpdate();
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        view.addRow(paths[i], std::vector<std::string>(facts[i].subItems.begin(), facts[i].subItems.end()));
+        view.addRow(paths[i],
+                    std::vector<std::string>(facts[i].subItems.begin(), facts[i].subItems.end()));
     }
     view.endUpdate();
     view.fitColumns();
@@ -98,7 +100,8 @@ int main(int argc, char** argv)
     const qint64 scrolled = timer.elapsed();
 
     std::printf("gather facts alone       %lld ms\n", static_cast<long long>(gathered));
-    std::printf("rows from gathered facts %lld ms (added, shown, fitted)\n", static_cast<long long>(listOnly));
+    std::printf("rows from gathered facts %lld ms (added, shown, fitted)\n",
+                static_cast<long long>(listOnly));
     std::printf("rows (files)             %d (%d)\n", view.rowCount(), rows);
     std::printf("AddFile, facts and row   %lld ms\n", static_cast<long long>(added));
     std::printf("add, show and fit        %lld ms\n", static_cast<long long>(shown));

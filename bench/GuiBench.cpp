@@ -3,15 +3,16 @@
 // without a turn meanwhile), and the reload of a saved list of 100,000 rows.
 //
 //   bench_gui TREE [ROWS]
-#include "app/MainForm.h"
-#include "platform/StringList.h"
-#include "settings/ResultLines.h"
-
-#include <QApplication>
-#include <QElapsedTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include "app/MainForm.h"
+#include "platform/StringList.h"
+#include "settings/ResultLines.h"
 
 int main(int argc, char** argv)
 {
@@ -22,7 +23,8 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    const std::string work = (std::filesystem::temp_directory_path() / "gemmora-gui-bench").string();
+    const std::string work =
+        (std::filesystem::temp_directory_path() / "gemmora-gui-bench").string();
     std::filesystem::create_directories(work);
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(work + "/config"));
     QApplication app(argc, argv);
@@ -55,8 +57,8 @@ int main(int argc, char** argv)
         lines.push_back("\"Duplicate files .....\"");
         for (int copy = 0; copy < 2; ++copy) {
             lines.push_back(*settings::formatResultLine(
-                {"/home/user/photos/album " + std::to_string(i % 97) + "/picture " + std::to_string(i) +
-                     (copy ? " copy" : "") + ".jpg",
+                {"/home/user/photos/album " + std::to_string(i % 97) + "/picture " +
+                     std::to_string(i) + (copy ? " copy" : "") + ".jpg",
                  {std::to_string(100000 + i), "JPEG image", "2024/05/06 07:08", "    ", "", ""}}));
         }
     }
@@ -67,7 +69,8 @@ int main(int argc, char** argv)
     timer.restart();
     form.ReloadResultList();
     app.processEvents();
-    std::printf("reload of %d rows: %lld ms\n", form.FileListView1->rowCount(), static_cast<long long>(timer.elapsed()));
+    std::printf("reload of %d rows: %lld ms\n", form.FileListView1->rowCount(),
+                static_cast<long long>(timer.elapsed()));
     form.FileListView1->clearRows();
     std::filesystem::remove_all(work);
     return 0;

@@ -7,8 +7,8 @@
 //
 // --tiny makes mostly files under 1 KiB, for walking and memory.
 #include <algorithm>
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -47,7 +47,8 @@ void fail(const std::string& what)
     std::exit(1);
 }
 
-void writeContents(const std::string& path, std::int64_t size, std::uint64_t seed, std::int64_t flipAt = -1)
+void writeContents(const std::string& path, std::int64_t size, std::uint64_t seed,
+                   std::int64_t flipAt = -1)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) {
@@ -60,7 +61,8 @@ void writeContents(const std::string& path, std::int64_t size, std::uint64_t see
         for (auto& word : buffer) {
             word = random.next();
         }
-        const std::int64_t chunk = std::min<std::int64_t>(size - written, static_cast<std::int64_t>(buffer.size() * 8));
+        const std::int64_t chunk =
+            std::min<std::int64_t>(size - written, static_cast<std::int64_t>(buffer.size() * 8));
         auto* bytes = reinterpret_cast<unsigned char*>(buffer.data());
         if (flipAt >= written && flipAt < written + chunk) {
             bytes[flipAt - written] ^= 0x5A;
@@ -75,7 +77,8 @@ void writeContents(const std::string& path, std::int64_t size, std::uint64_t see
 
 void setTime(const std::string& path, std::int64_t seconds)
 {
-    const struct timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+    const struct timespec times[2] = {{static_cast<time_t>(seconds), 0},
+                                      {static_cast<time_t>(seconds), 0}};
     ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
@@ -138,7 +141,8 @@ int main(int argc, char** argv)
         }
     }
 
-    const char* extensions[] = {".txt", ".jpg", ".pdf", ".dat", ".png", ".doc", ".mp3", ".bin", ".log", ".c"};
+    const char* extensions[] = {".txt", ".jpg", ".pdf", ".dat", ".png",
+                                ".doc", ".mp3", ".bin", ".log", ".c"};
     const std::int64_t now = 1765000000;
     std::vector<File> originals;
     long made = 0;
@@ -149,7 +153,8 @@ int main(int argc, char** argv)
     long symlinks = 0;
     auto newPath = [&](const char* prefix) {
         const std::string& folder = folders[random.below(folders.size())];
-        return folder + "/" + prefix + std::to_string(made) + extensions[random.below(std::size(extensions))];
+        return folder + "/" + prefix + std::to_string(made) +
+               extensions[random.below(std::size(extensions))];
     };
     while (made < total) {
         const std::uint64_t kind = random.below(1000);
@@ -164,7 +169,9 @@ int main(int argc, char** argv)
             for (int c = 0; c < groupCopies && made < total; ++c) {
                 const std::string path = newPath("c");
                 writeContents(path, original.size, original.seed);
-                setTime(path, random.below(2) == 0 ? original.mtime : now - static_cast<std::int64_t>(random.below(86400)));
+                setTime(path, random.below(2) == 0
+                                  ? original.mtime
+                                  : now - static_cast<std::int64_t>(random.below(86400)));
                 ++made;
                 ++copies;
             }
@@ -185,8 +192,9 @@ int main(int argc, char** argv)
             ++made;
         } else if (kind < 75 && !originals.empty()) {  // symbolic links, some to folders
             const std::string path = newPath("s");
-            const std::string target = random.below(4) == 0 ? folders[random.below(folders.size())]
-                                                             : originals[random.below(originals.size())].path;
+            const std::string target = random.below(4) == 0
+                                           ? folders[random.below(folders.size())]
+                                           : originals[random.below(originals.size())].path;
             if (::symlink(target.c_str(), path.c_str()) == 0) {
                 ++symlinks;
             }
@@ -196,7 +204,8 @@ int main(int argc, char** argv)
             file.path = newPath("f");
             file.size = pickSize(random, tiny);
             file.seed = random.next();
-            file.mtime = now - 86400 * static_cast<std::int64_t>(random.below(3000)) - static_cast<std::int64_t>(random.below(86400));
+            file.mtime = now - 86400 * static_cast<std::int64_t>(random.below(3000)) -
+                         static_cast<std::int64_t>(random.below(86400));
             writeContents(file.path, file.size, file.seed);
             setTime(file.path, file.mtime);
             originals.push_back(std::move(file));
@@ -205,9 +214,10 @@ int main(int argc, char** argv)
     }
     // A link loop, which no finder may follow.
     ::symlink(root.c_str(), (folders.back() + "/loop").c_str());
-    std::printf("%s: %ld entries in %zu folders: %zu originals, %ld copies, %ld near misses, %ld empty, "
-                "%ld hard links, %ld symbolic links\n",
-                root.c_str(), made, folders.size(), originals.size(), copies, nearMisses, empties, hardLinks,
-                symlinks);
+    std::printf(
+        "%s: %ld entries in %zu folders: %zu originals, %ld copies, %ld near misses, %ld empty, "
+        "%ld hard links, %ld symbolic links\n",
+        root.c_str(), made, folders.size(), originals.size(), copies, nearMisses, empties,
+        hardLinks, symlinks);
     return 0;
 }

@@ -72,7 +72,8 @@ int main(int argc, char** argv)
     std::vector<Candidate> files;
     walk(argv[1], root.st_dev, files);
     std::sort(files.begin(), files.end(), [](const Candidate& a, const Candidate& b) {
-        return a.size != b.size ? a.size < b.size : (a.device != b.device ? a.device < b.device : a.inode < b.inode);
+        return a.size != b.size ? a.size < b.size
+                                : (a.device != b.device ? a.device < b.device : a.inode < b.inode);
     });
     std::vector<unsigned char> buffer(256 * 1024);
     std::uint64_t bytes = 0;
@@ -86,10 +87,12 @@ int main(int argc, char** argv)
         // A size held by one inode alone (however many links) needs no reading.
         bool shared = false;
         for (std::size_t k = i + 1; k < j; ++k) {
-            shared = shared || files[k].inode != files[i].inode || files[k].device != files[i].device;
+            shared =
+                shared || files[k].inode != files[i].inode || files[k].device != files[i].device;
         }
         for (std::size_t k = i; shared && k < j; ++k) {
-            if (k > i && files[k].inode == files[k - 1].inode && files[k].device == files[k - 1].device) {
+            if (k > i && files[k].inode == files[k - 1].inode &&
+                files[k].device == files[k - 1].device) {
                 continue;
             }
             const int fd = ::open(files[k].path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -106,7 +109,8 @@ int main(int argc, char** argv)
         }
         i = j;
     }
-    std::printf("%zu files walked, %llu read, %llu bytes (%u)\n", files.size(), static_cast<unsigned long long>(read),
-                static_cast<unsigned long long>(bytes), fold);
+    std::printf("%zu files walked, %llu read, %llu bytes (%u)\n", files.size(),
+                static_cast<unsigned long long>(read), static_cast<unsigned long long>(bytes),
+                fold);
     return 0;
 }

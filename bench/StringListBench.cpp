@@ -1,9 +1,9 @@
 // Sorted additions at scale: the list must take a million additions in about
 // a second while keeping the designed order.
-#include "platform/StringList.h"
-
 #include <benchmark/benchmark.h>
 #include <random>
+
+#include "platform/StringList.h"
 
 namespace {
 

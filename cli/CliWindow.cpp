@@ -1,12 +1,12 @@
 #include "cli/CliWindow.h"
 
-#include "platform/FolderListing.h"
-#include "platform/Text.h"
-#include "search/FileRow.h"
-
 #include <cstdio>
 #include <sys/ioctl.h>
 #include <unistd.h>
+
+#include "platform/FolderListing.h"
+#include "platform/Text.h"
+#include "search/FileRow.h"
 
 namespace cli {
 
@@ -52,8 +52,8 @@ bool CliResultList::addFile(const std::string& path)
     return true;
 }
 
-CliWindow::CliWindow(const settings::SearchOptions& options, std::vector<search::SearchDrive> drives,
-                     bool progress)
+CliWindow::CliWindow(const settings::SearchOptions& options,
+                     std::vector<search::SearchDrive> drives, bool progress)
     : m_options(options), m_drives(std::move(drives)), m_progress(progress)
 {
 }

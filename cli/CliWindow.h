@@ -1,14 +1,14 @@
 #pragma once
 
-#include "search/SearchRun.h"
-#include "search/SearchWindow.h"
-#include "settings/ResultLines.h"
-#include "settings/SearchOptions.h"
-
 #include <chrono>
 #include <csignal>
 #include <string>
 #include <vector>
+
+#include "search/SearchRun.h"
+#include "search/SearchWindow.h"
+#include "settings/ResultLines.h"
+#include "settings/SearchOptions.h"
 
 namespace cli {
 

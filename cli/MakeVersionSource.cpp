@@ -1,16 +1,17 @@
 // Build step: writes the C++ source that places the program's own version
 // block in the ELF section the version reader looks for.
-#include "platform/VersionBlockWriter.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "platform/VersionBlockWriter.h"
 
 namespace {
 
 bool parseVersion(const std::string& text, unsigned parts[4])
 {
-    return std::sscanf(text.c_str(), "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]) == 4;
+    return std::sscanf(text.c_str(), "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]) ==
+           4;
 }
 
 }  // namespace
@@ -36,14 +37,15 @@ int main(int argc, char** argv)
     spec.fixed.productVersionLS = spec.fixed.fileVersionLS;
     spec.fixed.fileFlagsMask = 0x3F;
     spec.fixed.fileType = 1;  // an application
-    spec.tables.push_back({"040904B0",
-                           {{"CompanyName", "Quarrendale"},
-                            {"FileDescription", "Gemmora duplicate file finder"},
-                            {"FileVersion", version},
-                            {"InternalName", "gemmora"},
-                            {"LegalCopyright", std::string("Copyright (C) ") + argv[3] + " Quarrendale"},
-                            {"ProductName", "Gemmora"},
-                            {"ProductVersion", version}}});
+    spec.tables.push_back(
+        {"040904B0",
+         {{"CompanyName", "Quarrendale"},
+          {"FileDescription", "Gemmora duplicate file finder"},
+          {"FileVersion", version},
+          {"InternalName", "gemmora"},
+          {"LegalCopyright", std::string("Copyright (C) ") + argv[3] + " Quarrendale"},
+          {"ProductName", "Gemmora"},
+          {"ProductVersion", version}}});
     spec.addTranslation(0x0409, 1200);
     const std::vector<std::uint8_t> block = platform::buildVersionBlock(spec);
 
@@ -52,9 +54,11 @@ int main(int argc, char** argv)
         std::perror(argv[1]);
         return 1;
     }
-    std::fprintf(out, "// Made by the build from the project's version number.\n"
-                      "extern \"C\" __attribute__((section(\".gemmora.version\"), used, aligned(4)))\n"
-                      "const unsigned char gemmoraVersionBlock[%zu] = {", block.size());
+    std::fprintf(out,
+                 "// Made by the build from the project's version number.\n"
+                 "extern \"C\" __attribute__((section(\".gemmora.version\"), used, aligned(4)))\n"
+                 "const unsigned char gemmoraVersionBlock[%zu] = {",
+                 block.size());
     for (std::size_t i = 0; i < block.size(); ++i) {
         std::fprintf(out, "%s%u", i % 16 == 0 ? "\n    " : " ", block[i]);
         if (i + 1 < block.size()) {

@@ -1,12 +1,4 @@
 // gemmora-cli: Gemmora's search from a terminal or a script.
-#include "cli/CliWindow.h"
-#include "platform/CommaText.h"
-#include "platform/FolderListing.h"
-#include "platform/StringList.h"
-#include "platform/VersionInfo.h"
-#include "search/SearchRun.h"
-#include "settings/ResultLines.h"
-
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+#include "cli/CliWindow.h"
+#include "platform/CommaText.h"
+#include "platform/FolderListing.h"
+#include "platform/StringList.h"
+#include "platform/VersionInfo.h"
+#include "search/SearchRun.h"
+#include "settings/ResultLines.h"
 
 namespace {
 
@@ -196,7 +196,8 @@ bool writeOut(const std::string& output, const std::string& text)
     if (!output.empty()) {
         return platform::writeFileAtomically(output, text);
     }
-    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+           std::fflush(stdout) == 0;
 }
 
 void onSignal(int signal)
@@ -271,10 +272,12 @@ int main(int argc, char** argv)
     window.finishProgress();
     const bool stopped = !run.KeepSearching;
 
-    const std::string text = args.format == "list" ? renderList(window.list().rows) : window.list().paths;
+    const std::string text =
+        args.format == "list" ? renderList(window.list().rows) : window.list().paths;
     if (!writeOut(args.output, text)) {
         std::fprintf(stderr, "gemmora-cli: cannot write %s: %s\n",
-                     args.output.empty() ? "the results" : args.output.c_str(), std::strerror(errno));
+                     args.output.empty() ? "the results" : args.output.c_str(),
+                     std::strerror(errno));
         return 2;
     }
     if (!args.quiet) {

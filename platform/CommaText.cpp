@@ -56,7 +56,7 @@ std::vector<std::string> parseCommaText(std::string_view text)
             }
         } else {
             const std::size_t start = p;
-            while (p < n && static_cast<unsigned char>(text[p]) > 32 && text[p] != ',') {
+            while (p<n&& static_cast<unsigned char>(text[p])> 32 && text[p] != ',') {
                 ++p;
             }
             item.assign(text.substr(start, p - start));

@@ -77,7 +77,8 @@ bool readHead(const std::string& path, std::int64_t recordedSize, std::string& h
         return false;
     }
     const bool small = recordedSize <= kHeadBytes;
-    const std::size_t want = small ? static_cast<std::size_t>(recordedSize) + 1 : static_cast<std::size_t>(kHeadBytes);
+    const std::size_t want =
+        small ? static_cast<std::size_t>(recordedSize) + 1 : static_cast<std::size_t>(kHeadBytes);
     head.resize(want);
     std::size_t got = 0;
     while (got < want) {
@@ -119,7 +120,8 @@ std::uint32_t quickSum(const std::string& path, std::int64_t recordedSize)
     return readHead(path, recordedSize, head) ? headSum(head) : 0;
 }
 
-bool sameContents(const std::string& first, const std::string& other, std::int64_t size, std::int64_t from)
+bool sameContents(const std::string& first, const std::string& other, std::int64_t size,
+                  std::int64_t from)
 {
     const OpenFile a(first, size);
     if (!a.ok()) {
@@ -137,11 +139,13 @@ bool sameContents(const std::string& first, const std::string& other, std::int64
         a.sequential(size);
         b.sequential(size);
     }
-    const std::size_t chunk = static_cast<std::size_t>(std::min<std::int64_t>(size - from, kCompareChunk));
+    const std::size_t chunk =
+        static_cast<std::size_t>(std::min<std::int64_t>(size - from, kCompareChunk));
     std::unique_ptr<unsigned char[]> bufferA(new unsigned char[chunk]);
     std::unique_ptr<unsigned char[]> bufferB(new unsigned char[chunk]);
     for (std::int64_t offset = from; offset < size;) {
-        const std::size_t length = static_cast<std::size_t>(std::min<std::int64_t>(chunk, size - offset));
+        const std::size_t length =
+            static_cast<std::size_t>(std::min<std::int64_t>(chunk, size - offset));
         if (!a.readAt(offset, length, bufferA.get()) || !b.readAt(offset, length, bufferB.get()) ||
             std::memcmp(bufferA.get(), bufferB.get(), length) != 0) {
             return false;

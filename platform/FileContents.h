@@ -21,7 +21,8 @@ std::uint32_t quickSum(const std::string& path, std::int64_t recordedSize);
 // from byte `from` on. Reads in chunks and stops at the first difference;
 // never maps a file and never reads past an end, so a file that shrinks
 // meanwhile is simply unequal.
-bool sameContents(const std::string& first, const std::string& other, std::int64_t size, std::int64_t from = 0);
+bool sameContents(const std::string& first, const std::string& other, std::int64_t size,
+                  std::int64_t from = 0);
 
 // The chunk each file is read in by sameContents.
 constexpr std::size_t kCompareChunk = 256 * 1024;

@@ -1,14 +1,14 @@
 #include "platform/FileProperties.h"
 
-#include "platform/FolderListing.h"
-#include "platform/Text.h"
-#include "platform/VersionResource.h"
-
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/FolderListing.h"
+#include "platform/Text.h"
+#include "platform/VersionResource.h"
 
 namespace platform {
 
@@ -53,7 +53,8 @@ CivilTime civilFrom(std::int64_t seconds)
     days += 719468;
     const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
     const std::int64_t dayOfEra = days - era * 146097;
-    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
     const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
     const std::int64_t mp = (5 * dayOfYear + 2) / 153;
     CivilTime t;
@@ -77,8 +78,8 @@ std::string dateText(const CivilTime& t, const Locale& locale)
 {
     char year[24];
     std::snprintf(year, sizeof year, "%04lld", static_cast<long long>(t.year));
-    return std::string(year) + "-" + locale.shortMonths[static_cast<std::size_t>(t.month - 1)] + "-" +
-           twoDigits(t.day);
+    return std::string(year) + "-" + locale.shortMonths[static_cast<std::size_t>(t.month - 1)] +
+           "-" + twoDigits(t.day);
 }
 
 }  // namespace
@@ -86,8 +87,8 @@ std::string dateText(const CivilTime& t, const Locale& locale)
 bool gatherFileProperties(const std::string& path, FileProperties& properties)
 {
     struct statx st = {};
-    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW,
-                STATX_BASIC_STATS | STATX_BTIME, &st) != 0 ||
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
+                &st) != 0 ||
         !S_ISREG(st.stx_mode)) {
         return false;
     }
@@ -146,8 +147,8 @@ std::string FileTimeText(std::uint64_t ticks, const Locale& locale)
         return "(unknown)";
     }
     const CivilTime t = civilFromTicks(ticks);
-    return dateText(t, locale) + " " + twoDigits(t.hour) + locale.timeSeparator + twoDigits(t.minute) +
-           locale.timeSeparator + twoDigits(t.second);
+    return dateText(t, locale) + " " + twoDigits(t.hour) + locale.timeSeparator +
+           twoDigits(t.minute) + locale.timeSeparator + twoDigits(t.second);
 }
 
 std::string FileDateText(std::uint64_t ticks, const Locale& locale)
@@ -159,7 +160,8 @@ std::string TypeText(const std::string& path)
 {
     const std::string_view name = nameOf(path);
     const std::size_t dot = name.rfind('.');
-    const std::string extension = dot == std::string_view::npos ? "" : std::string(name.substr(dot + 1));
+    const std::string extension =
+        dot == std::string_view::npos ? "" : std::string(name.substr(dot + 1));
     return upperCase(extension) + " file";
 }
 

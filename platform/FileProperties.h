@@ -1,16 +1,16 @@
 #pragma once
 
-#include "platform/Locale.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/Locale.h"
 
 namespace platform {
 
 // Everything the properties dialog shows of one file, from one entry query.
 struct FileProperties {
-    std::uint32_t attributes = 0;  // read-only, hidden, compressed bits
+    std::uint32_t attributes = 0;    // read-only, hidden, compressed bits
     std::uint64_t creationTime = 0;  // 100-ns ticks since 1601; 0 when unknown
     std::uint64_t lastAccessTime = 0;
     std::uint64_t lastWriteTime = 0;

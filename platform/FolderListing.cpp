@@ -1,7 +1,5 @@
 #include "platform/FolderListing.h"
 
-#include "platform/Text.h"
-
 #include <cerrno>
 #include <climits>
 #include <ctime>
@@ -10,6 +8,8 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include "platform/Text.h"
 
 namespace platform {
 
@@ -291,10 +291,10 @@ std::uint32_t packedDosTime(std::int64_t unixSeconds)
     if (year < 1980 || year > 2107) {
         return 0;
     }
-    const std::uint32_t date = static_cast<std::uint32_t>(((year - 1980) << 9) |
-                                                          ((local.tm_mon + 1) << 5) | local.tm_mday);
-    const std::uint32_t time =
-        static_cast<std::uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
+    const std::uint32_t date = static_cast<std::uint32_t>(
+        ((year - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
+    const std::uint32_t time = static_cast<std::uint32_t>((local.tm_hour << 11) |
+                                                          (local.tm_min << 5) | (local.tm_sec / 2));
     return (date << 16) | time;
 }
 

@@ -43,7 +43,8 @@ std::string formatDecimal(double value, int decimals, const Locale& locale)
     if (dot != std::string::npos) {
         result += locale.decimalSeparator + text.substr(dot + 1);
     }
-    return value < 0 && result.find_first_not_of("0.,") != std::string::npos ? "-" + result : result;
+    return value < 0 && result.find_first_not_of("0.,") != std::string::npos ? "-" + result
+                                                                             : result;
 }
 
 std::string twoDigits(int value)

@@ -1,8 +1,5 @@
 #include "platform/Mounts.h"
 
-#include "platform/StringList.h"
-#include "platform/Text.h"
-
 #include <algorithm>
 #include <climits>
 #include <dirent.h>
@@ -10,6 +7,9 @@
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/StringList.h"
+#include "platform/Text.h"
 
 namespace platform {
 
@@ -20,10 +20,11 @@ std::string unescape(std::string_view field)
 {
     std::string out;
     for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() + 0 && field[i + 1] >= '0' && field[i + 1] <= '3' &&
-            field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
-            out.push_back(static_cast<char>(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) |
-                                            (field[i + 3] - '0')));
+        if (field[i] == '\\' && i + 3 < field.size() + 0 && field[i + 1] >= '0' &&
+            field[i + 1] <= '3' && field[i + 2] >= '0' && field[i + 2] <= '7' &&
+            field[i + 3] >= '0' && field[i + 3] <= '7') {
+            out.push_back(static_cast<char>(((field[i + 1] - '0') << 6) |
+                                            ((field[i + 2] - '0') << 3) | (field[i + 3] - '0')));
             i += 3;
         } else {
             out.push_back(field[i]);
@@ -52,9 +53,9 @@ std::vector<std::string_view> splitBlanks(std::string_view line)
 }
 
 const std::set<std::string, std::less<>> kBlockTypes = {
-    "ext2", "ext3",   "ext4", "xfs",      "btrfs", "vfat", "msdos", "exfat", "ntfs",
-    "ntfs3", "fuseblk", "iso9660", "udf", "f2fs", "jfs",  "reiserfs", "hfs", "hfsplus",
-    "zfs",  "bcachefs", "nilfs2", "minix",
+    "ext2", "ext3",    "ext4",    "xfs",      "btrfs",  "vfat",  "msdos", "exfat",
+    "ntfs", "ntfs3",   "fuseblk", "iso9660",  "udf",    "f2fs",  "jfs",   "reiserfs",
+    "hfs",  "hfsplus", "zfs",     "bcachefs", "nilfs2", "minix",
 };
 const std::set<std::string, std::less<>> kNetworkTypes = {
     "nfs", "nfs4", "cifs", "smb3", "smbfs", "fuse.sshfs", "ceph", "glusterfs", "afs",
@@ -78,7 +79,8 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
         const std::vector<std::string_view> fields = splitBlanks(line);
         // id parent major:minor root mount-point options [optional...] - type source super-options
         const auto dash = std::find(fields.begin(), fields.end(), std::string_view("-"));
-        if (fields.size() < 7 || dash == fields.end() || dash - fields.begin() < 6 || fields.end() - dash < 3) {
+        if (fields.size() < 7 || dash == fields.end() || dash - fields.begin() < 6 ||
+            fields.end() - dash < 3) {
             continue;
         }
         MountEntry m;
@@ -155,7 +157,8 @@ std::vector<Drive> drivesFromMounts(const std::vector<MountEntry>& mounts, const
             drive.type = DriveType::Remote;
         } else if (kCdTypes.count(m->type) != 0) {
             drive.type = DriveType::CdRom;
-        } else if (startsWith(m->mountPoint, "/media/") || startsWith(m->mountPoint, "/run/media/") ||
+        } else if (startsWith(m->mountPoint, "/media/") ||
+                   startsWith(m->mountPoint, "/run/media/") ||
                    (probe.removable && probe.removable(m->device))) {
             drive.type = DriveType::Removable;
         } else {
@@ -226,7 +229,8 @@ std::vector<Drive> drivesFromMounts(const std::vector<MountEntry>& mounts, const
         d.letter = next++;
         lettered.push_back(d);
     }
-    std::sort(lettered.begin(), lettered.end(), [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
+    std::sort(lettered.begin(), lettered.end(),
+              [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
     return lettered;
 }
 

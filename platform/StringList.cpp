@@ -1,12 +1,12 @@
 #include "platform/StringList.h"
 
-#include "platform/Text.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/Text.h"
 
 namespace platform {
 
@@ -275,8 +275,8 @@ bool writeLinesFile(const std::string& path, const std::vector<std::string>& lin
 bool writeFileAtomically(const std::string& path, const std::string& text)
 {
     const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                          0644);
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         return false;
     }

@@ -112,8 +112,7 @@ bool contains(std::string_view text, std::string_view part)
 
 namespace {
 
-template <typename Int>
-bool parseWhole(std::string_view text, Int& value)
+template <typename Int> bool parseWhole(std::string_view text, Int& value)
 {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {

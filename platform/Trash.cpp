@@ -1,9 +1,5 @@
 #include "platform/Trash.h"
 
-#include "platform/FolderListing.h"
-#include "platform/StringList.h"
-#include "platform/Text.h"
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +8,10 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/FolderListing.h"
+#include "platform/StringList.h"
+#include "platform/Text.h"
 
 namespace platform {
 
@@ -112,7 +112,8 @@ std::string encodePath(const std::string& path)
 bool prepareTrash(const std::string& trash)
 {
     return makeFolders(trash + "/files", 0700) && makeFolders(trash + "/info", 0700) &&
-           ::access((trash + "/files").c_str(), W_OK) == 0 && ::access((trash + "/info").c_str(), W_OK) == 0;
+           ::access((trash + "/files").c_str(), W_OK) == 0 &&
+           ::access((trash + "/info").c_str(), W_OK) == 0;
 }
 
 // The trash on the file's own mount: $top/.Trash/$uid when the
@@ -183,7 +184,8 @@ bool moveToTrash(const std::string& path, std::string& error)
     std::tm local = {};
     ::localtime_r(&now, &local);
     std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &local);
-    const std::string info = "[Trash Info]\nPath=" + encodePath(infoPath) + "\nDeletionDate=" + when + "\n";
+    const std::string info =
+        "[Trash Info]\nPath=" + encodePath(infoPath) + "\nDeletionDate=" + when + "\n";
 
     // Claim a name by creating its info file exclusively, then move the file.
     for (int attempt = 1; attempt < 10000; ++attempt) {
@@ -191,11 +193,13 @@ bool moveToTrash(const std::string& path, std::string& error)
         if (attempt > 1) {
             const std::size_t dot = name.rfind('.');
             const std::string suffix = "." + std::to_string(attempt);
-            name = dot != std::string::npos && dot > 0 ? name.substr(0, dot) + suffix + name.substr(dot)
-                                                       : name + suffix;
+            name = dot != std::string::npos && dot > 0
+                       ? name.substr(0, dot) + suffix + name.substr(dot)
+                       : name + suffix;
         }
         const std::string infoFile = trash + "/info/" + name + ".trashinfo";
-        const int fd = ::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        const int fd =
+            ::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
             if (errno == EEXIST) {
                 continue;
@@ -203,7 +207,8 @@ bool moveToTrash(const std::string& path, std::string& error)
             error = std::strerror(errno);
             return false;
         }
-        const bool written = ::write(fd, info.data(), info.size()) == static_cast<ssize_t>(info.size());
+        const bool written =
+            ::write(fd, info.data(), info.size()) == static_cast<ssize_t>(info.size());
         ::close(fd);
         const std::string target = trash + "/files/" + name;
         struct stat taken = {};

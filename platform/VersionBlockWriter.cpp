@@ -38,8 +38,8 @@ std::vector<std::uint16_t> toUtf16(const std::string& text)
         std::uint32_t code = c;
         std::size_t length = 1;
         if (c >= 0xF0 && i + 3 < text.size() + 0) {
-            code = ((c & 0x07u) << 18) | ((text[i + 1] & 0x3Fu) << 12) | ((text[i + 2] & 0x3Fu) << 6) |
-                   (text[i + 3] & 0x3Fu);
+            code = ((c & 0x07u) << 18) | ((text[i + 1] & 0x3Fu) << 12) |
+                   ((text[i + 2] & 0x3Fu) << 6) | (text[i + 3] & 0x3Fu);
             length = 4;
         } else if (c >= 0xE0 && i + 2 < text.size()) {
             code = ((c & 0x0Fu) << 12) | ((text[i + 1] & 0x3Fu) << 6) | (text[i + 2] & 0x3Fu);
@@ -61,8 +61,8 @@ std::vector<std::uint16_t> toUtf16(const std::string& text)
 }
 
 // Writes a node header and key; returns the node's start for closeNode().
-std::size_t openNode(std::vector<std::uint8_t>& out, const std::string& key, std::uint16_t valueLength,
-                     std::uint16_t type)
+std::size_t openNode(std::vector<std::uint8_t>& out, const std::string& key,
+                     std::uint16_t valueLength, std::uint16_t type)
 {
     pad4(out);
     const std::size_t start = out.size();
@@ -99,9 +99,10 @@ std::vector<std::uint8_t> buildVersionBlock(const VersionBlockSpec& spec)
         openNode(out, "VS_VERSION_INFO", spec.hasFixedInfo ? kFixedFileInfoSize : 0, 0);
     if (spec.hasFixedInfo) {
         const FixedFileInfo& f = spec.fixed;
-        for (std::uint32_t v : {f.signature, f.structVersion, f.fileVersionMS, f.fileVersionLS,
-                                f.productVersionMS, f.productVersionLS, f.fileFlagsMask, f.fileFlags,
-                                f.fileOS, f.fileType, f.fileSubtype, f.fileDateMS, f.fileDateLS}) {
+        for (std::uint32_t v :
+             {f.signature, f.structVersion, f.fileVersionMS, f.fileVersionLS, f.productVersionMS,
+              f.productVersionLS, f.fileFlagsMask, f.fileFlags, f.fileOS, f.fileType, f.fileSubtype,
+              f.fileDateMS, f.fileDateLS}) {
             append32(out, v);
         }
     }

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "platform/VersionResource.h"
-
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/VersionResource.h"
 
 namespace platform {
 
@@ -14,7 +14,7 @@ namespace platform {
 // VarFileInfo with the translation table given byte for byte.
 struct VersionBlockSpec {
     struct Table {
-        std::string code;  // such as "040904B0"
+        std::string code;                                         // such as "040904B0"
         std::vector<std::pair<std::string, std::string>> values;  // UTF-8
     };
 

@@ -62,11 +62,16 @@ struct PreDefText {
 };
 
 const PreDefText kPreDefs[kPreDefCount] = {
-    {"CompanyName", "Company Name"},         {"FileDescription", "File Description"},
-    {"FileVersion", "File Version"},         {"InternalName", "Internal Name"},
-    {"LegalCopyright", "Legal Copyright"},   {"LegalTrademarks", "Legal Trademarks"},
-    {"OriginalFilename", "Original Filename"}, {"ProductName", "Product Name"},
-    {"ProductVersion", "Product Version"},   {"Comments", "Comments"},
+    {"CompanyName", "Company Name"},
+    {"FileDescription", "File Description"},
+    {"FileVersion", "File Version"},
+    {"InternalName", "Internal Name"},
+    {"LegalCopyright", "Legal Copyright"},
+    {"LegalTrademarks", "Legal Trademarks"},
+    {"OriginalFilename", "Original Filename"},
+    {"ProductName", "Product Name"},
+    {"ProductVersion", "Product Version"},
+    {"Comments", "Comments"},
     {"BuildFlags", "Build Flags"},
 };
 
@@ -209,7 +214,8 @@ void TVersionInfoResource::ReadVersionInfo()
     if (queryTranslationTable(m_block, table)) {
         for (std::size_t at = 0; at + 4 <= table.size(); at += 4) {
             std::uint16_t language = static_cast<std::uint16_t>(table[at] | (table[at + 1] << 8));
-            std::uint16_t codePage = static_cast<std::uint16_t>(table[at + 2] | (table[at + 3] << 8));
+            std::uint16_t codePage =
+                static_cast<std::uint16_t>(table[at + 2] | (table[at + 3] << 8));
             if (language == 0) {
                 language = 0x0409;
             }

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "platform/VersionResource.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/VersionResource.h"
 
 namespace platform {
 
@@ -45,7 +45,10 @@ constexpr int kPreDefCount = 11;
 // A set of TPreDef, bit n for index n.
 using TPreDefs = std::uint16_t;
 constexpr TPreDefs kAllPreDefs = (1u << kPreDefCount) - 1;
-constexpr TPreDefs preDefBit(TPreDef item) { return static_cast<TPreDefs>(1u << item); }
+constexpr TPreDefs preDefBit(TPreDef item)
+{
+    return static_cast<TPreDefs>(1u << item);
+}
 const char* preDefKey(TPreDef item);
 const char* preDefCaption(TPreDef item);
 

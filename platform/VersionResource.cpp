@@ -1,12 +1,12 @@
 #include "platform/VersionResource.h"
 
-#include "platform/Text.h"
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/Text.h"
 
 namespace platform {
 
@@ -120,7 +120,8 @@ bool readDirectory(const ByteSource& source, std::uint64_t root, std::uint64_t r
     }
     const std::size_t count = static_cast<std::size_t>(u16(header + 12)) + u16(header + 14);
     const std::uint64_t bytes = static_cast<std::uint64_t>(count) * 8;
-    if (rootLimit - offset - sizeof header < bytes || !fits(source, root + offset + sizeof header, bytes)) {
+    if (rootLimit - offset - sizeof header < bytes ||
+        !fits(source, root + offset + sizeof header, bytes)) {
         return false;
     }
     std::vector<std::uint8_t> raw(bytes);
@@ -197,7 +198,8 @@ bool extractFromPe(const ByteSource& source, std::vector<std::uint8_t>& block)
     std::uint64_t rootLimit = 0;
     for (const Section& s : sections) {
         if (resourceRva >= s.virtualAddress &&
-            resourceRva < static_cast<std::uint64_t>(s.virtualAddress) + std::max(s.virtualSize, s.rawSize)) {
+            resourceRva <
+                static_cast<std::uint64_t>(s.virtualAddress) + std::max(s.virtualSize, s.rawSize)) {
             rootLimit = static_cast<std::uint64_t>(s.rawSize) - (resourceRva - s.virtualAddress);
             break;
         }
@@ -236,7 +238,8 @@ bool extractFromPe(const ByteSource& source, std::vector<std::uint8_t>& block)
     const std::uint32_t dataRva = u32(data);
     const std::uint32_t dataSize = u32(data + 4);
     std::uint64_t dataOffset = 0;
-    if (dataSize < 6 || dataSize > kMaxBlockSize || !rvaToOffset(sections, dataRva, dataSize, dataOffset) ||
+    if (dataSize < 6 || dataSize > kMaxBlockSize ||
+        !rvaToOffset(sections, dataRva, dataSize, dataOffset) ||
         !fits(source, dataOffset, dataSize)) {
         return false;
     }
@@ -251,7 +254,12 @@ bool extractFromPe(const ByteSource& source, std::vector<std::uint8_t>& block)
 bool extractFromElf(const ByteSource& source, std::vector<std::uint8_t>& block)
 {
     std::uint8_t header[64];
-    if (!source.read(0, 52, header) || std::memcmp(header, "\x7F" "ELF", 4) != 0 || header[5] != 1) {
+    if (!source.read(0, 52, header) ||
+        std::memcmp(header,
+                    "\x7F"
+                    "ELF",
+                    4) != 0 ||
+        header[5] != 1) {
         return false;
     }
     const bool wide = header[4] == 2;
@@ -267,7 +275,8 @@ bool extractFromElf(const ByteSource& source, std::vector<std::uint8_t>& block)
     const std::uint16_t namesIndex = u16(header + (wide ? 0x3E : 0x32));
     const std::size_t needed = wide ? 0x28 : 0x18;
     const std::uint64_t tableSize = static_cast<std::uint64_t>(count) * entrySize;
-    if (count == 0 || namesIndex >= count || entrySize < needed || !fits(source, sectionTable, tableSize)) {
+    if (count == 0 || namesIndex >= count || entrySize < needed ||
+        !fits(source, sectionTable, tableSize)) {
         return false;
     }
     std::vector<std::uint8_t> table(tableSize);
@@ -283,7 +292,8 @@ bool extractFromElf(const ByteSource& source, std::vector<std::uint8_t>& block)
         return wide ? u64(s + 0x20) : u32(s + 0x14);
     };
     const std::uint64_t namesSize = sizeOf(namesIndex);
-    if (namesSize == 0 || namesSize > kMaxBlockSize || !fits(source, offsetOf(namesIndex), namesSize)) {
+    if (namesSize == 0 || namesSize > kMaxBlockSize ||
+        !fits(source, offsetOf(namesIndex), namesSize)) {
         return false;
     }
     std::vector<char> names(namesSize);
@@ -326,7 +336,10 @@ bool extractVersionBlock(const ByteSource& source, std::vector<std::uint8_t>& bl
     if (magic[0] == 'M' && magic[1] == 'Z') {
         return extractFromPe(source, block);
     }
-    if (std::memcmp(magic, "\x7F" "ELF", 4) == 0) {
+    if (std::memcmp(magic,
+                    "\x7F"
+                    "ELF",
+                    4) == 0) {
         return extractFromElf(source, block);
     }
     return false;
@@ -436,10 +449,10 @@ bool parseNode(const std::vector<std::uint8_t>& b, std::size_t at, std::size_t l
         return true;
     }
     node.valueBegin = std::min(align4(p + 2), node.end);
-    const std::size_t valueBytes = node.type == 1 ? static_cast<std::size_t>(node.valueLength) * 2
-                                                  : node.valueLength;
-    node.childrenBegin = std::min(align4(node.valueBegin + std::min(valueBytes, node.end - node.valueBegin)),
-                                  node.end);
+    const std::size_t valueBytes =
+        node.type == 1 ? static_cast<std::size_t>(node.valueLength) * 2 : node.valueLength;
+    node.childrenBegin = std::min(
+        align4(node.valueBegin + std::min(valueBytes, node.end - node.valueBegin)), node.end);
     return true;
 }
 
@@ -457,7 +470,8 @@ bool keyMatches(const std::vector<std::uint8_t>& b, const Node& node, std::strin
     return true;
 }
 
-bool findChild(const std::vector<std::uint8_t>& b, const Node& parent, std::string_view key, Node& child)
+bool findChild(const std::vector<std::uint8_t>& b, const Node& parent, std::string_view key,
+               Node& child)
 {
     std::size_t at = parent.childrenBegin;
     while (at < parent.end) {
@@ -504,7 +518,8 @@ bool queryVersionValue(const std::vector<std::uint8_t>& block, std::string_view 
     if (value.isText) {
         // Some writers count text values in bytes rather than characters, so
         // the node's end bounds the text too, and the first zero ends it.
-        const std::size_t limit = std::min(node.end, node.valueBegin + static_cast<std::size_t>(node.valueLength) * 2);
+        const std::size_t limit =
+            std::min(node.end, node.valueBegin + static_cast<std::size_t>(node.valueLength) * 2);
         std::size_t q = node.valueBegin;
         while (q + 1 < limit && u16(&block[q]) != 0) {
             q += 2;
@@ -513,7 +528,8 @@ bool queryVersionValue(const std::vector<std::uint8_t>& block, std::string_view 
                            block.begin() + static_cast<std::ptrdiff_t>(q));
         value.text = utf16ToUtf8(value.bytes.data(), value.bytes.size() / 2);
     } else {
-        const std::size_t length = std::min<std::size_t>(node.valueLength, node.end - node.valueBegin);
+        const std::size_t length =
+            std::min<std::size_t>(node.valueLength, node.end - node.valueBegin);
         value.bytes.assign(block.begin() + static_cast<std::ptrdiff_t>(node.valueBegin),
                            block.begin() + static_cast<std::ptrdiff_t>(node.valueBegin + length));
     }
@@ -527,10 +543,10 @@ bool queryFixedFileInfo(const std::vector<std::uint8_t>& block, FixedFileInfo& i
         return false;
     }
     const std::uint8_t* p = value.bytes.data();
-    std::uint32_t* fields[] = {&info.signature,        &info.structVersion,    &info.fileVersionMS,
-                               &info.fileVersionLS,    &info.productVersionMS, &info.productVersionLS,
-                               &info.fileFlagsMask,    &info.fileFlags,        &info.fileOS,
-                               &info.fileType,         &info.fileSubtype,      &info.fileDateMS,
+    std::uint32_t* fields[] = {&info.signature,     &info.structVersion,    &info.fileVersionMS,
+                               &info.fileVersionLS, &info.productVersionMS, &info.productVersionLS,
+                               &info.fileFlagsMask, &info.fileFlags,        &info.fileOS,
+                               &info.fileType,      &info.fileSubtype,      &info.fileDateMS,
                                &info.fileDateLS};
     for (std::size_t i = 0; i < std::size(fields); ++i) {
         *fields[i] = u32(p + 4 * i);
@@ -548,7 +564,8 @@ bool queryTranslationTable(const std::vector<std::uint8_t>& block, std::vector<s
     return true;
 }
 
-bool queryString(const std::vector<std::uint8_t>& block, std::string_view subBlock, std::string& text)
+bool queryString(const std::vector<std::uint8_t>& block, std::string_view subBlock,
+                 std::string& text)
 {
     VersionValue value;
     if (!queryVersionValue(block, subBlock, value)) {
@@ -585,7 +602,8 @@ std::string ReadVersionString(const std::string& path, const std::string& valueN
     return ReadVersionStrings(path, {valueName}).front();
 }
 
-std::vector<std::string> ReadVersionStrings(const std::string& path, const std::vector<std::string>& valueNames)
+std::vector<std::string> ReadVersionStrings(const std::string& path,
+                                            const std::vector<std::string>& valueNames)
 {
     std::vector<std::string> values(valueNames.size());
     std::vector<std::uint8_t> block;

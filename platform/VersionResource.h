@@ -76,8 +76,10 @@ bool queryVersionValue(const std::vector<std::uint8_t>& block, std::string_view 
 
 bool queryFixedFileInfo(const std::vector<std::uint8_t>& block, FixedFileInfo& info);
 // The translation table's bytes (its length is what the caller sees).
-bool queryTranslationTable(const std::vector<std::uint8_t>& block, std::vector<std::uint8_t>& table);
-bool queryString(const std::vector<std::uint8_t>& block, std::string_view subBlock, std::string& value);
+bool queryTranslationTable(const std::vector<std::uint8_t>& block,
+                           std::vector<std::uint8_t>& table);
+bool queryString(const std::vector<std::uint8_t>& block, std::string_view subBlock,
+                 std::string& value);
 
 // The translation code of the first entry of a table: the language and code
 // page as eight upper-case hex digits, language first. A table of 2 bytes (a
@@ -93,7 +95,8 @@ std::string ReadVersionString(const std::string& path, const std::string& valueN
 
 // The same for several values at once, reading the file once: one text per
 // name, "" for each that is missing.
-std::vector<std::string> ReadVersionStrings(const std::string& path, const std::vector<std::string>& valueNames);
+std::vector<std::string> ReadVersionStrings(const std::string& path,
+                                            const std::vector<std::string>& valueNames);
 
 std::string utf16ToUtf8(const std::uint8_t* data, std::size_t units);
 

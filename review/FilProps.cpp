@@ -1,12 +1,12 @@
 #include "review/FilProps.h"
 
-#include "platform/FolderListing.h"
-#include "platform/Text.h"
-
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QUrl>
+
+#include "platform/FolderListing.h"
+#include "platform/Text.h"
 
 namespace review {
 
@@ -23,7 +23,8 @@ TfrmFileProperties1::TfrmFileProperties1(QWidget* parent) : TfrmFileProperties(p
     connect(btnView, &QPushButton::clicked, this, &TfrmFileProperties1::btnViewClick);
     connect(btnDelete, &QPushButton::clicked, this, &TfrmFileProperties1::btnDeleteClick);
     openFile = [](const std::string& path) {
-        return QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
+        return QDesktopServices::openUrl(
+            QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
     };
 }
 

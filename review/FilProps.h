@@ -1,9 +1,9 @@
 #pragma once
 
+#include <functional>
+
 #include "review/FileProp.h"
 #include "review/SafeDelete.h"
-
-#include <functional>
 
 namespace review {
 

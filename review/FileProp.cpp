@@ -1,11 +1,5 @@
 #include "review/FileProp.h"
 
-#include "platform/FileProperties.h"
-#include "platform/FolderListing.h"
-#include "platform/Text.h"
-#include "platform/VersionResource.h"
-#include "views/FileList.h"
-
 #include <QFileIconProvider>
 #include <QFrame>
 #include <QGridLayout>
@@ -14,13 +8,19 @@
 #include <QMimeDatabase>
 #include <QVBoxLayout>
 
+#include "platform/FileProperties.h"
+#include "platform/FolderListing.h"
+#include "platform/Text.h"
+#include "platform/VersionResource.h"
+#include "views/FileList.h"
+
 namespace review {
 
 namespace {
 
 const char* const kLabelItems[] = {"LegalCopyright", "FileDescription", "FileVersion"};
-const char* const kListItems[] = {"Comments", "CompanyName", "InternalName", "OriginalFilename", "ProductName",
-                                  "ProductVersion"};
+const char* const kListItems[] = {"Comments",         "CompanyName", "InternalName",
+                                  "OriginalFilename", "ProductName", "ProductVersion"};
 
 QString text(const std::string& bytes)
 {
@@ -198,8 +198,8 @@ void TfrmFileProperties::reset()
     lblFileDescription->clear();
     lblLegalCopyright->clear();
     Image1->clear();
-    for (QLabel* label : {lblName, lblType, lblLocation, lblSize, lblCompressedSize, lblDOSName, lblCreated,
-                          lblModified, lblAccessed}) {
+    for (QLabel* label : {lblName, lblType, lblLocation, lblSize, lblCompressedSize, lblDOSName,
+                          lblCreated, lblModified, lblAccessed}) {
         label->clear();
     }
     lblLocation->setToolTip(QString());
@@ -230,7 +230,8 @@ void TfrmFileProperties::fill()
             auto query = [&](const char* key) {
                 std::string result;
                 if (!code.empty()) {
-                    platform::queryString(facts.versionBlock, "\\StringFileInfo\\" + code + "\\" + key, result);
+                    platform::queryString(facts.versionBlock,
+                                          "\\StringFileInfo\\" + code + "\\" + key, result);
                 }
                 return result;
             };
@@ -251,9 +252,11 @@ void TfrmFileProperties::fill()
     const QString shownName = text(FileName);
     const QFileInfo info(shownName);
     Image1->setPixmap(QFileIconProvider().icon(info).pixmap(32, 32));
-    const QMimeType type = QMimeDatabase().mimeTypeForFile(shownName, QMimeDatabase::MatchExtension);
-    lblType->setText(!type.isDefault() && !type.comment().isEmpty() ? type.comment()
-                                                                    : QString::fromStdString(platform::TypeText(FileName)));
+    const QMimeType type =
+        QMimeDatabase().mimeTypeForFile(shownName, QMimeDatabase::MatchExtension);
+    lblType->setText(!type.isDefault() && !type.comment().isEmpty()
+                         ? type.comment()
+                         : QString::fromStdString(platform::TypeText(FileName)));
     const QString location = text(std::string(platform::folderOf(FileName)));
     lblLocation->setText(location);
     lblLocation->setToolTip(location);
@@ -261,9 +264,11 @@ void TfrmFileProperties::fill()
     lblDOSName->setText(text(facts.shortName.empty() ? facts.longName : facts.shortName));
     setWindowTitle(text(facts.longName) + tr(" properties"));
     lblSize->setText(QString::fromStdString(platform::SizeText(facts.size, locale)));
-    lblModified->setText(QString::fromStdString(platform::FileTimeText(facts.lastWriteTime, locale)));
+    lblModified->setText(
+        QString::fromStdString(platform::FileTimeText(facts.lastWriteTime, locale)));
     lblCreated->setText(QString::fromStdString(platform::FileTimeText(facts.creationTime, locale)));
-    lblAccessed->setText(QString::fromStdString(platform::FileDateText(facts.lastAccessTime, locale)));
+    lblAccessed->setText(
+        QString::fromStdString(platform::FileDateText(facts.lastAccessTime, locale)));
 
     RecordedAttributes.readOnly = (facts.attributes & platform::kAttrReadOnly) != 0;
     RecordedAttributes.hidden = (facts.attributes & platform::kAttrHidden) != 0;
@@ -275,7 +280,8 @@ void TfrmFileProperties::fill()
     lblCompressedSize->hide();
     lblCompressedSizeCaption->hide();
     if (RecordedAttributes.compressed && facts.hasCompressedSize) {
-        lblCompressedSize->setText(QString::fromStdString(platform::CompressedSizeText(facts.compressedSize, locale)));
+        lblCompressedSize->setText(
+            QString::fromStdString(platform::CompressedSizeText(facts.compressedSize, locale)));
         lblCompressedSize->show();
         lblCompressedSizeCaption->show();
     }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include <QCheckBox>
 #include <QDialog>
 #include <QHBoxLayout>
@@ -8,8 +11,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <string>
-#include <vector>
 
 namespace review {
 

@@ -1,10 +1,10 @@
 #include "review/SafeDelete.h"
 
+#include <QMessageBox>
+
 #include "platform/FolderListing.h"
 #include "platform/Text.h"
 #include "platform/Trash.h"
-
-#include <QMessageBox>
 
 namespace review {
 
@@ -19,7 +19,8 @@ std::string deleteQuestion(const std::string& path, bool permanent, LastCopy las
                     "group holds them any more.";
         break;
     case LastCopy::Name:
-        question += "\n\nThis is the last remaining file of its group: no other file of it exists any more.";
+        question += "\n\nThis is the last remaining file of its group: no other file of it exists "
+                    "any more.";
         break;
     case LastCopy::No:
         break;
@@ -32,8 +33,8 @@ bool confirmAndDelete(QWidget* parent, const std::string& path, bool permanent, 
     const QString title = QObject::tr("Gemmora - delete file");
     // A permanent deletion, or the last copy, is only done on a deliberate Yes.
     const bool carefully = permanent || lastCopy != LastCopy::No;
-    QMessageBox question(lastCopy != LastCopy::No ? QMessageBox::Warning : QMessageBox::Question, title,
-                         QString::fromStdString(deleteQuestion(path, permanent, lastCopy)),
+    QMessageBox question(lastCopy != LastCopy::No ? QMessageBox::Warning : QMessageBox::Question,
+                         title, QString::fromStdString(deleteQuestion(path, permanent, lastCopy)),
                          QMessageBox::Yes | QMessageBox::No, parent);
     question.setDefaultButton(carefully ? QMessageBox::No : QMessageBox::Yes);
     question.setEscapeButton(QMessageBox::No);
@@ -41,14 +42,16 @@ bool confirmAndDelete(QWidget* parent, const std::string& path, bool permanent, 
         return !platform::fileExists(path);
     }
     std::string error;
-    const bool done = permanent ? platform::deletePermanently(path, error) : platform::moveToTrash(path, error);
+    const bool done =
+        permanent ? platform::deletePermanently(path, error) : platform::moveToTrash(path, error);
     if (!done) {
-        const QString what = permanent ? QObject::tr("The file could not be deleted:")
-                                       : QObject::tr("The file could not be moved to the trash, so it "
-                                                     "was left where it is:");
+        const QString what = permanent
+                                 ? QObject::tr("The file could not be deleted:")
+                                 : QObject::tr("The file could not be moved to the trash, so it "
+                                               "was left where it is:");
         QMessageBox::warning(parent, title,
-                             what + "\n" + QString::fromStdString(platform::displayUtf8(path)) + "\n\n" +
-                                 QString::fromStdString(error));
+                             what + "\n" + QString::fromStdString(platform::displayUtf8(path)) +
+                                 "\n\n" + QString::fromStdString(error));
     }
     return !platform::fileExists(path);
 }

@@ -1,12 +1,12 @@
 #include "scanner/TreeScan.h"
 
-#include "platform/CommaText.h"
-#include "platform/FolderListing.h"
-#include "platform/Text.h"
-
 #include <algorithm>
 #include <utility>
 #include <vector>
+
+#include "platform/CommaText.h"
+#include "platform/FolderListing.h"
+#include "platform/Text.h"
 
 namespace scanner {
 
@@ -137,9 +137,10 @@ void TTreeScanner::ScanFolder(const std::string& folder, const dev_t* device)
     }
     entries.clear();
     entries.shrink_to_fit();
-    std::sort(files.begin(), files.end(), [](const platform::FileEntry& a, const platform::FileEntry& b) {
-        return platform::compareOrder(a.name, b.name) < 0;
-    });
+    std::sort(files.begin(), files.end(),
+              [](const platform::FileEntry& a, const platform::FileEntry& b) {
+                  return platform::compareOrder(a.name, b.name) < 0;
+              });
 
     for (platform::FileEntry& file : files) {
         m_fileFound.assign(folder);

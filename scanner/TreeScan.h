@@ -1,11 +1,11 @@
 #pragma once
 
-#include "platform/FolderListing.h"
-#include "platform/StringList.h"
-
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "platform/FolderListing.h"
+#include "platform/StringList.h"
 
 namespace scanner {
 

@@ -1,9 +1,9 @@
 #include "search/CatalogueList.h"
 
-#include "platform/Text.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "platform/Text.h"
 
 namespace search {
 
@@ -35,7 +35,8 @@ int compareNameKeys(std::string_view a, std::string_view b)
 // std::sort in one go, or, with a turn, slices sorted one at a time and then
 // merged pairwise; the order is total, so both give the same result.
 template <typename Less>
-void sortEntries(std::vector<CatalogueList::Entry>& entries, Less less, const std::function<void()>& turn)
+void sortEntries(std::vector<CatalogueList::Entry>& entries, Less less,
+                 const std::function<void()>& turn)
 {
     if (!turn) {
         std::sort(entries.begin(), entries.end(), less);
@@ -52,7 +53,9 @@ void sortEntries(std::vector<CatalogueList::Entry>& entries, Less less, const st
         for (std::size_t start = 0; start + width < n; start += 2 * width) {
             std::inplace_merge(entries.begin() + static_cast<std::ptrdiff_t>(start),
                                entries.begin() + static_cast<std::ptrdiff_t>(start + width),
-                               entries.begin() + static_cast<std::ptrdiff_t>(std::min(start + 2 * width, n)), less);
+                               entries.begin() +
+                                   static_cast<std::ptrdiff_t>(std::min(start + 2 * width, n)),
+                               less);
             turn();
         }
     }
@@ -66,7 +69,8 @@ void CatalogueList::setNameMode(bool nameMode)
     m_sorted = m_entries.empty();
 }
 
-void CatalogueList::add(std::int64_t size, std::string_view name, std::int32_t folder, dev_t device, ino_t inode)
+void CatalogueList::add(std::int64_t size, std::string_view name, std::int32_t folder, dev_t device,
+                        ino_t inode)
 {
     Entry entry;
     entry.size = size;
@@ -118,15 +122,18 @@ void CatalogueList::settle(const std::function<void()>& turn) const
     }
     // Each file once: sorted by file, then by order of addition, the later
     // paths of a file follow its first and are dropped.
-    sortEntries(m_entries, [](const Entry& a, const Entry& b) {
-        if (a.device != b.device) {
-            return a.device < b.device;
-        }
-        if (a.inode != b.inode) {
-            return a.inode < b.inode;
-        }
-        return a.nameOffset() < b.nameOffset();
-    }, turn);
+    sortEntries(
+        m_entries,
+        [](const Entry& a, const Entry& b) {
+            if (a.device != b.device) {
+                return a.device < b.device;
+            }
+            if (a.inode != b.inode) {
+                return a.inode < b.inode;
+            }
+            return a.nameOffset() < b.nameOffset();
+        },
+        turn);
     m_entries.erase(std::unique(m_entries.begin(), m_entries.end(),
                                 [](const Entry& a, const Entry& b) {
                                     return a.device == b.device && a.inode == b.inode;
@@ -138,26 +145,32 @@ void CatalogueList::settle(const std::function<void()>& turn) const
     // Names were appended in order of addition, so a larger offset is a later
     // addition, which goes before the earlier ones with an equal key.
     if (m_nameMode) {
-        sortEntries(m_entries, [&](const Entry& a, const Entry& b) {
-            const std::string_view na = nameAt(a);
-            const std::string_view nb = nameAt(b);
-            const int c = compareNameKeys(na, nb);
-            if (c != 0) {
-                return c < 0;
-            }
-            return a.nameOffset() > b.nameOffset();
-        }, turn);
+        sortEntries(
+            m_entries,
+            [&](const Entry& a, const Entry& b) {
+                const std::string_view na = nameAt(a);
+                const std::string_view nb = nameAt(b);
+                const int c = compareNameKeys(na, nb);
+                if (c != 0) {
+                    return c < 0;
+                }
+                return a.nameOffset() > b.nameOffset();
+            },
+            turn);
     } else {
-        sortEntries(m_entries, [&](const Entry& a, const Entry& b) {
-            if (a.size != b.size) {
-                return a.size < b.size;
-            }
-            const int c = platform::compareFold(nameAt(a), nameAt(b));
-            if (c != 0) {
-                return c < 0;
-            }
-            return a.nameOffset() > b.nameOffset();
-        }, turn);
+        sortEntries(
+            m_entries,
+            [&](const Entry& a, const Entry& b) {
+                if (a.size != b.size) {
+                    return a.size < b.size;
+                }
+                const int c = platform::compareFold(nameAt(a), nameAt(b));
+                if (c != 0) {
+                    return c < 0;
+                }
+                return a.nameOffset() > b.nameOffset();
+            },
+            turn);
     }
     m_sorted = true;
 }

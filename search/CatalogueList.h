@@ -17,9 +17,9 @@ namespace search {
 // The order is that of the key text: in size mode the size, then the name
 // ignoring case; in name mode the name followed by '/' ignoring case. Of two
 // keys equal ignoring case the later addition comes first, so a group read
-// from the end lists its files in the order the walk found them. Sizes are compared as numbers (the padded key text
-// agrees with that below 1,000,000,000 bytes). Additions are sorted once,
-// before the first read.
+// from the end lists its files in the order the walk found them. Sizes are compared as numbers (the
+// padded key text agrees with that below 1,000,000,000 bytes). Additions are sorted once, before
+// the first read.
 class CatalogueList {
 public:
     struct Entry {
@@ -38,7 +38,8 @@ public:
     void setNameMode(bool nameMode);
     bool nameMode() const { return m_nameMode; }
 
-    void add(std::int64_t size, std::string_view name, std::int32_t folder, dev_t device = 0, ino_t inode = 0);
+    void add(std::int64_t size, std::string_view name, std::int32_t folder, dev_t device = 0,
+             ino_t inode = 0);
     void clear();
 
     // Sorts first, since a file reached twice is then counted once.

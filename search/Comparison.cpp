@@ -1,13 +1,13 @@
 #include "search/Comparison.h"
 
+#include <algorithm>
+
 #include "platform/FileContents.h"
 #include "platform/FolderListing.h"
 #include "platform/IoPriority.h"
 #include "platform/Text.h"
 #include "scanner/TreeScan.h"
 #include "search/FileCatalogue.h"
-
-#include <algorithm>
 
 namespace search {
 
@@ -80,7 +80,8 @@ bool DuplicateComparison::FilesMatch(std::int64_t size, const std::string& first
     return true;
 }
 
-void DuplicateComparison::addGroupEntry(std::vector<GroupEntry>& group, const CatalogueList::Entry& file)
+void DuplicateComparison::addGroupEntry(std::vector<GroupEntry>& group,
+                                        const CatalogueList::Entry& file)
 {
     GroupEntry entry;
     entry.path = m_catalogue.pathOf(file);
@@ -108,9 +109,8 @@ void DuplicateComparison::computeGroupingValues(std::int64_t size, std::vector<G
     for (std::size_t i = 0; i < order.size(); ++i) {
         order[i] = i;
     }
-    std::sort(order.begin(), order.end(), [&group](std::size_t a, std::size_t b) {
-        return group[a].folder < group[b].folder;
-    });
+    std::sort(order.begin(), order.end(),
+              [&group](std::size_t a, std::size_t b) { return group[a].folder < group[b].folder; });
     std::size_t headBytes = 0;
     for (std::size_t index : order) {
         GroupEntry& entry = group[index];
@@ -131,7 +131,8 @@ void DuplicateComparison::computeGroupingValues(std::int64_t size, std::vector<G
     }
 }
 
-bool DuplicateComparison::membersMatch(std::int64_t size, const GroupEntry& first, const GroupEntry& other)
+bool DuplicateComparison::membersMatch(std::int64_t size, const GroupEntry& first,
+                                       const GroupEntry& other)
 {
     if (!sizeMode() || size == 0 || !first.haveHead || !other.haveHead) {
         return FilesMatch(size, first.path, other.path);
@@ -142,7 +143,8 @@ bool DuplicateComparison::membersMatch(std::int64_t size, const GroupEntry& firs
     }
     // The heads are the first bytes of both files; only the rest is read.
     if (first.head != other.head ||
-        (size > platform::kHeadBytes && !platform::sameContents(first.path, other.path, size, platform::kHeadBytes))) {
+        (size > platform::kHeadBytes &&
+         !platform::sameContents(first.path, other.path, size, platform::kHeadBytes))) {
         return false;
     }
     DuplicateBytes += size;
@@ -165,7 +167,8 @@ void DuplicateComparison::CompareCatalogue()
 
     CatalogueList& catalogue = m_catalogue.Catalogue;
     catalogue.sortNow([this] { m_window.processEvents(); });
-    m_window.setProgressMax(catalogue.empty() ? 1 : static_cast<std::int64_t>(catalogue.size()) - 1);
+    m_window.setProgressMax(catalogue.empty() ? 1
+                                              : static_cast<std::int64_t>(catalogue.size()) - 1);
     m_window.showProgress(true);
     CheckFileStamp = m_window.checked(Check::CheckFileTimestamp);
     CheckFileName = m_window.checked(Check::CheckFilename);
@@ -186,7 +189,8 @@ void DuplicateComparison::CompareCatalogue()
             const CatalogueList::Entry entry = catalogue[catalogue.size() - 1];
             const std::int64_t size = bySize ? entry.size : kNameModeSize;
             const bool same = size == previousSize &&
-                              (!CheckFileName || platform::equalFold(catalogue.nameOf(entry), catalogue.nameOf(previous)));
+                              (!CheckFileName || platform::equalFold(catalogue.nameOf(entry),
+                                                                     catalogue.nameOf(previous)));
 
             if (same && !inGroup) {
                 group.clear();
@@ -194,7 +198,8 @@ void DuplicateComparison::CompareCatalogue()
                 if (bySize) {
                     const std::string count = platform::formatCount(previousSize, m_locale);
                     m_window.setStatusText(3, CheckFileName
-                                                  ? "Comparing " + count + " byte files with the same name ..."
+                                                  ? "Comparing " + count +
+                                                        " byte files with the same name ..."
                                                   : "Comparing " + count + " byte files ...");
                 } else {
                     m_window.setStatusText(3, "Comparing files with the same name ...");

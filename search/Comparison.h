@@ -1,12 +1,12 @@
 #pragma once
 
-#include "platform/Locale.h"
-#include "search/CatalogueList.h"
-#include "search/SearchWindow.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/Locale.h"
+#include "search/CatalogueList.h"
+#include "search/SearchWindow.h"
 
 namespace scanner {
 class TTreeScanner;

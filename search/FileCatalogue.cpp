@@ -54,7 +54,8 @@ void FileCatalogue::TreeScanner1DirectoryFound(scanner::TTreeScanner& sender)
     Folders.push_back(folder);
     CurrentFolder = static_cast<std::int32_t>(Folders.size() - 1);
 
-    FolderSkipped = SkipSysbckupFolder && platform::contains(platform::upperCase(folder), "/SYSBCKUP/");
+    FolderSkipped =
+        SkipSysbckupFolder && platform::contains(platform::upperCase(folder), "/SYSBCKUP/");
     if (!FolderSkipped && !SkipFolders.empty()) {
         const std::string lower = platform::lowerCase(folder);
         for (const std::string& skip : SkipFolders.strings()) {
@@ -82,7 +83,8 @@ void FileCatalogue::TreeScanner1FileFound(scanner::TTreeScanner& sender)
         return;
     }
     const std::string_view name = platform::nameOf(path);
-    if (name.size() <= kMemoryDumpNames.size() && platform::contains(kMemoryDumpNames, platform::lowerCase(name))) {
+    if (name.size() <= kMemoryDumpNames.size() &&
+        platform::contains(kMemoryDumpNames, platform::lowerCase(name))) {
         return;
     }
     // The entry the scanner read with the folder stands in for a fresh query

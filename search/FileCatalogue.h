@@ -1,12 +1,12 @@
 #pragma once
 
-#include "platform/StringList.h"
-#include "search/CatalogueList.h"
-
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+#include "platform/StringList.h"
+#include "search/CatalogueList.h"
 
 namespace scanner {
 class TTreeScanner;
@@ -68,7 +68,6 @@ public:
 
     // The full path of a catalogue entry.
     std::string pathOf(const CatalogueList::Entry& entry) const;
-
 };
 
 }  // namespace search

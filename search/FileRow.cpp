@@ -1,11 +1,11 @@
 #include "search/FileRow.h"
 
+#include <ctime>
+
 #include "platform/FileProperties.h"
 #include "platform/FolderListing.h"
 #include "platform/Text.h"
 #include "platform/VersionResource.h"
-
-#include <ctime>
 
 namespace search {
 
@@ -20,8 +20,9 @@ std::string modifiedText(std::int64_t unixSeconds, const platform::Locale& local
     const int seconds = local.tm_sec / 2 * 2;
     char year[16];
     std::snprintf(year, sizeof year, "%04d", local.tm_year + 1900);
-    std::string text = std::string(year) + locale.dateSeparator + platform::twoDigits(local.tm_mon + 1) +
-                       locale.dateSeparator + platform::twoDigits(local.tm_mday);
+    std::string text = std::string(year) + locale.dateSeparator +
+                       platform::twoDigits(local.tm_mon + 1) + locale.dateSeparator +
+                       platform::twoDigits(local.tm_mday);
     if (local.tm_hour != 0 || local.tm_min != 0 || seconds != 0) {
         text += " " + platform::twoDigits(local.tm_hour) + locale.timeSeparator +
                 platform::twoDigits(local.tm_min);
@@ -84,7 +85,8 @@ bool gatherFileRow(const std::string& path, const TypeNameProvider& typeName,
     facts.subItems[3] = attributeText(entry.attributes);
     // A file too small to be an executable is not opened for its versions.
     if (entry.size >= platform::kSmallestExecutable) {
-        std::vector<std::string> versions = platform::ReadVersionStrings(path, {"FileVersion", "ProductVersion"});
+        std::vector<std::string> versions =
+            platform::ReadVersionStrings(path, {"FileVersion", "ProductVersion"});
         facts.subItems[4] = std::move(versions[0]);
         facts.subItems[5] = std::move(versions[1]);
     } else {

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "platform/Locale.h"
-
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "platform/Locale.h"
 
 namespace search {
 

@@ -83,8 +83,9 @@ std::string normaliseFolderEntry(const std::string& text, bool lower)
 
 std::string SearchRun::nestedFolderMessage(const std::string& inner, const std::string& outer)
 {
-    return "Folder: " + platform::upperCase(inner) + "  is already included in \nfolder: " +
-           platform::upperCase(outer) + "  and will therefore be removed.";
+    return "Folder: " + platform::upperCase(inner) +
+           "  is already included in \nfolder: " + platform::upperCase(outer) +
+           "  and will therefore be removed.";
 }
 
 void SearchRun::RunScan()
@@ -131,7 +132,8 @@ void SearchRun::RunScan()
     }
 
     StringList skips(StringList::Order::Sorted, StringList::Repeats::IgnoreExact);
-    for (const std::string& item : platform::parseCommaText(m_window.fieldText(Field::SkipFolder))) {
+    for (const std::string& item :
+         platform::parseCommaText(m_window.fieldText(Field::SkipFolder))) {
         const std::string entry = normaliseFolderEntry(item, true);
         if (entry.size() >= 3) {
             skips.add(entry);

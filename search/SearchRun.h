@@ -1,12 +1,12 @@
 #pragma once
 
+#include <string>
+
 #include "platform/Locale.h"
 #include "scanner/TreeScan.h"
 #include "search/Comparison.h"
 #include "search/FileCatalogue.h"
 #include "search/SearchWindow.h"
-
-#include <string>
 
 namespace search {
 

@@ -1,14 +1,14 @@
 #include "settings/SavedLists.h"
 
-#include "platform/FolderListing.h"
-#include "platform/StringList.h"
-#include "platform/Text.h"
-
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/FolderListing.h"
+#include "platform/StringList.h"
+#include "platform/Text.h"
 
 namespace settings {
 
@@ -53,7 +53,8 @@ bool SaveResultLists(const std::vector<ResultRow>& rows, const std::string& resu
             }
         }
     }
-    return platform::writeLinesFile(resultListFile, lines) && platform::writeLinesFile(newListFile, paths);
+    return platform::writeLinesFile(resultListFile, lines) &&
+           platform::writeLinesFile(newListFile, paths);
 }
 
 std::string previousRunText(std::int64_t unixSeconds, const platform::Locale& locale)
@@ -63,8 +64,9 @@ std::string previousRunText(std::int64_t unixSeconds, const platform::Locale& lo
     ::localtime_r(&t, &local);
     char year[16];
     std::snprintf(year, sizeof year, "%04d", local.tm_year + 1900);
-    return "previous run on " + std::string(year) + "-" + locale.shortMonths[static_cast<std::size_t>(local.tm_mon)] +
-           "-" + platform::twoDigits(local.tm_mday) + " at " + platform::twoDigits(local.tm_hour) + ":" +
+    return "previous run on " + std::string(year) + "-" +
+           locale.shortMonths[static_cast<std::size_t>(local.tm_mon)] + "-" +
+           platform::twoDigits(local.tm_mday) + " at " + platform::twoDigits(local.tm_hour) + ":" +
            platform::twoDigits(local.tm_min) + ":" + platform::twoDigits(local.tm_sec / 2 * 2);
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "platform/Locale.h"
-#include "settings/ResultLines.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/Locale.h"
+#include "settings/ResultLines.h"
 
 namespace settings {
 

@@ -1,8 +1,8 @@
 #include "settings/SearchOptions.h"
 
-#include "platform/Text.h"
-
 #include <cstdint>
+
+#include "platform/Text.h"
 
 namespace settings {
 
@@ -84,9 +84,8 @@ std::string LoadSettings(SettingsStore& store, SettingsTarget& target)
             target.setText(field.name, present ? text : defaults.*field.text);
         } else {
             std::int32_t number = 0;
-            const bool value = present && platform::parseInt32(text, number)
-                                   ? number != 0
-                                   : defaults.*field.flag;
+            const bool value =
+                present && platform::parseInt32(text, number) ? number != 0 : defaults.*field.flag;
             target.setFlag(field.name, value);
         }
     }
@@ -105,8 +104,8 @@ SearchOptions LoadSettings(SettingsStore& store)
 std::string SaveSettings(SettingsStore& store, const SearchOptions& options)
 {
     for (const Field& field : kFields) {
-        const std::string value = field.kind == Kind::Text ? options.*field.text
-                                                           : (options.*field.flag ? "1" : "0");
+        const std::string value =
+            field.kind == Kind::Text ? options.*field.text : (options.*field.flag ? "1" : "0");
         if (!store.write(field.name, value)) {
             return std::string("Failed to set data for '") + field.name + "'";
         }

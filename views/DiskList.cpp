@@ -1,13 +1,13 @@
 #include "views/DiskList.h"
 
-#include "platform/Text.h"
-
 #include <QApplication>
 #include <QFile>
 #include <QHeaderView>
 #include <QPainter>
 #include <QSaveFile>
 #include <QStyle>
+
+#include "platform/Text.h"
 
 namespace views {
 
@@ -30,7 +30,8 @@ TDiskListView::TDiskListView(QWidget* owner) : QTreeWidget(owner)
     setRootIsDecorated(false);
     setIconSize(QSize(16, 16));
     QPalette colours = palette();
-    colours.setColor(QPalette::Inactive, QPalette::Highlight, colours.color(QPalette::Active, QPalette::Highlight));
+    colours.setColor(QPalette::Inactive, QPalette::Highlight,
+                     colours.color(QPalette::Active, QPalette::Highlight));
     colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
                      colours.color(QPalette::Active, QPalette::HighlightedText));
     setPalette(colours);
@@ -169,7 +170,8 @@ std::vector<search::SearchDrive> TDiskListView::selectedSearchDrives() const
         const char letter = DriveLetterOf(row->text(0));
         // A row without a letter names no place to search.
         if (isChosen(row) && letter != ' ') {
-            drives.push_back({letter, row->data(0, kPrefixRole).toByteArray().toStdString(), false});
+            drives.push_back(
+                {letter, row->data(0, kPrefixRole).toByteArray().toStdString(), false});
         }
     }
     return drives;
@@ -185,7 +187,8 @@ QString TDiskListView::SaveToFile(const QString& fileName) const
         }
     }
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes, sizeof bytes) != sizeof bytes || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes, sizeof bytes) != sizeof bytes ||
+        !file.commit()) {
         return file.errorString();
     }
     return QString();

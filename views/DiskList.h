@@ -1,12 +1,13 @@
 #pragma once
 
-#include "platform/Mounts.h"
-#include "search/SearchWindow.h"
+#include <string>
+#include <vector>
 
 #include <QString>
 #include <QTreeWidget>
-#include <string>
-#include <vector>
+
+#include "platform/Mounts.h"
+#include "search/SearchWindow.h"
 
 namespace views {
 

@@ -1,8 +1,8 @@
 #include "views/FileList.h"
 
-#include "platform/FolderListing.h"
-#include "platform/Text.h"
-#include "search/FileRow.h"
+#include <algorithm>
+#include <cmath>
+#include <ctime>
 
 #include <QDateTime>
 #include <QHash>
@@ -10,9 +10,10 @@
 #include <QLocale>
 #include <QMimeDatabase>
 #include <QSet>
-#include <algorithm>
-#include <cmath>
-#include <ctime>
+
+#include "platform/FolderListing.h"
+#include "platform/Text.h"
+#include "search/FileRow.h"
 
 namespace views {
 
@@ -111,7 +112,8 @@ public:
         if (it == m_cache.end()) {
             const QMimeType type = m_database.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
             // The default type means the name says nothing.
-            it = m_cache.insert(key, type.isDefault() ? std::string() : type.comment().toStdString());
+            it = m_cache.insert(key,
+                                type.isDefault() ? std::string() : type.comment().toStdString());
         }
         return *it;
     }
@@ -122,7 +124,8 @@ private:
     QHash<QString, std::string> m_cache;
 };
 
-TFileListView::TFileListView(QWidget* owner) : QTreeWidget(owner), m_types(std::make_unique<TypeNames>())
+TFileListView::TFileListView(QWidget* owner)
+    : QTreeWidget(owner), m_types(std::make_unique<TypeNames>())
 {
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -135,7 +138,8 @@ TFileListView::TFileListView(QWidget* owner) : QTreeWidget(owner), m_types(std::
     setHeaderHidden(false);
     // The selection stays visible when the list does not have the focus.
     QPalette colours = palette();
-    colours.setColor(QPalette::Inactive, QPalette::Highlight, colours.color(QPalette::Active, QPalette::Highlight));
+    colours.setColor(QPalette::Inactive, QPalette::Highlight,
+                     colours.color(QPalette::Active, QPalette::Highlight));
     colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
                      colours.color(QPalette::Active, QPalette::HighlightedText));
     setPalette(colours);
@@ -144,7 +148,8 @@ TFileListView::TFileListView(QWidget* owner) : QTreeWidget(owner), m_types(std::
     QTreeWidgetItem* header = headerItem();
     for (int i = 0; i < 7; ++i) {
         header->setText(i, tr(kColumns[i]));
-        header->setTextAlignment(i, (kRightAligned[i] ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+        header->setTextAlignment(i, (kRightAligned[i] ? Qt::AlignRight : Qt::AlignLeft) |
+                                        Qt::AlignVCenter);
     }
     this->header()->setSectionsClickable(true);
     this->header()->setStretchLastSection(false);
@@ -207,11 +212,13 @@ void TFileListView::setShowIcons(bool show)
     viewport()->update();
 }
 
-QTreeWidgetItem* TFileListView::makeRow(const std::string& caption, const std::vector<std::string>& subItems) const
+QTreeWidgetItem* TFileListView::makeRow(const std::string& caption,
+                                        const std::vector<std::string>& subItems) const
 {
     auto* item = new Row;
     item->setText(0, display(caption));
-    item->setData(0, kBytesRole, QByteArray(caption.data(), static_cast<qsizetype>(caption.size())));
+    item->setData(0, kBytesRole,
+                  QByteArray(caption.data(), static_cast<qsizetype>(caption.size())));
     item->setData(0, kSubItemsRole, static_cast<int>(subItems.size()));
     for (std::size_t i = 0; i < subItems.size() && i < 6; ++i) {
         const int column = static_cast<int>(i) + 1;
@@ -250,7 +257,8 @@ bool TFileListView::AddFile(const std::string& path, std::int64_t& size)
     if (!search::gatherFileRow(path, types, processLocale(), facts)) {
         return false;
     }
-    QTreeWidgetItem* row = makeRow(path, std::vector<std::string>(facts.subItems.begin(), facts.subItems.end()));
+    QTreeWidgetItem* row =
+        makeRow(path, std::vector<std::string>(facts.subItems.begin(), facts.subItems.end()));
     if (m_icons) {
         row->setData(0, kIconRole, m_icons->icon(QFileInfo(QString::fromStdString(path))));
     }
@@ -266,7 +274,8 @@ QTreeWidgetItem* TFileListView::addCaptionRow(const std::string& caption)
     return row;
 }
 
-QTreeWidgetItem* TFileListView::addRow(const std::string& caption, const std::vector<std::string>& subItems)
+QTreeWidgetItem* TFileListView::addRow(const std::string& caption,
+                                       const std::vector<std::string>& subItems)
 {
     QTreeWidgetItem* row = makeRow(caption, subItems);
     add(row);
@@ -438,7 +447,8 @@ bool parseModified(const std::string& text, const platform::Locale& locale, doub
         return false;
     }
     if (p < text.size()) {
-        if (!literal(" ") || !number(hour, 2) || !literal(locale.timeSeparator) || !number(minute, 2)) {
+        if (!literal(" ") || !number(hour, 2) || !literal(locale.timeSeparator) ||
+            !number(minute, 2)) {
             return false;
         }
         if (p < text.size() && (!literal(locale.timeSeparator) || !number(second, 2))) {
@@ -452,14 +462,16 @@ bool parseModified(const std::string& text, const platform::Locale& locale, doub
     if (!date.isValid() || hour > 23 || minute > 59 || second > 59) {
         return false;
     }
-    days = static_cast<double>(QDate(1899, 12, 30).daysTo(date)) + (hour * 3600 + minute * 60 + second) / 86400.0;
+    days = static_cast<double>(QDate(1899, 12, 30).daysTo(date)) +
+           (hour * 3600 + minute * 60 + second) / 86400.0;
     return true;
 }
 
 double nowInDays()
 {
     const QDateTime now = QDateTime::currentDateTime();
-    return static_cast<double>(QDate(1899, 12, 30).daysTo(now.date())) + now.time().msecsSinceStartOfDay() / 86400000.0;
+    return static_cast<double>(QDate(1899, 12, 30).daysTo(now.date())) +
+           now.time().msecsSinceStartOfDay() / 86400000.0;
 }
 
 }  // namespace
@@ -522,9 +534,10 @@ void TFileListView::SortByColumn(int column)
     showPendingRows();
     const QList<QTreeWidgetItem*> selected = selectedItems();
     QList<QTreeWidgetItem*> rows = invisibleRootItem()->takeChildren();
-    std::stable_sort(rows.begin(), rows.end(), [this](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
-        return CompareRows(a, b) < 0;
-    });
+    std::stable_sort(rows.begin(), rows.end(),
+                     [this](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+                         return CompareRows(a, b) < 0;
+                     });
     addTopLevelItems(rows);
     for (QTreeWidgetItem* item : selected) {
         item->setSelected(true);

@@ -1,14 +1,15 @@
 #pragma once
 
-#include "platform/Locale.h"
-
-#include <QFileIconProvider>
-#include <QTreeWidget>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <QFileIconProvider>
+#include <QTreeWidget>
+
+#include "platform/Locale.h"
 
 namespace views {
 
@@ -79,7 +80,8 @@ public:
     static platform::Locale localeFrom(const QLocale& locale);
 
 private:
-    QTreeWidgetItem* makeRow(const std::string& caption, const std::vector<std::string>& subItems) const;
+    QTreeWidgetItem* makeRow(const std::string& caption,
+                             const std::vector<std::string>& subItems) const;
     void add(QTreeWidgetItem* row);
 
     std::unique_ptr<QFileIconProvider> m_icons;

@@ -1,10 +1,11 @@
 // Build step: renders the program's icon into the PNG sizes a desktop
 // looks for, from its SVG.
+#include <cstdio>
+
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QSvgRenderer>
-#include <cstdio>
 
 int main(int argc, char** argv)
 {

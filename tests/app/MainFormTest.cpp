@@ -1,11 +1,11 @@
 #include "app/MainForm.h"
 
+#include <QSettings>
+#include <QtTest>
+
 #include "platform/FolderListing.h"
 #include "support/ModalAnswer.h"
 #include "support/TempFolder.h"
-
-#include <QSettings>
-#include <QtTest>
 
 using app::TfrmMain;
 
@@ -46,17 +46,23 @@ private:
         QStringList out;
         for (int i = 0; i < form.FileListView1->rowCount(); ++i) {
             const std::string caption = views::TFileListView::captionOf(form.FileListView1->row(i));
-            out << text(caption.rfind(m_tree->path(), 0) == 0 ? caption.substr(m_tree->path().size()) : caption);
+            out << text(caption.rfind(m_tree->path(), 0) == 0
+                            ? caption.substr(m_tree->path().size())
+                            : caption);
         }
         return out;
     }
 
-    QString status(const TfrmMain& form, int panel) const { return form.StatusBar1->panel(panel)->text(); }
+    QString status(const TfrmMain& form, int panel) const
+    {
+        return form.StatusBar1->panel(panel)->text();
+    }
 
     void manyFolders(int count)
     {
         for (int i = 0; i < count; ++i) {
-            m_tree->write("bulk/" + std::to_string(i) + "/copy.bin", "bulk contents " + std::to_string(i % 2));
+            m_tree->write("bulk/" + std::to_string(i) + "/copy.bin",
+                          "bulk contents " + std::to_string(i % 2));
         }
     }
 
@@ -90,8 +96,8 @@ private slots:
         QCOMPARE(form.PageControl1->tabText(0), QString(" Require "));
         QCOMPARE(form.GroupBox1->title(), QString(" What to search for "));
         QCOMPARE(form.lblFileListCaption->text(), QString(" Results will appear here ...."));
-        QCOMPARE(form.lblVersion->text(),
-                 QString("Gemmora version: V") + PROJECT_VERSION_TEXT + " - check a group before you delete from it");
+        QCOMPARE(form.lblVersion->text(), QString("Gemmora version: V") + PROJECT_VERSION_TEXT +
+                                              " - check a group before you delete from it");
         QCOMPARE(form.lblVersion->palette().color(QPalette::WindowText), QColor(0, 0, 128));
         QCOMPARE(form.Timer1->interval(), 100);
         QVERIFY(form.Timer1->isActive());
@@ -325,8 +331,10 @@ private slots:
         answers.answer(QMessageBox::Yes);
         form.Timer1Timer();
         QCOMPARE(answers.texts.size(), 2);
-        QVERIFY(answers.texts[0].startsWith("A list of known duplicate files to skip was found from a\nprevious run on "));
-        QVERIFY(answers.texts[1].endsWith("Reloading that list will save time.\n\nDo you want to reload that list?"));
+        QVERIFY(answers.texts[0].startsWith(
+            "A list of known duplicate files to skip was found from a\nprevious run on "));
+        QVERIFY(answers.texts[1].endsWith(
+            "Reloading that list will save time.\n\nDo you want to reload that list?"));
         QVERIFY(form.run.catalogue.SkipFiles.containsFolded(m_tree->path() + "known.txt"));
         QCOMPARE(form.FileListView1->rowCount(), 11);
         QCOMPARE(form.run.comparison.DuplicateCount, std::int64_t(3));
@@ -397,8 +405,10 @@ private slots:
             QCOMPARE(form->FileListView1->rowCount(), 3);
         }
         const std::string lines = m_lists->read("Kelvarin.lis");
-        QVERIFY(lines.rfind("\"Duplicate files .....\"\r\n\"" + m_tree->path() + "a/same\",5,", 0) == 0);
-        QCOMPARE(m_lists->read("NewDupl.lis"), m_tree->path() + "a/same\r\n" + m_tree->path() + "b/same\r\n");
+        QVERIFY(lines.rfind("\"Duplicate files .....\"\r\n\"" + m_tree->path() + "a/same\",5,",
+                            0) == 0);
+        QCOMPARE(m_lists->read("NewDupl.lis"),
+                 m_tree->path() + "a/same\r\n" + m_tree->path() + "b/same\r\n");
     }
 
     void enterInATextFieldPressesFindNow()

@@ -1,12 +1,12 @@
 #include "app/ResultListHandlers.h"
 
+#include <QHeaderView>
+#include <QtTest>
+
 #include "review/FilProps.h"
 #include "support/ModalAnswer.h"
 #include "support/TempFolder.h"
 #include "views/FileList.h"
-
-#include <QHeaderView>
-#include <QtTest>
 
 using views::TFileListView;
 
@@ -59,8 +59,9 @@ private:
         QStringList out;
         for (int i = 0; i < m_list->rowCount(); ++i) {
             const std::string caption = TFileListView::captionOf(m_list->row(i));
-            out << QString::fromStdString(caption.rfind(m_dir->path(), 0) == 0 ? caption.substr(m_dir->path().size())
-                                                                                 : caption);
+            out << QString::fromStdString(caption.rfind(m_dir->path(), 0) == 0
+                                              ? caption.substr(m_dir->path().size())
+                                              : caption);
         }
         return out;
     }
@@ -235,7 +236,8 @@ private slots:
         build({"a1", "a2", "|", "b1", "b2"});
         select(1);
         ModalAnswers answers;
-        answers.when<review::TfrmFileProperties1>([](review::TfrmFileProperties1* d) { d->btnDelete->click(); });
+        answers.when<review::TfrmFileProperties1>(
+            [](review::TfrmFileProperties1* d) { d->btnDelete->click(); });
         answers.answer(QMessageBox::Yes);
         m_handlers->FileListView1DblClick();
         QCOMPARE(rows(), (QStringList{H, "b1", "b2"}));
@@ -254,7 +256,9 @@ private slots:
     void aColumnClickChangesNothing()
     {
         build({"b1", "a1"});
-        m_list->OnColumnClick = [this](int column) { m_handlers->FileListView1ColumnClick(column); };
+        m_list->OnColumnClick = [this](int column) {
+            m_handlers->FileListView1ColumnClick(column);
+        };
         emit m_list->header()->sectionClicked(0);
         QCOMPARE(rows(), (QStringList{H, "b1", "a1"}));
     }
@@ -265,7 +269,8 @@ private slots:
         QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)), review::LastCopy::No);
 
         m_dir->remove("a2");
-        QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)), review::LastCopy::No);  // a3 still holds it
+        QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)),
+                 review::LastCopy::No);             // a3 still holds it
         m_dir->write("a3", "contents of group X");  // changed since the search
         QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)), review::LastCopy::Contents);
 

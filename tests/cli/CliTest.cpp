@@ -1,7 +1,3 @@
-#include "platform/StringList.h"
-#include "settings/ResultLines.h"
-#include "support/TempFolder.h"
-
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -11,6 +7,10 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+#include "platform/StringList.h"
+#include "settings/ResultLines.h"
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -30,7 +30,8 @@ std::string slurp(const std::string& path)
 }
 
 // Starts gemmora-cli with its output in files; `whileRunning` gets its pid.
-Outcome runCli(const std::vector<std::string>& args, const std::function<void(pid_t)>& whileRunning = nullptr)
+Outcome runCli(const std::vector<std::string>& args,
+               const std::function<void(pid_t)>& whileRunning = nullptr)
 {
     TempFolder io;
     const std::string out = io / "out";
@@ -111,15 +112,16 @@ TEST_F(CliTest, ListOutputIsTheResultListFileAndReadsBack)
     for (const std::string& line : platform::splitLines(r.out)) {
         captions.push_back(settings::parseResultLine(line).caption);
     }
-    EXPECT_EQ(captions, (std::vector<std::string>{"Duplicate files .....", dir / "pics/a.jpg",
-                                                  dir / "pics/b.jpg", "", "Duplicate files .....",
-                                                  dir / "backup/Report copy.txt",
-                                                  dir / "backup/report.txt", dir / "docs/report.txt"}));
+    EXPECT_EQ(captions, (std::vector<std::string>{
+                            "Duplicate files .....", dir / "pics/a.jpg", dir / "pics/b.jpg", "",
+                            "Duplicate files .....", dir / "backup/Report copy.txt",
+                            dir / "backup/report.txt", dir / "docs/report.txt"}));
     EXPECT_NE(r.out.find("\r\n"), std::string::npos);
     // Every line is what the desktop program writes for the row it reads.
     for (const std::string& line : platform::splitLines(r.out)) {
-        EXPECT_EQ(settings::formatResultLine(settings::parseResultLine(line)).value_or("?").substr(0, 20),
-                  line.substr(0, 20));
+        EXPECT_EQ(
+            settings::formatResultLine(settings::parseResultLine(line)).value_or("?").substr(0, 20),
+            line.substr(0, 20));
     }
     EXPECT_NE(r.err.find("Scan complete"), std::string::npos);
     EXPECT_NE(r.err.find("Files: 3"), std::string::npos);
@@ -130,7 +132,8 @@ TEST_F(CliTest, TheDefaultRequiresTheSameTimeAndPathsFormatSeparatesGroups)
 {
     const Outcome r = runCli({"--format", "paths", "-q", dir.path()});
     ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, dir / "backup/Report copy.txt\n" + dir / "backup/report.txt\n" + dir / "docs/report.txt\n");
+    EXPECT_EQ(r.out, dir / "backup/Report copy.txt\n" + dir / "backup/report.txt\n" +
+                         dir / "docs/report.txt\n");
     EXPECT_EQ(r.err, "");
 }
 
@@ -144,8 +147,8 @@ TEST_F(CliTest, NameRulesAndMasksNarrowTheSearch)
 
     dir.write("x/unique.txt", "another size entirely");
     r = runCli({"--names-only", "--format", "paths", "-q", dir.path()});
-    EXPECT_EQ(r.out, dir / "other/unique.txt\n" + dir / "x/unique.txt\n\n" + dir / "backup/report.txt\n" +
-                         dir / "docs/report.txt\n");
+    EXPECT_EQ(r.out, dir / "other/unique.txt\n" + dir / "x/unique.txt\n\n" +
+                         dir / "backup/report.txt\n" + dir / "docs/report.txt\n");
 }
 
 TEST_F(CliTest, SkipKnownAndMasterNarrowTheCandidates)
@@ -154,12 +157,14 @@ TEST_F(CliTest, SkipKnownAndMasterNarrowTheCandidates)
     EXPECT_EQ(r.out, dir / "pics/a.jpg\n" + dir / "pics/b.jpg\n");
 
     dir.write("known.lis", dir / "pics/b.jpg\r\n");
-    r = runCli({"--any-time", "--known", dir / "known.lis", "--format", "paths", "-q", dir / "pics"});
+    r = runCli(
+        {"--any-time", "--known", dir / "known.lis", "--format", "paths", "-q", dir / "pics"});
     EXPECT_EQ(r.out, "");
 
     r = runCli({"--any-time", "--master", dir / "docs", "--format", "paths", "-q", dir / "backup",
                 dir / "pics"});
-    EXPECT_EQ(r.out, dir / "backup/Report copy.txt\n" + dir / "backup/report.txt\n" + dir / "docs/report.txt\n");
+    EXPECT_EQ(r.out, dir / "backup/Report copy.txt\n" + dir / "backup/report.txt\n" +
+                         dir / "docs/report.txt\n");
 }
 
 TEST_F(CliTest, HiddenFoldersAndEmptyFilesAreOptIn)
@@ -230,19 +235,20 @@ TEST_F(CliTest, CtrlCStopsLikeTheStopButton)
         ::kill(pid, SIGINT);
     });
     EXPECT_EQ(stopped.status, 1);
-
 }
 
 TEST_F(CliTest, NothingInTheSearchedTreeChanges)
 {
     const Outcome before = runCli({"--format", "paths", "--any-time", "-q", dir.path()});
     std::string listing;
-    for (const char* f : {"docs/report.txt", "backup/report.txt", "backup/Report copy.txt", "pics/a.jpg"}) {
+    for (const char* f :
+         {"docs/report.txt", "backup/report.txt", "backup/Report copy.txt", "pics/a.jpg"}) {
         listing += dir.read(f);
     }
     runCli({"--any-time", "-q", dir.path()});
     std::string after;
-    for (const char* f : {"docs/report.txt", "backup/report.txt", "backup/Report copy.txt", "pics/a.jpg"}) {
+    for (const char* f :
+         {"docs/report.txt", "backup/report.txt", "backup/Report copy.txt", "pics/a.jpg"}) {
         after += dir.read(f);
     }
     EXPECT_EQ(listing, after);

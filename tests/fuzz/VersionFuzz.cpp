@@ -1,10 +1,10 @@
 // Fuzz target for the version reader: any bytes as a file, and any bytes as
 // a version block.
-#include "platform/VersionResource.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+#include "platform/VersionResource.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include "platform/FileProperties.h"
 
-#include "platform/FolderListing.h"
-#include "support/TempFolder.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+
+#include "platform/FolderListing.h"
+#include "support/TempFolder.h"
 
 using namespace platform;
 

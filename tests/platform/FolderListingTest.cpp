@@ -1,11 +1,11 @@
 #include "platform/FolderListing.h"
 
-#include "support/TempFolder.h"
-
 #include <algorithm>
 #include <ctime>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+
+#include "support/TempFolder.h"
 
 using namespace platform;
 

@@ -1,10 +1,10 @@
 #include "platform/Mounts.h"
 
-#include "platform/StringList.h"
-
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+
+#include "platform/StringList.h"
 
 using namespace platform;
 
@@ -16,7 +16,9 @@ std::vector<Drive> drivesOf(const std::string& fixture, const std::set<std::stri
     std::string text;
     EXPECT_TRUE(readWholeFile(MOUNTINFO_DIR "/" + fixture, text)) << fixture;
     DriveProbe probe;
-    probe.removable = [removable](const std::string& device) { return removable.count(device) != 0; };
+    probe.removable = [removable](const std::string& device) {
+        return removable.count(device) != 0;
+    };
     probe.label = [labels](const std::string& source) {
         const auto it = labels.find(source);
         return it == labels.end() ? std::string() : it->second;
@@ -37,10 +39,11 @@ std::vector<std::string> captions(const std::vector<Drive>& drives)
 
 TEST(MountsTest, LinesAreSplitAndEscapesDecoded)
 {
-    const auto mounts = parseMountInfo(
-        "512 26 8:17 / /media/ann/TRAVEL\\040STICK rw,nosuid shared:321 master:2 - vfat /dev/sdb1 rw\n"
-        "garbage line\n"
-        "60 28 259:3 /sub\\134dir /home rw - ext4 /dev/nvme0n1p3 rw\n");
+    const auto mounts =
+        parseMountInfo("512 26 8:17 / /media/ann/TRAVEL\\040STICK rw,nosuid shared:321 master:2 - "
+                       "vfat /dev/sdb1 rw\n"
+                       "garbage line\n"
+                       "60 28 259:3 /sub\\134dir /home rw - ext4 /dev/nvme0n1p3 rw\n");
     ASSERT_EQ(mounts.size(), 2u);
     EXPECT_EQ(mounts[0].id, 512);
     EXPECT_EQ(mounts[0].parent, 26);
@@ -106,7 +109,8 @@ TEST(MountsTest, NoMoreThanTwentySixDrives)
     std::string text = "1 0 8:0 / / rw - ext4 /dev/sda rw\n";
     for (int i = 0; i < 40; ++i) {
         text += std::to_string(100 + i) + " 1 8:" + std::to_string(100 + i) + " / /mnt/d" +
-                (i < 10 ? "0" : "") + std::to_string(i) + " rw - ext4 /dev/x" + std::to_string(i) + " rw\n";
+                (i < 10 ? "0" : "") + std::to_string(i) + " rw - ext4 /dev/x" + std::to_string(i) +
+                " rw\n";
     }
     const auto drives = drivesFromMounts(parseMountInfo(text), DriveProbe());
     ASSERT_EQ(drives.size(), 24u);  // C: to Z:

@@ -1,11 +1,11 @@
 #include "platform/StringList.h"
 
-#include "platform/Text.h"
-#include "support/TempFolder.h"
-
 #include <gtest/gtest.h>
 #include <random>
 #include <unistd.h>
+
+#include "platform/Text.h"
+#include "support/TempFolder.h"
 
 using platform::StringList;
 
@@ -30,7 +30,8 @@ struct InsertingList {
                 }
             }
         }
-        if (repeats == StringList::Repeats::IgnoreExact && at != entries.end() && at->first == text) {
+        if (repeats == StringList::Repeats::IgnoreExact && at != entries.end() &&
+            at->first == text) {
             return;
         }
         entries.insert(at, {text, tag});

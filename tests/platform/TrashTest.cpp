@@ -1,10 +1,10 @@
 #include "platform/Trash.h"
 
-#include "platform/FolderListing.h"
-#include "support/TempFolder.h"
-
 #include <cstdlib>
 #include <gtest/gtest.h>
+
+#include "platform/FolderListing.h"
+#include "support/TempFolder.h"
 
 using namespace platform;
 
@@ -107,7 +107,8 @@ TEST_F(TrashTest, AFailureLeavesTheFileAndSaysWhy)
         std::string error;
         const bool trashed = moveToTrash(dir / "locked/file.txt", error);
         const bool deleted = deletePermanently(dir / "locked/file.txt", error);
-        return !trashed && !deleted && !error.empty() && fileExists(dir / "locked/file.txt") ? 0 : 1;
+        return !trashed && !deleted && !error.empty() && fileExists(dir / "locked/file.txt") ? 0
+                                                                                             : 1;
     });
     EXPECT_EQ(result, 0);
 }

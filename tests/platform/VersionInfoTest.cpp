@@ -1,10 +1,10 @@
 #include "platform/VersionInfo.h"
 
+#include <gtest/gtest.h>
+
 #include "platform/VersionBlockWriter.h"
 #include "support/MiniPe.h"
 #include "support/TempFolder.h"
-
-#include <gtest/gtest.h>
 
 using namespace platform;
 
@@ -27,7 +27,8 @@ protected:
 
     std::string write(const VersionBlockSpec& s)
     {
-        return dir.write("made" + std::to_string(++m_count) + ".exe", MiniPe::build(buildVersionBlock(s)));
+        return dir.write("made" + std::to_string(++m_count) + ".exe",
+                         MiniPe::build(buildVersionBlock(s)));
     }
 
     static std::string read(TVersionInfoResource& info, const std::string& path)
@@ -126,7 +127,8 @@ TEST_F(VersionInfoTest, BuildFlagsAreNamedInTheirFixedOrder)
     EXPECT_EQ(info.GetBuildFlagsText(), "Pre-Release, Private");
     s.fixed.fileFlags = 0x3F;
     read(info, write(s));
-    EXPECT_EQ(info.GetBuildFlagsText(), "Debug, Info Inferred, Patched, Pre-Release, Private, Special");
+    EXPECT_EQ(info.GetBuildFlagsText(),
+              "Debug, Info Inferred, Patched, Pre-Release, Private, Special");
     s.fixed.fileFlags = 0;
     read(info, write(s));
     EXPECT_EQ(info.GetBuildFlagsText(), "");

@@ -1,13 +1,13 @@
 #include "platform/VersionResource.h"
 
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+
 #include "platform/StringList.h"
 #include "platform/VersionBlockWriter.h"
 #include "support/MiniPe.h"
 #include "support/TempFolder.h"
-
-#include <cstring>
-#include <filesystem>
-#include <gtest/gtest.h>
 
 using namespace platform;
 
@@ -147,9 +147,9 @@ TEST(VersionResourceTest, FilesWithoutAVersionResourceGiveNoBlock)
     dir.write("mz.dll", "MZ" + std::string(200, '\0'));
     dir.write("empty.exe", "");
     dir.fifo("pipe.exe");
-    for (const std::string& path : {kFixtures + "noversion64.exe", dir / "text.exe", dir / "mz.dll",
-                                    dir / "empty.exe", dir / "pipe.exe", dir / "missing.exe",
-                                    std::string("/bin/sh")}) {
+    for (const std::string& path :
+         {kFixtures + "noversion64.exe", dir / "text.exe", dir / "mz.dll", dir / "empty.exe",
+          dir / "pipe.exe", dir / "missing.exe", std::string("/bin/sh")}) {
         EXPECT_TRUE(blockOf(path).empty()) << path;
         EXPECT_EQ(versionBlockSize(path), 0u);
         EXPECT_EQ(ReadVersionString(path, "FileVersion"), "");
@@ -182,7 +182,8 @@ TEST(VersionResourceTest, EveryTruncationOfARealFileGivesNothingOrTheWholeBlock)
         ASSERT_TRUE(extractVersionBlock(MemorySource(bytes), whole));
         for (std::size_t length = 0; length < bytes.size(); ++length) {
             std::vector<std::uint8_t> block;
-            if (extractVersionBlock(MemorySource(std::string_view(bytes).substr(0, length)), block)) {
+            if (extractVersionBlock(MemorySource(std::string_view(bytes).substr(0, length)),
+                                    block)) {
                 ASSERT_EQ(block, whole) << name << " cut at " << length;
             }
         }
@@ -203,14 +204,15 @@ TEST(VersionResourceTest, HandMadeImagesAreReadAndCorruptOnesRejected)
         std::vector<std::uint8_t> out;
         return extractVersionBlock(MemorySource(bad), out);
     };
-    EXPECT_FALSE(corrupted(0x3C, 0xFFFFFFF0u));                          // PE header past the end
-    EXPECT_FALSE(corrupted(MiniPe::kPeOffset, 0));                       // no PE signature
-    EXPECT_FALSE(corrupted(MiniPe::kSectionTable + 16, 0x20));           // tree outside the raw data
-    EXPECT_FALSE(corrupted(MiniPe::kSectionTable + 20, 0xFFFFFF00u));    // raw data past the end
-    EXPECT_FALSE(corrupted(MiniPe::kResourceStart + 12, 0xFFFFFFFFu));   // 131070 entries
-    EXPECT_FALSE(corrupted(MiniPe::kResourceStart + 20, 0x80FFFFFFu));   // subfolder out of range
-    EXPECT_FALSE(corrupted(MiniPe::kResourceStart + 0x48, 0xFFFFF000u)); // data RVA nowhere
-    EXPECT_FALSE(corrupted(MiniPe::kResourceStart + 0x4C, 0x7FFFFFFFu)); // data larger than the file
+    EXPECT_FALSE(corrupted(0x3C, 0xFFFFFFF0u));                         // PE header past the end
+    EXPECT_FALSE(corrupted(MiniPe::kPeOffset, 0));                      // no PE signature
+    EXPECT_FALSE(corrupted(MiniPe::kSectionTable + 16, 0x20));          // tree outside the raw data
+    EXPECT_FALSE(corrupted(MiniPe::kSectionTable + 20, 0xFFFFFF00u));   // raw data past the end
+    EXPECT_FALSE(corrupted(MiniPe::kResourceStart + 12, 0xFFFFFFFFu));  // 131070 entries
+    EXPECT_FALSE(corrupted(MiniPe::kResourceStart + 20, 0x80FFFFFFu));  // subfolder out of range
+    EXPECT_FALSE(corrupted(MiniPe::kResourceStart + 0x48, 0xFFFFF000u));  // data RVA nowhere
+    EXPECT_FALSE(
+        corrupted(MiniPe::kResourceStart + 0x4C, 0x7FFFFFFFu));  // data larger than the file
     // A type level that points back at itself leads to no data entry.
     EXPECT_FALSE(corrupted(MiniPe::kResourceStart + 20, 0x80000000u));
 }

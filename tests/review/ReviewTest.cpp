@@ -1,9 +1,8 @@
-#include "review/FilProps.h"
+#include <QtTest>
 
+#include "review/FilProps.h"
 #include "support/ModalAnswer.h"
 #include "support/TempFolder.h"
-
-#include <QtTest>
 
 using review::TfrmFileProperties1;
 
@@ -35,8 +34,8 @@ private slots:
         for (int i = 0; i < dialog.lbxNames->count(); ++i) {
             names << dialog.lbxNames->item(i)->text();
         }
-        QCOMPARE(names, (QStringList{"CompanyName", "InternalName", "OriginalFilename", "ProductName",
-                                     "ProductVersion"}));
+        QCOMPARE(names, (QStringList{"CompanyName", "InternalName", "OriginalFilename",
+                                     "ProductName", "ProductVersion"}));
         dialog.lbxNames->setCurrentRow(3);
         QCOMPARE(dialog.memValues->toPlainText(), QString("Fernwick Suite"));
         QVERIFY(dialog.lblSize->text().endsWith("bytes)"));

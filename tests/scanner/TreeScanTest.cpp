@@ -1,15 +1,14 @@
 #include "scanner/TreeScan.h"
 
-#include "platform/FolderListing.h"
-
-#include "support/TempFolder.h"
-
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <unistd.h>
+
+#include "platform/FolderListing.h"
+#include "support/TempFolder.h"
 
 using scanner::TTreeScanner;
 
@@ -66,11 +65,12 @@ TEST_F(TreeScanTest, WalksDepthFirstWithFilesBeforeSubfolders)
     dir.write("sub/z.txt", "");
     dir.write("Sub2/deeper/x.txt", "x");
     scan();
-    EXPECT_EQ(events, (std::vector<std::string>{
-                          "enter ", "file A.txt 1", "file a.txt 3", "file b.txt 2", "enter sub/",
-                          "file sub/z.txt 0", "leave sub/z.txt", "enter Sub2/", "enter Sub2/deeper/",
-                          "file Sub2/deeper/x.txt 1", "leave Sub2/deeper/x.txt",
-                          "leave Sub2/deeper/x.txt", "leave Sub2/deeper/x.txt", "done"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{
+                  "enter ", "file A.txt 1", "file a.txt 3", "file b.txt 2", "enter sub/",
+                  "file sub/z.txt 0", "leave sub/z.txt", "enter Sub2/", "enter Sub2/deeper/",
+                  "file Sub2/deeper/x.txt 1", "leave Sub2/deeper/x.txt", "leave Sub2/deeper/x.txt",
+                  "leave Sub2/deeper/x.txt", "done"}));
     EXPECT_EQ(idleTurns, 4);  // one turn per folder
 }
 
@@ -99,7 +99,8 @@ TEST_F(TreeScanTest, AnEmptyMaskListReportsFoldersOnlyAndAnEmptyMaskMatchesNothi
     EXPECT_EQ(scanner.FileMaskCommaText(), "\"\"");
     scanner.InitialDirectory = dir.path();
     scanner.Search();
-    EXPECT_EQ(events, (std::vector<std::string>{"enter ", "enter sub/", "leave sub/", "leave sub/", "done"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"enter ", "enter sub/", "leave sub/", "leave sub/",
+                                                "done"}));
 
     events.clear();
     scan("");
@@ -113,7 +114,8 @@ TEST_F(TreeScanTest, HiddenFilesAndFoldersFollowTheirFlags)
     dir.write(".cache/inner.txt", "i");
     dir.write("visible.txt", "v");
     scan();
-    EXPECT_EQ(events, (std::vector<std::string>{"enter ", "file visible.txt 1", "leave visible.txt", "done"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"enter ", "file visible.txt 1", "leave visible.txt",
+                                                "done"}));
 
     events.clear();
     scanner.FindHiddenFiles = true;
@@ -132,9 +134,9 @@ TEST_F(TreeScanTest, LinksFifosAndLoopsAreNeverFollowedOrReported)
     dir.symlink(dir / "real/file.txt", "alias.txt");
     dir.fifo("pipe.txt");
     scan();
-    EXPECT_EQ(events, (std::vector<std::string>{"enter ", "enter real/", "file real/file.txt 4",
-                                                "leave real/file.txt", "leave real/file.txt",
-                                                "done"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"enter ", "enter real/", "file real/file.txt 4",
+                                        "leave real/file.txt", "leave real/file.txt", "done"}));
 }
 
 TEST_F(TreeScanTest, WithoutRecursionOnlyTheStartFolderIsReported)
@@ -143,7 +145,8 @@ TEST_F(TreeScanTest, WithoutRecursionOnlyTheStartFolderIsReported)
     dir.write("sub/inner.txt", "");
     scanner.Recursive = false;
     scan();
-    EXPECT_EQ(events, (std::vector<std::string>{"enter ", "file top.txt 0", "leave top.txt", "done"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"enter ", "file top.txt 0", "leave top.txt", "done"}));
 }
 
 TEST_F(TreeScanTest, StopFromAFileHandlerFinishesTheFolderAndUnwinds)
@@ -158,8 +161,9 @@ TEST_F(TreeScanTest, StopFromAFileHandlerFinishesTheFolderAndUnwinds)
         s.KeepScanning = false;
     };
     scan();
-    EXPECT_EQ(events, (std::vector<std::string>{"enter ", "enter a/", "file a/1.txt 0", "file a/2.txt 0",
-                                                "leave a/2.txt", "leave a/2.txt", "done"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"enter ", "enter a/", "file a/1.txt 0", "file a/2.txt 0",
+                                        "leave a/2.txt", "leave a/2.txt", "done"}));
     // Skipped folders still give the event loop its turn.
     EXPECT_EQ(idleTurns, 4);
 }
@@ -204,9 +208,14 @@ TEST_F(TreeScanTest, AnUnreadableFolderStillGetsItsPairOfEvents)
     dir.chmod("closed", 0);
     const int result = runWithoutPrivileges([&] {
         scan();
-        const std::vector<std::string> expected = {"enter ", "enter closed/", "leave closed/",
-                                                   "enter open/", "file open/a.txt 0",
-                                                   "leave open/a.txt", "leave open/a.txt", "done"};
+        const std::vector<std::string> expected = {"enter ",
+                                                   "enter closed/",
+                                                   "leave closed/",
+                                                   "enter open/",
+                                                   "file open/a.txt 0",
+                                                   "leave open/a.txt",
+                                                   "leave open/a.txt",
+                                                   "done"};
         return events == expected ? 0 : 1;
     });
     EXPECT_EQ(result, 0);

@@ -1,10 +1,9 @@
-#include "search/Comparison.h"
-
-#include "support/TempFolder.h"
-#include "support/TestWindow.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
+
+#include "search/Comparison.h"
+#include "support/TempFolder.h"
+#include "support/TestWindow.h"
 
 using search::SearchRun;
 
@@ -119,7 +118,8 @@ TEST_F(CompareTest, GroupsComeFromTheLargestSizeDown)
     dir.write("small2", "ab");
     dir.write("large1", "abcdef");
     dir.write("large2", "abcdef");
-    EXPECT_EQ(search(), (std::vector<std::string>{H, "large1", "large2", "", H, "small1", "small2"}));
+    EXPECT_EQ(search(),
+              (std::vector<std::string>{H, "large1", "large2", "", H, "small1", "small2"}));
 }
 
 TEST_F(CompareTest, EmptyFilesAreConfirmedWithoutReadingAndAddNoBytes)
@@ -157,8 +157,8 @@ TEST_F(CompareTest, NameModeGroupsByNameInTheOrderFound)
     window.checks[search::Check::CheckFilesize] = false;
     window.checks[search::Check::CheckFilename] = true;
     // Names in descending order; members of a group in the order scanned.
-    EXPECT_EQ(search(), (std::vector<std::string>{H, "a/setup.ini", "z/setup.ini", "", H, "a/readme",
-                                                  "b/README", "c/readme"}));
+    EXPECT_EQ(search(), (std::vector<std::string>{H, "a/setup.ini", "z/setup.ini", "", H,
+                                                  "a/readme", "b/README", "c/readme"}));
     EXPECT_EQ(run.comparison.DuplicateCount, 3);
     EXPECT_EQ(run.comparison.DuplicateBytes, 0);
 }
@@ -186,7 +186,8 @@ TEST_F(CompareTest, AStopDuringTheScanComparesNothing)
     EXPECT_EQ(window.status[3], "Comparison interrupted");
     EXPECT_EQ(window.captions[search::Caption::SearchButton], "Find Now");
     // The second drive was not scanned.
-    EXPECT_EQ(std::count(window.statusLog.begin(), window.statusLog.end(), "Scanning folders ...."), 1);
+    EXPECT_EQ(std::count(window.statusLog.begin(), window.statusLog.end(), "Scanning folders ...."),
+              1);
 }
 
 TEST_F(CompareTest, AStopDuringTheComparisonKeepsTheRowsWritten)

@@ -1,10 +1,10 @@
 #include "search/FileCatalogue.h"
 
+#include <gtest/gtest.h>
+
 #include "platform/CommaText.h"
 #include "scanner/TreeScan.h"
 #include "support/TempFolder.h"
-
-#include <gtest/gtest.h>
 
 using namespace search;
 
@@ -161,8 +161,9 @@ TEST_F(FileCatalogueTest, EmptyFilesFollowTheirOption)
     catalogue.SkipEmptyFiles = false;
     catalogue.startScan();
     walk(dir.path());
-    EXPECT_EQ(entries(), (std::vector<std::string>{"        0 empty1 @empty1", "        0 empty2 @empty2",
-                                                   "        1 full @full"}));
+    EXPECT_EQ(entries(),
+              (std::vector<std::string>{"        0 empty1 @empty1", "        0 empty2 @empty2",
+                                        "        1 full @full"}));
 }
 
 TEST_F(FileCatalogueTest, AHardLinkOrASecondPathToTheSameFileIsTakenOnce)
@@ -210,7 +211,8 @@ TEST_F(FileCatalogueTest, MasterAndFilteredPassesKeepOnlyMatchesOfTheMaster)
     for (const std::string& e : entries()) {
         paths.push_back(e.substr(e.find('@') + 1));
     }
-    EXPECT_EQ(paths, (std::vector<std::string>{"master/b.doc", "master/a.doc", "other/same-size.txt"}));
+    EXPECT_EQ(paths,
+              (std::vector<std::string>{"master/b.doc", "master/a.doc", "other/same-size.txt"}));
     EXPECT_EQ(catalogue.MasterKeys.size(), 2u);
 
     // By name, a file matches the master whatever its size.
@@ -245,7 +247,7 @@ TEST(CatalogueListTest, AFileReachedTwiceIsCountedOnceBeforeAnyRead)
     CatalogueList list;
     list.add(5, "first.jpg", 1, 10, 100);
     list.add(5, "copy.jpg", 2, 10, 200);
-    list.add(5, "link.jpg", 3, 10, 100);  // the first file again
+    list.add(5, "link.jpg", 3, 10, 100);   // the first file again
     list.add(5, "other.jpg", 4, 11, 100);  // same inode, other device
     EXPECT_EQ(list.added(), 4u);
     ASSERT_EQ(list.size(), 3u);

@@ -1,11 +1,11 @@
 #include "search/FileRow.h"
 
-#include "platform/FolderListing.h"
-#include "support/TempFolder.h"
-
 #include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
+
+#include "platform/FolderListing.h"
+#include "support/TempFolder.h"
 
 using namespace search;
 
@@ -46,8 +46,11 @@ TEST_F(FileRowTest, TypeComesFromTheProviderOrFromTheExtension)
 {
     const std::string path = dir.write("photo.jpeg", "");
     EXPECT_EQ(facts(path).subItems[1], "JPEG file");
-    EXPECT_EQ(facts(path, [](const std::string&) { return "  JPEG image\t"; }).subItems[1], "JPEG image");
-    EXPECT_EQ(facts(path, [](const std::string&) { return std::string(200, 'n'); }).subItems[1].size(), 79u);
+    EXPECT_EQ(facts(path, [](const std::string&) { return "  JPEG image\t"; }).subItems[1],
+              "JPEG image");
+    EXPECT_EQ(
+        facts(path, [](const std::string&) { return std::string(200, 'n'); }).subItems[1].size(),
+        79u);
     EXPECT_EQ(facts(dir.write("notes", "")).subItems[1], " file");
     EXPECT_EQ(facts(dir.write("archive.tar.xyz", "")).subItems[1], "XYZ file");
     EXPECT_EQ(facts(dir.write(".bashrc", "")).subItems[1], "BASHRC file");

@@ -1,9 +1,9 @@
 #include "search/SearchRun.h"
 
+#include <gtest/gtest.h>
+
 #include "support/TempFolder.h"
 #include "support/TestWindow.h"
-
-#include <gtest/gtest.h>
 
 using search::Field;
 using search::SearchRun;
@@ -39,8 +39,9 @@ TEST_F(SearchRunTest, NestedRootFoldersAreRemovedWithANotice)
     run.btnSearchClick();
     EXPECT_EQ(window.fields[Field::RootDir], "/Docs/,/Music/");
     ASSERT_EQ(window.messages.size(), 1u);
-    EXPECT_EQ(window.messages[0], "Folder: /DOCS/OLD/  is already included in \nfolder: /DOCS/  and will "
-                                  "therefore be removed.");
+    EXPECT_EQ(window.messages[0],
+              "Folder: /DOCS/OLD/  is already included in \nfolder: /DOCS/  and will "
+              "therefore be removed.");
 
     window.messages.clear();
     window.fields[Field::RootDir] = "/docs/,/,/doc";
@@ -109,9 +110,10 @@ TEST_F(SearchRunTest, TheMasterDriveFiltersTheDrivesAfterIt)
     window.fields[Field::RootDir] = "/disk/,/other/";
     window.drives = {{'A', base + "/stick", true}, {'C', base, false}, {'D', base, false}};
     run.btnSearchClick();
-    EXPECT_EQ(window.statusLog,
-              (std::vector<std::string>{"Scanning master folders ....", "Scanning filtered folders ....",
-                                        "Scanning filtered folders ....", "", "Duplicates found...."}));
+    EXPECT_EQ(
+        window.statusLog,
+        (std::vector<std::string>{"Scanning master folders ....", "Scanning filtered folders ....",
+                                  "Scanning filtered folders ....", "", "Duplicates found...."}));
     // The pair of same-size files that the master drive does not have is left out.
     EXPECT_EQ(window.rowTexts(dir.path()),
               (std::vector<std::string>{"Duplicate files .....", "disk/copy.jpg", "other/again.jpg",
@@ -163,5 +165,6 @@ TEST_F(SearchRunTest, TheNoticeDuringTheScanCanStopTheRun)
     window.showMessageHook = [&] { run.btnSearchClick(); };
     run.btnSearchClick();
     EXPECT_EQ(window.status[3], "Comparison interrupted");
-    EXPECT_EQ(std::count(window.statusLog.begin(), window.statusLog.end(), "Scanning folders ...."), 1);
+    EXPECT_EQ(std::count(window.statusLog.begin(), window.statusLog.end(), "Scanning folders ...."),
+              1);
 }

@@ -8,8 +8,9 @@ TEST(ResultLinesTest, FileRowsQuoteTheCaptionAndWriteSubItemsAsCommaText)
 {
     const ResultRow row{"/home/ann/My Photos/a.jpg",
                         {"1234", "JPEG image", "2024/01/02 03:04", "   A", "", "1.0"}};
-    EXPECT_EQ(formatResultLine(row),
-              "\"/home/ann/My Photos/a.jpg\",1234,\"JPEG image\",\"2024/01/02 03:04\",\"   A\",,1.0");
+    EXPECT_EQ(
+        formatResultLine(row),
+        "\"/home/ann/My Photos/a.jpg\",1234,\"JPEG image\",\"2024/01/02 03:04\",\"   A\",,1.0");
     EXPECT_EQ(formatResultLine({"Duplicate files .....", {}}), "\"Duplicate files .....\"");
     EXPECT_EQ(formatResultLine({"", {}}), "\"\"");
 }

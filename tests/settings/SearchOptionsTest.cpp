@@ -40,8 +40,9 @@ TEST(SearchOptionsTest, ValuesAreReadAndWrittenInTheStoredOrder)
     RecordingTarget target;
     LoadSettings(store, target);
     const std::vector<std::string> expected = {
-        "FoldersToIgnore", "FileMask",      "RootFolder",    "FloppyIsMaster", "SkipSysbckupFolder",
-        "CheckFileStamp",  "CheckFileName", "CheckFileSize", "SkipEmptyFiles", "SkipDesktopFolders"};
+        "FoldersToIgnore",    "FileMask",          "RootFolder",    "FloppyIsMaster",
+        "SkipSysbckupFolder", "CheckFileStamp",    "CheckFileName", "CheckFileSize",
+        "SkipEmptyFiles",     "SkipDesktopFolders"};
     EXPECT_EQ(target.order, expected);
 
     SearchOptions options;
@@ -64,11 +65,11 @@ TEST(SearchOptionsTest, ValuesAreReadAndWrittenInTheStoredOrder)
 TEST(SearchOptionsTest, FlagsReadAsWholeNumbersWithTheDefaultForAnythingElse)
 {
     MemoryStore store;
-    store.write("CheckFileName", "2");       // any non-zero number is true
-    store.write("SkipEmptyFiles", "0");      // zero is false
-    store.write("CheckFileStamp", "-1");     // negative is true too
-    store.write("FloppyIsMaster", "yes");    // letters: default (true)
-    store.write("SkipSysbckupFolder", "");   // empty: default (true)
+    store.write("CheckFileName", "2");        // any non-zero number is true
+    store.write("SkipEmptyFiles", "0");       // zero is false
+    store.write("CheckFileStamp", "-1");      // negative is true too
+    store.write("FloppyIsMaster", "yes");     // letters: default (true)
+    store.write("SkipSysbckupFolder", "");    // empty: default (true)
     store.write("SkipDesktopFolders", "1x");  // trailing letters: default
     const SearchOptions options = LoadSettings(store);
     EXPECT_TRUE(options.CheckFileName);

@@ -26,13 +26,13 @@ std::string MiniPe::build(const std::vector<std::uint8_t>& block)
     put32(image, 0x3C, kPeOffset);
     image.replace(kPeOffset, 4, std::string("PE\0\0", 4));
     const std::size_t coff = kPeOffset + 4;
-    put16(image, coff, 0x14C);       // i386
-    put16(image, coff + 2, 1);       // one section
-    put16(image, coff + 16, 224);    // optional header size
+    put16(image, coff, 0x14C);     // i386
+    put16(image, coff + 2, 1);     // one section
+    put16(image, coff + 16, 224);  // optional header size
     put16(image, coff + 18, 0x0102);
     const std::size_t optional = kPeOffset + 24;
-    put16(image, optional, 0x10B);   // PE32
-    put32(image, optional + 92, 16); // data directories
+    put16(image, optional, 0x10B);    // PE32
+    put32(image, optional + 92, 16);  // data directories
     put32(image, optional + 96 + 2 * 8, resourceRva);
     put32(image, optional + 96 + 2 * 8 + 4, static_cast<std::uint32_t>(resourceSize));
     image.replace(kSectionTable, 5, ".rsrc");

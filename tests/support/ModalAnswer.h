@@ -1,19 +1,19 @@
 #pragma once
 
+#include <functional>
+#include <memory>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
-#include <functional>
-#include <memory>
 
 // Answers modal windows from the test: each call queues an action that runs
 // once a modal window of type W is on top, then the next action waits for
 // the next such window.
 class ModalAnswers {
 public:
-    template <typename W>
-    void when(std::function<void(W*)> action)
+    template <typename W> void when(std::function<void(W*)> action)
     {
         m_matchers.push_back([](QWidget* top) {
             auto* window = qobject_cast<W*>(top);

@@ -26,7 +26,8 @@ TempFolder::~TempFolder()
 {
     // Give back every permission first, or a locked folder would stay behind.
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(m_path, fs::directory_options::skip_permission_denied, ec);
+    for (auto it = fs::recursive_directory_iterator(
+             m_path, fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (it->is_directory(ec) && !it->is_symlink(ec)) {
             ::chmod(it->path().c_str(), 0755);
@@ -39,7 +40,8 @@ TempFolder::~TempFolder()
         for (auto it = fs::recursive_directory_iterator(m_path, ec);
              !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
             struct stat st = {};
-            if (::lstat(it->path().c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 0700) != 0700) {
+            if (::lstat(it->path().c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+                (st.st_mode & 0700) != 0700) {
                 ::chmod(it->path().c_str(), 0755);
                 changed = true;
             }

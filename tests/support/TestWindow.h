@@ -1,14 +1,14 @@
 #pragma once
 
-#include "search/FileRow.h"
-#include "search/SearchRun.h"
-#include "search/SearchWindow.h"
-#include "settings/ResultLines.h"
-
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "search/FileRow.h"
+#include "search/SearchRun.h"
+#include "search/SearchWindow.h"
+#include "settings/ResultLines.h"
 
 // A result list that keeps rows as captions and sub-items.
 class TestResultList : public search::ResultList {
@@ -27,7 +27,8 @@ public:
         if (!search::gatherFileRow(path, nullptr, platform::Locale(), facts)) {
             return false;
         }
-        rows.push_back({path, std::vector<std::string>(facts.subItems.begin(), facts.subItems.end())});
+        rows.push_back(
+            {path, std::vector<std::string>(facts.subItems.begin(), facts.subItems.end())});
         return true;
     }
     void beginUpdate() override { ++updateDepth; }
@@ -46,9 +47,9 @@ public:
                                                    {search::Field::RootDir, "/"},
                                                    {search::Field::SkipFolder, ""}};
     std::map<search::Check, bool> checks = {
-        {search::Check::SkipSysbckup, true},       {search::Check::SkipDesktopFolders, true},
-        {search::Check::SkipEmptyFiles, true},     {search::Check::CheckFilesize, true},
-        {search::Check::FloppyIsMaster, true},     {search::Check::CheckFileTimestamp, false},
+        {search::Check::SkipSysbckup, true},   {search::Check::SkipDesktopFolders, true},
+        {search::Check::SkipEmptyFiles, true}, {search::Check::CheckFilesize, true},
+        {search::Check::FloppyIsMaster, true}, {search::Check::CheckFileTimestamp, false},
         {search::Check::CheckFilename, false},
     };
     std::vector<search::SearchDrive> drives;
@@ -65,10 +66,16 @@ public:
     std::function<void()> onTurn;
 
     std::string fieldText(search::Field field) override { return fields[field]; }
-    void setFieldText(search::Field field, const std::string& text) override { fields[field] = text; }
+    void setFieldText(search::Field field, const std::string& text) override
+    {
+        fields[field] = text;
+    }
     bool checked(search::Check check) override { return checks[check]; }
     std::vector<search::SearchDrive> selectedDrives() override { return drives; }
-    void setCaption(search::Caption caption, const std::string& text) override { captions[caption] = text; }
+    void setCaption(search::Caption caption, const std::string& text) override
+    {
+        captions[caption] = text;
+    }
     void setStatusText(int panel, const std::string& text) override
     {
         status[panel] = text;
@@ -103,7 +110,8 @@ public:
     {
         std::vector<std::string> out;
         for (const auto& row : list.rows) {
-            out.push_back(row.caption.rfind(base, 0) == 0 ? row.caption.substr(base.size()) : row.caption);
+            out.push_back(row.caption.rfind(base, 0) == 0 ? row.caption.substr(base.size())
+                                                          : row.caption);
         }
         return out;
     }

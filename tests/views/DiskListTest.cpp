@@ -1,9 +1,9 @@
 #include "views/DiskList.h"
 
-#include "support/TempFolder.h"
-
 #include <QSignalSpy>
 #include <QtTest>
+
+#include "support/TempFolder.h"
 
 using platform::Drive;
 using platform::DriveType;
@@ -14,7 +14,8 @@ namespace {
 std::vector<Drive> sampleDrives()
 {
     std::vector<Drive> drives(4);
-    drives[0] = {'A', DriveType::Removable, "/media/ann/STICK", "/media/ann/STICK", "STICK", "8:17"};
+    drives[0] = {'A',   DriveType::Removable, "/media/ann/STICK", "/media/ann/STICK", "STICK",
+                 "8:17"};
     drives[1] = {'C', DriveType::Fixed, "/", "", "", "259:2"};
     drives[2] = {'D', DriveType::Fixed, "/home", "/home", "", "259:3"};
     drives[3] = {'E', DriveType::Remote, "/mnt/share", "/mnt/share", "", "0:41"};
@@ -39,7 +40,8 @@ private slots:
         QCOMPARE(view.SelectedDrives(), std::string("CD"));
         QVERIFY(!changes.isEmpty());
         for (int i = 0; i < 4; ++i) {
-            QCOMPARE(view.topLevelItem(i)->icon(0).availableSizes().value(0, QSize(16, 16)), QSize(16, 16));
+            QCOMPARE(view.topLevelItem(i)->icon(0).availableSizes().value(0, QSize(16, 16)),
+                     QSize(16, 16));
             QVERIFY(!view.topLevelItem(i)->icon(0).isNull());
         }
 
@@ -135,7 +137,8 @@ private slots:
         QCOMPARE(view.SelectedDrives(), std::string("E"));
 
         dir.write("short.dat", std::string(25, '\1'));
-        QCOMPARE(view.LoadFromFile(QString::fromStdString(dir / "short.dat")), QString("Read beyond end of file"));
+        QCOMPARE(view.LoadFromFile(QString::fromStdString(dir / "short.dat")),
+                 QString("Read beyond end of file"));
         QCOMPARE(view.SelectedDrives(), std::string("E"));
         QVERIFY(!view.LoadFromFile(QString::fromStdString(dir / "missing.dat")).isEmpty());
         QVERIFY(!view.SaveToFile(QString::fromStdString(dir / "no/such/dir/x.dat")).isEmpty());

@@ -1,10 +1,11 @@
 #include "views/FileList.h"
 
-#include "support/TempFolder.h"
+#include <cstdlib>
 
 #include <QHeaderView>
 #include <QtTest>
-#include <cstdlib>
+
+#include "support/TempFolder.h"
 
 using views::TFileListView;
 
@@ -43,7 +44,8 @@ private slots:
     {
         TFileListView view;
         QCOMPARE(view.columnCount(), 7);
-        const QStringList expected = {"Name", "Size", "Type", "Modified", "Attr", "File Ver", "Prod Ver"};
+        const QStringList expected = {"Name", "Size",     "Type",    "Modified",
+                                      "Attr", "File Ver", "Prod Ver"};
         for (int i = 0; i < 7; ++i) {
             QCOMPARE(view.headerItem()->text(i), expected[i]);
         }
@@ -83,7 +85,8 @@ private slots:
         QVERIFY(!view.row(0)->text(2).isEmpty());  // a type name, from its name
         QCOMPARE(view.row(1)->text(4), QString("R   "));
         QCOMPARE(view.row(2)->text(3).toStdString(), dateText(2023, 11, 15));
-        QVERIFY(view.row(3)->text(3).endsWith("00" + QString::fromStdString(TFileListView::processLocale().timeSeparator) + "00"));
+        QVERIFY(view.row(3)->text(3).endsWith(
+            "00" + QString::fromStdString(TFileListView::processLocale().timeSeparator) + "00"));
         QCOMPARE(view.row(4)->text(5), QString("1.2"));
         QCOMPARE(view.row(4)->text(6), QString("3.4 beta"));
         QVERIFY(view.row(4)->textAlignment(1) & Qt::AlignRight);
@@ -254,14 +257,16 @@ private slots:
 
     void localeValuesComeFromQtLocales()
     {
-        const platform::Locale german = TFileListView::localeFrom(QLocale(QLocale::German, QLocale::Germany));
+        const platform::Locale german =
+            TFileListView::localeFrom(QLocale(QLocale::German, QLocale::Germany));
         QCOMPARE(german.dateSeparator, std::string("."));
         QCOMPARE(german.thousandSeparator, std::string("."));
         QCOMPARE(german.decimalSeparator, std::string(","));
         QCOMPARE(german.shortMonths[2],
                  QLocale(QLocale::German).monthName(3, QLocale::ShortFormat).toStdString());
         QVERIFY(german.shortMonths[2] != "Mar");
-        const platform::Locale english = TFileListView::localeFrom(QLocale(QLocale::English, QLocale::UnitedStates));
+        const platform::Locale english =
+            TFileListView::localeFrom(QLocale(QLocale::English, QLocale::UnitedStates));
         QCOMPARE(english.dateSeparator, std::string("/"));
         QCOMPARE(english.timeSeparator, std::string(":"));
         QCOMPARE(english.shortMonths[0], std::string("Jan"));
