@@ -181,6 +181,37 @@ def table(files, tiny, rows, runs):
     return '\n'.join(lines)
 
 
+def desktop_section(trees, runs):
+    """The desktop program's own figures, when it is built: rows added to the
+    result list, a search of the 200,000-file tree with its longest time
+    without an event-loop turn, and the reload of a 100,000-row list."""
+    import re
+    filelist = os.path.join(ROOT, 'build/bench/bench_filelist')
+    gui = os.path.join(ROOT, 'build/bench/bench_gui')
+    tree = os.path.join(trees, 'tree-200000')
+    if not (os.path.exists(filelist) and os.path.exists(gui) and os.path.exists(tree + '.done')):
+        return None
+    env = dict(os.environ, QT_QPA_PLATFORM='offscreen')
+    figures = {}
+    for _ in range(runs):
+        for argv in ([filelist, '100000'], [gui, tree, '100000']):
+            text = subprocess.run(argv, capture_output=True, text=True, env=env).stdout
+            for name, pattern in (('rows from gathered facts (added, shown, fitted)', r'rows from gathered facts\s+(\d+) ms'),
+                                  ('AddFile for 100,000 real files (facts and row)', r'AddFile, facts and row\s+(\d+) ms'),
+                                  ('scroll to the end and select all', r'scroll and select\s+(\d+) ms'),
+                                  ('search of the 200,000-file tree with "Find Now"', r'search of \S+: (\d+) ms'),
+                                  ('longest time without an event-loop turn in that search', r'longest event-loop gap (\d+) ms'),
+                                  ('reload of a saved list of 100,000 rows', r'reload of \d+ rows: (\d+) ms')):
+                match = re.search(pattern, text)
+                if match:
+                    figures.setdefault(name, []).append(int(match.group(1)))
+    lines = [f'### The desktop program (offscreen), medians of {runs} runs', '', '| what | ms |', '|---|---:|']
+    for name, values in figures.items():
+        lines.append(f'| {name} | {median(values):.0f} |')
+    lines += ['', 'Commands: `bench_filelist 100000`, `bench_gui ROOT-200000 100000`.']
+    return '\n'.join(lines)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--sizes', default='10000,200000,1000000t',
@@ -204,6 +235,10 @@ def main():
         section = table(files, tiny, bench_tree(tree, files, runs, skip, args.timeout), runs)
         print(section, flush=True)
         sections.append(section)
+    desktop = desktop_section(args.trees, args.runs_large)
+    if desktop:
+        print(desktop, flush=True)
+        sections.append(desktop)
     if args.results:
         with open(args.results, 'w') as f:
             f.write('# Benchmark results\n\n')
