@@ -15,7 +15,7 @@ volatile std::sig_atomic_t g_stopRequested = 0;
 void CliResultList::clear()
 {
     rows.clear();
-    paths.clear();
+    groups.clear();
     m_count = 0;
     m_groupOpen = false;
 }
@@ -25,8 +25,7 @@ void CliResultList::addRow(const std::string& caption)
     ++m_count;
     if (!pathsOnly) {
         rows.push_back({caption, {}});
-    } else if (caption.empty() && m_groupOpen) {
-        paths += '\n';
+    } else if (caption.empty()) {
         m_groupOpen = false;
     }
 }
@@ -37,9 +36,11 @@ bool CliResultList::addFile(const std::string& path)
         if (!platform::fileExists(path)) {
             return false;
         }
-        paths += path;
-        paths += '\n';
-        m_groupOpen = true;
+        if (!m_groupOpen) {
+            groups.emplace_back();
+            m_groupOpen = true;
+        }
+        groups.back().push_back(path);
         ++m_count;
         return true;
     }
@@ -50,6 +51,37 @@ bool CliResultList::addFile(const std::string& path)
     rows.push_back({path, std::vector<std::string>(facts.subItems.begin(), facts.subItems.end())});
     ++m_count;
     return true;
+}
+
+std::string CliResultList::pathsText(bool null, std::size_t& leftOut) const
+{
+    leftOut = 0;
+    std::string text;
+    for (const std::vector<std::string>& group : groups) {
+        std::vector<const std::string*> shown;
+        for (const std::string& path : group) {
+            if (null || path.find_first_of("\r\n") == std::string::npos) {
+                shown.push_back(&path);
+            }
+        }
+        if (shown.size() < group.size()) {
+            leftOut += shown.size() < 2 ? group.size() : group.size() - shown.size();
+            if (shown.size() < 2) {
+                continue;
+            }
+        }
+        if (!null && !text.empty()) {
+            text += '\n';
+        }
+        for (const std::string* path : shown) {
+            text += *path;
+            text += null ? '\0' : '\n';
+        }
+        if (null) {
+            text += '\0';
+        }
+    }
+    return text;
 }
 
 CliWindow::CliWindow(const settings::SearchOptions& options,

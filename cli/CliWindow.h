@@ -19,11 +19,16 @@ extern volatile std::sig_atomic_t g_stopRequested;
 class CliResultList : public search::ResultList {
 public:
     std::vector<settings::ResultRow> rows;
-    // Paths alone need no row facts, only whether the file is still there,
-    // and are written into `paths` as they come: each group's paths one a
-    // line, an empty line between groups.
+    // Paths alone need no row facts, only whether the file is still there.
     bool pathsOnly = false;
-    std::string paths;
+    std::vector<std::vector<std::string>> groups;
+
+    // The groups as text: with `null`, each path ends with a zero byte and
+    // each group with one more; else a path a line and an empty line between
+    // groups, where a path holding a line break cannot be written, so it is
+    // left out (and its group when fewer than two paths remain). `leftOut`
+    // receives how many paths were.
+    std::string pathsText(bool null, std::size_t& leftOut) const;
 
     int rowCount() const override { return m_count; }
     void clear() override;
@@ -39,7 +44,7 @@ public:
 
 private:
     int m_count = 0;
-    bool m_groupOpen = false;
+    bool m_groupOpen = false;  // the last group has taken no separator since
 };
 
 // The window of a search run without a window: fields and check boxes from

@@ -42,6 +42,10 @@ const char kUsage[] =
     "  --format list|paths       list: the lines of the desktop program's result\n"
     "                            list file (default); paths: each group's paths,\n"
     "                            one a line, groups separated by an empty line\n"
+    "                            (a path holding a line break is left out)\n"
+    "  -0, --null                with --format paths: end each path with a zero\n"
+    "                            byte and each group with one more, so that any\n"
+    "                            name can be read back\n"
     "  -o FILE                   write to FILE instead of standard output\n"
     "  --scan-only               walk and catalogue only: print how many candidate\n"
     "                            files were found, compare nothing\n"
@@ -61,6 +65,7 @@ struct Arguments {
     bool quiet = false;
     bool hiddenFolders = false;
     bool scanOnly = false;
+    bool null = false;
 };
 
 int usageError(const std::string& message)
@@ -154,6 +159,8 @@ int parseArguments(int argc, char** argv, Arguments& args)
             args.hiddenFolders = true;
         } else if (arg == "-q") {
             args.quiet = true;
+        } else if (arg == "-0" || arg == "--null") {
+            args.null = true;
         } else if (arg == "--scan-only") {
             args.scanOnly = true;
         } else if (arg == "--") {
@@ -173,20 +180,30 @@ int parseArguments(int argc, char** argv, Arguments& args)
     if (args.format != "list" && args.format != "paths") {
         return usageError("--format must be list or paths, not " + args.format);
     }
+    if (args.null && args.format != "paths") {
+        return usageError("--null needs --format paths");
+    }
     if (args.folders.empty()) {
         return usageError("no FOLDER to search");
     }
     return -1;
 }
 
-std::string renderList(const std::vector<settings::ResultRow>& rows)
+std::string renderList(const std::vector<settings::ResultRow>& rows, std::size_t& leftOut)
 {
     std::string text;
+    std::vector<std::size_t> kept;
+    const std::vector<std::string> lines = settings::formatResultLines(rows, &kept);
+    leftOut = 0;
     for (const settings::ResultRow& row : rows) {
-        if (const auto line = settings::formatResultLine(row)) {
-            text += *line;
-            text += "\r\n";
-        }
+        leftOut += row.subItems.empty() ? 0 : 1;
+    }
+    for (const std::size_t row : kept) {
+        leftOut -= rows[row].subItems.empty() ? 0 : 1;
+    }
+    for (const std::string& line : lines) {
+        text += line;
+        text += "\r\n";
     }
     return text;
 }
@@ -272,8 +289,15 @@ int main(int argc, char** argv)
     window.finishProgress();
     const bool stopped = !run.KeepSearching;
 
-    const std::string text =
-        args.format == "list" ? renderList(window.list().rows) : window.list().paths;
+    std::size_t leftOut = 0;
+    const std::string text = args.format == "list"
+                                 ? renderList(window.list().rows, leftOut)
+                                 : window.list().pathsText(args.null, leftOut);
+    if (leftOut > 0) {
+        std::fprintf(stderr,
+                     "gemmora-cli: %zu paths hold a line break and were left out%s\n", leftOut,
+                     args.format == "paths" ? "; --null writes every path" : "");
+    }
     if (!writeOut(args.output, text)) {
         std::fprintf(stderr, "gemmora-cli: cannot write %s: %s\n",
                      args.output.empty() ? "the results" : args.output.c_str(),

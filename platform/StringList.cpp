@@ -257,7 +257,7 @@ bool writeAll(int fd, const char* data, std::size_t size)
 
 }  // namespace
 
-bool writeLinesFile(const std::string& path, const std::vector<std::string>& lines)
+std::string linesText(const std::vector<std::string>& lines)
 {
     std::string text;
     std::size_t total = 0;
@@ -269,12 +269,28 @@ bool writeLinesFile(const std::string& path, const std::vector<std::string>& lin
         text += line;
         text += "\r\n";
     }
-    return writeFileAtomically(path, text);
+    return text;
+}
+
+bool writeLinesFile(const std::string& path, const std::vector<std::string>& lines)
+{
+    return writeFileAtomically(path, linesText(lines));
 }
 
 bool writeFileAtomically(const std::string& path, const std::string& text)
 {
-    const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
+    return writeFilesAtomically({{path, text}});
+}
+
+namespace {
+
+std::string temporaryBeside(const std::string& path)
+{
+    return path + ".tmp-" + std::to_string(::getpid());
+}
+
+bool writeTemporary(const std::string& temporary, const std::string& text)
+{
     const int fd =
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
@@ -283,11 +299,30 @@ bool writeFileAtomically(const std::string& path, const std::string& text)
     bool ok = writeAll(fd, text.data(), text.size());
     ok = (::fsync(fd) == 0) && ok;
     ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) {
-        return true;
+    return ok;
+}
+
+}  // namespace
+
+bool writeFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files)
+{
+    // Every file is written in full beside its place before any takes it,
+    // so a full disk or a failed write leaves all the earlier files as
+    // they were.
+    std::size_t written = 0;
+    bool ok = true;
+    for (; written < files.size() && ok; ++written) {
+        ok = writeTemporary(temporaryBeside(files[written].first), files[written].second);
     }
-    ::unlink(temporary.c_str());
-    return false;
+    for (std::size_t i = 0; i < files.size() && ok; ++i) {
+        ok = ::rename(temporaryBeside(files[i].first).c_str(), files[i].first.c_str()) == 0;
+    }
+    if (!ok) {
+        for (std::size_t i = 0; i < written; ++i) {
+            ::unlink(temporaryBeside(files[i].first).c_str());
+        }
+    }
+    return ok;
 }
 
 bool readWholeFile(const std::string& path, std::string& contents)

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -78,6 +79,12 @@ bool writeLinesFile(const std::string& path, const std::vector<std::string>& lin
 // Writes the text through a temporary file in the same folder, renamed into
 // place once it is complete.
 bool writeFileAtomically(const std::string& path, const std::string& text);
+// Writes several files so that either all take their new text or none
+// does (short of a failed rename, which the same folder rules out):
+// each is written in full through a temporary file before any is renamed.
+bool writeFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files);
+// Lines as a list file holds them, each ended with CR LF.
+std::string linesText(const std::vector<std::string>& lines);
 bool readWholeFile(const std::string& path, std::string& contents);
 
 }  // namespace platform

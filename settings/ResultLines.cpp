@@ -18,6 +18,59 @@ std::optional<std::string> formatResultLine(const ResultRow& row)
     return line;
 }
 
+std::vector<std::string> formatResultLines(const std::vector<ResultRow>& rows,
+                                           std::vector<std::size_t>* kept)
+{
+    auto isFileRow = [](const ResultRow& row) { return !row.subItems.empty(); };
+    std::vector<std::string> lines;
+    lines.reserve(rows.size());
+    std::size_t i = 0;
+    while (i < rows.size()) {
+        // A block: the rows before a group's files (separator, header), then the files.
+        std::size_t filesFrom = i;
+        while (filesFrom < rows.size() && !isFileRow(rows[filesFrom])) {
+            ++filesFrom;
+        }
+        std::size_t end = filesFrom;
+        while (end < rows.size() && isFileRow(rows[end])) {
+            ++end;
+        }
+        std::vector<std::string> files;
+        std::vector<std::size_t> fileRows;
+        bool leftOut = false;
+        for (std::size_t f = filesFrom; f < end; ++f) {
+            if (auto line = formatResultLine(rows[f])) {
+                files.push_back(std::move(*line));
+                fileRows.push_back(f);
+            } else {
+                leftOut = true;
+            }
+        }
+        if (!leftOut || files.size() >= 2) {
+            for (std::size_t h = i; h < filesFrom; ++h) {
+                // No separator before the first group that is written.
+                if (lines.empty() && platform::trim(rows[h].caption).empty()) {
+                    continue;
+                }
+                if (auto line = formatResultLine(rows[h])) {
+                    lines.push_back(std::move(*line));
+                    if (kept != nullptr) {
+                        kept->push_back(h);
+                    }
+                }
+            }
+            for (std::size_t f = 0; f < files.size(); ++f) {
+                lines.push_back(std::move(files[f]));
+                if (kept != nullptr) {
+                    kept->push_back(fileRows[f]);
+                }
+            }
+        }
+        i = end;
+    }
+    return lines;
+}
+
 ResultRow parseResultLine(const std::string& line, std::size_t* fieldCount)
 {
     ResultRow row;

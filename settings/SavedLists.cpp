@@ -41,20 +41,17 @@ bool SaveResultLists(const std::vector<ResultRow>& rows, const std::string& resu
     if (rows.empty()) {
         return true;
     }
-    std::vector<std::string> lines;
+    // Rows whose caption holds a line break are left out (see formatResultLines).
+    std::vector<std::size_t> kept;
+    const std::vector<std::string> lines = formatResultLines(rows, &kept);
     std::vector<std::string> paths;
-    lines.reserve(rows.size());
-    for (const ResultRow& row : rows) {
-        // A caption with a line break cannot be one line: it is left out.
-        if (const auto line = formatResultLine(row)) {
-            lines.push_back(*line);
-            if (isFilePath(row.caption)) {
-                paths.push_back(row.caption);
-            }
+    for (const std::size_t row : kept) {
+        if (isFilePath(rows[row].caption)) {
+            paths.push_back(rows[row].caption);
         }
     }
-    return platform::writeLinesFile(resultListFile, lines) &&
-           platform::writeLinesFile(newListFile, paths);
+    return platform::writeFilesAtomically(
+        {{resultListFile, platform::linesText(lines)}, {newListFile, platform::linesText(paths)}});
 }
 
 std::string previousRunText(std::int64_t unixSeconds, const platform::Locale& locale)

@@ -20,8 +20,8 @@ constexpr char kSkipListName[] = "SkipDupl.lis";
 
 // Writes the result list file and then the new-duplicates list (the paths
 // of the file rows). An empty result list writes nothing, so the files of
-// an earlier run stay. Each file is written whole or not at all; a failure
-// of the first leaves the second unwritten.
+// an earlier run stay. The two are written whole or not at all, together:
+// after a failure (a full disk) both files of the earlier run are intact.
 bool SaveResultLists(const std::vector<ResultRow>& rows, const std::string& resultListFile,
                      const std::string& newListFile);
 

@@ -1,5 +1,6 @@
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -13,6 +14,13 @@
 #include "support/TempFolder.h"
 
 namespace {
+
+// The program under test: the sanitized build when the environment names it.
+const char* cliPath()
+{
+    const char* given = std::getenv("GEMMORA_CLI");
+    return given != nullptr && given[0] != '\0' ? given : GEMMORA_CLI;
+}
 
 struct Outcome {
     int status = -1;  // exit status, or -1 when ended by a signal
@@ -43,12 +51,12 @@ Outcome runCli(const std::vector<std::string>& args,
         ::dup2(o, 1);
         ::dup2(e, 2);
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(GEMMORA_CLI));
+        argv.push_back(const_cast<char*>(cliPath()));
         for (const std::string& a : args) {
             argv.push_back(const_cast<char*>(a.c_str()));
         }
         argv.push_back(nullptr);
-        ::execv(GEMMORA_CLI, argv.data());
+        ::execv(cliPath(), argv.data());
         ::_exit(127);
     }
     if (whileRunning) {
