@@ -70,6 +70,46 @@ bool isDriveType(const MountEntry& m)
     return false;
 }
 
+// The kernel writes absolute, canonical paths; anything else is a damaged
+// line, and a drive made from it could point anywhere (a relative "prefix"
+// would search the current folder).
+bool isCanonicalPath(const std::string& path)
+{
+    if (path.empty() || path[0] != '/') {
+        return false;
+    }
+    if (path == "/") {
+        return true;
+    }
+    if (path.back() == '/') {
+        return false;
+    }
+    std::size_t at = 1;
+    while (at <= path.size()) {
+        std::size_t end = path.find('/', at);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        const std::string_view part(path.data() + at, end - at);
+        if (part.empty() || part == "." || part == "..") {
+            return false;
+        }
+        at = end + 1;
+    }
+    return true;
+}
+
+bool isDeviceNumber(std::string_view text)
+{
+    const std::size_t colon = text.find(':');
+    auto digits = [](std::string_view part) {
+        return !part.empty() && part.size() <= 10 &&
+               std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    return colon != std::string_view::npos && digits(text.substr(0, colon)) &&
+           digits(text.substr(colon + 1));
+}
+
 }  // namespace
 
 std::vector<MountEntry> parseMountInfo(std::string_view text)
@@ -93,9 +133,15 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
             continue;
         }
         m.parent = number;
+        if (!isDeviceNumber(fields[2])) {
+            continue;
+        }
         m.device = std::string(fields[2]);
         m.root = unescape(fields[3]);
         m.mountPoint = unescape(fields[4]);
+        if (!isCanonicalPath(m.mountPoint) || m.root.empty() || m.root[0] != '/') {
+            continue;
+        }
         m.type = unescape(*(dash + 1));
         m.source = unescape(*(dash + 2));
         mounts.push_back(std::move(m));

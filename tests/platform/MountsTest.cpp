@@ -128,3 +128,19 @@ TEST(MountsTest, ThisMachineHasARootDrive)
     }
     EXPECT_TRUE(root);
 }
+
+TEST(MountsTest, DamagedLinesAreIgnoredNotTurnedIntoDrives)
+{
+    // Found by fuzzing: a relative or doubled mount point became a drive
+    // whose prefix pointed at the current folder or at "//".
+    const std::string text = "26 1 254612 540 0:52 / / rw,relatime - overlay overlay rw\n"
+                             "27 26 0:21 / c,relatime shared:1 - xfs /dev/sdz rw\n"
+                             "40 26 25:1 / // rw - btrfs /dev/vpdc rw\n"
+                             "42 26 8:2 / /data/./x rw - ext4 /dev/sdb1 rw\n"
+                             "43 26 8:3 relative /mnt rw - ext4 /dev/sdc1 rw\n"
+                             "41 26 8:1 / / rw - ext4 /dev/sda1 rw\n";
+    const std::vector<MountEntry> mounts = parseMountInfo(text);
+    ASSERT_EQ(mounts.size(), 1u);
+    EXPECT_EQ(mounts[0].mountPoint, "/");
+    EXPECT_EQ(mounts[0].device, "8:1");
+}

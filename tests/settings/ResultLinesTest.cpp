@@ -49,3 +49,27 @@ TEST(ResultLinesTest, OnlyPathsGoToTheNewDuplicatesList)
     EXPECT_FALSE(isFilePath(""));
     EXPECT_FALSE(isFilePath("/"));
 }
+
+TEST(ResultLinesTest, AGroupLeftWithOneFileByALineBreakIsLeftOutWhole)
+{
+    const std::vector<std::string> facts = {"3", "BIN file", "2024/01/02 03:04", "", "", ""};
+    const std::vector<ResultRow> rows = {
+        {"Duplicate files .....", {}}, {"/a/line\nbreak", facts}, {"/b/copy", facts},
+        {"", {}},
+        {"Duplicate files .....", {}}, {"/c/one", facts}, {"/c/line\rbreak", facts},
+        {"/c/two", facts},
+        {"", {}},
+        {"Duplicate files .....", {}}, {"/d/x", facts}, {"/d/y", facts},
+    };
+    std::vector<std::size_t> kept;
+    const std::vector<std::string> lines = formatResultLines(rows, &kept);
+    // The first group is gone with its header; no separator opens the list.
+    EXPECT_EQ(kept, (std::vector<std::size_t>{4, 5, 7, 8, 9, 10, 11}));
+    ASSERT_EQ(lines.size(), kept.size());
+    EXPECT_EQ(lines[0], "\"Duplicate files .....\"");
+    EXPECT_EQ(parseResultLine(lines[2]).caption, "/c/two");
+
+    // Nothing left out: every row, in order.
+    const std::vector<ResultRow> plain(rows.begin() + 9, rows.end());
+    EXPECT_EQ(formatResultLines(plain).size(), 3u);
+}
