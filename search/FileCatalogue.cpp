@@ -10,9 +10,13 @@ using platform::StringList;
 
 namespace {
 
-// A file whose whole name, in lower case, occurs in this text is a memory
-// dump of an old Windows and never taken.
-constexpr std::string_view kMemoryDumpNames = "mm256.dat mm2048.dat";
+// The memory dumps of an old Windows, never taken, in any case of letters.
+// Only these whole names: a name that is merely a piece of them ("2", "dat",
+// " ") is an ordinary file and is searched like any other.
+bool isMemoryDump(std::string_view name)
+{
+    return platform::equalFold(name, "mm256.dat") || platform::equalFold(name, "mm2048.dat");
+}
 
 }  // namespace
 
@@ -83,8 +87,7 @@ void FileCatalogue::TreeScanner1FileFound(scanner::TTreeScanner& sender)
         return;
     }
     const std::string_view name = platform::nameOf(path);
-    if (name.size() <= kMemoryDumpNames.size() &&
-        platform::contains(kMemoryDumpNames, platform::lowerCase(name))) {
+    if (isMemoryDump(name)) {
         return;
     }
     // The entry the scanner read with the folder stands in for a fresh query

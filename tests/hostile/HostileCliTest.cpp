@@ -248,6 +248,7 @@ TEST_F(HostileTree, StrangeNamesArriveByteForByte)
         "back\\slash",      "line\nbreak",      "tab\there",         "bell\x07and\x1b",
         "latin1 \xE9t\xE9", "broken \xC3\x28",  "\xFF\xFE",          "a.txt",
         "A.TXT",            "\"",               ",",                 "  ",
+        "2",                "dat",              "mm2",               " ",
     };
     G expected;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -271,7 +272,7 @@ TEST_F(HostileTree, StrangeNamesArriveByteForByte)
     const Outcome list = runCli({"-q", "--any-time", tree.path()});
     EXPECT_EQ(list.status, 0);
     EXPECT_EQ(list.out, "");
-    EXPECT_NE(list.err.find("32 paths hold a line break and were left out"), std::string::npos)
+    EXPECT_NE(list.err.find("40 paths hold a line break and were left out"), std::string::npos)
         << list.err;
     expectUntouched();
 }

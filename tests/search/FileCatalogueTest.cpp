@@ -89,14 +89,24 @@ TEST_F(FileCatalogueTest, NameKeysUseASlashAndGroupNamesIgnoringCase)
                          }));
 }
 
-TEST_F(FileCatalogueTest, NamesWithinTheMemoryDumpTextAreDropped)
+TEST_F(FileCatalogueTest, OnlyTheMemoryDumpsThemselvesAreDropped)
 {
-    for (const char* name : {"MM2048.DAT", "mm256.dat", "dat", "mm2", "mm256.dat.bak", "data"}) {
+    // Names that are merely pieces of "mm256.dat mm2048.dat" are ordinary
+    // files (a search of numbered files once missed "2", "4" and "20").
+    for (const char* name :
+         {"MM2048.DAT", "mm256.dat", "dat", "mm2", "2", "20", " ", "mm256.dat.bak", "data"}) {
         dir.write(name, "x");
     }
     walk(dir.path());
-    EXPECT_EQ(entries(), (std::vector<std::string>{"        1 data @data",
-                                                   "        1 mm256.dat.bak @mm256.dat.bak"}));
+    EXPECT_EQ(entries(), (std::vector<std::string>{
+                             "        1   @ ",
+                             "        1 2 @2",
+                             "        1 20 @20",
+                             "        1 dat @dat",
+                             "        1 data @data",
+                             "        1 mm2 @mm2",
+                             "        1 mm256.dat.bak @mm256.dat.bak",
+                         }));
 }
 
 TEST_F(FileCatalogueTest, SysbckupAndSkipFoldersCoverTheWholeSubtree)
