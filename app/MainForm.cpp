@@ -1,5 +1,8 @@
 #include "app/MainForm.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 
 #include <QApplication>
@@ -570,7 +573,12 @@ void TfrmMain::SaveResultLists()
         rows.push_back(
             {views::TFileListView::captionOf(row), views::TFileListView::subItemsOf(row)});
     }
-    settings::SaveResultLists(rows, ResultListFile, NewListFile);
+    if (!settings::SaveResultLists(rows, ResultListFile, NewListFile)) {
+        // The window is gone by now; the earlier lists are still whole.
+        const int error = errno;
+        std::fprintf(stderr, "gemmora: the list of duplicates could not be saved as %s: %s\n",
+                     platform::displayUtf8(ResultListFile).c_str(), std::strerror(error));
+    }
 }
 
 std::string TfrmMain::fieldText(search::Field field)

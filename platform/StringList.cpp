@@ -318,9 +318,11 @@ bool writeFilesAtomically(const std::vector<std::pair<std::string, std::string>>
         ok = ::rename(temporaryBeside(files[i].first).c_str(), files[i].first.c_str()) == 0;
     }
     if (!ok) {
+        const int error = errno;  // the reason, for the caller to show
         for (std::size_t i = 0; i < written; ++i) {
             ::unlink(temporaryBeside(files[i].first).c_str());
         }
+        errno = error;
     }
     return ok;
 }
