@@ -42,7 +42,7 @@ void ResultListHandlers::FileListView1Click()
 {
     const std::string path = GetSelectedFilePath();
     if (!path.empty()) {
-        m_list.setHint(QString::fromStdString(platform::displayUtf8(path)));
+        m_list.setHint(QString::fromStdString(platform::displayName(path)));
     } else {
         m_list.setHint(QString::fromLatin1(kReviewHint));
     }

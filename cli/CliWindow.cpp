@@ -170,17 +170,11 @@ void CliWindow::processEvents()
 
 namespace {
 
-// Control characters in a name would steer the terminal; show them as '?'.
+// Control characters in a name would steer the terminal; show them as the
+// window does ("^[").
 std::string printable(const std::string& text)
 {
-    std::string out = platform::displayUtf8(text);
-    for (char& c : out) {
-        const auto code = static_cast<unsigned char>(c);
-        if (code < 0x20 || code == 0x7F) {
-            c = '?';
-        }
-    }
-    return out;
+    return platform::displayName(text);
 }
 
 // Cuts UTF-8 text to a number of characters, keeping its end (the deepest

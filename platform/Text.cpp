@@ -168,6 +168,23 @@ std::string toDecimal(std::int64_t value)
     return std::string(buffer, result.ptr);
 }
 
+std::string displayName(std::string_view bytes)
+{
+    const std::string text = displayUtf8(bytes);
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 0x20 || code == 0x7F) {
+            out += '^';
+            out += static_cast<char>(code ^ 0x40);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string displayUtf8(std::string_view bytes)
 {
     static const char kReplacement[] = "\xEF\xBF\xBD";

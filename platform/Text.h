@@ -51,5 +51,11 @@ std::string toDecimal(std::int64_t value);
 
 // Valid UTF-8 kept as it is; every byte of an invalid sequence becomes U+FFFD.
 std::string displayUtf8(std::string_view bytes);
+// A name or path as a line of the window shows it: displayUtf8, with each
+// control character (a line break, a tab, an escape) in caret notation, as
+// cat -v shows it ("^J", "^I", "^[", "^?"), so a name with a line break is
+// not cut at the break. (The control pictures of Unicode are missing from
+// the usual fonts.)
+std::string displayName(std::string_view bytes);
 
 }  // namespace platform

@@ -24,7 +24,8 @@ const char* const kListItems[] = {"Comments",         "CompanyName", "InternalNa
 
 QString text(const std::string& bytes)
 {
-    return QString::fromStdString(platform::displayUtf8(bytes));
+    // Names and version texts alike: a file's own text may hold control characters.
+    return QString::fromStdString(platform::displayName(bytes));
 }
 
 QFrame* bevel()
@@ -161,7 +162,9 @@ TfrmFileProperties::TfrmFileProperties(QWidget* parent) : QDialog(parent)
     connect(lbxNames, &QListWidget::currentRowChanged, this, [this](int index) {
         memValues->clear();
         if (index >= 0 && static_cast<std::size_t>(index) < ItemValues.size()) {
-            memValues->setPlainText(text(ItemValues[static_cast<std::size_t>(index)]));
+            // A memo: a version text may span lines.
+            memValues->setPlainText(QString::fromStdString(
+                platform::displayUtf8(ItemValues[static_cast<std::size_t>(index)])));
         }
     });
 }

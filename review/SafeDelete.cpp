@@ -12,7 +12,7 @@ std::string deleteQuestion(const std::string& path, bool permanent, LastCopy las
 {
     std::string question = permanent ? "Delete this file permanently? This cannot be undone."
                                      : "Move this file to the trash?";
-    question += "\n\n" + platform::displayUtf8(path);
+    question += "\n\n" + platform::displayName(path);
     switch (lastCopy) {
     case LastCopy::Contents:
         question += "\n\nThis is the last remaining copy of these contents: no other file of its "
@@ -50,7 +50,7 @@ bool confirmAndDelete(QWidget* parent, const std::string& path, bool permanent, 
                                  : QObject::tr("The file could not be moved to the trash, so it "
                                                "was left where it is:");
         QMessageBox::warning(parent, title,
-                             what + "\n" + QString::fromStdString(platform::displayUtf8(path)) +
+                             what + "\n" + QString::fromStdString(platform::displayName(path)) +
                                  "\n\n" + QString::fromStdString(error));
     }
     return !platform::fileExists(path);

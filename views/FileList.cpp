@@ -25,11 +25,6 @@ constexpr int kIconRole = Qt::UserRole + 3;
 const char* const kColumns[] = {"Name", "Size", "Type", "Modified", "Attr", "File Ver", "Prod Ver"};
 const bool kRightAligned[] = {false, true, false, false, true, true, true};
 
-QString display(const std::string& bytes)
-{
-    return QString::fromStdString(platform::displayUtf8(bytes));
-}
-
 // A row shows its icon only while the view shows icons, as a detached image
 // list would hide it.
 class Row : public QTreeWidgetItem {
@@ -216,7 +211,7 @@ QTreeWidgetItem* TFileListView::makeRow(const std::string& caption,
                                         const std::vector<std::string>& subItems) const
 {
     auto* item = new Row;
-    item->setText(0, display(caption));
+    item->setText(0, QString::fromStdString(platform::displayName(caption)));
     item->setData(0, kBytesRole,
                   QByteArray(caption.data(), static_cast<qsizetype>(caption.size())));
     item->setData(0, kSubItemsRole, static_cast<int>(subItems.size()));

@@ -216,6 +216,7 @@ TEST_F(CliTest, BadUsageExitsWithTwoAndSaysWhy)
          std::vector<std::vector<std::string>>{{},
                                                {"--bogus", dir.path()},
                                                {"--format", "xml", dir.path()},
+                                               {"--null", dir.path()},
                                                {"--mask"},
                                                {dir / "missing"},
                                                {"--known", dir / "missing.lis", dir.path()},

@@ -113,6 +113,13 @@ private slots:
         QVERIFY(view.AddFile(odd, size));
         QCOMPARE(TFileListView::captionOf(view.row(0)), odd);
         QVERIFY(view.row(0)->text(0).contains(QChar(0xFFFD)));
+
+        // Control characters show in caret notation: a line break would cut
+        // the row's text, an escape would vanish.
+        const std::string broken = dir.write("line\nbreak\x1B.txt", "data");
+        QVERIFY(view.AddFile(broken, size));
+        QCOMPARE(TFileListView::captionOf(view.row(1)), broken);
+        QVERIFY(view.row(1)->text(0).endsWith("line^Jbreak^[.txt"));
     }
 
     void typeNamesComeFromTheNameAlone()
