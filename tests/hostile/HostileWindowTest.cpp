@@ -12,6 +12,7 @@
 #include "app/MainForm.h"
 #include "hostile/TreeCheck.h"
 #include "platform/FolderListing.h"
+#include "review/FilProps.h"
 #include "support/ModalAnswer.h"
 #include "support/TempFolder.h"
 
@@ -198,6 +199,21 @@ private slots:
         QCOMPARE(groups.size(), kStrangeNames.size() - 1);
         QCOMPARE(QString::fromStdString(checkGroups(groups, {m_tree->path()})), QString());
 
+        // Reviewed by the exact bytes, shown readably.
+        const std::string tabbed = m_tree->path() + "two\xE9/tab\there";
+        select(*form, rowOf(*form, tabbed));
+        QString shownName;
+        std::string reviewed;
+        answers.when<review::TfrmFileProperties1>([&](review::TfrmFileProperties1* dialog) {
+            shownName = dialog->lblName->text();
+            reviewed = dialog->FileName;
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        form->handlers.FileListView1DblClick();
+        QVERIFY(answers.done());
+        QCOMPARE(shownName, QString("tab^Ihere"));
+        QCOMPARE(reviewed, tabbed);
+
         // To the trash by the exact bytes; the copy stays.
         const std::string odd = m_tree->path() + " one, \"1\" /\xFF\xFE not utf-8";
         const std::string copy = m_tree->path() + "two\xE9/\xFF\xFE not utf-8";
@@ -329,6 +345,44 @@ private slots:
                 QVERIFY(path != deleted && path != vanished);
             }
         }
+    }
+
+    void closingTheWindowWhileTheComparisonRunsSavesWhatWasFound()
+    {
+        for (int i = 0; i < 200; ++i) {
+            const std::string contents = std::string(500 + i, 'c') + std::to_string(i);
+            m_tree->write("a/" + std::to_string(i), contents);
+            m_tree->write("b/" + std::to_string(i), contents);
+        }
+        m_lists->write("Kelvarin.lis", "\"Duplicate files .....\"\r\n\"/earlier/a\",1\r\n");
+        m_lists->write("NewDupl.lis", "/earlier/a\r\n");
+        ModalAnswers answers;
+        answers.answer(QMessageBox::No);  // the earlier list is not reloaded
+        auto form = makeForm<HookedMain>();
+        QVERIFY(answers.done());
+        form->show();
+        bool closed = false;
+        form->onTurn = [&] {
+            if (!closed && form->run.comparing() && form->FileListView1->rowCount() > 0) {
+                closed = true;
+                form->close();
+            }
+        };
+        form->btnSearch->click();
+        form->onTurn = nullptr;
+        QVERIFY(closed);
+        QVERIFY(!form->isVisible());
+        QCOMPARE(form->StatusBar1->panel(3)->text(), QString("Comparison interrupted"));
+        // What was found before the close is whole; the rest was never compared.
+        const Groups groups = groupsOf(*form);
+        QVERIFY(!groups.empty() && groups.size() < 200);
+        QCOMPARE(QString::fromStdString(checkGroups(groups, {m_tree->path()})), QString());
+        form.reset();  // the lists are written as the window goes
+        const std::string saved = m_lists->read("NewDupl.lis");
+        QCOMPARE(std::count(saved.begin(), saved.end(), '\n'),
+                 static_cast<long>(2 * groups.size()));
+        QVERIFY(m_lists->read("Kelvarin.lis").rfind("\"Duplicate files .....\"\r\n\"" +
+                                                        m_tree->path(), 0) == 0);
     }
 
     void damagedSettingsGiveDefaults()
