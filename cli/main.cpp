@@ -290,13 +290,11 @@ int main(int argc, char** argv)
     const bool stopped = !run.KeepSearching;
 
     std::size_t leftOut = 0;
-    const std::string text = args.format == "list"
-                                 ? renderList(window.list().rows, leftOut)
-                                 : window.list().pathsText(args.null, leftOut);
+    const std::string text = args.format == "list" ? renderList(window.list().rows, leftOut)
+                                                   : window.list().pathsText(args.null, leftOut);
     if (leftOut > 0) {
-        std::fprintf(stderr,
-                     "gemmora-cli: %zu paths hold a line break and were left out%s\n", leftOut,
-                     args.format == "paths" ? "; --null writes every path" : "");
+        std::fprintf(stderr, "gemmora-cli: %zu paths hold a line break and were left out%s\n",
+                     leftOut, args.format == "paths" ? "; --null writes every path" : "");
     }
     if (!writeOut(args.output, text)) {
         std::fprintf(stderr, "gemmora-cli: cannot write %s: %s\n",

@@ -4,9 +4,9 @@
 // every file as it was.
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
@@ -51,8 +51,8 @@ std::string slurp(const std::string& path)
 // Runs gemmora-cli in a child that first runs `setUp` (a mount namespace, a
 // lesser user); a set-up that fails ends the child with 77. A run that takes
 // longer than `seconds` is killed and counts as a hang.
-Outcome runCli(const std::vector<std::string>& args,
-               const std::function<bool()>& setUp = nullptr, int seconds = 120)
+Outcome runCli(const std::vector<std::string>& args, const std::function<bool()>& setUp = nullptr,
+               int seconds = 120)
 {
     TempFolder io;
     ::chmod(io.path().c_str(), 0777);
@@ -237,18 +237,34 @@ TEST_F(HostileTree, AFolderSeenAgainThroughABindMountIsOneFolder)
     // Two files, each reached twice: one group of two, never a file with its mirror.
     ASSERT_EQ(groups.size(), 1u);
     ASSERT_EQ(groups[0].size(), 2u);
-    EXPECT_NE(groups[0][0].substr(groups[0][0].find('/')), groups[0][1].substr(groups[0][1].find('/')));
+    EXPECT_NE(groups[0][0].substr(groups[0][0].find('/')),
+              groups[0][1].substr(groups[0][1].find('/')));
     expectUntouched();
 }
 
 TEST_F(HostileTree, StrangeNamesArriveByteForByte)
 {
     const std::vector<std::string> names = {
-        " leading blank",   "trailing blank ",  "comma, in it",      "\"quoted\"",
-        "back\\slash",      "line\nbreak",      "tab\there",         "bell\x07and\x1b",
-        "latin1 \xE9t\xE9", "broken \xC3\x28",  "\xFF\xFE",          "a.txt",
-        "A.TXT",            "\"",               ",",                 "  ",
-        "2",                "dat",              "mm2",               " ",
+        " leading blank",
+        "trailing blank ",
+        "comma, in it",
+        "\"quoted\"",
+        "back\\slash",
+        "line\nbreak",
+        "tab\there",
+        "bell\x07and\x1b",
+        "latin1 \xE9t\xE9",
+        "broken \xC3\x28",
+        "\xFF\xFE",
+        "a.txt",
+        "A.TXT",
+        "\"",
+        ",",
+        "  ",
+        "2",
+        "dat",
+        "mm2",
+        " ",
     };
     G expected;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -256,9 +272,8 @@ TEST_F(HostileTree, StrangeNamesArriveByteForByte)
         const std::string contents = "strange name " + std::to_string(i);
         tree.write(folder + names[i], contents);
         tree.write("copies\n" + std::string(i % 3 == 0 ? "\x01" : "") + "/" + names[i], contents);
-        std::vector<std::string> group = {folder + names[i],
-                                          "copies\n" + std::string(i % 3 == 0 ? "\x01" : "") +
-                                              "/" + names[i]};
+        std::vector<std::string> group = {
+            folder + names[i], "copies\n" + std::string(i % 3 == 0 ? "\x01" : "") + "/" + names[i]};
         std::sort(group.begin(), group.end());
         expected.push_back(group);
     }
@@ -279,7 +294,7 @@ TEST_F(HostileTree, StrangeNamesArriveByteForByte)
 
 TEST_F(HostileTree, StrangeNamesInTheListFormatReadBackExactly)
 {
-    const std::vector<std::string> names = {" both ", "a,b", "say \"hi\"", "c:\\dos",
+    const std::vector<std::string> names = {" both ",       "a,b",         "say \"hi\"", "c:\\dos",
                                             "\xC3\x28\xFF", "ctl\x01\x02", "line\nbreak"};
     for (std::size_t i = 0; i < names.size(); ++i) {
         tree.write("one/" + names[i], "list " + std::to_string(i));

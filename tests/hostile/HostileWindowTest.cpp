@@ -2,12 +2,13 @@
 // platform: strange names through search, list files, review and deletion;
 // files that change before a deletion; the user acting on rows while the
 // comparison runs; damaged settings and list files.
-#include <QSettings>
-#include <QtTest>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include <QSettings>
+#include <QtTest>
 
 #include "app/MainForm.h"
 #include "hostile/TreeCheck.h"
@@ -90,7 +91,7 @@ void makeSocket(const std::string& path)
 }
 
 const std::vector<std::string> kStrangeNames = {
-    " leading", "trailing ", "comma, here", "\"quoted\"", "back\\slash",
+    " leading",  "trailing ",   "comma, here",        "\"quoted\"",  "back\\slash",
     "tab\there", "ctl\x01\x1b", "\xFF\xFE not utf-8", "caf\xC3\xA9", "line\nbreak",
 };
 
@@ -233,8 +234,7 @@ private slots:
         form->handlers.FileListView1KeyDown(Qt::Key_Delete, Qt::ShiftModifier, Qt::NoButton);
         QVERIFY(!platform::fileExists(quoted));
         QVERIFY(platform::fileExists(m_tree->path() + " one, \"1\" /\"quoted\""));
-        QCOMPARE(QString::fromStdString(checkGroups(groupsOf(*form), {m_tree->path()})),
-                 QString());
+        QCOMPARE(QString::fromStdString(checkGroups(groupsOf(*form), {m_tree->path()})), QString());
     }
 
     void filesThatChangeBeforeADeletionAreNotTakenForCopies()
@@ -381,8 +381,8 @@ private slots:
         const std::string saved = m_lists->read("NewDupl.lis");
         QCOMPARE(std::count(saved.begin(), saved.end(), '\n'),
                  static_cast<long>(2 * groups.size()));
-        QVERIFY(m_lists->read("Kelvarin.lis").rfind("\"Duplicate files .....\"\r\n\"" +
-                                                        m_tree->path(), 0) == 0);
+        QVERIFY(m_lists->read("Kelvarin.lis")
+                    .rfind("\"Duplicate files .....\"\r\n\"" + m_tree->path(), 0) == 0);
     }
 
     void damagedSettingsGiveDefaults()
@@ -432,10 +432,9 @@ private slots:
             const auto started = std::chrono::steady_clock::now();
             auto form = makeForm();
             const auto took = std::chrono::steady_clock::now() - started;
-            std::vector<int> counts = {form->FileListView1->rowCount(),
-                                       static_cast<int>(std::chrono::duration_cast<
-                                                            std::chrono::seconds>(took)
-                                                            .count())};
+            std::vector<int> counts = {
+                form->FileListView1->rowCount(),
+                static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(took).count())};
             return counts;
         };
         // Random bytes, with zero bytes and stray quotes.

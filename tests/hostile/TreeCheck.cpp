@@ -49,10 +49,10 @@ void walk(int folder, const std::string& relative, Snapshot& out)
         EntryFacts facts;
         facts.mode = st.st_mode;
         facts.size = S_ISDIR(st.st_mode) ? 0 : st.st_size;
-        facts.mtimeNs = S_ISDIR(st.st_mode)
-                            ? 0
-                            : static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
-                                  st.st_mtim.tv_nsec;
+        facts.mtimeNs =
+            S_ISDIR(st.st_mode)
+                ? 0
+                : static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
         facts.inode = st.st_ino;
         const std::string path = relative + name;
         if (S_ISREG(st.st_mode)) {
@@ -203,8 +203,7 @@ Groups parseNullGroups(const std::string& text)
     return groups;
 }
 
-std::vector<std::vector<std::string>> relativeGroups(const Groups& groups,
-                                                     const std::string& base)
+std::vector<std::vector<std::string>> relativeGroups(const Groups& groups, const std::string& base)
 {
     std::vector<std::vector<std::string>> out;
     for (const std::vector<std::string>& group : groups) {

@@ -43,8 +43,7 @@ Groups parseNullGroups(const std::string& text);
 
 // The groups as sorted lists of paths relative to `base`, the groups sorted,
 // for comparing with what a test expects.
-std::vector<std::vector<std::string>> relativeGroups(const Groups& groups,
-                                                     const std::string& base);
+std::vector<std::vector<std::string>> relativeGroups(const Groups& groups, const std::string& base);
 
 // Raises the open-file limit to its hard limit, for walks 1,000 folders deep.
 void raiseOpenFileLimit();

@@ -54,12 +54,18 @@ TEST(ResultLinesTest, AGroupLeftWithOneFileByALineBreakIsLeftOutWhole)
 {
     const std::vector<std::string> facts = {"3", "BIN file", "2024/01/02 03:04", "", "", ""};
     const std::vector<ResultRow> rows = {
-        {"Duplicate files .....", {}}, {"/a/line\nbreak", facts}, {"/b/copy", facts},
+        {"Duplicate files .....", {}},
+        {"/a/line\nbreak", facts},
+        {"/b/copy", facts},
         {"", {}},
-        {"Duplicate files .....", {}}, {"/c/one", facts}, {"/c/line\rbreak", facts},
+        {"Duplicate files .....", {}},
+        {"/c/one", facts},
+        {"/c/line\rbreak", facts},
         {"/c/two", facts},
         {"", {}},
-        {"Duplicate files .....", {}}, {"/d/x", facts}, {"/d/y", facts},
+        {"Duplicate files .....", {}},
+        {"/d/x", facts},
+        {"/d/y", facts},
     };
     std::vector<std::size_t> kept;
     const std::vector<std::string> lines = formatResultLines(rows, &kept);
