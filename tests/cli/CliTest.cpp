@@ -11,69 +11,12 @@
 
 #include "platform/StringList.h"
 #include "settings/ResultLines.h"
+#include "support/CliRunner.h"
 #include "support/TempFolder.h"
 
 namespace {
 
-// The program under test: the sanitized build when the environment names it.
-const char* cliPath()
-{
-    const char* given = std::getenv("GEMMORA_CLI");
-    return given != nullptr && given[0] != '\0' ? given : GEMMORA_CLI;
-}
-
-struct Outcome {
-    int status = -1;  // exit status, or -1 when ended by a signal
-    int signal = 0;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
-// Starts gemmora-cli with its output in files; `whileRunning` gets its pid.
-Outcome runCli(const std::vector<std::string>& args,
-               const std::function<void(pid_t)>& whileRunning = nullptr)
-{
-    TempFolder io;
-    const std::string out = io / "out";
-    const std::string err = io / "err";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(o, 1);
-        ::dup2(e, 2);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(cliPath()));
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(cliPath(), argv.data());
-        ::_exit(127);
-    }
-    if (whileRunning) {
-        whileRunning(child);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    Outcome outcome;
-    if (WIFEXITED(status)) {
-        outcome.status = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        outcome.signal = WTERMSIG(status);
-    }
-    outcome.out = slurp(out);
-    outcome.err = slurp(err);
-    return outcome;
-}
+using Outcome = CliOutcome;
 
 // Waits until the process has its own SIGINT handler in place.
 bool waitForHandler(pid_t pid)
@@ -239,10 +182,10 @@ TEST_F(CliTest, CtrlCStopsLikeTheStopButton)
     for (int i = 0; i < 4000; ++i) {
         dir.write("many/" + std::to_string(i) + "/f.txt", "same");
     }
-    const Outcome stopped = runCli({"-q", dir.path()}, [](pid_t pid) {
-        ASSERT_TRUE(waitForHandler(pid));
-        ::kill(pid, SIGINT);
-    });
+    const Outcome stopped = runCli({"-q", dir.path()}, whileItRuns([](pid_t pid) {
+                                       ASSERT_TRUE(waitForHandler(pid));
+                                       ::kill(pid, SIGINT);
+                                   }));
     EXPECT_EQ(stopped.status, 1);
 }
 

@@ -22,87 +22,12 @@
 
 #include "hostile/TreeCheck.h"
 #include "settings/ResultLines.h"
+#include "support/CliRunner.h"
 #include "support/TempFolder.h"
 
 namespace {
 
-const char* cliPath()
-{
-    const char* given = std::getenv("GEMMORA_CLI");
-    return given != nullptr && given[0] != '\0' ? given : GEMMORA_CLI;
-}
-
-struct Outcome {
-    int status = -1;  // the exit status; 77 when the set-up was refused
-    int signal = 0;
-    bool timedOut = false;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
-// Runs gemmora-cli in a child that first runs `setUp` (a mount namespace, a
-// lesser user); a set-up that fails ends the child with 77. A run that takes
-// longer than `seconds` is killed and counts as a hang.
-Outcome runCli(const std::vector<std::string>& args, const std::function<bool()>& setUp = nullptr,
-               int seconds = 120)
-{
-    TempFolder io;
-    ::chmod(io.path().c_str(), 0777);
-    const std::string out = io / "out";
-    const std::string err = io / "err";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (setUp && !setUp()) {
-            ::_exit(77);
-        }
-        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (o < 0 || e < 0) {
-            ::_exit(78);
-        }
-        ::dup2(o, 1);
-        ::dup2(e, 2);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(cliPath()));
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(cliPath(), argv.data());
-        ::_exit(127);
-    }
-    Outcome outcome;
-    int status = 0;
-    for (int waited = 0;; waited += 20) {
-        const pid_t done = ::waitpid(child, &status, WNOHANG);
-        if (done == child) {
-            break;
-        }
-        if (waited > seconds * 1000) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            outcome.timedOut = true;
-            break;
-        }
-        ::usleep(20000);
-    }
-    if (WIFEXITED(status)) {
-        outcome.status = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        outcome.signal = WTERMSIG(status);
-    }
-    outcome.out = slurp(out);
-    outcome.err = slurp(err);
-    return outcome;
-}
+using Outcome = CliOutcome;
 
 // The search's groups, with the run checked for ending cleanly.
 Groups searchGroups(const std::vector<std::string>& folders, std::vector<std::string> options = {},
@@ -111,7 +36,7 @@ Groups searchGroups(const std::vector<std::string>& folders, std::vector<std::st
     std::vector<std::string> args = {"-q", "--format", "paths", "--null"};
     args.insert(args.end(), options.begin(), options.end());
     args.insert(args.end(), folders.begin(), folders.end());
-    const Outcome outcome = runCli(args, setUp);
+    const Outcome outcome = runCli(args, afterSetUp(setUp));
     EXPECT_FALSE(outcome.timedOut) << "the search hung";
     EXPECT_EQ(outcome.signal, 0) << outcome.err;
     EXPECT_EQ(outcome.status, 0) << outcome.err;
@@ -229,7 +154,7 @@ TEST_F(HostileTree, AFolderSeenAgainThroughABindMountIsOneFolder)
                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
                ::mount(data.c_str(), mirror.c_str(), nullptr, MS_BIND, nullptr) == 0;
     };
-    const Outcome probe = runCli({"--version"}, bind);
+    const Outcome probe = runCli({"--version"}, afterSetUp(bind));
     if (probe.status == 77) {
         GTEST_SKIP() << "bind mounts are refused here (needs root and unshare --mount)";
     }
