@@ -77,6 +77,8 @@ protected:
         tree.write("locked/p1", std::string(5000, 'P'));
         tree.write("locked/p2", std::string(5000, 'P'));
         tree.write("locked/p3", std::string(5000, 'P'));
+        tree.write("piped/f1", std::string(7000, 'F'));
+        tree.write("piped/f2", std::string(7000, 'F'));
     }
 
     void change()
@@ -93,6 +95,9 @@ protected:
         ASSERT_EQ(::pwrite(rewrite, "r", 1, 2999), 1);
         ::close(rewrite);
         tree.chmod("locked/p3", 0);
+        // A FIFO in a file's place must not be waited on.
+        tree.remove("piped/f2");
+        tree.fifo("piped/f2");
     }
 
     Groups search(bool& changed)
