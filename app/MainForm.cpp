@@ -532,9 +532,11 @@ void TfrmMain::ReloadResultList()
     repaintStatusBar();
     std::string text;
     if (!platform::readWholeFile(ResultListFile, text)) {
+        const int error = errno;
         QMessageBox::critical(
             this, tr("Gemmora"),
-            tr("The list of duplicates cannot be read:\n%1").arg(display(ResultListFile)));
+            tr("The list of duplicates cannot be read:\n%1\n\n%2")
+                .arg(display(ResultListFile), QString::fromLocal8Bit(std::strerror(error))));
         return;
     }
     const std::vector<std::string> lines = platform::splitLines(text);

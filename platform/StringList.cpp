@@ -336,6 +336,14 @@ bool readWholeFile(const std::string& path, std::string& contents)
     struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);  // never wait on a FIFO or a device
+        errno = EINVAL;
+        return false;
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxWholeFileBytes) {
+        // No list or settings file is this large; reading it would only
+        // exhaust the memory, at every start.
+        ::close(fd);
+        errno = EFBIG;
         return false;
     }
     std::string result;

@@ -85,6 +85,9 @@ bool writeFileAtomically(const std::string& path, const std::string& text);
 bool writeFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files);
 // Lines as a list file holds them, each ended with CR LF.
 std::string linesText(const std::vector<std::string>& lines);
+// Reads a regular file whole; fails (errno set) for anything else and for a
+// file larger than kMaxWholeFileBytes.
+constexpr std::uint64_t kMaxWholeFileBytes = std::uint64_t(1) << 30;
 bool readWholeFile(const std::string& path, std::string& contents);
 
 }  // namespace platform

@@ -454,6 +454,25 @@ private slots:
                                : "\"/nowhere/" + std::to_string(i) + "\",1,\"x\",\"y\",,\r\n";
         }
         QCOMPARE(reload(huge)[0], 250000);
+        // Larger than any list could be (sparse, so it costs no disk): not
+        // read, and said why.
+        {
+            const int fd = ::open((*m_lists / "Kelvarin.lis").c_str(), O_WRONLY | O_TRUNC);
+            QCOMPARE(::ftruncate(fd, (off_t(1) << 30) + 1), 0);
+            ::close(fd);
+            ModalAnswers answers;
+            answers.answer(QMessageBox::Yes);
+            QString error;
+            answers.when<QMessageBox>([&](QMessageBox* box) {
+                error = box->text();
+                box->accept();
+            });
+            auto form = makeForm();
+            QVERIFY(answers.done());
+            QVERIFY(error.startsWith("The list of duplicates cannot be read:"));
+            QVERIFY(error.endsWith("File too large"));
+            QCOMPARE(form->FileListView1->rowCount(), 0);
+        }
         // A FIFO in place of the list is not waited on.
         m_lists->remove("Kelvarin.lis");
         m_lists->fifo("Kelvarin.lis");
