@@ -28,16 +28,16 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string version = argv[2];
-    platform::VersionBlockSpec spec;
-    spec.fixed.signature = 0xFEEF04BD;
-    spec.fixed.structVersion = 0x00010000;
-    spec.fixed.fileVersionMS = (parts[0] << 16) | parts[1];
-    spec.fixed.fileVersionLS = (parts[2] << 16) | parts[3];
-    spec.fixed.productVersionMS = spec.fixed.fileVersionMS;
-    spec.fixed.productVersionLS = spec.fixed.fileVersionLS;
-    spec.fixed.fileFlagsMask = 0x3F;
-    spec.fixed.fileType = 1;  // an application
-    spec.tables.push_back(
+    platform::VersionBlockContents contents;
+    contents.fixed.signature = 0xFEEF04BD;
+    contents.fixed.structVersion = 0x00010000;
+    contents.fixed.fileVersionMS = (parts[0] << 16) | parts[1];
+    contents.fixed.fileVersionLS = (parts[2] << 16) | parts[3];
+    contents.fixed.productVersionMS = contents.fixed.fileVersionMS;
+    contents.fixed.productVersionLS = contents.fixed.fileVersionLS;
+    contents.fixed.fileFlagsMask = 0x3F;
+    contents.fixed.fileType = 1;  // an application
+    contents.tables.push_back(
         {"040904B0",
          {{"CompanyName", "Quarrendale"},
           {"FileDescription", "Gemmora duplicate file finder"},
@@ -46,8 +46,8 @@ int main(int argc, char** argv)
           {"LegalCopyright", std::string("Copyright (C) ") + argv[3] + " Quarrendale"},
           {"ProductName", "Gemmora"},
           {"ProductVersion", version}}});
-    spec.addTranslation(0x0409, 1200);
-    const std::vector<std::uint8_t> block = platform::buildVersionBlock(spec);
+    contents.addTranslation(0x0409, 1200);
+    const std::vector<std::uint8_t> block = platform::buildVersionBlock(contents);
 
     std::FILE* out = std::fopen(argv[1], "w");
     if (out == nullptr) {

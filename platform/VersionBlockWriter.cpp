@@ -84,7 +84,7 @@ void closeNode(std::vector<std::uint8_t>& out, std::size_t start)
 
 }  // namespace
 
-void VersionBlockSpec::addTranslation(std::uint16_t language, std::uint16_t codePage)
+void VersionBlockContents::addTranslation(std::uint16_t language, std::uint16_t codePage)
 {
     translation.push_back(static_cast<std::uint8_t>(language & 0xFF));
     translation.push_back(static_cast<std::uint8_t>(language >> 8));
@@ -92,13 +92,13 @@ void VersionBlockSpec::addTranslation(std::uint16_t language, std::uint16_t code
     translation.push_back(static_cast<std::uint8_t>(codePage >> 8));
 }
 
-std::vector<std::uint8_t> buildVersionBlock(const VersionBlockSpec& spec)
+std::vector<std::uint8_t> buildVersionBlock(const VersionBlockContents& contents)
 {
     std::vector<std::uint8_t> out;
     const std::size_t root =
-        openNode(out, "VS_VERSION_INFO", spec.hasFixedInfo ? kFixedFileInfoSize : 0, 0);
-    if (spec.hasFixedInfo) {
-        const FixedFileInfo& f = spec.fixed;
+        openNode(out, "VS_VERSION_INFO", contents.hasFixedInfo ? kFixedFileInfoSize : 0, 0);
+    if (contents.hasFixedInfo) {
+        const FixedFileInfo& f = contents.fixed;
         for (std::uint32_t v :
              {f.signature, f.structVersion, f.fileVersionMS, f.fileVersionLS, f.productVersionMS,
               f.productVersionLS, f.fileFlagsMask, f.fileFlags, f.fileOS, f.fileType, f.fileSubtype,
@@ -106,9 +106,9 @@ std::vector<std::uint8_t> buildVersionBlock(const VersionBlockSpec& spec)
             append32(out, v);
         }
     }
-    if (!spec.tables.empty()) {
+    if (!contents.tables.empty()) {
         const std::size_t stringInfo = openNode(out, "StringFileInfo", 0, 1);
-        for (const VersionBlockSpec::Table& table : spec.tables) {
+        for (const VersionBlockContents::Table& table : contents.tables) {
             const std::size_t tableNode = openNode(out, table.code, 0, 1);
             for (const auto& [key, text] : table.values) {
                 const std::vector<std::uint16_t> units = toUtf16(text);
@@ -124,11 +124,11 @@ std::vector<std::uint8_t> buildVersionBlock(const VersionBlockSpec& spec)
         }
         closeNode(out, stringInfo);
     }
-    if (spec.hasTranslation) {
+    if (contents.hasTranslation) {
         const std::size_t varInfo = openNode(out, "VarFileInfo", 0, 1);
-        const std::size_t var =
-            openNode(out, "Translation", static_cast<std::uint16_t>(spec.translation.size()), 0);
-        out.insert(out.end(), spec.translation.begin(), spec.translation.end());
+        const std::size_t var = openNode(
+            out, "Translation", static_cast<std::uint16_t>(contents.translation.size()), 0);
+        out.insert(out.end(), contents.translation.begin(), contents.translation.end());
         closeNode(out, var);
         closeNode(out, varInfo);
     }

@@ -12,7 +12,7 @@ namespace platform {
 // Builds a version block in the layout Windows resource compilers write:
 // the fixed record, a StringFileInfo with one table per code, and a
 // VarFileInfo with the translation table given byte for byte.
-struct VersionBlockSpec {
+struct VersionBlockContents {
     struct Table {
         std::string code;                                         // such as "040904B0"
         std::vector<std::pair<std::string, std::string>> values;  // UTF-8
@@ -28,6 +28,6 @@ struct VersionBlockSpec {
     void addTranslation(std::uint16_t language, std::uint16_t codePage);
 };
 
-std::vector<std::uint8_t> buildVersionBlock(const VersionBlockSpec& spec);
+std::vector<std::uint8_t> buildVersionBlock(const VersionBlockContents& contents);
 
 }  // namespace platform

@@ -14,9 +14,9 @@ class VersionInfoTest : public ::testing::Test {
 protected:
     TempFolder dir;
 
-    VersionBlockSpec spec()
+    VersionBlockContents contents()
     {
-        VersionBlockSpec s;
+        VersionBlockContents s;
         s.fixed.signature = 0xFEEF04BD;
         s.fixed.fileVersionMS = 0x00010002;
         s.fixed.fileVersionLS = 0x00000005;
@@ -25,7 +25,7 @@ protected:
         return s;
     }
 
-    std::string write(const VersionBlockSpec& s)
+    std::string write(const VersionBlockContents& s)
     {
         return dir.write("made" + std::to_string(++m_count) + ".exe",
                          MiniPe::build(buildVersionBlock(s)));
@@ -46,7 +46,7 @@ private:
 TEST_F(VersionInfoTest, AsTextPrefersTheStringAndFallsBackToTheNumbers)
 {
     TVersionInfoResource info;
-    VersionBlockSpec s = spec();
+    VersionBlockContents s = contents();
     s.tables.push_back({"040904E4", {{"FileVersion", "1.2"}}});
     s.addTranslation(0x0409, 0x04E4);
     EXPECT_EQ(read(info, write(s)), "1.2");
@@ -76,7 +76,7 @@ TEST_F(VersionInfoTest, AFileWithoutABlockGivesEmptyTexts)
 TEST_F(VersionInfoTest, TranslationsSubstituteEnglishAndWindowsLatinForZero)
 {
     TVersionInfoResource info;
-    VersionBlockSpec s = spec();
+    VersionBlockContents s = contents();
     s.addTranslation(0, 0);
     s.addTranslation(0x0407, 0x04B0);
     s.translation.push_back(0x11);  // a partial entry is no translation
@@ -89,7 +89,7 @@ TEST_F(VersionInfoTest, TranslationsSubstituteEnglishAndWindowsLatinForZero)
 TEST_F(VersionInfoTest, WithoutATranslationTheDefaultCodeIsUsed)
 {
     TVersionInfoResource info;
-    VersionBlockSpec s = spec();
+    VersionBlockContents s = contents();
     s.translation = {0x07, 0x04};  // shorter than one entry
     s.tables.push_back({"040904E4", {{"ProductName", "Default Code"}}});
     read(info, write(s));
@@ -100,7 +100,7 @@ TEST_F(VersionInfoTest, WithoutATranslationTheDefaultCodeIsUsed)
 TEST_F(VersionInfoTest, TheTranslationIndexChoosesTheTableAndIsResetWhenOutOfRange)
 {
     TVersionInfoResource info;
-    VersionBlockSpec s = spec();
+    VersionBlockContents s = contents();
     s.addTranslation(0x0407, 0x04B0);
     s.addTranslation(0x0409, 0x04B0);
     s.tables.push_back({"040704B0", {{"FileDescription", "Deutsch"}}});
@@ -120,7 +120,7 @@ TEST_F(VersionInfoTest, TheTranslationIndexChoosesTheTableAndIsResetWhenOutOfRan
 TEST_F(VersionInfoTest, BuildFlagsAreNamedInTheirFixedOrder)
 {
     TVersionInfoResource info;
-    VersionBlockSpec s = spec();
+    VersionBlockContents s = contents();
     s.fixed.fileFlags = 0x0A;
     s.fixed.fileFlagsMask = 0;  // the word is not masked
     read(info, write(s));

@@ -29,15 +29,15 @@ std::vector<std::uint8_t> blockOf(const std::string& path)
     return block;
 }
 
-VersionBlockSpec sampleSpec()
+VersionBlockContents sampleContents()
 {
-    VersionBlockSpec spec;
-    spec.fixed.signature = 0xFEEF04BD;
-    spec.fixed.fileVersionMS = 0x00010002;
-    spec.fixed.fileVersionLS = 0x00000005;
-    spec.tables.push_back({"040904E4", {{"FileVersion", "1.2"}, {"Comments", ""}}});
-    spec.addTranslation(0x0409, 0x04E4);
-    return spec;
+    VersionBlockContents contents;
+    contents.fixed.signature = 0xFEEF04BD;
+    contents.fixed.fileVersionMS = 0x00010002;
+    contents.fixed.fileVersionLS = 0x00000005;
+    contents.tables.push_back({"040904E4", {{"FileVersion", "1.2"}, {"Comments", ""}}});
+    contents.addTranslation(0x0409, 0x04E4);
+    return contents;
 }
 
 // Counts the reads of a large source that holds nothing of interest.
@@ -192,7 +192,7 @@ TEST(VersionResourceTest, EveryTruncationOfARealFileGivesNothingOrTheWholeBlock)
 
 TEST(VersionResourceTest, HandMadeImagesAreReadAndCorruptOnesRejected)
 {
-    const std::vector<std::uint8_t> block = buildVersionBlock(sampleSpec());
+    const std::vector<std::uint8_t> block = buildVersionBlock(sampleContents());
     const std::string image = MiniPe::build(block);
     std::vector<std::uint8_t> read;
     ASSERT_TRUE(extractVersionBlock(MemorySource(image), read));
@@ -219,7 +219,7 @@ TEST(VersionResourceTest, HandMadeImagesAreReadAndCorruptOnesRejected)
 
 TEST(VersionResourceTest, HostileNodeLengthsNeverReadOutsideTheBlock)
 {
-    std::vector<std::uint8_t> block = buildVersionBlock(sampleSpec());
+    std::vector<std::uint8_t> block = buildVersionBlock(sampleContents());
     VersionValue value;
     // A child whose length is 0 ends the walk instead of looping.
     std::vector<std::uint8_t> zero = block;
@@ -251,18 +251,18 @@ TEST(VersionResourceTest, TranslationCodesFollowTheTableLength)
 TEST(VersionResourceTest, ATwoByteTableNamesTheLanguageAlone)
 {
     TempFolder dir;
-    VersionBlockSpec spec = sampleSpec();
-    spec.tables[0].code = "04090000";
-    spec.translation = {0x09, 0x04};
-    dir.write("short.exe", MiniPe::build(buildVersionBlock(spec)));
+    VersionBlockContents contents = sampleContents();
+    contents.tables[0].code = "04090000";
+    contents.translation = {0x09, 0x04};
+    dir.write("short.exe", MiniPe::build(buildVersionBlock(contents)));
     EXPECT_EQ(ReadVersionString(dir / "short.exe", "FileVersion"), "1.2");
 
-    spec.translation = {0x09, 0x04, 0xE4};  // neither a language nor an entry
-    dir.write("odd.exe", MiniPe::build(buildVersionBlock(spec)));
+    contents.translation = {0x09, 0x04, 0xE4};  // neither a language nor an entry
+    dir.write("odd.exe", MiniPe::build(buildVersionBlock(contents)));
     EXPECT_EQ(ReadVersionString(dir / "odd.exe", "FileVersion"), "");
 
-    spec.hasTranslation = false;
-    dir.write("none.exe", MiniPe::build(buildVersionBlock(spec)));
+    contents.hasTranslation = false;
+    dir.write("none.exe", MiniPe::build(buildVersionBlock(contents)));
     EXPECT_EQ(ReadVersionString(dir / "none.exe", "FileVersion"), "");
 }
 
