@@ -6,6 +6,7 @@
 #include "platform/FolderListing.h"
 #include "support/ModalAnswer.h"
 #include "support/TempFolder.h"
+#include "support/TestForm.h"
 
 using app::TfrmMain;
 
@@ -29,17 +30,7 @@ private:
 
     // A window whose list files live in a folder of the test's own, with its
     // drives listed and its root folder set to the test tree.
-    std::unique_ptr<TfrmMain> makeForm()
-    {
-        auto form = std::make_unique<TfrmMain>();
-        form->ResultListFile = *m_lists / "Kelvarin.lis";
-        form->SkipListFile = *m_lists / "SkipDupl.lis";
-        form->NewListFile = *m_lists / "NewDupl.lis";
-        form->Timer1Timer();
-        form->edtRootDir->setText(text(m_tree->path()));
-        form->chkCheckFileTimestamp->setChecked(false);
-        return form;
-    }
+    std::unique_ptr<TfrmMain> makeForm() { return makeTestForm(*m_lists, m_tree->path()); }
 
     QStringList rows(const TfrmMain& form) const
     {
@@ -259,10 +250,7 @@ private slots:
         m_home.write("config/Quarrendale", "in the way");
         ModalAnswers answers;
         QString error;
-        answers.when<QMessageBox>([&](QMessageBox* box) {
-            error = box->text();
-            box->accept();
-        });
+        answers.acknowledge(error);
         bool closed = false;
         {
             TfrmMain form;
@@ -385,10 +373,7 @@ private slots:
             box->button(QMessageBox::Yes)->click();
         });
         QString error;
-        answers.when<QMessageBox>([&](QMessageBox* box) {
-            error = box->text();
-            box->accept();
-        });
+        answers.acknowledge(error);
         form.Timer1Timer();
         QVERIFY(error.startsWith("The list of duplicates cannot be read:"));
         QVERIFY(form.DiskListView1->topLevelItemCount() > 0);

@@ -16,6 +16,7 @@
 #include "review/FilProps.h"
 #include "support/ModalAnswer.h"
 #include "support/TempFolder.h"
+#include "support/TestForm.h"
 
 using app::TfrmMain;
 
@@ -106,14 +107,7 @@ private:
 
     template <typename Form = TfrmMain> std::unique_ptr<Form> makeForm()
     {
-        auto form = std::make_unique<Form>();
-        form->ResultListFile = *m_lists / "Kelvarin.lis";
-        form->SkipListFile = *m_lists / "SkipDupl.lis";
-        form->NewListFile = *m_lists / "NewDupl.lis";
-        form->Timer1Timer();
-        form->edtRootDir->setText(QString::fromStdString(m_tree->path()));
-        form->chkCheckFileTimestamp->setChecked(false);
-        return form;
+        return makeTestForm<Form>(*m_lists, m_tree->path());
     }
 
     // Pairs of files with the strange names, in two folders with strange names.
@@ -254,10 +248,7 @@ private slots:
         ModalAnswers answers;
         answers.answer(QMessageBox::Yes);
         QString failure;
-        answers.when<QMessageBox>([&](QMessageBox* box) {
-            failure = box->text();
-            box->accept();
-        });
+        answers.acknowledge(failure);
         form->handlers.FileListView1KeyDown(Qt::Key_Delete, Qt::ShiftModifier, Qt::NoButton);
         QVERIFY(answers.done());
         QVERIFY(failure.startsWith("The file could not be deleted:"));
@@ -407,10 +398,7 @@ private slots:
         m_home.mkdir("config/Quarrendale/Kelvarin.conf");
         ModalAnswers answers;
         QString error;
-        answers.when<QMessageBox>([&](QMessageBox* box) {
-            error = box->text();
-            box->accept();
-        });
+        answers.acknowledge(error);
         {
             TfrmMain form;
             form.ResultListFile = *m_lists / "Kelvarin.lis";
@@ -463,10 +451,7 @@ private slots:
             ModalAnswers answers;
             answers.answer(QMessageBox::Yes);
             QString error;
-            answers.when<QMessageBox>([&](QMessageBox* box) {
-                error = box->text();
-                box->accept();
-            });
+            answers.acknowledge(error);
             auto form = makeForm();
             QVERIFY(answers.done());
             QVERIFY(error.startsWith("The list of duplicates cannot be read:"));

@@ -39,6 +39,15 @@ public:
         });
     }
 
+    // A message box (an error, a notice) closed with OK; its text goes to `text`.
+    void acknowledge(QString& text)
+    {
+        when<QMessageBox>([&text](QMessageBox* box) {
+            text = box->text();
+            box->accept();
+        });
+    }
+
     bool done() const { return m_steps.empty(); }
 
     QStringList texts;

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/MainForm.h"
+#include "support/TempFolder.h"
+
+// A main window whose list files live in `lists`, with its drives listed
+// (the start timer's work, reload questions included) and its root folder
+// set to `root`, comparing contents whatever the file times.
+template <typename Form = app::TfrmMain>
+std::unique_ptr<Form> makeTestForm(const TempFolder& lists, const std::string& root)
+{
+    auto form = std::make_unique<Form>();
+    form->ResultListFile = lists / "Kelvarin.lis";
+    form->SkipListFile = lists / "SkipDupl.lis";
+    form->NewListFile = lists / "NewDupl.lis";
+    form->Timer1Timer();
+    form->edtRootDir->setText(QString::fromStdString(root));
+    form->chkCheckFileTimestamp->setChecked(false);
+    return form;
+}
