@@ -170,13 +170,6 @@ void CliWindow::processEvents()
 
 namespace {
 
-// Control characters in a name would steer the terminal; show them as the
-// window does ("^[").
-std::string printable(const std::string& text)
-{
-    return platform::displayName(text);
-}
-
 // Cuts UTF-8 text to a number of characters, keeping its end (the deepest
 // folder is the interesting part).
 std::string lastColumns(const std::string& text, std::size_t columns)
@@ -218,10 +211,10 @@ void CliWindow::drawProgress()
     } else {
         head = m_status[0] + " " + std::to_string(m_run->catalogue.Catalogue.added()) + " files  ";
     }
-    std::string line = printable(head);
+    std::string line = platform::displayName(head);
     const std::size_t used = line.size();
     if (used + 4 < width) {
-        line += lastColumns(printable(m_status[3]), width - used - 1);
+        line += lastColumns(platform::displayName(m_status[3]), width - used - 1);
     }
     std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
     std::fflush(stderr);

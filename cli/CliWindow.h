@@ -44,7 +44,7 @@ public:
 
 private:
     int m_count = 0;
-    bool m_groupOpen = false;  // the last group has taken no separator since
+    bool m_groupOpen = false;  // a file came after the last separator row
 };
 
 // The window of a search run without a window: fields and check boxes from

@@ -1,4 +1,5 @@
 // gemmora-cli: Gemmora's search from a terminal or a script.
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -189,23 +190,16 @@ int parseArguments(int argc, char** argv, Arguments& args)
     return -1;
 }
 
+// The list file's text; `leftOut` receives how many file rows it could not hold.
 std::string renderList(const std::vector<settings::ResultRow>& rows, std::size_t& leftOut)
 {
-    std::string text;
+    auto isFileRow = [](const settings::ResultRow& row) { return !row.subItems.empty(); };
     std::vector<std::size_t> kept;
     const std::vector<std::string> lines = settings::formatResultLines(rows, &kept);
-    leftOut = 0;
-    for (const settings::ResultRow& row : rows) {
-        leftOut += row.subItems.empty() ? 0 : 1;
-    }
-    for (const std::size_t row : kept) {
-        leftOut -= rows[row].subItems.empty() ? 0 : 1;
-    }
-    for (const std::string& line : lines) {
-        text += line;
-        text += "\r\n";
-    }
-    return text;
+    leftOut = static_cast<std::size_t>(std::count_if(rows.begin(), rows.end(), isFileRow)) -
+              static_cast<std::size_t>(std::count_if(
+                  kept.begin(), kept.end(), [&](std::size_t i) { return isFileRow(rows[i]); }));
+    return platform::linesText(lines);
 }
 
 bool writeOut(const std::string& output, const std::string& text)
