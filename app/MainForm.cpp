@@ -18,6 +18,7 @@
 #include "platform/StringList.h"
 #include "platform/Text.h"
 #include "settings/SavedLists.h"
+#include "views/FocusStyle.h"
 
 namespace app {
 
@@ -148,14 +149,14 @@ TfrmMain::TfrmMain(QWidget* parent)
 
     GroupBox1 = new QGroupBox(tr(" What to search for "), this);
     DiskListView1 = new views::TDiskListView(GroupBox1);
-    Label2 = new QLabel(tr("Find: "), GroupBox1);
+    Label2 = new QLabel(tr("&Find: "), GroupBox1);
     edtFileMask = new QLineEdit("*.*", GroupBox1);
-    Label7 = new QLabel(tr("In: "), GroupBox1);
+    Label7 = new QLabel(tr("&In: "), GroupBox1);
     edtRootDir = new QLineEdit("/", GroupBox1);
-    Label1 = new QLabel(tr("Skip: "), GroupBox1);
+    Label1 = new QLabel(tr("S&kip: "), GroupBox1);
     edtSkipFolder = new QLineEdit(GroupBox1);
-    btnSearch = new QPushButton(tr("Find Now"), GroupBox1);
-    btnExit = new QPushButton(tr("Exit"), GroupBox1);
+    btnSearch = new QPushButton(tr("Find &Now"), GroupBox1);
+    btnExit = new QPushButton(tr("E&xit"), GroupBox1);
     edtSkipFolder->setToolTip(
         tr("Enter a comma separated list of folders to skip, e.g. SP3, \"Program Files\" "
            "(note: folders with spaces need quotes)"));
@@ -168,24 +169,29 @@ TfrmMain::TfrmMain(QWidget* parent)
     for (QLabel* label : {Label2, Label7, Label1}) {
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
+    // Alt and the underlined letter of a label moves to its field, and the
+    // label names the field to a screen reader.
+    Label2->setBuddy(edtFileMask);
+    Label7->setBuddy(edtRootDir);
+    Label1->setBuddy(edtSkipFolder);
 
     PageControl1 = new QTabWidget(this);
     TabSheetBasic = new QWidget;
     TabSheetAdvanced = new QWidget;
-    PageControl1->addTab(TabSheetBasic, tr(" Require "));
-    PageControl1->addTab(TabSheetAdvanced, tr(" Advanced "));
-    chkCheckFileTimestamp = new QCheckBox(tr("Same date && time"));
+    PageControl1->addTab(TabSheetBasic, tr(" &Require "));
+    PageControl1->addTab(TabSheetAdvanced, tr(" &Advanced "));
+    chkCheckFileTimestamp = new QCheckBox(tr("Same &date && time"));
     chkCheckFileTimestamp->setToolTip(tr("Uncheck for slower but more accurate searches"));
-    chkCheckFilename = new QCheckBox(tr("Same name"));
+    chkCheckFilename = new QCheckBox(tr("Same na&me"));
     chkCheckFilename->setToolTip(tr("Check to only match files of the same name"));
-    chkSkipEmptyFiles = new QCheckBox(tr("Skip zero-length files"));
-    chkFloppyIsMaster = new QCheckBox(tr("Treat floppy as master"));
+    chkSkipEmptyFiles = new QCheckBox(tr("Skip &zero-length files"));
+    chkFloppyIsMaster = new QCheckBox(tr("&Treat floppy as master"));
     chkFloppyIsMaster->setToolTip(tr("Uncheck to treat floppy as a normal disk drive"));
-    chkSkipSysbckup = new QCheckBox(tr("Skip SYSBCKUP folder"));
+    chkSkipSysbckup = new QCheckBox(tr("Skip S&YSBCKUP folder"));
     chkSkipSysbckup->setToolTip(tr("Uncheck to include Windows 95 protected folder"));
-    chkSkipDesktopFolders = new QCheckBox(tr("Skip Desktop.ini folders"));
+    chkSkipDesktopFolders = new QCheckBox(tr("Skip Desktop.ini f&olders"));
     chkSkipDesktopFolders->setToolTip(tr("Uncheck to scan more folders"));
-    chkCheckFilesize = new QCheckBox(tr("Require same size"));
+    chkCheckFilesize = new QCheckBox(tr("Require sam&e size"));
     chkCheckFilesize->setToolTip(tr("Uncheck if file contents do not matter"));
     // The designed states, before the settings are read.
     for (QCheckBox* box : {chkCheckFileTimestamp, chkSkipEmptyFiles, chkFloppyIsMaster,
@@ -229,6 +235,14 @@ TfrmMain::TfrmMain(QWidget* parent)
     FileListView1->OnColumnClick = [this](int column) {
         handlers.FileListView1ColumnClick(column);
     };
+    FileListView1->setAccessibleName(tr("Results"));
+    FileListView1->setAccessibleDescription(
+        tr("The groups of files with identical contents. Enter or a double-click shows the "
+           "selected file's properties; Delete moves it to the trash, Shift+Delete deletes it "
+           "for good."));
+    for (QPushButton* button : {btnSearch, btnExit}) {
+        views::showKeyboardFocus(button);
+    }
     FileListView1->installEventFilter(this);
     FileListView1->viewport()->installEventFilter(this);
     handlers.setSearchDefault = [this](bool on) { setSearchDefault(on); };
@@ -258,6 +272,7 @@ void TfrmMain::FormCreate()
     ProgressBar->setTextVisible(false);
     ProgressBar->setGeometry(0, 2, StatusBar1->panelWidth(0), 18);
     ProgressBar->hide();
+    ProgressBar->setAccessibleName(tr("Progress"));
     const std::string folder = settings::listFileFolder();
     ResultListFile = folder + settings::kResultListName;
     SkipListFile = folder + settings::kSkipListName;
@@ -490,6 +505,23 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
         handlers.FileListView1KeyDown(key->key(), key->modifiers(), QApplication::mouseButtons());
         return enter;
     }
+    if (watched == FileListView1 && event->type() == QEvent::KeyRelease) {
+        // Moving to a row with the keys chooses it as a click does, so that
+        // Enter then shows that file rather than starting a new search.
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+        case Qt::Key_Space:
+            handlers.FileListView1Click();
+            break;
+        default:
+            break;
+        }
+    }
     if (watched == FileListView1->viewport() && event->type() == QEvent::MouseButtonRelease) {
         QTimer::singleShot(0, this, [this] { handlers.FileListView1Click(); });
     }
@@ -646,7 +678,10 @@ void TfrmMain::setCaption(search::Caption caption, const std::string& text)
         setWindowTitle(value);
         break;
     case search::Caption::SearchButton:
-        btnSearch->setText(value);
+        // The run gives the button's words; Alt+N and Alt+S reach it.
+        btnSearch->setText(value == "Stop"       ? tr("&Stop")
+                           : value == "Find Now" ? tr("Find &Now")
+                                                 : value);
         break;
     case search::Caption::FileListCaption:
         lblFileListCaption->setText(value);

@@ -1,11 +1,29 @@
 // Gemmora: the desktop duplicate file finder.
+#include <cstdio>
+#include <cstring>
+
 #include <QApplication>
 #include <QIcon>
 
+#include "app/AppHelp.h"
 #include "app/MainForm.h"
+#include "platform/VersionInfo.h"
 
 int main(int argc, char** argv)
 {
+    // Answered before the toolkit starts, so that they work without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(help::usageText(app::appHelp()).c_str(), stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            platform::TVersionInfoResource info;
+            info.Loaded();
+            std::printf("gemmora %s\n", info.FileVersion.AsText().c_str());
+            return 0;
+        }
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName("Gemmora");
     QApplication::setApplicationDisplayName("Gemmora");

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cli/CliHelp.h"
 #include "cli/CliWindow.h"
 #include "platform/CommaText.h"
 #include "platform/FolderListing.h"
@@ -18,43 +19,6 @@
 #include "settings/ResultLines.h"
 
 namespace {
-
-const char kUsage[] =
-    "usage: gemmora-cli [OPTIONS] FOLDER...\n"
-    "\n"
-    "Searches each FOLDER and its subfolders for duplicate files and writes the\n"
-    "groups found. Without options two files are duplicates when they have the\n"
-    "same size, the same contents byte for byte, and the same date and time.\n"
-    "\n"
-    "  --mask TEXT               file masks as comma text (default \"*.*\")\n"
-    "  --skip TEXT               folders to skip as comma text, such as \"cache,old\"\n"
-    "  --same-time, --any-time   require the same date and time (default: same)\n"
-    "  --same-name, --any-name   require the same name (default: any)\n"
-    "  --names-only              files with the same name are duplicates, whatever\n"
-    "                            their size, contents or time\n"
-    "  --include-empty           also take zero-length files\n"
-    "  --include-desktop-folders also search folders that hold a desktop.ini\n"
-    "  --include-sysbckup        also search SYSBCKUP folders\n"
-    "  --hidden-folders          also enter hidden folders (hidden files are\n"
-    "                            always searched)\n"
-    "  --master DIR              walk DIR first; in the FOLDERs only files whose\n"
-    "                            size (or name) occurs in DIR are candidates\n"
-    "  --known FILE              leave out the files listed in FILE, one path a line\n"
-    "  --format list|paths       list: the lines of the desktop program's result\n"
-    "                            list file (default); paths: each group's paths,\n"
-    "                            one a line, groups separated by an empty line\n"
-    "                            (a path holding a line break is left out)\n"
-    "  -0, --null                with --format paths: end each path with a zero\n"
-    "                            byte and each group with one more, so that any\n"
-    "                            name can be read back\n"
-    "  -o FILE                   write to FILE instead of standard output\n"
-    "  --scan-only               walk and catalogue only: print how many candidate\n"
-    "                            files were found, compare nothing\n"
-    "  -q                        no progress and no summary\n"
-    "  --help, --version\n"
-    "\n"
-    "Exit status: 0 the search finished, 1 it was stopped (Ctrl-C), 2 bad usage.\n"
-    "Nothing in the searched folders is ever changed.\n";
 
 struct Arguments {
     settings::SearchOptions options;
@@ -114,7 +78,7 @@ int parseArguments(int argc, char** argv, Arguments& args)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            std::fputs(help::usageText(cli::cliHelp()).c_str(), stdout);
             return 0;
         }
         if (arg == "--version") {

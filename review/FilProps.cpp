@@ -7,17 +7,20 @@
 
 #include "platform/FolderListing.h"
 #include "platform/Text.h"
+#include "views/FocusStyle.h"
 
 namespace review {
 
 TfrmFileProperties1::TfrmFileProperties1(QWidget* parent) : TfrmFileProperties(parent)
 {
-    btnView = new QPushButton(tr("View"));
-    btnDelete = new QPushButton(tr("Delete"));
+    btnView = new QPushButton(tr("&View"));
+    btnDelete = new QPushButton(tr("&Delete"));
     btnView->setFixedWidth(btnOK->sizeHint().width());
     btnDelete->setFixedWidth(btnOK->sizeHint().width());
     btnView->setAutoDefault(false);
     btnDelete->setAutoDefault(false);
+    views::showKeyboardFocus(btnView);
+    views::showKeyboardFocus(btnDelete);
     buttonRow->insertWidget(0, btnView);
     buttonRow->insertWidget(1, btnDelete);
     connect(btnView, &QPushButton::clicked, this, &TfrmFileProperties1::btnViewClick);

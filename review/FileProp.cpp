@@ -13,6 +13,7 @@
 #include "platform/Text.h"
 #include "platform/VersionResource.h"
 #include "views/FileList.h"
+#include "views/FocusStyle.h"
 
 namespace review {
 
@@ -54,8 +55,8 @@ TfrmFileProperties::TfrmFileProperties(QWidget* parent) : QDialog(parent)
     PageControl1 = new QTabWidget(this);
     tabGeneral = new QWidget;
     tabVersion = new QWidget;
-    PageControl1->addTab(tabGeneral, tr("General"));
-    PageControl1->addTab(tabVersion, tr("Version"));
+    PageControl1->addTab(tabGeneral, tr("&General"));
+    PageControl1->addTab(tabVersion, tr("V&ersion"));
 
     // General: the header, then type to size, then name and times, then
     // the attributes, with a bevelled line between each part.
@@ -127,8 +128,17 @@ TfrmFileProperties::TfrmFileProperties(QWidget* parent) : QDialog(parent)
     lbxNames = new QListWidget;
     memValues = new QPlainTextEdit;
     memValues->setReadOnly(true);
-    otherLayout->addWidget(new QLabel(tr("Item name:")), 0, 0);
-    otherLayout->addWidget(new QLabel(tr("Value:")), 0, 1);
+    // The keys can select and copy a value too, and the cursor shows where
+    // the focus is.
+    memValues->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    auto* namesCaption = new QLabel(tr("&Item name:"));
+    auto* valueCaption = new QLabel(tr("V&alue:"));
+    namesCaption->setBuddy(lbxNames);
+    // A list takes no name from its label.
+    lbxNames->setAccessibleName(tr("Item name"));
+    valueCaption->setBuddy(memValues);
+    otherLayout->addWidget(namesCaption, 0, 0);
+    otherLayout->addWidget(valueCaption, 0, 1);
     otherLayout->addWidget(lbxNames, 1, 0);
     otherLayout->addWidget(memValues, 1, 1);
     otherLayout->setColumnStretch(0, 2);
@@ -144,8 +154,9 @@ TfrmFileProperties::TfrmFileProperties(QWidget* parent) : QDialog(parent)
     pnlError->setMinimumHeight(80);
     pnlError->hide();
 
-    btnOK = new QPushButton(tr("OK"));
+    btnOK = new QPushButton(tr("&OK"));
     btnOK->setDefault(true);
+    views::showKeyboardFocus(btnOK);
     connect(btnOK, &QPushButton::clicked, this, [this] { done(1); });
     buttonRow = new QHBoxLayout;
     buttonRow->addStretch(1);
@@ -158,6 +169,8 @@ TfrmFileProperties::TfrmFileProperties(QWidget* parent) : QDialog(parent)
 
     for (QCheckBox* box : {chkReadOnly, chkArchive, chkHidden, chkSystem, chkCompressed}) {
         connect(box, &QCheckBox::clicked, this, [this] { restoreAttributes(); });
+        box->setAccessibleDescription(tr("Shows whether the file has this attribute; the "
+                                         "attributes cannot be changed here"));
     }
     connect(lbxNames, &QListWidget::currentRowChanged, this, [this](int index) {
         memValues->clear();

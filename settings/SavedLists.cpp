@@ -14,9 +14,16 @@ namespace settings {
 
 std::string listFileFolder()
 {
-    const std::string program = platform::programFilePath();
-    const std::string beside(platform::folderOf(program));
-    if (!beside.empty() && ::access(beside.c_str(), W_OK) == 0) {
+    return listFileFolder(platform::programFilePath());
+}
+
+std::string listFileFolder(const std::string& programFile)
+{
+    // A packaged program must not leave files in /usr/bin, where the
+    // package manager would never remove them.
+    const std::string beside(platform::folderOf(programFile));
+    const bool installed = beside.rfind("/usr/", 0) == 0;
+    if (!beside.empty() && !installed && ::access(beside.c_str(), W_OK) == 0) {
         return beside;
     }
     std::string data;

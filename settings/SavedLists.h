@@ -12,7 +12,10 @@ namespace settings {
 // Where the list files live: beside the program file when that folder is
 // writable (a build tree, a portable copy), else in the user's data folder,
 // $XDG_DATA_HOME/Quarrendale/Kelvarin/ (made when missing). Ends with '/'.
+// A program installed under /usr always uses the data folder, even for
+// root, who may write anywhere.
 std::string listFileFolder();
+std::string listFileFolder(const std::string& programFile);
 
 constexpr char kResultListName[] = "Kelvarin.lis";
 constexpr char kNewListName[] = "NewDupl.lis";

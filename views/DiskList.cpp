@@ -22,6 +22,9 @@ TDiskListView::TDiskListView(QWidget* owner) : QTreeWidget(owner)
 {
     setColumnCount(1);
     setHeaderLabels({tr("Select drives")});
+    setAccessibleName(tr("Drives"));
+    setAccessibleDescription(tr("The drives to search. The fixed drives are chosen at start; "
+                                "Ctrl or Shift chooses more than one."));
     header()->setSectionsClickable(false);
     header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     setSortingEnabled(false);

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "help/CommandHelp.h"
+
+namespace app {
+
+// What the desktop program says about how it is called: its --help and the
+// manual page gemmora(1) are made from it.
+const help::CommandHelp& appHelp();
+
+}  // namespace app

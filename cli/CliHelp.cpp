@@ -1,0 +1,94 @@
+#include "cli/CliHelp.h"
+
+namespace cli {
+
+// The one place where gemmora-cli's options are described. --help prints
+// this list as it stands; the build makes the manual page gemmora-cli(1)
+// and the bash completion from it (help/MakeHelpFiles.cpp); the tests check
+// that every option here is in the page, is completed, and is known to the
+// parser in main.cpp.
+//
+// To add an option, add one entry below, where --help should show it, and
+// handle it in parseArguments (main.cpp). An entry holds
+//   .names       its spellings, short before long: {"-0", "--null"}
+//   .value       the name of its value as shown ("FILE", "list|paths"),
+//                left out when the option takes none
+//   .text        one paragraph of help, written as one line: --help wraps it
+//   .completion  what Tab offers for the value: Folder, File, None (free
+//                text), or Words with .words holding the values, blank-
+//                separated; a word ending in ':' takes a folder right
+//                after it, as "move:" does for move:DIR
+// A changed exit status is changed in the list after the options, and a
+// sentence that holds for every option in the closing paragraphs.
+const help::CommandHelp& cliHelp()
+{
+    using help::ValueCompletion;
+    static const help::CommandHelp kHelp{
+        .program = "gemmora-cli",
+        .arguments = "[OPTIONS] FOLDER...",
+        .summary = {"Searches each FOLDER and its subfolders for duplicate files and writes the "
+                    "groups found. Without options two files are duplicates when they have the "
+                    "same size, the same contents byte for byte, and the same date and time."},
+        .options =
+            {
+                {.names = {"--mask"},
+                 .value = "TEXT",
+                 .text = "file masks as comma text (default \"*.*\")"},
+                {.names = {"--skip"},
+                 .value = "TEXT",
+                 .text = "folders to skip as comma text, such as \"cache,old\""},
+                {.names = {"--same-time", "--any-time"},
+                 .text = "require the same date and time (default: same)"},
+                {.names = {"--same-name", "--any-name"},
+                 .text = "require the same name (default: any)"},
+                {.names = {"--names-only"},
+                 .text = "files with the same name are duplicates, whatever their size, "
+                         "contents or time"},
+                {.names = {"--include-empty"}, .text = "also take zero-length files"},
+                {.names = {"--include-desktop-folders"},
+                 .text = "also search folders that hold a desktop.ini"},
+                {.names = {"--include-sysbckup"}, .text = "also search SYSBCKUP folders"},
+                {.names = {"--hidden-folders"},
+                 .text = "also enter hidden folders (hidden files are always searched)"},
+                {.names = {"--master"},
+                 .value = "DIR",
+                 .text = "walk DIR first; in the FOLDERs only files whose size (or name) occurs "
+                         "in DIR are candidates",
+                 .completion = ValueCompletion::Folder},
+                {.names = {"--known"},
+                 .value = "FILE",
+                 .text = "leave out the files listed in FILE, one path a line",
+                 .completion = ValueCompletion::File},
+                {.names = {"--format"},
+                 .value = "list|paths",
+                 .text = "list: the lines of the desktop program's result list file (default); "
+                         "paths: each group's paths, one a line, groups separated by an empty "
+                         "line (a path holding a line break is left out)",
+                 .completion = ValueCompletion::Words,
+                 .words = "list paths"},
+                {.names = {"-0", "--null"},
+                 .text = "with --format paths: end each path with a zero byte and each group "
+                         "with one more, so that any name can be read back"},
+                {.names = {"-o"},
+                 .value = "FILE",
+                 .text = "write to FILE instead of standard output",
+                 .completion = ValueCompletion::File},
+                {.names = {"--scan-only"},
+                 .text = "walk and catalogue only: print how many candidate files were found, "
+                         "compare nothing"},
+                {.names = {"-q"}, .text = "no progress and no summary"},
+                {.names = {"-h", "--help"}, .text = "print this help and end"},
+                {.names = {"--version"}, .text = "print the program's version and end"},
+            },
+        .exitStatuses =
+            {
+                {0, "the search finished"},
+                {1, "it was stopped (Ctrl-C)"},
+                {2, "bad usage"},
+            },
+        .closing = {"Nothing in the searched folders is ever changed."},
+    };
+    return kHelp;
+}
+
+}  // namespace cli

@@ -1,0 +1,53 @@
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+
+#include "settings/SavedLists.h"
+#include "support/TempFolder.h"
+
+namespace {
+
+class ListFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* data = std::getenv("XDG_DATA_HOME");
+        m_saved = data != nullptr ? data : "";
+        m_hadData = data != nullptr;
+        ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    }
+    void TearDown() override
+    {
+        if (m_hadData) {
+            ::setenv("XDG_DATA_HOME", m_saved.c_str(), 1);
+        } else {
+            ::unsetenv("XDG_DATA_HOME");
+        }
+    }
+
+    TempFolder dir;
+
+private:
+    std::string m_saved;
+    bool m_hadData = false;
+};
+
+TEST_F(ListFolderTest, APortableCopyKeepsItsListsBesideItself)
+{
+    dir.write("portable/gemmora", "");
+    EXPECT_EQ(settings::listFileFolder(dir / "portable/gemmora"), dir / "portable/");
+}
+
+TEST_F(ListFolderTest, AnInstalledProgramKeepsItsListsInTheDataFolder)
+{
+    // Root may write to /usr/bin; the lists must still not go there.
+    for (const char* program : {"/usr/bin/gemmora", "/usr/local/bin/gemmora"}) {
+        EXPECT_EQ(settings::listFileFolder(program), dir / "data/Quarrendale/Kelvarin/");
+    }
+    struct stat st = {};
+    ASSERT_EQ(::stat((dir / "data/Quarrendale/Kelvarin").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+}  // namespace
