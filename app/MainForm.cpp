@@ -163,8 +163,8 @@ TfrmMain::TfrmMain(QWidget* parent)
         tr("Enter a mask of files to find, e.g. *.* (comma separated list allowed, enclose "
            "spaces in quotes)"));
     edtRootDir->setToolTip(
-        tr("Enter comma separated list of folders to search on each drive, e.g. \\Docs, "
-           "\"\\My Files\" (note: folders with spaces need quotes)"));
+        tr("Enter comma separated list of folders to search on each drive, e.g. /Docs, "
+           "\"/My Files\" (note: folders with spaces need quotes)"));
     for (QLabel* label : {Label2, Label7, Label1}) {
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }

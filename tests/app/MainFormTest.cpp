@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <QtTest>
 
+#include "platform/CommaText.h"
 #include "platform/FolderListing.h"
 #include "support/ModalAnswer.h"
 #include "support/TempFolder.h"
@@ -394,6 +395,23 @@ private slots:
                             0) == 0);
         QCOMPARE(m_lists->read("NewDupl.lis"),
                  m_tree->path() + "a/same\r\n" + m_tree->path() + "b/same\r\n");
+    }
+
+    void theRootFolderHintShowsLinuxFolders()
+    {
+        TfrmMain form;
+        const QString hint = form.edtRootDir->toolTip();
+        const int from = hint.indexOf("e.g. ");
+        const int to = hint.indexOf(" (note");
+        QVERIFY(from >= 0 && to > from);
+        const std::vector<std::string> examples =
+            platform::parseCommaText(hint.mid(from + 5, to - from - 5).toStdString());
+        QCOMPARE(examples.size(), std::size_t(2));
+        for (const std::string& example : examples) {
+            QVERIFY2(example.front() == '/', example.c_str());
+            QVERIFY2(example.find('\\') == std::string::npos, example.c_str());
+        }
+        QCOMPARE(examples[1], std::string("/My Files"));
     }
 
     void enterInATextFieldPressesFindNow()
