@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <sys/stat.h>
 
 #include <QApplication>
@@ -167,6 +168,11 @@ TfrmMain::TfrmMain(QWidget* parent)
            "\"/My Files\" (note: folders with spaces need quotes)"));
     for (QLabel* label : {Label2, Label7, Label1}) {
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    // A stored list of folders may be longer than a line edit holds by
+    // default (32,767 characters); cut here, it would be written back cut.
+    for (QLineEdit* field : {edtFileMask, edtRootDir, edtSkipFolder}) {
+        field->setMaxLength(std::numeric_limits<int>::max());
     }
 
     PageControl1 = new QTabWidget(this);

@@ -20,6 +20,16 @@ QString text(const std::string& s)
     return QString::fromStdString(s);
 }
 
+// `count` folder entries as comma text, each with a blank so it is quoted.
+std::string longEntries(const std::string& stem, int count)
+{
+    std::vector<std::string> items;
+    for (int i = 0; i < count; ++i) {
+        items.push_back("/" + stem + " " + std::to_string(i) + "/");
+    }
+    return platform::formatCommaText(items);
+}
+
 }  // namespace
 
 class MainFormTest : public QObject {
@@ -412,6 +422,34 @@ private slots:
             QVERIFY2(example.find('\\') == std::string::npos, example.c_str());
         }
         QCOMPARE(examples[1], std::string("/My Files"));
+    }
+
+    void longStoredFieldsStayWhole()
+    {
+        // Longer than a line edit holds by default (32,767 characters).
+        const std::string skip = longEntries("skip this folder", 3000);
+        const std::string roots = longEntries("search this folder", 3000);
+        const std::string masks = std::string(40000, '?') + ",*.txt";
+        QVERIFY(skip.size() > 40000 && roots.size() > 40000);
+        {
+            QSettings stored("Quarrendale", "Kelvarin");
+            stored.setValue("FoldersToIgnore", text(skip));
+            stored.setValue("RootFolder", text(roots));
+            stored.setValue("FileMask", text(masks));
+        }
+        {
+            TfrmMain form;
+            form.ResultListFile = *m_lists / "Kelvarin.lis";
+            form.NewListFile = *m_lists / "NewDupl.lis";
+            QCOMPARE(form.edtSkipFolder->text().size(), qsizetype(skip.size()));
+            QCOMPARE(form.edtRootDir->text(), text(roots));
+            QCOMPARE(form.edtFileMask->text(), text(masks));
+            QVERIFY(form.close());
+        }
+        QSettings stored("Quarrendale", "Kelvarin");
+        QCOMPARE(stored.value("FoldersToIgnore").toString(), text(skip));
+        QCOMPARE(stored.value("RootFolder").toString(), text(roots));
+        QCOMPARE(stored.value("FileMask").toString(), text(masks));
     }
 
     void enterInATextFieldPressesFindNow()
