@@ -14,7 +14,6 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "app/QSettingsStore.h"
 #include "platform/FolderListing.h"
 #include "platform/StringList.h"
 #include "platform/Text.h"
@@ -285,9 +284,9 @@ void TfrmMain::FormCreate()
 
 void TfrmMain::LoadSettings()
 {
-    QSettingsStore store;
+    m_settingsStore = std::make_unique<QSettingsStore>();
     ControlTarget target(*this);
-    const std::string wrongTypes = settings::LoadSettings(store, target);
+    const std::string wrongTypes = settings::LoadSettings(*m_settingsStore, target);
     if (!wrongTypes.empty()) {
         // The defaults stand; the user learns why once the window is up.
         QTimer::singleShot(0, this, [this, wrongTypes] {
@@ -316,8 +315,10 @@ settings::SearchOptions TfrmMain::currentOptions() const
 
 bool TfrmMain::SaveSettings()
 {
-    QSettingsStore store;
-    const std::string error = settings::SaveSettings(store, currentOptions());
+    if (!m_settingsStore) {
+        m_settingsStore = std::make_unique<QSettingsStore>();
+    }
+    const std::string error = settings::SaveSettings(*m_settingsStore, currentOptions());
     if (!error.empty()) {
         QMessageBox::critical(this, tr("Gemmora"), QString::fromStdString(error));
         return false;

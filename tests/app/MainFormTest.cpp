@@ -10,6 +10,7 @@
 #include "support/TestForm.h"
 
 using app::TfrmMain;
+using namespace std::string_literals;
 
 namespace {
 
@@ -19,6 +20,25 @@ QString text(const std::string& s)
 {
     return QString::fromStdString(s);
 }
+
+// Closes every message box that comes up while it lives, keeping its text.
+class MessageWatch {
+public:
+    MessageWatch()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                box->accept();
+            }
+        });
+        m_timer.start(5);
+    }
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+};
 
 // `count` folder entries as comma text, each with a blank so it is quoted.
 std::string longEntries(const std::string& stem, int count)
@@ -450,6 +470,51 @@ private slots:
         QCOMPARE(stored.value("FoldersToIgnore").toString(), text(skip));
         QCOMPARE(stored.value("RootFolder").toString(), text(roots));
         QCOMPARE(stored.value("FileMask").toString(), text(masks));
+    }
+
+    void aDamagedSettingsFileGivesDefaultsAndIsWrittenWholeAtClose()
+    {
+        // The first section reads well; the damage is further on.
+        const std::string damaged = "[General]\nFileMask=*.txt\nRootFolder=/photos/\n"
+                                    "[Other]\n\xFF\xFE\x00garbage\n"s;
+        m_home.write("config/Quarrendale/Kelvarin.conf", damaged);
+        MessageWatch messages;
+        {
+            TfrmMain form;
+            form.ResultListFile = *m_lists / "Kelvarin.lis";
+            form.NewListFile = *m_lists / "NewDupl.lis";
+            QCOMPARE(form.edtFileMask->text(), QString("*.*"));
+            QCOMPARE(form.edtRootDir->text(), QString("/"));
+            form.edtSkipFolder->setText("/tmp/");
+            form.chkSkipEmptyFiles->setChecked(false);
+            form.show();
+            QVERIFY(form.close());
+        }
+        QCOMPARE(messages.texts, QStringList());
+        {
+            QSettings stored("Quarrendale", "Kelvarin");
+            QCOMPARE(stored.status(), QSettings::NoError);
+            QCOMPARE(stored.allKeys().size(), 10);
+            QCOMPARE(stored.value("FoldersToIgnore").toString(), QString("/tmp/"));
+            QCOMPARE(stored.value("FileMask").toString(), QString("*.*"));
+            QCOMPARE(stored.value("SkipEmptyFiles").toString(), QString("0"));
+            QCOMPARE(stored.value("SkipDesktopFolders").toString(), QString("1"));
+        }
+        // The damaged file is kept beside the new one, byte for byte.
+        QCOMPARE(m_home.read("config/Quarrendale/Kelvarin.conf.damaged"), damaged);
+
+        // The next start reads what was written and closes without a word.
+        {
+            TfrmMain form;
+            form.ResultListFile = *m_lists / "Kelvarin.lis";
+            form.NewListFile = *m_lists / "NewDupl.lis";
+            QCOMPARE(form.edtSkipFolder->text(), QString("/tmp/"));
+            QVERIFY(!form.chkSkipEmptyFiles->isChecked());
+            form.show();
+            QVERIFY(form.close());
+        }
+        QCOMPARE(messages.texts, QStringList());
+        m_home.remove("config/Quarrendale/Kelvarin.conf.damaged");
     }
 
     void enterInATextFieldPressesFindNow()
