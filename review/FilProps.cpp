@@ -1,10 +1,10 @@
 #include "review/FilProps.h"
 
-#include <QApplication>
 #include <QMessageBox>
 
 #include "platform/FolderListing.h"
 #include "platform/Text.h"
+#include "review/LastCopyGuard.h"
 
 namespace review {
 
@@ -53,10 +53,8 @@ void TfrmFileProperties1::viewFailed(const QByteArray& path, const QString& reas
 
 void TfrmFileProperties1::btnDeleteClick()
 {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const LastCopy lastCopy = lastCopyCheck ? lastCopyCheck(FileName) : LastCopy::No;
-    QApplication::restoreOverrideCursor();
-    const bool gone = confirmAndDelete(this, FileName, false, lastCopy);
+    const bool gone = lastCopyQuery ? deleteWithLastCopyGuard(this, lastCopyQuery(FileName), false)
+                                    : confirmAndDelete(this, FileName, false, LastCopy::No);
     done(gone ? 6 : 2);
 }
 

@@ -19,9 +19,10 @@ public:
     QPushButton* btnView;
     QPushButton* btnDelete;
 
-    // Set by the caller before a show: whether the file is the last copy
-    // of its group. Unset means it is not.
-    std::function<LastCopy(const std::string& path)> lastCopyCheck;
+    // Set by the caller before a show: the file's group, for "Delete" to
+    // check whether the file is the last copy of its contents. Unset means
+    // the file belongs to no group and is not asked about as one.
+    std::function<platform::LastCopyQuery(const std::string& path)> lastCopyQuery;
     // Opens the file for "View" with the program the desktop associates
     // with it.
     FileOpener* opener;

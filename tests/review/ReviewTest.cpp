@@ -163,7 +163,10 @@ private slots:
         TempFolder dir;
         TfrmFileProperties1 dialog;
         dialog.FileName = dir.write("only.txt", "unique");
-        dialog.lastCopyCheck = [](const std::string&) { return review::LastCopy::Contents; };
+        dir.write("other/only.txt", "not the same");
+        dialog.lastCopyQuery = [&](const std::string& path) {
+            return platform::LastCopyQuery{path, {dir / "other/only.txt"}, false};
+        };
         ModalAnswers answers;
         answers.when<TfrmFileProperties1>([](TfrmFileProperties1* d) { d->btnDelete->click(); });
         answers.answer(QMessageBox::No);
