@@ -85,6 +85,8 @@ std::optional<platform::LastCopyAnswer> waitForLastCopyCheck(QWidget* parent,
         wait.setAutoClose(false);
         wait.setMinimumDuration(0);
         wait.setRange(0, 1000);
+        // Wide enough for its title and a long path.
+        wait.setMinimumWidth(wait.fontMetrics().averageCharWidth() * 60);
         QObject::connect(&wait, &QProgressDialog::canceled, [&] {
             cancelled = true;
             state->progress.stop = true;
