@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <sys/stat.h>
 
 #include <QApplication>
@@ -13,7 +14,6 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "app/QSettingsStore.h"
 #include "platform/FolderListing.h"
 #include "platform/StringList.h"
 #include "platform/Text.h"
@@ -164,8 +164,8 @@ TfrmMain::TfrmMain(QWidget* parent)
         tr("Enter a mask of files to find, e.g. *.* (comma separated list allowed, enclose "
            "spaces in quotes)"));
     edtRootDir->setToolTip(
-        tr("Enter comma separated list of folders to search on each drive, e.g. \\Docs, "
-           "\"\\My Files\" (note: folders with spaces need quotes)"));
+        tr("Enter comma separated list of folders to search on each drive, e.g. /Docs, "
+           "\"/My Files\" (note: folders with spaces need quotes)"));
     for (QLabel* label : {Label2, Label7, Label1}) {
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
@@ -174,6 +174,11 @@ TfrmMain::TfrmMain(QWidget* parent)
     Label2->setBuddy(edtFileMask);
     Label7->setBuddy(edtRootDir);
     Label1->setBuddy(edtSkipFolder);
+    // A stored list of folders may be longer than a line edit holds by
+    // default (32,767 characters); cut here, it would be written back cut.
+    for (QLineEdit* field : {edtFileMask, edtRootDir, edtSkipFolder}) {
+        field->setMaxLength(std::numeric_limits<int>::max());
+    }
 
     PageControl1 = new QTabWidget(this);
     TabSheetBasic = new QWidget;
@@ -294,9 +299,9 @@ void TfrmMain::FormCreate()
 
 void TfrmMain::LoadSettings()
 {
-    QSettingsStore store;
+    m_settingsStore = std::make_unique<QSettingsStore>();
     ControlTarget target(*this);
-    const std::string wrongTypes = settings::LoadSettings(store, target);
+    const std::string wrongTypes = settings::LoadSettings(*m_settingsStore, target);
     if (!wrongTypes.empty()) {
         // The defaults stand; the user learns why once the window is up.
         QTimer::singleShot(0, this, [this, wrongTypes] {
@@ -325,8 +330,10 @@ settings::SearchOptions TfrmMain::currentOptions() const
 
 bool TfrmMain::SaveSettings()
 {
-    QSettingsStore store;
-    const std::string error = settings::SaveSettings(store, currentOptions());
+    if (!m_settingsStore) {
+        m_settingsStore = std::make_unique<QSettingsStore>();
+    }
+    const std::string error = settings::SaveSettings(*m_settingsStore, currentOptions());
     if (!error.empty()) {
         QMessageBox::critical(this, tr("Gemmora"), QString::fromStdString(error));
         return false;

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "app/QSettingsStore.h"
 #include "app/ResultListHandlers.h"
 #include "app/VersInfo.h"
 #include "review/FilProps.h"
@@ -140,6 +141,8 @@ private:
     void placeControls();
 
     std::unique_ptr<search::ResultList> m_results;
+    // Read at start, written at close: it remembers a damaged file.
+    std::unique_ptr<QSettingsStore> m_settingsStore;
     bool m_searchDefault = true;
     bool m_closeRequested = false;
     bool m_settingsSaved = false;

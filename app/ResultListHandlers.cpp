@@ -1,11 +1,9 @@
 #include "app/ResultListHandlers.h"
 
-#include <QApplication>
-
-#include "platform/FileContents.h"
 #include "platform/FolderListing.h"
 #include "platform/Text.h"
 #include "review/FilProps.h"
+#include "review/LastCopyGuard.h"
 #include "views/FileList.h"
 
 namespace app {
@@ -61,11 +59,11 @@ void ResultListHandlers::FileListView1DblClick()
     QTreeWidgetItem* above = m_list.rowAbove(selected);
     if (platform::fileExists(path)) {
         m_dialog.FileName = path;
-        m_dialog.lastCopyCheck = [this, selected](const std::string&) {
-            return lastCopyOf(selected);
+        m_dialog.lastCopyQuery = [this, selected](const std::string&) {
+            return lastCopyQueryOf(selected);
         };
         const int result = m_dialog.exec();
-        m_dialog.lastCopyCheck = nullptr;
+        m_dialog.lastCopyQuery = nullptr;
         if (result == 6) {
             m_list.deleteRow(selected);
         }
@@ -94,10 +92,7 @@ void ResultListHandlers::FileListView1KeyDown(int key, Qt::KeyboardModifiers mod
     // Permanent only for Shift alone: no Ctrl, no Alt, no mouse button.
     const Qt::KeyboardModifiers held = modifiers & ~Qt::KeypadModifier;
     const bool permanent = held == Qt::ShiftModifier && buttons == Qt::NoButton;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const review::LastCopy lastCopy = lastCopyOf(selected);
-    QApplication::restoreOverrideCursor();
-    if (review::confirmAndDelete(&m_list, path, permanent, lastCopy)) {
+    if (review::deleteWithLastCopyGuard(&m_list, lastCopyQueryOf(selected), permanent)) {
         m_list.deleteRow(selected);
     }
     PruneGroup(above);
@@ -142,33 +137,24 @@ void ResultListHandlers::PruneGroup(QTreeWidgetItem* start)
     m_list.setHint(QString::fromLatin1(kReviewHint));
 }
 
-review::LastCopy ResultListHandlers::lastCopyOf(QTreeWidgetItem* row) const
+platform::LastCopyQuery ResultListHandlers::lastCopyQueryOf(QTreeWidgetItem* row) const
 {
-    const std::string path = views::TFileListView::captionOf(row);
+    platform::LastCopyQuery query;
+    query.path = views::TFileListView::captionOf(row);
+    query.byName = !contentsConfirmed;
     QTreeWidgetItem* header = row;
     while (header != nullptr &&
            !platform::contains(views::TFileListView::captionOf(header), kHeader)) {
         header = m_list.rowAbove(header);
     }
-    std::string other;
     for (QTreeWidgetItem* next = header != nullptr ? m_list.rowBelow(header) : nullptr;
          next != nullptr && !views::TFileListView::captionOf(next).empty();
          next = m_list.rowBelow(next)) {
-        const std::string candidate = views::TFileListView::captionOf(next);
-        if (next != row && candidate != path && platform::fileExists(candidate)) {
-            other = candidate;
-            break;
+        if (next != row) {
+            query.others.push_back(views::TFileListView::captionOf(next));
         }
     }
-    if (!contentsConfirmed) {
-        return other.empty() ? review::LastCopy::Name : review::LastCopy::No;
-    }
-    platform::FileEntry entry;
-    if (other.empty() || !platform::queryFileEntry(path, entry) ||
-        !platform::sameContents(path, other, entry.size)) {
-        return review::LastCopy::Contents;
-    }
-    return review::LastCopy::No;
+    return query;
 }
 
 }  // namespace app

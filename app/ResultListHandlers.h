@@ -23,8 +23,9 @@ public:
     ResultListHandlers(views::TFileListView& list, review::TfrmFileProperties1& dialog);
 
     // Whether the listed groups were confirmed by their contents (size
-    // rules) rather than by name alone; the last-copy guard compares
-    // contents only then.
+    // rules) rather than by name alone; the last-copy guard says "last
+    // remaining file" rather than "last copy" when a group by name has no
+    // other file left.
     bool contentsConfirmed = true;
     // Makes "Find Now" the default button (true) or lets Enter reach the list.
     std::function<void(bool)> setSearchDefault;
@@ -39,9 +40,9 @@ public:
     void PruneGroup(QTreeWidgetItem* start);
     bool ShellDeleteFile(const std::string& path, bool permanent);
 
-    // Whether the file of `row` is the last copy of its group: compares it
-    // with the first other member that still exists (at most two files read).
-    review::LastCopy lastCopyOf(QTreeWidgetItem* row) const;
+    // The file of `row` and the other files of its group, for the last-copy
+    // guard to compare.
+    platform::LastCopyQuery lastCopyQueryOf(QTreeWidgetItem* row) const;
 
 private:
     views::TFileListView& m_list;

@@ -1,12 +1,10 @@
 #include "review/FilProps.h"
 
-#include <QApplication>
-#include <QDesktopServices>
-#include <QFile>
-#include <QUrl>
+#include <QMessageBox>
 
 #include "platform/FolderListing.h"
 #include "platform/Text.h"
+#include "review/LastCopyGuard.h"
 #include "views/FocusStyle.h"
 
 namespace review {
@@ -25,10 +23,8 @@ TfrmFileProperties1::TfrmFileProperties1(QWidget* parent) : TfrmFileProperties(p
     buttonRow->insertWidget(1, btnDelete);
     connect(btnView, &QPushButton::clicked, this, &TfrmFileProperties1::btnViewClick);
     connect(btnDelete, &QPushButton::clicked, this, &TfrmFileProperties1::btnDeleteClick);
-    openFile = [](const std::string& path) {
-        return QDesktopServices::openUrl(
-            QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
-    };
+    opener = new FileOpener(this);
+    connect(opener, &FileOpener::failed, this, &TfrmFileProperties1::viewFailed);
 }
 
 void TfrmFileProperties1::showEvent(QShowEvent* event)
@@ -40,15 +36,28 @@ void TfrmFileProperties1::showEvent(QShowEvent* event)
 void TfrmFileProperties1::btnViewClick()
 {
     // The associated program runs on its own; the dialog does not wait.
-    btnView->setEnabled(openFile && openFile(FileName));
+    QString reason;
+    if (!opener->open(FileName, reason)) {
+        viewFailed(QByteArray::fromStdString(FileName), reason);
+    }
+}
+
+void TfrmFileProperties1::viewFailed(const QByteArray& path, const QString& reason)
+{
+    const bool showing = isVisible() && FileName == path.toStdString();
+    if (showing) {
+        btnView->setEnabled(false);
+    }
+    QMessageBox::warning(
+        isVisible() ? static_cast<QWidget*>(this) : parentWidget(), tr("Gemmora - view file"),
+        tr("Nothing could open this file:") + "\n" +
+            QString::fromStdString(platform::displayName(path.toStdString())) + "\n\n" + reason);
 }
 
 void TfrmFileProperties1::btnDeleteClick()
 {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const LastCopy lastCopy = lastCopyCheck ? lastCopyCheck(FileName) : LastCopy::No;
-    QApplication::restoreOverrideCursor();
-    const bool gone = confirmAndDelete(this, FileName, false, lastCopy);
+    const bool gone = lastCopyQuery ? deleteWithLastCopyGuard(this, lastCopyQuery(FileName), false)
+                                    : confirmAndDelete(this, FileName, false, LastCopy::No);
     done(gone ? 6 : 2);
 }
 

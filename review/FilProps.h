@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "review/FileOpener.h"
 #include "review/FileProp.h"
 #include "review/SafeDelete.h"
 
@@ -18,14 +19,19 @@ public:
     QPushButton* btnView;
     QPushButton* btnDelete;
 
-    // Set by the caller before a show: whether the file is the last copy
-    // of its group. Unset means it is not.
-    std::function<LastCopy(const std::string& path)> lastCopyCheck;
-    // Opens the file with its associated program; false when that failed.
-    std::function<bool(const std::string& path)> openFile;
+    // Set by the caller before a show: the file's group, for "Delete" to
+    // check whether the file is the last copy of its contents. Unset means
+    // the file belongs to no group and is not asked about as one.
+    std::function<platform::LastCopyQuery(const std::string& path)> lastCopyQuery;
+    // Opens the file for "View" with the program the desktop associates
+    // with it.
+    FileOpener* opener;
 
     void btnViewClick();
     void btnDeleteClick();
+    // Nothing could open `path`: says so, and greys "View" while the
+    // dialog still shows that file.
+    void viewFailed(const QByteArray& path, const QString& reason);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -1,19 +1,14 @@
 #pragma once
 
-#include <functional>
 #include <string>
+
+#include "platform/LastCopyCheck.h"
 
 class QWidget;
 
 namespace review {
 
-enum class LastCopy {
-    No,
-    // No other file of the group still holds these contents.
-    Contents,
-    // No other file of the group exists any more (groups by name).
-    Name,
-};
+using platform::LastCopy;
 
 // Asks before deleting (to the trash, or for good when `permanent`), then
 // deletes the regular file at exactly these bytes, and shows the system's
@@ -21,7 +16,18 @@ enum class LastCopy {
 // exists at the path afterwards.
 bool confirmAndDelete(QWidget* parent, const std::string& path, bool permanent, LastCopy lastCopy);
 
+// The two halves of confirmAndDelete. The question names the file and, when
+// it is the last copy, says so and makes No the default; true on Yes.
+bool askBeforeDeleting(QWidget* parent, const std::string& question, bool permanent,
+                       LastCopy lastCopy);
+// Deletes at once; true when no file exists at the path afterwards.
+bool deleteAsked(QWidget* parent, const std::string& path, bool permanent);
+
 // The question shown before a deletion.
 std::string deleteQuestion(const std::string& path, bool permanent, LastCopy lastCopy);
+// The same with what a last-copy check found: the paths that are this very
+// file, and the files that could not be read.
+std::string deleteQuestion(const std::string& path, bool permanent,
+                           const platform::LastCopyAnswer& answer);
 
 }  // namespace review

@@ -15,6 +15,9 @@ namespace {
 
 constexpr int kPrefixRole = Qt::UserRole + 1;
 constexpr int kTypeRole = Qt::UserRole + 2;
+// The caption holds a label the user chose, such as "Photos :)" or
+// "x (a:)", so the letter is kept beside it rather than read back out.
+constexpr int kLetterRole = Qt::UserRole + 3;
 
 }  // namespace
 
@@ -103,6 +106,7 @@ void TDiskListView::RefreshDrives(const std::vector<platform::Drive>& drives)
         row->setIcon(0, QIcon(pictureFor(drive.type)));
         row->setData(0, kPrefixRole, QByteArray::fromStdString(drive.prefix));
         row->setData(0, kTypeRole, static_cast<int>(drive.type));
+        row->setData(0, kLetterRole, QChar(drive.letter));
         if (m_checkboxes) {
             row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
             row->setCheckState(0, Qt::Unchecked);
@@ -130,6 +134,13 @@ void TDiskListView::setChosen(QTreeWidgetItem* row, bool chosen)
     }
 }
 
+char TDiskListView::letterOf(const QTreeWidgetItem* row)
+{
+    const QChar letter = row->data(0, kLetterRole).toChar();
+    return letter.unicode() > 0x20 && letter.unicode() < 0x7F ? static_cast<char>(letter.unicode())
+                                                              : ' ';
+}
+
 char TDiskListView::DriveLetterOf(const QString& caption)
 {
     const int close = caption.indexOf(":)");
@@ -148,7 +159,7 @@ std::string TDiskListView::SelectedDrives() const
     std::string letters;
     for (int i = 0; i < topLevelItemCount(); ++i) {
         if (isChosen(topLevelItem(i))) {
-            letters += DriveLetterOf(topLevelItem(i)->text(0));
+            letters += letterOf(topLevelItem(i));
         }
     }
     return letters;
@@ -160,7 +171,7 @@ void TDiskListView::setSelectedDrives(const std::string& letters)
     setUpdatesEnabled(false);
     for (int i = 0; i < topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = topLevelItem(i);
-        setChosen(row, wanted.find(DriveLetterOf(row->text(0))) != std::string::npos);
+        setChosen(row, wanted.find(letterOf(row)) != std::string::npos);
     }
     setUpdatesEnabled(true);
 }
@@ -170,7 +181,7 @@ std::vector<search::SearchDrive> TDiskListView::selectedSearchDrives() const
     std::vector<search::SearchDrive> drives;
     for (int i = 0; i < topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = topLevelItem(i);
-        const char letter = DriveLetterOf(row->text(0));
+        const char letter = letterOf(row);
         // A row without a letter names no place to search.
         if (isChosen(row) && letter != ' ') {
             drives.push_back(
@@ -184,7 +195,7 @@ QString TDiskListView::SaveToFile(const QString& fileName) const
 {
     char bytes[26] = {};
     for (int i = 0; i < topLevelItemCount(); ++i) {
-        const char letter = DriveLetterOf(topLevelItem(i)->text(0));
+        const char letter = letterOf(topLevelItem(i));
         if (letter >= 'A' && letter <= 'Z' && isChosen(topLevelItem(i))) {
             bytes[letter - 'A'] = 1;
         }
@@ -210,7 +221,7 @@ QString TDiskListView::LoadFromFile(const QString& fileName)
     setUpdatesEnabled(false);
     for (int i = 0; i < topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = topLevelItem(i);
-        const char letter = DriveLetterOf(row->text(0));
+        const char letter = letterOf(row);
         if (letter >= 'A' && letter <= 'Z') {
             setChosen(row, bytes[letter - 'A'] != 0);
         }

@@ -28,8 +28,8 @@ public:
     void RefreshDrives();
     void RefreshDrives(const std::vector<platform::Drive>& drives);
 
-    // The letters of the chosen rows in row order; a row whose caption has
-    // no letter gives a blank.
+    // The letters of the chosen rows in row order; a row whose drive has no
+    // letter gives a blank.
     std::string SelectedDrives() const;
     void setSelectedDrives(const std::string& letters);
     // The chosen drives with their path prefixes, for a search run.
@@ -38,6 +38,9 @@ public:
     // The character before the first ":)" when the caption also holds " (",
     // in upper case; else a blank.
     static char DriveLetterOf(const QString& caption);
+    // The letter of a row's drive, kept with the row when it was listed; a
+    // blank for a drive without one.
+    static char letterOf(const QTreeWidgetItem* row);
 
     // The choice as 26 bytes, one per letter. "" on success, else the error
     // text; a file shorter than 26 bytes gives "Read beyond end of file" and

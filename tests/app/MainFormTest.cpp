@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <QtTest>
 
+#include "platform/CommaText.h"
 #include "platform/FolderListing.h"
 #include "support/Captions.h"
 #include "support/ModalAnswer.h"
@@ -10,6 +11,7 @@
 #include "support/TestForm.h"
 
 using app::TfrmMain;
+using namespace std::string_literals;
 
 namespace {
 
@@ -18,6 +20,35 @@ const char H[] = "Duplicate files .....";
 QString text(const std::string& s)
 {
     return QString::fromStdString(s);
+}
+
+// Closes every message box that comes up while it lives, keeping its text.
+class MessageWatch {
+public:
+    MessageWatch()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                box->accept();
+            }
+        });
+        m_timer.start(5);
+    }
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+};
+
+// `count` folder entries as comma text, each with a blank so it is quoted.
+std::string longEntries(const std::string& stem, int count)
+{
+    std::vector<std::string> items;
+    for (int i = 0; i < count; ++i) {
+        items.push_back("/" + stem + " " + std::to_string(i) + "/");
+    }
+    return platform::formatCommaText(items);
 }
 
 }  // namespace
@@ -395,6 +426,96 @@ private slots:
                             0) == 0);
         QCOMPARE(m_lists->read("NewDupl.lis"),
                  m_tree->path() + "a/same\r\n" + m_tree->path() + "b/same\r\n");
+    }
+
+    void theRootFolderHintShowsLinuxFolders()
+    {
+        TfrmMain form;
+        const QString hint = form.edtRootDir->toolTip();
+        const int from = hint.indexOf("e.g. ");
+        const int to = hint.indexOf(" (note");
+        QVERIFY(from >= 0 && to > from);
+        const std::vector<std::string> examples =
+            platform::parseCommaText(hint.mid(from + 5, to - from - 5).toStdString());
+        QCOMPARE(examples.size(), std::size_t(2));
+        for (const std::string& example : examples) {
+            QVERIFY2(example.front() == '/', example.c_str());
+            QVERIFY2(example.find('\\') == std::string::npos, example.c_str());
+        }
+        QCOMPARE(examples[1], std::string("/My Files"));
+    }
+
+    void longStoredFieldsStayWhole()
+    {
+        // Longer than a line edit holds by default (32,767 characters).
+        const std::string skip = longEntries("skip this folder", 3000);
+        const std::string roots = longEntries("search this folder", 3000);
+        const std::string masks = std::string(40000, '?') + ",*.txt";
+        QVERIFY(skip.size() > 40000 && roots.size() > 40000);
+        {
+            QSettings stored("Quarrendale", "Kelvarin");
+            stored.setValue("FoldersToIgnore", text(skip));
+            stored.setValue("RootFolder", text(roots));
+            stored.setValue("FileMask", text(masks));
+        }
+        {
+            TfrmMain form;
+            form.ResultListFile = *m_lists / "Kelvarin.lis";
+            form.NewListFile = *m_lists / "NewDupl.lis";
+            QCOMPARE(form.edtSkipFolder->text().size(), qsizetype(skip.size()));
+            QCOMPARE(form.edtRootDir->text(), text(roots));
+            QCOMPARE(form.edtFileMask->text(), text(masks));
+            QVERIFY(form.close());
+        }
+        QSettings stored("Quarrendale", "Kelvarin");
+        QCOMPARE(stored.value("FoldersToIgnore").toString(), text(skip));
+        QCOMPARE(stored.value("RootFolder").toString(), text(roots));
+        QCOMPARE(stored.value("FileMask").toString(), text(masks));
+    }
+
+    void aDamagedSettingsFileGivesDefaultsAndIsWrittenWholeAtClose()
+    {
+        // The first section reads well; the damage is further on.
+        const std::string damaged = "[General]\nFileMask=*.txt\nRootFolder=/photos/\n"
+                                    "[Other]\n\xFF\xFE\x00garbage\n"s;
+        m_home.write("config/Quarrendale/Kelvarin.conf", damaged);
+        MessageWatch messages;
+        {
+            TfrmMain form;
+            form.ResultListFile = *m_lists / "Kelvarin.lis";
+            form.NewListFile = *m_lists / "NewDupl.lis";
+            QCOMPARE(form.edtFileMask->text(), QString("*.*"));
+            QCOMPARE(form.edtRootDir->text(), QString("/"));
+            form.edtSkipFolder->setText("/tmp/");
+            form.chkSkipEmptyFiles->setChecked(false);
+            form.show();
+            QVERIFY(form.close());
+        }
+        QCOMPARE(messages.texts, QStringList());
+        {
+            QSettings stored("Quarrendale", "Kelvarin");
+            QCOMPARE(stored.status(), QSettings::NoError);
+            QCOMPARE(stored.allKeys().size(), 10);
+            QCOMPARE(stored.value("FoldersToIgnore").toString(), QString("/tmp/"));
+            QCOMPARE(stored.value("FileMask").toString(), QString("*.*"));
+            QCOMPARE(stored.value("SkipEmptyFiles").toString(), QString("0"));
+            QCOMPARE(stored.value("SkipDesktopFolders").toString(), QString("1"));
+        }
+        // The damaged file is kept beside the new one, byte for byte.
+        QCOMPARE(m_home.read("config/Quarrendale/Kelvarin.conf.damaged"), damaged);
+
+        // The next start reads what was written and closes without a word.
+        {
+            TfrmMain form;
+            form.ResultListFile = *m_lists / "Kelvarin.lis";
+            form.NewListFile = *m_lists / "NewDupl.lis";
+            QCOMPARE(form.edtSkipFolder->text(), QString("/tmp/"));
+            QVERIFY(!form.chkSkipEmptyFiles->isChecked());
+            form.show();
+            QVERIFY(form.close());
+        }
+        QCOMPARE(messages.texts, QStringList());
+        m_home.remove("config/Quarrendale/Kelvarin.conf.damaged");
     }
 
     void enterInATextFieldPressesFindNow()

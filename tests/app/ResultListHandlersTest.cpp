@@ -77,6 +77,17 @@ private:
         m_handlers->FileListView1KeyDown(key, modifiers, Qt::NoButton);
     }
 
+    // The question Delete asks about the file of row `index` (answered No)
+    // and its default button.
+    std::pair<QString, QMessageBox::StandardButton> deleteQuestionFor(int index)
+    {
+        select(index);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::No);
+        press(Qt::Key_Delete);
+        return {answers.texts.value(0), answers.defaults.value(0)};
+    }
+
 private slots:
     void init()
     {
@@ -266,28 +277,67 @@ private slots:
     void theLastCopyIsNamedAndDefaultsToNo()
     {
         build({"a1", "a2", "a3"});
-        QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)), review::LastCopy::No);
+        const auto ordinary = deleteQuestionFor(1);
+        QVERIFY(!ordinary.first.contains("last remaining"));
+        QCOMPARE(ordinary.second, QMessageBox::Yes);
 
         m_dir->remove("a2");
-        QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)),
-                 review::LastCopy::No);             // a3 still holds it
+        QVERIFY(!deleteQuestionFor(1).first.contains("last remaining"));  // a3 still holds it
         m_dir->write("a3", "contents of group X");  // changed since the search
-        QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)), review::LastCopy::Contents);
-
-        select(1);
-        ModalAnswers answers;
-        answers.answer(QMessageBox::No);
-        press(Qt::Key_Delete);
-        QVERIFY(answers.texts.value(0).contains("last remaining copy"));
-        QCOMPARE(answers.defaults.value(0), QMessageBox::No);
+        const auto last = deleteQuestionFor(1);
+        QVERIFY(last.first.contains("last remaining copy"));
+        QCOMPARE(last.second, QMessageBox::No);
         QVERIFY(m_dir->exists("a1"));
 
         m_dir->remove("a3");
-        QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)), review::LastCopy::Contents);
+        QVERIFY(deleteQuestionFor(1).first.contains("last remaining copy"));
         m_handlers->contentsConfirmed = false;
-        QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)), review::LastCopy::Name);
-        m_dir->write("a2", "anything at all");
-        QCOMPARE(m_handlers->lastCopyOf(m_list->row(1)), review::LastCopy::No);
+        QVERIFY(deleteQuestionFor(1).first.contains("last remaining file of its group"));
+        QCOMPARE(rows(), (QStringList{H, "a1", "a2", "a3"}));
+    }
+
+    void aNameGroupWhoseOtherFilesHoldOtherBytesLeavesTheLastCopy()
+    {
+        // Without the size rule a group holds files that merely share a name.
+        m_handlers->contentsConfirmed = false;
+        build({"x/notes.txt", "y/notes.txt", "z/notes.txt"});
+        m_dir->write("y/notes.txt", "other words");
+        m_dir->write("z/notes.txt", "more words");
+        const auto last = deleteQuestionFor(1);
+        QVERIFY(last.first.contains("last remaining copy of these contents"));
+        QCOMPARE(last.second, QMessageBox::No);
+        QVERIFY(m_dir->exists("x/notes.txt"));
+
+        m_dir->write("z/notes.txt", "contents of group 0");
+        const auto copied = deleteQuestionFor(1);
+        QVERIFY(!copied.first.contains("last remaining"));
+        QCOMPARE(copied.second, QMessageBox::Yes);
+    }
+
+    void rowsThatAreOneFileAreNoCopies()
+    {
+        // A folder swapped for a link to its twin: d1/a and d2/a are one file.
+        build({"d1/a", "d2/a", "|", "h1", "h2"});
+        m_dir->remove("d2/a");
+        m_dir->remove("d2");
+        m_dir->symlink(*m_dir / "d1", "d2");
+        // Hard links of each other are one file too.
+        m_dir->remove("h2");
+        m_dir->hardlink("h1", "h2");
+        for (int index : {1, 2, 5}) {
+            const auto question = deleteQuestionFor(index);
+            QVERIFY2(question.first.contains("last remaining copy"), qPrintable(question.first));
+            QVERIFY(question.first.contains("same file"));
+            QCOMPARE(question.second, QMessageBox::No);
+        }
+
+        // Yes deletes the one file, and both of its rows go.
+        select(1);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        press(Qt::Key_Delete);
+        QVERIFY(!m_dir->exists("d1/a"));
+        QCOMPARE(rows(), (QStringList{H, "h1", "h2"}));
     }
 
     void aNameThatIsNotUtf8IsDeletedByItsBytes()

@@ -10,13 +10,31 @@ class ReviewTest : public QObject {
     Q_OBJECT
 private:
     std::unique_ptr<TempFolder> m_data;
+    // The only folder in PATH while a case runs, so the opener is the
+    // test's own.
+    std::unique_ptr<TempFolder> m_bin;
+    QByteArray m_path;
+
+    // An xdg-open in m_bin that runs `script`; returns its path.
+    std::string fakeOpener(const std::string& script)
+    {
+        const std::string path = m_bin->write("xdg-open", "#!/bin/sh\n" + script);
+        m_bin->chmod("xdg-open", 0755);
+        return path;
+    }
 
 private slots:
+    void initTestCase() { m_path = qgetenv("PATH"); }
+
     void init()
     {
         m_data = std::make_unique<TempFolder>();
+        m_bin = std::make_unique<TempFolder>();
         qputenv("XDG_DATA_HOME", QByteArray::fromStdString(m_data->path()));
+        qputenv("PATH", QByteArray::fromStdString(m_bin->path()));
     }
+
+    void cleanup() { qputenv("PATH", m_path); }
 
     void versionItemsAndGeneralFactsAreShown()
     {
@@ -145,7 +163,10 @@ private slots:
         TempFolder dir;
         TfrmFileProperties1 dialog;
         dialog.FileName = dir.write("only.txt", "unique");
-        dialog.lastCopyCheck = [](const std::string&) { return review::LastCopy::Contents; };
+        dir.write("other/only.txt", "not the same");
+        dialog.lastCopyQuery = [&](const std::string& path) {
+            return platform::LastCopyQuery{path, {dir / "other/only.txt"}, false};
+        };
         ModalAnswers answers;
         answers.when<TfrmFileProperties1>([](TfrmFileProperties1* d) { d->btnDelete->click(); });
         answers.answer(QMessageBox::No);
@@ -154,27 +175,50 @@ private slots:
         QCOMPARE(answers.defaults.value(0), QMessageBox::No);
     }
 
-    void aFailedViewDisablesViewUntilTheNextShow()
+    void viewHandsTheOpenerThePathsExactBytes()
+    {
+        TempFolder dir;
+        fakeOpener("printf '%s' \"$1\" > " + *m_bin / "opened" + "\n");
+        TfrmFileProperties1 dialog;
+        // Not UTF-8: a conversion to text and back would name another file.
+        dialog.FileName = dir.write("caf\xE9 menu.txt", "x");
+        dialog.show();
+        dialog.btnView->click();
+        QTRY_COMPARE_WITH_TIMEOUT(m_bin->read("opened"), dialog.FileName, 5000);
+        QVERIFY(dialog.btnView->isEnabled());
+        QTRY_COMPARE(dialog.opener->running(), std::size_t(0));
+    }
+
+    void whenNothingCanOpenAFileAMessageSaysSo()
     {
         TempFolder dir;
         TfrmFileProperties1 dialog;
-        std::string opened;
-        dialog.openFile = [&](const std::string& path) {
-            opened = path;
-            return false;
-        };
-        dialog.FileName = dir.write("with blanks in name.txt", "x");
+        dialog.FileName = dir.write("with blanks in name.zzz", "x");
         dialog.show();
+
+        // The opener is there but finds no program for the file.
+        fakeOpener("echo \"no method available for opening '$1'\" >&2\nexit 3\n");
+        ModalAnswers answers;
+        QString message;
+        answers.acknowledge(message);
         dialog.btnView->click();
-        QCOMPARE(opened, dialog.FileName);
+        QTRY_VERIFY_WITH_TIMEOUT(answers.done(), 5000);
+        QVERIFY(message.startsWith("Nothing could open this file:\n" +
+                                   QString::fromStdString(dialog.FileName)));
+        QVERIFY(message.contains("found no program for files of this type"));
         QVERIFY(!dialog.btnView->isEnabled());
         QVERIFY(dialog.isVisible());
         dialog.hide();
         dialog.show();
         QVERIFY(dialog.btnView->isEnabled());
-        dialog.openFile = [](const std::string&) { return true; };
+
+        // No opener at all: said at once.
+        m_bin->remove("xdg-open");
+        answers.acknowledge(message);
         dialog.btnView->click();
-        QVERIFY(dialog.btnView->isEnabled());
+        QVERIFY(answers.done());
+        QVERIFY(message.contains("xdg-open was not found"));
+        QVERIFY(!dialog.btnView->isEnabled());
     }
 };
 

@@ -97,12 +97,40 @@ private slots:
         QCOMPARE(TDiskListView::DriveLetterOf(":)"), ' ');
     }
 
+    void labelsThatLookLikeLettersLeaveEachDrivesOwnLetter()
+    {
+        std::vector<Drive> drives = sampleDrives();
+        drives[0].label = "x (a:)";     // removable, letter A
+        drives[2].label = "Photos :)";  // fixed, letter D
+        drives[3].label = "share (C:) copy";
+        TDiskListView view;
+        view.RefreshDrives(drives);
+        QCOMPARE(view.topLevelItem(2)->text(0), QString("Photos :) (D:)"));
+        QCOMPARE(view.SelectedDrives(), std::string("CD"));
+        const auto chosen = view.selectedSearchDrives();
+        QCOMPARE(chosen.size(), std::size_t(2));
+        QCOMPARE(chosen[1].letter, 'D');
+        QCOMPARE(chosen[1].prefix, std::string("/home"));
+
+        view.setSelectedDrives("ae");
+        QCOMPARE(view.SelectedDrives(), std::string("AE"));
+        QCOMPARE(view.selectedSearchDrives()[1].prefix, std::string("/mnt/share"));
+
+        TempFolder dir;
+        const QString file = QString::fromStdString(dir / "choice.dat");
+        QCOMPARE(view.SaveToFile(file), QString());
+        QCOMPARE(dir.read("choice.dat"), std::string("\1\0\0\0\1", 5) + std::string(21, '\0'));
+        view.setSelectedDrives("d");
+        QCOMPARE(view.LoadFromFile(file), QString());
+        QCOMPARE(view.SelectedDrives(), std::string("AE"));
+    }
+
     void aRowWithoutALetterGivesABlank()
     {
         TDiskListView view;
         std::vector<Drive> drives = sampleDrives();
+        drives[1].letter = ' ';
         view.RefreshDrives(drives);
-        view.topLevelItem(1)->setText(0, "Unnamed");
         view.setSelectedDrives("");
         view.topLevelItem(1)->setSelected(true);
         view.topLevelItem(2)->setSelected(true);
