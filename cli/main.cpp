@@ -20,6 +20,7 @@
 #include "platform/VersionInfo.h"
 #include "search/SearchRun.h"
 #include "settings/ResultLines.h"
+#include "settings/SavedLists.h"
 
 namespace {
 
@@ -372,8 +373,10 @@ int runSearch(int argc, char** argv)
     search::SearchRun run(window);
     window.attach(run);
     run.TreeScanner1.FindHiddenFolders = args.hiddenFolders;
-    if (!args.known.empty() && !run.catalogue.SkipFiles.loadFromFile(args.known)) {
-        return usageError("cannot read the list of known duplicates " + args.known);
+    if (!args.known.empty() &&
+        !settings::loadKnownDuplicates(args.known, run.catalogue.SkipFiles, true)) {
+        return usageError("cannot read the list of known duplicates " + args.known + ": " +
+                          std::strerror(errno));
     }
 
     // One stop signal at a time: a second one that arrives meanwhile is

@@ -380,6 +380,28 @@ private slots:
         QCOMPARE(form.FileListView1->rowCount(), 0);
     }
 
+    void anUnreadableKnownListIsReportedWithItsReason()
+    {
+        m_lists->write("SkipDupl.lis", "/x/known.txt\r\n");
+        TfrmMain form;
+        form.ResultListFile = *m_lists / "none.lis";
+        form.SkipListFile = *m_lists / "SkipDupl.lis";
+        form.NewListFile = *m_lists / "NewDupl.lis";
+        ModalAnswers answers;
+        // The file goes between the question and the reading.
+        answers.when<QMessageBox>([this](QMessageBox* box) {
+            m_lists->remove("SkipDupl.lis");
+            box->button(QMessageBox::Yes)->click();
+        });
+        QString error;
+        answers.acknowledge(error);
+        form.Timer1Timer();
+        QCOMPARE(error, "The list of known duplicates cannot be read:\n" +
+                            text(*m_lists / "SkipDupl.lis") + "\n\nNo such file or directory");
+        QVERIFY(form.run.catalogue.SkipFiles.empty());
+        QVERIFY(form.DiskListView1->topLevelItemCount() > 0);
+    }
+
     void theListIsSavedAtExit()
     {
         m_tree->write("a/same", "12345");

@@ -382,6 +382,59 @@ TEST_F(CliOutputTest, NoSignalLeavesATemporaryFileBehind)
     }
 }
 
+TEST_F(CliOutputTest, AKnownListCanBeAPipeAndAFailureSaysWhy)
+{
+    // --known <(...): the list arrives on a pipe, here descriptor 9.
+    const std::string list = tree / "b/report.txt\n";
+    const CliOutcome piped =
+        runCli({"-q", "--any-time", "--format", "paths", "--known", "/dev/fd/9", tree.path()},
+               afterSetUp([&list] {
+                   int ends[2];
+                   if (::pipe(ends) != 0 || ::dup2(ends[0], 9) != 9) {
+                       return false;
+                   }
+                   const bool written = ::write(ends[1], list.data(), list.size()) ==
+                                        static_cast<ssize_t>(list.size());
+                   ::close(ends[1]);
+                   ::close(ends[0]);
+                   return written;
+               }));
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, "");  // the only copy of a/report.txt is known
+
+    // A FIFO on disk, written once the program opens it.
+    out.fifo("known.fifo");
+    std::atomic<bool> ended{false};
+    std::thread writer([&] {
+        while (!ended) {
+            const int fd = ::open((out / "known.fifo").c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                ::fcntl(fd, F_SETFL, 0);
+                ::write(fd, list.data(), list.size());
+                ::close(fd);
+                return;
+            }
+            ::usleep(1000);  // no reader yet
+        }
+    });
+    const CliOutcome fifo = runCli(
+        {"-q", "--any-time", "--format", "paths", "--known", out / "known.fifo", tree.path()});
+    ended = true;
+    writer.join();
+    EXPECT_EQ(fifo.status, 0) << fifo.err;
+    EXPECT_EQ(fifo.out, "");
+
+    CliOutcome r = runCli({"--known", out / "missing.lis", tree.path()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cannot read the list of known duplicates " + out / "missing.lis" +
+                         ": No such file or directory"),
+              std::string::npos)
+        << r.err;
+    r = runCli({"--known", out.path(), tree.path()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(": Is a directory"), std::string::npos) << r.err;
+}
+
 TEST_F(CliOutputTest, RunningOutOfMemoryIsSaidAndWhatWasFoundIsWritten)
 {
     // Limits of the address space between what the program needs to start
