@@ -402,6 +402,23 @@ private slots:
         QVERIFY(form.DiskListView1->topLevelItemCount() > 0);
     }
 
+    void aRootFolderThatIsNotThereIsSaidAndTheOthersSearched()
+    {
+        m_tree->write("here/a.txt", "same words");
+        m_tree->write("here/b.txt", "same words");
+        auto form = makeForm();
+        const std::string missing = m_tree->path() + "gone";
+        form->edtRootDir->setText(text(missing + "," + m_tree->path() + "here"));
+        ModalAnswers answers;
+        QString notice;
+        answers.acknowledge(notice);
+        form->btnSearch->click();
+        QVERIFY(answers.done());
+        QCOMPARE(notice, text("Folder: " + missing + "/  was not found and is not searched."));
+        QCOMPARE(rows(*form), (QStringList{H, "here/a.txt", "here/b.txt"}));
+        QCOMPARE(status(*form, 3), text("Scan complete - not found: " + missing + "/"));
+    }
+
     void theListIsSavedAtExit()
     {
         m_tree->write("a/same", "12345");
