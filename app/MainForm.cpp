@@ -555,7 +555,13 @@ void TfrmMain::OfferSavedLists()
         ask(tr("Gemmora - known duplicates to skip list found"),
             settings::knownDuplicatesQuestion(
                 settings::previousRunText(entry.writeSeconds, locale)))) {
-        run.catalogue.SkipFiles.loadFromFile(SkipListFile);
+        if (!settings::loadKnownDuplicates(SkipListFile, run.catalogue.SkipFiles, false)) {
+            const int error = errno;
+            QMessageBox::critical(
+                this, tr("Gemmora"),
+                tr("The list of known duplicates cannot be read:\n%1\n\n%2")
+                    .arg(display(SkipListFile), QString::fromLocal8Bit(std::strerror(error))));
+        }
     }
     if (platform::queryFileEntry(ResultListFile, entry) &&
         ask(tr("Gemmora - previous list found"),

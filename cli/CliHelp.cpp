@@ -71,7 +71,9 @@ const help::CommandHelp& cliHelp()
                          "with one more, so that any name can be read back"},
                 {.names = {"-o"},
                  .value = "FILE",
-                 .text = "write to FILE instead of standard output",
+                 .text = "write to FILE instead of standard output; a FILE that exists is "
+                         "replaced once the results are complete, keeping its mode and owner "
+                         "(a link is followed, a FIFO or a device is written in place)",
                  .completion = ValueCompletion::File},
                 {.names = {"--scan-only"},
                  .text = "walk and catalogue only: print how many candidate files were found, "
@@ -83,8 +85,9 @@ const help::CommandHelp& cliHelp()
         .exitStatuses =
             {
                 {0, "the search finished"},
-                {1, "it was stopped (Ctrl-C)"},
-                {2, "bad usage"},
+                {1, "it was stopped (Ctrl-C, or SIGTERM, SIGHUP or SIGQUIT)"},
+                {2, "bad usage, or the output could not be written"},
+                {4, "the memory ran out (what was found until then is written)"},
             },
         .closing = {"Nothing in the searched folders is ever changed."},
     };

@@ -53,6 +53,34 @@ bool CliResultList::addFile(const std::string& path)
     return true;
 }
 
+void CliResultList::dropUnfinishedGroup()
+{
+    if (pathsOnly) {
+        if (!groups.empty() && groups.back().size() < 2) {
+            m_count -= static_cast<int>(groups.back().size());
+            groups.pop_back();
+        }
+        m_groupOpen = false;
+        return;
+    }
+    // The rows after the last header: a finished group has two files or more.
+    std::size_t files = 0;
+    std::size_t from = rows.size();
+    while (from > 0 && !rows[from - 1].subItems.empty()) {
+        --from;
+        ++files;
+    }
+    if (files >= 2) {
+        return;
+    }
+    // Its header and the separator before it go too.
+    while (from > 0 && rows[from - 1].subItems.empty()) {
+        --from;
+    }
+    m_count -= static_cast<int>(rows.size() - from);
+    rows.resize(from);
+}
+
 std::string CliResultList::pathsText(bool null, std::size_t& leftOut) const
 {
     leftOut = 0;

@@ -29,6 +29,9 @@ public:
     // left out (and its group when fewer than two paths remain). `leftOut`
     // receives how many paths were.
     std::string pathsText(bool null, std::size_t& leftOut) const;
+    // Removes the last group when it has fewer than two files: what a search
+    // cut short in the middle of writing a group left.
+    void dropUnfinishedGroup();
 
     int rowCount() const override { return m_count; }
     void clear() override;

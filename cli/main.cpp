@@ -1,9 +1,12 @@
 // gemmora-cli: Gemmora's search from a terminal or a script.
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,10 +16,12 @@
 #include "cli/CliWindow.h"
 #include "platform/CommaText.h"
 #include "platform/FolderListing.h"
+#include "platform/OutputFile.h"
 #include "platform/StringList.h"
 #include "platform/VersionInfo.h"
 #include "search/SearchRun.h"
 #include "settings/ResultLines.h"
+#include "settings/SavedLists.h"
 
 namespace {
 
@@ -37,6 +42,21 @@ int usageError(const std::string& message)
 {
     std::fprintf(stderr, "gemmora-cli: %s\nTry 'gemmora-cli --help'.\n", message.c_str());
     return 2;
+}
+
+// Exit statuses beyond 0 (finished), 1 (stopped), 2 (bad usage, or the
+// output could not be written) and 3 (a cleanup left files untouched).
+constexpr int kOutOfMemory = 4;
+
+// Standard output flushed; on failure the reason is said and 2 returned.
+int finishStandardOutput(int status)
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "gemmora-cli: cannot write to standard output: %s\n",
+                     std::strerror(errno));
+        return 2;
+    }
+    return status;
 }
 
 std::string ownVersion()
@@ -79,11 +99,11 @@ int parseArguments(int argc, char** argv, Arguments& args)
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(help::usageText(cli::cliHelp()).c_str(), stdout);
-            return 0;
+            return finishStandardOutput(0);
         }
         if (arg == "--version") {
             std::printf("gemmora-cli %s\n", ownVersion().c_str());
-            return 0;
+            return finishStandardOutput(0);
         }
         if (arg == "--mask" || arg == "--skip" || arg == "--master" || arg == "--known" ||
             arg == "--format" || arg == "-o") {
@@ -154,31 +174,45 @@ int parseArguments(int argc, char** argv, Arguments& args)
     return -1;
 }
 
-// The list file's text; `leftOut` receives how many file rows it could not hold.
-std::string renderList(const std::vector<settings::ResultRow>& rows, std::size_t& leftOut)
+// The list file's lines; `leftOut` receives how many file rows it could not hold.
+std::vector<std::string> renderList(const std::vector<settings::ResultRow>& rows,
+                                    std::size_t& leftOut)
 {
     auto isFileRow = [](const settings::ResultRow& row) { return !row.subItems.empty(); };
     std::vector<std::size_t> kept;
-    const std::vector<std::string> lines = settings::formatResultLines(rows, &kept);
+    std::vector<std::string> lines = settings::formatResultLines(rows, &kept);
     leftOut = static_cast<std::size_t>(std::count_if(rows.begin(), rows.end(), isFileRow)) -
               static_cast<std::size_t>(std::count_if(
                   kept.begin(), kept.end(), [&](std::size_t i) { return isFileRow(rows[i]); }));
-    return platform::linesText(lines);
+    return lines;
 }
 
-bool writeOut(const std::string& output, const std::string& text)
+// The output file being written, for the signal handlers to clean up.
+platform::OutputFile* volatile g_output = nullptr;
+
+// The signals that request a stop as Ctrl-C does: the search ends, what was
+// found is written, and the status is 1.
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Every other signal that ends the program unless caught. While a temporary
+// output file exists, each removes it before the program ends as the signal
+// says.
+const int kFatalSignals[] = {SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU,
+                             SIGIO,   SIGSYS,  SIGTRAP, SIGSTKFLT, SIGPWR,  SIGSEGV,
+                             SIGBUS,  SIGFPE,  SIGILL,  SIGABRT,   SIGPIPE};
+
+void removeTemporaryOutput()
 {
-    if (!output.empty()) {
-        return platform::writeFileAtomically(output, text);
+    if (g_output != nullptr) {
+        g_output->removeTemporary();
     }
-    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
-           std::fflush(stdout) == 0;
 }
 
-void onSignal(int signal)
+void onStopSignal(int signal)
 {
     if (cli::g_stopRequested != 0) {
-        // A second request ends the program at once.
+        // A second request ends the program at once, leaving nothing behind.
+        removeTemporaryOutput();
         std::signal(signal, SIG_DFL);
         std::raise(signal);
         return;
@@ -186,9 +220,83 @@ void onSignal(int signal)
     cli::g_stopRequested = 1;
 }
 
-}  // namespace
+void onFatalSignal(int signal)
+{
+    // The handler was reset on entry; the signal raised again ends the
+    // program (a fault signal does so when its instruction runs again).
+    removeTemporaryOutput();
+    std::raise(signal);
+}
 
-int main(int argc, char** argv)
+// Catches the fatal signals while the output file is written.
+class FatalSignalGuard {
+public:
+    FatalSignalGuard()
+    {
+        struct sigaction action = {};
+        action.sa_handler = onFatalSignal;
+        action.sa_flags = SA_RESETHAND | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        for (int i = 0; i < kFatalCount; ++i) {
+            ::sigaction(kFatalSignals[i], &action, &m_saved[i]);
+        }
+        for (int rt = SIGRTMIN; rt <= SIGRTMAX && rt - SIGRTMIN < kRealTimeCount; ++rt) {
+            ::sigaction(rt, &action, &m_savedRealTime[rt - SIGRTMIN]);
+        }
+    }
+    ~FatalSignalGuard()
+    {
+        for (int i = 0; i < kFatalCount; ++i) {
+            ::sigaction(kFatalSignals[i], &m_saved[i], nullptr);
+        }
+        for (int rt = SIGRTMIN; rt <= SIGRTMAX && rt - SIGRTMIN < kRealTimeCount; ++rt) {
+            ::sigaction(rt, &m_savedRealTime[rt - SIGRTMIN], nullptr);
+        }
+    }
+    FatalSignalGuard(const FatalSignalGuard&) = delete;
+    FatalSignalGuard& operator=(const FatalSignalGuard&) = delete;
+
+private:
+    static constexpr int kFatalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
+    static constexpr int kRealTimeCount = 64;
+    struct sigaction m_saved[kFatalCount] = {};
+    struct sigaction m_savedRealTime[kRealTimeCount] = {};
+};
+
+// Writes each piece followed by `end` to the output file, or to standard
+// output, a block at a time: the whole text is never held at once, so
+// results found as the memory ran out can still be written.
+bool writeOut(const std::string& output, const std::vector<std::string>& pieces,
+              std::string_view end)
+{
+    platform::OutputFile file;
+    const FatalSignalGuard guard;
+    auto put = [&](std::string_view text) {
+        if (output.empty()) {
+            return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+        }
+        return file.write(text);
+    };
+    g_output = &file;
+    bool ok = output.empty() || file.open(output);
+    std::string block;
+    block.reserve(64 << 10);
+    for (std::size_t i = 0; i < pieces.size() && ok; ++i) {
+        block += pieces[i];
+        block += end;
+        if (block.size() >= (64 << 10) || i + 1 == pieces.size()) {
+            ok = put(block);
+            block.clear();
+        }
+    }
+    ok = ok && (output.empty() ? std::fflush(stdout) == 0 : file.commit());
+    const int error = errno;
+    g_output = nullptr;
+    errno = error;
+    return ok;
+}
+
+int runSearch(int argc, char** argv)
 {
     Arguments args;
     const int parsed = parseArguments(argc, argv, args);
@@ -224,45 +332,102 @@ int main(int argc, char** argv)
     search::SearchRun run(window);
     window.attach(run);
     run.TreeScanner1.FindHiddenFolders = args.hiddenFolders;
-    if (!args.known.empty() && !run.catalogue.SkipFiles.loadFromFile(args.known)) {
-        return usageError("cannot read the list of known duplicates " + args.known);
+    if (!args.known.empty() &&
+        !settings::loadKnownDuplicates(args.known, run.catalogue.SkipFiles, true)) {
+        return usageError("cannot read the list of known duplicates " + args.known + ": " +
+                          std::strerror(errno));
     }
 
+    // One stop signal at a time: a second one that arrives meanwhile is
+    // handled after the first, as the second request it is.
     struct sigaction action = {};
-    action.sa_handler = onSignal;
+    action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : kStopSignals) {
+        sigaddset(&action.sa_mask, signal);
+    }
+    for (const int signal : kStopSignals) {
+        ::sigaction(signal, &action, nullptr);
+    }
+    // A file size limit makes a write fail (EFBIG, said and exit status 2)
+    // instead of ending the program with a temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
 
+    bool outOfMemory = false;
     if (args.scanOnly) {
         run.KeepSearching = true;
-        run.RunScan();
+        try {
+            run.RunScan();
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+        }
         window.finishProgress();
+        if (outOfMemory) {
+            run.catalogue.release();
+            std::fputs("gemmora-cli: out of memory: the walk ended early\n", stderr);
+            return kOutOfMemory;
+        }
         std::printf("%zu candidate files in %zu folders\n", run.catalogue.Catalogue.size(),
                     run.catalogue.Folders.size());
-        return run.KeepSearching ? 0 : 1;
+        return finishStandardOutput(run.KeepSearching && cli::g_stopRequested == 0 ? 0 : 1);
     }
 
-    run.btnSearchClick();
+    try {
+        run.btnSearchClick();
+    } catch (const std::bad_alloc&) {
+        // What the comparison confirmed so far is kept; the catalogue, the
+        // bulk of the memory, goes, so that the results can still be written.
+        outOfMemory = true;
+        run.catalogue.release();
+        window.list().dropUnfinishedGroup();
+    }
     window.finishProgress();
-    const bool stopped = !run.KeepSearching;
+    if (outOfMemory) {
+        std::fputs(window.list().rowCount() > 0
+                       ? "gemmora-cli: out of memory: the search ended early; the groups found "
+                         "until then are written\n"
+                       : "gemmora-cli: out of memory: the search ended early, before any group "
+                         "was found\n",
+                   stderr);
+    }
 
     std::size_t leftOut = 0;
-    const std::string text = args.format == "list" ? renderList(window.list().rows, leftOut)
-                                                   : window.list().pathsText(args.null, leftOut);
+    const bool list = args.format == "list";
+    const std::vector<std::string> pieces =
+        list ? renderList(window.list().rows, leftOut)
+             : std::vector<std::string>{window.list().pathsText(args.null, leftOut)};
     if (leftOut > 0) {
         std::fprintf(stderr, "gemmora-cli: %zu paths hold a line break and were left out%s\n",
                      leftOut, args.format == "paths" ? "; --null writes every path" : "");
     }
-    if (!writeOut(args.output, text)) {
+    if (!writeOut(args.output, pieces, list ? "\r\n" : "")) {
         std::fprintf(stderr, "gemmora-cli: cannot write %s: %s\n",
                      args.output.empty() ? "the results" : args.output.c_str(),
                      std::strerror(errno));
         return 2;
     }
+    if (outOfMemory) {
+        return kOutOfMemory;
+    }
+    // A stop request while the results were written counts as well.
+    const bool stopped = !run.KeepSearching || cli::g_stopRequested != 0;
     if (!args.quiet) {
         std::fprintf(stderr, "%s\n%s\n%s\n", window.status(3).c_str(), window.status(2).c_str(),
                      window.status(1).c_str());
     }
     return stopped ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return runSearch(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Out of memory while the results were made or written: nothing
+        // more can be done than say so.
+        std::fputs("gemmora-cli: out of memory: no results could be written\n", stderr);
+        return kOutOfMemory;
+    }
 }

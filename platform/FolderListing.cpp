@@ -113,15 +113,9 @@ bool listEntries(int fd, dev_t device, std::vector<FileEntry>& entries)
 
 }  // namespace
 
-bool readFolder(const std::string& folder, dev_t device, std::vector<FileEntry>& entries)
+bool readOpenFolder(int fd, dev_t device, std::vector<FileEntry>& entries)
 {
-    const int fd = openFolder(folder);
-    if (fd < 0) {
-        return false;
-    }
-    const bool ok = listEntries(fd, device, entries);
-    ::close(fd);
-    return ok;
+    return listEntries(fd, device, entries);
 }
 
 bool readFolder(const std::string& folder, std::vector<FileEntry>& entries)

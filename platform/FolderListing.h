@@ -38,9 +38,11 @@ struct FileEntry {
 // parent (a mount point, never entered by a walk). False when the folder
 // cannot be listed; the entries read before a failure are kept.
 bool readFolder(const std::string& folder, std::vector<FileEntry>& entries);
-// The same, when the caller knows the folder's own device from its parent's
-// listing and so saves a query.
-bool readFolder(const std::string& folder, dev_t device, std::vector<FileEntry>& entries);
+// The same for a folder already open (O_RDONLY | O_DIRECTORY) whose own
+// device is `device`. Every entry is queried relative to the descriptor, so
+// nothing is resolved by path: a name swapped for a link meanwhile is seen
+// as that link and left out. False with errno set when the listing broke off.
+bool readOpenFolder(int fd, dev_t device, std::vector<FileEntry>& entries);
 
 // The Windows filter of a listing request: an entry is returned unless it
 // carries a hidden, system or volume-label bit that the request lacks.

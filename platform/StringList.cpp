@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/NoFollowOpen.h"
+#include "platform/OutputFile.h"
 #include "platform/Text.h"
 
 namespace platform {
@@ -282,45 +284,56 @@ bool writeFileAtomically(const std::string& path, const std::string& text)
     return writeFilesAtomically({{path, text}});
 }
 
-namespace {
-
-std::string temporaryBeside(const std::string& path)
-{
-    return path + ".tmp-" + std::to_string(::getpid());
-}
-
-bool writeTemporary(const std::string& temporary, const std::string& text)
-{
-    const int fd =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = writeAll(fd, text.data(), text.size());
-    ok = (::fsync(fd) == 0) && ok;
-    ok = (::close(fd) == 0) && ok;
-    return ok;
-}
-
-}  // namespace
-
 bool writeFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files)
 {
     // Every file is written in full beside its place before any takes it,
     // so a full disk or a failed write leaves all the earlier files as
-    // they were.
-    std::size_t written = 0;
+    // they were. Each temporary file is new (O_EXCL) under a name no one
+    // can guess, so nobody can plant it beforehand in a shared folder.
+    struct Temporary {
+        UniqueFd folder;
+        std::string name;
+        std::string temporary;
+    };
+    std::vector<Temporary> made;
     bool ok = true;
-    for (; written < files.size() && ok; ++written) {
-        ok = writeTemporary(temporaryBeside(files[written].first), files[written].second);
-    }
     for (std::size_t i = 0; i < files.size() && ok; ++i) {
-        ok = ::rename(temporaryBeside(files[i].first).c_str(), files[i].first.c_str()) == 0;
+        const std::string& path = files[i].first;
+        const std::size_t slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? std::string(".")
+                                   : slash == 0               ? std::string("/")
+                                                              : path.substr(0, slash);
+        Temporary next;
+        next.name = slash == std::string::npos ? path : path.substr(slash + 1);
+        next.folder.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!next.folder.ok()) {
+            ok = false;
+            break;
+        }
+        const int fd = createTemporaryIn(next.folder.get(), next.name, next.temporary);
+        if (fd < 0) {
+            ok = false;
+            break;
+        }
+        made.push_back(std::move(next));
+        const std::string& text = files[i].second;
+        ok = writeAll(fd, text.data(), text.size());
+        ok = (::fsync(fd) == 0) && ok;
+        ok = (::close(fd) == 0) && ok;
+    }
+    for (std::size_t i = 0; i < made.size() && ok; ++i) {
+        ok = ::renameat(made[i].folder.get(), made[i].temporary.c_str(), made[i].folder.get(),
+                        made[i].name.c_str()) == 0;
+        if (ok) {
+            made[i].temporary.clear();
+        }
     }
     if (!ok) {
         const int error = errno;  // the reason, for the caller to show
-        for (std::size_t i = 0; i < written; ++i) {
-            ::unlink(temporaryBeside(files[i].first).c_str());
+        for (const Temporary& temporary : made) {
+            if (!temporary.temporary.empty()) {
+                ::unlinkat(temporary.folder.get(), temporary.temporary.c_str(), 0);
+            }
         }
         errno = error;
     }

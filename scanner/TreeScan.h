@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/FolderListing.h"
+#include "platform/NoFollowOpen.h"
 #include "platform/StringList.h"
 
 namespace scanner {
@@ -12,6 +14,11 @@ namespace scanner {
 // Walks one folder tree depth-first and reports each folder it enters, each
 // file that matches a mask, and the end of each folder. It keeps no results:
 // handlers read FileFound and FileSize while their event runs.
+//
+// The start folder is opened as named (a link the user named is followed);
+// every folder below it is opened relative to its parent's descriptor
+// without following a link, and its entries are queried relative to its own,
+// so no rename or swap by another process can lead the walk out of the tree.
 class TTreeScanner {
 public:
     using Event = std::function<void(TTreeScanner&)>;
@@ -22,6 +29,9 @@ public:
     Event OnDirectoryDone;
     Event OnSearchDone;
     Event OnFileFound;
+    // A folder could not be opened or read (FileFound names it, FolderError()
+    // says why); raised after its OnDirectoryFound, so the pair stays whole.
+    Event OnFolderError;
     // One turn of the host's event loop, at the start of every folder.
     std::function<void()> onIdle;
 
@@ -30,6 +40,11 @@ public:
     // The listing's entry of the file being reported (name, size, time,
     // device and inode), as the folder was read moments before the event.
     const platform::FileEntry& FileEntry() const { return m_entry; }
+    // During OnDirectoryFound: the folder's files and subfolders as listed
+    // (links and special files left out); empty when it could not be read.
+    const std::vector<platform::FileEntry>& FolderEntries() const { return m_folderEntries; }
+    // During OnFolderError: the system's error number.
+    int FolderError() const { return m_folderError; }
     bool SearchInProgress() const { return m_searchInProgress; }
 
     std::string InitialDirectory;
@@ -48,14 +63,32 @@ public:
     void Search();
 
 private:
-    // `device` is the folder's device when its parent's listing gave it.
-    void ScanFolder(const std::string& folder, const dev_t* device);
+    // One folder of the path from the start folder down to the folder being
+    // walked: its name in its parent, who it is, and its descriptor while
+    // that is held.
+    struct Level {
+        std::string name;
+        dev_t device = 0;
+        ino_t inode = 0;
+        bool known = false;  // device and inode are set
+        platform::UniqueFd fd;
+    };
+
+    void ScanFolder(const std::string& folder, std::size_t depth);
+    // The descriptor of m_levels[depth], opened again from the nearest held
+    // folder above when it was let go. -1 with errno set.
+    int openLevel(std::size_t depth);
+    // Lets go of every held descriptor but that of `keep`.
+    void releaseLevels(std::size_t keep);
     void raise(const Event& event);
 
     // Sorted ignoring case; a mask repeating another ignoring case is dropped.
     platform::StringList m_masks;
+    std::vector<Level> m_levels;
     std::string m_fileFound;
     platform::FileEntry m_entry;
+    std::vector<platform::FileEntry> m_folderEntries;
+    int m_folderError = 0;
     std::int64_t m_fileSize = 0;
     bool m_searchInProgress = false;
 };

@@ -1,5 +1,7 @@
 #include "search/FileCatalogue.h"
 
+#include <algorithm>
+
 #include "platform/FolderListing.h"
 #include "platform/Text.h"
 #include "scanner/TreeScan.h"
@@ -16,6 +18,32 @@ namespace {
 bool isMemoryDump(std::string_view name)
 {
     return platform::equalFold(name, "mm256.dat") || platform::equalFold(name, "mm2048.dat");
+}
+
+// A folder the shell customises holds a desktop.ini, whatever the case of
+// its letters (Windows writes "desktop.ini", older tools "DESKTOP.INI").
+bool holdsDesktopIni(const std::vector<platform::FileEntry>& entries)
+{
+    for (const platform::FileEntry& entry : entries) {
+        if ((entry.attributes & platform::kAttrDirectory) == 0 &&
+            platform::equalFold(entry.name, "desktop.ini")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Paths are bytes: /x/A.txt and /x/a.txt are two files, and a list naming
+// one must not leave out the other. The list is sorted in compareOrder,
+// which tells two such paths apart.
+bool listsExactly(const StringList& list, const std::string& path)
+{
+    const std::vector<std::string>& entries = list.strings();
+    const auto at = std::lower_bound(entries.begin(), entries.end(), path,
+                                     [](const std::string& entry, const std::string& value) {
+                                         return platform::compareOrder(entry, value) < 0;
+                                     });
+    return at != entries.end() && *at == path;
 }
 
 }  // namespace
@@ -70,7 +98,7 @@ void FileCatalogue::TreeScanner1DirectoryFound(scanner::TTreeScanner& sender)
         }
     }
     if (SkipDesktopFolders && !FolderSkipped) {
-        FolderSkipped = platform::fileExistsIn(folder, "desktop.ini");
+        FolderSkipped = holdsDesktopIni(sender.FolderEntries());
     }
     if (status != nullptr) {
         status->showCurrentFolder(FolderSkipped ? "Skipping " + folder : folder);
@@ -83,7 +111,7 @@ void FileCatalogue::TreeScanner1FileFound(scanner::TTreeScanner& sender)
         return;
     }
     const std::string& path = sender.FileFound();
-    if (!SkipFiles.empty() && SkipFiles.containsFolded(path)) {
+    if (!SkipFiles.empty() && listsExactly(SkipFiles, path)) {
         return;
     }
     const std::string_view name = platform::nameOf(path);

@@ -46,7 +46,7 @@ public:
     platform::StringList MasterKeys;
     // Lower case, beginning and ending with '/', at least three characters.
     platform::StringList SkipFolders;
-    // Full paths of known duplicates to leave out.
+    // Full paths of known duplicates to leave out, matched byte for byte.
     platform::StringList SkipFiles;
 
     std::int32_t CurrentFolder = -1;

@@ -1,5 +1,8 @@
 #include "search/SearchRun.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/CommaText.h"
 #include "platform/StringList.h"
 #include "platform/Text.h"
@@ -15,6 +18,11 @@ SearchRun::SearchRun(SearchWindow& window)
     catalogue.bind(TreeScanner1);
     catalogue.status = this;
     TreeScanner1.onIdle = [this] { m_window.processEvents(); };
+    TreeScanner1.OnFolderError = [this](scanner::TTreeScanner& scanner) {
+        if (scanner.FileFound() == scanner.InitialDirectory) {
+            m_startError = scanner.FolderError();
+        }
+    };
 }
 
 void SearchRun::showCurrentFolder(const std::string& text)
@@ -63,15 +71,16 @@ void SearchRun::btnSearchClick()
     } idle{*this};
     RunScan();
     comparison.CompareCatalogue();
+    showMissedFolders();
     m_running = false;
 }
 
 std::string normaliseFolderEntry(const std::string& text, bool lower)
 {
-    std::string entry = platform::trim(lower ? platform::lowerCase(text) : text);
-    if (entry.empty()) {
-        return entry;
+    if (platform::trim(text).empty()) {
+        return "";
     }
+    std::string entry = lower ? platform::trim(platform::lowerCase(text)) : text;
     if (entry.front() != '/') {
         entry.insert(entry.begin(), '/');
     }
@@ -88,10 +97,51 @@ std::string SearchRun::nestedFolderMessage(const std::string& inner, const std::
            "  and will therefore be removed.";
 }
 
+std::string SearchRun::missedFolderMessage(const MissedFolder& folder)
+{
+    switch (folder.error) {
+    case ENOENT:
+        return "Folder: " + folder.path + "  was not found and is not searched.";
+    case ENOTDIR:
+        return "Folder: " + folder.path + "  is not a folder and is not searched.";
+    default:
+        return "Folder: " + folder.path + "  cannot be read (" + std::strerror(folder.error) +
+               ") and is not searched.";
+    }
+}
+
+void SearchRun::searchFrom(const std::string& folder)
+{
+    TreeScanner1.InitialDirectory = folder;
+    m_startError = 0;
+    TreeScanner1.Search();
+    if (m_startError != 0) {
+        m_missed.push_back({TreeScanner1.InitialDirectory, m_startError});
+        m_window.showMessage(missedFolderMessage(m_missed.back()));
+    }
+}
+
+void SearchRun::showMissedFolders()
+{
+    // A stopped run says so instead; the notices named the folders already.
+    if (m_missed.empty() || !KeepSearching || !TreeScanner1.KeepScanning) {
+        return;
+    }
+    bool allMissing = true;
+    std::string paths;
+    for (const MissedFolder& folder : m_missed) {
+        allMissing = allMissing && folder.error == ENOENT;
+        paths += (paths.empty() ? "" : ", ") + folder.path;
+    }
+    m_window.setStatusText(3, std::string("Scan complete - ") +
+                                  (allMissing ? "not found: " : "not searched: ") + paths);
+}
+
 void SearchRun::RunScan()
 {
     m_window.setStatusText(1, "Bytes:");
     m_window.setStatusText(2, "Files:");
+    m_missed.clear();
     ResultList& list = m_window.resultList();
     list.setHint("");
     m_window.setWaitCursor(true);
@@ -177,12 +227,10 @@ void SearchRun::RunScan()
             break;
         }
         if (drive.wholeDrive) {
-            TreeScanner1.InitialDirectory = drive.prefix + "/";
-            TreeScanner1.Search();
+            searchFrom(drive.prefix + "/");
         } else {
             for (const std::string& root : rootFolders.strings()) {
-                TreeScanner1.InitialDirectory = drive.prefix + root;
-                TreeScanner1.Search();
+                searchFrom(drive.prefix + root);
             }
         }
         if (!KeepSearching) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/Locale.h"
 #include "scanner/TreeScan.h"
@@ -38,15 +39,34 @@ public:
     // The notice shown when one root folder holds another.
     static std::string nestedFolderMessage(const std::string& inner, const std::string& outer);
 
+    // A root folder of the last run that could not be searched, and the
+    // system's error number saying why.
+    struct MissedFolder {
+        std::string path;
+        int error = 0;
+    };
+    const std::vector<MissedFolder>& missedFolders() const { return m_missed; }
+    // The notice shown when a root folder cannot be searched.
+    static std::string missedFolderMessage(const MissedFolder& folder);
+
 private:
     void showCurrentFolder(const std::string& text) override;
+    // Walks one start folder; a start folder that cannot be opened is said
+    // so at once, and the run goes on with the others.
+    void searchFrom(const std::string& folder);
+    // The end text of a run that missed root folders names them.
+    void showMissedFolders();
 
     SearchWindow& m_window;
     bool m_running = false;
+    std::vector<MissedFolder> m_missed;
+    int m_startError = 0;
 };
 
-// A root or skip folder entry as typed, made into "/folder/": trimmed, with
-// a '/' at each end. Skip entries are also made lower case.
+// A root or skip folder entry as typed, made into "/folder/" with a '/' at
+// each end. Skip entries are also trimmed and made lower case; a root entry
+// keeps its blanks (a quoted name may end with one), but one made of blanks
+// alone is no entry.
 std::string normaliseFolderEntry(const std::string& text, bool lower);
 
 }  // namespace search

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,6 +61,66 @@ bool SaveResultLists(const std::vector<ResultRow>& rows, const std::string& resu
     }
     return platform::writeFilesAtomically(
         {{resultListFile, platform::linesText(lines)}, {newListFile, platform::linesText(paths)}});
+}
+
+namespace {
+
+// Reads what the descriptor gives up to its end, or up to its first zero
+// byte, after which a list holds nothing (so /dev/zero ends at once).
+bool readStream(int fd, std::string& contents)
+{
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        const std::size_t size = static_cast<std::size_t>(got);
+        const void* zero = std::memchr(buffer, '\0', size);
+        contents.append(buffer, zero != nullptr ? static_cast<const char*>(zero) - buffer : size);
+        if (zero != nullptr) {
+            return true;
+        }
+        if (contents.size() > platform::kMaxWholeFileBytes) {
+            errno = EFBIG;
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
+bool loadKnownDuplicates(const std::string& path, platform::StringList& list, bool streams)
+{
+    if (!streams) {
+        return list.loadFromFile(path);
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st = {};
+    std::string contents;
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        ok = false;
+    }
+    ok = ok && readStream(fd, contents);
+    const int error = errno;
+    ::close(fd);
+    if (!ok) {
+        errno = error;
+        return false;
+    }
+    list.setText(contents);
+    return true;
 }
 
 std::string previousRunText(std::int64_t unixSeconds, const platform::Locale& locale)

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/Locale.h"
+#include "platform/StringList.h"
 #include "settings/ResultLines.h"
 
 namespace settings {
@@ -27,6 +28,13 @@ constexpr char kSkipListName[] = "SkipDupl.lis";
 // after a failure (a full disk) both files of the earlier run are intact.
 bool SaveResultLists(const std::vector<ResultRow>& rows, const std::string& resultListFile,
                      const std::string& newListFile);
+
+// Reads a known-duplicates list into `list`, replacing what it held. With
+// `streams`, a list that is not a regular file (a pipe, as in
+// `--known <(...)`) is read as a stream to its end; without, it is refused,
+// since the window must never wait on one. False with errno set (EFBIG past
+// 1 GiB), and the list unchanged.
+bool loadKnownDuplicates(const std::string& path, platform::StringList& list, bool streams);
 
 // "previous run on yyyy-mmm-dd at hh:nn:ss" for a file's last change, in
 // local time with the locale's month names.

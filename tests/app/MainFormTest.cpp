@@ -412,6 +412,45 @@ private slots:
         QCOMPARE(form.FileListView1->rowCount(), 0);
     }
 
+    void anUnreadableKnownListIsReportedWithItsReason()
+    {
+        m_lists->write("SkipDupl.lis", "/x/known.txt\r\n");
+        TfrmMain form;
+        form.ResultListFile = *m_lists / "none.lis";
+        form.SkipListFile = *m_lists / "SkipDupl.lis";
+        form.NewListFile = *m_lists / "NewDupl.lis";
+        ModalAnswers answers;
+        // The file goes between the question and the reading.
+        answers.when<QMessageBox>([this](QMessageBox* box) {
+            m_lists->remove("SkipDupl.lis");
+            box->button(QMessageBox::Yes)->click();
+        });
+        QString error;
+        answers.acknowledge(error);
+        form.Timer1Timer();
+        QCOMPARE(error, "The list of known duplicates cannot be read:\n" +
+                            text(*m_lists / "SkipDupl.lis") + "\n\nNo such file or directory");
+        QVERIFY(form.run.catalogue.SkipFiles.empty());
+        QVERIFY(form.DiskListView1->topLevelItemCount() > 0);
+    }
+
+    void aRootFolderThatIsNotThereIsSaidAndTheOthersSearched()
+    {
+        m_tree->write("here/a.txt", "same words");
+        m_tree->write("here/b.txt", "same words");
+        auto form = makeForm();
+        const std::string missing = m_tree->path() + "gone";
+        form->edtRootDir->setText(text(missing + "," + m_tree->path() + "here"));
+        ModalAnswers answers;
+        QString notice;
+        answers.acknowledge(notice);
+        form->btnSearch->click();
+        QVERIFY(answers.done());
+        QCOMPARE(notice, text("Folder: " + missing + "/  was not found and is not searched."));
+        QCOMPARE(rows(*form), (QStringList{H, "here/a.txt", "here/b.txt"}));
+        QCOMPARE(status(*form, 3), text("Scan complete - not found: " + missing + "/"));
+    }
+
     void theListIsSavedAtExit()
     {
         m_tree->write("a/same", "12345");

@@ -2,6 +2,7 @@
 // files, hard links, bind mounts, strange names, depth and width, and
 // permissions. Each search must end, report only sound groups, and leave
 // every file as it was.
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "hostile/TreeCheck.h"
@@ -326,6 +328,52 @@ TEST_F(HostileTree, DeepWideAndOverlongTrees)
     const int longFolder = ::open((tree / "long").c_str(), O_RDONLY | O_DIRECTORY);
     removeAt(longFolder);
     ::close(longFolder);
+}
+
+TEST_F(HostileTree, AFolderSwappedForALinkWhileSearchedNeverLeadsOutside)
+{
+    // Another process swaps "sub" (a real folder) and "swap" (a link to a
+    // folder outside) over and over while gemmora-cli searches the tree.
+    // Outside, each folder also holds a copy under a name the tree never has.
+    for (int i = 0; i < 300; ++i) {
+        const std::string folder = "d" + std::to_string(i) + "/";
+        const std::string contents = "swapped folder pair " + std::to_string(i);
+        tree.write("sub/" + folder + "x.txt", contents);
+        outside.write(folder + "x.txt", contents);
+        outside.write(folder + "only-outside.txt", contents);
+    }
+    tree.symlink(outside.path().substr(0, outside.path().size() - 1), "swap");
+    outsideBefore = snapshotTree(outside.path());
+    const std::string sub = tree / "sub";
+    const std::string swap = tree / "swap";
+    std::atomic<bool> stop{false};
+    std::atomic<int> swaps{0};
+    std::thread racer([&] {
+        while (!stop) {
+            if (::renameat2(AT_FDCWD, sub.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE) == 0) {
+                ++swaps;
+            }
+        }
+    });
+    std::vector<std::string> escaped;
+    for (int run = 0; run < 20 && escaped.empty(); ++run) {
+        const Outcome outcome =
+            runCli({"-q", "--any-time", "--format", "paths", "--null", tree.path()});
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        for (const std::vector<std::string>& group : parseNullGroups(outcome.out)) {
+            for (const std::string& path : group) {
+                if (path.find("only-outside") != std::string::npos) {
+                    escaped.push_back(path);
+                }
+            }
+        }
+    }
+    stop = true;
+    racer.join();
+    ASSERT_GT(swaps.load(), 0) << "this file system cannot exchange names";
+    EXPECT_TRUE(escaped.empty()) << escaped.size() << " files from outside, such as "
+                                 << escaped.front();
+    EXPECT_EQ(describeChanges(outsideBefore, snapshotTree(outside.path())), "");
 }
 
 TEST_F(HostileTree, WhatCannotBeReadIsLeftOutAndTheRestFound)

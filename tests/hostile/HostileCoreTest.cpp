@@ -180,8 +180,9 @@ std::vector<std::string> namesIn(const std::string& folder)
     std::vector<std::string> names;
     DIR* listing = ::opendir(folder.c_str());
     while (const dirent* entry = listing != nullptr ? ::readdir(listing) : nullptr) {
-        if (entry->d_name[0] != '.') {
-            names.push_back(entry->d_name);
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {  // temporary files may be hidden ones
+            names.push_back(name);
         }
     }
     if (listing != nullptr) {

@@ -170,9 +170,12 @@ TEST(StringListTest, AFailedSaveLeavesTheEarlierFileWhole)
 {
     TempFolder dir;
     dir.write("list.txt", "good\r\n");
-    dir.mkdir("list.txt.tmp-" + std::to_string(::getpid()));  // the temporary cannot be made
-    StringList list;
-    list.add("new");
-    EXPECT_FALSE(list.saveToFile(dir / "list.txt"));
+    dir.chmod(".", 0555);  // the temporary file cannot be made
+    const int result = runWithoutPrivileges([&] {
+        StringList list;
+        list.add("new");
+        return list.saveToFile(dir / "list.txt") ? 1 : 0;
+    });
+    EXPECT_EQ(result, 0);
     EXPECT_EQ(dir.read("list.txt"), "good\r\n");
 }

@@ -1,10 +1,17 @@
 #include "scanner/TreeScan.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <thread>
 #include <unistd.h>
 
 #include "platform/FolderListing.h"
@@ -177,13 +184,62 @@ TEST_F(TreeScanTest, AStopBeforeTheSearchHasNoEffect)
     EXPECT_TRUE(scanner.KeepScanning);
 }
 
-TEST_F(TreeScanTest, AMissingStartFolderStillGivesOnePairOfEvents)
+TEST_F(TreeScanTest, AMissingStartFolderStillGivesOnePairOfEventsAndSaysWhy)
 {
+    scanner.OnFolderError = [this](TTreeScanner& s) {
+        events.push_back("error " + s.FileFound().substr(dir.path().size()) + " " +
+                         std::to_string(s.FolderError()));
+    };
     scanner.InitialDirectory = dir / "missing";
     scanner.setFileMask("*.*");
     scanner.Search();
     EXPECT_EQ(scanner.InitialDirectory, dir / "missing/");
-    EXPECT_EQ(events, (std::vector<std::string>{"enter missing/", "leave missing/", "done"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"enter missing/",
+                                                "error missing/ " + std::to_string(ENOENT),
+                                                "leave missing/", "done"}));
+
+    events.clear();
+    dir.write("plain.txt", "");
+    scanner.InitialDirectory = dir / "plain.txt";
+    scanner.Search();
+    EXPECT_EQ(events[1], "error plain.txt/ " + std::to_string(ENOTDIR));
+}
+
+TEST_F(TreeScanTest, AStartFolderNamedThroughALinkIsFollowedButLinksBelowAreNot)
+{
+    dir.write("real/file.txt", "data");
+    dir.write("real/inner/deep.txt", "deeper");
+    dir.write("elsewhere/never.txt", "n");
+    dir.symlink(dir / "real", "named");
+    dir.symlink(dir / "elsewhere", "real/inner/away");
+    scanner.setFileMaskCommaText("*.*");
+    scanner.InitialDirectory = dir / "named";
+    scanner.Search();
+    EXPECT_EQ(events, (std::vector<std::string>{"enter named/", "file named/file.txt 4",
+                                                "enter named/inner/", "file named/inner/deep.txt 6",
+                                                "leave named/inner/deep.txt",
+                                                "leave named/inner/deep.txt", "done"}));
+}
+
+TEST_F(TreeScanTest, TheFolderEventSeesTheFolderAsListed)
+{
+    dir.write("a.txt", "1");
+    dir.write(".hidden", "2");
+    dir.write("sub/b.txt", "3");
+    dir.fifo("pipe");
+    dir.symlink(dir / "a.txt", "alias");
+    std::vector<std::vector<std::string>> seen;
+    scanner.OnDirectoryFound = [&](TTreeScanner& s) {
+        std::vector<std::string> names;
+        for (const platform::FileEntry& entry : s.FolderEntries()) {
+            names.push_back(entry.name);
+        }
+        std::sort(names.begin(), names.end());
+        seen.push_back(names);
+    };
+    scan("*.txt");
+    EXPECT_EQ(seen,
+              (std::vector<std::vector<std::string>>{{".hidden", "a.txt", "sub"}, {"b.txt"}}));
 }
 
 TEST_F(TreeScanTest, AnEmptyStartFolderMeansTheCurrentFolder)
@@ -206,16 +262,16 @@ TEST_F(TreeScanTest, AnUnreadableFolderStillGetsItsPairOfEvents)
     dir.write("open/a.txt", "");
     dir.write("closed/b.txt", "");
     dir.chmod("closed", 0);
+    scanner.OnFolderError = [this](TTreeScanner& s) {
+        events.push_back("error " + std::to_string(s.FolderError()));
+    };
     const int result = runWithoutPrivileges([&] {
         scan();
-        const std::vector<std::string> expected = {"enter ",
-                                                   "enter closed/",
-                                                   "leave closed/",
-                                                   "enter open/",
-                                                   "file open/a.txt 0",
-                                                   "leave open/a.txt",
-                                                   "leave open/a.txt",
-                                                   "done"};
+        const std::vector<std::string> expected = {
+            "enter ",           "enter closed/",    "error " + std::to_string(EACCES),
+            "leave closed/",    "enter open/",      "file open/a.txt 0",
+            "leave open/a.txt", "leave open/a.txt", "done",
+        };
         return events == expected ? 0 : 1;
     });
     EXPECT_EQ(result, 0);
@@ -262,4 +318,105 @@ TEST_F(TreeScanTest, OddNamesArrivePathIntactAndDeepTreesAreWalked)
         EXPECT_NE(std::find(files.begin(), files.end(), dir / name), files.end()) << name;
     }
     EXPECT_EQ(files.back(), dir / (deep + "bottom.txt"));
+}
+
+TEST_F(TreeScanTest, AFolderSwappedForALinkNeverLeadsOutOfTheTree)
+{
+    // Another process swaps "sub" (a real folder) and "swap" (a link to a
+    // folder outside the tree) over and over while the tree is walked.
+    TempFolder outside;
+    for (int i = 0; i < 100; ++i) {
+        dir.write("sub/d" + std::to_string(i) + "/inside.txt", "in");
+        outside.write("d" + std::to_string(i) + "/outside.txt", "out");
+    }
+    dir.symlink(outside.path().substr(0, outside.path().size() - 1), "swap");
+    const std::string sub = dir / "sub";
+    const std::string swap = dir / "swap";
+    ASSERT_EQ(::renameat2(AT_FDCWD, sub.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE), 0)
+        << "this file system cannot exchange names";
+    std::atomic<bool> stop{false};
+    std::thread racer([&] {
+        while (!stop) {
+            ::renameat2(AT_FDCWD, sub.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE);
+        }
+    });
+    int inside = 0;
+    std::vector<std::string> escaped;
+    scanner.OnFileFound = [&](TTreeScanner& s) {
+        if (platform::nameOf(s.FileFound()) == "inside.txt") {
+            ++inside;
+        } else {
+            escaped.push_back(s.FileFound());
+        }
+    };
+    scanner.OnDirectoryFound = nullptr;
+    scanner.OnDirectoryDone = nullptr;
+    // The racer gets its chances between the listing of a folder and the
+    // walk of each of its subfolders, even on a busy machine.
+    scanner.onIdle = [] { std::this_thread::sleep_for(std::chrono::microseconds(50)); };
+    for (int run = 0; run < 40 && escaped.empty(); ++run) {
+        scan();
+    }
+    stop = true;
+    racer.join();
+    EXPECT_TRUE(escaped.empty()) << escaped.size() << " files from outside, such as "
+                                 << escaped.front();
+    EXPECT_GT(inside, 0);  // the race left the walk something to find
+}
+
+TEST_F(TreeScanTest, AFolderSwappedForALinkAfterItWasEnteredIsStillWalkedWhereItIs)
+{
+    // While the files of "sub" are reported, "sub" moves away and a link to
+    // a folder outside takes its name. Its subfolder is still reached, where
+    // the real folder now is; nothing of the outside folder is listed.
+    TempFolder outside;
+    outside.write("deeper/outside.txt", "out");
+    dir.write("sub/first.txt", "1");
+    dir.write("sub/deeper/inside.txt", "in");
+    std::vector<std::string> files;
+    scanner.OnFileFound = [&](TTreeScanner& s) {
+        files.push_back(s.FileFound().substr(dir.path().size()));
+        if (files.size() == 1) {
+            ASSERT_EQ(::rename((dir / "sub").c_str(), (dir / "moved").c_str()), 0);
+            dir.symlink(outside.path().substr(0, outside.path().size() - 1), "sub");
+        }
+    };
+    scan();
+    EXPECT_EQ(files, (std::vector<std::string>{"sub/first.txt", "sub/deeper/inside.txt"}));
+}
+
+TEST_F(TreeScanTest, DeepTreesHoldFewDescriptorsAndEveryFolderIsReached)
+{
+    // 300 folders deep, with a side folder at every level, so that the walk
+    // comes back up through folders whose descriptors it let go.
+    std::string path;
+    for (int i = 0; i < 300; ++i) {
+        path += "d/";
+        dir.write(path + "side/s.txt", "s");
+    }
+    dir.write(path + "bottom.txt", "b");
+    auto openDescriptors = [] {
+        int count = 0;
+        DIR* fds = ::opendir("/proc/self/fd");
+        while (::readdir(fds) != nullptr) {
+            ++count;
+        }
+        ::closedir(fds);
+        return count;
+    };
+    const int before = openDescriptors();
+    int most = 0;
+    int sides = 0;
+    int bottoms = 0;
+    scanner.OnFileFound = [&](TTreeScanner& s) {
+        most = std::max(most, openDescriptors() - before);
+        const std::string_view name = platform::nameOf(s.FileFound());
+        sides += name == "s.txt";
+        bottoms += name == "bottom.txt";
+    };
+    scan();
+    EXPECT_EQ(sides, 300);
+    EXPECT_EQ(bottoms, 1);
+    EXPECT_LT(most, 50);
+    EXPECT_EQ(openDescriptors(), before);
 }

@@ -1,5 +1,6 @@
 #include "search/FileCatalogue.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "platform/CommaText.h"
@@ -151,13 +152,48 @@ TEST_F(FileCatalogueTest, ADesktopIniSkipsItsOwnFolderOnly)
     EXPECT_EQ(entries().size(), 5u);
 }
 
-TEST_F(FileCatalogueTest, KnownDuplicatesAreDroppedWhateverTheirCase)
+TEST_F(FileCatalogueTest, KnownDuplicatesMatchTheirPathByteForByte)
 {
+    // Paths are bytes: listing A.txt leaves a.txt, another file, in the search.
     dir.write("keep.txt", "k");
-    dir.write("Known.TXT", "n");
-    catalogue.SkipFiles.add(dir / "known.txt");
+    dir.write("A.txt", "n");
+    dir.write("a.txt", "n");
+    dir.write("caf\xC3\xA9", "c");
+    catalogue.SkipFiles.add(dir / "A.txt");
+    catalogue.SkipFiles.add(dir / "CAF\xC3\xA9");
+    walk(dir.path());
+    EXPECT_EQ(entries(), (std::vector<std::string>{"        1 a.txt @a.txt",
+                                                   "        1 caf\xC3\xA9 @caf\xC3\xA9",
+                                                   "        1 keep.txt @keep.txt"}));
+
+    catalogue.SkipFiles.add(dir / "a.txt");
+    catalogue.SkipFiles.add(dir / "caf\xC3\xA9");
+    catalogue.startScan();
     walk(dir.path());
     EXPECT_EQ(entries(), (std::vector<std::string>{"        1 keep.txt @keep.txt"}));
+}
+
+TEST_F(FileCatalogueTest, ADesktopIniIsRecognisedWhateverTheCaseOfItsName)
+{
+    dir.write("upper/DESKTOP.INI", "[.ShellClassInfo]");
+    dir.write("upper/photo.jpg", "p");
+    dir.write("mixed/Desktop.ini", "[.ShellClassInfo]");
+    dir.write("mixed/photo.jpg", "p");
+    dir.write("near/desktop.ini.bak", "x");
+    dir.write("near/desktop.ini/inside.jpg", "f");  // a folder of that name is no marker
+    dir.write("near/photo.jpg", "p");
+    walk(dir.path());
+    std::vector<std::string> paths;
+    for (const std::string& e : entries()) {
+        paths.push_back(e.substr(e.find('@') + 1));
+    }
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{"near/desktop.ini.bak",
+                                               "near/desktop.ini/inside.jpg", "near/photo.jpg"}));
+    EXPECT_NE(std::find(status.texts.begin(), status.texts.end(), "Skipping " + dir / "upper/"),
+              status.texts.end());
+    EXPECT_NE(std::find(status.texts.begin(), status.texts.end(), "Skipping " + dir / "mixed/"),
+              status.texts.end());
 }
 
 TEST_F(FileCatalogueTest, EmptyFilesFollowTheirOption)

@@ -1,5 +1,6 @@
 #include "search/SearchRun.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 
 #include "support/TempFolder.h"
@@ -167,4 +168,101 @@ TEST_F(SearchRunTest, TheNoticeDuringTheScanCanStopTheRun)
     EXPECT_EQ(window.status[3], "Comparison interrupted");
     EXPECT_EQ(std::count(window.statusLog.begin(), window.statusLog.end(), "Scanning folders ...."),
               1);
+}
+
+TEST_F(SearchRunTest, RootFoldersThatCannotBeSearchedAreNamedAndTheRestSearched)
+{
+    dir.write("here/a.txt", "same");
+    dir.write("here/b.txt", "same");
+    dir.write("plain.txt", "not a folder");
+    const std::string base = dir.path().substr(0, dir.path().size() - 1);
+    window.drives = {{'C', base, false}};
+    window.fields[Field::RootDir] = "/missing, /here, /plain.txt";
+    run.btnSearchClick();
+    EXPECT_EQ(window.rowTexts(dir.path()),
+              (std::vector<std::string>{"Duplicate files .....", "here/a.txt", "here/b.txt"}));
+    EXPECT_EQ(window.messages,
+              (std::vector<std::string>{
+                  "Folder: " + dir / "missing/" + "  was not found and is not searched.",
+                  "Folder: " + dir / "plain.txt/" + "  is not a folder and is not searched."}));
+    EXPECT_EQ(window.status[3],
+              "Scan complete - not searched: " + dir / "missing/" + ", " + dir / "plain.txt/");
+    ASSERT_EQ(run.missedFolders().size(), 2u);
+    EXPECT_EQ(run.missedFolders()[0].error, ENOENT);
+
+    // Only missing folders: the end text says "not found".
+    window.messages.clear();
+    window.fields[Field::RootDir] = "/gone";
+    run.btnSearchClick();
+    EXPECT_EQ(window.status[3], "Scan complete - not found: " + dir / "gone/");
+    EXPECT_EQ(window.messages.size(), 1u);
+
+    // A drive that is not mounted any more is a missing folder as well.
+    window.messages.clear();
+    window.drives = {{'D', base + "/no-such-drive", true}};
+    run.btnSearchClick();
+    EXPECT_EQ(window.messages, (std::vector<std::string>{"Folder: " + dir / "no-such-drive/" +
+                                                         "  was not found and is not searched."}));
+
+    // A run where every folder was there ends as before.
+    window.messages.clear();
+    window.drives = {{'C', base, false}};
+    window.fields[Field::RootDir] = "/here";
+    run.btnSearchClick();
+    EXPECT_EQ(window.status[3], "Scan complete");
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_TRUE(run.missedFolders().empty());
+}
+
+TEST_F(SearchRunTest, AnUnreadableRootFolderIsNamedWithTheReason)
+{
+    dir.write("locked/a.txt", "same");
+    dir.chmod("locked", 0);
+    const std::string base = dir.path().substr(0, dir.path().size() - 1);
+    window.drives = {{'C', base, false}};
+    window.fields[Field::RootDir] = "/locked";
+    const int result = runWithoutPrivileges([&] {
+        run.btnSearchClick();
+        return window.messages ==
+                       std::vector<std::string>{
+                           "Folder: " + dir / "locked/" +
+                           "  cannot be read (Permission denied) and is not searched."}
+                   ? 0
+                   : 1;
+    });
+    EXPECT_EQ(result, 0);
+}
+
+TEST_F(SearchRunTest, ARootFolderNamedThroughALinkIsFollowed)
+{
+    dir.write("real/a.txt", "same");
+    dir.write("real/b.txt", "same");
+    dir.write("outside/c.txt", "same");
+    dir.symlink(dir / "real", "named");
+    dir.symlink(dir / "outside", "real/away");  // met during the walk: never followed
+    const std::string base = dir.path().substr(0, dir.path().size() - 1);
+    window.drives = {{'C', base, false}};
+    window.fields[Field::RootDir] = "/named";
+    run.btnSearchClick();
+    EXPECT_EQ(window.rowTexts(dir.path()),
+              (std::vector<std::string>{"Duplicate files .....", "named/a.txt", "named/b.txt"}));
+    EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(SearchRunTest, AQuotedRootFolderKeepsItsBlanks)
+{
+    dir.write("old /a.txt", "same");
+    dir.write("old /b.txt", "same");
+    dir.write(" lead/c.txt", "other");
+    dir.write(" lead/d.txt", "other");
+    dir.mkdir("old");
+    const std::string base = dir.path().substr(0, dir.path().size() - 1);
+    window.drives = {{'C', base, false}};
+    window.fields[Field::RootDir] = "\"old \", \" lead\", \"  \"";
+    run.btnSearchClick();
+    EXPECT_EQ(window.fields[Field::RootDir], "\"/ lead/\",\"/old /\"");
+    EXPECT_EQ(window.rowTexts(dir.path()),
+              (std::vector<std::string>{"Duplicate files .....", " lead/c.txt", " lead/d.txt", "",
+                                        "Duplicate files .....", "old /a.txt", "old /b.txt"}));
+    EXPECT_TRUE(window.messages.empty());
 }
