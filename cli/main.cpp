@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cli/CleanupCommand.h"
 #include "cli/CliWindow.h"
 #include "platform/CommaText.h"
 #include "platform/FolderListing.h"
@@ -40,10 +41,11 @@ const char kUsage[] =
     "  --master DIR              walk DIR first; in the FOLDERs only files whose\n"
     "                            size (or name) occurs in DIR are candidates\n"
     "  --known FILE              leave out the files listed in FILE, one path a line\n"
-    "  --format list|paths       list: the lines of the desktop program's result\n"
+    "  --format list|paths|json  list: the lines of the desktop program's result\n"
     "                            list file (default); paths: each group's paths,\n"
     "                            one a line, groups separated by an empty line\n"
-    "                            (a path holding a line break is left out)\n"
+    "                            (a path holding a line break is left out);\n"
+    "                            json: for a cleanup and an undo (see below)\n"
     "  -0, --null                with --format paths: end each path with a zero\n"
     "                            byte and each group with one more, so that any\n"
     "                            name can be read back\n"
@@ -53,10 +55,50 @@ const char kUsage[] =
     "  -q                        no progress and no summary\n"
     "  --help, --version\n"
     "\n"
-    "Exit status: 0 the search finished, 1 it was stopped (Ctrl-C), 2 bad usage.\n"
-    "Nothing in the searched folders is ever changed.\n";
+    "Cleaning up the duplicates found (or those of a saved list):\n"
+    "  --action ACTION           what to do with every file the keep rules do not\n"
+    "                            keep: trash (the desktop's trash), delete (for\n"
+    "                            good), hardlink (replace it by a hard link to the\n"
+    "                            kept file), reflink (let it share the kept file's\n"
+    "                            storage, where the file system can), move:DIR\n"
+    "                            (into DIR, keeping its path below the searched\n"
+    "                            folder)\n"
+    "  --keep RULE               which file of each group to keep; repeatable, each\n"
+    "                            rule choosing among the files the ones before it\n"
+    "                            left tied, and then the first by path order:\n"
+    "                            oldest, newest, shortest, longest (path),\n"
+    "                            shallowest, deepest (folder depth), first (in\n"
+    "                            the list's order), in:DIRS, not-in:DIRS,\n"
+    "                            name:MASKS (DIRS and MASKS as comma text). A\n"
+    "                            group that a rule would leave with no file keeps\n"
+    "                            the first by path order, and the plan says so\n"
+    "  --dry-run                 print the plan and change nothing (the default)\n"
+    "  --yes                     act on the plan\n"
+    "  --from-list FILE          act on a saved result list (as -o writes it) or on\n"
+    "                            a plan (as a dry run prints it, edited or not)\n"
+    "                            instead of searching. FOLDERs, when given, are\n"
+    "                            the only folders acted in, each taken as named\n"
+    "                            (even a link); below them, and without FOLDERs\n"
+    "                            anywhere on a file's path, no link is followed\n"
+    "  --journal FILE            the record of the run (default: a dated file\n"
+    "                            beside the list files)\n"
+    "  --undo JOURNAL            put back what a run moved to the trash or moved\n"
+    "\n"
+    "A plan is a line per file: keep or mark, the quoted path and the size. A\n"
+    "report is a line per file: kept, trashed, deleted, linked, reflinked, moved,\n"
+    "untouched or stopped, the path, the size, and where it went or why it was\n"
+    "left alone. --format paths writes the marked (or done) paths alone, and\n"
+    "--format json everything, a path that is not UTF-8 also as \"path_hex\".\n"
+    "Before a file is touched it is compared byte for byte with the kept file\n"
+    "again; any difference, or a link on its path, leaves it as it is.\n"
+    "\n"
+    "Exit status: 0 the search (or the cleanup) finished, 1 it was stopped\n"
+    "(Ctrl-C), 2 bad usage or a refused plan, 3 some files were left untouched\n"
+    "(or not put back). Without --action and --yes nothing in the searched\n"
+    "folders is ever changed.\n";
 
 struct Arguments {
+    cli::CleanupOptions cleanup;
     settings::SearchOptions options;
     std::vector<std::string> folders;
     std::string master;
@@ -121,6 +163,14 @@ int parseArguments(int argc, char** argv, Arguments& args)
             std::printf("gemmora-cli %s\n", ownVersion().c_str());
             return 0;
         }
+        std::string problem;
+        if (const auto taken = args.cleanup.take(argc, argv, i, problem);
+            taken != cli::CleanupOptions::NotMine) {
+            if (taken == cli::CleanupOptions::Bad) {
+                return usageError(problem);
+            }
+            continue;
+        }
         if (arg == "--mask" || arg == "--skip" || arg == "--master" || arg == "--known" ||
             arg == "--format" || arg == "-o") {
             std::string text;
@@ -178,13 +228,18 @@ int parseArguments(int argc, char** argv, Arguments& args)
         o.CheckFileSize = false;
     }
     o.applyInvariant();
-    if (args.format != "list" && args.format != "paths") {
-        return usageError("--format must be list or paths, not " + args.format);
+    if (args.format != "list" && args.format != "paths" && args.format != "json") {
+        return usageError("--format must be list, paths or json, not " + args.format);
+    }
+    if (const std::string problem =
+            args.cleanup.check(args.format, args.null, !args.folders.empty());
+        !problem.empty()) {
+        return usageError(problem);
     }
     if (args.null && args.format != "paths") {
         return usageError("--null needs --format paths");
     }
-    if (args.folders.empty()) {
+    if (args.folders.empty() && !args.cleanup.standalone()) {
         return usageError("no FOLDER to search");
     }
     return -1;
@@ -270,6 +325,12 @@ int main(int argc, char** argv)
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 
+    const cli::CleanupOutput cleanupOutput = {args.format, args.null, args.quiet, args.output};
+    if (args.cleanup.standalone()) {
+        return cli::runCleanup(args.cleanup, roots, nullptr, cleanupOutput);
+    }
+    window.list().pathsOnly = window.list().pathsOnly || args.cleanup.wanted();
+
     if (args.scanOnly) {
         run.KeepSearching = true;
         run.RunScan();
@@ -282,6 +343,13 @@ int main(int argc, char** argv)
     run.btnSearchClick();
     window.finishProgress();
     const bool stopped = !run.KeepSearching;
+    if (args.cleanup.wanted()) {
+        if (stopped) {
+            std::fprintf(stderr, "gemmora-cli: the search was stopped; nothing was changed\n");
+            return 1;
+        }
+        return cli::runCleanup(args.cleanup, roots, &window.list().groups, cleanupOutput);
+    }
 
     std::size_t leftOut = 0;
     const std::string text = args.format == "list" ? renderList(window.list().rows, leftOut)
