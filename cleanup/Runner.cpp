@@ -23,9 +23,9 @@ namespace {
 
 // Each file is read this much at a time between two progress calls.
 constexpr std::int64_t kChunk = 128 * 1024;
-// The most one request to share data asks of the kernel; some file systems
-// take no more at once.
-constexpr std::uint64_t kDedupeChunk = 16 * 1024 * 1024;
+// The most one request to share data asks of the kernel: it reads both
+// ranges to compare them, and a progress call must come between requests.
+constexpr std::uint64_t kDedupeChunk = 1024 * 1024;
 
 std::string shown(const std::string& path)
 {
