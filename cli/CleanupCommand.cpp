@@ -293,7 +293,9 @@ int runUndo(const CleanupOptions& options, const CleanupOutput& output)
                      static_cast<long long>(report.count(cleanup::UndoItem::CannotUndo)),
                      report.stopped ? "; stopped" : "");
     }
-    return report.stopped ? 1 : missed > 0 ? 3 : 0;
+    // Files deleted for good or linked cannot come back as they were: say so.
+    const std::int64_t notUndone = missed + report.count(cleanup::UndoItem::CannotUndo);
+    return report.stopped ? 1 : notUndone > 0 ? 3 : 0;
 }
 
 }  // namespace

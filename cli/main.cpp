@@ -94,8 +94,8 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 the search (or the cleanup) finished, 1 it was stopped\n"
     "(Ctrl-C), 2 bad usage or a refused plan, 3 some files were left untouched\n"
-    "(or not put back). Without --action and --yes nothing in the searched\n"
-    "folders is ever changed.\n";
+    "(or, by an undo, not put back). Without --action and --yes nothing in the\n"
+    "searched folders is ever changed.\n";
 
 struct Arguments {
     cli::CleanupOptions cleanup;

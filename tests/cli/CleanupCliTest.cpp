@@ -519,6 +519,19 @@ TEST_F(CleanupCliTest, UndoSaysWhatItCouldNotPutBackAndExitsWithThree)
         << undo.out;
     EXPECT_NE(undo.err.find("2 files put back, 1 not put back"), std::string::npos) << undo.err;
     EXPECT_EQ(dir.read("pics/a.jpg"), "a new picture since");
+
+    // Deleted for good: nothing to put back, and said so.
+    const std::string deletion = io / "delete.journal";
+    ASSERT_EQ(runCli(cleanupArgs({"--keep", "oldest", "--action", "delete", "--yes", "--journal",
+                                  deletion, dir.path()}))
+                  .status,
+              0);
+    const CliOutcome gone = runCli({"--undo", deletion});
+    EXPECT_EQ(gone.status, 3);
+    EXPECT_NE(gone.out.find("not-undoable,\"" + dir / "backup/report.txt" +
+                            "\",\"it was deleted for good\""),
+              std::string::npos)
+        << gone.out;
 }
 
 TEST_F(CleanupCliTest, TheJournalGoesBesideTheListFilesUnlessNamed)
