@@ -93,7 +93,8 @@ bool unescapeField(std::string_view text, std::string& field)
             return false;
         }
     }
-    return true;
+    // No path holds a zero byte: only a damaged journal gives one.
+    return field.find('\0') == std::string::npos;
 }
 
 bool Journal::open(const std::string& path, std::string& error)
@@ -149,6 +150,12 @@ bool readJournal(const std::string& path, std::vector<std::vector<std::string>>&
         error = std::strerror(errno);
         return false;
     }
+    return parseJournal(text, lines, error);
+}
+
+bool parseJournal(std::string_view text, std::vector<std::vector<std::string>>& lines,
+                  std::string& error)
+{
     lines.clear();
     std::size_t begin = 0;
     while (begin < text.size()) {
@@ -161,7 +168,7 @@ bool readJournal(const std::string& path, std::vector<std::vector<std::string>>&
         while (true) {
             const std::size_t tab = std::min(text.find('\t', from), end);
             std::string field;
-            if (!unescapeField(std::string_view(text).substr(from, tab - from), field)) {
+            if (!unescapeField(text.substr(from, tab - from), field)) {
                 error = "line " + std::to_string(lines.size() + 1) + " is damaged";
                 return false;
             }

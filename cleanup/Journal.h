@@ -65,6 +65,9 @@ private:
 // by a crash is left out.
 bool readJournal(const std::string& path, std::vector<std::vector<std::string>>& lines,
                  std::string& error);
+// The same from the journal's text.
+bool parseJournal(std::string_view text, std::vector<std::vector<std::string>>& lines,
+                  std::string& error);
 
 // Local time as "yyyy-mm-ddThh:mm:ss".
 std::string localTimeText();

@@ -65,8 +65,8 @@ bool parsePlanLine(const std::string& line, PlanFile& file, std::string& error)
     file.file.path = fields[1];
     file.file.size = -1;
     if (fields.size() == 3 && !fields[2].empty() &&
-        !platform::parseInt64(fields[2], file.file.size)) {
-        error = "has a size that is not a number";
+        (!platform::parseInt64(fields[2], file.file.size) || file.file.size < 0)) {
+        error = "has a size that is not a number of bytes";
         return false;
     }
     return true;

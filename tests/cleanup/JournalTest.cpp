@@ -22,6 +22,8 @@ TEST(JournalTest, EveryByteOfAFieldReadsBack)
     EXPECT_FALSE(unescapeField("\\q", back));
     EXPECT_FALSE(unescapeField("\\x4", back));
     EXPECT_FALSE(unescapeField("\\xZZ", back));
+    // No path holds a zero byte; a journal that gives one is damaged.
+    EXPECT_FALSE(unescapeField("/t/a\\x00/b", back));
 }
 
 TEST(JournalTest, ALineCutShortByACrashIsLeftOutAndOthersAreNotAJournal)

@@ -233,6 +233,8 @@ TEST_F(PlanTest, AResultListFileReadsAsGroupsWithTheirSizes)
     EXPECT_NE(error.find("line 8"), std::string::npos);
     EXPECT_FALSE(parseListText("keep,\"/t/a\"\nremove,\"/t/b\"\n", contents, error));
     EXPECT_NE(error.find("line 2"), std::string::npos);
+    EXPECT_FALSE(parseListText("keep,\"/t/a\",12\nmark,\"/t/b\",-12\n", contents, error));
+    EXPECT_NE(error.find("line 2"), std::string::npos);
 }
 
 TEST_F(PlanTest, PathsAreMadeAbsoluteAndPlain)
