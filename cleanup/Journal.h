@@ -19,6 +19,7 @@ namespace cleanup {
 //   intent    ID  action  path  root  device  inode  spare  size  modified
 //   trashing  ID  trash-file  trash-info
 //   done      ID  action  path  root  device  inode  where  extra  size  modified
+//             copy-device  copy-inode
 //   untouched ID  path  reason
 //   end       ID  finished  summary
 //
@@ -27,7 +28,8 @@ namespace cleanup {
 // "done" line's "where" is the trash entry, the kept file or the new place,
 // "extra" the trash information file or the move folder. Device, inode, size
 // and modification time (nanoseconds) tell the file from any other that
-// takes its name or its inode number later.
+// takes its name or its inode number later; a move to another file system
+// copies the file, and the copy's device and inode follow.
 namespace step {
 constexpr char kHeader[] = "gemmora-cleanup-journal";
 constexpr char kRun[] = "run";

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cleanup/Copy.h"
 #include "cleanup/Rename.h"
 #include "platform/FolderListing.h"
 #include "platform/NoFollowOpen.h"
@@ -366,6 +367,8 @@ FileResult Runner::actOn(const PlanGroup& group, std::size_t index)
                   std::to_string(marked.st.st_ino), spare, size, modified})) {
         return untouched(m_report.journalError);
     }
+    m_copyDevice.clear();
+    m_copyInode.clear();
     result = perform(file, marked, kept);
     if (result.outcome == Outcome::Done) {
         std::string where = result.target;
@@ -380,7 +383,7 @@ FileResult Runner::actOn(const PlanGroup& group, std::size_t index)
         }
         journal({step::kDone, m_stepId, actionName(m_action.kind), file.file.path, file.file.root,
                  std::to_string(marked.st.st_dev), std::to_string(marked.st.st_ino), where, extra,
-                 size, modified});
+                 size, modified, m_copyDevice, m_copyInode});
     } else if (result.outcome == Outcome::Untouched) {
         journal({step::kUntouched, m_stepId, file.file.path, result.reason});
     }
@@ -743,6 +746,60 @@ bool openOrMakeFolders(const std::string& folder, const std::string& relative,
 
 }  // namespace
 
+FileResult Runner::moveAcross(OpenedFile& marked, int targetFolder, const std::string& targetName,
+                              const std::string& target)
+{
+    struct stat copied = {};
+    std::string reason;
+    bool stopped = false;
+    const auto onChunk = [&](std::int64_t done, std::int64_t total) {
+        progress(done, total);
+        return done >= total || !stopping();
+    };
+    if (!copyInto(marked.fd.get(), marked.st, targetFolder, m_spare, targetName, onChunk, copied,
+                  reason, stopped)) {
+        FileResult result =
+            untouched(reason + (reason == "a file is in its place already" ? " at " + shown(target)
+                                                                           : std::string()));
+        if (stopped) {
+            result.outcome = Outcome::NotReached;
+        }
+        return result;
+    }
+    // The copy is whole and checked; the file itself goes only if it is still
+    // the file copied, else the copy goes again.
+    const auto dropCopy = [&] {
+        struct stat now = {};
+        if (::fstatat(targetFolder, targetName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            sameInode(now, copied)) {
+            ::unlinkat(targetFolder, targetName.c_str(), 0);
+        }
+    };
+    const int folder = marked.place.folder.get();
+    const std::string& name = marked.place.name;
+    if (renameNoReplace(folder, name, folder, m_spare) != 0) {
+        const std::string why = std::strerror(errno);
+        dropCopy();
+        return untouched(why);
+    }
+    if (!entryIs(folder, m_spare, marked)) {
+        dropCopy();
+        return untouched("it was replaced or changed while it was copied" +
+                         putBack(folder, m_spare, name));
+    }
+    if (::unlinkat(folder, m_spare.c_str(), 0) != 0) {
+        const std::string why = std::strerror(errno);
+        dropCopy();
+        return untouched(why + putBack(folder, m_spare, name));
+    }
+    m_copyDevice = std::to_string(copied.st_dev);
+    m_copyInode = std::to_string(copied.st_ino);
+    FileResult result;
+    result.outcome = Outcome::Done;
+    result.target = target;
+    return result;
+}
+
 FileResult Runner::move(const PlanFile& file, OpenedFile& marked)
 {
     const std::string relative = trustedLength(file.file) > 0
@@ -762,8 +819,7 @@ FileResult Runner::move(const PlanFile& file, OpenedFile& marked)
             return untouched("a file is in its place already at " + shown(target));
         }
         if (errno == EXDEV) {
-            return untouched(shown(m_action.folder) +
-                             " is on another file system: a move there would be a copy");
+            return moveAcross(marked, targetFolder.get(), targetName, target);
         }
         return untouched(std::strerror(errno));
     }

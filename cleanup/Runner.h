@@ -99,6 +99,8 @@ private:
     FileResult hardLink(OpenedFile& marked, OpenedFile& kept);
     FileResult reflink(OpenedFile& marked, OpenedFile& kept);
     FileResult move(const PlanFile& file, OpenedFile& marked);
+    FileResult moveAcross(OpenedFile& marked, int targetFolder, const std::string& targetName,
+                          const std::string& target);
     bool journal(const std::vector<std::string>& fields);
     void progress(std::int64_t checked, std::int64_t toCheck);
     bool stopping();
@@ -109,8 +111,10 @@ private:
     Report m_report;
     std::string m_runId;
     std::string m_stepId;
-    std::string m_spare;      // the temporary name of the step at hand
-    std::string m_trashInfo;  // the information file of the last file trashed
+    std::string m_spare;       // the temporary name of the step at hand
+    std::string m_trashInfo;   // the information file of the last file trashed
+    std::string m_copyDevice;  // the copy a move to another file system made
+    std::string m_copyInode;
     std::vector<char> m_buffers;
     std::int64_t m_sequence = 0;
     std::int64_t m_filesDone = 0;

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cleanup/Copy.h"
 #include "cleanup/Journal.h"
 #include "cleanup/Rename.h"
 #include "platform/FolderListing.h"
@@ -128,25 +129,64 @@ bool placeOf(const std::string& path, std::size_t trusted, bool make, platform::
     return true;
 }
 
-// Whether `path` holds the file now.
-bool isInPlace(const std::string& path, const std::string& root, const Identity& identity)
+// Whether `path` holds the file now. A file copied back from another file
+// system has a new inode: then its device, size and time tell it.
+bool isInPlace(const std::string& path, const std::string& root, const Identity& identity,
+               bool copied = false)
 {
     platform::PathPlace place;
-    return platform::openPlaceNoFollow(path, trustedFor(path, root), place) &&
-           isFile(place.folder.get(), place.name, identity);
+    struct stat st = {};
+    if (!platform::openPlaceNoFollow(path, trustedFor(path, root), place) ||
+        ::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
+    Identity loose = identity;
+    if (copied) {
+        loose.inode = st.st_ino;
+    }
+    return matches(st, loose);
+}
+
+// Copies the file `identity` of `source` to `target` and then removes it,
+// for a file that was moved to another file system.
+bool copyBack(const platform::PathPlace& source, const Identity& identity,
+              const platform::PathPlace& target, std::string& reason)
+{
+    platform::UniqueFd file(::openat(source.folder.get(), source.name.c_str(),
+                                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st = {};
+    if (!file.ok() || ::fstat(file.get(), &st) != 0 || !matches(st, identity)) {
+        reason = "it changed where it is";
+        return false;
+    }
+    const std::string spare = ".gemmora-undo-" + std::to_string(::getpid());
+    struct stat copied = {};
+    bool stopped = false;
+    if (!copyInto(file.get(), st, target.folder.get(), spare, target.name, {}, copied, reason,
+                  stopped)) {
+        return false;
+    }
+    if (!isFile(source.folder.get(), source.name, identity) ||
+        ::unlinkat(source.folder.get(), source.name.c_str(), 0) != 0) {
+        reason = "it is back, but the moved copy could not be removed";
+    }
+    return true;
 }
 
 // Moves the file `identity` at `from` (below `fromTrusted` bytes) back to
-// `path`; `where` names the place it is in, for the report.
+// `path`, where it was as `original`; `where` names the place it is in, for
+// the report.
 UndoItem moveBack(const std::string& from, std::size_t fromTrusted, const std::string& where,
-                  const std::string& path, const std::string& root, const Identity& identity)
+                  const std::string& path, const std::string& root, const Identity& identity,
+                  const Identity& original)
 {
     UndoItem item;
     item.path = path;
+    const bool copied = identity.device != original.device || identity.inode != original.inode;
     platform::PathPlace source;
     if (!platform::openPlaceNoFollow(from, fromTrusted, source) ||
         !isFile(source.folder.get(), source.name, identity)) {
-        if (isInPlace(path, root, identity)) {
+        if (isInPlace(path, root, original, copied)) {
             item.status = UndoItem::AlreadyBack;
             return item;
         }
@@ -159,12 +199,30 @@ UndoItem moveBack(const std::string& from, std::size_t fromTrusted, const std::s
         return item;
     }
     if (renameNoReplace(source.folder.get(), source.name, target.folder.get(), target.name) != 0) {
+        if (errno == EXDEV) {
+            std::string reason;
+            if (!copyBack(source, identity, target, reason)) {
+                item.detail = reason == "a file is in its place already"
+                                  ? "another file has taken its place; it stays " + where
+                                  : "it stays " + where + ": " + reason;
+                return item;
+            }
+            item.detail = reason;
+            item.status = UndoItem::PutBack;
+            return item;
+        }
         item.detail = errno == EEXIST ? "another file has taken its place; it stays " + where
                                       : "it stays " + where + ": " + std::strerror(errno);
         return item;
     }
     item.status = UndoItem::PutBack;
     return item;
+}
+
+UndoItem moveBack(const std::string& from, std::size_t fromTrusted, const std::string& where,
+                  const std::string& path, const std::string& root, const Identity& identity)
+{
+    return moveBack(from, fromTrusted, where, path, root, identity, identity);
 }
 
 UndoItem fromTrash(const std::string& file, const std::string& info, const std::string& path,
@@ -213,8 +271,16 @@ UndoItem undoStep(const StepRecord& step, const std::map<std::string, Fields>& r
             return fromTrash(where, step.done[8], item.path, root, identity);
         }
         if (action == "move") {
+            Identity at = identity;
+            std::int64_t device = 0;
+            std::int64_t inode = 0;
+            if (step.done.size() >= 13 && platform::parseInt64(step.done[11], device) &&
+                platform::parseInt64(step.done[12], inode)) {
+                at.device = static_cast<dev_t>(device);  // copied to another file system
+                at.inode = static_cast<ino_t>(inode);
+            }
             return moveBack(where, trustedFor(where, step.done[8]),
-                            "at " + platform::displayName(where), item.path, root, identity);
+                            "at " + platform::displayName(where), item.path, root, at, identity);
         }
         item.status = UndoItem::CannotUndo;
         if (action == "delete") {

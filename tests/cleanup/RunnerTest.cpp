@@ -15,6 +15,7 @@
 
 #include "cleanup/CleanupFixture.h"
 #include "cleanup/Journal.h"
+#include "cleanup/Undo.h"
 #include "platform/FolderListing.h"
 #include "platform/StringList.h"
 
@@ -135,6 +136,96 @@ TEST_F(RunnerTest, MoveKeepsThePathBelowTheSearchedFolderAndNeverOverwrites)
     EXPECT_NE(reasonFor(plan, report, "b/d/photo.jpg").find("in its place already"),
               std::string::npos);
     expectNothingLost(before, plan);
+}
+
+TEST_F(RunnerTest, AMoveToAnotherFileSystemCopiesChecksAndOnlyThenRemoves)
+{
+    const int result = inMountNamespace(
+        [&] { return mountTmpfs(outside.path(), "150k"); },
+        [&] {
+            tree.write("a/kept.bin", std::string(100000, 'm'));
+            tree.write("b/copy.bin", std::string(100000, 'm'));
+            tree.write("c/copy.bin", std::string(100000, 'm'));
+            tree.write("d/big.bin", std::string(250000, 'n'));
+            tree.write("e/big.bin", std::string(250000, 'n'));
+            tree.chmod("b/copy.bin", 0640);
+            tree.touch("b/copy.bin", 1500000000);
+            struct stat was = {};
+            ::lstat((tree / "b/copy.bin").c_str(), &was);
+            const Snapshot before = snapshotTree(tree.path());
+            const Plan plan = keepFirst({group({"a/kept.bin", "b/copy.bin", "c/copy.bin"}),
+                                         group({"d/big.bin", "e/big.bin"})});
+            const Report report = act(plan, ActionKind::Move);
+            // The second copy and the big file find no room left: left as they were.
+            if (outcomes(plan, report) !=
+                std::vector<std::string>{"kept:a/kept.bin", "done:b/copy.bin",
+                                         "untouched:c/copy.bin", "kept:d/big.bin",
+                                         "untouched:e/big.bin"}) {
+                return 1;
+            }
+            struct stat moved = {};
+            if (::lstat((outside / "moved/b/copy.bin").c_str(), &moved) != 0 ||
+                (moved.st_mode & 0777) != 0640 || moved.st_mtim.tv_sec != 1500000000 ||
+                outside.read("moved/b/copy.bin") != std::string(100000, 'm') ||
+                tree.exists("b/copy.bin")) {
+                return 2;
+            }
+            if (tree.read("e/big.bin") != std::string(250000, 'n') ||
+                !spareNames(outside.path()).empty() || outside.exists("moved/e/big.bin")) {
+                return 3;
+            }
+            if (!whatWasLost(before, plan).empty()) {
+                return 4;
+            }
+            // Undo copies it back, with its time, and removes the moved copy.
+            cleanup::UndoReport undone;
+            std::string error;
+            if (!cleanup::undoJournal(journalPath(), undone, error) ||
+                undone.count(cleanup::UndoItem::PutBack) != 1) {
+                return 5;
+            }
+            struct stat back = {};
+            ::lstat((tree / "b/copy.bin").c_str(), &back);
+            if (back.st_mtim.tv_sec != was.st_mtim.tv_sec || back.st_size != was.st_size ||
+                outside.exists("moved/b/copy.bin")) {
+                return 6;
+            }
+            cleanup::undoJournal(journalPath(), undone, error);
+            return undone.count(cleanup::UndoItem::AlreadyBack) == 1 ? 0 : 7;
+        });
+    if (result == 77) {
+        GTEST_SKIP() << "mounting a tmpfs is refused here";
+    }
+    EXPECT_EQ(result, 0);
+}
+
+TEST_F(RunnerTest, StopWhileAMoveCopiesToAnotherFileSystemLeavesNoHalfCopy)
+{
+    const int result =
+        inMountNamespace([&] { return mountTmpfs(outside.path(), "16m"); },
+                         [&] {
+                             const std::string big(3 * 1024 * 1024, 'c');
+                             tree.write("kept.bin", big);
+                             tree.write("marked.bin", big);
+                             const Plan plan = keepFirst({group({"kept.bin", "marked.bin"})});
+                             bool stop = false;
+                             const Report report = act(plan, ActionKind::Move, [&](Runner& runner) {
+                                 runner.afterCheck = [&](const PlanFile&) { stop = true; };
+                                 runner.stopRequested = [&] { return stop; };
+                             });
+                             if (report.results[0][1].outcome != Outcome::NotReached) {
+                                 return 1;
+                             }
+                             return tree.read("marked.bin") == big &&
+                                            spareNames(outside.path()).empty() &&
+                                            !outside.exists("moved/marked.bin")
+                                        ? 0
+                                        : 2;
+                         });
+    if (result == 77) {
+        GTEST_SKIP() << "mounting a tmpfs is refused here";
+    }
+    EXPECT_EQ(result, 0);
 }
 
 TEST_F(RunnerTest, ReflinkWhereTheFileSystemCannotLeavesTheFileAndSaysWhy)
