@@ -19,7 +19,7 @@ packages=(
     clang-16 libclang-rt-16-dev
     gcc-mingw-w64-x86-64 gcc-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     xvfb xauth desktop-file-utils
-    dpkg-dev file lintian appstream groff-base man-db bash-completion
+    dpkg-dev file lintian appstream groff-base man-db bash-completion xfsprogs
 )
 
 install_missing() {

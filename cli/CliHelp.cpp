@@ -60,12 +60,13 @@ const help::CommandHelp& cliHelp()
                  .text = "leave out the files listed in FILE, one path a line",
                  .completion = ValueCompletion::File},
                 {.names = {"--format"},
-                 .value = "list|paths",
+                 .value = "list|paths|json",
                  .text = "list: the lines of the desktop program's result list file (default); "
                          "paths: each group's paths, one a line, groups separated by an empty "
-                         "line (a path holding a line break is left out)",
+                         "line (a path holding a line break is left out); json: for a cleanup "
+                         "and an undo (see below)",
                  .completion = ValueCompletion::Words,
-                 .words = "list paths"},
+                 .words = "list paths json"},
                 {.names = {"-0", "--null"},
                  .text = "with --format paths: end each path with a zero byte and each group "
                          "with one more, so that any name can be read back"},
@@ -79,17 +80,68 @@ const help::CommandHelp& cliHelp()
                  .text = "walk and catalogue only: print how many candidate files were found, "
                          "compare nothing"},
                 {.names = {"-q"}, .text = "no progress and no summary"},
+                {.names = {"--action"},
+                 .value = "ACTION",
+                 .text = "clean up the duplicates found (or those of a saved list): what to do "
+                         "with every file the keep rules do not keep: trash (the desktop's "
+                         "trash), delete (for good), hardlink (replace it by a hard link to the "
+                         "kept file), reflink (let it share the kept file's storage, where the "
+                         "file system can), move:DIR (into DIR, keeping its path below the "
+                         "searched folder; onto another file system as a copy that is checked "
+                         "before the file goes)",
+                 .completion = ValueCompletion::Words,
+                 .words = "trash delete hardlink reflink move:"},
+                {.names = {"--keep"},
+                 .value = "RULE",
+                 .text = "which file of each group to keep; repeatable, each rule choosing "
+                         "among the files the ones before it left tied, and then the first by "
+                         "path order: oldest, newest, shortest, longest (path), shallowest, "
+                         "deepest (folder depth), first (in the list's order), in:DIRS, "
+                         "not-in:DIRS, name:MASKS (DIRS and MASKS as comma text). A group that "
+                         "a rule would leave with no file keeps the first by path order, and "
+                         "the plan says so",
+                 .completion = ValueCompletion::Words,
+                 .words = "oldest newest shortest longest shallowest deepest first in: not-in: "
+                          "name:"},
+                {.names = {"--dry-run"},
+                 .text = "print the plan and change nothing (the default)"},
+                {.names = {"--yes"}, .text = "act on the plan"},
+                {.names = {"--from-list"},
+                 .value = "FILE",
+                 .text = "act on a saved result list (as -o writes it) or on a plan (as a dry "
+                         "run prints it, edited or not) instead of searching. FOLDERs, when "
+                         "given, are the only folders acted in, each taken as named (even a "
+                         "link); below them, and without FOLDERs anywhere on a file's path, no "
+                         "link is followed",
+                 .completion = ValueCompletion::File},
+                {.names = {"--journal"},
+                 .value = "FILE",
+                 .text = "the record of the run (default: a dated file beside the list files)",
+                 .completion = ValueCompletion::File},
+                {.names = {"--undo"},
+                 .value = "JOURNAL",
+                 .text = "put back what a run moved to the trash or moved",
+                 .completion = ValueCompletion::File},
                 {.names = {"-h", "--help"}, .text = "print this help and end"},
                 {.names = {"--version"}, .text = "print the program's version and end"},
             },
         .exitStatuses =
             {
-                {0, "the search finished"},
+                {0, "the search (or the cleanup) finished"},
                 {1, "it was stopped (Ctrl-C, or SIGTERM, SIGHUP or SIGQUIT)"},
-                {2, "bad usage, or the output could not be written"},
+                {2, "bad usage, a refused plan, or the output could not be written"},
+                {3, "a cleanup left some files untouched (or an undo could not put them back)"},
                 {4, "the memory ran out (what was found until then is written)"},
             },
-        .closing = {"Nothing in the searched folders is ever changed."},
+        .closing = {"A plan is a line per file: keep or mark, the quoted path and the size. A "
+                    "report is a line per file: kept, trashed, deleted, linked, reflinked, "
+                    "moved, untouched or stopped, the path, the size, and where it went or why "
+                    "it was left alone. --format paths writes the marked (or done) paths alone, "
+                    "and --format json everything, a path that is not UTF-8 also as "
+                    "\"path_hex\".",
+                    "Before a file is touched it is compared byte for byte with the kept file "
+                    "again; any difference, or a link on its path, leaves it as it is. Without "
+                    "--action and --yes nothing in the searched folders is ever changed."},
     };
     return kHelp;
 }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cli/CleanupCommand.h"
 #include "cli/CliHelp.h"
 #include "cli/CliWindow.h"
 #include "platform/CommaText.h"
@@ -26,6 +27,7 @@
 namespace {
 
 struct Arguments {
+    cli::CleanupOptions cleanup;
     settings::SearchOptions options;
     std::vector<std::string> folders;
     std::string master;
@@ -105,6 +107,14 @@ int parseArguments(int argc, char** argv, Arguments& args)
             std::printf("gemmora-cli %s\n", ownVersion().c_str());
             return finishStandardOutput(0);
         }
+        std::string problem;
+        if (const auto taken = args.cleanup.take(argc, argv, i, problem);
+            taken != cli::CleanupOptions::NotMine) {
+            if (taken == cli::CleanupOptions::Bad) {
+                return usageError(problem);
+            }
+            continue;
+        }
         if (arg == "--mask" || arg == "--skip" || arg == "--master" || arg == "--known" ||
             arg == "--format" || arg == "-o") {
             std::string text;
@@ -162,13 +172,18 @@ int parseArguments(int argc, char** argv, Arguments& args)
         o.CheckFileSize = false;
     }
     o.applyInvariant();
-    if (args.format != "list" && args.format != "paths") {
-        return usageError("--format must be list or paths, not " + args.format);
+    if (args.format != "list" && args.format != "paths" && args.format != "json") {
+        return usageError("--format must be list, paths or json, not " + args.format);
+    }
+    if (const std::string problem =
+            args.cleanup.check(args.format, args.null, !args.folders.empty());
+        !problem.empty()) {
+        return usageError(problem);
     }
     if (args.null && args.format != "paths") {
         return usageError("--null needs --format paths");
     }
-    if (args.folders.empty()) {
+    if (args.folders.empty() && !args.cleanup.standalone()) {
         return usageError("no FOLDER to search");
     }
     return -1;
@@ -354,6 +369,14 @@ int runSearch(int argc, char** argv)
     std::signal(SIGXFSZ, SIG_IGN);
 
     bool outOfMemory = false;
+    const cli::CleanupOutput cleanupOutput = {
+        args.format, args.null, args.quiet, args.output,
+        [&args](const std::string& text) { return writeOut(args.output, {text}, ""); }};
+    if (args.cleanup.standalone()) {
+        return cli::runCleanup(args.cleanup, roots, nullptr, cleanupOutput);
+    }
+    window.list().pathsOnly = window.list().pathsOnly || args.cleanup.wanted();
+
     if (args.scanOnly) {
         run.KeepSearching = true;
         try {
@@ -389,6 +412,14 @@ int runSearch(int argc, char** argv)
                        : "gemmora-cli: out of memory: the search ended early, before any group "
                          "was found\n",
                    stderr);
+    }
+    if (args.cleanup.wanted()) {
+        if (outOfMemory || !run.KeepSearching || cli::g_stopRequested != 0) {
+            std::fprintf(stderr, "gemmora-cli: the search %s; nothing was changed\n",
+                         outOfMemory ? "ran out of memory" : "was stopped");
+            return outOfMemory ? kOutOfMemory : 1;
+        }
+        return cli::runCleanup(args.cleanup, roots, &window.list().groups, cleanupOutput);
     }
 
     std::size_t leftOut = 0;

@@ -1,6 +1,7 @@
 #include "platform/Trash.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -155,9 +156,22 @@ bool moveToTrash(const std::string& path, std::string& error)
     if (!openPlace(path, place, error)) {
         return false;
     }
+    TrashEntry entry;
+    return moveToTrashAt(place.folder, place.name, path, nullptr, {}, entry, error);
+}
+
+bool moveToTrashAt(int folder, const std::string& name, const std::string& path,
+                   const FileIdentity* expected,
+                   const std::function<bool(const TrashEntry&)>& beforeMove, TrashEntry& entry,
+                   std::string& error)
+{
     struct stat file = {};
-    if (::fstatat(place.folder, place.name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(folder, name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
         error = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(file.st_mode)) {
+        error = "it is not a plain file";
         return false;
     }
 
@@ -189,15 +203,15 @@ bool moveToTrash(const std::string& path, std::string& error)
 
     // Claim a name by creating its info file exclusively, then move the file.
     for (int attempt = 1; attempt < 10000; ++attempt) {
-        std::string name = place.name;
+        std::string trashName = name;
         if (attempt > 1) {
-            const std::size_t dot = name.rfind('.');
+            const std::size_t dot = trashName.rfind('.');
             const std::string suffix = "." + std::to_string(attempt);
-            name = dot != std::string::npos && dot > 0
-                       ? name.substr(0, dot) + suffix + name.substr(dot)
-                       : name + suffix;
+            trashName = dot != std::string::npos && dot > 0
+                            ? trashName.substr(0, dot) + suffix + trashName.substr(dot)
+                            : trashName + suffix;
         }
-        const std::string infoFile = trash + "/info/" + name + ".trashinfo";
+        const std::string infoFile = trash + "/info/" + trashName + ".trashinfo";
         const int fd =
             ::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
@@ -209,26 +223,106 @@ bool moveToTrash(const std::string& path, std::string& error)
         }
         const bool written =
             ::write(fd, info.data(), info.size()) == static_cast<ssize_t>(info.size());
-        ::close(fd);
-        const std::string target = trash + "/files/" + name;
+        const bool closed = ::close(fd) == 0;
+        const std::string target = trash + "/files/" + trashName;
         struct stat taken = {};
-        if (!written || ::lstat(target.c_str(), &taken) == 0) {
+        if (!written || !closed || ::lstat(target.c_str(), &taken) == 0) {
             ::unlink(infoFile.c_str());
-            if (!written) {
+            if (!written || !closed) {
                 error = "the trash information cannot be written";
                 return false;
             }
             continue;
         }
-        if (::renameat(place.folder, place.name.c_str(), AT_FDCWD, target.c_str()) != 0) {
+        entry = {target, infoFile};
+        if (beforeMove && !beforeMove(entry)) {
+            ::unlink(infoFile.c_str());
+            error = "the move was called off";
+            return false;
+        }
+        if (::renameat(folder, name.c_str(), AT_FDCWD, target.c_str()) != 0) {
             error = std::strerror(errno);
             ::unlink(infoFile.c_str());
+            return false;
+        }
+        struct stat moved = {};
+        if (expected != nullptr &&
+            (::lstat(target.c_str(), &moved) != 0 || moved.st_dev != expected->device ||
+             moved.st_ino != expected->inode)) {
+            // Another file took the name in the instant before the move: give it back.
+            if (::renameat2(AT_FDCWD, target.c_str(), folder, name.c_str(), RENAME_NOREPLACE) ==
+                0) {
+                ::unlink(infoFile.c_str());
+                error = "it was replaced by another file just before it was moved";
+            } else {
+                error = "it was replaced by another file just before it was moved; that file "
+                        "is in the trash as " +
+                        target;
+            }
             return false;
         }
         return true;
     }
     error = "the trash has no free name for this file";
     return false;
+}
+
+namespace {
+
+std::string decodePath(const std::string& encoded)
+{
+    std::string out;
+    for (std::size_t i = 0; i < encoded.size(); ++i) {
+        if (encoded[i] == '%' && i + 2 < encoded.size()) {
+            const std::string hex = encoded.substr(i + 1, 2);
+            char* end = nullptr;
+            const long value = std::strtol(hex.c_str(), &end, 16);
+            if (end == hex.c_str() + 2) {
+                out += static_cast<char>(value);
+                i += 2;
+                continue;
+            }
+        }
+        out += encoded[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+bool readTrashInfoPath(const std::string& infoFile, std::string& path)
+{
+    std::string text;
+    if (!readWholeFile(infoFile, text)) {
+        return false;
+    }
+    std::string encoded;
+    bool found = false;
+    for (const std::string& line : splitLines(text)) {
+        if (line.rfind("Path=", 0) == 0) {
+            encoded = line.substr(5);
+            found = true;
+            break;
+        }
+    }
+    if (!found || encoded.empty()) {
+        return false;
+    }
+    path = decodePath(encoded);
+    if (path[0] == '/') {
+        return true;
+    }
+    // TOP/.Trash-UID/info/NAME or TOP/.Trash/UID/info/NAME: relative to TOP.
+    auto parent = [](const std::string& folder) {
+        return std::string(folderOf(folder.substr(0, folder.size() - 1)));
+    };
+    const std::string trash = parent(std::string(folderOf(infoFile)));
+    std::string top = parent(trash);
+    if (nameOf(trash.substr(0, trash.size() - 1)).rfind(".Trash-", 0) != 0) {
+        top = parent(top);
+    }
+    path = top + path;
+    return true;
 }
 
 bool deletePermanently(const std::string& path, std::string& error)

@@ -6,7 +6,7 @@
 #   run_fuzz.sh build SOURCE_DIR WORK_DIR
 #   run_fuzz.sh run   SOURCE_DIR WORK_DIR TARGET SECONDS [EXTRA_SEED_DIR...]
 #
-# TARGET is one of: comma listline mountinfo mask version.
+# TARGET is one of: comma listline mountinfo mask version cleanup.
 set -euo pipefail
 action=$1
 source_dir=$2
@@ -18,7 +18,7 @@ flags=(-std=c++20 -O1 -g -fsanitize=fuzzer-no-link,address,undefined
 
 declare -A main_of=(
     [comma]=CommaTextFuzz.cpp [listline]=ListLineFuzz.cpp [mountinfo]=MountInfoFuzz.cpp
-    [mask]=MaskFuzz.cpp [version]=VersionFuzz.cpp
+    [mask]=MaskFuzz.cpp [version]=VersionFuzz.cpp [cleanup]=CleanupFuzz.cpp
 )
 
 if [ "$action" = build ]; then
@@ -26,7 +26,9 @@ if [ "$action" = build ]; then
     objects=()
     for source in platform/CommaText.cpp platform/Text.cpp platform/StringList.cpp \
                   platform/FolderListing.cpp platform/Mounts.cpp platform/Locale.cpp \
-                  platform/VersionResource.cpp settings/ResultLines.cpp; do
+                  platform/VersionResource.cpp settings/ResultLines.cpp \
+                  platform/NoFollowOpen.cpp cleanup/Plan.cpp cleanup/PlanText.cpp \
+                  cleanup/Journal.cpp; do
         object="$work_dir/obj/$(echo "$source" | tr / _).o"
         if [ ! -e "$object" ] || [ "$source_dir/$source" -nt "$object" ]; then
             clang++-16 "${flags[@]}" -c "$source_dir/$source" -o "$object" &

@@ -1,7 +1,10 @@
 #include "platform/Trash.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/FolderListing.h"
 #include "support/TempFolder.h"
@@ -111,4 +114,59 @@ TEST_F(TrashTest, AFailureLeavesTheFileAndSaysWhy)
                                                                                              : 1;
     });
     EXPECT_EQ(result, 0);
+}
+
+TEST_F(TrashTest, AFileOfAnOpenFolderGoesToTheTrashAndSaysWhere)
+{
+    const std::string path = dir.write("sub/a file.txt", "by place");
+    const int folder = ::open((dir / "sub").c_str(), O_PATH | O_DIRECTORY);
+    struct stat st = {};
+    ::stat(path.c_str(), &st);
+    const FileIdentity expected{st.st_dev, st.st_ino};
+    std::vector<std::string> told;
+    TrashEntry entry;
+    std::string error;
+    ASSERT_TRUE(moveToTrashAt(
+        folder, "a file.txt", path, &expected,
+        [&](const TrashEntry& claimed) {
+            told.push_back(claimed.file);
+            return true;
+        },
+        entry, error))
+        << error;
+    EXPECT_EQ(entry.file, data / "Trash/files/a file.txt");
+    EXPECT_EQ(entry.info, data / "Trash/info/a file.txt.trashinfo");
+    EXPECT_EQ(told, std::vector<std::string>{entry.file});
+    std::string original;
+    ASSERT_TRUE(readTrashInfoPath(entry.info, original));
+    EXPECT_EQ(original, path);
+
+    // Called off before the move: the file stays and no information is left.
+    const std::string second = dir.write("sub/b.txt", "stays");
+    EXPECT_FALSE(moveToTrashAt(
+        folder, "b.txt", second, nullptr, [](const TrashEntry&) { return false; }, entry, error));
+    EXPECT_TRUE(dir.exists("sub/b.txt"));
+    EXPECT_FALSE(data.exists("Trash/info/b.txt.trashinfo"));
+
+    // Another file than the one expected goes back where it was.
+    const FileIdentity other{st.st_dev, st.st_ino + 1000000};
+    EXPECT_FALSE(moveToTrashAt(folder, "b.txt", second, &other, {}, entry, error));
+    EXPECT_NE(error.find("replaced"), std::string::npos);
+    EXPECT_EQ(dir.read("sub/b.txt"), "stays");
+    EXPECT_FALSE(data.exists("Trash/files/b.txt"));
+    EXPECT_FALSE(data.exists("Trash/info/b.txt.trashinfo"));
+    ::close(folder);
+}
+
+TEST_F(TrashTest, AMountsTrashNamesFilesBelowItsTop)
+{
+    dir.write(".Trash-0/info/x.trashinfo", "[Trash Info]\nPath=docs/caf%E9%20x.txt\n");
+    std::string original;
+    ASSERT_TRUE(readTrashInfoPath(dir / ".Trash-0/info/x.trashinfo", original));
+    EXPECT_EQ(original, dir / "docs/caf\xE9 x.txt");
+    dir.write(".Trash/1000/info/y.trashinfo", "[Trash Info]\nPath=y\nDeletionDate=x\n");
+    ASSERT_TRUE(readTrashInfoPath(dir / ".Trash/1000/info/y.trashinfo", original));
+    EXPECT_EQ(original, dir / "y");
+    dir.write("bad.trashinfo", "[Trash Info]\nDeletionDate=x\n");
+    EXPECT_FALSE(readTrashInfoPath(dir / "bad.trashinfo", original));
 }

@@ -1,0 +1,201 @@
+#include "cleanup/Journal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/StringList.h"
+
+namespace cleanup {
+
+std::string escapeField(std::string_view field)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(field.size());
+    for (const char c : field) {
+        const auto code = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (code < 0x20 || code == 0x7F) {
+            out += "\\x";
+            out += kHex[code >> 4];
+            out += kHex[code & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool unescapeField(std::string_view text, std::string& field)
+{
+    field.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            field += text[i];
+            continue;
+        }
+        if (++i >= text.size()) {
+            return false;
+        }
+        switch (text[i]) {
+        case '\\':
+            field += '\\';
+            break;
+        case 't':
+            field += '\t';
+            break;
+        case 'n':
+            field += '\n';
+            break;
+        case 'r':
+            field += '\r';
+            break;
+        case 'x': {
+            if (i + 2 >= text.size()) {
+                return false;
+            }
+            const int high = hexValue(text[i + 1]);
+            const int low = hexValue(text[i + 2]);
+            if (high < 0 || low < 0) {
+                return false;
+            }
+            field += static_cast<char>(high * 16 + low);
+            i += 2;
+            break;
+        }
+        default:
+            return false;
+        }
+    }
+    // No path holds a zero byte: only a damaged journal gives one.
+    return field.find('\0') == std::string::npos;
+}
+
+bool Journal::open(const std::string& path, std::string& error)
+{
+    m_path = path;
+    m_fd.reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!m_fd.ok()) {
+        error = std::strerror(errno);
+        return false;
+    }
+    struct stat st = {};
+    if (::fstat(m_fd.get(), &st) != 0) {
+        error = std::strerror(errno);
+        m_fd.reset();
+        return false;
+    }
+    if (S_ISREG(st.st_mode) && st.st_size == 0) {
+        return write({step::kHeader, "1"}, error);
+    }
+    return true;
+}
+
+bool Journal::write(const std::vector<std::string>& fields, std::string& error)
+{
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) {
+            line += '\t';
+        }
+        line += escapeField(fields[i]);
+    }
+    line += '\n';
+    const ssize_t written = ::write(m_fd.get(), line.data(), line.size());
+    if (written != static_cast<ssize_t>(line.size())) {
+        error = written < 0 ? std::strerror(errno) : "the disk is full";
+        return false;
+    }
+    return true;
+}
+
+void Journal::sync()
+{
+    if (m_fd.ok()) {
+        ::fdatasync(m_fd.get());
+    }
+}
+
+bool readJournal(const std::string& path, std::vector<std::vector<std::string>>& lines,
+                 std::string& error)
+{
+    std::string text;
+    if (!platform::readWholeFile(path, text)) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return parseJournal(text, lines, error);
+}
+
+bool parseJournal(std::string_view text, std::vector<std::vector<std::string>>& lines,
+                  std::string& error)
+{
+    lines.clear();
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        const std::size_t end = text.find('\n', begin);
+        if (end == std::string::npos) {
+            break;  // cut short: the run ended while writing it
+        }
+        std::vector<std::string> fields;
+        std::size_t from = begin;
+        while (true) {
+            const std::size_t tab = std::min(text.find('\t', from), end);
+            std::string field;
+            if (!unescapeField(text.substr(from, tab - from), field)) {
+                error = "line " + std::to_string(lines.size() + 1) + " is damaged";
+                return false;
+            }
+            fields.push_back(std::move(field));
+            if (tab == end) {
+                break;
+            }
+            from = tab + 1;
+        }
+        lines.push_back(std::move(fields));
+        begin = end + 1;
+    }
+    if (lines.empty() || lines[0].empty() || lines[0][0] != step::kHeader) {
+        error = "it is not a cleanup journal";
+        return false;
+    }
+    return true;
+}
+
+std::string localTimeText()
+{
+    char when[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm local = {};
+    ::localtime_r(&now, &local);
+    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &local);
+    return when;
+}
+
+}  // namespace cleanup

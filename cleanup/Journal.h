@@ -1,0 +1,77 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/NoFollowOpen.h"
+
+namespace cleanup {
+
+// The record of a cleanup run, one line per step, so that an interrupted run
+// leaves a true account and undo knows what to put back. A line is fields
+// separated by tabs, the first naming the step. In a field a backslash, a tab
+// and every control character are written as \\, \t, \n, \r or \xHH, so any
+// path fits on one line and reads back byte for byte.
+//
+//   gemmora-cleanup-journal  1
+//   run       ID  started  action  folder
+//   intent    ID  action  path  root  device  inode  spare  size  modified
+//   trashing  ID  trash-file  trash-info
+//   done      ID  action  path  root  device  inode  where  extra  size  modified
+//             copy-device  copy-inode
+//   untouched ID  path  reason
+//   end       ID  finished  summary
+//
+// An intent is written before a file is touched; "spare" is the temporary
+// name the step uses in the file's folder (or, for a move, the target). A
+// "done" line's "where" is the trash entry, the kept file or the new place,
+// "extra" the trash information file or the move folder. Device, inode, size
+// and modification time (nanoseconds) tell the file from any other that
+// takes its name or its inode number later; a move to another file system
+// copies the file, and the copy's device and inode follow.
+namespace step {
+constexpr char kHeader[] = "gemmora-cleanup-journal";
+constexpr char kRun[] = "run";
+constexpr char kIntent[] = "intent";
+constexpr char kTrashing[] = "trashing";
+constexpr char kDone[] = "done";
+constexpr char kUntouched[] = "untouched";
+constexpr char kEnd[] = "end";
+}  // namespace step
+
+std::string escapeField(std::string_view field);
+// False when the text holds an escape that escapeField never writes.
+bool unescapeField(std::string_view text, std::string& field);
+
+class Journal {
+public:
+    // Opens the journal for appending, making it (mode 0600, never through a
+    // link) with its header line when it is new. False with the reason.
+    bool open(const std::string& path, std::string& error);
+    // One whole line in one write, so a run that is killed keeps every line
+    // before it. False with the reason when it cannot be written.
+    bool write(const std::vector<std::string>& fields, std::string& error);
+    // Asks the disk to keep what was written.
+    void sync();
+    const std::string& path() const { return m_path; }
+    bool isOpen() const { return m_fd.ok(); }
+
+private:
+    platform::UniqueFd m_fd;
+    std::string m_path;
+};
+
+// The lines of a journal, each split into its fields. False with the reason
+// when the file cannot be read or is not a journal; a last line cut short
+// by a crash is left out.
+bool readJournal(const std::string& path, std::vector<std::vector<std::string>>& lines,
+                 std::string& error);
+// The same from the journal's text.
+bool parseJournal(std::string_view text, std::vector<std::vector<std::string>>& lines,
+                  std::string& error);
+
+// Local time as "yyyy-mm-ddThh:mm:ss".
+std::string localTimeText();
+
+}  // namespace cleanup

@@ -1,0 +1,168 @@
+#include "cleanup/JsonWriter.h"
+
+#include "platform/Text.h"
+
+namespace cleanup {
+
+bool isValidUtf8(std::string_view bytes)
+{
+    // displayUtf8 keeps valid text byte for byte and replaces anything else.
+    return platform::displayUtf8(bytes) == bytes;
+}
+
+std::string jsonQuoted(std::string_view text)
+{
+    static const char kHex[] = "0123456789abcdef";
+    const std::string valid = platform::displayUtf8(text);
+    std::string out = "\"";
+    for (const char c : valid) {
+        const auto code = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        default:
+            if (code < 0x20 || code == 0x7F) {
+                out += "\\u00";
+                out += kHex[code >> 4];
+                out += kHex[code & 0xF];
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+void JsonWriter::newLine()
+{
+    m_text += '\n';
+    m_text.append(m_hasMember.size() * 2, ' ');
+}
+
+void JsonWriter::beforeValue()
+{
+    if (m_afterKey) {
+        m_afterKey = false;
+        return;
+    }
+    if (!m_hasMember.empty()) {
+        if (m_hasMember.back()) {
+            m_text += ',';
+        }
+        m_hasMember.back() = true;
+        newLine();
+    }
+}
+
+void JsonWriter::beginObject()
+{
+    beforeValue();
+    m_text += '{';
+    m_hasMember.push_back(false);
+}
+
+void JsonWriter::endObject()
+{
+    const bool any = m_hasMember.back();
+    m_hasMember.pop_back();
+    if (any) {
+        newLine();
+    }
+    m_text += '}';
+    if (m_hasMember.empty()) {
+        m_text += '\n';
+    }
+}
+
+void JsonWriter::beginArray()
+{
+    beforeValue();
+    m_text += '[';
+    m_hasMember.push_back(false);
+}
+
+void JsonWriter::endArray()
+{
+    const bool any = m_hasMember.back();
+    m_hasMember.pop_back();
+    if (any) {
+        newLine();
+    }
+    m_text += ']';
+    if (m_hasMember.empty()) {
+        m_text += '\n';
+    }
+}
+
+void JsonWriter::key(std::string_view name)
+{
+    beforeValue();
+    m_text += jsonQuoted(name);
+    m_text += ": ";
+    m_afterKey = true;
+}
+
+void JsonWriter::string(std::string_view text)
+{
+    beforeValue();
+    m_text += jsonQuoted(text);
+}
+
+void JsonWriter::number(std::int64_t value)
+{
+    beforeValue();
+    m_text += std::to_string(value);
+}
+
+void JsonWriter::boolean(bool value)
+{
+    beforeValue();
+    m_text += value ? "true" : "false";
+}
+
+void JsonWriter::null()
+{
+    beforeValue();
+    m_text += "null";
+}
+
+void JsonWriter::bytesMember(std::string_view name, std::string_view bytes)
+{
+    static const char kHex[] = "0123456789abcdef";
+    key(name);
+    string(bytes);
+    if (isValidUtf8(bytes)) {
+        return;
+    }
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto code = static_cast<unsigned char>(c);
+        hex += kHex[code >> 4];
+        hex += kHex[code & 0xF];
+    }
+    key(std::string(name) + "_hex");
+    string(hex);
+}
+
+}  // namespace cleanup

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cleanup/Journal.h"
+#include "cleanup/Plan.h"
+
+namespace cleanup {
+
+struct OpenedFile;
+
+enum class ActionKind { Trash, Delete, HardLink, Reflink, Move };
+
+struct Action {
+    ActionKind kind = ActionKind::Trash;
+    // Move: the folder the files go into, absolute and ending with '/'. It is
+    // taken as named (links in it are followed); what is made below it is not.
+    std::string folder;
+};
+
+// trash, delete, hardlink, reflink or move:DIR (DIR made absolute against
+// `base`). False with the reason.
+bool parseAction(const std::string& text, const std::string& base, Action& action,
+                 std::string& error);
+// "trash", "delete", "hardlink", "reflink", "move".
+std::string actionName(ActionKind kind);
+// What a file that was acted on is said to be: "trashed", "deleted", ...
+std::string actionDoneWord(ActionKind kind);
+
+// What became of one file of the plan.
+enum class Outcome {
+    Kept,        // a kept file: never touched
+    Done,        // the action was carried out
+    Untouched,   // left exactly as it was, for `reason`
+    NotReached,  // the run was stopped before it
+};
+
+struct FileResult {
+    Outcome outcome = Outcome::NotReached;
+    std::string reason;  // why untouched, or a remark on a done file
+    std::string target;  // a moved file's new path
+    std::int64_t reclaimed = 0;
+};
+
+struct Report {
+    // Parallel to the plan's groups and files.
+    std::vector<std::vector<FileResult>> results;
+    bool refused = false;  // the plan was unsafe, or the journal could not be begun
+    std::string refusal;
+    bool stopped = false;
+    std::string journalError;  // the journal failed part way, which ends the run
+
+    std::int64_t count(Outcome outcome) const;
+    std::int64_t bytesReclaimed() const;
+};
+
+struct Progress {
+    std::int64_t filesDone = 0;
+    std::int64_t filesToDo = 0;  // marked files of the plan
+    std::string_view path;       // the marked file at hand
+    std::int64_t bytesChecked = 0;
+    std::int64_t bytesToCheck = 0;
+};
+
+// Carries out a plan file by file. Before a marked file is touched it is
+// reached again from its searched folder without following a link, and
+// compared byte for byte with a kept file of its group, which must be a
+// different directory entry, still a regular file of the planned size. Each
+// action builds before it destroys, and checks that the entry it acts on
+// is the very file it compared; anything else leaves the file as it was and
+// the run goes on with the next. Kept files are only ever read.
+class Runner {
+public:
+    Runner(const Plan& plan, const Action& action, Journal* journal);
+
+    // Called at least once per 256 KiB read, so a window can turn its event loop.
+    std::function<void(const Progress&)> onProgress;
+    // Asked between files and between chunks: true ends the run once the
+    // file at hand is done (a file not yet touched is left as it is).
+    std::function<bool()> stopRequested;
+    // Called after a marked file has been compared with its kept file and
+    // just before it is touched; the tests change the tree here.
+    std::function<void(const PlanFile& marked)> afterCheck;
+
+    Report run();
+
+private:
+    FileResult actOn(const PlanGroup& group, std::size_t index);
+    bool check(const PlanGroup& group, std::size_t index, OpenedFile& marked, OpenedFile& kept,
+               FileResult& result);
+    bool compare(OpenedFile& marked, OpenedFile& kept, FileResult& result);
+    FileResult perform(const PlanFile& file, OpenedFile& marked, OpenedFile& kept);
+    FileResult trash(const PlanFile& file, OpenedFile& marked);
+    FileResult remove(OpenedFile& marked);
+    FileResult hardLink(OpenedFile& marked, OpenedFile& kept);
+    FileResult reflink(OpenedFile& marked, OpenedFile& kept);
+    FileResult move(const PlanFile& file, OpenedFile& marked);
+    FileResult moveAcross(OpenedFile& marked, int targetFolder, const std::string& targetName,
+                          const std::string& target);
+    bool journal(const std::vector<std::string>& fields);
+    void progress(std::int64_t checked, std::int64_t toCheck);
+    bool stopping();
+
+    const Plan& m_plan;
+    Action m_action;
+    Journal* m_journal;
+    Report m_report;
+    std::string m_runId;
+    std::string m_stepId;
+    std::string m_spare;       // the temporary name of the step at hand
+    std::string m_trashInfo;   // the information file of the last file trashed
+    std::string m_copyDevice;  // the copy a move to another file system made
+    std::string m_copyInode;
+    std::vector<char> m_buffers;
+    std::int64_t m_sequence = 0;
+    std::int64_t m_filesDone = 0;
+    std::int64_t m_filesToDo = 0;
+    std::string_view m_path;
+};
+
+}  // namespace cleanup

@@ -1,0 +1,331 @@
+#include "cli/CleanupText.h"
+
+#include "cleanup/JsonWriter.h"
+#include "cleanup/PlanText.h"
+#include "platform/CommaText.h"
+#include "platform/Text.h"
+
+namespace cli {
+
+using cleanup::Outcome;
+using cleanup::Role;
+
+namespace {
+
+bool holdsLineBreak(const std::string& path)
+{
+    return path.find_first_of("\r\n") != std::string::npos;
+}
+
+std::string actionText(const cleanup::Action& action)
+{
+    switch (action.kind) {
+    case cleanup::ActionKind::Trash:
+        return "move to the trash";
+    case cleanup::ActionKind::Delete:
+        return "delete for good";
+    case cleanup::ActionKind::HardLink:
+        return "replace by a hard link to the kept file";
+    case cleanup::ActionKind::Reflink:
+        return "share the kept file's data (reflink)";
+    case cleanup::ActionKind::Move:
+        return "move into " + platform::displayName(action.folder);
+    }
+    return "";
+}
+
+std::string rulesText(const std::vector<std::string>& rules)
+{
+    std::string text;
+    for (const std::string& rule : rules) {
+        text += platform::displayName(rule) + ", ";
+    }
+    return text + "then the first by path order";
+}
+
+// A path a line, or each ended by a zero byte.
+std::string pathsOf(const std::vector<const std::string*>& paths, bool null, std::size_t& leftOut)
+{
+    std::string text;
+    for (const std::string* path : paths) {
+        if (!null && holdsLineBreak(*path)) {
+            ++leftOut;
+            continue;
+        }
+        text += *path;
+        text += null ? '\0' : '\n';
+    }
+    return text;
+}
+
+void writeContext(cleanup::JsonWriter& json, const CleanupContext& context)
+{
+    json.key("action");
+    json.string(cleanup::actionName(context.action.kind));
+    if (context.action.kind == cleanup::ActionKind::Move) {
+        json.bytesMember("folder", context.action.folder);
+    }
+    json.key("keep_rules");
+    json.beginArray();
+    for (const std::string& rule : context.rules) {
+        json.string(rule);
+    }
+    json.endArray();
+}
+
+// The plan, with each file's outcome when there is a report.
+std::string planJson(const cleanup::Plan& plan, const cleanup::Report* report,
+                     const CleanupContext& context)
+{
+    cleanup::JsonWriter json;
+    json.beginObject();
+    json.key("kind");
+    json.string(report == nullptr ? "plan" : "report");
+    writeContext(json, context);
+    json.key("dry_run");
+    json.boolean(report == nullptr);
+    json.key("groups");
+    json.beginArray();
+    for (std::size_t g = 0; g < plan.groups.size(); ++g) {
+        const cleanup::PlanGroup& group = plan.groups[g];
+        json.beginObject();
+        if (!group.note.empty()) {
+            json.key("note");
+            json.string(group.note);
+        }
+        json.key("files");
+        json.beginArray();
+        for (std::size_t i = 0; i < group.files.size(); ++i) {
+            const cleanup::PlanFile& file = group.files[i];
+            json.beginObject();
+            json.bytesMember("path", file.file.path);
+            json.key("size");
+            if (file.file.size >= 0) {
+                json.number(file.file.size);
+            } else {
+                json.null();
+            }
+            json.key("role");
+            json.string(file.role == Role::Keep ? "keep" : "mark");
+            if (report != nullptr) {
+                const cleanup::FileResult& result = report->results[g][i];
+                json.key("outcome");
+                json.string(outcomeWord(result, context.action.kind));
+                if (!result.target.empty()) {
+                    json.bytesMember("target", result.target);
+                }
+                if (!result.reason.empty()) {
+                    json.bytesMember("reason", result.reason);
+                }
+            }
+            json.endObject();
+        }
+        json.endArray();
+        json.endObject();
+    }
+    json.endArray();
+    json.key("totals");
+    json.beginObject();
+    json.key("groups");
+    json.number(static_cast<std::int64_t>(plan.groups.size()));
+    json.key("marked");
+    json.number(plan.markedCount());
+    json.key("bytes_to_reclaim");
+    json.number(plan.bytesToReclaim());
+    if (report != nullptr) {
+        json.key("done");
+        json.number(report->count(Outcome::Done));
+        json.key("untouched");
+        json.number(report->count(Outcome::Untouched));
+        json.key("not_reached");
+        json.number(report->count(Outcome::NotReached));
+        json.key("bytes_reclaimed");
+        json.number(report->bytesReclaimed());
+    }
+    json.endObject();
+    if (report != nullptr) {
+        json.key("stopped");
+        json.boolean(report->stopped);
+        if (!report->journalError.empty()) {
+            json.bytesMember("journal_error", report->journalError);
+        }
+        json.bytesMember("journal", context.journal);
+    }
+    json.endObject();
+    return json.text();
+}
+
+}  // namespace
+
+std::string outcomeWord(const cleanup::FileResult& result, cleanup::ActionKind action)
+{
+    switch (result.outcome) {
+    case Outcome::Kept:
+        return "kept";
+    case Outcome::Done:
+        return cleanup::actionDoneWord(action);
+    case Outcome::Untouched:
+        return "untouched";
+    case Outcome::NotReached:
+        return "stopped";
+    }
+    return "";
+}
+
+std::string undoWord(cleanup::UndoItem::Status status)
+{
+    switch (status) {
+    case cleanup::UndoItem::PutBack:
+        return "restored";
+    case cleanup::UndoItem::AlreadyBack:
+        return "in-place";
+    case cleanup::UndoItem::NotPutBack:
+        return "not-restored";
+    case cleanup::UndoItem::CannotUndo:
+        return "not-undoable";
+    }
+    return "";
+}
+
+std::string planText(const cleanup::Plan& plan, const CleanupContext& context,
+                     const std::string& format, bool null, std::size_t& leftOut)
+{
+    leftOut = 0;
+    if (format == "json") {
+        return planJson(plan, nullptr, context);
+    }
+    if (format == "paths") {
+        std::vector<const std::string*> paths;
+        for (const cleanup::PlanGroup& group : plan.groups) {
+            for (const cleanup::PlanFile& file : group.files) {
+                if (file.role == Role::Mark) {
+                    paths.push_back(&file.file.path);
+                }
+            }
+        }
+        return pathsOf(paths, null, leftOut);
+    }
+    std::string text = "# Cleanup plan: " + actionText(context.action) +
+                       "; keep rules: " + rulesText(context.rules) + "\n";
+    for (const std::string& line : cleanup::formatPlanLines(plan, leftOut)) {
+        text += line + "\n";
+    }
+    return text;
+}
+
+std::string reportText(const cleanup::Plan& plan, const cleanup::Report& report,
+                       const CleanupContext& context, const std::string& format, bool null,
+                       std::size_t& leftOut)
+{
+    leftOut = 0;
+    if (format == "json") {
+        return planJson(plan, &report, context);
+    }
+    if (format == "paths") {
+        std::vector<const std::string*> paths;
+        for (std::size_t g = 0; g < plan.groups.size(); ++g) {
+            for (std::size_t i = 0; i < plan.groups[g].files.size(); ++i) {
+                if (report.results[g][i].outcome == Outcome::Done) {
+                    paths.push_back(&plan.groups[g].files[i].file.path);
+                }
+            }
+        }
+        return pathsOf(paths, null, leftOut);
+    }
+    std::string text;
+    for (std::size_t g = 0; g < plan.groups.size(); ++g) {
+        const cleanup::PlanGroup& group = plan.groups[g];
+        if (!text.empty()) {
+            text += '\n';
+        }
+        if (!group.note.empty()) {
+            text += "# " + platform::displayName(group.note) + "\n";
+        }
+        for (std::size_t i = 0; i < group.files.size(); ++i) {
+            const cleanup::PlanFile& file = group.files[i];
+            const cleanup::FileResult& result = report.results[g][i];
+            if (holdsLineBreak(file.file.path)) {
+                ++leftOut;
+                continue;
+            }
+            std::vector<std::string> fields = {
+                outcomeWord(result, context.action.kind), file.file.path,
+                file.file.size >= 0 ? std::to_string(file.file.size) : ""};
+            const std::string& more = !result.target.empty() ? result.target : result.reason;
+            if (!more.empty()) {
+                fields.push_back(holdsLineBreak(more) ? platform::displayName(more) : more);
+            }
+            text += fields[0] + "," + platform::quoteItem(fields[1]) + "," + fields[2];
+            if (fields.size() > 3) {
+                text += "," + platform::quoteItem(fields[3]);
+            }
+            text += '\n';
+        }
+    }
+    return text;
+}
+
+std::string undoText(const cleanup::UndoReport& report, const std::string& journal,
+                     const std::string& format, bool null, std::size_t& leftOut)
+{
+    leftOut = 0;
+    if (format == "json") {
+        cleanup::JsonWriter json;
+        json.beginObject();
+        json.key("kind");
+        json.string("undo");
+        json.bytesMember("journal", journal);
+        json.key("files");
+        json.beginArray();
+        for (const cleanup::UndoItem& item : report.items) {
+            json.beginObject();
+            json.bytesMember("path", item.path);
+            json.key("outcome");
+            json.string(undoWord(item.status));
+            if (!item.detail.empty()) {
+                json.bytesMember("reason", item.detail);
+            }
+            json.endObject();
+        }
+        json.endArray();
+        json.key("totals");
+        json.beginObject();
+        json.key("restored");
+        json.number(report.count(cleanup::UndoItem::PutBack));
+        json.key("in_place");
+        json.number(report.count(cleanup::UndoItem::AlreadyBack));
+        json.key("not_restored");
+        json.number(report.count(cleanup::UndoItem::NotPutBack));
+        json.key("not_undoable");
+        json.number(report.count(cleanup::UndoItem::CannotUndo));
+        json.endObject();
+        json.key("stopped");
+        json.boolean(report.stopped);
+        json.endObject();
+        return json.text();
+    }
+    if (format == "paths") {
+        std::vector<const std::string*> paths;
+        for (const cleanup::UndoItem& item : report.items) {
+            if (item.status == cleanup::UndoItem::PutBack) {
+                paths.push_back(&item.path);
+            }
+        }
+        return pathsOf(paths, null, leftOut);
+    }
+    std::string text;
+    for (const cleanup::UndoItem& item : report.items) {
+        if (holdsLineBreak(item.path)) {
+            ++leftOut;
+            continue;
+        }
+        text += undoWord(item.status) + "," + platform::quoteItem(item.path);
+        if (!item.detail.empty()) {
+            text += "," + platform::quoteItem(platform::displayName(item.detail));
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+}  // namespace cli

@@ -1,0 +1,56 @@
+#include "cleanup/Journal.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/TempFolder.h"
+
+using namespace cleanup;
+
+TEST(JournalTest, EveryByteOfAFieldReadsBack)
+{
+    std::string all;
+    for (int c = 1; c < 256; ++c) {
+        all += static_cast<char>(c);
+    }
+    const std::string escaped = escapeField(all + "\\t\\");
+    EXPECT_EQ(escaped.find_first_of("\t\n\r"), std::string::npos);
+    std::string back;
+    ASSERT_TRUE(unescapeField(escaped, back));
+    EXPECT_EQ(back, all + "\\t\\");
+    EXPECT_FALSE(unescapeField("\\", back));
+    EXPECT_FALSE(unescapeField("\\q", back));
+    EXPECT_FALSE(unescapeField("\\x4", back));
+    EXPECT_FALSE(unescapeField("\\xZZ", back));
+    // No path holds a zero byte; a journal that gives one is damaged.
+    EXPECT_FALSE(unescapeField("/t/a\\x00/b", back));
+}
+
+TEST(JournalTest, ALineCutShortByACrashIsLeftOutAndOthersAreNotAJournal)
+{
+    TempFolder dir;
+    Journal journal;
+    std::string error;
+    ASSERT_TRUE(journal.open(dir / "j", error)) << error;
+    ASSERT_TRUE(journal.write({"intent", "1.1", "trash", "/a\tb\nc"}, error));
+    journal.sync();
+    struct stat st = {};
+    ASSERT_EQ(::stat((dir / "j").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    dir.write("cut", dir.read("j") + "done\t1.1\ttra");
+    std::vector<std::vector<std::string>> lines;
+    ASSERT_TRUE(readJournal(dir / "cut", lines, error)) << error;
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], (std::vector<std::string>{"intent", "1.1", "trash", "/a\tb\nc"}));
+
+    dir.write("other", "just some text\n");
+    EXPECT_FALSE(readJournal(dir / "other", lines, error));
+    EXPECT_FALSE(readJournal(dir / "missing", lines, error));
+
+    // A journal opened again goes on where it ended, with one header.
+    Journal again;
+    ASSERT_TRUE(again.open(dir / "j", error));
+    ASSERT_TRUE(again.write({"end", "1"}, error));
+    ASSERT_TRUE(readJournal(dir / "j", lines, error));
+    EXPECT_EQ(lines.size(), 3u);
+}
