@@ -127,10 +127,10 @@ const help::CommandHelp& cliHelp()
             },
         .exitStatuses =
             {
-                {0, "the search (or the cleanup) finished"},
-                {1, "it was stopped (Ctrl-C, or SIGTERM, SIGHUP or SIGQUIT)"},
-                {2, "bad usage, a refused plan, or the output could not be written"},
-                {3, "a cleanup left some files untouched (or an undo could not put them back)"},
+                {0, "the search or the cleanup finished"},
+                {1, "it was stopped (Ctrl-C, SIGTERM, SIGHUP or SIGQUIT)"},
+                {2, "bad usage, a refused plan, or output that could not be written"},
+                {3, "some files were left untouched by a cleanup (or not put back by an undo)"},
                 {4, "the memory ran out (what was found until then is written)"},
             },
         .closing = {"A plan is a line per file: keep or mark, the quoted path and the size. A "

@@ -238,10 +238,10 @@ std::string usageText(const CommandHelp& help)
         for (const ExitStatus& status : help.exitStatuses) {
             statuses.push_back(std::to_string(status.code) + ' ' + status.meaning);
         }
-        out += '\n' + wrap("Exit status: ", joined(statuses, ", ") + '.', 0);
+        out += '\n' + wrap("Exit status: ", joined(statuses, "; ") + '.', 0);
     }
     for (const std::string& paragraph : help.closing) {
-        out += wrap("", paragraph, 0);
+        out += '\n' + wrap("", paragraph, 0);
     }
     return out;
 }

@@ -65,7 +65,8 @@ TEST(CommandHelpTest, UsageTextLinesUpTheOptionsAndWrapsWithinTheTerminal)
     for (const std::string& line : out) {
         EXPECT_LE(line.size(), 79u) << line;
     }
-    EXPECT_EQ(out[out.size() - 2], "Exit status: 0 done, 2 bad usage.");
+    EXPECT_EQ(out[out.size() - 3], "Exit status: 0 done; 2 bad usage.");
+    EXPECT_EQ(out[out.size() - 2], "");
     EXPECT_EQ(out.back(), "Nothing changes.");
 }
 

@@ -58,7 +58,7 @@ mkdir "alpha dir" beta -- -odd
 complete_line gemmora-cli --for
 check "an option" "--format"
 complete_line gemmora-cli --format ""
-check "the values of --format" "list|paths"
+check "the values of --format" "json|list|paths"
 complete_line gemmora-cli --format p
 check "a value of --format" "paths"
 complete_line gemmora-cli --master ""
