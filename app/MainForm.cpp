@@ -27,6 +27,9 @@ constexpr int kDesignWidth = 609;
 constexpr int kDesignHeight = 469;
 constexpr int kPanelWidths[3] = {150, 110, 75};
 constexpr auto kTurnInterval = std::chrono::milliseconds(20);
+// Showing a batch of rows repaints the list: a few batches a second keep it
+// lively without the painting slowing the search.
+constexpr auto kShowRowsInterval = std::chrono::milliseconds(200);
 
 QString display(const std::string& bytes)
 {
@@ -39,7 +42,15 @@ public:
     explicit FileListResults(views::TFileListView& list) : m_list(list) {}
     int rowCount() const override { return m_list.rowCount(); }
     void clear() override { m_list.clearRows(); }
-    void addRow(const std::string& caption) override { m_list.addCaptionRow(caption); }
+    // The comparison's rows without sub-items: a separator has no caption.
+    void addRow(const std::string& caption) override
+    {
+        if (caption.empty()) {
+            m_list.addSeparatorRow();
+        } else {
+            m_list.addHeaderRow(caption);
+        }
+    }
     bool addFile(const std::string& path) override
     {
         std::int64_t size = 0;
@@ -224,7 +235,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     connect(edtFileMask, &QLineEdit::editingFinished, this, &TfrmMain::edtRootDirExit);
     connect(edtRootDir, &QLineEdit::editingFinished, this, &TfrmMain::edtRootDirExit);
     connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
-    connect(FileListView1, &QTreeWidget::itemDoubleClicked, this,
+    connect(FileListView1, &QAbstractItemView::doubleClicked, this,
             [this] { handlers.FileListView1DblClick(); });
     FileListView1->OnColumnClick = [this](int column) {
         handlers.FileListView1ColumnClick(column);
@@ -527,6 +538,40 @@ void TfrmMain::OfferSavedLists()
     DiskListView1->RefreshDrives();
 }
 
+namespace {
+
+// The rows of the list as the list files need them.
+class ListRows : public settings::ResultRowSource {
+public:
+    explicit ListRows(const views::TFileListView& list) : m_list(list) {}
+    std::size_t rowCount() const override { return static_cast<std::size_t>(m_list.rowCount()); }
+    void readRow(std::size_t index, settings::ResultRow& row) const override
+    {
+        const views::FileListModel& rows = m_list.rows();
+        const int i = static_cast<int>(index);
+        row.caption.assign(rows.caption(i));
+        row.subItems.resize(static_cast<std::size_t>(rows.subItemCount(i)));
+        for (int n = 0; n < rows.subItemCount(i); ++n) {
+            row.subItems[static_cast<std::size_t>(n)].assign(rows.subItem(i, n));
+        }
+    }
+
+private:
+    const views::TFileListView& m_list;
+};
+
+// What a line of a list file is: a blank caption is a separator, a line of
+// several fields a file, any other a header.
+views::RowKind reloadedKind(const settings::ResultRow& row, std::size_t fields)
+{
+    if (platform::trimView(row.caption).empty()) {
+        return views::RowKind::Separator;
+    }
+    return fields > 1 ? views::RowKind::File : views::RowKind::Header;
+}
+
+}  // namespace
+
 void TfrmMain::ReloadResultList()
 {
     repaintStatusBar();
@@ -552,7 +597,7 @@ void TfrmMain::ReloadResultList()
         }
         std::size_t fields = 0;
         const settings::ResultRow row = settings::parseResultLine(lines[i], &fields);
-        FileListView1->addRow(row.caption, row.subItems);
+        FileListView1->addRow(reloadedKind(row, fields), row.caption, row.subItems);
         counter.add(row, fields > 1);
     }
     FileListView1->endUpdate();
@@ -568,14 +613,7 @@ void TfrmMain::ReloadResultList()
 
 void TfrmMain::SaveResultLists()
 {
-    std::vector<settings::ResultRow> rows;
-    rows.reserve(static_cast<std::size_t>(FileListView1->rowCount()));
-    for (int i = 0; i < FileListView1->rowCount(); ++i) {
-        const QTreeWidgetItem* row = FileListView1->row(i);
-        rows.push_back(
-            {views::TFileListView::captionOf(row), views::TFileListView::subItemsOf(row)});
-    }
-    if (!settings::SaveResultLists(rows, ResultListFile, NewListFile)) {
+    if (!settings::SaveResultLists(ListRows(*FileListView1), ResultListFile, NewListFile)) {
         // The window is gone by now; the earlier lists are still whole.
         const int error = errno;
         std::fprintf(stderr, "gemmora: the list of duplicates could not be saved as %s: %s\n",
@@ -722,8 +760,9 @@ void TfrmMain::processEvents()
     }
     m_longestGap =
         std::max(m_longestGap, std::chrono::duration_cast<std::chrono::milliseconds>(gap));
-    if (FileListView1->updatesEnabled()) {
+    if (FileListView1->updatesEnabled() && now - m_lastRowsShown >= kShowRowsInterval) {
         FileListView1->showPendingRows();
+        m_lastRowsShown = now;
     }
     QCoreApplication::processEvents();
     m_lastTurn = std::chrono::steady_clock::now();

@@ -145,6 +145,7 @@ private:
     bool m_settingsSaved = false;
     std::int64_t m_progressScale = 1;
     std::chrono::steady_clock::time_point m_lastTurn;
+    std::chrono::steady_clock::time_point m_lastRowsShown;
     std::chrono::milliseconds m_longestGap{0};
 };
 

@@ -1,6 +1,8 @@
 // Times the desktop program on the offscreen platform: a whole search of a
 // tree started with "Find Now" (and the longest time the event loop went
-// without a turn meanwhile), and the reload of a saved list of 100,000 rows.
+// without a turn meanwhile); then the reload of a saved list of ROWS rows,
+// and in it scrolling to the end, selecting all and pruning a group.
+// ROWS 0 leaves the reload out, for timing the search alone.
 //
 //   bench_gui TREE [ROWS]
 #include <cstdio>
@@ -9,6 +11,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QScrollBar>
 
 #include "app/MainForm.h"
 #include "platform/StringList.h"
@@ -47,9 +50,16 @@ int main(int argc, char** argv)
     std::printf("search of %s: %lld ms, %d rows, longest event-loop gap %lld ms\n", argv[1],
                 static_cast<long long>(searched), form.FileListView1->rowCount(),
                 static_cast<long long>(form.longestTurnGap().count()));
+    form.FileListView1->clearRows();
+    app.processEvents();
+    if (rows <= 0) {
+        std::filesystem::remove_all(work);
+        return 0;
+    }
 
     // A saved list of `rows` rows, groups of two files, as the program writes it.
     std::vector<std::string> lines;
+    lines.reserve(static_cast<std::size_t>(rows));
     for (int i = 0; static_cast<int>(lines.size()) < rows; ++i) {
         if (i > 0) {
             lines.push_back("\"\"");
@@ -64,14 +74,41 @@ int main(int argc, char** argv)
     }
     lines.resize(static_cast<std::size_t>(rows));
     platform::writeLinesFile(form.ResultListFile, lines);
-    form.FileListView1->clearRows();
-    app.processEvents();
+    std::vector<std::string>().swap(lines);
     timer.restart();
     form.ReloadResultList();
     app.processEvents();
     std::printf("reload of %d rows: %lld ms\n", form.FileListView1->rowCount(),
                 static_cast<long long>(timer.elapsed()));
-    form.FileListView1->clearRows();
+
+    views::TFileListView& list = *form.FileListView1;
+    timer.restart();
+    list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum());
+    app.processEvents();
+    std::printf("scroll to the end: %lld ms\n", static_cast<long long>(timer.elapsed()));
+    timer.restart();
+    list.selectAll();
+    app.processEvents();
+    std::printf("select all: %lld ms\n", static_cast<long long>(timer.elapsed()));
+    timer.restart();
+    form.handlers.FileListView1Click();
+    app.processEvents();
+    std::printf("click with all selected: %lld ms\n", static_cast<long long>(timer.elapsed()));
+    list.clearSelection();
+    // A group in the middle loses a file, and goes.
+    int header = list.rowCount() / 2;
+    while (header < list.rowCount() && list.kindOf(header) != views::RowKind::Header) {
+        ++header;
+    }
+    list.setRowSelected(header + 1, true);
+    list.scrollTo(list.model()->index(header + 1, 0));
+    app.processEvents();
+    timer.restart();
+    list.deleteRow(header + 2);
+    form.handlers.PruneGroup(header + 1);
+    app.processEvents();
+    std::printf("prune a group: %lld ms\n", static_cast<long long>(timer.elapsed()));
+    list.clearRows();
     std::filesystem::remove_all(work);
     return 0;
 }
