@@ -97,7 +97,9 @@ public:
                 }
             }
             if (!special) {
-                key = name.mid(dot).toLower();
+                // The exact suffix: the type database tells "a.C" (C++) from
+                // "b.c" (C), so the cache must not fold their case together.
+                key = name.mid(dot);
             }
         }
         auto it = m_cache.find(key);

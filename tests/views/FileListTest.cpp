@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include <QHeaderView>
+#include <QMimeDatabase>
 #include <QtTest>
 
 #include "support/TempFolder.h"
@@ -269,6 +270,30 @@ private slots:
         view.fixColumns();
         QVERIFY(view.columnWidth(0) > 100);
         QVERIFY(view.columnWidth(6) >= view.horizontalHeader()->sectionSizeHint(6));
+    }
+
+    void typeNamesAreTheDatabasesForEachName()
+    {
+        // *.C is C++ and *.c is C: a cache that folds the suffix's case
+        // would give the second name the type of the first.
+        for (const bool upperFirst : {true, false}) {
+            TempFolder dir;
+            TFileListView view;
+            std::int64_t size = 0;
+            const QStringList names = upperFirst ? QStringList{"a.C", "b.c", "c.TXT", "d.txt"}
+                                                 : QStringList{"b.c", "a.C", "d.txt", "c.TXT"};
+            for (const QString& name : names) {
+                QVERIFY(view.AddFile(dir.write(name.toStdString(), ""), size));
+            }
+            const QMimeDatabase types;
+            for (int row = 0; row < names.size(); ++row) {
+                QCOMPARE(
+                    view.text(row, 2),
+                    types.mimeTypeForFile(names[row], QMimeDatabase::MatchExtension).comment());
+            }
+            const int upper = upperFirst ? 0 : 1;
+            QVERIFY(view.text(upper, 2) != view.text(1 - upper, 2));
+        }
     }
 
     void rowsKeepTheKindTheyWereAddedAs()
