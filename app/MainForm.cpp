@@ -3,11 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <sys/stat.h>
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
@@ -15,6 +17,7 @@
 
 #include "app/QSettingsStore.h"
 #include "platform/FolderListing.h"
+#include "platform/LineReader.h"
 #include "platform/StringList.h"
 #include "platform/Text.h"
 #include "settings/SavedLists.h"
@@ -442,7 +445,11 @@ void TfrmMain::btnSearchClick()
         m_longestGap = std::chrono::milliseconds(0);
         m_lastTurn = std::chrono::steady_clock::now();
     }
-    run.btnSearchClick();
+    try {
+        run.btnSearchClick();
+    } catch (const std::bad_alloc&) {
+        searchOutOfMemory();
+    }
     if (starts) {
         handlers.contentsConfirmed = run.catalogue.CheckFileSize;
         if (m_closeRequested) {
@@ -538,6 +545,20 @@ void TfrmMain::OfferSavedLists()
     DiskListView1->RefreshDrives();
 }
 
+void TfrmMain::searchOutOfMemory()
+{
+    // The run has gone back to idle on its way out; what it held goes now,
+    // so the window can go on with the rows found so far.
+    run.catalogue.release();
+    while (FileListView1->updating()) {
+        FileListView1->endUpdate();
+    }
+    setStatusText(3, "Out of memory");
+    QMessageBox::critical(this, tr("Gemmora"),
+                          tr("There is not enough memory to go on with the search, so it was "
+                             "stopped.\n\nThe duplicates found so far are listed."));
+}
+
 namespace {
 
 // The rows of the list as the list files need them.
@@ -575,8 +596,8 @@ views::RowKind reloadedKind(const settings::ResultRow& row, std::size_t fields)
 void TfrmMain::ReloadResultList()
 {
     repaintStatusBar();
-    std::string text;
-    if (!platform::readWholeFile(ResultListFile, text)) {
+    platform::LineReader reader;
+    if (!reader.open(ResultListFile)) {
         const int error = errno;
         QMessageBox::critical(
             this, tr("Gemmora"),
@@ -584,26 +605,66 @@ void TfrmMain::ReloadResultList()
                 .arg(display(ResultListFile), QString::fromLocal8Bit(std::strerror(error))));
         return;
     }
-    const std::vector<std::string> lines = platform::splitLines(text);
     showProgress(true);
-    ProgressBar->setRange(0, std::max<int>(0, static_cast<int>(lines.size()) - 1));
+    ProgressBar->setRange(0, 1000);
     setWaitCursor(true);
     FileListView1->beginUpdate();
     FileListView1->setAllColumnWidths(0);
+    const int rowsBefore = FileListView1->rowCount();
     settings::ReloadCounter counter;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if ((i & 1023) == 0) {
-            ProgressBar->setValue(static_cast<int>(i));
+    bool outOfMemory = false;
+    try {
+        // One line and one row at a time: the memory taken is that of the
+        // rows kept, however the file is made.
+        std::string line;
+        settings::ResultRow row;
+        QElapsedTimer sinceProgress;
+        sinceProgress.start();
+        for (std::uint64_t lines = 1; reader.next(line); ++lines) {
+            const std::size_t fields =
+                settings::parseResultLine(line, row, views::FileListModel::kColumnCount - 1);
+            FileListView1->addRow(reloadedKind(row, fields), row.caption, row.subItems);
+            counter.add(row, fields > 1);
+            if ((lines & 1023) == 0 && sinceProgress.elapsed() >= 50) {
+                ProgressBar->setValue(static_cast<int>(reader.consumed() * 1000 /
+                                                       std::max<std::uint64_t>(1, reader.size())));
+                ProgressBar->repaint();
+                sinceProgress.restart();
+            }
         }
-        std::size_t fields = 0;
-        const settings::ResultRow row = settings::parseResultLine(lines[i], &fields);
-        FileListView1->addRow(reloadedKind(row, fields), row.caption, row.subItems);
-        counter.add(row, fields > 1);
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+    }
+    const int readError = errno;
+    if (outOfMemory) {
+        // A list cut short would show groups that are not whole; what was
+        // read goes, and with it the memory it took.
+        if (rowsBefore == 0) {
+            FileListView1->clearRows();
+        } else {
+            while (FileListView1->rowCount() > rowsBefore) {
+                FileListView1->deleteRow(FileListView1->rowCount() - 1);
+            }
+        }
     }
     FileListView1->endUpdate();
     FileListView1->fitColumns();
     setWaitCursor(false);
     showProgress(false);
+    if (outOfMemory) {
+        QMessageBox::critical(
+            this, tr("Gemmora"),
+            tr("There is not enough memory to reload the list of duplicates:\n%1\n\n"
+               "Search again to find them.")
+                .arg(display(ResultListFile)));
+        return;
+    }
+    if (reader.failed()) {
+        QMessageBox::warning(
+            this, tr("Gemmora"),
+            tr("The list of duplicates could not be read to its end:\n%1\n\n%2")
+                .arg(display(ResultListFile), QString::fromLocal8Bit(std::strerror(readError))));
+    }
     run.comparison.DuplicateCount += counter.count;
     run.comparison.DuplicateBytes += counter.bytes;
     handlers.contentsConfirmed = true;

@@ -138,6 +138,8 @@ private:
     bool SaveSettings();
     void setSearchDefault(bool on);
     void placeControls();
+    // Ends a search that ran out of memory with what it found so far.
+    void searchOutOfMemory();
 
     std::unique_ptr<search::ResultList> m_results;
     bool m_searchDefault = true;

@@ -1,12 +1,12 @@
 // Gemmora: the desktop duplicate file finder.
-#include <QApplication>
 #include <QIcon>
 
+#include "app/Application.h"
 #include "app/MainForm.h"
 
 int main(int argc, char** argv)
 {
-    QApplication application(argc, argv);
+    app::Application application(argc, argv);
     QApplication::setApplicationName("Gemmora");
     QApplication::setApplicationDisplayName("Gemmora");
     QApplication::setDesktopFileName("gemmora");
