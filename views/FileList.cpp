@@ -317,6 +317,37 @@ QModelIndex TFileListView::moveCursor(CursorAction action, Qt::KeyboardModifiers
     }
 }
 
+void TFileListView::keepTopRowWhole()
+{
+    // Scrolled to the end, a table puts its last row flush with the bottom
+    // and cuts the top one; a list keeps its top row whole, as everywhere
+    // above the end.
+    const QScrollBar* bar = verticalScrollBar();
+    if (verticalScrollMode() != ScrollPerItem || bar->maximum() == 0 ||
+        bar->value() != bar->maximum()) {
+        return;
+    }
+    const int before = verticalHeader()->offset();
+    verticalHeader()->setOffsetToSectionPosition(bar->value());
+    if (verticalHeader()->offset() != before) {
+        viewport()->update();
+    }
+}
+
+void TFileListView::scrollContentsBy(int dx, int dy)
+{
+    QTableView::scrollContentsBy(dx, dy);
+    if (dy != 0) {
+        keepTopRowWhole();
+    }
+}
+
+void TFileListView::updateGeometries()
+{
+    QTableView::updateGeometries();
+    keepTopRowWhole();
+}
+
 int TFileListView::append(RowKind kind, const std::string& caption,
                           std::span<const std::string> subItems, const QIcon* icon)
 {

@@ -120,6 +120,8 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void updateGeometries() override;
 
 private:
     int append(RowKind kind, const std::string& caption, std::span<const std::string> subItems,
@@ -128,6 +130,7 @@ private:
     void setRowHeight();
     // The rectangle of a whole row in the viewport, for its focus frame.
     QRect rowRect(int row) const;
+    void keepTopRowWhole();
     int widthOfText(const QString& text) const;
 
     FileListModel* m_model;
