@@ -135,8 +135,8 @@ private:
 
     FileListModel* m_model;
     // The headers get a selection of their own that stays empty: a header
-    // asks its selection whether a whole column is selected, which costs a
-    // walk over every row at each repaint.
+    // asks its selection whether each whole column is selected, a walk over
+    // every row, when it repaints after the selection changed.
     QItemSelectionModel* m_headerSelection;
     std::unique_ptr<QFileIconProvider> m_icons;
     std::unique_ptr<TypeNames> m_types;
