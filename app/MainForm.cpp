@@ -4,17 +4,20 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <sys/stat.h>
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
 #include <QVBoxLayout>
 
 #include "platform/FolderListing.h"
+#include "platform/LineReader.h"
 #include "platform/StringList.h"
 #include "platform/Text.h"
 #include "settings/SavedLists.h"
@@ -28,6 +31,9 @@ constexpr int kDesignWidth = 609;
 constexpr int kDesignHeight = 469;
 constexpr int kPanelWidths[3] = {150, 110, 75};
 constexpr auto kTurnInterval = std::chrono::milliseconds(20);
+// Showing a batch of rows repaints the list: a few batches a second keep it
+// lively without the painting slowing the search.
+constexpr auto kShowRowsInterval = std::chrono::milliseconds(200);
 
 QString display(const std::string& bytes)
 {
@@ -40,7 +46,15 @@ public:
     explicit FileListResults(views::TFileListView& list) : m_list(list) {}
     int rowCount() const override { return m_list.rowCount(); }
     void clear() override { m_list.clearRows(); }
-    void addRow(const std::string& caption) override { m_list.addCaptionRow(caption); }
+    // The comparison's rows without sub-items: a separator has no caption.
+    void addRow(const std::string& caption) override
+    {
+        if (caption.empty()) {
+            m_list.addSeparatorRow();
+        } else {
+            m_list.addHeaderRow(caption);
+        }
+    }
     bool addFile(const std::string& path) override
     {
         std::int64_t size = 0;
@@ -235,7 +249,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     connect(edtFileMask, &QLineEdit::editingFinished, this, &TfrmMain::edtRootDirExit);
     connect(edtRootDir, &QLineEdit::editingFinished, this, &TfrmMain::edtRootDirExit);
     connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
-    connect(FileListView1, &QTreeWidget::itemDoubleClicked, this,
+    connect(FileListView1, &QAbstractItemView::doubleClicked, this,
             [this] { handlers.FileListView1DblClick(); });
     FileListView1->OnColumnClick = [this](int column) {
         handlers.FileListView1ColumnClick(column);
@@ -453,7 +467,11 @@ void TfrmMain::btnSearchClick()
         m_longestGap = std::chrono::milliseconds(0);
         m_lastTurn = std::chrono::steady_clock::now();
     }
-    run.btnSearchClick();
+    try {
+        run.btnSearchClick();
+    } catch (const std::bad_alloc&) {
+        searchOutOfMemory();
+    }
     if (starts) {
         handlers.contentsConfirmed = run.catalogue.CheckFileSize;
         if (m_closeRequested) {
@@ -572,11 +590,59 @@ void TfrmMain::OfferSavedLists()
     DiskListView1->RefreshDrives();
 }
 
+void TfrmMain::searchOutOfMemory()
+{
+    // The run has gone back to idle on its way out; what it held goes now,
+    // so the window can go on with the rows found so far.
+    run.catalogue.release();
+    while (FileListView1->updating()) {
+        FileListView1->endUpdate();
+    }
+    setStatusText(3, "Out of memory");
+    QMessageBox::critical(this, tr("Gemmora"),
+                          tr("There is not enough memory to go on with the search, so it was "
+                             "stopped.\n\nThe duplicates found so far are listed."));
+}
+
+namespace {
+
+// The rows of the list as the list files need them.
+class ListRows : public settings::ResultRowSource {
+public:
+    explicit ListRows(const views::TFileListView& list) : m_list(list) {}
+    std::size_t rowCount() const override { return static_cast<std::size_t>(m_list.rowCount()); }
+    void readRow(std::size_t index, settings::ResultRow& row) const override
+    {
+        const views::FileListModel& rows = m_list.rows();
+        const int i = static_cast<int>(index);
+        row.caption.assign(rows.caption(i));
+        row.subItems.resize(static_cast<std::size_t>(rows.subItemCount(i)));
+        for (int n = 0; n < rows.subItemCount(i); ++n) {
+            row.subItems[static_cast<std::size_t>(n)].assign(rows.subItem(i, n));
+        }
+    }
+
+private:
+    const views::TFileListView& m_list;
+};
+
+// What a line of a list file is: a blank caption is a separator, a line of
+// several fields a file, any other a header.
+views::RowKind reloadedKind(const settings::ResultRow& row, std::size_t fields)
+{
+    if (platform::trimView(row.caption).empty()) {
+        return views::RowKind::Separator;
+    }
+    return fields > 1 ? views::RowKind::File : views::RowKind::Header;
+}
+
+}  // namespace
+
 void TfrmMain::ReloadResultList()
 {
     repaintStatusBar();
-    std::string text;
-    if (!platform::readWholeFile(ResultListFile, text)) {
+    platform::LineReader reader;
+    if (!reader.open(ResultListFile)) {
         const int error = errno;
         QMessageBox::critical(
             this, tr("Gemmora"),
@@ -584,26 +650,66 @@ void TfrmMain::ReloadResultList()
                 .arg(display(ResultListFile), QString::fromLocal8Bit(std::strerror(error))));
         return;
     }
-    const std::vector<std::string> lines = platform::splitLines(text);
     showProgress(true);
-    ProgressBar->setRange(0, std::max<int>(0, static_cast<int>(lines.size()) - 1));
+    ProgressBar->setRange(0, 1000);
     setWaitCursor(true);
     FileListView1->beginUpdate();
     FileListView1->setAllColumnWidths(0);
+    const int rowsBefore = FileListView1->rowCount();
     settings::ReloadCounter counter;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if ((i & 1023) == 0) {
-            ProgressBar->setValue(static_cast<int>(i));
+    bool outOfMemory = false;
+    try {
+        // One line and one row at a time: the memory taken is that of the
+        // rows kept, however the file is made.
+        std::string line;
+        settings::ResultRow row;
+        QElapsedTimer sinceProgress;
+        sinceProgress.start();
+        for (std::uint64_t lines = 1; reader.next(line); ++lines) {
+            const std::size_t fields =
+                settings::parseResultLine(line, row, views::FileListModel::kColumnCount - 1);
+            FileListView1->addRow(reloadedKind(row, fields), row.caption, row.subItems);
+            counter.add(row, fields > 1);
+            if ((lines & 1023) == 0 && sinceProgress.elapsed() >= 50) {
+                ProgressBar->setValue(static_cast<int>(reader.consumed() * 1000 /
+                                                       std::max<std::uint64_t>(1, reader.size())));
+                ProgressBar->repaint();
+                sinceProgress.restart();
+            }
         }
-        std::size_t fields = 0;
-        const settings::ResultRow row = settings::parseResultLine(lines[i], &fields);
-        FileListView1->addRow(row.caption, row.subItems);
-        counter.add(row, fields > 1);
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+    }
+    const int readError = errno;
+    if (outOfMemory) {
+        // A list cut short would show groups that are not whole; what was
+        // read goes, and with it the memory it took.
+        if (rowsBefore == 0) {
+            FileListView1->clearRows();
+        } else {
+            while (FileListView1->rowCount() > rowsBefore) {
+                FileListView1->deleteRow(FileListView1->rowCount() - 1);
+            }
+        }
     }
     FileListView1->endUpdate();
     FileListView1->fitColumns();
     setWaitCursor(false);
     showProgress(false);
+    if (outOfMemory) {
+        QMessageBox::critical(
+            this, tr("Gemmora"),
+            tr("There is not enough memory to reload the list of duplicates:\n%1\n\n"
+               "Search again to find them.")
+                .arg(display(ResultListFile)));
+        return;
+    }
+    if (reader.failed()) {
+        QMessageBox::warning(
+            this, tr("Gemmora"),
+            tr("The list of duplicates could not be read to its end:\n%1\n\n%2")
+                .arg(display(ResultListFile), QString::fromLocal8Bit(std::strerror(readError))));
+    }
     run.comparison.DuplicateCount += counter.count;
     run.comparison.DuplicateBytes += counter.bytes;
     handlers.contentsConfirmed = true;
@@ -613,14 +719,7 @@ void TfrmMain::ReloadResultList()
 
 void TfrmMain::SaveResultLists()
 {
-    std::vector<settings::ResultRow> rows;
-    rows.reserve(static_cast<std::size_t>(FileListView1->rowCount()));
-    for (int i = 0; i < FileListView1->rowCount(); ++i) {
-        const QTreeWidgetItem* row = FileListView1->row(i);
-        rows.push_back(
-            {views::TFileListView::captionOf(row), views::TFileListView::subItemsOf(row)});
-    }
-    if (!settings::SaveResultLists(rows, ResultListFile, NewListFile)) {
+    if (!settings::SaveResultLists(ListRows(*FileListView1), ResultListFile, NewListFile)) {
         // The window is gone by now; the earlier lists are still whole.
         const int error = errno;
         std::fprintf(stderr, "gemmora: the list of duplicates could not be saved as %s: %s\n",
@@ -770,8 +869,9 @@ void TfrmMain::processEvents()
     }
     m_longestGap =
         std::max(m_longestGap, std::chrono::duration_cast<std::chrono::milliseconds>(gap));
-    if (FileListView1->updatesEnabled()) {
+    if (FileListView1->updatesEnabled() && now - m_lastRowsShown >= kShowRowsInterval) {
         FileListView1->showPendingRows();
+        m_lastRowsShown = now;
     }
     QCoreApplication::processEvents();
     m_lastTurn = std::chrono::steady_clock::now();

@@ -139,6 +139,8 @@ private:
     bool SaveSettings();
     void setSearchDefault(bool on);
     void placeControls();
+    // Ends a search that ran out of memory with what it found so far.
+    void searchOutOfMemory();
 
     std::unique_ptr<search::ResultList> m_results;
     // Read at start, written at close: it remembers a damaged file.
@@ -148,6 +150,7 @@ private:
     bool m_settingsSaved = false;
     std::int64_t m_progressScale = 1;
     std::chrono::steady_clock::time_point m_lastTurn;
+    std::chrono::steady_clock::time_point m_lastRowsShown;
     std::chrono::milliseconds m_longestGap{0};
 };
 

@@ -1,5 +1,7 @@
 #include "app/ResultListHandlers.h"
 
+#include <QPersistentModelIndex>
+
 #include "platform/FolderListing.h"
 #include "platform/Text.h"
 #include "review/FilProps.h"
@@ -10,7 +12,6 @@ namespace app {
 
 namespace {
 
-const char kHeader[] = "Duplicate files .....";
 const char kReviewHint[] = "Double-click a file to review";
 
 }  // namespace
@@ -19,18 +20,29 @@ ResultListHandlers::ResultListHandlers(views::TFileListView& list,
                                        review::TfrmFileProperties1& dialog)
     : m_list(list), m_dialog(dialog)
 {
+    m_list.OnGroupClosed = [this](int header) {
+        if (m_pruneWhenClosed) {
+            m_pruneWhenClosed = false;
+            PruneGroup(header);
+        }
+    };
+}
+
+ResultListHandlers::~ResultListHandlers()
+{
+    m_list.OnGroupClosed = nullptr;
 }
 
 std::string ResultListHandlers::GetSelectedFilePath() const
 {
-    const QTreeWidgetItem* row = m_list.firstSelected();
-    if (row == nullptr) {
+    const int row = m_list.firstSelected();
+    // A row is a file row by its kind: a file's name may read like a header.
+    if (row < 0 || m_list.kindOf(row) != views::RowKind::File) {
         return "";
     }
     // The path keeps its bytes: a Linux name may begin or end with blanks.
-    const std::string caption = views::TFileListView::captionOf(row);
-    const std::string trimmed = platform::trim(caption);
-    if (trimmed.empty() || platform::contains(trimmed, kHeader)) {
+    std::string caption = m_list.captionOf(row);
+    if (platform::trimView(caption).empty()) {
         return "";
     }
     return caption;
@@ -55,22 +67,25 @@ void ResultListHandlers::FileListView1DblClick()
     if (path.empty()) {
         return;
     }
-    QTreeWidgetItem* selected = m_list.firstSelected();
-    QTreeWidgetItem* above = m_list.rowAbove(selected);
+    // Rows are remembered by persistent indexes, which follow them while the
+    // dialog is open.
+    const int first = m_list.firstSelected();
+    const QPersistentModelIndex selected = m_list.model()->index(first, 0);
+    const QPersistentModelIndex above = m_list.model()->index(first - 1, 0);
     if (platform::fileExists(path)) {
         m_dialog.FileName = path;
         m_dialog.lastCopyQuery = [this, selected](const std::string&) {
-            return lastCopyQueryOf(selected);
+            return lastCopyQueryOf(selected.isValid() ? selected.row() : -1);
         };
         const int result = m_dialog.exec();
         m_dialog.lastCopyQuery = nullptr;
-        if (result == 6) {
-            m_list.deleteRow(selected);
+        if (result == 6 && selected.isValid()) {
+            m_list.deleteRow(selected.row());
         }
     } else {
-        m_list.deleteRow(selected);
+        m_list.deleteRow(selected.row());
     }
-    PruneGroup(above);
+    PruneGroup(above.isValid() ? above.row() : -1);
 }
 
 void ResultListHandlers::FileListView1KeyDown(int key, Qt::KeyboardModifiers modifiers,
@@ -87,15 +102,17 @@ void ResultListHandlers::FileListView1KeyDown(int key, Qt::KeyboardModifiers mod
     if (path.empty()) {
         return;
     }
-    QTreeWidgetItem* selected = m_list.firstSelected();
-    QTreeWidgetItem* above = m_list.rowAbove(selected);
+    const int first = m_list.firstSelected();
+    const QPersistentModelIndex selected = m_list.model()->index(first, 0);
+    const QPersistentModelIndex above = m_list.model()->index(first - 1, 0);
     // Permanent only for Shift alone: no Ctrl, no Alt, no mouse button.
     const Qt::KeyboardModifiers held = modifiers & ~Qt::KeypadModifier;
     const bool permanent = held == Qt::ShiftModifier && buttons == Qt::NoButton;
-    if (review::deleteWithLastCopyGuard(&m_list, lastCopyQueryOf(selected), permanent)) {
-        m_list.deleteRow(selected);
+    if (review::deleteWithLastCopyGuard(&m_list, lastCopyQueryOf(first), permanent) &&
+        selected.isValid()) {
+        m_list.deleteRow(selected.row());
     }
-    PruneGroup(above);
+    PruneGroup(above.isValid() ? above.row() : -1);
 }
 
 void ResultListHandlers::FileListView1ColumnClick(int)
@@ -108,50 +125,34 @@ bool ResultListHandlers::ShellDeleteFile(const std::string& path, bool permanent
     return review::confirmAndDelete(&m_list, path, permanent, review::LastCopy::No);
 }
 
-void ResultListHandlers::PruneGroup(QTreeWidgetItem* start)
+void ResultListHandlers::PruneGroup(int start)
 {
-    if (start != nullptr && m_list.indexOfRow(start) >= 0) {
-        QTreeWidgetItem* header = start;
-        while (header != nullptr &&
-               !platform::contains(views::TFileListView::captionOf(header), kHeader)) {
-            header = m_list.rowAbove(header);
+    const views::TFileListView::Group group = m_list.groupAround(start);
+    if (group.header >= 0 && group.header == m_list.openGroup()) {
+        // More files of this group may follow: removing its header now would
+        // leave them under the group before.
+        m_pruneWhenClosed = true;
+    } else if (group.header >= 0 && group.end - group.first == 1) {
+        // The separator after the group, its one file, its header.
+        if (group.end < m_list.rowCount() &&
+            m_list.kindOf(group.end) == views::RowKind::Separator) {
+            m_list.deleteRow(group.end);
         }
-        if (header != nullptr) {
-            int count = 0;
-            QTreeWidgetItem* last = nullptr;
-            QTreeWidgetItem* next = m_list.rowBelow(header);
-            while (next != nullptr && !views::TFileListView::captionOf(next).empty()) {
-                ++count;
-                last = next;
-                next = m_list.rowBelow(next);
-            }
-            if (count == 1) {
-                if (next != nullptr) {
-                    m_list.deleteRow(next);
-                }
-                m_list.deleteRow(last);
-                m_list.deleteRow(header);
-            }
-        }
+        m_list.deleteRow(group.first);
+        m_list.deleteRow(group.header);
     }
     m_list.setHint(QString::fromLatin1(kReviewHint));
 }
 
-platform::LastCopyQuery ResultListHandlers::lastCopyQueryOf(QTreeWidgetItem* row) const
+platform::LastCopyQuery ResultListHandlers::lastCopyQueryOf(int row) const
 {
     platform::LastCopyQuery query;
-    query.path = views::TFileListView::captionOf(row);
+    query.path = m_list.captionOf(row);
     query.byName = !contentsConfirmed;
-    QTreeWidgetItem* header = row;
-    while (header != nullptr &&
-           !platform::contains(views::TFileListView::captionOf(header), kHeader)) {
-        header = m_list.rowAbove(header);
-    }
-    for (QTreeWidgetItem* next = header != nullptr ? m_list.rowBelow(header) : nullptr;
-         next != nullptr && !views::TFileListView::captionOf(next).empty();
-         next = m_list.rowBelow(next)) {
+    const views::TFileListView::Group group = m_list.groupAround(row);
+    for (int next = group.first; group.header >= 0 && next < group.end; ++next) {
         if (next != row) {
-            query.others.push_back(views::TFileListView::captionOf(next));
+            query.others.push_back(m_list.captionOf(next));
         }
     }
     return query;

@@ -3,9 +3,9 @@
 #include <functional>
 #include <string>
 
-#include <QTreeWidgetItem>
+#include <Qt>
 
-#include "review/SafeDelete.h"
+#include "platform/LastCopyCheck.h"
 
 namespace views {
 class TFileListView;
@@ -21,6 +21,9 @@ namespace app {
 class ResultListHandlers {
 public:
     ResultListHandlers(views::TFileListView& list, review::TfrmFileProperties1& dialog);
+    ~ResultListHandlers();
+    ResultListHandlers(const ResultListHandlers&) = delete;
+    ResultListHandlers& operator=(const ResultListHandlers&) = delete;
 
     // Whether the listed groups were confirmed by their contents (size
     // rules) rather than by name alone; the last-copy guard says "last
@@ -37,16 +40,20 @@ public:
     void FileListView1DblClick();
     void FileListView1KeyDown(int key, Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons);
     void FileListView1ColumnClick(int column);
-    void PruneGroup(QTreeWidgetItem* start);
+    // `start` is a row index, or -1 for none. A group the comparison is
+    // still writing is left whole and pruned once it is complete.
+    void PruneGroup(int start);
     bool ShellDeleteFile(const std::string& path, bool permanent);
 
     // The file of `row` and the other files of its group, for the last-copy
     // guard to compare.
-    platform::LastCopyQuery lastCopyQueryOf(QTreeWidgetItem* row) const;
+    platform::LastCopyQuery lastCopyQueryOf(int row) const;
 
 private:
     views::TFileListView& m_list;
     review::TfrmFileProperties1& m_dialog;
+    // A file of the group being written went; prune it once it is whole.
+    bool m_pruneWhenClosed = false;
 };
 
 }  // namespace app

@@ -6,6 +6,7 @@
 #include <QIcon>
 
 #include "app/AppHelp.h"
+#include "app/Application.h"
 #include "app/MainForm.h"
 #include "platform/VersionInfo.h"
 
@@ -24,7 +25,7 @@ int main(int argc, char** argv)
             return 0;
         }
     }
-    QApplication application(argc, argv);
+    app::Application application(argc, argv);
     QApplication::setApplicationName("Gemmora");
     QApplication::setApplicationDisplayName("Gemmora");
     QApplication::setDesktopFileName("gemmora");

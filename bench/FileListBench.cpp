@@ -1,6 +1,11 @@
-// Times the result list at scale: adding file rows (facts gathered from real
-// files) inside one batch update, then painting, scrolling and selecting.
-// Usage: bench_filelist [ROWS]   (runs on the offscreen platform by default)
+// Times the result list at scale: AddFile on real files; rows from gathered
+// facts added in one batch update, and again in batches with an event-loop
+// turn after each (as a search adds them); then scrolling to the end,
+// selecting all, finding the first selected row and pruning a group; and
+// the bytes the list holds for a row beyond its path.
+// Usage: bench_filelist [ROWS] [FILES]   (offscreen by default; FILES real
+// files, at most ROWS, default 100,000)
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -13,7 +18,8 @@
 #include <QElapsedTimer>
 #include <QScrollBar>
 
-#include "platform/FolderListing.h"
+#include "app/ResultListHandlers.h"
+#include "review/FilProps.h"
 #include "search/FileRow.h"
 #include "views/FileList.h"
 
@@ -24,6 +30,7 @@ int main(int argc, char** argv)
     }
     QApplication app(argc, argv);
     const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
+    const int fileCount = std::min(rows, argc > 2 ? std::atoi(argv[2]) : 100000);
 
     std::string folder = (std::filesystem::temp_directory_path() / "gemmora-bench-XXXXXX").string();
     if (::mkdtemp(folder.data()) == nullptr) {
@@ -32,7 +39,7 @@ int main(int argc, char** argv)
     }
     const char* extensions[] = {".txt", ".jpg", ".pdf", ".tar.gz", ".cpp", ".mp3", ".exe", ".odt"};
     std::vector<std::string> paths;
-    for (int i = 0; i < rows; ++i) {
+    for (int i = 0; i < fileCount; ++i) {
         const std::string sub = folder + "/d" + std::to_string(i / 1000);
         ::mkdir(sub.c_str(), 0755);
         paths.push_back(sub + "/file number " + std::to_string(i) + extensions[i % 8]);
@@ -48,11 +55,12 @@ int main(int argc, char** argv)
     }
 
     views::TFileListView view;
+    review::TfrmFileProperties1 dialog;
+    app::ResultListHandlers handlers(view, dialog);
     view.resize(900, 600);
     view.show();
     app.processEvents();
 
-    // Rows from facts gathered beforehand: the list's own cost.
     QElapsedTimer timer;
     timer.start();
     std::vector<search::FileRowFacts> facts(paths.size());
@@ -60,25 +68,16 @@ int main(int argc, char** argv)
         search::gatherFileRow(paths[i], nullptr, views::TFileListView::processLocale(), facts[i]);
     }
     const qint64 gathered = timer.elapsed();
-    timer.restart();
-    view.beginUpdate();
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        view.addRow(paths[i],
-                    std::vector<std::string>(facts[i].subItems.begin(), facts[i].subItems.end()));
-    }
-    view.endUpdate();
-    view.fitColumns();
-    app.processEvents();
-    const qint64 listOnly = timer.elapsed();
-    view.clearRows();
-    app.processEvents();
 
     timer.restart();
     view.beginUpdate();
     std::int64_t size = 0;
-    for (int i = 0; i < rows; ++i) {
+    for (int i = 0; i < fileCount; ++i) {
         if (i % 4 == 0) {
-            view.addCaptionRow(i == 0 ? "Duplicate files ....." : "");
+            if (i > 0) {
+                view.addSeparatorRow();
+            }
+            view.addHeaderRow();
         }
         view.AddFile(paths[static_cast<std::size_t>(i)], size);
     }
@@ -86,26 +85,105 @@ int main(int argc, char** argv)
     view.endUpdate();
     view.fitColumns();
     app.processEvents();
-    const qint64 shown = timer.elapsed();
+    const qint64 addShown = timer.elapsed();
+    view.clearRows();
+    app.processEvents();
 
+    // `rows` rows from the gathered facts, in groups of two and three files,
+    // each path made unique.
+    auto addRows = [&](int count, int batch) {
+        qint64 longest = 0;
+        std::vector<std::string> texts(6);
+        view.beginUpdate();
+        for (int i = 0, group = 0; view.rowCount() < count; ++group) {
+            if (group > 0) {
+                view.addSeparatorRow();
+            }
+            view.addHeaderRow();
+            for (int copy = 0; copy < 2 + group % 2; ++copy, ++i) {
+                const std::size_t f = static_cast<std::size_t>(i) % facts.size();
+                std::copy(facts[f].subItems.begin(), facts[f].subItems.end(), texts.begin());
+                view.addRow(paths[f] + " " + std::to_string(i), texts);
+            }
+            if (batch > 0 && group % batch == 0) {
+                QElapsedTimer turn;
+                turn.start();
+                view.showPendingRows();
+                app.processEvents();
+                longest = std::max(longest, turn.elapsed());
+            }
+        }
+        view.endUpdate();
+        return longest;
+    };
+    timer.restart();
+    addRows(rows, 0);
+    view.fitColumns();
+    app.processEvents();
+    const qint64 listOnly = timer.elapsed();
+    std::size_t pathBytes = 0;
+    for (int i = 0; i < view.rowCount(); ++i) {
+        pathBytes += view.rows().caption(i).size();
+    }
+    const double heldPerRow =
+        static_cast<double>(view.rows().bytesHeld() - pathBytes) / view.rowCount();
+
+    // Scrolling, selecting and pruning in the whole list.
     timer.restart();
     view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
     app.processEvents();
+    const qint64 scrolled = timer.elapsed();
+    timer.restart();
     view.selectAll();
     app.processEvents();
+    const qint64 selectedAll = timer.elapsed();
+    timer.restart();
+    std::string first;
+    for (int i = 0; i < 100; ++i) {
+        first = handlers.GetSelectedFilePath();
+    }
+    const qint64 firstSelected = timer.elapsed();
     view.clearSelection();
-    view.row(view.rowCount() / 2)->setSelected(true);
-    view.scrollToItem(view.row(view.rowCount() / 2));
     app.processEvents();
-    const qint64 scrolled = timer.elapsed();
+    // A group of two in the middle: one file goes, and the group with it.
+    int header = view.rowCount() / 2;
+    while (view.kindOf(header) != views::RowKind::Header ||
+           view.groupAround(header).end - view.groupAround(header).first != 2) {
+        ++header;
+    }
+    view.setRowSelected(header + 2, true);
+    view.scrollTo(view.model()->index(header + 2, 0));
+    app.processEvents();
+    timer.restart();
+    view.deleteRow(header + 2);
+    handlers.PruneGroup(header + 1);
+    app.processEvents();
+    const qint64 pruned = timer.elapsed();
+    const int left = view.rowCount();
+    view.clearRows();
+    app.processEvents();
+
+    // The same rows as a search adds them: a batch and a turn at a time.
+    timer.restart();
+    const qint64 longestTurn = addRows(rows, 100);
+    app.processEvents();
+    const qint64 withTurns = timer.elapsed();
 
     std::printf("gather facts alone       %lld ms\n", static_cast<long long>(gathered));
+    std::printf("AddFile, facts and row   %lld ms (%d files)\n", static_cast<long long>(added),
+                fileCount);
+    std::printf("add, show and fit        %lld ms\n", static_cast<long long>(addShown));
+    std::printf("rows                     %d\n", left + 3);
     std::printf("rows from gathered facts %lld ms (added, shown, fitted)\n",
                 static_cast<long long>(listOnly));
-    std::printf("rows (files)             %d (%d)\n", view.rowCount(), rows);
-    std::printf("AddFile, facts and row   %lld ms\n", static_cast<long long>(added));
-    std::printf("add, show and fit        %lld ms\n", static_cast<long long>(shown));
-    std::printf("scroll and select        %lld ms\n", static_cast<long long>(scrolled));
+    std::printf("rows in batches, turns   %lld ms, longest turn %lld ms\n",
+                static_cast<long long>(withTurns), static_cast<long long>(longestTurn));
+    std::printf("scroll to the end        %lld ms\n", static_cast<long long>(scrolled));
+    std::printf("select all               %lld ms\n", static_cast<long long>(selectedAll));
+    std::printf("first selected, 100x     %lld ms (%s)\n", static_cast<long long>(firstSelected),
+                first.empty() ? "none" : "a file");
+    std::printf("prune a group            %lld ms\n", static_cast<long long>(pruned));
+    std::printf("bytes a row beyond path  %.0f\n", heldPerRow);
 
     std::error_code ec;
     std::filesystem::remove_all(folder, ec);

@@ -1,18 +1,41 @@
 // Times the desktop program on the offscreen platform: a whole search of a
 // tree started with "Find Now" (and the longest time the event loop went
-// without a turn meanwhile), and the reload of a saved list of 100,000 rows.
+// without a turn meanwhile); then the reload of a saved list of ROWS rows,
+// and in it scrolling to the end, selecting all and pruning a group.
+// ROWS 0 leaves the reload out, for timing the search alone.
 //
 //   bench_gui TREE [ROWS]
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <malloc.h>
+#include <string>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QScrollBar>
 
 #include "app/MainForm.h"
 #include "platform/StringList.h"
 #include "settings/ResultLines.h"
+
+namespace {
+
+long statusKiB(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0) {
+            return std::atol(line.c_str() + std::strlen(field));
+        }
+    }
+    return -1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -47,9 +70,16 @@ int main(int argc, char** argv)
     std::printf("search of %s: %lld ms, %d rows, longest event-loop gap %lld ms\n", argv[1],
                 static_cast<long long>(searched), form.FileListView1->rowCount(),
                 static_cast<long long>(form.longestTurnGap().count()));
+    form.FileListView1->clearRows();
+    app.processEvents();
+    if (rows <= 0) {
+        std::filesystem::remove_all(work);
+        return 0;
+    }
 
     // A saved list of `rows` rows, groups of two files, as the program writes it.
     std::vector<std::string> lines;
+    lines.reserve(static_cast<std::size_t>(rows));
     for (int i = 0; static_cast<int>(lines.size()) < rows; ++i) {
         if (i > 0) {
             lines.push_back("\"\"");
@@ -64,14 +94,54 @@ int main(int argc, char** argv)
     }
     lines.resize(static_cast<std::size_t>(rows));
     platform::writeLinesFile(form.ResultListFile, lines);
-    form.FileListView1->clearRows();
-    app.processEvents();
+    std::vector<std::string>().swap(lines);
+    // The peak of the reload alone, not of making the file above.
+    ::malloc_trim(0);
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long before = statusKiB("VmRSS:");
     timer.restart();
     form.ReloadResultList();
     app.processEvents();
     std::printf("reload of %d rows: %lld ms\n", form.FileListView1->rowCount(),
                 static_cast<long long>(timer.elapsed()));
-    form.FileListView1->clearRows();
+    std::printf("peak resident size during the reload: %ld KiB more than before it\n",
+                statusKiB("VmHWM:") - before);
+
+    views::TFileListView& list = *form.FileListView1;
+    std::size_t pathBytes = 0;
+    for (int i = 0; i < list.rowCount(); ++i) {
+        pathBytes += list.rows().caption(i).size();
+    }
+    std::printf("the list holds %.0f bytes a row beyond %.0f bytes of path\n",
+                static_cast<double>(list.rows().bytesHeld() - pathBytes) / list.rowCount(),
+                static_cast<double>(pathBytes) / list.rowCount());
+    timer.restart();
+    list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum());
+    app.processEvents();
+    std::printf("scroll to the end: %lld ms\n", static_cast<long long>(timer.elapsed()));
+    timer.restart();
+    list.selectAll();
+    app.processEvents();
+    std::printf("select all: %lld ms\n", static_cast<long long>(timer.elapsed()));
+    timer.restart();
+    form.handlers.FileListView1Click();
+    app.processEvents();
+    std::printf("click with all selected: %lld ms\n", static_cast<long long>(timer.elapsed()));
+    list.clearSelection();
+    // A group in the middle loses a file, and goes.
+    int header = list.rowCount() / 2;
+    while (header < list.rowCount() && list.kindOf(header) != views::RowKind::Header) {
+        ++header;
+    }
+    list.setRowSelected(header + 1, true);
+    list.scrollTo(list.model()->index(header + 1, 0));
+    app.processEvents();
+    timer.restart();
+    list.deleteRow(header + 2);
+    form.handlers.PruneGroup(header + 1);
+    app.processEvents();
+    std::printf("prune a group: %lld ms\n", static_cast<long long>(timer.elapsed()));
+    list.clearRows();
     std::filesystem::remove_all(work);
     return 0;
 }

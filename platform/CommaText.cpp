@@ -24,11 +24,19 @@ bool needsQuotes(std::string_view item)
 
 std::vector<std::string> parseCommaText(std::string_view text)
 {
+    std::vector<std::string> items;
+    parseCommaText(text, items, static_cast<std::size_t>(-1));
+    return items;
+}
+
+std::size_t parseCommaText(std::string_view text, std::vector<std::string>& items, std::size_t keep)
+{
+    items.clear();
     const std::size_t zero = text.find('\0');
     if (zero != std::string_view::npos) {
         text = text.substr(0, zero);
     }
-    std::vector<std::string> items;
+    std::size_t count = 0;
     std::size_t p = 0;
     const std::size_t n = text.size();
     auto skipBlanks = [&] {
@@ -38,20 +46,25 @@ std::vector<std::string> parseCommaText(std::string_view text)
     };
     skipBlanks();
     while (p < n) {
+        const bool kept = count < keep;
         std::string item;
         if (text[p] == '"') {
             ++p;
             while (p < n) {
                 if (text[p] == '"') {
                     if (p + 1 < n && text[p + 1] == '"') {
-                        item.push_back('"');
+                        if (kept) {
+                            item.push_back('"');
+                        }
                         p += 2;
                         continue;
                     }
                     ++p;
                     break;
                 }
-                item.push_back(text[p]);
+                if (kept) {
+                    item.push_back(text[p]);
+                }
                 ++p;
             }
         } else {
@@ -59,16 +72,21 @@ std::vector<std::string> parseCommaText(std::string_view text)
             while (p<n&& static_cast<unsigned char>(text[p])> 32 && text[p] != ',') {
                 ++p;
             }
-            item.assign(text.substr(start, p - start));
+            if (kept) {
+                item.assign(text.substr(start, p - start));
+            }
         }
-        items.push_back(std::move(item));
+        if (kept) {
+            items.push_back(std::move(item));
+        }
+        ++count;
         skipBlanks();
         if (p < n && text[p] == ',') {
             ++p;
             skipBlanks();
         }
     }
-    return items;
+    return count;
 }
 
 std::string quoteItem(std::string_view item)

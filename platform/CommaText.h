@@ -10,6 +10,11 @@ namespace platform {
 // inner double quotes doubled. Text after a zero byte is ignored, and an
 // unterminated quoted item takes the rest of the text.
 std::vector<std::string> parseCommaText(std::string_view text);
+// The same, into `items` (emptied first) but keeping at most `keep` of them;
+// returns how many the text holds. A line of millions of commas then costs
+// no more than the items kept.
+std::size_t parseCommaText(std::string_view text, std::vector<std::string>& items,
+                           std::size_t keep);
 
 // Joined with single commas; an item holding a character of code 32 or less, a
 // double quote or a comma is quoted. A single empty item gives "".

@@ -5,6 +5,20 @@
 
 namespace settings {
 
+namespace {
+
+class VectorSource : public ResultRowSource {
+public:
+    explicit VectorSource(const std::vector<ResultRow>& rows) : m_rows(rows) {}
+    std::size_t rowCount() const override { return m_rows.size(); }
+    void readRow(std::size_t index, ResultRow& row) const override { row = m_rows[index]; }
+
+private:
+    const std::vector<ResultRow>& m_rows;
+};
+
+}  // namespace
+
 std::optional<std::string> formatResultLine(const ResultRow& row)
 {
     if (row.caption.find_first_of("\r\n") != std::string::npos) {
@@ -18,72 +32,104 @@ std::optional<std::string> formatResultLine(const ResultRow& row)
     return line;
 }
 
-std::vector<std::string> formatResultLines(const std::vector<ResultRow>& rows,
-                                           std::vector<std::size_t>* kept)
+void forEachResultLine(const ResultRowSource& rows,
+                       const std::function<void(std::size_t index, const ResultRow& row,
+                                                const std::string& line)>& take)
 {
     auto isFileRow = [](const ResultRow& row) { return !row.subItems.empty(); };
-    std::vector<std::string> lines;
-    lines.reserve(rows.size());
+    const std::size_t count = rows.rowCount();
+    bool anyLine = false;
+    // A block: the rows before a group's files (separator, header), then the
+    // files; only one block is held at a time.
+    std::vector<ResultRow> leading;
+    std::vector<ResultRow> files;
+    std::vector<std::size_t> fileRows;
+    std::vector<std::string> fileLines;
+    ResultRow row;
     std::size_t i = 0;
-    while (i < rows.size()) {
-        // A block: the rows before a group's files (separator, header), then the files.
-        std::size_t filesFrom = i;
-        while (filesFrom < rows.size() && !isFileRow(rows[filesFrom])) {
-            ++filesFrom;
-        }
-        std::size_t end = filesFrom;
-        while (end < rows.size() && isFileRow(rows[end])) {
-            ++end;
-        }
-        std::vector<std::string> files;
-        std::vector<std::size_t> fileRows;
+    while (i < count) {
+        const std::size_t blockStart = i;
+        leading.clear();
+        files.clear();
+        fileRows.clear();
+        fileLines.clear();
         bool leftOut = false;
-        for (std::size_t f = filesFrom; f < end; ++f) {
-            if (auto line = formatResultLine(rows[f])) {
-                files.push_back(std::move(*line));
-                fileRows.push_back(f);
+        rows.readRow(i, row);
+        while (i < count && !isFileRow(row)) {
+            leading.push_back(row);
+            if (++i < count) {
+                rows.readRow(i, row);
+            }
+        }
+        while (i < count && isFileRow(row)) {
+            if (auto line = formatResultLine(row)) {
+                fileLines.push_back(std::move(*line));
+                fileRows.push_back(i);
+                files.push_back(row);
             } else {
                 leftOut = true;
             }
-        }
-        if (!leftOut || files.size() >= 2) {
-            for (std::size_t h = i; h < filesFrom; ++h) {
-                // No separator before the first group that is written.
-                if (lines.empty() && platform::trim(rows[h].caption).empty()) {
-                    continue;
-                }
-                if (auto line = formatResultLine(rows[h])) {
-                    lines.push_back(std::move(*line));
-                    if (kept != nullptr) {
-                        kept->push_back(h);
-                    }
-                }
-            }
-            for (std::size_t f = 0; f < files.size(); ++f) {
-                lines.push_back(std::move(files[f]));
-                if (kept != nullptr) {
-                    kept->push_back(fileRows[f]);
-                }
+            if (++i < count) {
+                rows.readRow(i, row);
             }
         }
-        i = end;
+        if (leftOut && files.size() < 2) {
+            continue;
+        }
+        for (std::size_t h = 0; h < leading.size(); ++h) {
+            // No separator before the first group that is written.
+            if (!anyLine && platform::trim(leading[h].caption).empty()) {
+                continue;
+            }
+            if (auto line = formatResultLine(leading[h])) {
+                take(blockStart + h, leading[h], *line);
+                anyLine = true;
+            }
+        }
+        for (std::size_t f = 0; f < files.size(); ++f) {
+            take(fileRows[f], files[f], fileLines[f]);
+            anyLine = true;
+        }
     }
+}
+
+std::vector<std::string> formatResultLines(const std::vector<ResultRow>& rows,
+                                           std::vector<std::size_t>* kept)
+{
+    std::vector<std::string> lines;
+    lines.reserve(rows.size());
+    forEachResultLine(VectorSource(rows),
+                      [&](std::size_t index, const ResultRow&, const std::string& line) {
+                          lines.push_back(line);
+                          if (kept != nullptr) {
+                              kept->push_back(index);
+                          }
+                      });
     return lines;
+}
+
+std::size_t parseResultLine(std::string_view line, ResultRow& row, std::size_t keepSubItems)
+{
+    std::vector<std::string>& fields = row.subItems;
+    const std::size_t count = platform::parseCommaText(line, fields, keepSubItems + 1);
+    row.caption.clear();
+    if (fields.empty()) {
+        return count;
+    }
+    row.caption.swap(fields.front());
+    fields.erase(fields.begin());
+    for (std::string& field : fields) {
+        field = platform::trim(field);
+    }
+    return count;
 }
 
 ResultRow parseResultLine(const std::string& line, std::size_t* fieldCount)
 {
     ResultRow row;
-    std::vector<std::string> fields = platform::parseCommaText(line);
+    const std::size_t count = parseResultLine(line, row, static_cast<std::size_t>(-1) - 1);
     if (fieldCount != nullptr) {
-        *fieldCount = fields.size();
-    }
-    if (fields.empty()) {
-        return row;
-    }
-    row.caption = std::move(fields[0]);
-    for (std::size_t i = 1; i < fields.size(); ++i) {
-        row.subItems.push_back(platform::trim(fields[i]));
+        *fieldCount = count;
     }
     return row;
 }

@@ -44,23 +44,43 @@ std::string listFileFolder(const std::string& programFile)
     return folder;
 }
 
+bool SaveResultLists(const ResultRowSource& rows, const std::string& resultListFile,
+                     const std::string& newListFile)
+{
+    if (rows.rowCount() == 0) {
+        return true;
+    }
+    // The two texts are made straight from the rows: no copy of the list and
+    // no list of lines stand between them.
+    std::string result;
+    std::string paths;
+    forEachResultLine(rows, [&](std::size_t, const ResultRow& row, const std::string& line) {
+        result += line;
+        result += "\r\n";
+        if (isFilePath(row.caption)) {
+            paths += row.caption;
+            paths += "\r\n";
+        }
+    });
+    std::vector<std::pair<std::string, std::string>> files;
+    files.emplace_back(resultListFile, std::move(result));
+    files.emplace_back(newListFile, std::move(paths));
+    return platform::writeFilesAtomically(files);
+}
+
 bool SaveResultLists(const std::vector<ResultRow>& rows, const std::string& resultListFile,
                      const std::string& newListFile)
 {
-    if (rows.empty()) {
-        return true;
-    }
-    // Rows whose caption holds a line break are left out (see formatResultLines).
-    std::vector<std::size_t> kept;
-    const std::vector<std::string> lines = formatResultLines(rows, &kept);
-    std::vector<std::string> paths;
-    for (const std::size_t row : kept) {
-        if (isFilePath(rows[row].caption)) {
-            paths.push_back(rows[row].caption);
-        }
-    }
-    return platform::writeFilesAtomically(
-        {{resultListFile, platform::linesText(lines)}, {newListFile, platform::linesText(paths)}});
+    class Rows : public ResultRowSource {
+    public:
+        explicit Rows(const std::vector<ResultRow>& rows) : m_rows(rows) {}
+        std::size_t rowCount() const override { return m_rows.size(); }
+        void readRow(std::size_t index, ResultRow& row) const override { row = m_rows[index]; }
+
+    private:
+        const std::vector<ResultRow>& m_rows;
+    } source(rows);
+    return SaveResultLists(source, resultListFile, newListFile);
 }
 
 namespace {

@@ -26,6 +26,8 @@ constexpr char kSkipListName[] = "SkipDupl.lis";
 // of the file rows). An empty result list writes nothing, so the files of
 // an earlier run stay. The two are written whole or not at all, together:
 // after a failure (a full disk) both files of the earlier run are intact.
+bool SaveResultLists(const ResultRowSource& rows, const std::string& resultListFile,
+                     const std::string& newListFile);
 bool SaveResultLists(const std::vector<ResultRow>& rows, const std::string& resultListFile,
                      const std::string& newListFile);
 

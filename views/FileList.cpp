@@ -5,11 +5,17 @@
 #include <ctime>
 
 #include <QDateTime>
+#include <QEvent>
 #include <QHash>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLocale>
 #include <QMimeDatabase>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
 #include <QSet>
+#include <QStyledItemDelegate>
 
 #include "platform/FolderListing.h"
 #include "platform/Text.h"
@@ -19,26 +25,17 @@ namespace views {
 
 namespace {
 
-constexpr int kBytesRole = Qt::UserRole + 1;
-constexpr int kSubItemsRole = Qt::UserRole + 2;
-constexpr int kIconRole = Qt::UserRole + 3;
-const char* const kColumns[] = {"Name", "Size", "Type", "Modified", "Attr", "File Ver", "Prod Ver"};
-const bool kRightAligned[] = {false, true, false, false, true, true, true};
-
-// A row shows its icon only while the view shows icons, as a detached image
-// list would hide it.
-class Row : public QTreeWidgetItem {
+// Cells without their own focus frame: the list draws one around the whole
+// current row, as a list in report view does.
+class RowDelegate : public QStyledItemDelegate {
 public:
-    QVariant data(int column, int role) const override
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
     {
-        if (role == Qt::DecorationRole && column == 0) {
-            const auto* view = static_cast<const TFileListView*>(treeWidget());
-            if (view == nullptr || !view->ShowIcons()) {
-                return QVariant();
-            }
-            return QTreeWidgetItem::data(0, kIconRole);
-        }
-        return QTreeWidgetItem::data(column, role);
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->state &= ~QStyle::State_HasFocus;
     }
 };
 
@@ -100,7 +97,9 @@ public:
                 }
             }
             if (!special) {
-                key = name.mid(dot).toLower();
+                // The exact suffix: the type database tells "a.C" (C++) from
+                // "b.c" (C), so the cache must not fold their case together.
+                key = name.mid(dot);
             }
         }
         auto it = m_cache.find(key);
@@ -120,17 +119,25 @@ private:
 };
 
 TFileListView::TFileListView(QWidget* owner)
-    : QTreeWidget(owner), m_types(std::make_unique<TypeNames>())
+    : QTableView(owner), m_model(new FileListModel(this)), m_types(std::make_unique<TypeNames>())
 {
+    setModel(m_model);
+    m_headerSelection = new QItemSelectionModel(m_model, this);
+    horizontalHeader()->setSelectionModel(m_headerSelection);
+    verticalHeader()->setSelectionModel(m_headerSelection);
+    setItemDelegate(new RowDelegate(this));
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setRootIsDecorated(false);
-    setUniformRowHeights(true);
-    setAllColumnsShowFocus(true);
-    setItemsExpandable(false);
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setTabKeyNavigation(false);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setSortingEnabled(false);
-    setHeaderHidden(false);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    setRowHeight();
     // The selection stays visible when the list does not have the focus.
     QPalette colours = palette();
     colours.setColor(QPalette::Inactive, QPalette::Highlight,
@@ -139,17 +146,13 @@ TFileListView::TFileListView(QWidget* owner)
                      colours.color(QPalette::Active, QPalette::HighlightedText));
     setPalette(colours);
 
-    setColumnCount(7);
-    QTreeWidgetItem* header = headerItem();
-    for (int i = 0; i < 7; ++i) {
-        header->setText(i, tr(kColumns[i]));
-        header->setTextAlignment(i, (kRightAligned[i] ? Qt::AlignRight : Qt::AlignLeft) |
-                                        Qt::AlignVCenter);
-    }
-    this->header()->setSectionsClickable(true);
-    this->header()->setStretchLastSection(false);
+    QHeaderView* columns = horizontalHeader();
+    columns->setHighlightSections(false);
+    columns->setSectionsClickable(true);
+    columns->setStretchLastSection(false);
+    columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     OnColumnClick = [this](int column) { SortByColumn(column); };
-    connect(this->header(), &QHeaderView::sectionClicked, this, [this](int column) {
+    connect(columns, &QHeaderView::sectionClicked, this, [this](int column) {
         if (OnColumnClick) {
             OnColumnClick(column);
         }
@@ -204,45 +207,156 @@ void TFileListView::setShowIcons(bool show)
     } else {
         m_icons.reset();
     }
+    m_model->setShowIcons(show);
+    setRowHeight();
     viewport()->update();
 }
 
-QTreeWidgetItem* TFileListView::makeRow(const std::string& caption,
-                                        const std::vector<std::string>& subItems) const
+void TFileListView::setRowHeight()
 {
-    auto* item = new Row;
-    item->setText(0, QString::fromStdString(platform::displayName(caption)));
-    item->setData(0, kBytesRole,
-                  QByteArray(caption.data(), static_cast<qsizetype>(caption.size())));
-    item->setData(0, kSubItemsRole, static_cast<int>(subItems.size()));
-    for (std::size_t i = 0; i < subItems.size() && i < 6; ++i) {
-        const int column = static_cast<int>(i) + 1;
-        item->setText(column, QString::fromStdString(subItems[i]));
-        if (kRightAligned[column]) {
-            item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
-        }
+    // The height a row of text (and, with icons, a small icon) takes in this
+    // style and font: every row has it, so nothing is measured per row.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.text = QStringLiteral("Xy");
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    if (ShowIcons()) {
+        option.features |= QStyleOptionViewItem::HasDecoration;
+        option.decorationSize = iconSize().isValid() ? iconSize() : QSize(16, 16);
     }
-    return item;
+    const int height =
+        style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).height();
+    verticalHeader()->setMinimumSectionSize(
+        std::min(height, verticalHeader()->minimumSectionSize()));
+    verticalHeader()->setDefaultSectionSize(height);
 }
 
-void TFileListView::add(QTreeWidgetItem* row)
+void TFileListView::changeEvent(QEvent* event)
 {
-    if (m_updateDepth > 0) {
-        m_pending.append(row);
-    } else {
-        addTopLevelItem(row);
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        setRowHeight();
     }
 }
 
-void TFileListView::showPendingRows() const
+QRect TFileListView::rowRect(int row) const
 {
-    if (m_pending.isEmpty()) {
+    return visualRect(m_model->index(row, 0))
+        .united(visualRect(m_model->index(row, FileListModel::kColumnCount - 1)));
+}
+
+void TFileListView::paintEvent(QPaintEvent* event)
+{
+    QTableView::paintEvent(event);
+    // The focus frame goes around the whole current row.
+    const QModelIndex current = currentIndex();
+    if (!current.isValid() || !(hasFocus() || viewport()->hasFocus())) {
         return;
     }
-    auto* self = const_cast<TFileListView*>(this);
-    QList<QTreeWidgetItem*> rows;
-    rows.swap(m_pending);
-    self->addTopLevelItems(rows);
+    const QRect rect = rowRect(current.row());
+    if (!rect.intersects(event->rect())) {
+        return;
+    }
+    QPainter painter(viewport());
+    QStyleOptionFocusRect frame;
+    frame.initFrom(this);
+    frame.rect = rect;
+    frame.state |= QStyle::State_KeyboardFocusChange;
+    frame.backgroundColor = palette().color(
+        selectionModel()->isRowSelected(current.row(), QModelIndex()) ? QPalette::Highlight
+                                                                      : QPalette::Base);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
+}
+
+void TFileListView::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QTableView::currentChanged(current, previous);
+    // The view repaints the two cells; the frame spans their rows.
+    for (const QModelIndex& index : {current, previous}) {
+        if (index.isValid()) {
+            viewport()->update(rowRect(index.row()));
+        }
+    }
+}
+
+void TFileListView::focusInEvent(QFocusEvent* event)
+{
+    QTableView::focusInEvent(event);
+    if (currentIndex().isValid()) {
+        viewport()->update(rowRect(currentIndex().row()));
+    }
+}
+
+void TFileListView::focusOutEvent(QFocusEvent* event)
+{
+    QTableView::focusOutEvent(event);
+    if (currentIndex().isValid()) {
+        viewport()->update(rowRect(currentIndex().row()));
+    }
+}
+
+QModelIndex TFileListView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    // Keys move between rows, as in a list: Home and End go to the first and
+    // last row, Left and Right scroll the columns.
+    const int rows = m_model->shownCount();
+    const int column = std::max(0, currentIndex().column());
+    switch (action) {
+    case MoveHome:
+        return rows > 0 ? m_model->index(0, column) : QModelIndex();
+    case MoveEnd:
+        return rows > 0 ? m_model->index(rows - 1, column) : QModelIndex();
+    case MoveLeft:
+    case MoveRight:
+        horizontalScrollBar()->triggerAction(action == MoveLeft
+                                                 ? QAbstractSlider::SliderSingleStepSub
+                                                 : QAbstractSlider::SliderSingleStepAdd);
+        return currentIndex();
+    default:
+        return QTableView::moveCursor(action, modifiers);
+    }
+}
+
+void TFileListView::keepTopRowWhole()
+{
+    // Scrolled to the end, a table puts its last row flush with the bottom
+    // and cuts the top one; a list keeps its top row whole, as everywhere
+    // above the end.
+    const QScrollBar* bar = verticalScrollBar();
+    if (verticalScrollMode() != ScrollPerItem || bar->maximum() == 0 ||
+        bar->value() != bar->maximum()) {
+        return;
+    }
+    const int before = verticalHeader()->offset();
+    verticalHeader()->setOffsetToSectionPosition(bar->value());
+    if (verticalHeader()->offset() != before) {
+        viewport()->update();
+    }
+}
+
+void TFileListView::scrollContentsBy(int dx, int dy)
+{
+    QTableView::scrollContentsBy(dx, dy);
+    if (dy != 0) {
+        keepTopRowWhole();
+    }
+}
+
+void TFileListView::updateGeometries()
+{
+    QTableView::updateGeometries();
+    keepTopRowWhole();
+}
+
+int TFileListView::append(RowKind kind, const std::string& caption,
+                          std::span<const std::string> subItems, const QIcon* icon)
+{
+    return m_model->append(kind, caption, subItems, icon);
+}
+
+void TFileListView::showPendingRows()
+{
+    m_model->showPending();
 }
 
 bool TFileListView::AddFile(const std::string& path, std::int64_t& size)
@@ -252,126 +366,174 @@ bool TFileListView::AddFile(const std::string& path, std::int64_t& size)
     if (!search::gatherFileRow(path, types, processLocale(), facts)) {
         return false;
     }
-    QTreeWidgetItem* row =
-        makeRow(path, std::vector<std::string>(facts.subItems.begin(), facts.subItems.end()));
     if (m_icons) {
-        row->setData(0, kIconRole, m_icons->icon(QFileInfo(QString::fromStdString(path))));
+        const QIcon icon = m_icons->icon(QFileInfo(QString::fromStdString(path)));
+        append(RowKind::File, path, facts.subItems, &icon);
+    } else {
+        append(RowKind::File, path, facts.subItems);
     }
-    add(row);
     size = facts.size;
     return true;
 }
 
-QTreeWidgetItem* TFileListView::addCaptionRow(const std::string& caption)
+int TFileListView::addHeaderRow(const std::string& caption)
 {
-    QTreeWidgetItem* row = makeRow(caption, {});
-    add(row);
+    closeOpenGroup();
+    const int row = append(RowKind::Header, caption, {});
+    if (updating()) {
+        m_openHeader = row;
+    }
     return row;
 }
 
-QTreeWidgetItem* TFileListView::addRow(const std::string& caption,
-                                       const std::vector<std::string>& subItems)
+int TFileListView::addSeparatorRow()
 {
-    QTreeWidgetItem* row = makeRow(caption, subItems);
-    add(row);
-    return row;
+    const int before = rowCount();
+    closeOpenGroup();
+    if (rowCount() != before && (rowCount() == 0 || kindOf(rowCount() - 1) == RowKind::Separator)) {
+        return -1;
+    }
+    return append(RowKind::Separator, "", {});
 }
 
-int TFileListView::rowCount() const
+int TFileListView::addRow(const std::string& caption, const std::vector<std::string>& subItems)
 {
-    return topLevelItemCount() + static_cast<int>(m_pending.size());
+    return append(RowKind::File, caption, subItems);
 }
 
-QTreeWidgetItem* TFileListView::row(int index) const
+int TFileListView::addRow(RowKind kind, const std::string& caption,
+                          const std::vector<std::string>& subItems)
 {
-    showPendingRows();
-    return topLevelItem(index);
+    if (kind == RowKind::Header) {
+        closeOpenGroup();
+    }
+    return append(kind, caption, subItems);
 }
 
-int TFileListView::indexOfRow(const QTreeWidgetItem* row) const
+void TFileListView::closeOpenGroup()
 {
-    showPendingRows();
-    return indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(row));
+    const int header = m_openHeader;
+    m_openHeader = -1;
+    if (header >= 0 && OnGroupClosed) {
+        OnGroupClosed(header);
+    }
 }
 
-std::string TFileListView::captionOf(const QTreeWidgetItem* row)
+std::string TFileListView::captionOf(int row) const
 {
-    if (row == nullptr) {
+    if (row < 0 || row >= rowCount()) {
         return "";
     }
-    const QByteArray bytes = row->data(0, kBytesRole).toByteArray();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return std::string(m_model->caption(row));
 }
 
-int TFileListView::subItemCount(const QTreeWidgetItem* row)
-{
-    return row == nullptr ? 0 : row->data(0, kSubItemsRole).toInt();
-}
-
-std::vector<std::string> TFileListView::subItemsOf(const QTreeWidgetItem* row)
+std::vector<std::string> TFileListView::subItemsOf(int row) const
 {
     std::vector<std::string> items;
-    for (int i = 0; i < subItemCount(row); ++i) {
-        items.push_back(row->text(i + 1).toStdString());
+    if (row < 0 || row >= rowCount()) {
+        return items;
+    }
+    for (int i = 0; i < m_model->subItemCount(row); ++i) {
+        items.emplace_back(m_model->subItem(row, i));
     }
     return items;
 }
 
-void TFileListView::deleteRow(QTreeWidgetItem* row)
+QString TFileListView::text(int row, int column) const
 {
-    showPendingRows();
-    const int index = indexOfTopLevelItem(row);
-    if (index >= 0) {
-        delete takeTopLevelItem(index);
+    if (row < 0 || row >= rowCount()) {
+        return QString();
     }
+    if (column == 0) {
+        return QString::fromStdString(platform::displayName(m_model->caption(row)));
+    }
+    const std::string_view item = m_model->subItem(row, column - 1);
+    return QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size()));
 }
 
-QTreeWidgetItem* TFileListView::rowAbove(const QTreeWidgetItem* row) const
+void TFileListView::deleteRow(int row)
 {
-    const int index = indexOfRow(row);
-    return index > 0 ? topLevelItem(index - 1) : nullptr;
+    if (row < 0 || row >= rowCount()) {
+        return;
+    }
+    if (row == m_openHeader) {
+        m_openHeader = -1;
+    } else if (row < m_openHeader) {
+        --m_openHeader;
+    }
+    m_model->remove(row);
 }
 
-QTreeWidgetItem* TFileListView::rowBelow(const QTreeWidgetItem* row) const
+void TFileListView::clearRows()
 {
-    const int index = indexOfRow(row);
-    return index >= 0 && index + 1 < topLevelItemCount() ? topLevelItem(index + 1) : nullptr;
+    m_openHeader = -1;
+    m_model->clear();
 }
 
-QTreeWidgetItem* TFileListView::firstSelected() const
+bool TFileListView::isRowSelected(int row) const
+{
+    return row >= 0 && row < m_model->shownCount() &&
+           selectionModel()->isRowSelected(row, QModelIndex());
+}
+
+void TFileListView::setRowSelected(int row, bool selected)
 {
     showPendingRows();
-    QTreeWidgetItem* first = nullptr;
-    int firstIndex = -1;
-    for (QTreeWidgetItem* item : selectedItems()) {
-        const int index = indexOfTopLevelItem(item);
-        if (first == nullptr || index < firstIndex) {
-            first = item;
-            firstIndex = index;
+    if (row < 0 || row >= rowCount()) {
+        return;
+    }
+    selectionModel()->select(m_model->index(row, 0), (selected ? QItemSelectionModel::Select
+                                                               : QItemSelectionModel::Deselect) |
+                                                         QItemSelectionModel::Rows);
+}
+
+int TFileListView::firstSelected() const
+{
+    int first = -1;
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        if (range.isValid() && (first < 0 || range.top() < first)) {
+            first = range.top();
         }
     }
     return first;
 }
 
-void TFileListView::clearRows()
+TFileListView::Group TFileListView::groupAround(int row) const
 {
-    qDeleteAll(m_pending);
-    m_pending.clear();
-    clear();
+    Group group;
+    if (row < 0 || row >= rowCount()) {
+        return group;
+    }
+    int header = row;
+    while (header >= 0 && kindOf(header) != RowKind::Header) {
+        --header;
+    }
+    if (header < 0) {
+        return group;
+    }
+    group.header = header;
+    group.first = header + 1;
+    group.end = group.first;
+    while (group.end < rowCount() && kindOf(group.end) == RowKind::File) {
+        ++group.end;
+    }
+    return group;
 }
 
 void TFileListView::beginUpdate()
 {
     if (m_updateDepth++ == 0) {
         setUpdatesEnabled(false);
+        m_model->setHold(true);
     }
 }
 
 void TFileListView::endUpdate()
 {
     if (m_updateDepth > 0 && --m_updateDepth == 0) {
-        showPendingRows();
+        m_model->setHold(false);
         setUpdatesEnabled(true);
+        closeOpenGroup();
     }
 }
 
@@ -383,15 +545,29 @@ void TFileListView::setRedraw(bool on)
     }
 }
 
+int TFileListView::widthOfText(const QString& text) const
+{
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.text = text;
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    return style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width();
+}
+
 void TFileListView::fitColumns()
 {
     showPendingRows();
-    for (int column = 0; column < columnCount(); ++column) {
-        resizeColumnToContents(column);
-        const int headerWidth = header()->sectionSizeHint(column);
-        if (columnWidth(column) < headerWidth) {
-            setColumnWidth(column, headerWidth);
+    for (int column = 0; column < FileListModel::kColumnCount; ++column) {
+        // Qt measures the rows in sight and a thousand more; the longest
+        // texts of the column stand for the rest of a long list.
+        int width =
+            std::max(sizeHintForColumn(column), horizontalHeader()->sectionSizeHint(column));
+        for (const std::string& text : m_model->longTexts(column)) {
+            width = std::max(
+                width, widthOfText(column == 0 ? QString::fromStdString(platform::displayName(text))
+                                               : QString::fromStdString(text)));
         }
+        setColumnWidth(column, width);
     }
 }
 
@@ -402,7 +578,7 @@ void TFileListView::fixColumns()
 
 void TFileListView::setAllColumnWidths(int width)
 {
-    for (int column = 0; column < columnCount(); ++column) {
+    for (int column = 0; column < FileListModel::kColumnCount; ++column) {
         setColumnWidth(column, width);
     }
 }
@@ -411,7 +587,7 @@ namespace {
 
 // Days since 1899-12-30 with the time of day as a fraction, from a row's
 // Modified text in the process-wide formats; false when it does not parse.
-bool parseModified(const std::string& text, const platform::Locale& locale, double& days)
+bool parseModified(std::string_view text, const platform::Locale& locale, double& days)
 {
     int year = 0;
     int month = 0;
@@ -471,17 +647,18 @@ double nowInDays()
 
 }  // namespace
 
-int TFileListView::CompareRows(const QTreeWidgetItem* first, const QTreeWidgetItem* second) const
+int TFileListView::CompareRows(int first, int second) const
 {
+    const FileListModel& rows = *m_model;
     int raw = 0;
     switch (SortColumn) {
     case 0:
-        raw = platform::compareFold(captionOf(first), captionOf(second));
+        raw = platform::compareFold(rows.caption(first), rows.caption(second));
         break;
     case 1: {
-        auto value = [](const QTreeWidgetItem* row) {
+        auto value = [&rows](int row) {
             std::int64_t n = 0;
-            if (subItemCount(row) < 1 || !platform::parseInt64(row->text(1).toStdString(), n)) {
+            if (rows.subItemCount(row) < 1 || !platform::parseInt64(rows.subItem(row, 0), n)) {
                 return std::int64_t(0);
             }
             return n;
@@ -493,9 +670,9 @@ int TFileListView::CompareRows(const QTreeWidgetItem* first, const QTreeWidgetIt
     }
     case 3: {
         const platform::Locale& locale = processLocale();
-        auto value = [&locale](const QTreeWidgetItem* row) {
+        auto value = [&rows, &locale](int row) {
             double days = 0;
-            if (subItemCount(row) < 3 || !parseModified(row->text(3).toStdString(), locale, days)) {
+            if (rows.subItemCount(row) < 3 || !parseModified(rows.subItem(row, 2), locale, days)) {
                 return nowInDays();
             }
             return days;
@@ -506,11 +683,11 @@ int TFileListView::CompareRows(const QTreeWidgetItem* first, const QTreeWidgetIt
     }
     default:
         if (SortColumn >= 2 && SortColumn <= 6) {
-            if (subItemCount(first) < SortColumn || subItemCount(second) < SortColumn) {
+            if (rows.subItemCount(first) < SortColumn || rows.subItemCount(second) < SortColumn) {
                 raw = 0;
             } else {
-                raw = platform::compareFold(first->text(SortColumn).toStdString(),
-                                            second->text(SortColumn).toStdString());
+                raw = platform::compareFold(rows.subItem(first, SortColumn - 1),
+                                            rows.subItem(second, SortColumn - 1));
             }
         }
         break;
@@ -526,17 +703,8 @@ void TFileListView::SortByColumn(int column)
         SortColumn = column;
         SortAscending = true;
     }
-    showPendingRows();
-    const QList<QTreeWidgetItem*> selected = selectedItems();
-    QList<QTreeWidgetItem*> rows = invisibleRootItem()->takeChildren();
-    std::stable_sort(rows.begin(), rows.end(),
-                     [this](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
-                         return CompareRows(a, b) < 0;
-                     });
-    addTopLevelItems(rows);
-    for (QTreeWidgetItem* item : selected) {
-        item->setSelected(true);
-    }
+    m_openHeader = -1;
+    m_model->sortRows([this](int a, int b) { return CompareRows(a, b) < 0; });
 }
 
 }  // namespace views

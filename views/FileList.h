@@ -7,9 +7,12 @@
 #include <vector>
 
 #include <QFileIconProvider>
-#include <QTreeWidget>
+#include <QTableView>
 
 #include "platform/Locale.h"
+#include "views/FileListModel.h"
+
+class QItemSelectionModel;
 
 namespace views {
 
@@ -19,9 +22,15 @@ class TypeNames;
 // attributes and version strings, plus caption-only header and separator
 // rows. Every row keeps the exact bytes of its caption; the text shown is
 // their decoded form, and clients read paths only from the bytes.
-class TFileListView : public QTreeWidget {
+//
+// Rows are addressed by their index in list order, the rows not yet shown
+// (see beginUpdate) included; an index is good until the next row is
+// deleted or the rows are sorted.
+class TFileListView : public QTableView {
     Q_OBJECT
 public:
+    static constexpr char kHeaderCaption[] = "Duplicate files .....";
+
     explicit TFileListView(QWidget* owner = nullptr);
     ~TFileListView() override;
 
@@ -29,6 +38,8 @@ public:
     bool SortAscending = true;
     // The header click; SortByColumn unless a client sets its own.
     std::function<void(int column)> OnColumnClick;
+    // A group that was still being written is complete (see openGroup).
+    std::function<void(int header)> OnGroupClosed;
 
     bool ShowIcons() const { return m_icons != nullptr; }
     void setShowIcons(bool show);
@@ -38,20 +49,43 @@ public:
     // Appends the row of one file; false, size untouched and no row, when the
     // path is no longer a regular file.
     bool AddFile(const std::string& path, std::int64_t& size);
-    QTreeWidgetItem* addCaptionRow(const std::string& caption);
-    QTreeWidgetItem* addRow(const std::string& caption, const std::vector<std::string>& subItems);
+    // Each returns the index of the new row.
+    int addHeaderRow(const std::string& caption = kHeaderCaption);
+    // -1, and no row, when the group it would follow was just removed
+    // whole: the list then already ends with a separator, or is empty.
+    int addSeparatorRow();
+    int addRow(const std::string& caption, const std::vector<std::string>& subItems);
+    int addRow(RowKind kind, const std::string& caption, const std::vector<std::string>& subItems);
 
-    int rowCount() const;
-    QTreeWidgetItem* row(int index) const;
-    int indexOfRow(const QTreeWidgetItem* row) const;
-    static std::string captionOf(const QTreeWidgetItem* row);
-    static std::vector<std::string> subItemsOf(const QTreeWidgetItem* row);
-    static int subItemCount(const QTreeWidgetItem* row);
-    void deleteRow(QTreeWidgetItem* row);
-    QTreeWidgetItem* rowAbove(const QTreeWidgetItem* row) const;
-    QTreeWidgetItem* rowBelow(const QTreeWidgetItem* row) const;
-    QTreeWidgetItem* firstSelected() const;
+    int rowCount() const { return m_model->size(); }
+    RowKind kindOf(int row) const { return m_model->kind(row); }
+    std::string captionOf(int row) const;
+    std::vector<std::string> subItemsOf(int row) const;
+    int subItemCount(int row) const { return m_model->subItemCount(row); }
+    // The text shown in a cell.
+    QString text(int row, int column) const;
+    void deleteRow(int row);
     void clearRows();
+
+    bool isRowSelected(int row) const;
+    void setRowSelected(int row, bool selected);
+    // The first selected row in list order, or -1; from the selection's
+    // ranges, so it costs no more with every row selected.
+    int firstSelected() const;
+
+    // The rows of the group around a row: its header (the nearest header at
+    // or above it) and its file rows [first, end). header is -1 when there
+    // is no header above.
+    struct Group {
+        int header = -1;
+        int first = -1;
+        int end = -1;
+    };
+    Group groupAround(int row) const;
+    // The header of the group the comparison is still writing, or -1. While
+    // rows are added in an update, the last group may still grow; it closes
+    // when the next separator or header comes or the update ends.
+    int openGroup() const { return m_openHeader; }
 
     // Rows added between these are shown together at the end.
     void beginUpdate();
@@ -60,10 +94,8 @@ public:
     // Off stops painting; on lets the rows so far be painted, even in an
     // update, once they are shown (showPendingRows) at an event-loop turn.
     void setRedraw(bool on);
-    // Puts the rows added in an update into the view. Every insertion lays
-    // the whole list out again, so this is done at event-loop turns, not
-    // for every group.
-    void showPendingRows() const;
+    // Puts the rows added in an update into the view, in one insertion.
+    void showPendingRows();
     // Every column as wide as its header and widest cell.
     void fitColumns();
     // Fit, then keep each column at the width that results.
@@ -73,21 +105,43 @@ public:
     QString hint() const { return toolTip(); }
 
     void SortByColumn(int column);
-    int CompareRows(const QTreeWidgetItem* first, const QTreeWidgetItem* second) const;
+    int CompareRows(int first, int second) const;
+
+    const FileListModel& rows() const { return *m_model; }
 
     // The process-wide number, date and time formats.
     static const platform::Locale& processLocale();
     static platform::Locale localeFrom(const QLocale& locale);
 
-private:
-    QTreeWidgetItem* makeRow(const std::string& caption,
-                             const std::vector<std::string>& subItems) const;
-    void add(QTreeWidgetItem* row);
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void updateGeometries() override;
 
+private:
+    int append(RowKind kind, const std::string& caption, std::span<const std::string> subItems,
+               const QIcon* icon = nullptr);
+    void closeOpenGroup();
+    void setRowHeight();
+    // The rectangle of a whole row in the viewport, for its focus frame.
+    QRect rowRect(int row) const;
+    void keepTopRowWhole();
+    int widthOfText(const QString& text) const;
+
+    FileListModel* m_model;
+    // The headers get a selection of their own that stays empty: a header
+    // asks its selection whether each whole column is selected, a walk over
+    // every row, when it repaints after the selection changed.
+    QItemSelectionModel* m_headerSelection;
     std::unique_ptr<QFileIconProvider> m_icons;
     std::unique_ptr<TypeNames> m_types;
     int m_updateDepth = 0;
-    mutable QList<QTreeWidgetItem*> m_pending;
+    int m_openHeader = -1;
 };
 
 }  // namespace views

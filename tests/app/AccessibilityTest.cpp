@@ -313,7 +313,7 @@ private slots:
         auto form = makeForm();
         activate(form.get());
         form->FileListView1->setFocus(Qt::TabFocusReason);
-        form->FileListView1->setCurrentItem(form->FileListView1->row(0));
+        form->FileListView1->setCurrentIndex(form->FileListView1->model()->index(0, 0));
         QVERIFY(form->searchIsDefault());
         QTest::keyClick(form->FileListView1, Qt::Key_Down);
         QVERIFY(!form->searchIsDefault());
@@ -327,7 +327,7 @@ private slots:
         QTRY_VERIFY(answers.done());
         QCOMPARE(
             QString::fromStdString(shown),
-            QString::fromStdString(views::TFileListView::captionOf(form->FileListView1->row(1))));
+            QString::fromStdString(form->FileListView1->captionOf(1)));
         QCOMPARE(form->FileListView1->rowCount(), 3);  // no new search emptied the list
         // Back up to the group's header: Enter searches again, as designed.
         QTest::keyClick(form->FileListView1, Qt::Key_Up);

@@ -68,7 +68,7 @@ private:
     {
         QStringList out;
         for (int i = 0; i < form.FileListView1->rowCount(); ++i) {
-            const std::string caption = views::TFileListView::captionOf(form.FileListView1->row(i));
+            const std::string caption = form.FileListView1->captionOf(i);
             out << text(caption.rfind(m_tree->path(), 0) == 0
                             ? caption.substr(m_tree->path().size())
                             : caption);
@@ -364,7 +364,7 @@ private slots:
         QVERIFY(form.DiskListView1->topLevelItemCount() > 0);
         QVERIFY(!form.Timer1->isActive());
         // The empty Prod Ver is lost, the blank Attr trimmed.
-        QCOMPARE(views::TFileListView::subItemsOf(form.FileListView1->row(1)),
+        QCOMPARE(form.FileListView1->subItemsOf(1),
                  (std::vector<std::string>{"100", "TXT file", "2024/01/01", "", ""}));
     }
 
@@ -568,7 +568,7 @@ private slots:
         QCOMPARE(form->FileListView1->rowCount(), 3);
 
         // After a click on a file row, Enter no longer searches.
-        form->FileListView1->row(1)->setSelected(true);
+        form->FileListView1->setRowSelected(1, true);
         form->handlers.FileListView1Click();
         QVERIFY(!form->searchIsDefault());
         form->edtRootDir->setText("/nowhere-at-all/");

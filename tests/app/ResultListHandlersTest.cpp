@@ -40,9 +40,9 @@ private:
             }
             if (!open) {
                 if (m_list->rowCount() > 0) {
-                    m_list->addCaptionRow("");
+                    m_list->addSeparatorRow();
                 }
-                m_list->addCaptionRow(H);
+                m_list->addHeaderRow(H);
                 open = true;
             }
             if (name.rfind("missing:", 0) == 0) {
@@ -58,7 +58,7 @@ private:
     {
         QStringList out;
         for (int i = 0; i < m_list->rowCount(); ++i) {
-            const std::string caption = TFileListView::captionOf(m_list->row(i));
+            const std::string caption = m_list->captionOf(i);
             out << QString::fromStdString(caption.rfind(m_dir->path(), 0) == 0
                                               ? caption.substr(m_dir->path().size())
                                               : caption);
@@ -69,7 +69,7 @@ private:
     void select(int index)
     {
         m_list->clearSelection();
-        m_list->row(index)->setSelected(true);
+        m_list->setRowSelected(index, true);
     }
 
     void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
@@ -195,8 +195,8 @@ private slots:
     void onlyTheFirstSelectedRowIsActedOn()
     {
         build({"a1", "a2", "a3", "a4"});
-        m_list->row(4)->setSelected(true);
-        m_list->row(2)->setSelected(true);
+        m_list->setRowSelected(4, true);
+        m_list->setRowSelected(2, true);
         ModalAnswers answers;
         answers.answer(QMessageBox::Yes);
         press(Qt::Key_Delete);
@@ -270,7 +270,7 @@ private slots:
         m_list->OnColumnClick = [this](int column) {
             m_handlers->FileListView1ColumnClick(column);
         };
-        emit m_list->header()->sectionClicked(0);
+        emit m_list->horizontalHeader()->sectionClicked(0);
         QCOMPARE(rows(), (QStringList{H, "b1", "a1"}));
     }
 
@@ -338,6 +338,94 @@ private slots:
         press(Qt::Key_Delete);
         QVERIFY(!m_dir->exists("d1/a"));
         QCOMPARE(rows(), (QStringList{H, "h1", "h2"}));
+    }
+
+    void aFileNamedLikeAHeaderIsAFileAllTheSame()
+    {
+        const std::string named = std::string("x ") + H;
+        build({"a", named, "b", "c"});
+        select(2);
+        QCOMPARE(m_handlers->GetSelectedFilePath(), *m_dir / named);
+
+        // Its row above the deleted one is no header to prune from.
+        select(3);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        press(Qt::Key_Delete);
+        QCOMPARE(rows(), (QStringList{H, "a", QString::fromStdString(named), "c"}));
+
+        // It can be deleted, and its group of two then goes.
+        build({"d", named});
+        select(2);
+        answers.answer(QMessageBox::Yes);
+        press(Qt::Key_Delete, Qt::ShiftModifier);
+        QVERIFY(!m_dir->exists(named));
+        QCOMPARE(m_list->rowCount(), 0);
+    }
+
+    void theFirstOfAMillionSelectedRowsIsFoundAtOnce()
+    {
+        // Taken from the selection's ranges: a search for each selected row
+        // would take minutes here.
+        m_list->beginUpdate();
+        for (int group = 0; group < 100000; ++group) {
+            if (group > 0) {
+                m_list->addSeparatorRow();
+            }
+            m_list->addHeaderRow();
+            m_list->addRow("/nowhere/" + std::to_string(group) + "/a", {"1"});
+            m_list->addRow("/nowhere/" + std::to_string(group) + "/b", {"1"});
+        }
+        m_list->endUpdate();
+        m_list->selectAll();
+        m_list->setRowSelected(0, false);
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 20; ++i) {
+            QCOMPARE(m_handlers->GetSelectedFilePath(), std::string("/nowhere/0/a"));
+            m_handlers->FileListView1Click();
+        }
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void aGroupStillBeingWrittenKeepsItsHeader()
+    {
+        build({"a1", "a2"});
+        // The comparison writes a second group, one file at a time.
+        m_list->beginUpdate();
+        m_list->addSeparatorRow();
+        m_list->addHeaderRow(H);
+        std::int64_t size = 0;
+        for (const char* name : {"b1", "b2", "b3"}) {
+            m_dir->write(name, "contents of group b");
+        }
+        QVERIFY(m_list->AddFile(*m_dir / "b1", size));
+        QVERIFY(m_list->AddFile(*m_dir / "b2", size));
+        select(5);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        press(Qt::Key_Delete);
+        QVERIFY(!m_dir->exists("b1"));
+        // b3 is still to come: the group keeps its header.
+        QCOMPARE(rows(), (QStringList{H, "a1", "a2", "", H, "b2"}));
+        QVERIFY(m_list->AddFile(*m_dir / "b3", size));
+        m_list->endUpdate();
+        QCOMPARE(rows(), (QStringList{H, "a1", "a2", "", H, "b2", "b3"}));
+
+        // A group that ends with one file left goes once it is complete.
+        m_list->beginUpdate();
+        m_list->addSeparatorRow();
+        m_list->addHeaderRow(H);
+        m_dir->write("c1", "contents of group c");
+        m_dir->write("c2", "contents of group c");
+        QVERIFY(m_list->AddFile(*m_dir / "c1", size));
+        QVERIFY(m_list->AddFile(*m_dir / "c2", size));
+        select(9);
+        answers.answer(QMessageBox::Yes);
+        press(Qt::Key_Delete);
+        QCOMPARE(m_list->rowCount(), 10);
+        m_list->endUpdate();
+        QCOMPARE(rows(), (QStringList{H, "a1", "a2", "", H, "b2", "b3", ""}));
     }
 
     void aNameThatIsNotUtf8IsDeletedByItsBytes()

@@ -1,6 +1,8 @@
 // Fuzz target for reading a list file: any bytes split into lines and parse
-// into rows without fault; a row written back reads as the same row, and a
-// whole list written back keeps its file rows' paths.
+// into rows without fault; a line read keeping only some sub-items keeps the
+// first of them; a row written back reads as the same row, and a whole list
+// written back keeps its file rows' paths.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +22,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         std::size_t fields = 0;
         settings::ResultRow row = settings::parseResultLine(line, &fields);
+        // Keeping fewer sub-items keeps the first ones and counts them all.
+        settings::ResultRow few;
+        const std::size_t keep = size % 8;
+        if (settings::parseResultLine(line, few, keep) != fields || few.caption != row.caption ||
+            few.subItems.size() != std::min(keep, row.subItems.size()) ||
+            !std::equal(few.subItems.begin(), few.subItems.end(), row.subItems.begin())) {
+            std::abort();
+        }
         if (const auto again = settings::formatResultLine(row)) {
             const settings::ResultRow back = settings::parseResultLine(*again);
             // An empty last sub-item is written as nothing (comma text).

@@ -22,8 +22,6 @@ using app::TfrmMain;
 
 namespace {
 
-const char H[] = "Duplicate files .....";
-
 // A main window that lets a test act at an event-loop turn of a search, as a
 // user's input would be taken there.
 class HookedMain : public TfrmMain {
@@ -44,13 +42,13 @@ Groups groupsOf(const TfrmMain& form, int* headersWithoutFiles = nullptr)
     Groups groups;
     int empty = 0;
     for (int i = 0; i < form.FileListView1->rowCount(); ++i) {
-        const std::string caption = views::TFileListView::captionOf(form.FileListView1->row(i));
-        if (caption == H) {
+        const std::string caption = form.FileListView1->captionOf(i);
+        if (form.FileListView1->kindOf(i) == views::RowKind::Header) {
             if (!groups.empty() && groups.back().empty()) {
                 ++empty;
             }
             groups.emplace_back();
-        } else if (!caption.empty() && !groups.empty()) {
+        } else if (form.FileListView1->kindOf(i) == views::RowKind::File && !groups.empty()) {
             groups.back().push_back(caption);
         }
     }
@@ -66,7 +64,7 @@ Groups groupsOf(const TfrmMain& form, int* headersWithoutFiles = nullptr)
 int rowOf(const TfrmMain& form, const std::string& path)
 {
     for (int i = 0; i < form.FileListView1->rowCount(); ++i) {
-        if (views::TFileListView::captionOf(form.FileListView1->row(i)) == path) {
+        if (form.FileListView1->captionOf(i) == path) {
             return i;
         }
     }
@@ -76,8 +74,8 @@ int rowOf(const TfrmMain& form, const std::string& path)
 void select(TfrmMain& form, int row)
 {
     form.FileListView1->clearSelection();
-    form.FileListView1->row(row)->setSelected(true);
-    form.FileListView1->setCurrentItem(form.FileListView1->row(row));
+    form.FileListView1->setRowSelected(row, true);
+    form.FileListView1->setCurrentIndex(form.FileListView1->model()->index(row, 0));
     form.handlers.FileListView1Click();
 }
 
@@ -293,7 +291,7 @@ private slots:
             case 0: {
                 // Delete: the file goes to the trash, its group of one goes.
                 select(*form, 1);
-                deleted = views::TFileListView::captionOf(list->row(1));
+                deleted = list->captionOf(1);
                 answers.answer(QMessageBox::Yes);
                 QTest::keyClick(list, Qt::Key_Delete);
                 break;
@@ -302,7 +300,7 @@ private slots:
                 // Double-click: the review dialog opens and is closed.
                 select(*form, 1);
                 answers.when<QDialog>([](QDialog* dialog) { dialog->reject(); });
-                emit list->itemDoubleClicked(list->row(1), 0);
+                emit list->doubleClicked(list->model()->index(1, 0));
                 break;
             }
             case 2: {
@@ -336,6 +334,51 @@ private slots:
                 QVERIFY(path != deleted && path != vanished);
             }
         }
+    }
+
+    void deletingFromTheGroupBeingWrittenKeepsItWhole()
+    {
+        // Larger pairs come first; then three copies, one of which goes while
+        // the third is still to be written.
+        for (int i = 0; i < 5; ++i) {
+            const std::string contents = std::string(4000 + i, 'p') + std::to_string(i);
+            m_tree->write("p/" + std::to_string(i), contents);
+            m_tree->write("q/" + std::to_string(i), contents);
+        }
+        for (const char* name : {"t1", "t2", "t3"}) {
+            m_tree->write(name, std::string(1000, 't'));
+        }
+        auto form = makeForm<HookedMain>();
+        form->show();
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        ModalAnswers answers;
+        bool deleted = false;
+        form->onTurn = [&] {
+            auto* list = form->FileListView1;
+            const int last = list->rowCount() - 1;
+            if (deleted || !form->run.comparing() || last < 0 ||
+                list->captionOf(last) != m_tree->path() + "t2") {
+                return;
+            }
+            deleted = true;
+            select(*form, last - 1);
+            answers.answer(QMessageBox::Yes);
+            QTest::keyClick(list, Qt::Key_Delete);
+        };
+        form->btnSearch->click();
+        form->onTurn = nullptr;
+        QVERIFY(deleted);
+        QVERIFY(answers.done());
+        QVERIFY(!m_tree->exists("t1"));
+        int empty = 0;
+        const Groups groups = groupsOf(*form, &empty);
+        QCOMPARE(empty, 0);
+        QCOMPARE(QString::fromStdString(checkGroups(groups, {m_tree->path()})), QString());
+        QCOMPARE(groups.size(), 6u);
+        QCOMPARE(groups.back(),
+                 (std::vector<std::string>{m_tree->path() + "t2", m_tree->path() + "t3"}));
+        QCOMPARE(form->FileListView1->kindOf(0), views::RowKind::Header);
     }
 
     void closingTheWindowWhileTheComparisonRunsSavesWhatWasFound()

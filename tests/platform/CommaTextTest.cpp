@@ -44,6 +44,17 @@ TEST(CommaTextTest, TextAfterAZeroByteIsIgnored)
     EXPECT_TRUE(parseCommaText("   ").empty());
 }
 
+TEST(CommaTextTest, KeepingAFewItemsCountsThemAll)
+{
+    Items items = {"left over"};
+    EXPECT_EQ(parseCommaText("a,\"b,c\",,d e", items, 2), 5u);
+    EXPECT_EQ(items, (Items{"a", "b,c"}));
+    EXPECT_EQ(parseCommaText(std::string(1000, ','), items, 3), 1000u);
+    EXPECT_EQ(items, (Items{"", "", ""}));
+    EXPECT_EQ(parseCommaText("x", items, 0), 1u);
+    EXPECT_TRUE(items.empty());
+}
+
 TEST(CommaTextTest, FormattingQuotesOnlyWhatNeedsIt)
 {
     EXPECT_EQ(formatCommaText({"*.doc", "my file*.txt"}), "*.doc,\"my file*.txt\"");

@@ -79,3 +79,46 @@ TEST(ResultLinesTest, AGroupLeftWithOneFileByALineBreakIsLeftOutWhole)
     const std::vector<ResultRow> plain(rows.begin() + 9, rows.end());
     EXPECT_EQ(formatResultLines(plain).size(), 3u);
 }
+
+TEST(ResultLinesTest, ALineReadForTheListKeepsOnlyTheSubItemsItShows)
+{
+    ResultRow row{"left over", {"x", "y"}};
+    const std::string line =
+        "\"/a b\",1, \"TXT file\" ,2024/01/02,\"   A\",,,7,8,9" + std::string(100000, ',');
+    EXPECT_EQ(parseResultLine(line, row, 6), 100009u);  // the last comma opens no field
+    EXPECT_EQ(row.caption, "/a b");
+    EXPECT_EQ(row.subItems, (std::vector<std::string>{"1", "TXT file", "2024/01/02", "A", "", ""}));
+    EXPECT_EQ(parseResultLine("\"\"", row, 6), 1u);
+    EXPECT_EQ(row.caption, "");
+    EXPECT_TRUE(row.subItems.empty());
+}
+
+TEST(ResultLinesTest, ListsWrittenFromARowSourceAreTheListsOfItsRows)
+{
+    const std::vector<std::string> facts = {"3", "BIN file", "", "", "", ""};
+    const std::vector<ResultRow> rows = {
+        {"", {}}, {"Duplicate files .....", {}}, {"/a/one", facts},         {"/a/two", facts},
+        {"", {}}, {"Duplicate files .....", {}}, {"/b/line\nbreak", facts}, {"/b/two", facts},
+    };
+    class Source : public ResultRowSource {
+    public:
+        explicit Source(const std::vector<ResultRow>& rows) : m_rows(rows) {}
+        std::size_t rowCount() const override { return m_rows.size(); }
+        void readRow(std::size_t index, ResultRow& row) const override { row = m_rows[index]; }
+
+    private:
+        const std::vector<ResultRow>& m_rows;
+    } source(rows);
+    std::vector<std::size_t> indexes;
+    std::vector<std::string> lines;
+    forEachResultLine(source,
+                      [&](std::size_t index, const ResultRow& row, const std::string& line) {
+                          EXPECT_EQ(row.caption, rows[index].caption);
+                          indexes.push_back(index);
+                          lines.push_back(line);
+                      });
+    std::vector<std::size_t> kept;
+    EXPECT_EQ(lines, formatResultLines(rows, &kept));
+    EXPECT_EQ(indexes, kept);
+    EXPECT_EQ(indexes, (std::vector<std::size_t>{1, 2, 3}));
+}

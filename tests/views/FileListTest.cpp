@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include <QHeaderView>
+#include <QMimeDatabase>
 #include <QtTest>
 
 #include "support/TempFolder.h"
@@ -15,9 +16,14 @@ QStringList captions(const TFileListView& view)
 {
     QStringList out;
     for (int i = 0; i < view.rowCount(); ++i) {
-        out << view.row(i)->text(0);
+        out << view.text(i, 0);
     }
     return out;
+}
+
+QIcon iconOf(const TFileListView& view, int row)
+{
+    return qvariant_cast<QIcon>(view.model()->index(row, 0).data(Qt::DecorationRole));
 }
 
 std::string dateText(int y, int m, int d)
@@ -43,18 +49,21 @@ private slots:
     void viewStartsWithItsColumnsAndDefaults()
     {
         TFileListView view;
-        QCOMPARE(view.columnCount(), 7);
+        QCOMPARE(view.model()->columnCount(), 7);
         const QStringList expected = {"Name", "Size",     "Type",    "Modified",
                                       "Attr", "File Ver", "Prod Ver"};
+        auto header = [&view](int column, int role) {
+            return view.model()->headerData(column, Qt::Horizontal, role);
+        };
         for (int i = 0; i < 7; ++i) {
-            QCOMPARE(view.headerItem()->text(i), expected[i]);
+            QCOMPARE(header(i, Qt::DisplayRole).toString(), expected[i]);
         }
-        QVERIFY(view.headerItem()->textAlignment(1) & Qt::AlignRight);
-        QVERIFY(view.headerItem()->textAlignment(3) & Qt::AlignLeft);
+        QVERIFY(header(1, Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight);
+        QVERIFY(header(3, Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignLeft);
         QCOMPARE(view.selectionMode(), QAbstractItemView::ExtendedSelection);
         QCOMPARE(view.selectionBehavior(), QAbstractItemView::SelectRows);
         QCOMPARE(view.editTriggers(), QAbstractItemView::NoEditTriggers);
-        QVERIFY(!view.isHeaderHidden());
+        QVERIFY(!view.horizontalHeader()->isHidden());
         QCOMPARE(view.SortColumn, 1);
         QVERIFY(view.SortAscending);
         QVERIFY(!view.ShowIcons());
@@ -80,17 +89,18 @@ private slots:
         QVERIFY(view.AddFile(VERSION_FIXTURE_DIR "/app64.exe", size));
 
         QCOMPARE(view.rowCount(), 5);
-        QCOMPARE(TFileListView::subItemsOf(view.row(0))[0], std::string("0"));
-        QCOMPARE(view.row(0)->text(4), QString("    "));
-        QVERIFY(!view.row(0)->text(2).isEmpty());  // a type name, from its name
-        QCOMPARE(view.row(1)->text(4), QString("R   "));
-        QCOMPARE(view.row(2)->text(3).toStdString(), dateText(2023, 11, 15));
-        QVERIFY(view.row(3)->text(3).endsWith(
+        QCOMPARE(view.subItemsOf(0)[0], std::string("0"));
+        QCOMPARE(view.text(0, 4), QString("    "));
+        QVERIFY(!view.text(0, 2).isEmpty());  // a type name, from its name
+        QCOMPARE(view.text(1, 4), QString("R   "));
+        QCOMPARE(view.text(2, 3).toStdString(), dateText(2023, 11, 15));
+        QVERIFY(view.text(3, 3).endsWith(
             "00" + QString::fromStdString(TFileListView::processLocale().timeSeparator) + "00"));
-        QCOMPARE(view.row(4)->text(5), QString("1.2"));
-        QCOMPARE(view.row(4)->text(6), QString("3.4 beta"));
-        QVERIFY(view.row(4)->textAlignment(1) & Qt::AlignRight);
-        QCOMPARE(TFileListView::subItemCount(view.row(4)), 6);
+        QCOMPARE(view.text(4, 5), QString("1.2"));
+        QCOMPARE(view.text(4, 6), QString("3.4 beta"));
+        QVERIFY(view.model()->index(4, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>() &
+                Qt::AlignRight);
+        QCOMPARE(view.subItemCount(4), 6);
     }
 
     void aVanishedFileAddsNoRowAndKeepsTheSize()
@@ -111,15 +121,15 @@ private slots:
         const std::string odd = dir.write("caf\xE9 \"x\".txt", "data");
         std::int64_t size = 0;
         QVERIFY(view.AddFile(odd, size));
-        QCOMPARE(TFileListView::captionOf(view.row(0)), odd);
-        QVERIFY(view.row(0)->text(0).contains(QChar(0xFFFD)));
+        QCOMPARE(view.captionOf(0), odd);
+        QVERIFY(view.text(0, 0).contains(QChar(0xFFFD)));
 
         // Control characters show in caret notation: a line break would cut
         // the row's text, an escape would vanish.
         const std::string broken = dir.write("line\nbreak\x1B.txt", "data");
         QVERIFY(view.AddFile(broken, size));
-        QCOMPARE(TFileListView::captionOf(view.row(1)), broken);
-        QVERIFY(view.row(1)->text(0).endsWith("line^Jbreak^[.txt"));
+        QCOMPARE(view.captionOf(1), broken);
+        QVERIFY(view.text(1, 0).endsWith("line^Jbreak^[.txt"));
     }
 
     void typeNamesComeFromTheNameAlone()
@@ -132,9 +142,9 @@ private slots:
         QVERIFY(view.AddFile(dir.write("unknown.qqqzz", ""), size));
         QVERIFY(view.AddFile(dir.write("CMakeLists.txt", ""), size));
         QVERIFY(view.AddFile(dir.write("notes.txt", ""), size));
-        QVERIFY(view.row(0)->text(2).contains("PNG", Qt::CaseInsensitive));
-        QCOMPARE(view.row(1)->text(2), QString("QQQZZ file"));
-        QVERIFY(view.row(2)->text(2) != view.row(3)->text(2));
+        QVERIFY(view.text(0, 2).contains("PNG", Qt::CaseInsensitive));
+        QCOMPARE(view.text(1, 2), QString("QQQZZ file"));
+        QVERIFY(view.text(2, 2) != view.text(3, 2));
     }
 
     void showIconsCreatesItsProviderOnceAndReleasesIt()
@@ -150,21 +160,21 @@ private slots:
         view.setShowIcons(true);
         QCOMPARE(view.iconProvider(), first);
         view.AddFile(dir.write("after.txt", ""), size);
-        QVERIFY(view.row(0)->icon(0).isNull());  // added while icons were off
-        QVERIFY(!view.row(1)->icon(0).isNull());
+        QVERIFY(iconOf(view, 0).isNull());  // added while icons were off
+        QVERIFY(!iconOf(view, 1).isNull());
         view.setShowIcons(false);
         QVERIFY(view.iconProvider() == nullptr);
-        QVERIFY(view.row(1)->icon(0).isNull());
+        QVERIFY(iconOf(view, 1).isNull());
     }
 
     void sortingFollowsTheColumnRulesAndTheDirection()
     {
         TFileListView view;
-        view.addCaptionRow("Duplicate files .....");
+        view.addHeaderRow();
         view.addRow("/b", {"20", "Zeta", dateText(2020, 1, 2) + " 10:00", "R   ", "", ""});
         view.addRow("/A", {"3", "alpha", dateText(2021, 5, 6), "    ", "", ""});
         view.addRow("/c", {"100", "Beta", "not a date", "    ", "", ""});
-        view.addCaptionRow("");
+        view.addSeparatorRow();
 
         // Size is the first sort column: its first click reverses.
         view.SortByColumn(1);
@@ -201,11 +211,11 @@ private slots:
         view.addRow("/a", {"2"});
         int clicked = -1;
         view.OnColumnClick = [&](int column) { clicked = column; };
-        emit view.header()->sectionClicked(0);
+        emit view.horizontalHeader()->sectionClicked(0);
         QCOMPARE(clicked, 0);
         QCOMPARE(captions(view), (QStringList{"/z", "/a"}));
         view.OnColumnClick = [&view](int column) { view.SortByColumn(column); };
-        emit view.header()->sectionClicked(0);
+        emit view.horizontalHeader()->sectionClicked(0);
         QCOMPARE(captions(view), (QStringList{"/a", "/z"}));
     }
 
@@ -213,37 +223,37 @@ private slots:
     {
         TFileListView view;
         view.beginUpdate();
-        view.addCaptionRow("Duplicate files .....");
+        view.addHeaderRow();
         view.addRow("/one", {"1"});
         QCOMPARE(view.rowCount(), 2);
-        QCOMPARE(view.topLevelItemCount(), 0);  // not in the view yet
+        QCOMPARE(view.model()->rowCount(), 0);  // not in the view yet
         view.setRedraw(false);
         view.setRedraw(true);
         QVERIFY(view.updatesEnabled());
         view.showPendingRows();
-        QCOMPARE(view.topLevelItemCount(), 2);  // painted though still updating
+        QCOMPARE(view.model()->rowCount(), 2);  // painted though still updating
         view.addRow("/two", {"2"});
         view.endUpdate();
-        QCOMPARE(view.topLevelItemCount(), 3);
+        QCOMPARE(view.model()->rowCount(), 3);
         QVERIFY(!view.updating());
     }
 
     void rowNeighboursAndTheFirstSelectedRow()
     {
         TFileListView view;
-        for (const char* c : {"h", "/1", "/2", "", "h2"}) {
-            view.addCaptionRow(c);
-        }
-        QCOMPARE(view.rowAbove(view.row(0)), nullptr);
-        QCOMPARE(view.rowAbove(view.row(2)), view.row(1));
-        QCOMPARE(view.rowBelow(view.row(4)), nullptr);
-        QCOMPARE(view.firstSelected(), nullptr);
-        view.row(4)->setSelected(true);
-        view.row(2)->setSelected(true);
-        QCOMPARE(view.firstSelected(), view.row(2));
-        view.deleteRow(view.row(2));
+        view.addHeaderRow("h");
+        view.addRow("/1", {"1"});
+        view.addRow("/2", {"2"});
+        view.addSeparatorRow();
+        view.addHeaderRow("h2");
+        QCOMPARE(view.firstSelected(), -1);
+        view.setRowSelected(4, true);
+        view.setRowSelected(2, true);
+        QCOMPARE(view.firstSelected(), 2);
+        view.deleteRow(2);
         QCOMPARE(view.rowCount(), 4);
-        QCOMPARE(view.firstSelected(), view.row(3));
+        QCOMPARE(view.firstSelected(), 3);
+        QCOMPARE(view.captionOf(3), std::string("h2"));
         view.clearRows();
         QCOMPARE(view.rowCount(), 0);
     }
@@ -259,7 +269,122 @@ private slots:
         QCOMPARE(view.columnWidth(0), 0);
         view.fixColumns();
         QVERIFY(view.columnWidth(0) > 100);
-        QVERIFY(view.columnWidth(6) >= view.header()->sectionSizeHint(6));
+        QVERIFY(view.columnWidth(6) >= view.horizontalHeader()->sectionSizeHint(6));
+    }
+
+    void typeNamesAreTheDatabasesForEachName()
+    {
+        // *.C is C++ and *.c is C: a cache that folds the suffix's case
+        // would give the second name the type of the first.
+        for (const bool upperFirst : {true, false}) {
+            TempFolder dir;
+            TFileListView view;
+            std::int64_t size = 0;
+            const QStringList names = upperFirst ? QStringList{"a.C", "b.c", "c.TXT", "d.txt"}
+                                                 : QStringList{"b.c", "a.C", "d.txt", "c.TXT"};
+            for (const QString& name : names) {
+                QVERIFY(view.AddFile(dir.write(name.toStdString(), ""), size));
+            }
+            const QMimeDatabase types;
+            for (int row = 0; row < names.size(); ++row) {
+                QCOMPARE(
+                    view.text(row, 2),
+                    types.mimeTypeForFile(names[row], QMimeDatabase::MatchExtension).comment());
+            }
+            const int upper = upperFirst ? 0 : 1;
+            QVERIFY(view.text(upper, 2) != view.text(1 - upper, 2));
+        }
+    }
+
+    void rowsKeepTheKindTheyWereAddedAs()
+    {
+        // A file may be named like a header; its row is a file row all the same.
+        TFileListView view;
+        view.addHeaderRow();
+        view.addRow("/x/Duplicate files .....", {"1"});
+        view.addRow("/x/b", {"1"});
+        view.addSeparatorRow();
+        view.addHeaderRow();
+        view.addRow("/y/c", {"2"});
+        QCOMPARE(view.kindOf(0), views::RowKind::Header);
+        QCOMPARE(view.kindOf(1), views::RowKind::File);
+        QCOMPARE(view.kindOf(3), views::RowKind::Separator);
+        QCOMPARE(view.text(1, 0), QString("/x/Duplicate files ....."));
+        const TFileListView::Group group = view.groupAround(2);
+        QCOMPARE(group.header, 0);
+        QCOMPARE(group.first, 1);
+        QCOMPARE(group.end, 3);
+        QCOMPARE(view.groupAround(5).header, 4);
+        QCOMPARE(view.groupAround(3).header, 0);  // a separator belongs to the group above
+    }
+
+    void aGroupWrittenInAnUpdateStaysOpenUntilTheNextBegins()
+    {
+        TFileListView view;
+        std::vector<int> closed;
+        view.OnGroupClosed = [&](int header) { closed.push_back(header); };
+        view.addHeaderRow();
+        QCOMPARE(view.openGroup(), -1);  // outside an update nothing is being written
+
+        view.beginUpdate();
+        view.addRow("/a/1", {"1"});
+        view.addSeparatorRow();
+        view.addHeaderRow();
+        view.addRow("/b/1", {"1"});
+        QCOMPARE(view.openGroup(), 3);
+        view.deleteRow(1);
+        QCOMPARE(view.openGroup(), 2);  // the open group's header moved up
+        view.addSeparatorRow();
+        QCOMPARE(closed, (std::vector<int>{2}));
+        QCOMPARE(view.openGroup(), -1);
+        view.addHeaderRow();
+        view.addRow("/c/1", {"1"});
+        view.endUpdate();
+        QCOMPARE(closed, (std::vector<int>{2, 5}));
+        QCOMPARE(view.openGroup(), -1);
+
+        // A group removed as it closes takes no separator after it.
+        view.beginUpdate();
+        view.addSeparatorRow();
+        view.addHeaderRow();
+        view.addRow("/d/1", {"1"});
+        view.OnGroupClosed = [&view](int header) {
+            view.deleteRow(header + 1);
+            view.deleteRow(header);
+        };
+        QCOMPARE(view.addSeparatorRow(), -1);
+        view.endUpdate();
+        QCOMPARE(view.rowCount(), 8);
+        QCOMPARE(view.kindOf(7), views::RowKind::Separator);
+    }
+
+    void rowsWaitingInAnUpdateCanBeDeleted()
+    {
+        TFileListView view;
+        view.addHeaderRow();
+        view.addRow("/a", {"1"});
+        view.beginUpdate();
+        view.addRow("/b", {"2"});
+        view.addRow("/c", {"3"});
+        view.deleteRow(2);  // not in the view yet
+        view.deleteRow(0);  // in the view
+        QCOMPARE(view.model()->rowCount(), 1);
+        view.endUpdate();
+        QCOMPARE(captions(view), (QStringList{"/a", "/c"}));
+        QCOMPARE(view.model()->rowCount(), 2);
+    }
+
+    void theSelectionFollowsItsRowsWhenTheyAreSorted()
+    {
+        TFileListView view;
+        view.addRow("/c", {"3"});
+        view.addRow("/a", {"1"});
+        view.addRow("/b", {"2"});
+        view.setRowSelected(0, true);
+        view.SortByColumn(0);
+        QCOMPARE(captions(view), (QStringList{"/a", "/b", "/c"}));
+        QCOMPARE(view.firstSelected(), 2);
+        QVERIFY(!view.isRowSelected(0));
     }
 
     void localeValuesComeFromQtLocales()

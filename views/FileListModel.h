@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <QAbstractTableModel>
+#include <QIcon>
+
+namespace views {
+
+// What a row of the result list is. The kind is given when the row is
+// added and never read back from the row's text: a file's name may hold any
+// text, "Duplicate files ....." included.
+enum class RowKind : std::uint8_t { File, Header, Separator };
+
+// The rows of the result list, held compactly: a small record per row and
+// the exact bytes of its caption and sub-items in large shared blocks, so a
+// list of a million rows costs about a hundred bytes a row beyond its paths.
+// Adding, showing and removing a row costs the same however long the list
+// is (a removal moves the records after it, a few bytes each).
+//
+// Rows appended while the model holds them wait outside the view until
+// showPending(), which shows them in one insertion: the view then does its
+// work once per batch, not once per row.
+class FileListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    static constexpr int kColumnCount = 7;
+
+    explicit FileListModel(QObject* parent = nullptr);
+    ~FileListModel() override;
+
+    // The rows the view knows of: those shown so far.
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // Every row, shown or still waiting.
+    int size() const { return static_cast<int>(m_records.size()); }
+    int shownCount() const { return m_shown; }
+    void setHold(bool hold);
+    bool holding() const { return m_hold; }
+    void showPending();
+
+    // Appends a row and returns its index. Sub-items past the 255th are not kept.
+    int append(RowKind kind, std::string_view caption, std::span<const std::string> subItems,
+               const QIcon* icon = nullptr);
+    void remove(int row);
+    void clear();
+    // Orders all rows by `less`, keeping equal rows in their order; the
+    // selection and every other persistent index follow their rows.
+    void sortRows(const std::function<bool(int first, int second)>& less);
+
+    RowKind kind(int row) const { return m_records[static_cast<std::size_t>(row)].kind; }
+    std::string_view caption(int row) const;
+    int subItemCount(int row) const { return m_records[static_cast<std::size_t>(row)].subItems; }
+    // Sub-item `index` from 0 (the Size text); "" past the row's last.
+    std::string_view subItem(int row, int index) const;
+    bool hasIcon(int row) const { return m_records[static_cast<std::size_t>(row)].icon != 0; }
+    void setShowIcons(bool show);
+
+    // The texts of a column with the most characters seen since the list
+    // was last cleared: fitting a column measures these rather than every
+    // row of a million.
+    const std::vector<std::string>& longTexts(int column) const;
+    // Bytes held for the rows: records, text blocks and icons.
+    std::size_t bytesHeld() const;
+
+private:
+    struct Record {
+        std::uint32_t chunk = 0;
+        std::uint32_t offset = 0;
+        std::uint32_t captionBytes = 0;
+        std::uint32_t textBytes = 0;  // the sub-items, each after its length
+        std::uint16_t icon = 0;       // 1 + index into m_icons, 0 for none
+        RowKind kind = RowKind::File;
+        std::uint8_t subItems = 0;
+        // Per-row state bits; free for a user's mark on file rows.
+        std::uint8_t flags = 0;
+    };
+
+    const char* bytesOf(const Record& record) const;
+    char* reserveBytes(std::size_t bytes, Record& record);
+    std::uint16_t iconIndex(const QIcon& icon);
+    void noteLongText(int column, std::string_view text);
+
+    std::vector<Record> m_records;
+    std::vector<std::unique_ptr<char[]>> m_chunks;
+    std::vector<std::size_t> m_chunkSizes;
+    std::size_t m_current = 0;  // the chunk being filled
+    std::size_t m_used = 0;     // bytes used in it
+    std::vector<QIcon> m_icons;
+    std::vector<std::string> m_longTexts[kColumnCount];
+    int m_shown = 0;
+    bool m_hold = false;
+    bool m_showIcons = false;
+};
+
+}  // namespace views
