@@ -28,7 +28,7 @@ if [ "$action" = build ]; then
                   platform/FolderListing.cpp platform/Mounts.cpp platform/Locale.cpp \
                   platform/VersionResource.cpp settings/ResultLines.cpp \
                   platform/NoFollowOpen.cpp cleanup/Plan.cpp cleanup/PlanText.cpp \
-                  cleanup/Journal.cpp; do
+                  cleanup/Journal.cpp platform/OutputFile.cpp platform/LineReader.cpp; do
         object="$work_dir/obj/$(echo "$source" | tr / _).o"
         if [ ! -e "$object" ] || [ "$source_dir/$source" -nt "$object" ]; then
             clang++-16 "${flags[@]}" -c "$source_dir/$source" -o "$object" &
