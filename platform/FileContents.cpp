@@ -128,48 +128,6 @@ std::uint64_t chunkHash(const unsigned char* bytes, std::size_t length)
     return mix(h ^ fold(tail ^ kKeys[6], length ^ kKeys[7]));
 }
 
-bool readHead(const std::string& path, std::int64_t recordedSize, std::string& head)
-{
-    // One open and one read: reading a byte more than a small file should
-    // hold tells whether its size changed, and pread fails on a folder or a
-    // FIFO (opened without waiting). A larger file's size is checked before
-    // its contents are compared.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        return false;
-    }
-    const bool small = recordedSize <= kHeadBytes;
-    const std::size_t want =
-        small ? static_cast<std::size_t>(recordedSize) + 1 : static_cast<std::size_t>(kHeadBytes);
-    head.resize(want);
-    std::size_t got = 0;
-    while (got < want) {
-        const ssize_t n = ::pread(fd, head.data() + got, want - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-        if (small && got > static_cast<std::size_t>(recordedSize)) {
-            break;
-        }
-    }
-    ::close(fd);
-    if (small ? got != static_cast<std::size_t>(recordedSize) : got != want) {
-        return false;
-    }
-    head.resize(got);
-    return true;
-}
-
-std::uint32_t quickSum(const std::string& path, std::int64_t recordedSize)
-{
-    std::string head;
-    return readHead(path, recordedSize, head) ? headSum(head) : 0;
-}
-
 bool stampOf(int fd, FileStamp& stamp)
 {
     struct stat st = {};

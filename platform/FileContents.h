@@ -11,10 +11,6 @@ namespace platform {
 // The bytes the quick sum is made of: the first min(size, 4096).
 constexpr std::int64_t kHeadBytes = 4096;
 
-// The first min(size, 4096) bytes of a file. False when the file cannot be
-// read or its size is no longer `recordedSize`.
-bool readHead(const std::string& path, std::int64_t recordedSize, std::string& head);
-
 // The sum, modulo 2^32, of the first min(length / 4, 1024) little-endian
 // 32-bit words, with bit 31 cleared.
 std::uint32_t headSum(const unsigned char* bytes, std::size_t length);
@@ -22,9 +18,6 @@ inline std::uint32_t headSum(const std::string& head)
 {
     return headSum(reinterpret_cast<const unsigned char*>(head.data()), head.size());
 }
-
-// The same from the file; 0 when it cannot be read or its size changed.
-std::uint32_t quickSum(const std::string& path, std::int64_t recordedSize);
 
 // A 64-bit digest of a chunk, to sort chunks into buckets before their bytes
 // are compared. Two chunks with different digests differ; equal digests

@@ -68,6 +68,21 @@ public:
 
     // The full path of a catalogue entry.
     std::string pathOf(const CatalogueList::Entry& entry) const;
+    // The root folder a folder's walk began at: the user named that one, so
+    // a link there is followed, and no link below it ever is. `index`
+    // tells the walks apart; `length` is the root's part of the path.
+    struct RootPlace {
+        std::size_t index = 0;
+        std::size_t length = 0;
+    };
+    RootPlace rootOf(std::int32_t folder) const;
+
+private:
+    struct RootSpan {
+        std::int32_t firstFolder = 0;
+        std::size_t length = 0;
+    };
+    std::vector<RootSpan> m_roots;
 };
 
 }  // namespace search
