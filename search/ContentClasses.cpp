@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include "platform/FileContents.h"
-#include "platform/FolderListing.h"
 #include "platform/Text.h"
 #include "search/FileCatalogue.h"
 
@@ -338,7 +337,7 @@ void ContentClasses::stamp(Member& m, ReaderState& state)
         return;
     }
     m.changeNs = now.changeNs;
-    m.value = platform::packedDosTime(now.writeSeconds) & 0x7FFFFFFFu;
+    m.value = sameTimeKey(now.writeSeconds);
     m.state = State::Stamped;
 }
 

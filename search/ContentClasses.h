@@ -50,7 +50,7 @@ struct ReadLimits {
 // window's thread calls everything here; readers only read.
 class ContentClasses {
 public:
-    // `byTime`: files of a group are first split by their time stamps.
+    // `byTime`: files of a group are first split by sameTimeKey.
     ContentClasses(const FileCatalogue& catalogue, bool byTime, const ReadLimits& limits);
     ~ContentClasses();
     ContentClasses(const ContentClasses&) = delete;
@@ -93,7 +93,7 @@ private:
     struct Member {
         CatalogueList::Entry entry;
         std::int64_t changeNs = 0;  // taken before the first read
-        std::int64_t value = 0;     // the grouping value: head sum or time stamp
+        std::int64_t value = 0;     // the grouping value: head sum or sameTimeKey
         std::uint64_t hash = 0;     // digest of the last chunk read
         std::int32_t fd = -1;       // kept open from one step to the next
         std::int32_t error = 0;

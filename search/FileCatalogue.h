@@ -85,4 +85,13 @@ private:
     std::vector<RootSpan> m_roots;
 };
 
+// The "same date and time" key: the modification time to the two seconds of
+// the MS-DOS stamp, in UTC. Two times are the same exactly when their stamps
+// are, within the stamp's years and outside the hour an autumn clock change
+// repeats; before 1980, after 2107 and in that hour they stay apart.
+constexpr std::int64_t sameTimeKey(std::int64_t unixSeconds)
+{
+    return unixSeconds >= 0 ? unixSeconds / 2 : -((1 - unixSeconds) / 2);
+}
+
 }  // namespace search

@@ -495,6 +495,65 @@ TEST(CompareThreads, NoReaderEverTouchesTheWindow)
     EXPECT_EQ(window.leftOut[0].error, ENOENT);
 }
 
+// --- "Same date and time" ---
+
+TEST_F(CompareTest, SameTimeComparesTimesToTwoSecondsWhateverTheYear)
+{
+    window.checks[search::Check::CheckFileTimestamp] = true;
+    // Before 1980 and after 2107 the MS-DOS stamp has no value for a time;
+    // such copies are not one group for that.
+    dir.write("old/1970", "time capsule");
+    dir.write("old/1975", "time capsule");
+    dir.write("old/2150", "time capsule");
+    dir.touch("old/1970", 0);
+    dir.touch("old/1975", 157766400);
+    dir.touch("old/2150", 5680281600);
+    // Sixty-four years apart: the stamp's year field wraps at 2044.
+    dir.write("wrap/2000", "wrapped year");
+    dir.write("wrap/2064", "wrapped year");
+    dir.touch("wrap/2000", 946684800);
+    dir.touch("wrap/2064", 2966371200);
+    EXPECT_TRUE(search().empty());
+
+    // Within two seconds of each other (an even second and the next) they
+    // are one time, beyond it two, as the stamp has it.
+    dir.write("near/a", "close times");
+    dir.write("near/b", "close times");
+    dir.write("near/c", "close times");
+    dir.touch("near/a", 1600000000);
+    dir.touch("near/b", 1600000001);
+    dir.touch("near/c", 1600000002);
+    EXPECT_EQ(search(), (std::vector<std::string>{H, "near/a", "near/b"}));
+
+    EXPECT_EQ(search::sameTimeKey(-1), -1);
+    EXPECT_EQ(search::sameTimeKey(-2), -1);
+    EXPECT_EQ(search::sameTimeKey(-3), -2);
+    EXPECT_EQ(search::sameTimeKey(1), 0);
+}
+
+TEST_F(CompareTest, SameTimeKeepsTheRepeatedAutumnHourApart)
+{
+    // Central Europe: on 2023-10-29 the clocks go back from 03:00 to 02:00,
+    // so 02:30 happens twice, an hour apart.
+    const char* before = std::getenv("TZ");
+    const std::string saved = before != nullptr ? before : "";
+    ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    ::tzset();
+    dir.write("first", "autumn copy");
+    dir.write("second", "autumn copy");
+    dir.touch("first", 1698539400);   // 00:30 UTC, 02:30 summer time
+    dir.touch("second", 1698543000);  // 01:30 UTC, 02:30 winter time
+    window.checks[search::Check::CheckFileTimestamp] = true;
+    const std::vector<std::string> rows = search();
+    if (before != nullptr) {
+        ::setenv("TZ", saved.c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
+    EXPECT_TRUE(rows.empty());
+}
+
 // --- Stop is heard while files are read ---
 
 TEST_F(CompareTest, AStopWhileTheFirstBytesOfALargeRunAreReadEndsTheReading)
