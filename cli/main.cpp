@@ -53,7 +53,12 @@ const char kUsage[] =
     "  -q                        no progress and no summary\n"
     "  --help, --version\n"
     "\n"
-    "Exit status: 0 the search finished, 1 it was stopped (Ctrl-C), 2 bad usage.\n"
+    "A file that cannot be read, or that changes while it is compared, is left\n"
+    "out of the groups and named on standard error.\n"
+    "\n"
+    "Exit status: 0 the search finished, 1 it was stopped (Ctrl-C), 2 bad usage,\n"
+    "3 the search could not go on (out of file descriptors or memory); what was\n"
+    "found until then is written.\n"
     "Nothing in the searched folders is ever changed.\n";
 
 struct Arguments {
@@ -282,6 +287,7 @@ int main(int argc, char** argv)
     run.btnSearchClick();
     window.finishProgress();
     const bool stopped = !run.KeepSearching;
+    const bool failed = !run.comparison.failure().empty();
 
     std::size_t leftOut = 0;
     const std::string text = args.format == "list" ? renderList(window.list().rows, leftOut)
@@ -299,6 +305,12 @@ int main(int argc, char** argv)
     if (!args.quiet) {
         std::fprintf(stderr, "%s\n%s\n%s\n", window.status(3).c_str(), window.status(2).c_str(),
                      window.status(1).c_str());
+        if (window.leftOut() > 0) {
+            std::fprintf(stderr, "Left out: %zu (named above)\n", window.leftOut());
+        }
+    }
+    if (failed) {
+        return 3;
     }
     return stopped ? 1 : 0;
 }

@@ -14,6 +14,7 @@
 #include <sched.h>
 #include <sstream>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -344,6 +345,55 @@ TEST_F(HostileTree, WhatCannotBeReadIsLeftOutAndTheRestFound)
         return ::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0);
     };
     EXPECT_EQ(search({"--any-time"}, asNobody), (G{{"open/a.txt", "open/b.txt"}}));
+    expectUntouched();
+}
+
+TEST_F(HostileTree, AFileThatCannotBeReadIsNamedWithTheSystemsReason)
+{
+    tree.write("open/a.txt", "readable pair");
+    tree.write("open/b.txt", "readable pair");
+    tree.write("open/c.txt", "locked file");
+    tree.write("open/locked.txt", "locked file");
+    tree.chmod("open/locked.txt", 0);
+    freeze();
+    const auto asNobody = [] {
+        return ::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0);
+    };
+    const Outcome outcome =
+        runCli({"--any-time", "--format", "paths", tree.path()}, afterSetUp(asNobody));
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, tree / "open/a.txt\n" + tree / "open/b.txt\n");
+    EXPECT_NE(outcome.err.find("gemmora-cli: cannot read " + tree / "open/locked.txt" +
+                               ": Permission denied; left out\n"),
+              std::string::npos)
+        << outcome.err;
+    EXPECT_NE(outcome.err.find("Left out: 1"), std::string::npos) << outcome.err;
+    expectUntouched();
+}
+
+TEST_F(HostileTree, RunningOutOfDescriptorsFailsTheSearchAndSaysSo)
+{
+    // 50 pairs, and descriptors for the walk but not for comparing: the
+    // runner's own output files take two more than the usual three, so a
+    // limit of 6 leaves one, as `ulimit -n 4` does in a shell.
+    for (int i = 0; i < 50; ++i) {
+        const std::string contents = "pair number " + std::to_string(i) + std::string(100 + i, 'p');
+        tree.write("a/" + std::to_string(i), contents);
+        tree.write("b/" + std::to_string(i), contents);
+    }
+    freeze();
+    const auto fewDescriptors = [] {
+        const rlimit limit = {6, 6};
+        return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+    };
+    const Outcome outcome = runCli({"--any-time", "--format", "paths", "--null", tree.path()},
+                                   afterSetUp(fewDescriptors));
+    EXPECT_FALSE(outcome.timedOut);
+    EXPECT_EQ(outcome.signal, 0) << outcome.err;
+    EXPECT_EQ(outcome.status, 3) << outcome.err;
+    EXPECT_NE(outcome.err.find("Too many open files"), std::string::npos) << outcome.err;
+    // What was written is sound, if anything was found before.
+    EXPECT_EQ(checkGroups(parseNullGroups(outcome.out), {tree.path()}), "");
     expectUntouched();
 }
 
