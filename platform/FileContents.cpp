@@ -8,6 +8,7 @@
 #include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "platform/NoFollowOpen.h"
@@ -138,8 +139,23 @@ bool stampOf(int fd, FileStamp& stamp)
     return true;
 }
 
-bool readExactly(int fd, std::int64_t offset, std::size_t length, unsigned char* out)
+bool readExactly(int fd, std::int64_t offset, std::size_t length, unsigned char* out, bool* cached)
 {
+    if (cached != nullptr) {
+        // What the cache holds comes at once; the rest is read as usual.
+        *cached = false;
+        iovec part = {out, length};
+        ssize_t got;
+        do {
+            got = ::preadv2(fd, &part, 1, offset, RWF_NOWAIT);
+        } while (got < 0 && errno == EINTR);
+        if (got > 0) {
+            out += got;
+            offset += got;
+            length -= static_cast<std::size_t>(got);
+            *cached = length == 0;
+        }
+    }
     while (length > 0) {
         const ssize_t got = ::pread(fd, out, length, offset);
         if (got < 0 && errno == EINTR) {
@@ -158,14 +174,22 @@ bool readExactly(int fd, std::int64_t offset, std::size_t length, unsigned char*
     return true;
 }
 
-int RootHandles::open(std::size_t key, const std::string& path)
+int RootHandles::find(std::size_t key) const
 {
     for (const auto& [known, fd] : m_roots) {
         if (known == key) {
             return fd;
         }
     }
-    if (m_roots.size() >= 8) {
+    return -1;
+}
+
+int RootHandles::open(std::size_t key, const std::string& path)
+{
+    if (const int known = find(key); known >= 0) {
+        return known;
+    }
+    if (m_roots.size() >= kMost) {
         clear();
     }
     const int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);

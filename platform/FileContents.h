@@ -47,23 +47,29 @@ bool stampOf(int fd, FileStamp& stamp);
 
 // Exactly `length` bytes at `offset` into `out`. False with errno set on a
 // read error, and with errno 0 when the file ended first.
-bool readExactly(int fd, std::int64_t offset, std::size_t length, unsigned char* out);
+// With `cached`, also tells whether all of it came from the page cache, so
+// that no disk was waited on.
+bool readExactly(int fd, std::int64_t offset, std::size_t length, unsigned char* out,
+                 bool* cached = nullptr);
 
 // The root folders of a search, each opened once as the user named it (a
 // link there is followed), for opening files below them without following
 // any link. A handful at most; more than that and the oldest are closed.
 class RootHandles {
 public:
-    RootHandles() = default;
+    RootHandles() { m_roots.reserve(kMost); }
     ~RootHandles() { clear(); }
     RootHandles(const RootHandles&) = delete;
     RootHandles& operator=(const RootHandles&) = delete;
 
+    // The folder known by `key`, when it is open; -1 when not.
+    int find(std::size_t key) const;
     // The folder `path`, known by `key`. -1 with errno.
     int open(std::size_t key, const std::string& path);
     void clear();
 
 private:
+    static constexpr std::size_t kMost = 8;
     std::vector<std::pair<std::size_t, int>> m_roots;
 };
 

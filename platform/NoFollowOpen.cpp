@@ -148,7 +148,11 @@ int openNoFollowAt(int folder, const std::string& rest, int flags)
         errno = EXDEV;
         return -1;
     }
-    const std::string below = tail.empty() ? std::string(1, '.') : std::string(tail);
+    // The usual path is used as it is: no copy, so no allocation on a
+    // reader thread.
+    const bool asGiven = !tail.empty() && tail.size() == rest.size();
+    const std::string copy = asGiven ? std::string() : tail.empty() ? "." : std::string(tail);
+    const std::string& below = asGiven ? rest : copy;
     const int fd = openByKernel(folder, below, flags, 0);
     if (fd >= 0 || (errno != ENOSYS && errno != E2BIG && errno != EPERM && errno != ENAMETOOLONG)) {
         return fd;

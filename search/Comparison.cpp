@@ -81,10 +81,6 @@ void DuplicateComparison::CompareCatalogue()
             ~Readers() { contents.reset(); }
         } readers{m_contents};
         try {
-            if (bySize) {
-                m_contents =
-                    std::make_unique<ContentClasses>(m_catalogue, CheckFileStamp, m_limits);
-            }
             std::int64_t previousSize = -1;
             // The previous entry by value: its name stays in the catalogue's
             // name buffer, and paths are made only for members of groups.
@@ -175,6 +171,11 @@ void DuplicateComparison::closeGroup(std::int64_t size,
     if (!sizeMode()) {
         reportNameGroup(files);
         return;
+    }
+    if (!m_contents) {
+        // The readers start with the first group: a search without one
+        // needs none.
+        m_contents = std::make_unique<ContentClasses>(m_catalogue, CheckFileStamp, m_limits);
     }
     m_contents->addGroup(size, files);
     if (m_contents->filesInWindow() >= m_limits.windowFiles) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <numeric>
+#include <thread>
 #include <unistd.h>
 
 #include "platform/FileContents.h"
@@ -55,13 +56,12 @@ std::uint64_t placeOf(const CatalogueList::Entry& entry)
 struct ContentClasses::ReaderState {
     platform::RootHandles roots;
     std::string rest;
-    std::vector<unsigned char> scratch;
 };
 
 ReadLimits ReadLimits::forCatalogue(std::size_t entries)
 {
     ReadLimits limits;
-    limits.memoryBytes = std::clamp<std::size_t>(entries * 16, 256u << 10, 8u << 20);
+    limits.memoryBytes = std::clamp<std::size_t>(entries * 16, 64u << 10, 8u << 20);
     limits.windowFiles = std::clamp<std::size_t>(entries / 16, 256, 16384);
     // Leave descriptors for the rest of the program (the window's own, the
     // list files); with fewer the readers keep fewer files open.
@@ -78,11 +78,18 @@ ContentClasses::ContentClasses(const FileCatalogue& catalogue, bool byTime,
                                const ReadLimits& limits)
     : m_catalogue(catalogue), m_byTime(byTime), m_limits(limits)
 {
-    m_pool = std::make_unique<ReaderPool>(m_limits.readers);
-    const unsigned states = std::max(1u, m_pool->readers());
+    const unsigned states = std::max(1u, m_limits.readers);
     for (unsigned i = 0; i < states; ++i) {
         m_readers.push_back(std::make_unique<ReaderState>());
+        // Readers never allocate for the usual path, so they need no heap of
+        // their own.
+        m_readers.back()->rest.reserve(1024);
     }
+    // As many readers as cores while the files come from the page cache;
+    // all of them once a read has to wait for the disk.
+    m_pool = std::make_unique<ReaderPool>(
+        m_limits.readers,
+        std::min(m_limits.readers, std::max(1u, std::thread::hardware_concurrency())));
 }
 
 ContentClasses::~ContentClasses()
@@ -226,6 +233,14 @@ std::size_t ContentClasses::stepLength(const Class& c) const
     return std::min(remaining, each);
 }
 
+std::size_t ContentClasses::streamChunk() const
+{
+    // Each reader holds one chunk of a digest or a comparison at a time;
+    // together they stay within the room for chunks.
+    const std::size_t each = m_limits.memoryBytes / (2 * std::max(1u, m_limits.readers));
+    return std::clamp(each, kMinChunk, kStreamChunk) / kMinChunk * kMinChunk;
+}
+
 bool ContentClasses::fitsInMemory(const Class& c) const
 {
     return c.ids.size() * stepLength(c) <= m_limits.memoryBytes;
@@ -308,7 +323,15 @@ int ContentClasses::openMember(Member& m, ReaderState& state, bool pathOnly)
     const std::string& folder = m_catalogue.Folders[static_cast<std::size_t>(folderIndex)];
     const FileCatalogue::RootPlace root = m_catalogue.rootOf(folderIndex);
     const std::size_t trusted = std::min(root.length, folder.size());
-    const int rootFd = state.roots.open(root.index, trusted > 0 ? folder.substr(0, trusted) : "/");
+    int rootFd = state.roots.find(root.index);
+    if (rootFd < 0) {
+        // The reader's own string, so that no heap is needed here.
+        state.rest.assign(folder, 0, trusted);
+        if (state.rest.empty()) {
+            state.rest = "/";
+        }
+        rootFd = state.roots.open(root.index, state.rest);
+    }
     if (rootFd < 0) {
         return -1;
     }
@@ -400,14 +423,14 @@ void ContentClasses::execute(Job& job, unsigned reader)
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         m.sequential = true;
     }
-    unsigned char* out = job.bytes;
-    if (job.kind != Job::Kind::Keep) {
-        if (state.scratch.size() < job.length) {
-            state.scratch.resize(job.length);
-        }
-        out = state.scratch.data();
+    // Digests and comparisons read into the step's room for this reader.
+    unsigned char* out =
+        job.kind == Job::Kind::Keep ? job.bytes : job.step->scratch.get() + reader * job.length;
+    bool cached = true;
+    bool ok = platform::readExactly(fd, job.offset, job.length, out, &cached);
+    if (!cached) {
+        ++m_diskReads;
     }
-    bool ok = platform::readExactly(fd, job.offset, job.length, out);
     if (!ok) {
         fail(errno, errno == 0 ? State::Changed : State::Unreadable);
     } else {
@@ -460,6 +483,13 @@ ContentClasses::Job ContentClasses::makeJob(Step& step, std::size_t id, Job::Kin
     job.digest = kind == Job::Kind::Hash;
     job.place = placeOf(member(id).entry);
     return job;
+}
+
+void ContentClasses::giveScratch(Step& step)
+{
+    const std::size_t bytes = std::max(1u, m_pool->readers()) * step.length;
+    step.scratch.reset(new unsigned char[bytes]);
+    step.bufferBytes += bytes;
 }
 
 void ContentClasses::start(std::unique_ptr<Step> step)
@@ -566,7 +596,7 @@ void ContentClasses::issue()
             auto step = std::make_unique<Step>();
             step->kind = Step::Kind::Digests;
             step->length =
-                std::min<std::size_t>(static_cast<std::size_t>(size - c.offset), kStreamChunk);
+                std::min<std::size_t>(static_cast<std::size_t>(size - c.offset), streamChunk());
             for (std::size_t id : c.ids) {
                 closeMember(member(id));
                 step->jobs.push_back(
@@ -574,6 +604,7 @@ void ContentClasses::issue()
             }
             step->stream.parent = std::move(c);
             step->stream.length = step->length;
+            giveScratch(*step);
             start(std::move(step));
             continue;
         }
@@ -591,6 +622,10 @@ ContentClasses::Outcome ContentClasses::pump(const std::function<bool()>& turn)
 {
     if (m_failure != 0) {
         return Outcome::Failed;
+    }
+    if (!m_allReaders && m_diskReads > 0) {
+        m_allReaders = true;
+        m_pool->setActive(m_pool->readers());
     }
     issue();
     if (!m_steps.empty()) {
@@ -797,6 +832,7 @@ bool ContentClasses::takeFirsts(Step& step)
     for (std::size_t s = count; s < stream.sets.size(); ++s) {
         rest.push_back(std::move(stream.sets[s]));
     }
+    giveScratch(*verify);
     if (!rest.empty()) {
         // Sets not yet begun wait for room, as a stream of their own.
         Stream later;

@@ -156,6 +156,8 @@ private:
         Stream stream;          // Digests, Firsts, Verify
         std::size_t length = 0;
         std::unique_ptr<unsigned char[]> buffer;
+        // Digests and comparisons: room for one chunk per reader.
+        std::unique_ptr<unsigned char[]> scratch;
         std::size_t bufferBytes = 0;
         std::vector<Job> jobs;
         std::atomic<std::size_t> remaining{0};
@@ -169,11 +171,13 @@ private:
     Group& groupOf(std::size_t id) { return m_groups[id - m_groupBase]; }
     std::size_t stepLength(const Class& c) const;
     bool fitsInMemory(const Class& c) const;
+    std::size_t streamChunk() const;
 
     void issue();
     Job makeJob(Step& step, std::size_t id, Job::Kind kind, std::int64_t offset, std::size_t length,
                 unsigned char* bytes, bool last);
     void start(std::unique_ptr<Step> step);
+    void giveScratch(Step& step);
     void issueStamps(std::size_t group);
     void issueChunk(Class c);
     void issueFirsts(Stream stream);
@@ -213,6 +217,8 @@ private:
     std::vector<std::unique_ptr<Step>> m_steps;  // handed out
     std::size_t m_bytesOut = 0;                  // chunk bytes of those steps
     std::atomic<std::size_t> m_held{0};          // files kept open
+    std::atomic<std::size_t> m_diskReads{0};     // reads the page cache could not serve
+    bool m_allReaders = false;
 
     std::vector<LeftOutFile> m_leftOut;
     int m_failure = 0;

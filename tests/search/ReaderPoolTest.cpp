@@ -75,7 +75,7 @@ bool waitUntilEnded(ReaderPool& pool)
 
 TEST(ReaderPoolTest, OneReaderSweepsAcrossTheDiskInOrderOfPlace)
 {
-    ReaderPool pool(1);
+    ReaderPool pool(1, 1);
     Batch batch;
     pool.submit(batch.make({50, 10, 40, 20, 30}));
     ASSERT_TRUE(waitUntilEnded(pool));
@@ -84,7 +84,7 @@ TEST(ReaderPoolTest, OneReaderSweepsAcrossTheDiskInOrderOfPlace)
 
 TEST(ReaderPoolTest, WithoutReadersTheCallerReadsBetweenItsTurns)
 {
-    ReaderPool pool(0);
+    ReaderPool pool(0, 0);
     Batch batch;
     pool.submit(batch.make({3, 1, 2}));
     EXPECT_TRUE(waitUntilEnded(pool));
@@ -94,7 +94,7 @@ TEST(ReaderPoolTest, WithoutReadersTheCallerReadsBetweenItsTurns)
 
 TEST(ReaderPoolTest, ACancelLeavesWorkNotBegunUndone)
 {
-    ReaderPool pool(2);
+    ReaderPool pool(2, 2);
     Batch batch;
     std::vector<ReadWork*> work = batch.make({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
     for (auto& piece : batch.pieces) {
@@ -112,7 +112,7 @@ TEST(ReaderPoolTest, ACancelLeavesWorkNotBegunUndone)
 
 TEST(ReaderPoolTest, WhatAReaderThrowsReachesTheCaller)
 {
-    ReaderPool pool(2);
+    ReaderPool pool(2, 2);
     Batch batch;
     std::vector<ReadWork*> work = batch.make({1, 2, 3});
     batch.pieces[1]->fail = true;
