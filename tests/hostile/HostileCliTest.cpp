@@ -373,9 +373,14 @@ TEST_F(HostileTree, AFileThatCannotBeReadIsNamedWithTheSystemsReason)
 
 TEST_F(HostileTree, RunningOutOfDescriptorsFailsTheSearchAndSaysSo)
 {
-    // 50 pairs, and descriptors for the walk but not for comparing: the
-    // runner's own output files take two more than the usual three, so a
-    // limit of 6 leaves one, as `ulimit -n 4` does in a shell.
+    if (std::string(cliPath()).find("asan") != std::string::npos) {
+        GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own at start-up; the "
+                        "build without them runs this";
+    }
+    // 50 pairs, and descriptors for the walk but not for comparing. With
+    // what the test program inherited closed, the runner's two output files
+    // come after the usual three, so a limit of 6 leaves one free, as
+    // `ulimit -n 4` does in a shell.
     for (int i = 0; i < 50; ++i) {
         const std::string contents = "pair number " + std::to_string(i) + std::string(100 + i, 'p');
         tree.write("a/" + std::to_string(i), contents);
@@ -383,6 +388,9 @@ TEST_F(HostileTree, RunningOutOfDescriptorsFailsTheSearchAndSaysSo)
     }
     freeze();
     const auto fewDescriptors = [] {
+        for (int fd = 3; fd < 4096; ++fd) {
+            ::close(fd);
+        }
         const rlimit limit = {6, 6};
         return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
     };
