@@ -139,6 +139,16 @@ bool stampOf(int fd, FileStamp& stamp)
     return true;
 }
 
+bool stampBelow(int root, const std::string& rest, FileStamp& stamp)
+{
+    struct stat st = {};
+    if (::fstatat(root, rest.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
+    stamp = stampFrom(st);
+    return true;
+}
+
 bool readExactly(int fd, std::int64_t offset, std::size_t length, unsigned char* out, bool* cached)
 {
     if (cached != nullptr) {
@@ -207,9 +217,9 @@ void RootHandles::clear()
     m_roots.clear();
 }
 
-int openBelow(int root, const std::string& rest, bool pathOnly)
+int openBelow(int root, const std::string& rest)
 {
-    return openNoFollowAt(root, rest, pathOnly ? O_PATH : O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    return openNoFollowAt(root, rest, O_RDONLY | O_NONBLOCK | O_NOCTTY);
 }
 
 bool sameContents(const std::string& first, const std::string& other, std::int64_t size,

@@ -44,6 +44,10 @@ struct FileStamp {
 
 // fstat of an open file. False with errno set.
 bool stampOf(int fd, FileStamp& stamp);
+// fstatat of `rest` below the open folder `root`, not through a final
+// link. A link on the way is followed: compare the device and inode with
+// what is expected before trusting the stamp.
+bool stampBelow(int root, const std::string& rest, FileStamp& stamp);
 
 // Exactly `length` bytes at `offset` into `out`. False with errno set on a
 // read error, and with errno 0 when the file ended first.
@@ -76,8 +80,8 @@ private:
 // Opens `rest`, a path below the open folder `root`, for reading without
 // following a link anywhere in it: a regular file, never waited on (a FIFO
 // in a file's place opens without blocking and fails the regular-file check
-// later). With `pathOnly` the place alone is opened, for fstat. -1 with errno.
-int openBelow(int root, const std::string& rest, bool pathOnly = false);
+// later). -1 with errno.
+int openBelow(int root, const std::string& rest);
 
 // Whether two files both still have `size` bytes and those bytes are equal,
 // from byte `from` on. Reads in chunks and stops at the first difference;

@@ -87,9 +87,8 @@ ContentClasses::ContentClasses(const FileCatalogue& catalogue, bool byTime,
     }
     // As many readers as cores while the files come from the page cache;
     // all of them once a read has to wait for the disk.
-    m_pool = std::make_unique<ReaderPool>(
-        m_limits.readers,
-        std::min(m_limits.readers, std::max(1u, std::thread::hardware_concurrency())));
+    m_activeReaders = std::min(m_limits.readers, std::max(1u, std::thread::hardware_concurrency()));
+    m_pool = std::make_unique<ReaderPool>(m_limits.readers, m_activeReaders);
 }
 
 ContentClasses::~ContentClasses()
@@ -317,7 +316,7 @@ void ContentClasses::settle(const Class& after, std::vector<std::size_t> ids)
 
 // --- Reading, on the readers ---
 
-int ContentClasses::openMember(Member& m, ReaderState& state, bool pathOnly)
+int ContentClasses::placeMember(const Member& m, ReaderState& state)
 {
     const std::int32_t folderIndex = m.entry.folder;
     const std::string& folder = m_catalogue.Folders[static_cast<std::size_t>(folderIndex)];
@@ -332,27 +331,28 @@ int ContentClasses::openMember(Member& m, ReaderState& state, bool pathOnly)
         }
         rootFd = state.roots.open(root.index, state.rest);
     }
-    if (rootFd < 0) {
-        return -1;
-    }
     state.rest.assign(folder, trusted, std::string::npos);
     state.rest.append(m_catalogue.Catalogue.nameOf(m.entry));
-    return platform::openBelow(rootFd, state.rest, pathOnly);
+    return rootFd;
+}
+
+int ContentClasses::openMember(Member& m, ReaderState& state)
+{
+    const int root = placeMember(m, state);
+    return root < 0 ? -1 : platform::openBelow(root, state.rest);
 }
 
 void ContentClasses::stamp(Member& m, ReaderState& state)
 {
-    const int fd = openMember(m, state, true);
+    // A stamp is one fstatat: were a folder on the way swapped for a link,
+    // the device and inode would not be those the walk saw.
+    const int root = placeMember(m, state);
     platform::FileStamp now;
-    if (fd < 0 || !platform::stampOf(fd, now)) {
+    if (root < 0 || !platform::stampBelow(root, state.rest, now)) {
         m.error = errno;
         m.state = meansChanged(m.error) ? State::Changed : State::Unreadable;
-        if (fd >= 0) {
-            ::close(fd);
-        }
         return;
     }
-    ::close(fd);
     if (!now.regular || now.size != m.entry.size ||
         now.device != m_catalogue.Catalogue.deviceOf(m.entry) || now.inode != m.entry.inode) {
         m.error = 0;
@@ -387,7 +387,7 @@ void ContentClasses::execute(Job& job, unsigned reader)
     };
     int fd = m.fd;
     if (fd < 0) {
-        fd = openMember(m, state, false);
+        fd = openMember(m, state);
         if (fd < 0) {
             fail(errno, meansChanged(errno) ? State::Changed : State::Unreadable);
             return;
@@ -428,6 +428,7 @@ void ContentClasses::execute(Job& job, unsigned reader)
         job.kind == Job::Kind::Keep ? job.bytes : job.step->scratch.get() + reader * job.length;
     bool cached = true;
     bool ok = platform::readExactly(fd, job.offset, job.length, out, &cached);
+    ++m_reads;
     if (!cached) {
         ++m_diskReads;
     }
@@ -618,15 +619,34 @@ void ContentClasses::issue()
     }
 }
 
+void ContentClasses::pickReaders()
+{
+    // Every few thousand reads: all readers while more than one read in fifty
+    // waited for the disk, else as many as there are cores.
+    constexpr std::size_t kEvery = 2048;
+    const std::size_t reads = m_reads.load();
+    if (reads - m_readsSeen < kEvery && !(m_readsSeen == 0 && m_diskReads > 0)) {
+        return;
+    }
+    const std::size_t disk = m_diskReads.load();
+    const bool cold = (disk - m_diskSeen) * 50 > reads - m_readsSeen;
+    m_readsSeen = reads;
+    m_diskSeen = disk;
+    const unsigned wanted =
+        cold ? m_pool->readers()
+             : std::min(m_pool->readers(), std::max(1u, std::thread::hardware_concurrency()));
+    if (wanted != m_activeReaders) {
+        m_activeReaders = wanted;
+        m_pool->setActive(wanted);
+    }
+}
+
 ContentClasses::Outcome ContentClasses::pump(const std::function<bool()>& turn)
 {
     if (m_failure != 0) {
         return Outcome::Failed;
     }
-    if (!m_allReaders && m_diskReads > 0) {
-        m_allReaders = true;
-        m_pool->setActive(m_pool->readers());
-    }
+    pickReaders();
     issue();
     if (!m_steps.empty()) {
         m_pool->waitForBatch(ReaderPool::kTurnEvery);

@@ -174,6 +174,7 @@ private:
     std::size_t streamChunk() const;
 
     void issue();
+    void pickReaders();
     Job makeJob(Step& step, std::size_t id, Job::Kind kind, std::int64_t offset, std::size_t length,
                 unsigned char* bytes, bool last);
     void start(std::unique_ptr<Step> step);
@@ -190,7 +191,9 @@ private:
 
     void execute(Job& job, unsigned reader);
     void stamp(Member& m, ReaderState& state);
-    int openMember(Member& m, ReaderState& state, bool pathOnly);
+    // The reader's root folder of a file, its path below in state.rest.
+    int placeMember(const Member& m, ReaderState& state);
+    int openMember(Member& m, ReaderState& state);
 
     // Takes failed files out of a list, naming them; false when a failure
     // ends the search.
@@ -217,8 +220,11 @@ private:
     std::vector<std::unique_ptr<Step>> m_steps;  // handed out
     std::size_t m_bytesOut = 0;                  // chunk bytes of those steps
     std::atomic<std::size_t> m_held{0};          // files kept open
-    std::atomic<std::size_t> m_diskReads{0};     // reads the page cache could not serve
-    bool m_allReaders = false;
+    std::atomic<std::size_t> m_reads{0};
+    std::atomic<std::size_t> m_diskReads{0};  // reads the page cache could not serve
+    std::size_t m_readsSeen = 0;
+    std::size_t m_diskSeen = 0;
+    unsigned m_activeReaders = 0;
 
     std::vector<LeftOutFile> m_leftOut;
     int m_failure = 0;

@@ -147,7 +147,7 @@ void ReaderPool::setActive(unsigned readers)
     std::size_t waiting = 0;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        m_active = std::max<unsigned>(1, static_cast<unsigned>(m_threads.size()));
+        m_active = std::max(1u, std::min(readers, static_cast<unsigned>(m_threads.size())));
         waiting = queued();
     }
     wakeReaders(waiting);
