@@ -20,6 +20,7 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+NOTES_HEADING = '## Notes'
 ROOT = os.path.dirname(HERE)
 
 
@@ -292,6 +293,14 @@ def main():
         print(desktop, flush=True)
         sections.append(desktop)
     if args.results:
+        # A hand-written section that begins with the notes heading stays as
+        # it is; everything above it is written anew.
+        notes = ''
+        if os.path.exists(args.results):
+            with open(args.results) as f:
+                text = f.read()
+            at = text.find('\n' + NOTES_HEADING)
+            notes = text[at:] if at >= 0 else ''
         with open(args.results, 'w') as f:
             f.write('# Benchmark results\n\n')
             f.write(f'Run on {datetime.date.today().isoformat()}, {os.cpu_count()} cores, '
@@ -303,6 +312,7 @@ def main():
             for tool in tools_for('ROOT', 'OUT', set()):
                 f.write(f"- {tool.name}: `{' '.join(os.path.basename(a) if a.startswith(ROOT) else a for a in tool.argv)}`\n")
             f.write('\n' + '\n\n'.join(sections) + '\n')
+            f.write(notes)
 
 
 if __name__ == '__main__':
