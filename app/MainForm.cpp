@@ -144,12 +144,24 @@ void TStatusBar::setPanelText(int index, const QString& text)
     }
 }
 
+void TStatusBar::setTrailing(QWidget* widget)
+{
+    m_trailing = widget;
+    resizeEvent(nullptr);
+}
+
 void TStatusBar::resizeEvent(QResizeEvent*)
 {
+    const int trailing =
+        m_trailing != nullptr && !m_trailing->isHidden() ? m_trailing->sizeHint().width() + 2 : 0;
     int left = 0;
     for (int i = 0; i < 4; ++i) {
-        m_panels[i]->setGeometry(left, 0, panelWidth(i) - 2, height());
-        left += panelWidth(i);
+        const int panel = panelWidth(i) - (i == 3 ? trailing : 0);
+        m_panels[i]->setGeometry(left, 0, std::max(10, panel - 2), height());
+        left += panel;
+    }
+    if (trailing > 0) {
+        m_trailing->setGeometry(width() - trailing, 0, trailing, height());
     }
 }
 
@@ -238,12 +250,19 @@ TfrmMain::TfrmMain(QWidget* parent)
     navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
     lblVersion->setPalette(navy);
     StatusBar1 = new TStatusBar(this);
+    btnLeftOut = new QToolButton(StatusBar1);
+    btnLeftOut->setAutoRaise(true);
+    btnLeftOut->setToolTip(tr("Files that could not be read, or that changed while they were "
+                              "compared: they are in no group. Click to list them."));
+    btnLeftOut->hide();
+    StatusBar1->setTrailing(btnLeftOut);
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
     VersionInfoResource1 = new TVersionInfoResource(this);
 
     connect(btnSearch, &QPushButton::clicked, this, &TfrmMain::btnSearchClick);
     connect(btnExit, &QPushButton::clicked, this, &TfrmMain::btnExitClick);
+    connect(btnLeftOut, &QToolButton::clicked, this, &TfrmMain::btnLeftOutClick);
     connect(chkCheckFilesize, &QCheckBox::toggled, this, &TfrmMain::chkCheckFilesizeClick);
     connect(DiskListView1, &views::TDiskListView::changed, this, &TfrmMain::DiskListView1Change);
     connect(edtFileMask, &QLineEdit::editingFinished, this, &TfrmMain::edtRootDirExit);
@@ -466,6 +485,8 @@ void TfrmMain::btnSearchClick()
     if (starts) {
         m_longestGap = std::chrono::milliseconds(0);
         m_lastTurn = std::chrono::steady_clock::now();
+        m_leftOut.clear();
+        showLeftOutCount();
     }
     try {
         run.btnSearchClick();
@@ -473,6 +494,7 @@ void TfrmMain::btnSearchClick()
         searchOutOfMemory();
     }
     if (starts) {
+        showLeftOutCount();
         handlers.contentsConfirmed = run.catalogue.CheckFileSize;
         if (m_closeRequested) {
             close();  // the close asked for during the search
@@ -856,6 +878,52 @@ void TfrmMain::setProgressMax(std::int64_t maximum)
 void TfrmMain::setProgressPosition(std::int64_t position)
 {
     ProgressBar->setValue(static_cast<int>(position / m_progressScale));
+}
+
+void TfrmMain::reportLeftOut(const search::LeftOutFile& file)
+{
+    m_leftOut.push_back(file);
+    // A search of a whole disk as an ordinary user can leave out thousands:
+    // the count is shown at once, then a few times a second and at the end.
+    const auto now = std::chrono::steady_clock::now();
+    if (m_leftOut.size() == 1 || now - m_leftOutShown >= std::chrono::milliseconds(250)) {
+        m_leftOutShown = now;
+        showLeftOutCount();
+    }
+}
+
+void TfrmMain::showLeftOutCount()
+{
+    btnLeftOut->setText(tr("Left out: %1").arg(m_leftOut.size()));
+    btnLeftOut->setVisible(!m_leftOut.empty());
+    StatusBar1->setTrailing(btnLeftOut);
+}
+
+void TfrmMain::btnLeftOutClick()
+{
+    // The first lines in the message itself; all of them behind its details.
+    constexpr std::size_t kShown = 20;
+    QStringList lines;
+    for (const search::LeftOutFile& file : m_leftOut) {
+        const QString why = file.why == search::LeftOutFile::Why::Changed
+                                ? tr("changed during the search")
+                                : QString::fromLocal8Bit(std::strerror(file.error));
+        lines << QString::fromStdString(platform::displayName(file.path)) + QStringLiteral(": ") +
+                     why;
+    }
+    QString text =
+        (m_leftOut.size() == 1 ? tr("One file could not be compared and is in no group:\n\n")
+                               : tr("%1 files could not be compared and are in no group:\n\n")
+                                     .arg(m_leftOut.size())) +
+        QStringList(lines.mid(0, static_cast<int>(kShown))).join('\n');
+    QMessageBox box(QMessageBox::Information, tr("Gemmora - files left out"), QString(),
+                    QMessageBox::Ok, this);
+    if (m_leftOut.size() > kShown) {
+        text += tr("\n... and %1 more (see the details)").arg(m_leftOut.size() - kShown);
+        box.setDetailedText(lines.join('\n'));
+    }
+    box.setText(text);
+    box.exec();
 }
 
 void TfrmMain::processEvents()

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolButton>
 #include <QWidget>
 
 #include "app/QSettingsStore.h"
@@ -36,12 +37,15 @@ public:
     // Sets a panel's text; panels 1 and 2 widen past their designed width
     // rather than clip a long total.
     void setPanelText(int index, const QString& text);
+    // A widget at the right end, after panel 3, while it is shown.
+    void setTrailing(QWidget* widget);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     QLabel* m_panels[4];
+    QWidget* m_trailing = nullptr;
 };
 
 // The main window: what to search for, the rules, the result list and the
@@ -77,6 +81,9 @@ public:
     views::TFileListView* FileListView1;
     QLabel* lblVersion;
     TStatusBar* StatusBar1;
+    // "Left out: N" at the end of the status bar while the last search left
+    // files out; a click lists them.
+    QToolButton* btnLeftOut;
     QProgressBar* ProgressBar;
     QTimer* Timer1;
     TVersionInfoResource* VersionInfoResource1;
@@ -97,6 +104,7 @@ public:
 
     void btnSearchClick();
     void btnExitClick();
+    void btnLeftOutClick();
     void chkCheckFilesizeClick();
     void DiskListView1Change();
     void edtRootDirExit();
@@ -122,6 +130,8 @@ public:
     void setProgressMax(std::int64_t maximum) override;
     void setProgressPosition(std::int64_t position) override;
     void processEvents() override;
+    void reportLeftOut(const search::LeftOutFile& file) override;
+    const std::vector<search::LeftOutFile>& leftOut() const { return m_leftOut; }
 
     // Longest time between two event-loop turns during the last search.
     std::chrono::milliseconds longestTurnGap() const { return m_longestGap; }
@@ -142,9 +152,13 @@ private:
     // Ends a search that ran out of memory with what it found so far.
     void searchOutOfMemory();
 
+    void showLeftOutCount();
+
     std::unique_ptr<search::ResultList> m_results;
     // Read at start, written at close: it remembers a damaged file.
     std::unique_ptr<QSettingsStore> m_settingsStore;
+    std::vector<search::LeftOutFile> m_leftOut;
+    std::chrono::steady_clock::time_point m_leftOutShown;
     bool m_searchDefault = true;
     bool m_closeRequested = false;
     bool m_settingsSaved = false;

@@ -3,9 +3,13 @@
 // copies in groups of 2 to 6 (half of them keeping the original's time),
 // near misses, empty files, hidden folders, hard links and symbolic links.
 //
-//   make_tree ROOT FILES [--tiny] [--seed N]
+//   make_tree ROOT FILES [--tiny | --same-head] [--seed N]
 //
 // --tiny makes mostly files under 1 KiB, for walking and memory.
+// --same-head makes FILES files of 6 MiB in one folder whose first 256 KiB
+// are the same (screenshots of one screen, raw frames, fixed-size
+// databases), ten pairs of them copies: the case where comparing each file
+// with every other one costs n*n/2.
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -101,24 +105,69 @@ std::int64_t pickSize(Random& random, bool tiny)
     return (1 << 20) + static_cast<std::int64_t>(random.below(7u << 20));
 }
 
+// FILES files of one size sharing a long head; files i and FILES/2 + i are
+// copies for i below 10.
+int makeSameHead(const std::string& root, long total, std::uint64_t seed)
+{
+    constexpr std::int64_t kSize = 6 << 20;
+    constexpr std::int64_t kHead = 256 << 10;
+    if (::mkdir(root.c_str(), 0755) != 0 && errno != EEXIST) {
+        fail(root);
+    }
+    std::vector<unsigned char> contents(static_cast<std::size_t>(kSize));
+    Random head{seed | 1};
+    for (std::int64_t i = 0; i < kHead; i += 8) {
+        const std::uint64_t word = head.next();
+        std::memcpy(contents.data() + i, &word, 8);
+    }
+    long pairs = 0;
+    for (long i = 0; i < total; ++i) {
+        const long twin = i >= total / 2 && i - total / 2 < 10 ? i - total / 2 : i;
+        pairs += twin != i;
+        Random tail{(seed * 7919 + static_cast<std::uint64_t>(twin) * 2654435761u) | 1};
+        for (std::int64_t at = kHead; at < kSize; at += 8) {
+            const std::uint64_t word = tail.next();
+            std::memcpy(contents.data() + at, &word, 8);
+        }
+        char name[32];
+        std::snprintf(name, sizeof name, "/frame%04ld.raw", i);
+        const std::string path = root + name;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || ::write(fd, contents.data(), contents.size()) != kSize) {
+            fail(path);
+        }
+        ::close(fd);
+    }
+    std::printf("%s: %ld files of %lld bytes sharing their first %lld, %ld pairs of copies\n",
+                root.c_str(), total, static_cast<long long>(kSize), static_cast<long long>(kHead),
+                pairs);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s ROOT FILES [--tiny] [--seed N]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s ROOT FILES [--tiny | --same-head] [--seed N]\n", argv[0]);
         return 2;
     }
     const std::string root = argv[1];
     const long total = std::atol(argv[2]);
     bool tiny = false;
+    bool sameHead = false;
     std::uint64_t seed = 20261208;
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "--tiny") == 0) {
             tiny = true;
+        } else if (std::strcmp(argv[i], "--same-head") == 0) {
+            sameHead = true;
         } else if (std::strcmp(argv[i], "--seed") == 0 && i + 1 < argc) {
             seed = std::strtoull(argv[++i], nullptr, 10);
         }
+    }
+    if (sameHead) {
+        return makeSameHead(root, total, seed);
     }
     Random random{seed * 2654435761u + 1};
     if (::mkdir(root.c_str(), 0755) != 0 && errno != EEXIST) {

@@ -2,9 +2,11 @@
 """Times gemmora-cli against fdupes, jdupes, rdfind, rmlint and duff, and
 against the limits of the machine (walking the tree; reading every file that
 shares its size with another once), in turn, several runs each, on trees made
-by make_tree. Reports medians of wall time, CPU time and peak memory, the
-ratios of Gemmora to each (median of the paired ratios), and whether every
-tool found the same duplicate sets as Gemmora."""
+by make_tree. Each tree is timed warm (after one untimed run of every
+command) and cold (the page cache dropped before every timed run of every
+command, which needs root). Reports medians of wall time, CPU time and peak
+memory, the ratios of Gemmora to each (median of the paired ratios), and
+whether every tool found the same duplicate sets as Gemmora."""
 
 import argparse
 import datetime
@@ -18,6 +20,7 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+NOTES_HEADING = '## Notes'
 ROOT = os.path.dirname(HERE)
 
 
@@ -99,12 +102,17 @@ def median(values):
     return statistics.median(values) if values else float('nan')
 
 
-def ensure_tree(trees, files, tiny):
-    path = os.path.join(trees, f"tree-{files}{'-tiny' if tiny else ''}")
+KINDS = {'': ('', [], ''), 't': ('-tiny', ['--tiny'], ' (mostly tiny)'),
+         'h': ('-head', ['--same-head'], ' of 6 MiB sharing their first 256 KiB')}
+
+
+def ensure_tree(trees, files, kind):
+    suffix, flags, _ = KINDS[kind]
+    path = os.path.join(trees, f"tree-{files}{suffix}")
     marker = path + '.done'
     if not os.path.exists(marker):
         shutil.rmtree(path, ignore_errors=True)
-        argv = [os.path.join(ROOT, 'build/bench/make_tree'), path, str(files)] + (['--tiny'] if tiny else [])
+        argv = [os.path.join(ROOT, 'build/bench/make_tree'), path, str(files)] + flags
         print('making', path, flush=True)
         subprocess.run(argv, check=True)
         open(marker, 'w').close()
@@ -132,21 +140,47 @@ def tools_for(tree, work, skip):
     return [t for t in tools if t.name.split(' ')[0] not in skip and t.name not in skip]
 
 
-def bench_tree(tree, files, runs, skip, timeout):
+def drop_caches():
+    """Empties the page cache, dentries and inodes, as after a reboot; False
+    where that is not allowed (not root, or in a container)."""
+    try:
+        subprocess.run(['sync'], check=True)
+        with open('/proc/sys/vm/drop_caches', 'w') as f:
+            f.write('3\n')
+        return True
+    except OSError:
+        return False
+
+
+def bench_tree(tree, files, runs, skip, timeout, cold=False):
     work = tempfile.mkdtemp(prefix='gemmora-bench-')
     tools = tools_for(tree, work, skip)
+    if cold and not drop_caches():
+        shutil.rmtree(work, ignore_errors=True)
+        return None
     # Warm the page cache and every program once; a tool slower than the
-    # bound is left out of the timed runs.
-    for tool in list(tools):
+    # bound is left out of the timed runs. Cold runs need no warming: a tool
+    # whose first run is slower than the bound runs no more.
+    for tool in [] if cold else list(tools):
         wall, _, _, _ = tool.run()
         print(f'  warm-up {tool.name}: {wall:.2f} s', flush=True)
         if wall > timeout:
             print(f'  {tool.name} takes over {timeout} s: left out', flush=True)
             tools.remove(tool)
-            tool.skipped = True
+    # Run after run, each command once, so that what the machine does
+    # meanwhile falls on all of them alike.
+    slow = set()
     for r in range(runs):
         for tool in tools:
-            tool.samples.append(tool.run()[:3])
+            if tool.name in slow:
+                continue
+            if cold:
+                drop_caches()
+            sample = tool.run()[:3]
+            tool.samples.append(sample)
+            if cold and sample[0] > timeout:
+                print(f'  {tool.name} takes over {timeout} s cold: no more runs of it', flush=True)
+                slow.add(tool.name)
         print(f'  run {r + 1} of {runs} done', flush=True)
     reference = tools[0].sets() if tools and tools[0].name == 'gemmora' else None
     rows = []
@@ -172,8 +206,9 @@ def bench_tree(tree, files, runs, skip, timeout):
     return rows
 
 
-def table(files, tiny, rows, runs):
-    lines = [f"### {files:,} files{' (mostly tiny)' if tiny else ''}, medians of {runs} runs", '',
+def table(files, kind, rows, runs, cold=False):
+    cache = 'cold: page cache dropped before every run' if cold else 'warm'
+    lines = [f"### {files:,} files{KINDS[kind][2]}, {cache}, medians of {runs} runs", '',
              '| command | wall s | CPU s | peak MiB | bytes/file | Gemmora ÷ it (wall) | duplicate sets |',
              '|---|---:|---:|---:|---:|---:|---|']
     for name, wall, cpu, peak, ratio, same in rows:
@@ -216,10 +251,15 @@ def desktop_section(trees, runs):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument('--sizes', default='10000,200000,1000000t',
-                        help='tree sizes; a trailing t makes a tree of mostly tiny files')
+    parser.add_argument('--sizes', default='10000,200000,1000000t,400h',
+                        help='tree sizes; a trailing t makes a tree of mostly tiny files, a trailing '
+                             'h one of large files of one size sharing a long head')
     parser.add_argument('--runs', type=int, default=5)
     parser.add_argument('--runs-large', type=int, default=3, help='runs for trees of a million files or more')
+    parser.add_argument('--cold-runs', type=int, default=3,
+                        help='cold runs of each tree (0: none); 1 for trees of a million files')
+    parser.add_argument('--cold-timeout', type=float, default=600,
+                        help='leave a tool out of the cold runs when its first cold run is slower')
     parser.add_argument('--trees', default='/var/tmp/gemmora-bench')
     parser.add_argument('--skip', default='', help='comma-separated tools to leave out')
     parser.add_argument('--timeout', type=float, default=300, help='leave out a tool slower than this (s)')
@@ -228,29 +268,53 @@ def main():
     os.makedirs(args.trees, exist_ok=True)
     skip = set(s for s in args.skip.split(',') if s)
     sections = []
+    cold_refused = False
     for size in args.sizes.split(','):
-        tiny = size.endswith('t')
-        files = int(size.rstrip('t'))
-        tree = ensure_tree(args.trees, files, tiny)
+        kind = size[-1] if size[-1] in ('t', 'h') else ''
+        files = int(size.rstrip('th'))
+        tree = ensure_tree(args.trees, files, kind)
         print(f'benchmarking {tree}', flush=True)
         runs = args.runs_large if files >= 1000000 else args.runs
-        section = table(files, tiny, bench_tree(tree, files, runs, skip, args.timeout), runs)
+        section = table(files, kind, bench_tree(tree, files, runs, skip, args.timeout), runs)
         print(section, flush=True)
         sections.append(section)
+        cold_runs = min(args.cold_runs, 1) if files >= 1000000 else args.cold_runs
+        if cold_runs > 0 and not cold_refused:
+            print(f'benchmarking {tree} cold', flush=True)
+            rows = bench_tree(tree, files, cold_runs, skip, args.cold_timeout, cold=True)
+            if rows is None:
+                cold_refused = True
+                print('  the page cache cannot be dropped here (root is needed): no cold runs',
+                      flush=True)
+            else:
+                section = table(files, kind, rows, cold_runs, cold=True)
+                print(section, flush=True)
+                sections.append(section)
     desktop = desktop_section(args.trees, args.runs_large)
     if desktop:
         print(desktop, flush=True)
         sections.append(desktop)
     if args.results:
+        # A hand-written section that begins with the notes heading stays as
+        # it is; everything above it is written anew.
+        notes = ''
+        if os.path.exists(args.results):
+            with open(args.results) as f:
+                text = f.read()
+            at = text.find('\n' + NOTES_HEADING)
+            notes = text[at:] if at >= 0 else ''
         with open(args.results, 'w') as f:
             f.write('# Benchmark results\n\n')
             f.write(f'Run on {datetime.date.today().isoformat()}, {os.cpu_count()} cores, '
-                    f'{platform.platform()}, warm page cache (one untimed run of every command first), '
-                    f'the commands timed in turn, run after run.\n\n')
+                    f'{platform.platform()}. Warm: one untimed run of every command first. '
+                    f'Cold: `sync; echo 3 > /proc/sys/vm/drop_caches` before every run of every '
+                    f'command{" (not allowed on this machine: no cold runs)" if cold_refused else ""}. '
+                    f'The commands are timed in turn, run after run.\n\n')
             f.write('Commands (ROOT is the tree):\n\n')
             for tool in tools_for('ROOT', 'OUT', set()):
                 f.write(f"- {tool.name}: `{' '.join(os.path.basename(a) if a.startswith(ROOT) else a for a in tool.argv)}`\n")
             f.write('\n' + '\n\n'.join(sections) + '\n')
+            f.write(notes)
 
 
 if __name__ == '__main__':

@@ -103,8 +103,7 @@ const help::CommandHelp& cliHelp()
                  .completion = ValueCompletion::Words,
                  .words = "oldest newest shortest longest shallowest deepest first in: not-in: "
                           "name:"},
-                {.names = {"--dry-run"},
-                 .text = "print the plan and change nothing (the default)"},
+                {.names = {"--dry-run"}, .text = "print the plan and change nothing (the default)"},
                 {.names = {"--yes"}, .text = "act on the plan"},
                 {.names = {"--from-list"},
                  .value = "FILE",
@@ -131,9 +130,12 @@ const help::CommandHelp& cliHelp()
                 {1, "it was stopped (Ctrl-C, SIGTERM, SIGHUP or SIGQUIT)"},
                 {2, "bad usage, a refused plan, or output that could not be written"},
                 {3, "some files were left untouched by a cleanup (or not put back by an undo)"},
-                {4, "the memory ran out (what was found until then is written)"},
+                {4, "the search could not go on: out of memory or out of file descriptors (what "
+                    "was found until then is written)"},
             },
-        .closing = {"A plan is a line per file: keep or mark, the quoted path and the size. A "
+        .closing = {"A file that cannot be read, or that changes while it is compared, is left "
+                    "out of the groups and named on standard error with the reason.",
+                    "A plan is a line per file: keep or mark, the quoted path and the size. A "
                     "report is a line per file: kept, trashed, deleted, linked, reflinked, "
                     "moved, untouched or stopped, the path, the size, and where it went or why "
                     "it was left alone. --format paths writes the marked (or done) paths alone, "

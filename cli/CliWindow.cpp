@@ -1,6 +1,7 @@
 #include "cli/CliWindow.h"
 
 #include <cstdio>
+#include <cstring>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -178,6 +179,21 @@ void CliWindow::showMessage(const std::string& text)
 {
     finishProgress();
     std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void CliWindow::reportLeftOut(const search::LeftOutFile& file)
+{
+    ++m_leftOut;
+    finishProgress();
+    // Shown as a terminal would show a name: control characters in caret
+    // notation, so a hostile name cannot steer the terminal.
+    const std::string path = platform::displayName(file.path);
+    if (file.why == search::LeftOutFile::Why::Changed) {
+        std::fprintf(stderr, "gemmora-cli: %s changed during the search; left out\n", path.c_str());
+    } else {
+        std::fprintf(stderr, "gemmora-cli: cannot read %s: %s; left out\n", path.c_str(),
+                     std::strerror(file.error));
+    }
 }
 
 void CliWindow::processEvents()

@@ -76,8 +76,11 @@ public:
     void setProgressMax(std::int64_t) override {}
     void setProgressPosition(std::int64_t position) override { m_position = position; }
     void processEvents() override;
+    // One line on standard error for each file the comparison left out.
+    void reportLeftOut(const search::LeftOutFile& file) override;
 
     CliResultList& list() { return m_list; }
+    std::size_t leftOut() const { return m_leftOut; }
 
 private:
     void drawProgress();
@@ -89,6 +92,7 @@ private:
     search::SearchRun* m_run = nullptr;
     std::string m_status[4];
     std::int64_t m_position = 0;
+    std::size_t m_leftOut = 0;
     bool m_stopHandled = false;
     bool m_drawn = false;
     std::chrono::steady_clock::time_point m_lastDraw;

@@ -390,6 +390,10 @@ int runSearch(int argc, char** argv)
             std::fputs("gemmora-cli: out of memory: the walk ended early\n", stderr);
             return kOutOfMemory;
         }
+        if (!run.failure().empty()) {
+            std::fprintf(stderr, "gemmora-cli: %s\n", run.failure().c_str());
+            return kOutOfMemory;
+        }
         std::printf("%zu candidate files in %zu folders\n", run.catalogue.Catalogue.size(),
                     run.catalogue.Folders.size());
         return finishStandardOutput(run.KeepSearching && cli::g_stopRequested == 0 ? 0 : 1);
@@ -413,11 +417,13 @@ int runSearch(int argc, char** argv)
                          "was found\n",
                    stderr);
     }
+    // Out of descriptors: the search could not go on, like out of memory.
+    const bool failed = !run.failure().empty();
     if (args.cleanup.wanted()) {
-        if (outOfMemory || !run.KeepSearching || cli::g_stopRequested != 0) {
+        if (outOfMemory || failed || !run.KeepSearching || cli::g_stopRequested != 0) {
             std::fprintf(stderr, "gemmora-cli: the search %s; nothing was changed\n",
-                         outOfMemory ? "ran out of memory" : "was stopped");
-            return outOfMemory ? kOutOfMemory : 1;
+                         outOfMemory || failed ? "could not go on" : "was stopped");
+            return outOfMemory || failed ? kOutOfMemory : 1;
         }
         return cli::runCleanup(args.cleanup, roots, &window.list().groups, cleanupOutput);
     }
@@ -437,7 +443,7 @@ int runSearch(int argc, char** argv)
                      std::strerror(errno));
         return 2;
     }
-    if (outOfMemory) {
+    if (outOfMemory || failed) {
         return kOutOfMemory;
     }
     // A stop request while the results were written counts as well.
@@ -445,6 +451,9 @@ int runSearch(int argc, char** argv)
     if (!args.quiet) {
         std::fprintf(stderr, "%s\n%s\n%s\n", window.status(3).c_str(), window.status(2).c_str(),
                      window.status(1).c_str());
+        if (window.leftOut() > 0) {
+            std::fprintf(stderr, "Left out: %zu (named above)\n", window.leftOut());
+        }
     }
     return stopped ? 1 : 0;
 }

@@ -19,17 +19,6 @@ namespace {
 // process's descriptors; the file is read once per batch.
 constexpr std::size_t kBatch = 64;
 
-FileStamp stampOf(const struct stat& st)
-{
-    FileStamp stamp;
-    stamp.device = st.st_dev;
-    stamp.inode = st.st_ino;
-    stamp.size = st.st_size;
-    stamp.changeSeconds = st.st_ctim.tv_sec;
-    stamp.changeNanoseconds = st.st_ctim.tv_nsec;
-    return stamp;
-}
-
 // The stamp of the regular file at `path`, without following a link as its
 // last part. False when there is none.
 bool stampAt(const std::string& path, FileStamp& stamp)
@@ -38,7 +27,7 @@ bool stampAt(const std::string& path, FileStamp& stamp)
     if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return false;
     }
-    stamp = stampOf(st);
+    stamp = stampFrom(st);
     return true;
 }
 
@@ -64,14 +53,14 @@ Opened openFile(const std::string& path, UniqueFd& fd, FileStamp& stamp)
         fd.reset();
         return Opened::Missing;
     }
-    stamp = stampOf(st);
+    stamp = stampFrom(st);
     return Opened::File;
 }
 
 bool unchanged(const UniqueFd& fd, const FileStamp& stamp)
 {
     struct stat st = {};
-    return ::fstat(fd.get(), &st) == 0 && stampOf(st) == stamp;
+    return ::fstat(fd.get(), &st) == 0 && stampFrom(st) == stamp;
 }
 
 // Exactly `length` bytes at `offset`, or false.

@@ -6,6 +6,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "platform/FileContents.h"
+
 namespace platform {
 
 // Whether deleting a file would take the last copy of its contents.
@@ -15,22 +17,6 @@ enum class LastCopy {
     Contents,
     // No other file of the group exists any more (groups by name).
     Name,
-};
-
-// A file as it was when it was checked: which file it is, and enough to
-// tell that it changed since (any write moves its change time).
-struct FileStamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::int64_t size = 0;
-    std::int64_t changeSeconds = 0;
-    std::int64_t changeNanoseconds = 0;
-
-    bool sameFile(const FileStamp& other) const
-    {
-        return device == other.device && inode == other.inode;
-    }
-    bool operator==(const FileStamp& other) const = default;
 };
 
 // The file about to be deleted and the other files listed in its group.

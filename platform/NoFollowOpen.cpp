@@ -139,6 +139,27 @@ int openNoFollow(const std::string& path, int flags, std::size_t trusted, unsign
     return openBelow(path, flags, trusted, mode, true);
 }
 
+int openNoFollowAt(int folder, const std::string& rest, int flags)
+{
+    flags |= O_CLOEXEC | O_NOFOLLOW;
+    std::string_view tail = rest;
+    tail.remove_prefix(std::min(tail.find_first_not_of('/'), tail.size()));
+    if (hasDotDot(tail)) {
+        errno = EXDEV;
+        return -1;
+    }
+    // The usual path is used as it is: no copy, so no allocation on a
+    // reader thread.
+    const bool asGiven = !tail.empty() && tail.size() == rest.size();
+    const std::string copy = asGiven ? std::string() : tail.empty() ? "." : std::string(tail);
+    const std::string& below = asGiven ? rest : copy;
+    const int fd = openByKernel(folder, below, flags, 0);
+    if (fd >= 0 || (errno != ENOSYS && errno != E2BIG && errno != EPERM && errno != ENAMETOOLONG)) {
+        return fd;
+    }
+    return openByComponents(folder, below, flags, 0);
+}
+
 int openNoFollowByComponents(const std::string& path, int flags, std::size_t trusted, unsigned mode)
 {
     return openBelow(path, flags, trusted, mode, false);

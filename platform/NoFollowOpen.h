@@ -47,6 +47,11 @@ private:
 // fstat. -1 with errno set on failure; `mode` is for O_CREAT.
 int openNoFollow(const std::string& path, int flags, std::size_t trusted = 0, unsigned mode = 0);
 
+// The same below a folder already open (as O_PATH or otherwise): `rest` is
+// relative to it, and no link in it is followed. A path longer than the
+// kernel takes at once is walked one component at a time.
+int openNoFollowAt(int folder, const std::string& rest, int flags);
+
 // The same walk done by user space, one component at a time: what
 // openNoFollow falls back to where the kernel lacks openat2. Exposed so that
 // both ways are tested.

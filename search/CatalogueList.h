@@ -49,6 +49,7 @@ public:
     std::size_t added() const { return m_entries.size(); }
     const Entry& operator[](std::size_t index) const;
     std::string_view nameOf(const Entry& entry) const;
+    dev_t deviceOf(const Entry& entry) const { return m_devices[entry.device]; }
     // The designed key text of an entry ("%9d name" or "name/name").
     std::string keyText(const Entry& entry) const;
 

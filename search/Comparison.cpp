@@ -1,8 +1,9 @@
 #include "search/Comparison.h"
 
-#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
 
-#include "platform/FileContents.h"
 #include "platform/FolderListing.h"
 #include "platform/IoPriority.h"
 #include "platform/Text.h"
@@ -17,9 +18,6 @@ const char kHeader[] = "Duplicate files .....";
 
 // Every entry counts as the same size in name mode.
 constexpr std::int64_t kNameModeSize = 0;
-
-// The most bytes of file heads one group keeps in memory.
-constexpr std::size_t kHeadBudget = 64u << 20;
 
 }  // namespace
 
@@ -42,114 +40,10 @@ void DuplicateComparison::ShowTotals()
     m_window.setStatusText(2, "Files: " + platform::formatCount(DuplicateCount, m_locale));
 }
 
-std::uint32_t DuplicateComparison::QuickChecksum(std::int64_t size, const std::string& path)
+bool DuplicateComparison::turn()
 {
-    if (size == 0 || !sizeMode()) {
-        return 0;
-    }
-    if (CheckFileStamp) {
-        platform::FileEntry entry;
-        if (!platform::queryFileEntry(path, entry) || entry.size != size) {
-            return 0;
-        }
-        return platform::packedDosTime(entry.writeSeconds) & 0x7FFFFFFFu;
-    }
-    return platform::quickSum(path, size);
-}
-
-bool DuplicateComparison::FilesMatch(std::int64_t size, const std::string& first,
-                                     const std::string& other)
-{
-    if (!sizeMode()) {
-        ++DuplicateCount;
-        return true;
-    }
-    if (CheckFileName && platform::lowerCase(platform::nameOf(first)) !=
-                             platform::lowerCase(platform::nameOf(other))) {
-        return false;
-    }
-    if (size == 0) {
-        ++DuplicateCount;
-        return true;
-    }
-    if (!platform::sameContents(first, other, size)) {
-        return false;
-    }
-    DuplicateBytes += size;
-    ++DuplicateCount;
-    return true;
-}
-
-void DuplicateComparison::addGroupEntry(std::vector<GroupEntry>& group,
-                                        const CatalogueList::Entry& file)
-{
-    GroupEntry entry;
-    entry.path = m_catalogue.pathOf(file);
-    entry.order = m_additions++;
-    entry.folder = file.folder;
-    if (!sizeMode()) {
-        entry.key = platform::upperCase(platform::nameOf(entry.path));
-    }
-    group.push_back(std::move(entry));
-}
-
-bool DuplicateComparison::needsGroupingValues(std::int64_t size, std::size_t members) const
-{
-    // Two files of one size form one run if their sums agree, and then
-    // their whole contents decide; comparing them at once gives the same
-    // block without reading their heads first. Time stamps always count.
-    return CheckFileStamp || size == 0 || members != 2;
-}
-
-void DuplicateComparison::computeGroupingValues(std::int64_t size, std::vector<GroupEntry>& group)
-{
-    // Files are read folder by folder, in the order the walk met them: the
-    // kernel finds neighbours faster than files scattered over the tree.
-    std::vector<std::size_t> order(group.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = i;
-    }
-    std::sort(order.begin(), order.end(),
-              [&group](std::size_t a, std::size_t b) { return group[a].folder < group[b].folder; });
-    std::size_t headBytes = 0;
-    for (std::size_t index : order) {
-        GroupEntry& entry = group[index];
-        if (size != 0 && !CheckFileStamp) {
-            entry.haveHead = platform::readHead(entry.path, size, entry.head);
-            entry.value = entry.haveHead ? platform::headSum(entry.head) : 0;
-            // A group of very many files of one size keeps no more heads than
-            // the budget allows; the rest are read again when compared.
-            headBytes += entry.head.size();
-            if (!entry.haveHead || headBytes > kHeadBudget) {
-                entry.haveHead = false;
-                std::string().swap(entry.head);
-            }
-        } else {
-            entry.value = QuickChecksum(size, entry.path);
-        }
-        m_window.processEvents();
-    }
-}
-
-bool DuplicateComparison::membersMatch(std::int64_t size, const GroupEntry& first,
-                                       const GroupEntry& other)
-{
-    if (!sizeMode() || size == 0 || !first.haveHead || !other.haveHead) {
-        return FilesMatch(size, first.path, other.path);
-    }
-    if (CheckFileName && platform::lowerCase(platform::nameOf(first.path)) !=
-                             platform::lowerCase(platform::nameOf(other.path))) {
-        return false;
-    }
-    // The heads are the first bytes of both files; only the rest is read.
-    if (first.head != other.head ||
-        (size > platform::kHeadBytes &&
-         !platform::sameContents(first.path, other.path, size, platform::kHeadBytes))) {
-        return false;
-    }
-    DuplicateBytes += size;
-    ++DuplicateCount;
-    return true;
+    m_window.processEvents();
+    return m_keepSearching;
 }
 
 void DuplicateComparison::CompareCatalogue()
@@ -157,13 +51,14 @@ void DuplicateComparison::CompareCatalogue()
     Comparing = true;
     DuplicateBytes = 0;
     DuplicateCount = 0;
+    LeftOutCount = 0;
     m_processed = 0;
+    m_failure.clear();
     ResultList& list = m_window.resultList();
 
     list.fitColumns();
     m_columnsFitted = false;
     list.beginUpdate();
-    std::vector<GroupEntry> group;
 
     CatalogueList& catalogue = m_catalogue.Catalogue;
     catalogue.sortNow([this] { m_window.processEvents(); });
@@ -178,53 +73,72 @@ void DuplicateComparison::CompareCatalogue()
     {
         // Reading thousands of files must not slow down what the user is doing.
         const platform::IdleIoPriority idle;
-        std::int64_t previousSize = -1;
-        // The previous entry by value: its name stays in the catalogue's
-        // name buffer, and paths are made only for members of groups.
-        CatalogueList::Entry previous;
-        bool inGroup = false;
         const bool bySize = sizeMode();
+        m_limits = limits ? *limits : ReadLimits::forCatalogue(catalogue.size());
+        // The readers end with the comparison, however it ends.
+        struct Readers {
+            std::unique_ptr<ContentClasses>& contents;
+            ~Readers() { contents.reset(); }
+        } readers{m_contents};
+        try {
+            std::int64_t previousSize = -1;
+            // The previous entry by value: its name stays in the catalogue's
+            // name buffer, and paths are made only for members of groups.
+            CatalogueList::Entry previous;
+            bool inGroup = false;
+            std::vector<CatalogueList::Entry> files;
 
-        while (!catalogue.empty() && m_keepSearching) {
-            const CatalogueList::Entry entry = catalogue[catalogue.size() - 1];
-            const std::int64_t size = bySize ? entry.size : kNameModeSize;
-            const bool same = size == previousSize &&
-                              (!CheckFileName || platform::equalFold(catalogue.nameOf(entry),
-                                                                     catalogue.nameOf(previous)));
+            while (!catalogue.empty() && m_keepSearching && m_failure.empty()) {
+                const CatalogueList::Entry entry = catalogue[catalogue.size() - 1];
+                const std::int64_t size = bySize ? entry.size : kNameModeSize;
+                const bool same =
+                    size == previousSize &&
+                    (!CheckFileName ||
+                     platform::equalFold(catalogue.nameOf(entry), catalogue.nameOf(previous)));
 
-            if (same && !inGroup) {
-                group.clear();
-                addGroupEntry(group, previous);
-                if (bySize) {
-                    const std::string count = platform::formatCount(previousSize, m_locale);
-                    m_window.setStatusText(3, CheckFileName
-                                                  ? "Comparing " + count +
-                                                        " byte files with the same name ..."
-                                                  : "Comparing " + count + " byte files ...");
-                } else {
-                    m_window.setStatusText(3, "Comparing files with the same name ...");
+                if (same && !inGroup) {
+                    files.clear();
+                    files.push_back(previous);
+                    if (bySize) {
+                        const std::string count = platform::formatCount(previousSize, m_locale);
+                        m_window.setStatusText(3, CheckFileName
+                                                      ? "Comparing " + count +
+                                                            " byte files with the same name ..."
+                                                      : "Comparing " + count + " byte files ...");
+                    } else {
+                        m_window.setStatusText(3, "Comparing files with the same name ...");
+                    }
+                    m_window.repaintStatusBar();
                 }
-                m_window.repaintStatusBar();
-            }
-            inGroup = same;
-            if (!same && !group.empty()) {
-                ReportGroup(previousSize, group);
-                group.clear();
-            } else if (same) {
-                addGroupEntry(group, entry);
-            }
+                inGroup = same;
+                if (!same && !files.empty()) {
+                    closeGroup(previousSize, files);
+                    files.clear();
+                } else if (same) {
+                    files.push_back(entry);
+                }
 
-            previousSize = size;
-            previous = entry;
-            ++m_processed;
-            catalogue.removeLast();
-            if ((m_processed & 1023) == 0) {
-                m_window.setProgressPosition(m_processed);
+                previousSize = size;
+                previous = entry;
+                ++m_processed;
+                catalogue.removeLast();
+                if ((m_processed & 1023) == 0) {
+                    m_window.setProgressPosition(m_processed);
+                }
+                m_window.processEvents();
             }
-            m_window.processEvents();
-        }
-        if (!group.empty()) {
-            ReportGroup(previousSize, group);
+            // A group cut short by a stop is not compared.
+            if (!files.empty() && m_keepSearching && m_failure.empty()) {
+                closeGroup(previousSize, files);
+            }
+            if (m_contents && m_keepSearching && m_failure.empty()) {
+                drain(true);
+            }
+        } catch (const std::bad_alloc&) {
+            // The readers stop before their work goes; the front end says
+            // what happened and keeps the whole groups written so far.
+            m_contents.reset();
+            throw;
         }
     }
 
@@ -232,7 +146,7 @@ void DuplicateComparison::CompareCatalogue()
                         "What duplicates were found - double-click a file to review ...");
     list.setHint("Double-click a file to review");
     m_window.setStatusText(3, m_scanner.KeepScanning ? "Scan complete" : "Scan interrupted");
-    if (!m_keepSearching) {
+    if (!m_keepSearching || !m_failure.empty()) {
         m_window.setStatusText(3, "Comparison interrupted");
     }
     if (DuplicateCount != 0) {
@@ -248,59 +162,92 @@ void DuplicateComparison::CompareCatalogue()
     m_catalogue.release();
     Comparing = false;
     m_window.setCaption(Caption::SearchButton, "Find Now");
+    if (!m_failure.empty()) {
+        m_window.showMessage(m_failure);
+    }
 }
 
-void DuplicateComparison::ReportGroup(std::int64_t size, std::vector<GroupEntry>& group)
+void DuplicateComparison::closeGroup(std::int64_t size,
+                                     const std::vector<CatalogueList::Entry>& files)
 {
-    const bool bySize = sizeMode();
-    if (bySize) {
-        if (needsGroupingValues(size, group.size())) {
-            computeGroupingValues(size, group);
-        }
-        // The group list is sorted by grouping value, then path ignoring case;
-        // of equal entries the later addition comes first.
-        std::sort(group.begin(), group.end(), [](const GroupEntry& a, const GroupEntry& b) {
-            if (a.value != b.value) {
-                return a.value < b.value;
-            }
-            const int c = platform::compareOrder(a.path, b.path);
-            return c != 0 ? c < 0 : a.order > b.order;
-        });
-    } else {
-        m_window.setProgressMax(static_cast<std::int64_t>(group.size()) - 1);
+    if (!sizeMode()) {
+        reportNameGroup(files);
+        return;
     }
+    if (!m_contents) {
+        // The readers start with the first group: a search without one
+        // needs none.
+        m_contents = std::make_unique<ContentClasses>(m_catalogue, CheckFileStamp, m_limits);
+    }
+    m_contents->addGroup(size, files);
+    if (m_contents->filesInWindow() >= m_limits.windowFiles) {
+        drain(false);
+    }
+}
 
-    // Within a run of equal keys each member joins the first class whose
-    // first member it matches, or starts a class of its own; so equal files
-    // are found together even when the run's first member differs from them.
-    std::vector<std::vector<std::size_t>> classes;
-    for (std::size_t j = 0; j < group.size(); ++j) {
-        const bool sameKey = j > 0 && (bySize ? group[j].value == group[j - 1].value
-                                              : group[j].key == group[j - 1].key);
-        if (!sameKey) {
-            writeBlocks(group, classes, j);
-            classes.clear();
-            classes.push_back({j});
-        } else {
-            bool joined = false;
-            for (std::vector<std::size_t>& members : classes) {
-                if (membersMatch(size, group[members.front()], group[j])) {
-                    members.push_back(j);
-                    joined = true;
-                    break;
-                }
-            }
-            if (!joined) {
-                classes.push_back({j});
-            }
+void DuplicateComparison::drain(bool all)
+{
+    while (true) {
+        writeReady();
+        if (!m_keepSearching || !m_failure.empty() || m_contents->empty()) {
+            return;
         }
-        m_window.processEvents();
+        if (!all && m_contents->filesInWindow() < m_limits.windowFiles) {
+            return;
+        }
+        const std::string count = platform::formatCount(m_contents->frontSize(), m_locale);
+        m_window.setStatusText(3, CheckFileName
+                                      ? "Comparing " + count + " byte files with the same name ..."
+                                      : "Comparing " + count + " byte files ...");
+        const ContentClasses::Outcome outcome = m_contents->pump([this] { return turn(); });
+        reportLeftOut();
+        if (outcome == ContentClasses::Outcome::Stopped) {
+            return;
+        }
+        if (outcome == ContentClasses::Outcome::Failed) {
+            fail(m_contents->failure(), m_contents->failurePath());
+            return;
+        }
+    }
+}
+
+void DuplicateComparison::writeReady()
+{
+    while (m_contents->frontReady()) {
+        const ContentClasses::Finished done = m_contents->takeFront();
+        for (const std::vector<std::string>& block : done.blocks) {
+            const auto others = static_cast<std::int64_t>(block.size()) - 1;
+            DuplicateCount += others;
+            DuplicateBytes += others * done.size;
+        }
+        if (!done.blocks.empty()) {
+            m_window.processEvents();
+        }
+        for (const std::vector<std::string>& block : done.blocks) {
+            writeBlock(block);
+        }
+        endOfGroup();
         if (!m_keepSearching) {
-            break;
+            return;
         }
     }
-    writeBlocks(group, classes, group.empty() ? 0 : group.size() - 1);
+}
 
+void DuplicateComparison::writeBlock(const std::vector<std::string>& paths)
+{
+    ResultList& list = m_window.resultList();
+    if (list.rowCount() > 0) {
+        list.addRow("");
+    }
+    list.addRow(kHeader);
+    for (const std::string& path : paths) {
+        list.addFile(path);
+        m_window.processEvents();
+    }
+}
+
+void DuplicateComparison::endOfGroup()
+{
     ShowTotals();
     m_window.setProgressPosition(m_processed);
     ResultList& list = m_window.resultList();
@@ -313,29 +260,46 @@ void DuplicateComparison::ReportGroup(std::int64_t size, std::vector<GroupEntry>
     list.setRedraw(true);
 }
 
-void DuplicateComparison::writeBlocks(const std::vector<GroupEntry>& group,
-                                      const std::vector<std::vector<std::size_t>>& classes,
-                                      std::size_t position)
+void DuplicateComparison::reportNameGroup(const std::vector<CatalogueList::Entry>& files)
 {
-    ResultList& list = m_window.resultList();
-    for (const std::vector<std::size_t>& members : classes) {
-        if (members.size() < 2) {
-            continue;
+    // Name mode confirms every file of the same name without reading it.
+    m_window.setProgressMax(static_cast<std::int64_t>(files.size()) - 1);
+    std::vector<std::string> paths;
+    for (std::size_t j = 0; j < files.size(); ++j) {
+        paths.push_back(m_catalogue.pathOf(files[j]));
+        if (j > 0) {
+            ++DuplicateCount;
         }
-        if (!sizeMode()) {
-            m_window.setProgressPosition(static_cast<std::int64_t>(position));
-            ShowTotals();
-            m_window.setStatusText(3, "Comparing files named: " + group[members.front()].key);
-        }
-        if (list.rowCount() > 0) {
-            list.addRow("");
-        }
-        list.addRow(kHeader);
-        for (std::size_t member : members) {
-            list.addFile(group[member].path);
-            m_window.processEvents();
+        m_window.processEvents();
+        if (!m_keepSearching) {
+            break;
         }
     }
+    if (paths.size() >= 2) {
+        m_window.setProgressPosition(static_cast<std::int64_t>(files.size()) - 1);
+        ShowTotals();
+        m_window.setStatusText(3, "Comparing files named: " +
+                                      platform::upperCase(platform::nameOf(paths.front())));
+        writeBlock(paths);
+    }
+    endOfGroup();
+}
+
+void DuplicateComparison::reportLeftOut()
+{
+    for (const LeftOutFile& file : m_contents->takeLeftOut()) {
+        ++LeftOutCount;
+        m_window.reportLeftOut(file);
+    }
+}
+
+void DuplicateComparison::fail(int error, const std::string& path)
+{
+    m_failure = "The comparison could not go on: " + std::string(std::strerror(error));
+    if (!path.empty()) {
+        m_failure += " (" + platform::displayName(path) + ")";
+    }
+    m_failure += ".\nThe duplicates found until then are listed.";
 }
 
 }  // namespace search

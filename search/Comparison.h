@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Locale.h"
 #include "search/CatalogueList.h"
+#include "search/ContentClasses.h"
 #include "search/SearchWindow.h"
 
 namespace scanner {
@@ -32,38 +34,35 @@ public:
     // Read from the window when the comparison starts.
     bool CheckFileStamp = false;
     bool CheckFileName = false;
+    // Files of the last comparison that could not be read or changed
+    // meanwhile (each also reported to the window).
+    std::int64_t LeftOutCount = 0;
 
     void CompareCatalogue();
-    // Whether `other` is a duplicate of `first`; counts it when it is.
-    bool FilesMatch(std::int64_t size, const std::string& first, const std::string& other);
-    // The grouping value of one file: its time stamp, or the sum of its
-    // first 1024 words; never negative.
-    std::uint32_t QuickChecksum(std::int64_t size, const std::string& path);
     void ShowTotals();
 
-private:
-    struct GroupEntry {
-        std::uint32_t value = 0;  // size mode: the grouping value
-        std::string key;          // name mode: the name in upper case
-        std::string path;
-        std::uint64_t order = 0;  // order of addition
-        std::int32_t folder = 0;  // index of the file's folder
-        // The bytes the grouping value was summed from, kept so that the
-        // comparison need not read them again.
-        std::string head;
-        bool haveHead = false;
-    };
+    // Why the last comparison could not go on (out of descriptors or
+    // memory), for the user; empty when it did not fail.
+    const std::string& failure() const { return m_failure; }
 
+    // Smaller limits than the catalogue's size would give, for tests.
+    std::optional<ReadLimits> limits;
+
+private:
     bool sizeMode() const;
-    void addGroupEntry(std::vector<GroupEntry>& group, const CatalogueList::Entry& entry);
-    bool needsGroupingValues(std::int64_t size, std::size_t members) const;
-    void computeGroupingValues(std::int64_t size, std::vector<GroupEntry>& group);
-    // FilesMatch, using the heads already read where both members have one.
-    bool membersMatch(std::int64_t size, const GroupEntry& first, const GroupEntry& other);
-    void ReportGroup(std::int64_t size, std::vector<GroupEntry>& group);
-    // Writes each class of two or more members as one block.
-    void writeBlocks(const std::vector<GroupEntry>& group,
-                     const std::vector<std::vector<std::size_t>>& classes, std::size_t position);
+    // A group of two or more files: compared (size mode) or written at once
+    // (name mode).
+    void closeGroup(std::int64_t size, const std::vector<CatalogueList::Entry>& files);
+    // Reads until the window has room again, or to the end with `all`.
+    void drain(bool all);
+    // Writes the groups whose classes are known, in catalogue order.
+    void writeReady();
+    void writeBlock(const std::vector<std::string>& paths);
+    void endOfGroup();
+    void reportNameGroup(const std::vector<CatalogueList::Entry>& files);
+    void reportLeftOut();
+    void fail(int error, const std::string& path);
+    bool turn();
 
     SearchWindow& m_window;
     FileCatalogue& m_catalogue;
@@ -72,7 +71,9 @@ private:
     const platform::Locale& m_locale;
     bool m_columnsFitted = false;
     std::int64_t m_processed = 0;
-    std::uint64_t m_additions = 0;
+    std::unique_ptr<ContentClasses> m_contents;
+    ReadLimits m_limits;
+    std::string m_failure;
 };
 
 }  // namespace search

@@ -70,6 +70,7 @@ void FileCatalogue::startScan()
     MasterKeys.clear();
     CurrentFolder = -1;
     FolderSkipped = false;
+    m_roots.clear();
 }
 
 void FileCatalogue::release()
@@ -77,6 +78,7 @@ void FileCatalogue::release()
     Catalogue.clear();
     Folders.clear();
     Folders.shrink_to_fit();
+    m_roots.clear();
 }
 
 void FileCatalogue::TreeScanner1DirectoryFound(scanner::TTreeScanner& sender)
@@ -85,6 +87,9 @@ void FileCatalogue::TreeScanner1DirectoryFound(scanner::TTreeScanner& sender)
     const std::string& folder = sender.FileFound();
     Folders.push_back(folder);
     CurrentFolder = static_cast<std::int32_t>(Folders.size() - 1);
+    if (folder == sender.InitialDirectory) {
+        m_roots.push_back({CurrentFolder, folder.size()});  // a walk begins
+    }
 
     FolderSkipped =
         SkipSysbckupFolder && platform::contains(platform::upperCase(folder), "/SYSBCKUP/");
@@ -152,6 +157,17 @@ std::string FileCatalogue::pathOf(const CatalogueList::Entry& entry) const
     }
     path += Catalogue.nameOf(entry);
     return path;
+}
+
+FileCatalogue::RootPlace FileCatalogue::rootOf(std::int32_t folder) const
+{
+    auto after = std::upper_bound(
+        m_roots.begin(), m_roots.end(), folder,
+        [](std::int32_t index, const RootSpan& root) { return index < root.firstFolder; });
+    if (after == m_roots.begin()) {
+        return {};
+    }
+    return {static_cast<std::size_t>(after - m_roots.begin()), std::prev(after)->length};
 }
 
 }  // namespace search

@@ -68,6 +68,30 @@ public:
 
     // The full path of a catalogue entry.
     std::string pathOf(const CatalogueList::Entry& entry) const;
+    // The root folder a folder's walk began at: the user named that one, so
+    // a link there is followed, and no link below it ever is. `index`
+    // tells the walks apart; `length` is the root's part of the path.
+    struct RootPlace {
+        std::size_t index = 0;
+        std::size_t length = 0;
+    };
+    RootPlace rootOf(std::int32_t folder) const;
+
+private:
+    struct RootSpan {
+        std::int32_t firstFolder = 0;
+        std::size_t length = 0;
+    };
+    std::vector<RootSpan> m_roots;
 };
+
+// The "same date and time" key: the modification time to the two seconds of
+// the MS-DOS stamp, in UTC. Two times are the same exactly when their stamps
+// are, within the stamp's years and outside the hour an autumn clock change
+// repeats; before 1980, after 2107 and in that hour they stay apart.
+constexpr std::int64_t sameTimeKey(std::int64_t unixSeconds)
+{
+    return unixSeconds >= 0 ? unixSeconds / 2 : -((1 - unixSeconds) / 2);
+}
 
 }  // namespace search

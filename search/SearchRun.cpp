@@ -19,8 +19,16 @@ SearchRun::SearchRun(SearchWindow& window)
     catalogue.status = this;
     TreeScanner1.onIdle = [this] { m_window.processEvents(); };
     TreeScanner1.OnFolderError = [this](scanner::TTreeScanner& scanner) {
-        if (scanner.FileFound() == scanner.InitialDirectory) {
-            m_startError = scanner.FolderError();
+        const int error = scanner.FolderError();
+        if (error == EMFILE || error == ENFILE || error == ENOMEM) {
+            // Not a folder the user cannot read but the search itself
+            // running dry: every folder after it would be missed too.
+            m_walkFailure = std::string("The search could not go on: ") + std::strerror(error) +
+                            " (at " + scanner.FileFound() + ").";
+            scanner.KeepScanning = false;
+            KeepSearching = false;
+        } else if (scanner.FileFound() == scanner.InitialDirectory) {
+            m_startError = error;
         }
     };
 }
@@ -72,6 +80,10 @@ void SearchRun::btnSearchClick()
     RunScan();
     comparison.CompareCatalogue();
     showMissedFolders();
+    if (!m_walkFailure.empty()) {
+        m_window.setStatusText(3, "Scan interrupted");
+        m_window.showMessage(m_walkFailure + "\nThe files found until then are not compared.");
+    }
     m_running = false;
 }
 
@@ -142,6 +154,7 @@ void SearchRun::RunScan()
     m_window.setStatusText(1, "Bytes:");
     m_window.setStatusText(2, "Files:");
     m_missed.clear();
+    m_walkFailure.clear();
     ResultList& list = m_window.resultList();
     list.setHint("");
     m_window.setWaitCursor(true);

@@ -49,6 +49,13 @@ public:
     // The notice shown when a root folder cannot be searched.
     static std::string missedFolderMessage(const MissedFolder& folder);
 
+    // Why the last run could not go on (out of file descriptors or memory,
+    // in the walk or the comparison); empty when nothing stood in its way.
+    const std::string& failure() const
+    {
+        return m_walkFailure.empty() ? comparison.failure() : m_walkFailure;
+    }
+
 private:
     void showCurrentFolder(const std::string& text) override;
     // Walks one start folder; a start folder that cannot be opened is said
@@ -61,6 +68,7 @@ private:
     bool m_running = false;
     std::vector<MissedFolder> m_missed;
     int m_startError = 0;
+    std::string m_walkFailure;
 };
 
 // A root or skip folder entry as typed, made into "/folder/" with a '/' at

@@ -50,6 +50,15 @@ struct SearchDrive {
     bool wholeDrive = false;
 };
 
+// A file the comparison had to leave out: it could not be opened or read
+// (`error` is the system's errno), or it changed while it was compared.
+struct LeftOutFile {
+    enum class Why { Unreadable, Changed };
+    std::string path;
+    Why why = Why::Unreadable;
+    int error = 0;
+};
+
 // What a search run needs of its window, and nothing more.
 class SearchWindow {
 public:
@@ -76,6 +85,10 @@ public:
 
     // One turn of the event loop: stop requests arrive here.
     virtual void processEvents() = 0;
+
+    // Called once for each file the comparison left out; the window shows
+    // how many there were and lists them on request.
+    virtual void reportLeftOut(const LeftOutFile& file) { (void)file; }
 };
 
 }  // namespace search

@@ -189,6 +189,53 @@ TEST_F(CliTest, CtrlCStopsLikeTheStopButton)
     EXPECT_EQ(stopped.status, 1);
 }
 
+// Whether the process has `path` open.
+bool hasOpen(pid_t pid, const std::string& path)
+{
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd/";
+    for (int fd = 3; fd < 256; ++fd) {
+        char target[4096];
+        const ssize_t n = ::readlink((folder + std::to_string(fd)).c_str(), target, sizeof target);
+        if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == path) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(CliTest, CtrlCWhileAHugePairIsComparedStopsAtOnce)
+{
+    // Two equal files of 16 GiB, sparse: reading them takes far longer than
+    // the bound below, so the stop must come between chunks.
+    for (const char* name : {"huge/1.img", "huge/2.img"}) {
+        const std::string path = dir.write(name, "");
+        ASSERT_EQ(::truncate(path.c_str(), 16ll << 30), 0);
+    }
+    std::chrono::steady_clock::time_point signalled;
+    const Outcome stopped =
+        runCli({"-q", "--any-time", dir / "huge"}, whileItRuns([&](pid_t pid) {
+                   ASSERT_TRUE(waitForHandler(pid));
+                   for (int i = 0; i < 20000 && !hasOpen(pid, dir / "huge/1.img") &&
+                                   !hasOpen(pid, dir / "huge/2.img");
+                        ++i) {
+                       std::this_thread::sleep_for(std::chrono::microseconds(500));
+                   }
+                   signalled = std::chrono::steady_clock::now();
+                   ::kill(pid, SIGINT);
+               }));
+    const auto ended = std::chrono::steady_clock::now();
+    EXPECT_EQ(stopped.status, 1) << stopped.err;
+    EXPECT_EQ(stopped.out, "");
+    // Generous for a busy machine; the pair takes many times as long.
+    EXPECT_LT(ended - signalled, std::chrono::seconds(2));
+}
+
+TEST_F(CliTest, TheHelpNamesEveryExitStatus)
+{
+    const Outcome help = runCli({"--help"});
+    EXPECT_NE(help.out.find("4 the search could not go on"), std::string::npos) << help.out;
+}
+
 TEST_F(CliTest, NothingInTheSearchedTreeChanges)
 {
     const Outcome before = runCli({"--format", "paths", "--any-time", "-q", dir.path()});

@@ -1,6 +1,8 @@
 // The search and the list files under faults that strike mid-run: files that
 // change between the scan and the comparison, and a disk that fills while
 // the list files are written.
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
@@ -12,6 +14,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "hostile/TreeCheck.h"
@@ -155,6 +158,130 @@ TEST_F(FilesChangeMidRun, AsAnOrdinaryUserALockedFileIsLeftOut)
         return relativeGroups(groups, tree.path()) == expected ? 0 : 3;
     });
     EXPECT_EQ(result, 0);
+}
+
+TEST_F(FilesChangeMidRun, FilesLeftOutAreReportedWithWhy)
+{
+    bool changed = false;
+    ChangingWindow window;
+    window.drives = {{'C', "", false}};
+    window.fields[search::Field::RootDir] = tree.path();
+    window.beforeComparing = [&] {
+        change();
+        changed = true;
+    };
+    search::SearchRun run(window);
+    run.btnSearchClick();
+    ASSERT_TRUE(changed);
+    std::map<std::string, std::string> reported;
+    for (const search::LeftOutFile& file : window.leftOut) {
+        reported[file.path.substr(tree.path().size())] =
+            file.why == search::LeftOutFile::Why::Changed ? "changed" : std::strerror(file.error);
+    }
+    // The shrunk, grown, relinked and piped files are no longer the files
+    // the walk saw; the vanished one cannot be read. (The rewritten one keeps
+    // its size and is simply unequal now.)
+    EXPECT_EQ(reported["shrinks/s2"], "changed");
+    EXPECT_EQ(reported["grows/g3"], "changed");
+    EXPECT_EQ(reported["relinked/l2"], "changed");
+    EXPECT_EQ(reported["piped/f2"], "changed");
+    EXPECT_EQ(reported["vanishes/v2"], std::strerror(ENOENT));
+    EXPECT_EQ(run.comparison.LeftOutCount, static_cast<std::int64_t>(window.leftOut.size()));
+}
+
+// --- Links in a path met by the comparison ---
+
+TEST(LinksMidRun, AFolderSwappedForALinkIsNotFollowedWhenFilesAreRead)
+{
+    TempFolder tree;
+    TempFolder outside;
+    tree.write("d/f.bin", std::string(3000, 'P'));
+    tree.write("e/g.bin", std::string(3000, 'Q'));
+    outside.write("d/f.bin", std::string(3000, 'Q'));  // what the link would show
+    ChangingWindow window;
+    window.drives = {{'C', "", false}};
+    window.fields[search::Field::RootDir] = tree.path();
+    window.beforeComparing = [&] {
+        ASSERT_EQ(::rename((tree / "d").c_str(), (tree / "d-moved").c_str()), 0);
+        tree.symlink(outside / "d", "d");
+    };
+    search::SearchRun run(window);
+    run.btnSearchClick();
+    // tree/d/f.bin is gone from the tree; nothing outside is read in its place.
+    EXPECT_TRUE(groupsOf(window.list).empty());
+    ASSERT_EQ(window.leftOut.size(), 1u);
+    EXPECT_EQ(window.leftOut[0].path, tree / "d/f.bin");
+    EXPECT_EQ(window.leftOut[0].why, search::LeftOutFile::Why::Changed);
+}
+
+TEST(LinksMidRun, ALinkInTheRootFolderTheUserNamedIsFollowed)
+{
+    // As /home may be a link to /usr/home: the user named the folder
+    // through it, so the files below are read through it too.
+    TempFolder tree;
+    TempFolder place;
+    tree.write("docs/x/one", std::string(5000, 'L'));
+    tree.write("docs/y/two", std::string(5000, 'L'));
+    place.symlink(tree.path(), "home");
+    TestWindow window;
+    window.drives = {{'C', "", false}};
+    window.fields[search::Field::RootDir] = place / "home/docs/";
+    search::SearchRun run(window);
+    run.btnSearchClick();
+    EXPECT_EQ(relativeGroups(groupsOf(window.list), place / "home/docs/"), (G{{"x/one", "y/two"}}));
+    EXPECT_TRUE(window.leftOut.empty());
+}
+
+// --- A file rewritten while it is compared ---
+
+TEST(TornReads, AFileRewrittenWhileItIsComparedIsNeverTakenForACopy)
+{
+    // `a` is X...Y. A writer keeps flipping both ends of `b` so that it goes
+    // X...Z, W...Z, W...Y, W...Z, X...Z and round again: never X...Y, never a
+    // copy of `a`. Chunks read at different moments can still agree with
+    // `a` piece by piece; the change time must give that away.
+    TempFolder tree;
+    constexpr std::size_t kSize = 8 << 20;
+    std::string a(kSize, 'm');
+    a.front() = 'X';
+    a.back() = 'Y';
+    std::string b = a;
+    b.back() = 'Z';
+    tree.write("a", a);
+    const std::string bPath = tree.write("b", b);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        const int fd = ::open(bPath.c_str(), O_WRONLY);
+        const std::pair<off_t, char> steps[] = {
+            {0, 'W'}, {kSize - 1, 'Y'}, {kSize - 1, 'Z'}, {0, 'X'}};
+        while (!stop) {
+            for (const auto& [offset, byte] : steps) {
+                if (::pwrite(fd, &byte, 1, offset) != 1) {
+                    break;
+                }
+                // Each state lasts a moment, shorter than reading the pair.
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
+            }
+        }
+        ::close(fd);
+    });
+    int wrongCopies = 0;
+    int reportedChanged = 0;
+    for (int run = 0; run < 300 && wrongCopies == 0; ++run) {
+        TestWindow window;
+        window.drives = {{'C', "", false}};
+        window.fields[search::Field::RootDir] = tree.path();
+        search::SearchRun search(window);
+        search.btnSearchClick();
+        wrongCopies += groupsOf(window.list).empty() ? 0 : 1;
+        for (const search::LeftOutFile& file : window.leftOut) {
+            reportedChanged += file.path == bPath && file.why == search::LeftOutFile::Why::Changed;
+        }
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(wrongCopies, 0);
+    EXPECT_GT(reportedChanged, 0);
 }
 
 // --- A full disk while the list files are written ---

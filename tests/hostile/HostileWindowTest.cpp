@@ -2,6 +2,7 @@
 // platform: strange names through search, list files, review and deletion;
 // files that change before a deletion; the user acting on rows while the
 // comparison runs; damaged settings and list files.
+#include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -417,6 +418,45 @@ private slots:
                  static_cast<long>(2 * groups.size()));
         QVERIFY(m_lists->read("Kelvarin.lis")
                     .rfind("\"Duplicate files .....\"\r\n\"" + m_tree->path(), 0) == 0);
+    }
+
+    void filesLeftOutAreCountedInTheStatusBarAndListedOnRequest()
+    {
+        m_tree->write("pair/a", "left out pair");
+        m_tree->write("pair/b", "left out pair");
+        m_tree->write("kept/a", "kept pair");
+        m_tree->write("kept/b", "kept pair");
+        auto form = makeForm<HookedMain>();
+        form->show();
+        const std::string gone = m_tree->path() + "pair/b";
+        form->onTurn = [&] {
+            if (form->run.comparing()) {
+                ::unlink(gone.c_str());  // after the walk, before the comparison reads it
+            }
+        };
+        form->btnSearch->click();
+        form->onTurn = nullptr;
+        QCOMPARE(groupsOf(*form).size(), 1u);
+        QVERIFY(form->btnLeftOut->isVisible());
+        QCOMPARE(form->btnLeftOut->text(), QString("Left out: 1"));
+        // The status panels keep their texts beside it.
+        QCOMPARE(form->StatusBar1->panel(3)->text(), QString("Scan complete"));
+        QVERIFY(form->StatusBar1->panel(3)->geometry().right() < form->btnLeftOut->x());
+
+        ModalAnswers answers;
+        QString listed;
+        answers.acknowledge(listed);
+        form->btnLeftOut->click();
+        QVERIFY(answers.done());
+        QVERIFY2(listed.contains(QString::fromStdString(gone) + ": " +
+                                 QString::fromLocal8Bit(std::strerror(ENOENT))),
+                 qPrintable(listed));
+
+        // The next search counts afresh.
+        m_tree->write("pair/b", "left out pair");
+        form->btnSearch->click();
+        QVERIFY(!form->btnLeftOut->isVisible());
+        QCOMPARE(groupsOf(*form).size(), 2u);
     }
 
     void damagedSettingsGiveDefaults()

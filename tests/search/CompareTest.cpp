@@ -1,7 +1,16 @@
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <thread>
 #include <unistd.h>
 
 #include "search/Comparison.h"
+#include "search/FileCatalogue.h"
 #include "support/TempFolder.h"
 #include "support/TestWindow.h"
 
@@ -33,6 +42,71 @@ protected:
 
     // Files of one size that share their first 4096 bytes and differ later.
     std::string variant(char tail) { return std::string(5000, 'a') + std::string(100, tail); }
+};
+
+// Bytes that look like a file's contents, the same for the same seed.
+std::string noise(std::size_t length, unsigned seed)
+{
+    std::string bytes(length, '\0');
+    std::uint64_t state = seed * 2654435761u + 1;
+    for (char& c : bytes) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        c = static_cast<char>(state);
+    }
+    return bytes;
+}
+
+// Every chunk in one bucket: only the bytes can tell files apart.
+std::uint64_t oneBucket(const unsigned char*, std::size_t)
+{
+    return 42;
+}
+
+// Limits so small that a class of a few files cannot keep a chunk of each in
+// memory and is compared by digests first, then by bytes against one file.
+search::ReadLimits streamingLimits()
+{
+    search::ReadLimits limits;
+    limits.memoryBytes = 8192;
+    limits.windowFiles = 8;
+    limits.heldFiles = 2;
+    limits.readers = 3;
+    return limits;
+}
+
+// The opens of files in one folder, seen through inotify while a search runs.
+class OpenWatch {
+public:
+    explicit OpenWatch(const std::string& folder)
+        : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+          m_watch(::inotify_add_watch(m_fd, folder.c_str(), IN_OPEN))
+    {
+    }
+    ~OpenWatch() { ::close(m_fd); }
+    bool ok() const { return m_fd >= 0 && m_watch >= 0; }
+
+    // Opens of files (not of the folder) since the last call.
+    int fileOpens()
+    {
+        int opens = 0;
+        alignas(inotify_event) char buffer[64 * 1024];
+        ssize_t length;
+        while ((length = ::read(m_fd, buffer, sizeof buffer)) > 0) {
+            for (char* p = buffer; p < buffer + length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                opens +=
+                    (event->mask & IN_OPEN) != 0 && (event->mask & IN_ISDIR) == 0 && event->len > 0;
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        return opens;
+    }
+
+private:
+    int m_fd;
+    int m_watch;
 };
 
 }  // namespace
@@ -279,4 +353,274 @@ TEST_F(CompareTest, AnExceptionEndsTheRunInIdle)
     window.onTurn = nullptr;
     dir.write("second", "x");
     EXPECT_EQ(search(), (std::vector<std::string>{H, "first", "second"}));  // and it runs again
+}
+
+// --- Reading each file once, whatever the files hold ---
+
+TEST_F(CompareTest, ManyFilesOfOneSizeWithALongCommonHeadKeepOnlyTheirRealCopies)
+{
+    // Forty files of one size whose first 40 KiB are the same, as images of
+    // one screen or fixed-size databases are: a pair and a triple are copies.
+    const std::string head = noise(40 * 1024, 1);
+    auto contents = [&](unsigned tail) { return head + noise(24 * 1024, 100 + tail); };
+    for (unsigned i = 0; i < 40; ++i) {
+        const unsigned tail = i == 17 ? 3 : (i == 30 || i == 31) ? 8 : i;
+        char name[16];
+        std::snprintf(name, sizeof name, "f%02u", i);
+        dir.write(name, contents(tail));
+    }
+    const std::vector<std::string> expected = {H, "f03", "f17", "", H, "f08", "f30", "f31"};
+    EXPECT_EQ(search(), expected);
+    EXPECT_EQ(run.comparison.DuplicateCount, 3);
+    EXPECT_EQ(run.comparison.DuplicateBytes, 3 * 64 * 1024);
+
+    // The same when no chunk of every file fits in memory at once, and when
+    // the digests tell nothing apart.
+    run.comparison.limits = streamingLimits();
+    EXPECT_EQ(search(), expected);
+    run.comparison.limits->digest = oneBucket;
+    EXPECT_EQ(search(), expected);
+    search::ReadLimits wide;
+    wide.digest = oneBucket;
+    run.comparison.limits = wide;
+    EXPECT_EQ(search(), expected);
+}
+
+TEST_F(CompareTest, OnlyTheBytesDecideWhenEveryDigestIsTheSame)
+{
+    // Files that differ in one byte at the start, in the middle, at the end
+    // of a chunk and in the last byte, beside real copies.
+    const std::string base = noise(300 * 1024, 7);
+    auto changed = [&](std::size_t at) {
+        std::string bytes = base;
+        bytes[at] = static_cast<char>(bytes[at] ^ 1);
+        return bytes;
+    };
+    dir.write("a/copy1", base);
+    dir.write("b/copy2", base);
+    dir.write("c/first", changed(0));
+    dir.write("c/middle", changed(150 * 1024));
+    dir.write("c/page", changed(4096));
+    dir.write("c/last", changed(base.size() - 1));
+    dir.write("d/last-again", changed(base.size() - 1));
+    dir.write("small/one", "tiny");
+    dir.write("small/two", "tiny");
+    dir.write("small/three", "tinY");
+    const std::vector<std::string> expected = {
+        H, "a/copy1", "b/copy2", "", H, "c/last", "d/last-again", "", H, "small/one", "small/two"};
+    for (int mode = 0; mode < 2; ++mode) {
+        search::ReadLimits limits = mode == 0 ? search::ReadLimits() : streamingLimits();
+        limits.digest = oneBucket;
+        run.comparison.limits = limits;
+        EXPECT_EQ(search(), expected) << (mode == 0 ? "in memory" : "streaming");
+    }
+}
+
+TEST_F(CompareTest, BlocksOfOneSizeFollowTheirGroupingValueThenTheirPaths)
+{
+    // The quick sum of the first words orders the blocks, as it always did:
+    // "z" files sum to less than "a" files.
+    dir.write("a1", std::string("\x09\0\0\0", 4) + "same");
+    dir.write("a2", std::string("\x09\0\0\0", 4) + "same");
+    dir.write("z1", std::string("\x02\0\0\0", 4) + "same");
+    dir.write("z2", std::string("\x02\0\0\0", 4) + "same");
+    dir.write("m1", std::string("\x09\0\0\0", 4) + "sane");
+    dir.write("m2", std::string("\x09\0\0\0", 4) + "sane");
+    EXPECT_EQ(search(),
+              (std::vector<std::string>{H, "z1", "z2", "", H, "a1", "a2", "", H, "m1", "m2"}));
+}
+
+// A window that counts the calls it gets from any thread but its own.
+class ThreadCheckingWindow : public TestWindow {
+public:
+    const std::thread::id home = std::this_thread::get_id();
+    std::atomic<int> strayCalls{0};
+
+    void setStatusText(int panel, const std::string& text) override
+    {
+        check();
+        TestWindow::setStatusText(panel, text);
+    }
+    void processEvents() override
+    {
+        check();
+        TestWindow::processEvents();
+    }
+    void setProgressPosition(std::int64_t position) override
+    {
+        check();
+        TestWindow::setProgressPosition(position);
+    }
+    search::ResultList& resultList() override
+    {
+        check();
+        return TestWindow::resultList();
+    }
+    void reportLeftOut(const search::LeftOutFile& file) override
+    {
+        check();
+        TestWindow::reportLeftOut(file);
+    }
+
+private:
+    void check() { strayCalls += std::this_thread::get_id() != home ? 1 : 0; }
+};
+
+TEST(CompareThreads, NoReaderEverTouchesTheWindow)
+{
+    TempFolder dir;
+    for (int i = 0; i < 400; ++i) {
+        // Forty sets of ten copies, of twenty sizes.
+        dir.write("t/" + std::to_string(i), noise(6000 + static_cast<std::size_t>(i % 20), i % 40));
+    }
+    dir.write("t/gone", noise(6000, 1));
+    ThreadCheckingWindow window;
+    window.drives = {{'C', "", false}};
+    window.fields[search::Field::RootDir] = dir.path();
+    SearchRun run{window};
+    search::ReadLimits limits;
+    limits.windowFiles = 40;
+    limits.memoryBytes = 64 * 1024;
+    run.comparison.limits = limits;
+    window.onTurn = [&] {
+        if (run.comparing()) {
+            dir.remove("t/gone");
+        }
+    };
+    run.btnSearchClick();
+    EXPECT_EQ(window.strayCalls.load(), 0);
+    EXPECT_EQ(window.list.rows.size(), 40u * 11 + 39);  // headers, files and separators
+    ASSERT_EQ(window.leftOut.size(), 1u);
+    EXPECT_EQ(window.leftOut[0].path, dir / "t/gone");
+    EXPECT_EQ(window.leftOut[0].error, ENOENT);
+}
+
+// --- "Same date and time" ---
+
+TEST_F(CompareTest, SameTimeComparesTimesToTwoSecondsWhateverTheYear)
+{
+    window.checks[search::Check::CheckFileTimestamp] = true;
+    // Before 1980 and after 2107 the MS-DOS stamp has no value for a time;
+    // such copies are not one group for that.
+    dir.write("old/1970", "time capsule");
+    dir.write("old/1975", "time capsule");
+    dir.write("old/2150", "time capsule");
+    dir.touch("old/1970", 0);
+    dir.touch("old/1975", 157766400);
+    dir.touch("old/2150", 5680281600);
+    // Sixty-four years apart: the stamp's year field wraps at 2044.
+    dir.write("wrap/2000", "wrapped year");
+    dir.write("wrap/2064", "wrapped year");
+    dir.touch("wrap/2000", 946684800);
+    dir.touch("wrap/2064", 2966371200);
+    EXPECT_TRUE(search().empty());
+
+    // Within two seconds of each other (an even second and the next) they
+    // are one time, beyond it two, as the stamp has it.
+    dir.write("near/a", "close times");
+    dir.write("near/b", "close times");
+    dir.write("near/c", "close times");
+    dir.touch("near/a", 1600000000);
+    dir.touch("near/b", 1600000001);
+    dir.touch("near/c", 1600000002);
+    EXPECT_EQ(search(), (std::vector<std::string>{H, "near/a", "near/b"}));
+
+    EXPECT_EQ(search::sameTimeKey(-1), -1);
+    EXPECT_EQ(search::sameTimeKey(-2), -1);
+    EXPECT_EQ(search::sameTimeKey(-3), -2);
+    EXPECT_EQ(search::sameTimeKey(1), 0);
+}
+
+TEST_F(CompareTest, SameTimeKeepsTheRepeatedAutumnHourApart)
+{
+    // Central Europe: on 2023-10-29 the clocks go back from 03:00 to 02:00,
+    // so 02:30 happens twice, an hour apart.
+    const char* before = std::getenv("TZ");
+    const std::string saved = before != nullptr ? before : "";
+    ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    ::tzset();
+    dir.write("first", "autumn copy");
+    dir.write("second", "autumn copy");
+    dir.touch("first", 1698539400);   // 00:30 UTC, 02:30 summer time
+    dir.touch("second", 1698543000);  // 01:30 UTC, 02:30 winter time
+    window.checks[search::Check::CheckFileTimestamp] = true;
+    const std::vector<std::string> rows = search();
+    if (before != nullptr) {
+        ::setenv("TZ", saved.c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
+    EXPECT_TRUE(rows.empty());
+}
+
+// --- Stop is heard while files are read ---
+
+TEST_F(CompareTest, AStopWhileTheFirstBytesOfALargeRunAreReadEndsTheReading)
+{
+    // 2,000 files of one size, all different: the comparison reads the first
+    // bytes of each. A stop at the first turn after the first file was opened
+    // must leave most of them unread.
+    for (int i = 0; i < 2000; ++i) {
+        dir.write("run/" + std::to_string(i), noise(8192, static_cast<unsigned>(i)));
+    }
+    OpenWatch watch(dir / "run");
+    ASSERT_TRUE(watch.ok());
+    int opensBeforeStop = -1;
+    int opensAfterStop = 0;
+    window.onTurn = [&] {
+        const int opens = watch.fileOpens();
+        if (opensBeforeStop >= 0) {
+            opensAfterStop += opens;
+        } else if (run.comparing() && opens > 0) {
+            opensBeforeStop = opens;
+            run.btnSearchClick();  // the Stop button
+        }
+    };
+    EXPECT_TRUE(search().empty());
+    opensAfterStop += watch.fileOpens();
+    ASSERT_GT(opensBeforeStop, 0);
+    EXPECT_EQ(window.status[3], "Comparison interrupted");
+    // The readers finish the files they began; no more are opened.
+    EXPECT_LT(opensAfterStop, 200) << opensBeforeStop << " files were opened before the stop";
+}
+
+TEST_F(CompareTest, AStopWhileAHugePairIsComparedIsHeardAtOnce)
+{
+    // Two equal files of 16 GiB, sparse, so they cost no disk: reading both
+    // takes seconds, a stop must not.
+    constexpr off_t kHuge = 16ll << 30;
+    for (const char* name : {"huge1", "huge2"}) {
+        const std::string path = dir.write(name, "");
+        ASSERT_EQ(::truncate(path.c_str(), kHuge), 0);
+    }
+    OpenWatch watch(dir.path());
+    ASSERT_TRUE(watch.ok());
+    // A watcher of its own sees the first open at once, whatever the
+    // comparison does meanwhile; the next turn is the Stop.
+    std::atomic<bool> opened{false};
+    std::atomic<bool> done{false};
+    std::chrono::steady_clock::time_point openedAt;
+    std::thread watcher([&] {
+        while (!done && !opened) {
+            if (watch.fileOpens() > 0) {
+                openedAt = std::chrono::steady_clock::now();
+                opened = true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    window.onTurn = [&] {
+        if (opened && run.comparing()) {
+            run.btnSearchClick();
+        }
+    };
+    search();
+    const auto endedAt = std::chrono::steady_clock::now();
+    done = true;
+    watcher.join();
+    ASSERT_TRUE(opened.load());
+    EXPECT_EQ(window.status[3], "Comparison interrupted");
+    // Generous for busy machines; reading the pair takes many times this.
+    EXPECT_LT(endedAt - openedAt, std::chrono::seconds(1));
 }

@@ -64,6 +64,7 @@ public:
     int waitCursor = 0;
     int turns = 0;
     std::function<void()> onTurn;
+    std::vector<search::LeftOutFile> leftOut;
 
     std::string fieldText(search::Field field) override { return fields[field]; }
     void setFieldText(search::Field field, const std::string& text) override
@@ -104,6 +105,7 @@ public:
             onTurn();
         }
     }
+    void reportLeftOut(const search::LeftOutFile& file) override { leftOut.push_back(file); }
 
     // The rows as "caption" lines, file paths relative to `base`.
     std::vector<std::string> rowTexts(const std::string& base) const

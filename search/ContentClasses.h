@@ -1,0 +1,236 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/FileContents.h"
+#include "search/CatalogueList.h"
+#include "search/ReaderPool.h"
+#include "search/SearchWindow.h"
+
+namespace search {
+
+class FileCatalogue;
+
+// How much one comparison may hold at once.
+struct ReadLimits {
+    // Chunk bytes held in memory at once.
+    std::size_t memoryBytes = 4u << 20;
+    // Files of the groups read side by side; one group may exceed it.
+    std::size_t windowFiles = 16384;
+    // Files kept open from one chunk to the next.
+    std::size_t heldFiles = 256;
+    unsigned readers = 8;
+    // Sorts chunks into buckets before their bytes are compared; tests put
+    // every chunk into one bucket to show that the bytes decide.
+    std::uint64_t (*digest)(const unsigned char* bytes, std::size_t length) = platform::chunkHash;
+
+    // Limits for a catalogue of `entries` files, within the descriptors the
+    // process has left: small searches stay small, large ones read wide.
+    static ReadLimits forCatalogue(std::size_t entries);
+};
+
+// Splits groups of files of one size into classes of identical contents,
+// reading every file once. All files of a class are read together, chunk by
+// chunk at the same offset, by a few reader threads in the order of their
+// place on the disk; after each chunk a class splits by the chunk's digest
+// and then by its bytes, and a file left alone drops out. Whatever the files
+// hold, the work is linear in their bytes, and nothing is called equal that
+// was not compared byte for byte.
+//
+// A file is stamped (device, inode, size, change time) before its first
+// read and checked after its last; one that changed, vanished, turned into
+// a link or cannot be read leaves its class and is listed as left out. The
+// window's thread calls everything here; readers only read.
+class ContentClasses {
+public:
+    // `byTime`: files of a group are first split by sameTimeKey.
+    ContentClasses(const FileCatalogue& catalogue, bool byTime, const ReadLimits& limits);
+    ~ContentClasses();
+    ContentClasses(const ContentClasses&) = delete;
+    ContentClasses& operator=(const ContentClasses&) = delete;
+
+    // A group of files of one size (two or more), in the order of the
+    // catalogue's walk. Empty files form one class without being read.
+    void addGroup(std::int64_t size, const std::vector<CatalogueList::Entry>& files);
+    std::size_t filesInWindow() const { return m_members.size(); }
+    bool empty() const { return m_groups.empty(); }
+    // The size of the first group not yet written.
+    std::int64_t frontSize() const;
+
+    enum class Outcome { Read, Stopped, Failed };
+    // Reads on: hands the readers what the limits allow, waits a moment for
+    // them, takes in what they finished, and gives the event loop a turn
+    // through `turn`, which says whether to go on.
+    Outcome pump(const std::function<bool()>& turn);
+
+    // Whether the first group's classes are all known.
+    bool frontReady() const;
+    struct Finished {
+        std::int64_t size = 0;
+        std::size_t files = 0;  // all files of the group, for progress
+        // Each class of two or more files, by grouping value and then path;
+        // the paths of a class in case-insensitive order.
+        std::vector<std::vector<std::string>> blocks;
+    };
+    Finished takeFront();
+
+    // The files left out since the last call.
+    std::vector<LeftOutFile> takeLeftOut();
+    // After Outcome::Failed: the system's errno (out of descriptors or
+    // memory) and the file being opened or read.
+    int failure() const { return m_failure; }
+    const std::string& failurePath() const { return m_failurePath; }
+
+private:
+    enum class State : std::uint8_t { Fresh, Stamped, Unreadable, Changed };
+    struct Member {
+        CatalogueList::Entry entry;
+        std::int64_t changeNs = 0;  // taken before the first read
+        std::int64_t value = 0;     // the grouping value: head sum or sameTimeKey
+        std::uint64_t hash = 0;     // digest of the last chunk read
+        std::int32_t fd = -1;       // kept open from one step to the next
+        std::int32_t error = 0;
+        State state = State::Fresh;
+        bool equal = false;       // a verify job's answer
+        bool sequential = false;  // read-ahead advice given
+
+        bool failed() const { return state == State::Unreadable || state == State::Changed; }
+    };
+
+    struct Group {
+        std::int64_t size = 0;
+        std::size_t firstMember = 0;
+        std::size_t count = 0;
+        std::size_t open = 0;  // classes not yet settled
+        bool needsStamps = false;
+        std::vector<std::vector<std::size_t>> finished;
+    };
+
+    // Files of one group whose bytes are equal before `offset`.
+    struct Class {
+        std::size_t group = 0;
+        std::int64_t offset = 0;
+        std::vector<std::size_t> ids;
+    };
+
+    // A class too large to hold a chunk of each file: sets of files with
+    // equal digests, each still to be compared byte for byte with its first.
+    struct Stream {
+        Class parent;  // at the chunk's offset
+        std::size_t length = 0;
+        std::vector<std::vector<std::size_t>> sets;
+    };
+
+    struct Step;
+    struct Job : ReadWork {
+        enum class Kind : std::uint8_t { Stamp, Keep, Hash, Verify };
+        ContentClasses* owner = nullptr;
+        Step* step = nullptr;
+        // The file by address: the window's thread adds and removes other
+        // groups' files while readers work, which moves nothing in a deque.
+        Member* target = nullptr;
+        std::int64_t offset = 0;
+        std::uint32_t length = 0;
+        Kind kind = Kind::Keep;
+        bool last = false;  // the file's last read: check its stamp afterwards
+        bool keepOpen = false;
+        bool digest = false;  // Keep: also the chunk's digest
+        // Keep: where the bytes go; Verify: the bytes to compare with.
+        unsigned char* bytes = nullptr;
+        bool read(unsigned reader) override;
+    };
+
+    // Reads handed out together and taken in together.
+    struct Step {
+        enum class Kind : std::uint8_t { Stamp, Chunk, Digests, Firsts, Verify };
+        Kind kind = Kind::Chunk;
+        std::size_t group = 0;  // Stamp
+        Class cls;              // Chunk
+        Stream stream;          // Digests, Firsts, Verify
+        std::size_t length = 0;
+        std::unique_ptr<unsigned char[]> buffer;
+        // Digests and comparisons: room for one chunk per reader.
+        std::unique_ptr<unsigned char[]> scratch;
+        std::size_t bufferBytes = 0;
+        std::vector<Job> jobs;
+        std::atomic<std::size_t> remaining{0};
+    };
+
+    struct ReaderState;
+
+    Member& member(std::size_t id);
+    const Member& member(std::size_t id) const;
+    std::string pathOf(const Member& m) const;
+    Group& groupOf(std::size_t id) { return m_groups[id - m_groupBase]; }
+    std::size_t stepLength(const Class& c) const;
+    bool fitsInMemory(const Class& c) const;
+    std::size_t streamChunk() const;
+
+    void issue();
+    void pickReaders();
+    Job makeJob(Step& step, std::size_t id, Job::Kind kind, std::int64_t offset, std::size_t length,
+                unsigned char* bytes, bool last);
+    void start(std::unique_ptr<Step> step);
+    void giveScratch(Step& step);
+    void issueStamps(std::size_t group);
+    void issueChunk(Class c);
+    void issueFirsts(Stream stream);
+    bool take(Step& step);
+    bool takeStamps(Step& step);
+    bool takeChunk(Step& step);
+    bool takeDigests(Step& step);
+    bool takeFirsts(Step& step);
+    bool takeVerify(Step& step);
+
+    void execute(Job& job, unsigned reader);
+    void stamp(Member& m, ReaderState& state);
+    // The reader's root folder of a file, its path below in state.rest.
+    int placeMember(const Member& m, ReaderState& state);
+    int openMember(Member& m, ReaderState& state);
+
+    // Takes failed files out of a list, naming them; false when a failure
+    // ends the search.
+    bool dropFailed(std::vector<std::size_t>& ids);
+    void closeMember(Member& m);
+    // Files of one class with equal bytes up to `after.offset`: read on,
+    // finish or drop.
+    void settle(const Class& after, std::vector<std::size_t> ids);
+    void queueClass(Class c);
+    void leaveOut(const Member& m);
+
+    const FileCatalogue& m_catalogue;
+    const bool m_byTime;
+    ReadLimits m_limits;
+    std::vector<std::unique_ptr<ReaderState>> m_readers;
+
+    std::deque<Member> m_members;
+    std::size_t m_memberBase = 0;  // id of m_members.front()
+    std::deque<Group> m_groups;
+    std::size_t m_groupBase = 0;
+    std::vector<std::size_t> m_unstamped;        // groups whose stamps are still to be asked for
+    std::deque<Class> m_classes;                 // waiting for their next chunk, by group
+    std::deque<Stream> m_streams;                // waiting for room to read their firsts
+    std::vector<std::unique_ptr<Step>> m_steps;  // handed out
+    std::size_t m_bytesOut = 0;                  // chunk bytes of those steps
+    std::atomic<std::size_t> m_held{0};          // files kept open
+    std::atomic<std::size_t> m_reads{0};
+    std::atomic<std::size_t> m_diskReads{0};  // reads the page cache could not serve
+    std::size_t m_readsSeen = 0;
+    std::size_t m_diskSeen = 0;
+    unsigned m_activeReaders = 0;
+
+    std::vector<LeftOutFile> m_leftOut;
+    int m_failure = 0;
+    std::string m_failurePath;
+    // Last, so that it goes first: no reader runs once it is gone.
+    std::unique_ptr<ReaderPool> m_pool;
+};
+
+}  // namespace search
