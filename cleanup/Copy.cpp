@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cleanup/Rename.h"
+#include "platform/FileContents.h"
 #include "platform/NoFollowOpen.h"
 
 namespace cleanup {
@@ -15,26 +16,6 @@ namespace cleanup {
 namespace {
 
 constexpr std::int64_t kChunk = 128 * 1024;
-
-bool readFully(int fd, char* buffer, std::int64_t length, std::int64_t offset)
-{
-    std::int64_t done = 0;
-    while (done < length) {
-        const ssize_t got =
-            ::pread(fd, buffer + done, static_cast<std::size_t>(length - done), offset + done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got == 0) {
-            errno = 0;  // the end came early
-        }
-        if (got <= 0) {
-            return false;
-        }
-        done += got;
-    }
-    return true;
-}
 
 bool writeFully(int fd, const char* buffer, std::int64_t length, std::int64_t offset)
 {
@@ -83,15 +64,18 @@ bool copyInto(int from, const struct stat& fromState, int folder, const std::str
     for (int pass = 0; pass < 2; ++pass) {
         for (std::int64_t offset = 0; offset < size; offset += kChunk) {
             const std::int64_t length = std::min(kChunk, size - offset);
-            if (!readFully(from, mine, length, offset)) {
+            if (!platform::readExactly(from, offset, static_cast<std::size_t>(length),
+                                       reinterpret_cast<unsigned char*>(mine))) {
                 return fail("it could not be read to the end: " +
                             std::string(errno != 0 ? std::strerror(errno) : "it is shorter now"));
             }
             if (pass == 0 && !writeFully(out.get(), mine, length, offset)) {
                 return fail(std::string("the copy could not be written: ") + std::strerror(errno));
             }
-            if (pass == 1 && (!readFully(out.get(), theirs, length, offset) ||
-                              std::memcmp(mine, theirs, static_cast<std::size_t>(length)) != 0)) {
+            if (pass == 1 &&
+                (!platform::readExactly(out.get(), offset, static_cast<std::size_t>(length),
+                                        reinterpret_cast<unsigned char*>(theirs)) ||
+                 std::memcmp(mine, theirs, static_cast<std::size_t>(length)) != 0)) {
                 return fail("the copy does not read back the same");
             }
             if (progress && !progress(pass * size + offset + length, 2 * size)) {

@@ -13,6 +13,7 @@
 
 #include "cleanup/Copy.h"
 #include "cleanup/Rename.h"
+#include "platform/FileContents.h"
 #include "platform/FolderListing.h"
 #include "platform/NoFollowOpen.h"
 #include "platform/Text.h"
@@ -48,23 +49,6 @@ bool sameState(const struct stat& before, const struct stat& now)
 bool sameInode(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool readFully(int fd, char* buffer, std::int64_t length, std::int64_t offset)
-{
-    std::int64_t done = 0;
-    while (done < length) {
-        const ssize_t got =
-            ::pread(fd, buffer + done, static_cast<std::size_t>(length - done), offset + done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        done += got;
-    }
-    return true;
 }
 
 std::string pathReason(int error)
@@ -453,8 +437,10 @@ bool Runner::compare(OpenedFile& marked, OpenedFile& kept, FileResult& result)
     char* theirs = m_buffers.data() + kChunk;
     for (std::int64_t offset = 0; offset < size; offset += kChunk) {
         const std::int64_t length = std::min(kChunk, size - offset);
-        if (!readFully(marked.fd.get(), mine, length, offset) ||
-            !readFully(kept.fd.get(), theirs, length, offset)) {
+        if (!platform::readExactly(marked.fd.get(), offset, static_cast<std::size_t>(length),
+                                   reinterpret_cast<unsigned char*>(mine)) ||
+            !platform::readExactly(kept.fd.get(), offset, static_cast<std::size_t>(length),
+                                   reinterpret_cast<unsigned char*>(theirs))) {
             result = untouched("it or the kept file " + shown(kept.file->file.path) +
                                " could not be read to the end: " +
                                (errno != 0 ? std::strerror(errno) : "it is shorter now"));

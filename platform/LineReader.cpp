@@ -24,23 +24,13 @@ LineReader::~LineReader()
 
 bool LineReader::open(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    std::uint64_t size = 0;
+    const int fd = openWholeFile(path, size);
     if (fd < 0) {
         return false;
     }
-    struct stat st = {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);  // never wait on a FIFO or a device
-        errno = EINVAL;
-        return false;
-    }
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxWholeFileBytes) {
-        ::close(fd);
-        errno = EFBIG;
-        return false;
-    }
     m_fd = fd;
-    m_size = static_cast<std::uint64_t>(st.st_size);
+    m_size = size;
     return true;
 }
 

@@ -31,22 +31,6 @@ void randomLetters(char* out, std::size_t count)
     }
 }
 
-bool writeAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // The folder part of a path ("." for a bare name, "/" for a name at the
 // root) and the name after the last '/'.
 void splitPath(const std::string& path, std::string& folder, std::string& name)
@@ -299,6 +283,22 @@ bool OutputFile::commit()
         errno = error;
     }
     return ok;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
 }
 
 }  // namespace platform

@@ -61,4 +61,8 @@ private:
 // goes to `name`.
 int createTemporaryIn(int folder, std::string_view base, std::string& name);
 
+// Writes all `size` bytes, through interrupted and partial writes. False
+// with errno set.
+bool writeAll(int fd, const char* data, std::size_t size);
+
 }  // namespace platform

@@ -241,22 +241,6 @@ std::vector<std::string> splitLines(std::string_view text)
 
 namespace {
 
-bool writeAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string linesText(const std::vector<std::string>& lines)
@@ -340,23 +324,34 @@ bool writeFilesAtomically(const std::vector<std::pair<std::string, std::string>>
     return ok;
 }
 
-bool readWholeFile(const std::string& path, std::string& contents)
+int openWholeFile(const std::string& path, std::uint64_t& size)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        return false;
+        return -1;
     }
     struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);  // never wait on a FIFO or a device
         errno = EINVAL;
-        return false;
+        return -1;
     }
     if (static_cast<std::uint64_t>(st.st_size) > kMaxWholeFileBytes) {
         // No list or settings file is this large; reading it would only
         // exhaust the memory, at every start.
         ::close(fd);
         errno = EFBIG;
+        return -1;
+    }
+    size = static_cast<std::uint64_t>(st.st_size);
+    return fd;
+}
+
+bool readWholeFile(const std::string& path, std::string& contents)
+{
+    std::uint64_t size = 0;
+    const int fd = openWholeFile(path, size);
+    if (fd < 0) {
         return false;
     }
     std::string result;

@@ -89,5 +89,9 @@ std::string linesText(const std::vector<std::string>& lines);
 // file larger than kMaxWholeFileBytes.
 constexpr std::uint64_t kMaxWholeFileBytes = std::uint64_t(1) << 30;
 bool readWholeFile(const std::string& path, std::string& contents);
+// Opens what readWholeFile reads: a descriptor, or -1 with errno set (EINVAL
+// for anything but a regular file, EFBIG for one too large). `size` gets
+// its size.
+int openWholeFile(const std::string& path, std::uint64_t& size);
 
 }  // namespace platform

@@ -302,23 +302,6 @@ std::vector<settings::ResultRow> rowsOf(const std::string& prefix, int groups)
     return rows;
 }
 
-std::vector<std::string> namesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    DIR* listing = ::opendir(folder.c_str());
-    while (const dirent* entry = listing != nullptr ? ::readdir(listing) : nullptr) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {  // temporary files may be hidden ones
-            names.push_back(name);
-        }
-    }
-    if (listing != nullptr) {
-        ::closedir(listing);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Saves a first pair of lists, then a much longer pair that cannot fit;
 // returns 0 when the second save fails and leaves the first pair intact and
 // nothing else behind, else a code saying what went wrong.

@@ -27,31 +27,6 @@ bool writeOutput(const std::string& path, const std::string& text)
     return out.open(path) && out.write(text) && out.commit();
 }
 
-struct stat statOf(const std::string& path)
-{
-    struct stat st = {};
-    ::lstat(path.c_str(), &st);
-    return st;
-}
-
-// Every name in a folder, hidden ones too.
-std::vector<std::string> namesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    DIR* listing = ::opendir(folder.c_str());
-    while (const dirent* entry = listing != nullptr ? ::readdir(listing) : nullptr) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    if (listing != nullptr) {
-        ::closedir(listing);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 int inChild(const std::function<int()>& body)
 {
     const pid_t child = ::fork();

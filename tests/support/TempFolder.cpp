@@ -1,7 +1,9 @@
 #include "support/TempFolder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <stdexcept>
@@ -165,4 +167,28 @@ int runWithoutPrivileges(const std::function<int()>& body)
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> namesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    DIR* listing = ::opendir(folder.c_str());
+    while (const dirent* entry = listing != nullptr ? ::readdir(listing) : nullptr) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    if (listing != nullptr) {
+        ::closedir(listing);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct stat statOf(const std::string& path)
+{
+    struct stat st = {};
+    ::lstat(path.c_str(), &st);
+    return st;
 }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
+#include <vector>
 
 // An empty folder under the system's temporary folder, removed with
 // everything in it when the object goes.
@@ -38,3 +40,8 @@ private:
 // any folder), so that permission checks mean what they say. Returns the
 // body's result, or -1 when it could not be run.
 int runWithoutPrivileges(const std::function<int()>& body);
+
+// Every name in a folder, hidden ones too (temporary files may be), sorted.
+std::vector<std::string> namesIn(const std::string& folder);
+// lstat of a path; all zero when there is nothing there.
+struct stat statOf(const std::string& path);
