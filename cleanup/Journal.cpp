@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/FolderListing.h"
 #include "platform/StringList.h"
 
 namespace cleanup {
@@ -196,6 +198,54 @@ std::string localTimeText()
     ::localtime_r(&now, &local);
     std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &local);
     return when;
+}
+
+std::string journalFileName()
+{
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm local = {};
+    ::localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    return std::string("cleanup-") + stamp + ".journal";
+}
+
+std::string latestJournal(const std::string& folder)
+{
+    std::vector<platform::FileEntry> entries;
+    platform::readFolder(folder, entries);
+    // The stamp has a fixed width, so the greatest name is the newest.
+    std::string newest;
+    for (const platform::FileEntry& entry : entries) {
+        const std::string& name = entry.name;
+        if ((entry.attributes & platform::kAttrDirectory) == 0 && name.rfind("cleanup-", 0) == 0 &&
+            name.size() == journalFileName().size() &&
+            name.compare(name.size() - 8, 8, ".journal") == 0 && name > newest) {
+            newest = name;
+        }
+    }
+    return newest.empty() ? std::string() : folder + newest;
+}
+
+bool summariseJournal(const std::string& path, JournalSummary& summary, std::string& error)
+{
+    summary = JournalSummary();
+    std::vector<std::vector<std::string>> lines;
+    if (!readJournal(path, lines, error)) {
+        return false;
+    }
+    for (const std::vector<std::string>& line : lines) {
+        if (line.size() >= 4 && line[0] == step::kRun && summary.started.empty()) {
+            summary.started = line[2];
+            summary.action = line[3];
+        } else if (line.size() >= 3 && line[0] == step::kDone) {
+            ++summary.done;
+            if (line[2] == "trash" || line[2] == "move") {
+                ++summary.canPutBack;
+            }
+        }
+    }
+    return true;
 }
 
 }  // namespace cleanup

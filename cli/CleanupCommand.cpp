@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -180,12 +179,7 @@ int emit(const CleanupOutput& output, const std::string& text, std::size_t leftO
 
 std::string defaultJournal()
 {
-    char stamp[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm local = {};
-    ::localtime_r(&now, &local);
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    return settings::listFileFolder() + "cleanup-" + stamp + ".journal";
+    return settings::listFileFolder() + cleanup::journalFileName();
 }
 
 // Facts of each file of the groups, read now. A file that cannot be reached
