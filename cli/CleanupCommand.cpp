@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -104,21 +102,6 @@ std::string currentFolder()
     return folder.empty() ? "/" : folder;
 }
 
-// The folder as typed, made absolute and plain, and where links in it lead,
-// so that a rule matches paths whichever way they were found.
-std::vector<std::string> folderForms(const std::string& folder)
-{
-    std::vector<std::string> forms = {cleanup::plainPath(folder, currentFolder(), true)};
-    char buffer[PATH_MAX];
-    if (::realpath(folder.c_str(), buffer) != nullptr) {
-        const std::string resolved = cleanup::plainPath(buffer, "/", true);
-        if (resolved != forms.front()) {
-            forms.push_back(resolved);
-        }
-    }
-    return forms;
-}
-
 bool parseRules(const std::vector<std::string>& texts, std::vector<cleanup::KeepRule>& rules,
                 std::string& error)
 {
@@ -131,7 +114,7 @@ bool parseRules(const std::vector<std::string>& texts, std::vector<cleanup::Keep
             rule.kind == cleanup::KeepRule::NotInFolder) {
             std::vector<std::string> folders;
             for (const std::string& value : rule.values) {
-                for (std::string& form : folderForms(value)) {
+                for (std::string& form : cleanup::folderForms(value, currentFolder())) {
                     folders.push_back(std::move(form));
                 }
             }
