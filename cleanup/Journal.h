@@ -79,8 +79,12 @@ std::string localTimeText();
 // "cleanup-yyyymmdd-hhmmss.journal" in local time, so the names of one
 // folder sort by the time of their run.
 std::string journalFileName();
-// The newest journal named so in `folder` (ending with '/'), or "" when the
-// folder holds none.
+// A journal of its own for a run that starts now, in `folder` (ending with
+// '/'): journalFileName(), or when a run of the same second has that name,
+// "cleanup-yyyymmdd-hhmmss-N.journal" with the first N from 2 that is free.
+std::string newJournalPath(const std::string& folder);
+// The newest journal named so in `folder`, by its time and then its N, or
+// "" when the folder holds none.
 std::string latestJournal(const std::string& folder);
 
 // What a journal says was done, for asking before it is undone.

@@ -67,8 +67,26 @@ TEST(JournalTest, TheNewestDatedJournalIsFoundAndSummed)
     // Neither a name of another form nor a folder is taken for a journal.
     dir.write("cleanup-20990506-070810.journal.bak", "");
     dir.write("cleanup-2099.journal", "");
+    dir.write("cleanup-20990506-07081x.journal", "");
+    dir.write("cleanup-20990506-070810-0.journal", "");
+    dir.write("cleanup-20990506-070810-x.journal", "");
     dir.mkdir("cleanup-20990506-070811.journal");
     EXPECT_EQ(latestJournal(dir.path()), dir / "cleanup-20240506-070810.journal");
+    // Runs of one second: the later has the greater number, and 10 follows 9.
+    dir.write("cleanup-20240506-070810-9.journal", "");
+    EXPECT_EQ(latestJournal(dir.path()), dir / "cleanup-20240506-070810-9.journal");
+    dir.write("cleanup-20240506-070810-10.journal", "");
+    EXPECT_EQ(latestJournal(dir.path()), dir / "cleanup-20240506-070810-10.journal");
+
+    // A new run takes a name of its own, even in the same second as another.
+    TempFolder runs;
+    const std::string first = newJournalPath(runs.path());
+    EXPECT_EQ(first.rfind(runs.path() + "cleanup-", 0), 0u);
+    runs.write(first.substr(runs.path().size()), "");
+    const std::string second = newJournalPath(runs.path());
+    EXPECT_NE(second, first);
+    runs.write(second.substr(runs.path().size()), "");
+    EXPECT_EQ(latestJournal(runs.path()), second);
 
     Journal journal;
     std::string error;
