@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "views/FocusStyle.h"
+
 namespace app {
 
 namespace {
@@ -39,6 +41,7 @@ TfrmCleanupProgress::TfrmCleanupProgress(QWidget* parent) : QDialog(parent)
     ProgressBar->setAccessibleName(tr("Progress"));
     btnCancel = new QPushButton(tr("Cancel"), this);
     btnCancel->setAutoDefault(false);
+    views::showKeyboardFocus(btnCancel);
     lblFile->setAccessibleName(tr("File at hand"));
 
     auto* buttons = new QHBoxLayout;
@@ -165,6 +168,9 @@ TfrmCleanupReport::TfrmCleanupReport(QWidget* parent) : QDialog(parent)
     memDetails->setReadOnly(true);
     memDetails->setLineWrapMode(QPlainTextEdit::NoWrap);
     memDetails->setTabChangesFocus(true);
+    // A cursor that the keys move: the list can be read and copied from
+    // the keyboard, and the focus shows.
+    memDetails->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     lblDetails->setBuddy(memDetails);
     lblJournal = new QLabel(this);
     lblJournal->setWordWrap(true);
@@ -172,6 +178,7 @@ TfrmCleanupReport::TfrmCleanupReport(QWidget* parent) : QDialog(parent)
     lblJournal->setTextInteractionFlags(Qt::TextSelectableByMouse);
     btnOK = new QPushButton(tr("OK"), this);
     btnOK->setDefault(true);
+    views::showKeyboardFocus(btnOK);
     connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* buttons = new QHBoxLayout;
