@@ -51,6 +51,33 @@ QString bytes(std::int64_t value)
     return value == 1 ? QObject::tr("1 byte") : QObject::tr("%1 bytes").arg(count(value));
 }
 
+// The bytes, and past a megabyte the size as a person says it.
+QString size(std::int64_t value)
+{
+    const char* const units[] = {"kB", "MB", "GB", "TB", "PB"};
+    if (value < 1000000) {
+        return bytes(value);
+    }
+    double rounded = static_cast<double>(value) / 1000.0;
+    std::size_t unit = 0;
+    while (rounded >= 1000.0 && unit + 1 < std::size(units)) {
+        rounded /= 1000.0;
+        ++unit;
+    }
+    // A space that does not break keeps the number and its unit on one line.
+    return QObject::tr("%1, %2\u00a0%3")
+        .arg(bytes(value),
+             QString::fromStdString(
+                 platform::formatDecimal(rounded, 1, views::TFileListView::processLocale())),
+             QString::fromLatin1(units[unit]));
+}
+
+// "1 file was" or "12 files were", to begin a sentence.
+QString filesWere(std::int64_t value)
+{
+    return value == 1 ? QObject::tr("1 file was") : QObject::tr("%1 files were").arg(count(value));
+}
+
 QString groups(std::int64_t value)
 {
     return value == 1 ? QObject::tr("1 group") : QObject::tr("%1 groups").arg(count(value));
@@ -90,11 +117,11 @@ QString doing(const cleanup::Action& action)
     return QString();
 }
 
-QString question(const cleanup::Action& action, std::int64_t marked, std::int64_t size,
+QString question(const cleanup::Action& action, std::int64_t marked, std::int64_t total,
                  std::int64_t groupCount)
 {
     const QString what =
-        QObject::tr("%1 (%2) in %3").arg(files(marked), bytes(size), groups(groupCount));
+        QObject::tr("%1 (%2) in %3").arg(files(marked), app::size(total), groups(groupCount));
     const QString checked =
         QObject::tr("Right before it is touched, each is compared byte for byte with the file "
                     "kept in its group; one that differs is left as it is.");
@@ -692,13 +719,17 @@ void CleanupActions::actOnMarked(const cleanup::Action& action)
     if (!whole.empty()) {
         // The engine never takes the last copy: such a group either keeps one
         // file after all, or is left alone.
-        const bool keepOne =
-            ask(m_window, cleanupTitle(),
-                tr("Every file is marked in %1, so acting on them would keep no copy of their "
-                   "contents.\n\nYes: keep the first file of each of these groups by path order, "
-                   "and act on the others.\nNo: leave these groups as they are.")
-                    .arg(groups(static_cast<std::int64_t>(whole.size()))),
-                true);
+        const bool keepOne = ask(
+            m_window, cleanupTitle(),
+            whole.size() == 1
+                ? tr("Every file of 1 group is marked, so acting on it would keep no copy of its "
+                     "contents.\n\nYes: keep the first file of the group by path order, and act "
+                     "on the others.\nNo: leave the group as it is.")
+                : tr("Every file of %1 groups is marked, so acting on them would keep no copy of "
+                     "their contents.\n\nYes: keep the first file of each of these groups by "
+                     "path order, and act on the others.\nNo: leave these groups as they are.")
+                      .arg(count(static_cast<std::int64_t>(whole.size()))),
+            true);
         for (auto g = whole.rbegin(); g != whole.rend(); ++g) {
             std::vector<cleanup::PlanFile>& files = plan.groups[*g].files;
             if (keepOne) {
@@ -858,16 +889,22 @@ void CleanupActions::showReport(const cleanup::Plan& plan, const cleanup::Report
     const std::int64_t notReached = report.count(cleanup::Outcome::NotReached);
     QString summary = tr("%1 of %2 were %3, giving back %4.")
                           .arg(count(done), files(plan.markedCount()), doneWords(action),
-                               bytes(report.bytesReclaimed()));
+                               size(report.bytesReclaimed()));
     if (untouched > 0) {
-        summary += "\n" + tr("%1 left untouched, each for the reason below; they stay marked.")
-                              .arg(untouched == 1 ? tr("1 file was")
-                                                  : tr("%1 files were").arg(count(untouched)));
+        summary +=
+            "\n" + (untouched == 1 ? tr("1 file was left untouched, for the reason below; it stays "
+                                        "marked.")
+                                   : tr("%1 files were left untouched, each for the reason below; "
+                                        "they stay marked.")
+                                         .arg(count(untouched)));
     }
     if (report.stopped && notReached > 0) {
-        summary += "\n" + tr("The run was stopped: %1 not reached and stay marked.")
-                              .arg(notReached == 1 ? tr("1 file was")
-                                                   : tr("%1 files were").arg(count(notReached)));
+        summary +=
+            "\n" + (notReached == 1 ? tr("The run was stopped: 1 file was not reached and stays "
+                                         "marked.")
+                                    : tr("The run was stopped: %1 files were not reached and stay "
+                                         "marked.")
+                                          .arg(count(notReached)));
     }
     if (!report.journalError.empty()) {
         summary += "\n" + tr("The run ended there, since its journal could not be written: %1")
@@ -989,19 +1026,20 @@ void CleanupActions::undoLastCleanup()
     const std::int64_t already = report.count(cleanup::UndoItem::AlreadyBack);
     const std::int64_t missed = report.count(cleanup::UndoItem::NotPutBack);
     const std::int64_t cannot = report.count(cleanup::UndoItem::CannotUndo);
-    QString text =
-        tr("%1 put back.").arg(back == 1 ? tr("1 file was") : tr("%1 files were").arg(count(back)));
+    QString text = tr("%1 put back.").arg(filesWere(back));
     if (back > 0) {
         text += " " + tr("They are not in the list: search again to see them there.");
     }
     if (already > 0) {
-        text += "\n" +
-                tr("%1 in its place already.")
-                    .arg(already == 1 ? tr("1 file was") : tr("%1 files were").arg(count(already)));
+        text += "\n" + (already == 1
+                            ? tr("1 file was in its place already.")
+                            : tr("%1 files were in their places already.").arg(count(already)));
     }
     if (missed > 0) {
-        text +=
-            "\n" + tr("%1 could not be put back, each for the reason below.").arg(files(missed));
+        text += "\n" + (missed == 1 ? tr("1 file could not be put back, for the reason below.")
+                                    : tr("%1 files could not be put back, each for the reason "
+                                         "below.")
+                                          .arg(count(missed)));
     }
     if (cannot > 0) {
         text += "\n" + tr("%1 cannot be put back: deleted for good, or replaced by a link.")

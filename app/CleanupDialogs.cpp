@@ -166,7 +166,8 @@ TfrmCleanupReport::TfrmCleanupReport(QWidget* parent) : QDialog(parent)
     lblDetails = new QLabel(this);
     memDetails = new QPlainTextEdit(this);
     memDetails->setReadOnly(true);
-    memDetails->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Each reason is read whole, without scrolling sideways.
+    memDetails->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     memDetails->setTabChangesFocus(true);
     // A cursor that the keys move: the list can be read and copied from
     // the keyboard, and the focus shows.
@@ -206,7 +207,10 @@ void TfrmCleanupReport::setReport(const QString& title, const QString& summary,
     memDetails->setVisible(!details.isEmpty());
     lblJournal->setText(journal);
     lblJournal->setVisible(!journal.isEmpty());
-    setMinimumHeight(details.isEmpty() ? 0 : fontMetrics().height() * 20);
+    // Without a list the dialog is as high as its words; with one it can grow.
+    layout()->setSizeConstraint(details.isEmpty() ? QLayout::SetFixedSize
+                                                  : QLayout::SetDefaultConstraint);
+    setMinimumHeight(details.isEmpty() ? 0 : fontMetrics().height() * 16);
     adjustSize();
     btnOK->setFocus();
 }
