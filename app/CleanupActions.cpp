@@ -6,6 +6,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMenu>
@@ -219,6 +222,35 @@ QString reasonLines(const std::vector<std::pair<std::string, std::string>>& reas
     return text;
 }
 
+// Gives the event loop a turn now and then while the main thread works
+// through a long list, so that a million rows do not freeze the window.
+// User input waits meanwhile: no other command runs inside this one.
+class Turns {
+public:
+    Turns() { m_since.start(); }
+    void operator()()
+    {
+        if (m_since.elapsed() >= kTurnMs) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            m_since.restart();
+        }
+    }
+
+private:
+    static constexpr int kTurnMs = 20;
+    QElapsedTimer m_since;
+};
+
+// Lets a long vector go an item at a time between turns of the loop: the
+// paths of a million rows take longer to free than a turn may wait.
+template <typename T> void releaseSlowly(std::vector<T>& items, Turns& turn)
+{
+    while (!items.empty()) {
+        items.pop_back();
+        turn();
+    }
+}
+
 // A local time as the journal writes it, as a person reads it.
 QString whenText(const std::string& journalTime)
 {
@@ -284,7 +316,11 @@ std::vector<CleanupActions::ListedGroup> CleanupActions::listedGroups(bool onlyM
 {
     std::vector<ListedGroup> out;
     const int total = m_list.rowCount();
+    Turns turn;
     for (int row = 0; row < total; ++row) {
+        if ((row & 1023) == 0) {
+            turn();
+        }
         if (m_list.kindOf(row) != views::RowKind::Header) {
             continue;
         }
@@ -458,7 +494,17 @@ bool CleanupActions::markByRule(const cleanup::KeepRule& rule)
     if ((searching && searching()) || m_busy) {
         return false;
     }
-    const std::vector<ListedGroup> listed = listedGroups(false);
+    m_busy = true;
+    const bool marked = mark(rule);
+    m_busy = false;
+    emit finished();
+    return marked;
+}
+
+bool CleanupActions::mark(const cleanup::KeepRule& rule)
+{
+    const std::uint64_t generation = m_list.rows().generation();
+    std::vector<ListedGroup> listed = listedGroups(false);
     struct Work {
         std::vector<cleanup::InputGroup> groups;
         std::vector<std::vector<int>> rows;  // the rows of the files still in `groups`
@@ -467,6 +513,7 @@ bool CleanupActions::markByRule(const cleanup::KeepRule& rule)
         std::atomic<std::int64_t> read{0};
         std::int64_t total = 0;
     } work;
+    Turns turn;
     for (const ListedGroup& group : listed) {
         cleanup::InputGroup files;
         for (const int row : group.rows) {
@@ -475,10 +522,8 @@ bool CleanupActions::markByRule(const cleanup::KeepRule& rule)
         work.total += static_cast<std::int64_t>(files.size());
         work.groups.push_back(std::move(files));
         work.rows.push_back(group.rows);
+        turn();
     }
-    const std::uint64_t generation = m_list.rows().generation();
-
-    m_busy = true;
     m_stop = false;
     TfrmCleanupProgress dialog(m_window);
     dialog.setWindowTitle(tr("Gemmora - mark files"));
@@ -515,6 +560,15 @@ bool CleanupActions::markByRule(const cleanup::KeepRule& rule)
             if (!m_stop) {
                 work.plan = cleanup::makePlan(work.groups, rules);
             }
+            // The window needs the roles alone; the paths go here, not
+            // between two turns of its loop.
+            std::vector<cleanup::InputGroup>().swap(work.groups);
+            for (cleanup::PlanGroup& group : work.plan.groups) {
+                for (cleanup::PlanFile& file : group.files) {
+                    std::string().swap(file.file.path);
+                    std::string().swap(file.file.root);
+                }
+            }
         },
         m_stop,
         [&] {
@@ -523,7 +577,6 @@ bool CleanupActions::markByRule(const cleanup::KeepRule& rule)
             dialog.setPosition(work.read.load(), work.total);
         },
         &m_longestGap);
-    m_busy = false;
     if (m_stop) {
         return false;
     }
@@ -537,7 +590,9 @@ bool CleanupActions::markByRule(const cleanup::KeepRule& rule)
     for (const auto& [row, reason] : work.leftOut) {
         m_list.setMarked(row, false);
     }
+    Turns turnApplying;
     for (std::size_t g = 0; g < work.plan.groups.size(); ++g) {
+        turnApplying();
         const cleanup::PlanGroup& group = work.plan.groups[g];
         if (!group.note.empty()) {
             ++undecided;  // the rule chose no file here: the user's marks stand
@@ -573,6 +628,10 @@ bool CleanupActions::markByRule(const cleanup::KeepRule& rule)
     if (!notes.isEmpty()) {
         message(notes);
     }
+    Turns turnAfter;
+    releaseSlowly(listed, turnAfter);
+    releaseSlowly(work.rows, turnAfter);
+    releaseSlowly(work.plan.groups, turnAfter);
     return true;
 }
 
@@ -690,6 +749,14 @@ void CleanupActions::actOnMarked(const cleanup::Action& action)
     if (m_list.markedCount() == 0 || (searching && searching()) || m_busy) {
         return;
     }
+    m_busy = true;
+    act(action);
+    m_busy = false;
+    emit finished();
+}
+
+void CleanupActions::act(const cleanup::Action& action)
+{
     if (action.kind == cleanup::ActionKind::Move) {
         struct stat st = {};
         if (::stat(action.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -702,7 +769,9 @@ void CleanupActions::actOnMarked(const cleanup::Action& action)
     std::vector<ListedGroup> listed = listedGroups(true);
     cleanup::Plan plan;
     std::vector<std::size_t> whole;  // groups whose every file is marked
+    Turns turn;
     for (const ListedGroup& group : listed) {
+        turn();
         cleanup::PlanGroup planned;
         bool keeps = false;
         for (const int row : group.rows) {
@@ -730,8 +799,9 @@ void CleanupActions::actOnMarked(const cleanup::Action& action)
                      "path order, and act on the others.\nNo: leave these groups as they are.")
                       .arg(count(static_cast<std::int64_t>(whole.size()))),
             true);
-        for (auto g = whole.rbegin(); g != whole.rend(); ++g) {
-            std::vector<cleanup::PlanFile>& files = plan.groups[*g].files;
+        std::vector<bool> leave(plan.groups.size(), false);
+        for (const std::size_t g : whole) {
+            std::vector<cleanup::PlanFile>& files = plan.groups[g].files;
             if (keepOne) {
                 const auto first = std::min_element(
                     files.begin(), files.end(),
@@ -740,17 +810,39 @@ void CleanupActions::actOnMarked(const cleanup::Action& action)
                     });
                 first->role = cleanup::Role::Keep;
             } else {
-                plan.groups.erase(plan.groups.begin() + static_cast<std::ptrdiff_t>(*g));
-                listed.erase(listed.begin() + static_cast<std::ptrdiff_t>(*g));
+                leave[g] = true;
             }
         }
+        std::size_t kept = 0;
+        for (std::size_t g = 0; g < plan.groups.size(); ++g) {
+            if (leave[g]) {
+                continue;
+            }
+            if (kept != g) {
+                plan.groups[kept] = std::move(plan.groups[g]);
+                listed[kept] = std::move(listed[g]);
+            }
+            ++kept;
+        }
+        plan.groups.resize(kept);
+        listed.resize(kept);
     }
     const std::int64_t marked = plan.markedCount();
     if (marked == 0) {
         return;
     }
+    // Checked on the helper thread: a set of every path of a long list takes
+    // longer than a turn of the loop may.
     std::string error;
-    if (!cleanup::checkPlan(plan, error)) {
+    bool sound = false;
+    {
+        TfrmCleanupProgress checking(m_window);
+        checking.lblAction->setText(tr("Checking the marked files"));
+        checking.lblBytes->hide();
+        runOnHelper(
+            checking, [&] { sound = cleanup::checkPlan(plan, error); }, m_stop, [] {});
+    }
+    if (!sound) {
         message(tr("The marked files cannot be acted on, so nothing was changed:\n\n%1")
                     .arg(QString::fromStdString(error)),
                 true);
@@ -797,23 +889,26 @@ void CleanupActions::actOnMarked(const cleanup::Action& action)
         }
     }
     const std::uint64_t generation = m_list.rows().generation();
-    cleanup::Runner runner(plan, action, &journal);
-    runner.onProgress = [&shared](const cleanup::Progress& progress) {
-        std::lock_guard<std::mutex> hold(shared.lock);
-        shared.progress = progress;
-        shared.progress.path = {};
-        shared.path.assign(progress.path);
-    };
-    runner.stopRequested = [this] { return m_stop.load(); };
-    runner.afterCheck = afterCheck;
-
-    m_busy = true;
     m_stop = false;
     TfrmCleanupProgress dialog(m_window);
     dialog.lblAction->setText(doing(action));
     cleanup::Report report;
     runOnHelper(
-        dialog, [&] { report = runner.run(); }, m_stop,
+        dialog,
+        [&] {
+            // Made and let go on the helper thread: it holds a report of its own.
+            cleanup::Runner runner(plan, action, &journal);
+            runner.onProgress = [&shared](const cleanup::Progress& progress) {
+                std::lock_guard<std::mutex> hold(shared.lock);
+                shared.progress = progress;
+                shared.progress.path = {};
+                shared.path.assign(progress.path);
+            };
+            runner.stopRequested = [this] { return m_stop.load(); };
+            runner.afterCheck = afterCheck;
+            report = runner.run();
+        },
+        m_stop,
         [&] {
             cleanup::Progress now;
             std::string path;
@@ -836,20 +931,24 @@ void CleanupActions::actOnMarked(const cleanup::Action& action)
             dialog.setPosition(done, total);
         },
         &m_longestGap);
-    m_busy = false;
-    m_lastReport = report;
-    if (report.refused) {
-        message(tr("Nothing was changed: %1").arg(QString::fromStdString(report.refusal)), true);
-        emit finished();
+    m_lastReport = std::move(report);
+    if (m_lastReport.refused) {
+        message(tr("Nothing was changed: %1").arg(QString::fromStdString(m_lastReport.refusal)),
+                true);
         return;
     }
     m_lastJournal = journalPath;
+    Turns turnAfter;
     if (m_list.rows().generation() == generation) {
-        m_list.deleteRows(rowsToRemove(listed, report));
+        const std::vector<int> gone = rowsToRemove(listed, m_lastReport);
+        turnAfter();
+        m_list.deleteRows(gone);
         m_list.setHint(QString::fromLatin1(kReviewHint));
+        turnAfter();
     }
-    showReport(plan, report, action, journalPath);
-    emit finished();
+    showReport(plan, m_lastReport, action, journalPath);
+    releaseSlowly(plan.groups, turnAfter);
+    releaseSlowly(listed, turnAfter);
 }
 
 std::vector<int> CleanupActions::rowsToRemove(const std::vector<ListedGroup>& groups,
@@ -949,6 +1048,14 @@ void CleanupActions::undoLastCleanup()
     if ((searching && searching()) || m_busy) {
         return;
     }
+    m_busy = true;
+    undo();
+    m_busy = false;
+    emit finished();
+}
+
+void CleanupActions::undo()
+{
     const QString title = tr("Gemmora - undo last cleanup");
     const std::string journal = journalToUndo();
     cleanup::JournalSummary summary;
@@ -957,7 +1064,20 @@ void CleanupActions::undoLastCleanup()
         message(tr("There is no cleanup to undo."));
         return;
     }
-    if (!cleanup::summariseJournal(journal, summary, error)) {
+    // A journal of a large run is read on the helper thread too.
+    bool summed = false;
+    {
+        m_stop = false;
+        TfrmCleanupProgress reading(m_window);
+        reading.setWindowTitle(title);
+        reading.lblAction->setText(tr("Reading the journal of the last cleanup"));
+        reading.setFile(display(journal));
+        reading.lblBytes->hide();
+        runOnHelper(
+            reading, [&] { summed = cleanup::summariseJournal(journal, summary, error); }, m_stop,
+            [] {});
+    }
+    if (!summed) {
         message(tr("The journal of the last cleanup cannot be read:\n%1\n\n%2")
                     .arg(display(journal), QString::fromStdString(error)),
                 true);
@@ -984,7 +1104,6 @@ void CleanupActions::undoLastCleanup()
         std::atomic<std::size_t> done{0};
         std::atomic<std::size_t> total{0};
     } shared;
-    m_busy = true;
     m_stop = false;
     TfrmCleanupProgress dialog(m_window);
     dialog.setWindowTitle(title);
@@ -1013,13 +1132,11 @@ void CleanupActions::undoLastCleanup()
                                static_cast<std::int64_t>(shared.total));
         },
         &m_longestGap);
-    m_busy = false;
     m_lastUndo = report;
     if (!read) {
         message(tr("The journal of the last cleanup cannot be read:\n%1\n\n%2")
                     .arg(display(journal), QString::fromStdString(error)),
                 true);
-        emit finished();
         return;
     }
     const std::int64_t back = report.count(cleanup::UndoItem::PutBack);
@@ -1060,7 +1177,6 @@ void CleanupActions::undoLastCleanup()
     reportDialog.setReport(title, text, tr("&Not put back:"), details,
                            tr("Journal: %1").arg(display(journal)));
     reportDialog.exec();
-    emit finished();
 }
 
 }  // namespace app

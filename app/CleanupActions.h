@@ -97,7 +97,7 @@ public:
     std::int64_t longestTurnGapMs() const { return m_longestGap; }
 
 signals:
-    // A run or an undo has ended.
+    // A marking by a rule, a run or an undo has ended.
     void finished();
 
 private:
@@ -107,6 +107,10 @@ private:
         std::vector<int> rows;  // its file rows
     };
     std::vector<ListedGroup> listedGroups(bool onlyMarked) const;
+    // The bodies of markByRule, actOnMarked and undoLastCleanup, while busy.
+    bool mark(const cleanup::KeepRule& rule);
+    void act(const cleanup::Action& action);
+    void undo();
     std::string rootOf(const std::string& path) const;
     cleanup::FileFacts factsOf(int row) const;
     // The journal undo would take: this session's last, else the newest there.

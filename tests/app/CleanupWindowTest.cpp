@@ -377,7 +377,7 @@ private slots:
         ModalAnswers answers;
         answers.answer(QMessageBox::No);
         act(*form, actionOfKind(ActionKind::Trash), answers);
-        QVERIFY2(answers.texts.value(0).startsWith("Every file is marked in 1 group"),
+        QVERIFY2(answers.texts.value(0).startsWith("Every file of 1 group is marked"),
                  qPrintable(answers.texts.value(0)));
         QCOMPARE(answers.defaults.value(0), QMessageBox::No);
         QVERIFY2(answers.texts.value(1).startsWith("Move the 1 file (8 bytes) in 1 group"),
@@ -397,6 +397,40 @@ private slots:
         QVERIFY(!m_tree->exists("short.dat") && !m_tree->exists("m/mid name.dat"));
         QCOMPARE(whatWasLost(before, {"k/deep/er/p1.dat", "pair/two.txt"}), QString());
         QCOMPARE(listed(*form), QStringList());
+    }
+
+    void groupsLeftWholeAmongOthersAreLeftAndTheOthersActedOn()
+    {
+        for (int g = 0; g < 6; ++g) {
+            const std::string contents = "group " + std::to_string(g);
+            m_tree->write("g" + std::to_string(g) + "/a", contents);
+            m_tree->write("g" + std::to_string(g) + "/b", contents);
+        }
+        auto form = searched();
+        // Groups 0, 2 and 4 wholly marked, the others in part.
+        for (int g = 0; g < 6; ++g) {
+            form->FileListView1->setMarked(rowOf(*form, "g" + std::to_string(g) + "/b"), true);
+            if (g % 2 == 0) {
+                form->FileListView1->setMarked(rowOf(*form, "g" + std::to_string(g) + "/a"), true);
+            }
+        }
+        const Snapshot before = snapshotTree(m_tree->path());
+        ModalAnswers answers;
+        answers.answer(QMessageBox::No);
+        act(*form, actionOfKind(ActionKind::Delete), answers);
+        QVERIFY2(answers.texts.value(0).startsWith("Every file of 3 groups is marked"),
+                 qPrintable(answers.texts.value(0)));
+        QVERIFY2(answers.texts.value(1).startsWith("Delete the 3 files"),
+                 qPrintable(answers.texts.value(1)));
+        for (int g = 0; g < 6; ++g) {
+            const std::string folder = "g" + std::to_string(g) + "/";
+            QVERIFY(m_tree->exists(folder + "a"));
+            QCOMPARE(m_tree->exists(folder + "b"), g % 2 == 0);
+        }
+        QCOMPARE(whatWasLost(before, {"g0/a", "g0/b", "g1/a", "g2/a", "g2/b", "g3/a", "g4/a",
+                                      "g4/b", "g5/a"}),
+                 QString());
+        QCOMPARE(form->FileListView1->markedCount(), 6);
     }
 
     void everyActionKeepsEveryContentAndTheKeptFiles()
@@ -549,6 +583,32 @@ private slots:
             }
         }
         QCOMPARE(whatWasLost(before, kept), QString());
+    }
+
+    void closingTheWindowDuringARunStopsItAndClosesAfterIt()
+    {
+        for (int i = 0; i < 8; ++i) {
+            m_tree->write("a/" + std::to_string(i), "contents " + std::to_string(i));
+            m_tree->write("b/" + std::to_string(i), "contents " + std::to_string(i));
+        }
+        auto form = searched();
+        form->show();
+        QVERIFY(form->cleanupActions->markByRule(rule(KeepRule::First)));
+        form->cleanupActions->afterCheck = [](const cleanup::PlanFile&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        };
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        bool closed = true;
+        answers.when<app::TfrmCleanupProgress>(
+            [&](app::TfrmCleanupProgress*) { closed = form->close(); });
+        answers.when<app::TfrmCleanupReport>(
+            [](app::TfrmCleanupReport* dialog) { dialog->accept(); });
+        form->cleanupActions->actOnMarked(actionOfKind(ActionKind::Trash));
+        QTRY_VERIFY(answers.done());
+        QVERIFY(!closed);  // not while files are being moved
+        QVERIFY(form->cleanupActions->lastReport().stopped);
+        QTRY_VERIFY(!form->isVisible());
     }
 
     void undoPutsBackWhatWentToTheTrashOrWasMoved()
