@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHBoxLayout>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -207,11 +208,23 @@ void TfrmCleanupReport::setReport(const QString& title, const QString& summary,
     memDetails->setVisible(!details.isEmpty());
     lblJournal->setText(journal);
     lblJournal->setVisible(!journal.isEmpty());
-    // Without a list the dialog is as high as its words; with one it can grow.
-    layout()->setSizeConstraint(details.isEmpty() ? QLayout::SetFixedSize
-                                                  : QLayout::SetDefaultConstraint);
+    // Without a list as high as its words, with one higher and free to grow.
     setMinimumHeight(details.isEmpty() ? 0 : fontMetrics().height() * 16);
-    adjustSize();
+    // As wide as the journal's line, as far as the screen allows: a path
+    // broken in the middle is hard to read and to copy.
+    int widest = 0;
+    for (const QString& line : journal.split('\n')) {
+        widest = std::max(widest, lblJournal->fontMetrics().horizontalAdvance(line));
+    }
+    const QMargins margins = layout()->contentsMargins();
+    int width = std::max(sizeHint().width(), widest + margins.left() + margins.right() + 2);
+    if (const QScreen* shown = parentWidget() != nullptr ? parentWidget()->screen() : screen()) {
+        width = std::min(width, shown->availableGeometry().width() * 9 / 10);
+    }
+    width = std::max(width, minimumWidth());
+    const int height =
+        layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width) : sizeHint().height();
+    resize(width, std::max(height, minimumHeight()));
     btnOK->setFocus();
 }
 

@@ -839,6 +839,42 @@ private slots:
         QVERIFY(!actionOf(menu.get(), "Open containing folder")->isEnabled());
     }
 
+    void theReportIsAsWideAsALongPath()
+    {
+        for (const QString& details : {QString(), QString("/a/file\n    its contents differ")}) {
+            app::TfrmCleanupReport dialog;
+            // A path wider than the dialog at its least, that the screen still holds.
+            const QFontMetrics metrics = dialog.lblJournal->fontMetrics();
+            const int room = dialog.screen()->availableGeometry().width() * 8 / 10;
+            std::string path = "/var/tmp/";
+            while (metrics.horizontalAdvance(QString::fromStdString(path + "x/c.journal")) <
+                   std::min(room, dialog.minimumWidth() + 150)) {
+                path += "x";
+            }
+            path += "/c.journal";
+            QVERIFY2(metrics.horizontalAdvance(QString::fromStdString(path)) <= room,
+                     "the screen is too narrow for this test");
+            dialog.setReport("Gemmora - clean up",
+                             "22,105 of 22,105 files were moved to the trash, giving back "
+                             "753,750,883 bytes, 753.8 MB.",
+                             "&Left untouched:", details,
+                             "Journal: " + QString::fromStdString(path) + "\n" +
+                                 "\"Undo last cleanup\" in the list's menu (Ctrl+Z) puts these "
+                                 "files back.");
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            // The path on a line of its own, whole; the summary in two lines at most.
+            QVERIFY2(dialog.lblJournal->width() >=
+                         metrics.horizontalAdvance(QString::fromStdString(path)),
+                     qPrintable(QString::number(dialog.width())));
+            QVERIFY2(dialog.lblJournal->height() <= 3 * metrics.lineSpacing() + 2,
+                     qPrintable(QString::number(dialog.lblJournal->height())));
+            QVERIFY2(dialog.lblSummary->height() <= 2 * metrics.lineSpacing() + 2,
+                     qPrintable(QString::number(dialog.lblSummary->height())));
+            QVERIFY(dialog.btnOK->geometry().bottom() < dialog.height());
+        }
+    }
+
     void nothingActsWhileASearchRuns()
     {
         twoGroups();
