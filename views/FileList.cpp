@@ -164,6 +164,7 @@ TFileListView::TFileListView(QWidget* owner)
     columns->setSectionsClickable(true);
     columns->setStretchLastSection(false);
     columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    connect(m_model, &FileListModel::marksChanged, this, &TFileListView::fitAllMarkedNote);
     connect(m_model, &FileListModel::marksChanged, this, &TFileListView::marksChanged);
     OnColumnClick = [this](int column) { SortByColumn(column); };
     connect(columns, &QHeaderView::sectionClicked, this, [this](int column) {
@@ -706,6 +707,20 @@ int TFileListView::widthOfText(const QString& text, bool checkBox) const
         option.features |= QStyleOptionViewItem::HasCheckIndicator;
     }
     return style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width();
+}
+
+void TFileListView::fitAllMarkedNote()
+{
+    // The Name column fits the longest path; with short paths it would cut
+    // off the words that tell the group is marked whole.
+    const int header = m_model->firstAllMarkedHeader();
+    if (header < 0) {
+        return;
+    }
+    const int width = widthOfText(m_model->index(header, 0).data().toString());
+    if (columnWidth(0) < width) {
+        setColumnWidth(0, width);
+    }
 }
 
 void TFileListView::fitColumns()

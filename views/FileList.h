@@ -160,6 +160,9 @@ private:
     QRect rowRect(int row) const;
     void keepTopRowWhole();
     int widthOfText(const QString& text, bool checkBox = false) const;
+    // Widens the Name column, when it is too narrow, to show the words a
+    // header row gains when its group is marked whole.
+    void fitAllMarkedNote();
 
     FileListModel* m_model;
     // The headers get a selection of their own that stays empty: a header

@@ -504,6 +504,17 @@ void FileListModel::recountAllGroups()
     close();
 }
 
+int FileListModel::firstAllMarkedHeader() const
+{
+    for (int row = 0; row < m_shown; ++row) {
+        const Record& record = m_records[static_cast<std::size_t>(row)];
+        if (record.kind == RowKind::Header && (record.flags & kAllMarked) != 0) {
+            return row;
+        }
+    }
+    return -1;
+}
+
 void FileListModel::setMarked(int row, bool marked)
 {
     if (row < 0 || row >= size() || kind(row) != RowKind::File || isMarked(row) == marked) {

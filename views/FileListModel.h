@@ -92,6 +92,8 @@ public:
     std::int64_t markedBytes() const { return m_markedBytes; }
     // Whether the group under a header row has file rows, all of them marked.
     bool allMarked(int header) const { return (recordOf(header).flags & kAllMarked) != 0; }
+    // The first shown header row whose group is marked whole, or -1.
+    int firstAllMarkedHeader() const;
     // A file row's size as its Size text gives it; 0 when it gives none.
     std::int64_t sizeOf(int row) const;
     // Counts every change that moves rows (a removal, a sort, clearing), so

@@ -448,6 +448,9 @@ private slots:
         view.setMarked(2, true);
         QCOMPARE(view.model()->index(0, 0).data().toString(), allMarked);
         QVERIFY(view.model()->index(0, 0).data(Qt::ForegroundRole).isValid());
+        // Short paths leave the Name column narrow: it widens for the words.
+        QVERIFY2(view.columnWidth(0) > view.fontMetrics().horizontalAdvance(allMarked),
+                 qPrintable(QString::number(view.columnWidth(0))));
         // The caption itself, as the list files write it, is the designed one.
         QCOMPARE(view.captionOf(0), std::string("Duplicate files ....."));
         QCOMPARE(view.model()->index(4, 0).data().toString(), plain);
