@@ -288,7 +288,9 @@ QString CleanupActions::marksText() const
     if (marked == 0) {
         return QString();
     }
-    return tr("Marked: %1, %2").arg(files(marked), bytes(m_list.markedBytes()));
+    // Past a megabyte the size as a person says it, too: the count of bytes
+    // alone is hard to read at a glance.
+    return tr("Marked: %1, %2").arg(files(marked), size(m_list.markedBytes()));
 }
 
 std::string CleanupActions::rootOf(const std::string& path) const

@@ -700,6 +700,10 @@ private slots:
         auto form = searched();
         QCOMPARE(listed(*form).size(), 2);
         QVERIFY(form->cleanupActions->markByRule(rule(KeepRule::First)));
+        // A size this large is said the way a person says it, too.
+        QVERIFY2(form->pnlMarks->text().startsWith("Marked: 1 file, 1") &&
+                     form->pnlMarks->text().endsWith(QString::fromUtf8("\u00a0GB")),
+                 qPrintable(form->pnlMarks->text()));
         QElapsedTimer sinceTick;
         std::int64_t longest = 0;
         int ticks = 0;
