@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMenu>
@@ -841,6 +842,135 @@ private slots:
         menu.reset(form->cleanupActions->buildMenu(0, form.get()));
         QVERIFY(!actionOf(menu.get(), "Review...")->isEnabled());
         QVERIFY(!actionOf(menu.get(), "Open containing folder")->isEnabled());
+    }
+
+    void aRightClickOpensTheMenuOverTheRowItChooses()
+    {
+        twoGroups();
+        auto form = searched();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        const int row = rowOf(*form, "pair/one.txt");
+        select(*form, rowOf(*form, "short.dat"));
+        const QPoint at =
+            form->FileListView1->visualRect(form->FileListView1->model()->index(row, 2)).center();
+        QContextMenuEvent click(QContextMenuEvent::Mouse, at,
+                                form->FileListView1->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(form->FileListView1->viewport(), &click);
+        QTRY_VERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(actionOf(menu, "Trash marked") != nullptr);
+        // The row under the mouse is the one the menu's commands take.
+        QCOMPARE(form->FileListView1->selectedFileRows(), std::vector<int>{row});
+        actionOf(menu, "Mark selected")->trigger();
+        menu->close();
+        QCOMPARE(listed(*form), (QStringList{"*pair/one.txt", "k/deep/er/p1.dat", "m/mid name.dat",
+                                             "pair/two.txt", "short.dat"}));
+    }
+
+    void theDesignedKeysAndDoubleClickKeepTheirMeaningBesideMarks()
+    {
+        twoGroups();
+        auto form = searched();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        form->FileListView1->setMarked(rowOf(*form, "short.dat"), true);
+        form->FileListView1->setMarked(rowOf(*form, "pair/one.txt"), true);
+        // A row chosen as a user chooses it: a click on its Type.
+        const auto click = [&form, this](const std::string& file, bool twice = false) {
+            const QPoint at =
+                form->FileListView1
+                    ->visualRect(form->FileListView1->model()->index(rowOf(*form, file), 2))
+                    .center();
+            QTest::mouseClick(form->FileListView1->viewport(), Qt::LeftButton, {}, at);
+            if (twice) {
+                QTest::mouseDClick(form->FileListView1->viewport(), Qt::LeftButton, {}, at);
+            }
+            QCoreApplication::processEvents();
+        };
+
+        // Delete takes the clicked file alone and asks as designed.
+        click("m/mid name.dat");
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        QTest::keyClick(form->FileListView1, Qt::Key_Delete);
+        QTRY_VERIFY(answers.done());
+        QVERIFY2(answers.texts.value(0).startsWith("Move this file to the trash?"),
+                 qPrintable(answers.texts.value(0)));
+        QVERIFY(!m_tree->exists("m/mid name.dat"));
+        QVERIFY(m_tree->exists("short.dat") && m_tree->exists("pair/one.txt"));
+        QCOMPARE(form->FileListView1->markedCount(), 2);
+
+        // Shift+Delete asks about deleting the clicked file for good.
+        click("k/deep/er/p1.dat");
+        answers.texts.clear();
+        answers.answer(QMessageBox::No);
+        QTest::keyClick(form->FileListView1, Qt::Key_Delete, Qt::ShiftModifier);
+        QTRY_VERIFY(answers.done());
+        QVERIFY2(answers.texts.value(0).startsWith("Delete this file permanently?"),
+                 qPrintable(answers.texts.value(0)));
+        QVERIFY(m_tree->exists("k/deep/er/p1.dat"));
+
+        // Enter and a double-click review the chosen file, not the marked ones.
+        std::string reviewed;
+        answers.when<review::TfrmFileProperties1>([&](review::TfrmFileProperties1* dialog) {
+            reviewed = dialog->FileName;
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        QTest::keyClick(form->FileListView1, Qt::Key_Return);
+        QTRY_VERIFY(answers.done());
+        QCOMPARE(reviewed, *m_tree / "k/deep/er/p1.dat");
+        answers.when<review::TfrmFileProperties1>([&](review::TfrmFileProperties1* dialog) {
+            reviewed = dialog->FileName;
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        click("pair/two.txt", true);
+        QTRY_VERIFY(answers.done());
+        QCOMPARE(reviewed, *m_tree / "pair/two.txt");
+        // Neither a click nor a double-click changes a mark.
+        QCOMPARE(listed(*form),
+                 (QStringList{"*pair/one.txt", "*short.dat", "k/deep/er/p1.dat", "pair/two.txt"}));
+    }
+
+    void moveMarkedAsksForTheFolderFirst()
+    {
+        twoGroups();
+        TempFolder target;
+        auto form = searched();
+        QVERIFY(form->cleanupActions->markByRule(rule(KeepRule::Oldest)));
+        const Snapshot before = snapshotTree(m_tree->path());
+        const int row = rowOf(*form, "short.dat");
+        std::unique_ptr<QMenu> menu(form->cleanupActions->buildMenu(row, form.get()));
+
+        // A cancelled chooser asks nothing more and changes nothing.
+        ModalAnswers answers;
+        answers.when<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
+        actionOf(menu.get(), "Move marked to a folder...")->trigger();
+        QTRY_VERIFY(answers.done());
+        QVERIFY(answers.texts.isEmpty());
+        QCOMPARE(QString::fromStdString(describeChanges(before, snapshotTree(m_tree->path()))),
+                 QString());
+
+        QString title;
+        answers.when<QFileDialog>([&](QFileDialog* dialog) {
+            title = dialog->windowTitle();
+            dialog->setDirectory(QString::fromStdString(target.path()));
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        answers.answer(QMessageBox::Yes);
+        answers.when<app::TfrmCleanupReport>(
+            [](app::TfrmCleanupReport* dialog) { dialog->accept(); });
+        actionOf(menu.get(), "Move marked to a folder...")->trigger();
+        QTRY_VERIFY(answers.done());
+        QCOMPARE(title, QString("Gemmora - move the marked files into"));
+        QVERIFY2(answers.texts.value(0).contains(QString::fromStdString(target.path())),
+                 qPrintable(answers.texts.value(0)));
+        // Each keeps its folders below the searched folder.
+        QCOMPARE(target.read("short.dat"), std::string("group one contents"));
+        QCOMPARE(target.read("k/deep/er/p1.dat"), std::string("group one contents"));
+        QCOMPARE(target.read("pair/one.txt"), std::string("the pair"));
+        QCOMPARE(whatWasLost(before, {"m/mid name.dat", "pair/two.txt"}), QString());
+        QCOMPARE(form->FileListView1->rowCount(), 0);
     }
 
     void theReportIsAsWideAsALongPath()
