@@ -211,10 +211,19 @@ void TfrmCleanupReport::setReport(const QString& title, const QString& summary,
     // Without a list as high as its words, with one higher and free to grow.
     setMinimumHeight(details.isEmpty() ? 0 : fontMetrics().height() * 16);
     // As wide as the journal's line, as far as the screen allows: a path
-    // broken in the middle is hard to read and to copy.
+    // broken in the middle is hard to read and to copy. A line of the
+    // summary a little longer than the least width is not broken either,
+    // which would leave its last word alone on a line.
     int widest = 0;
     for (const QString& line : journal.split('\n')) {
         widest = std::max(widest, lblJournal->fontMetrics().horizontalAdvance(line));
+    }
+    const int sentence = lblSummary->fontMetrics().averageCharWidth() * 100;
+    for (const QString& line : summary.split('\n')) {
+        const int width = lblSummary->fontMetrics().horizontalAdvance(line);
+        if (width <= sentence) {
+            widest = std::max(widest, width);
+        }
     }
     const QMargins margins = layout()->contentsMargins();
     int width = std::max(sizeHint().width(), widest + margins.left() + margins.right() + 2);

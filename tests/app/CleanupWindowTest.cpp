@@ -1007,6 +1007,22 @@ private slots:
                      qPrintable(QString::number(dialog.lblSummary->height())));
             QVERIFY(dialog.btnOK->geometry().bottom() < dialog.height());
         }
+        // A sentence a little longer than the least width stays on one line.
+        app::TfrmCleanupReport dialog;
+        const QFontMetrics metrics = dialog.lblSummary->fontMetrics();
+        QString sentence = "3 of 4 files were moved to the trash, giving back";
+        while (metrics.horizontalAdvance(sentence + " 3.2\u00a0GB.") <=
+               dialog.minimumWidth() + 3 * metrics.averageCharWidth()) {
+            sentence += " 1,000";
+        }
+        sentence += " 3.2\u00a0GB.";
+        dialog.setReport("Gemmora - clean up", sentence + "\n" + "1 file was left untouched.",
+                         "&Left untouched:", "", "Journal: /tmp/c.journal");
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(metrics.horizontalAdvance(sentence) > dialog.minimumWidth());
+        QVERIFY2(dialog.lblSummary->height() <= 2 * metrics.lineSpacing() + 2,
+                 qPrintable(QString::number(dialog.lblSummary->height())));
     }
 
     void nothingActsWhileASearchRuns()
