@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "platform/CommaText.h"
 #include "platform/FolderListing.h"
 #include "platform/LineReader.h"
 #include "platform/StringList.h"
@@ -132,7 +133,27 @@ int TStatusBar::panelWidth(int index) const
     if (index < 3) {
         return std::max(kPanelWidths[index], m_panels[index]->sizeHint().width() + 6);
     }
-    return std::max(50, width() - panelWidth(0) - panelWidth(1) - panelWidth(2));
+    return std::max(50, width() - panelWidth(0) - panelWidth(1) - panelWidth(2) - addedWidth());
+}
+
+QLabel* TStatusBar::addPanel()
+{
+    auto* label = new QLabel(this);
+    label->setFrameShape(QFrame::Panel);
+    label->setFrameShadow(QFrame::Sunken);
+    label->setIndent(2);
+    label->hide();
+    m_added.push_back(label);
+    return label;
+}
+
+int TStatusBar::addedWidth() const
+{
+    int total = 0;
+    for (const QLabel* label : m_added) {
+        total += label->text().isEmpty() ? 0 : label->sizeHint().width() + 6;
+    }
+    return total;
 }
 
 void TStatusBar::setPanelText(int index, const QString& text)
@@ -162,6 +183,15 @@ void TStatusBar::resizeEvent(QResizeEvent*)
     }
     if (trailing > 0) {
         m_trailing->setGeometry(width() - trailing, 0, trailing, height());
+    }
+    for (QLabel* label : m_added) {
+        const bool shown = !label->text().isEmpty();
+        if (shown) {
+            const int width = label->sizeHint().width() + 6;
+            label->setGeometry(left, 0, width - 2, height());
+            left += width;
+        }
+        label->setVisible(shown);
     }
 }
 
@@ -277,13 +307,30 @@ TfrmMain::TfrmMain(QWidget* parent)
     FileListView1->setAccessibleDescription(
         tr("The groups of files with identical contents. Enter or a double-click shows the "
            "selected file's properties; Delete moves it to the trash, Shift+Delete deletes it "
-           "for good."));
+           "for good. Space marks the selected files; the menu (the Menu key or Shift+F10) "
+           "marks by a rule and acts on the marked files."));
     for (QPushButton* button : {btnSearch, btnExit}) {
         views::showKeyboardFocus(button);
     }
     FileListView1->installEventFilter(this);
     FileListView1->viewport()->installEventFilter(this);
     handlers.setSearchDefault = [this](bool on) { setSearchDefault(on); };
+
+    cleanupActions = new CleanupActions(*FileListView1, handlers, this);
+    cleanupActions->searching = [this] { return run.running(); };
+    pnlMarks = StatusBar1->addPanel();
+    pnlMarks->setAccessibleName(tr("Marked files"));
+    connect(FileListView1, &views::TFileListView::marksChanged, this, [this] {
+        pnlMarks->setText(cleanupActions->marksText());
+        StatusBar1->layoutPanels();
+    });
+    connect(FileListView1, &views::TFileListView::menuRequested, cleanupActions,
+            &CleanupActions::showMenu);
+    connect(cleanupActions, &CleanupActions::finished, this, [this] {
+        if (m_closeRequested) {
+            close();  // the close asked for during the cleanup
+        }
+    });
 
     m_results = std::make_unique<FileListResults>(*FileListView1);
     run.locale = views::TFileListView::processLocale();
@@ -313,6 +360,7 @@ void TfrmMain::FormCreate()
     ProgressBar->setAccessibleName(tr("Progress"));
     const std::string folder = settings::listFileFolder();
     ResultListFile = folder + settings::kResultListName;
+    cleanupActions->journalFolder = folder;
     SkipListFile = folder + settings::kSkipListName;
     NewListFile = folder + settings::kNewListName;
     VersionInfoResource1->Loaded();
@@ -482,7 +530,11 @@ void TfrmMain::btnExitClick()
 void TfrmMain::btnSearchClick()
 {
     const bool starts = !run.running();
+    if (starts && cleanupActions->busy()) {
+        return;
+    }
     if (starts) {
+        cleanupActions->roots.clear();
         m_longestGap = std::chrono::milliseconds(0);
         m_lastTurn = std::chrono::steady_clock::now();
         m_leftOut.clear();
@@ -515,6 +567,13 @@ bool TfrmMain::FormCloseQuery()
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
     FormCloseQuery();
+    if (cleanupActions->busy()) {
+        // The cleanup ends after the file at hand; the window closes then.
+        cleanupActions->requestStop();
+        m_closeRequested = true;
+        event->ignore();
+        return;
+    }
     if (run.running()) {
         // The search sees the cleared flags at its next turn; the window
         // closes once it has unwound.
@@ -547,6 +606,9 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         if (enter && m_searchDefault) {
             btnSearch->click();
+            return true;
+        }
+        if (cleanupActions->keyPress(key->key(), key->modifiers())) {
             return true;
         }
         handlers.FileListView1KeyDown(key->key(), key->modifiers(), QApplication::mouseButtons());
@@ -801,7 +863,28 @@ bool TfrmMain::checked(search::Check check)
 
 std::vector<search::SearchDrive> TfrmMain::selectedDrives()
 {
-    return DiskListView1->selectedSearchDrives();
+    std::vector<search::SearchDrive> drives = DiskListView1->selectedSearchDrives();
+    if (run.running()) {
+        // The run asks once its root folders are in their final form: the
+        // folders it starts from are where a cleanup may follow links.
+        std::vector<std::string>& roots = cleanupActions->roots;
+        const auto add = [&roots](const std::string& root) {
+            if (std::find(roots.begin(), roots.end(), root) == roots.end()) {
+                roots.push_back(root);
+            }
+        };
+        for (const search::SearchDrive& drive : drives) {
+            if (drive.wholeDrive) {
+                add(drive.prefix + "/");
+                continue;
+            }
+            for (const std::string& root :
+                 platform::parseCommaText(edtRootDir->text().toStdString())) {
+                add(drive.prefix + root);
+            }
+        }
+    }
+    return drives;
 }
 
 void TfrmMain::setCaption(search::Caption caption, const std::string& text)

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -15,6 +16,7 @@
 #include <QToolButton>
 #include <QWidget>
 
+#include "app/CleanupActions.h"
 #include "app/QSettingsStore.h"
 #include "app/ResultListHandlers.h"
 #include "app/VersInfo.h"
@@ -37,15 +39,25 @@ public:
     // Sets a panel's text; panels 1 and 2 widen past their designed width
     // rather than clip a long total.
     void setPanelText(int index, const QString& text);
-    // A widget at the right end, after panel 3, while it is shown.
+    // A widget at the right end, after panel 3 and the added panels, while
+    // it is shown.
     void setTrailing(QWidget* widget);
+    // A panel after the designed four, at the right end: as wide as its text,
+    // and hidden while it has none. Panel 3 gives it the room, so the
+    // designed panels keep their places and meaning. Call layoutPanels()
+    // after changing its text.
+    QLabel* addPanel();
+    void layoutPanels() { resizeEvent(nullptr); }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    int addedWidth() const;
+
     QLabel* m_panels[4];
     QWidget* m_trailing = nullptr;
+    std::vector<QLabel*> m_added;
 };
 
 // The main window: what to search for, the rules, the result list and the
@@ -92,6 +104,10 @@ public:
     search::SearchRun run;
     scanner::TTreeScanner& TreeScanner1;
     ResultListHandlers handlers;
+    // Marks and the cleanups that act on them, beside the designed handlers.
+    CleanupActions* cleanupActions;
+    // The status bar's panel of the marked files' count and bytes.
+    QLabel* pnlMarks;
 
     int MinTrackWidth = 0;
     int MinTrackHeight = 0;

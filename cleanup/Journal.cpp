@@ -3,11 +3,14 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/FolderListing.h"
 #include "platform/StringList.h"
+#include "platform/Text.h"
 
 namespace cleanup {
 
@@ -196,6 +199,110 @@ std::string localTimeText()
     ::localtime_r(&now, &local);
     std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &local);
     return when;
+}
+
+std::string journalFileName()
+{
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm local = {};
+    ::localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    return std::string("cleanup-") + stamp + ".journal";
+}
+
+namespace {
+
+constexpr char kJournalPrefix[] = "cleanup-";
+constexpr char kJournalSuffix[] = ".journal";
+constexpr std::size_t kStampLength = 15;  // yyyymmdd-hhmmss
+
+// The time stamp and the number of a journal's name; false for another name.
+bool parseJournalName(const std::string& name, std::string& stamp, std::int64_t& number)
+{
+    const std::size_t prefix = sizeof kJournalPrefix - 1;
+    const std::size_t suffix = sizeof kJournalSuffix - 1;
+    if (name.size() < prefix + kStampLength + suffix || name.rfind(kJournalPrefix, 0) != 0 ||
+        name.compare(name.size() - suffix, suffix, kJournalSuffix) != 0) {
+        return false;
+    }
+    stamp = name.substr(prefix, kStampLength);
+    for (std::size_t i = 0; i < kStampLength; ++i) {
+        if (i == 8 ? stamp[i] != '-' : (stamp[i] < '0' || stamp[i] > '9')) {
+            return false;
+        }
+    }
+    const std::string rest =
+        name.substr(prefix + kStampLength, name.size() - prefix - kStampLength - suffix);
+    number = 1;
+    if (rest.empty()) {
+        return true;
+    }
+    return rest.size() >= 2 && rest.size() <= 10 && rest[0] == '-' && rest[1] != '0' &&
+           platform::parseInt64(rest.substr(1), number) && number >= 2;
+}
+
+}  // namespace
+
+std::string newJournalPath(const std::string& folder)
+{
+    const std::string name = journalFileName();
+    if (!platform::fileExists(folder + name)) {
+        return folder + name;
+    }
+    const std::string stem = name.substr(0, name.size() - (sizeof kJournalSuffix - 1));
+    for (int number = 2;; ++number) {
+        const std::string path = folder + stem + "-" + std::to_string(number) + kJournalSuffix;
+        if (!platform::fileExists(path)) {
+            return path;
+        }
+    }
+}
+
+std::string latestJournal(const std::string& folder)
+{
+    std::vector<platform::FileEntry> entries;
+    platform::readFolder(folder, entries);
+    std::string newest;
+    std::string newestStamp;
+    std::int64_t newestNumber = 0;
+    for (const platform::FileEntry& entry : entries) {
+        std::string stamp;
+        std::int64_t number = 0;
+        if ((entry.attributes & platform::kAttrDirectory) != 0 ||
+            !parseJournalName(entry.name, stamp, number)) {
+            continue;
+        }
+        // The stamp has a fixed width, so the greater text is the later time.
+        if (newest.empty() || stamp > newestStamp ||
+            (stamp == newestStamp && number > newestNumber)) {
+            newest = entry.name;
+            newestStamp = stamp;
+            newestNumber = number;
+        }
+    }
+    return newest.empty() ? std::string() : folder + newest;
+}
+
+bool summariseJournal(const std::string& path, JournalSummary& summary, std::string& error)
+{
+    summary = JournalSummary();
+    std::vector<std::vector<std::string>> lines;
+    if (!readJournal(path, lines, error)) {
+        return false;
+    }
+    for (const std::vector<std::string>& line : lines) {
+        if (line.size() >= 4 && line[0] == step::kRun && summary.started.empty()) {
+            summary.started = line[2];
+            summary.action = line[3];
+        } else if (line.size() >= 3 && line[0] == step::kDone) {
+            ++summary.done;
+            if (line[2] == "trash" || line[2] == "move") {
+                ++summary.canPutBack;
+            }
+        }
+    }
+    return true;
 }
 
 }  // namespace cleanup

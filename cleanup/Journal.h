@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,5 +74,28 @@ bool parseJournal(std::string_view text, std::vector<std::vector<std::string>>& 
 
 // Local time as "yyyy-mm-ddThh:mm:ss".
 std::string localTimeText();
+
+// The name a journal gets when the user names none:
+// "cleanup-yyyymmdd-hhmmss.journal" in local time, so the names of one
+// folder sort by the time of their run.
+std::string journalFileName();
+// A journal of its own for a run that starts now, in `folder` (ending with
+// '/'): journalFileName(), or when a run of the same second has that name,
+// "cleanup-yyyymmdd-hhmmss-N.journal" with the first N from 2 that is free.
+std::string newJournalPath(const std::string& folder);
+// The newest journal named so in `folder`, by its time and then its N, or
+// "" when the folder holds none.
+std::string latestJournal(const std::string& folder);
+
+// What a journal says was done, for asking before it is undone.
+struct JournalSummary {
+    std::string started;  // the first run's start, as localTimeText gives it
+    std::string action;   // the first run's action: "trash", "move", ...
+    std::int64_t done = 0;
+    // Of the files done, those that went to the trash or were moved.
+    std::int64_t canPutBack = 0;
+};
+// False with the reason when the journal cannot be read.
+bool summariseJournal(const std::string& path, JournalSummary& summary, std::string& error);
 
 }  // namespace cleanup

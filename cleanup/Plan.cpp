@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -343,6 +345,20 @@ std::string plainPath(const std::string& path, const std::string& base, bool fol
         out += '/';
     }
     return out;
+}
+
+std::vector<std::string> folderForms(const std::string& folder, const std::string& base)
+{
+    std::vector<std::string> forms = {plainPath(folder, base, true)};
+    char buffer[PATH_MAX];
+    const std::string whole = !folder.empty() && folder[0] == '/' ? folder : base + "/" + folder;
+    if (::realpath(whole.c_str(), buffer) != nullptr) {
+        const std::string resolved = plainPath(buffer, "/", true);
+        if (resolved != forms.front()) {
+            forms.push_back(resolved);
+        }
+    }
+    return forms;
 }
 
 }  // namespace cleanup

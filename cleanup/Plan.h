@@ -94,4 +94,9 @@ std::size_t trustedLength(const FileFacts& file);
 // parts. Folders keep one '/' at the end when `folder` is set.
 std::string plainPath(const std::string& path, const std::string& base, bool folder);
 
+// A folder of a keep rule as the user gave it, made absolute against `base`
+// and plain, and where links in it lead when that differs, so that a rule
+// matches paths whichever way they were found. Each ends with '/'.
+std::vector<std::string> folderForms(const std::string& folder, const std::string& base);
+
 }  // namespace cleanup

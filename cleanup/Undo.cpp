@@ -334,7 +334,8 @@ UndoItem undoStep(const StepRecord& step, const std::map<std::string, Fields>& r
 }  // namespace
 
 bool undoJournal(const std::string& journalPath, UndoReport& report, std::string& error,
-                 const std::function<bool()>& stopRequested)
+                 const std::function<bool()>& stopRequested,
+                 const std::function<void(std::size_t done, std::size_t total)>& onProgress)
 {
     report = UndoReport();
     std::vector<Fields> lines;
@@ -372,8 +373,11 @@ bool undoJournal(const std::string& journalPath, UndoReport& report, std::string
             }
         }
     }
-    for (const std::string& id : order) {
-        const StepRecord& record = steps[id];
+    for (std::size_t done = 0; done < order.size(); ++done) {
+        const StepRecord& record = steps[order[done]];
+        if (onProgress) {
+            onProgress(done, order.size());
+        }
         if (stopRequested && stopRequested()) {
             report.stopped = true;
             break;
@@ -385,6 +389,9 @@ bool undoJournal(const std::string& journalPath, UndoReport& report, std::string
             continue;
         }
         report.items.push_back(std::move(item));
+    }
+    if (onProgress && !report.stopped) {
+        onProgress(order.size(), order.size());
     }
     return true;
 }

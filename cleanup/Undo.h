@@ -36,8 +36,11 @@ struct UndoReport {
 // it is and is reported. Steps an interrupted run began but did not record
 // as done are looked for where they would have left the file. Running it
 // twice is harmless: what is back already is said to be. `stopRequested` is
-// asked between files. False with the reason when the journal cannot be read.
+// asked between files; `onProgress` learns before each file how many of the
+// journal's files were handled and how many it names. False with the reason
+// when the journal cannot be read.
 bool undoJournal(const std::string& journalPath, UndoReport& report, std::string& error,
-                 const std::function<bool()>& stopRequested = {});
+                 const std::function<bool()>& stopRequested = {},
+                 const std::function<void(std::size_t done, std::size_t total)>& onProgress = {});
 
 }  // namespace cleanup

@@ -3,11 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,21 +102,6 @@ std::string currentFolder()
     return folder.empty() ? "/" : folder;
 }
 
-// The folder as typed, made absolute and plain, and where links in it lead,
-// so that a rule matches paths whichever way they were found.
-std::vector<std::string> folderForms(const std::string& folder)
-{
-    std::vector<std::string> forms = {cleanup::plainPath(folder, currentFolder(), true)};
-    char buffer[PATH_MAX];
-    if (::realpath(folder.c_str(), buffer) != nullptr) {
-        const std::string resolved = cleanup::plainPath(buffer, "/", true);
-        if (resolved != forms.front()) {
-            forms.push_back(resolved);
-        }
-    }
-    return forms;
-}
-
 bool parseRules(const std::vector<std::string>& texts, std::vector<cleanup::KeepRule>& rules,
                 std::string& error)
 {
@@ -132,7 +114,7 @@ bool parseRules(const std::vector<std::string>& texts, std::vector<cleanup::Keep
             rule.kind == cleanup::KeepRule::NotInFolder) {
             std::vector<std::string> folders;
             for (const std::string& value : rule.values) {
-                for (std::string& form : folderForms(value)) {
+                for (std::string& form : cleanup::folderForms(value, currentFolder())) {
                     folders.push_back(std::move(form));
                 }
             }
@@ -180,12 +162,7 @@ int emit(const CleanupOutput& output, const std::string& text, std::size_t leftO
 
 std::string defaultJournal()
 {
-    char stamp[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm local = {};
-    ::localtime_r(&now, &local);
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    return settings::listFileFolder() + "cleanup-" + stamp + ".journal";
+    return settings::listFileFolder() + cleanup::journalFileName();
 }
 
 // Facts of each file of the groups, read now. A file that cannot be reached

@@ -4,11 +4,13 @@
 #include <cmath>
 #include <ctime>
 
+#include <QContextMenuEvent>
 #include <QDateTime>
 #include <QEvent>
 #include <QHash>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMimeDatabase>
 #include <QPaintEvent>
@@ -36,6 +38,17 @@ protected:
     {
         QStyledItemDelegate::initStyleOption(option, index);
         option->state &= ~QStyle::State_HasFocus;
+    }
+
+    // The list's Space marks every selected row; the delegate would mark the
+    // current one alone, and keep Ctrl+Space from selecting.
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            return false;
+        }
+        return QStyledItemDelegate::editorEvent(event, model, option, index);
     }
 };
 
@@ -151,6 +164,8 @@ TFileListView::TFileListView(QWidget* owner)
     columns->setSectionsClickable(true);
     columns->setStretchLastSection(false);
     columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    connect(m_model, &FileListModel::marksChanged, this, &TFileListView::fitAllMarkedNote);
+    connect(m_model, &FileListModel::marksChanged, this, &TFileListView::marksChanged);
     OnColumnClick = [this](int column) { SortByColumn(column); };
     connect(columns, &QHeaderView::sectionClicked, this, [this](int column) {
         if (OnColumnClick) {
@@ -464,6 +479,143 @@ void TFileListView::deleteRow(int row)
     m_model->remove(row);
 }
 
+void TFileListView::deleteRows(const std::vector<int>& rows)
+{
+    // A few rows go one by one, as a deletion by hand does.
+    constexpr std::size_t kOneByOne = 16;
+    if (rows.size() <= kOneByOne) {
+        for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+            deleteRow(*row);
+        }
+        return;
+    }
+    // Where a row that stays ends up: it moves up by the rows going above it.
+    const auto newRow = [&rows](int row) {
+        const auto gone = std::lower_bound(rows.begin(), rows.end(), row);
+        if (gone != rows.end() && *gone == row) {
+            return -1;
+        }
+        return row - static_cast<int>(gone - rows.begin());
+    };
+    std::vector<int> selected;
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        for (int row = range.top(); row <= range.bottom(); ++row) {
+            if (const int moved = newRow(row); moved >= 0) {
+                selected.push_back(moved);
+            }
+        }
+    }
+    std::sort(selected.begin(), selected.end());
+    selected.erase(std::unique(selected.begin(), selected.end()), selected.end());
+    const int current = currentIndex().isValid() ? currentIndex().row() : -1;
+    const int currentColumn = std::max(0, currentIndex().column());
+    int top = rowAt(0);
+    while (top >= 0 && newRow(top) < 0 && top + 1 < m_model->shownCount()) {
+        ++top;
+    }
+    const int horizontal = horizontalScrollBar()->value();
+    std::vector<int> widths;
+    for (int column = 0; column < FileListModel::kColumnCount; ++column) {
+        widths.push_back(columnWidth(column));
+    }
+    m_openHeader = m_openHeader >= 0 ? newRow(m_openHeader) : -1;
+
+    m_model->removeMany(rows);
+
+    for (int column = 0; column < FileListModel::kColumnCount; ++column) {
+        setColumnWidth(column, widths[static_cast<std::size_t>(column)]);
+    }
+    QItemSelection selection;
+    for (std::size_t i = 0; i < selected.size();) {
+        std::size_t end = i + 1;
+        while (end < selected.size() && selected[end] == selected[end - 1] + 1) {
+            ++end;
+        }
+        selection.select(m_model->index(selected[i], 0),
+                         m_model->index(selected[end - 1], FileListModel::kColumnCount - 1));
+        i = end;
+    }
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    // The current row, or the row that took its place when it went.
+    if (current >= 0 && m_model->shownCount() > 0) {
+        const int above =
+            static_cast<int>(std::lower_bound(rows.begin(), rows.end(), current) - rows.begin());
+        const int moved = std::min(current - above, m_model->shownCount() - 1);
+        selectionModel()->setCurrentIndex(m_model->index(moved, currentColumn),
+                                          QItemSelectionModel::NoUpdate);
+    }
+    if (top >= 0 && newRow(top) >= 0) {
+        scrollTo(m_model->index(newRow(top), 0), QAbstractItemView::PositionAtTop);
+    }
+    horizontalScrollBar()->setValue(horizontal);
+}
+
+std::vector<int> TFileListView::selectedFileRows() const
+{
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        for (int row = range.top(); row <= range.bottom(); ++row) {
+            if (kindOf(row) == RowKind::File) {
+                rows.push_back(row);
+            }
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+void TFileListView::toggleSelectedMarks()
+{
+    const std::vector<int> rows = selectedFileRows();
+    const bool mark =
+        std::any_of(rows.begin(), rows.end(), [this](int row) { return !isMarked(row); });
+    beginMarking();
+    for (const int row : rows) {
+        setMarked(row, mark);
+    }
+    endMarking();
+}
+
+void TFileListView::keyPressEvent(QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers held = event->modifiers() & ~Qt::KeypadModifier;
+    if (event->key() == Qt::Key_Space && held == Qt::NoModifier) {
+        toggleSelectedMarks();
+        event->accept();
+        return;
+    }
+    // Shift+F10 opens the context menu, for keyboards without a Menu key.
+    if (event->key() == Qt::Key_F10 && held == Qt::ShiftModifier) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+        contextMenuEvent(&menu);
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void TFileListView::contextMenuEvent(QContextMenuEvent* event)
+{
+    QPoint at = event->globalPos();
+    int row = -1;
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        row = rowAt(viewport()->mapFromGlobal(at).y());
+    } else {
+        // From the keyboard: at the current row, or the top of the list.
+        const QModelIndex current = currentIndex();
+        row = current.isValid() ? current.row() : -1;
+        QRect rect = row >= 0 ? rowRect(row) : QRect();
+        if (!rect.isValid() || !viewport()->rect().intersects(rect)) {
+            rect = QRect(0, 0, viewport()->width(), 0);
+        }
+        at = viewport()->mapToGlobal(
+            QPoint(std::min(rect.left() + 20, viewport()->width() / 2), rect.bottom()));
+    }
+    emit menuRequested(at, row);
+    event->accept();
+}
+
 void TFileListView::clearRows()
 {
     m_openHeader = -1;
@@ -545,13 +697,30 @@ void TFileListView::setRedraw(bool on)
     }
 }
 
-int TFileListView::widthOfText(const QString& text) const
+int TFileListView::widthOfText(const QString& text, bool checkBox) const
 {
     QStyleOptionViewItem option;
     initViewItemOption(&option);
     option.text = text;
     option.features |= QStyleOptionViewItem::HasDisplay;
+    if (checkBox) {
+        option.features |= QStyleOptionViewItem::HasCheckIndicator;
+    }
     return style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width();
+}
+
+void TFileListView::fitAllMarkedNote()
+{
+    // The Name column fits the longest path; with short paths it would cut
+    // off the words that tell the group is marked whole.
+    const int header = m_model->firstAllMarkedHeader();
+    if (header < 0) {
+        return;
+    }
+    const int width = widthOfText(m_model->index(header, 0).data().toString());
+    if (columnWidth(0) < width) {
+        setColumnWidth(0, width);
+    }
 }
 
 void TFileListView::fitColumns()
@@ -563,9 +732,11 @@ void TFileListView::fitColumns()
         int width =
             std::max(sizeHintForColumn(column), horizontalHeader()->sectionSizeHint(column));
         for (const std::string& text : m_model->longTexts(column)) {
+            // A file's path stands beside its mark's check box.
             width = std::max(
                 width, widthOfText(column == 0 ? QString::fromStdString(platform::displayName(text))
-                                               : QString::fromStdString(text)));
+                                               : QString::fromStdString(text),
+                                   column == 0));
         }
         setColumnWidth(column, width);
     }

@@ -57,6 +57,21 @@ public:
     int addRow(const std::string& caption, const std::vector<std::string>& subItems);
     int addRow(RowKind kind, const std::string& caption, const std::vector<std::string>& subItems);
 
+    // Marks: a second way of working beside the one-file-at-a-time keys. A
+    // file row's check box in the Name column; Space sets or clears the
+    // marks of the selected rows.
+    bool isMarked(int row) const { return m_model->isMarked(row); }
+    void setMarked(int row, bool marked) { m_model->setMarked(row, marked); }
+    void beginMarking() { m_model->beginMarking(); }
+    void endMarking() { m_model->endMarking(); }
+    std::int64_t markedCount() const { return m_model->markedCount(); }
+    std::int64_t markedBytes() const { return m_model->markedBytes(); }
+    // The selected file rows, in list order.
+    std::vector<int> selectedFileRows() const;
+    // Marks every selected file row, or unmarks them all when every one of
+    // them is marked already: a mixed selection comes out in one state.
+    void toggleSelectedMarks();
+
     int rowCount() const { return m_model->size(); }
     RowKind kindOf(int row) const { return m_model->kind(row); }
     std::string captionOf(int row) const;
@@ -65,6 +80,10 @@ public:
     // The text shown in a cell.
     QString text(int row, int column) const;
     void deleteRow(int row);
+    // Deletes the rows given in ascending order, each once. Many rows go in
+    // one pass; the selection, the current row and the scroll position of
+    // the rows that stay are kept.
+    void deleteRows(const std::vector<int>& rows);
     void clearRows();
 
     bool isRowSelected(int row) const;
@@ -113,7 +132,16 @@ public:
     static const platform::Locale& processLocale();
     static platform::Locale localeFrom(const QLocale& locale);
 
+signals:
+    // A mark was set or cleared, or a marked row went.
+    void marksChanged();
+    // The context menu is asked for over `row` (-1: no row), by the mouse or
+    // the keyboard (the Menu key, Shift+F10); `at` is where it should open.
+    void menuRequested(const QPoint& at, int row);
+
 protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
@@ -131,7 +159,10 @@ private:
     // The rectangle of a whole row in the viewport, for its focus frame.
     QRect rowRect(int row) const;
     void keepTopRowWhole();
-    int widthOfText(const QString& text) const;
+    int widthOfText(const QString& text, bool checkBox = false) const;
+    // Widens the Name column, when it is too narrow, to show the words a
+    // header row gains when its group is marked whole.
+    void fitAllMarkedNote();
 
     FileListModel* m_model;
     // The headers get a selection of their own that stays empty: a header

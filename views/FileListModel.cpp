@@ -4,6 +4,9 @@
 #include <cstring>
 #include <numeric>
 
+#include <QBrush>
+#include <QColor>
+
 #include "platform/Text.h"
 
 namespace views {
@@ -75,10 +78,15 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
     }
     const int row = index.row();
     const int column = index.column();
+    const Record& record = recordOf(row);
     switch (role) {
     case Qt::DisplayRole:
         if (column == 0) {
-            return QString::fromStdString(platform::displayName(caption(row)));
+            QString text = QString::fromStdString(platform::displayName(caption(row)));
+            if ((record.flags & kAllMarked) != 0) {
+                text += tr(kAllMarkedNote);
+            }
+            return text;
         }
         if (column <= subItemCount(row)) {
             const std::string_view text = subItem(row, column - 1);
@@ -88,13 +96,22 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::Alignment(
             (kRightAligned[column] ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
-    case Qt::DecorationRole: {
-        const std::uint16_t icon = m_records[static_cast<std::size_t>(row)].icon;
-        if (column == 0 && m_showIcons && icon != 0) {
-            return m_icons[icon - 1u];
+    case Qt::DecorationRole:
+        if (column == 0 && m_showIcons && record.icon != 0) {
+            return m_icons[record.icon - 1u];
         }
         return QVariant();
-    }
+    case Qt::CheckStateRole:
+        if (column == 0 && record.kind == RowKind::File) {
+            return (record.flags & kMarked) != 0 ? Qt::Checked : Qt::Unchecked;
+        }
+        return QVariant();
+    case Qt::ForegroundRole:
+        // The words say it; the colour only draws the eye to it.
+        if (column == 0 && (record.flags & kAllMarked) != 0) {
+            return QBrush(QColor(170, 0, 0));
+        }
+        return QVariant();
     default:
         return QVariant();
     }
@@ -120,7 +137,21 @@ Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
     if (!index.isValid()) {
         return Qt::NoItemFlags;
     }
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (index.column() == 0 && index.row() < size() && kind(index.row()) == RowKind::File) {
+        flags |= Qt::ItemIsUserCheckable;
+    }
+    return flags;
+}
+
+bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (role != Qt::CheckStateRole || !index.isValid() || index.column() != 0 ||
+        index.row() >= size() || kind(index.row()) != RowKind::File) {
+        return false;
+    }
+    setMarked(index.row(), value.value<Qt::CheckState>() == Qt::Checked);
+    return true;
 }
 
 void FileListModel::setHold(bool hold)
@@ -236,6 +267,18 @@ int FileListModel::append(RowKind kind, std::string_view caption,
         record.icon = iconIndex(*icon);
     }
     m_records.push_back(record);
+    if (kind == RowKind::File) {
+        // A new file is unmarked: a group whose files were all marked is no
+        // longer. Only a run of marked files can lead up to such a header.
+        int above = size() - 2;
+        while (above >= 0 && this->kind(above) == RowKind::File && isMarked(above)) {
+            --above;
+        }
+        if (above >= 0 && this->kind(above) == RowKind::Header && allMarked(above)) {
+            m_records[static_cast<std::size_t>(above)].flags &= ~kAllMarked;
+            rowChanged(above);
+        }
+    }
     noteLongText(0, caption);
     for (std::size_t i = 0; i < kept && i + 1 < kColumnCount; ++i) {
         noteLongText(static_cast<int>(i + 1), subItems[i]);
@@ -251,6 +294,8 @@ void FileListModel::remove(int row)
     if (row < 0 || row >= size()) {
         return;
     }
+    const bool wasMarked = isMarked(row);
+    const std::int64_t bytes = wasMarked ? sizeOf(row) : 0;
     const bool shown = row < m_shown;
     if (shown) {
         beginRemoveRows(QModelIndex(), row, row);
@@ -258,9 +303,58 @@ void FileListModel::remove(int row)
     // The bytes stay in their block until the list is cleared; a row's
     // record is all that moves.
     m_records.erase(m_records.begin() + row);
+    ++m_generation;
+    if (wasMarked) {
+        --m_markedCount;
+        m_markedBytes -= bytes;
+    }
     if (shown) {
         --m_shown;
         endRemoveRows();
+    }
+    // The group the row was in may now have only marked files left.
+    for (const int next : {row - 1, row}) {
+        const int header = next >= 0 && next < size() ? headerAbove(next) : -1;
+        if (header >= 0 && recountGroup(header)) {
+            rowChanged(header);
+        }
+    }
+    if (wasMarked) {
+        emit marksChanged();
+    }
+}
+
+void FileListModel::removeMany(const std::vector<int>& rows)
+{
+    if (rows.empty()) {
+        return;
+    }
+    beginResetModel();
+    bool marksMoved = false;
+    std::size_t next = 0;
+    std::size_t kept = 0;
+    int shownGone = 0;
+    for (std::size_t i = 0; i < m_records.size(); ++i) {
+        if (next < rows.size() && static_cast<std::size_t>(rows[next]) == i) {
+            ++next;
+            const int row = static_cast<int>(i);
+            if (isMarked(row)) {
+                --m_markedCount;
+                m_markedBytes -= sizeOf(row);
+                marksMoved = true;
+            }
+            shownGone += row < m_shown ? 1 : 0;
+            continue;
+        }
+        m_records[kept++] = m_records[i];
+    }
+    m_records.resize(kept);
+    m_shown -= shownGone;
+    ++m_generation;
+    recountAllGroups();
+    endResetModel();
+    if (marksMoved) {
+        emit marksChanged();
     }
 }
 
@@ -276,7 +370,14 @@ void FileListModel::clear()
         texts.clear();
     }
     m_shown = 0;
+    ++m_generation;
+    const bool hadMarks = m_markedCount > 0;
+    m_markedCount = 0;
+    m_markedBytes = 0;
     endResetModel();
+    if (hadMarks) {
+        emit marksChanged();
+    }
 }
 
 void FileListModel::sortRows(const std::function<bool(int first, int second)>& less)
@@ -294,6 +395,8 @@ void FileListModel::sortRows(const std::function<bool(int first, int second)>& l
         newRowOf[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
     }
     m_records.swap(sorted);
+    ++m_generation;
+    recountAllGroups();
     const QModelIndexList before = persistentIndexList();
     QModelIndexList after;
     after.reserve(before.size());
@@ -325,6 +428,131 @@ std::string_view FileListModel::subItem(int row, int index) const
         }
         at += length;
     }
+}
+
+std::int64_t FileListModel::sizeOf(int row) const
+{
+    std::int64_t size = 0;
+    if (subItemCount(row) < 1 || !platform::parseInt64(subItem(row, 0), size) || size < 0) {
+        return 0;
+    }
+    return size;
+}
+
+void FileListModel::rowChanged(int row)
+{
+    if (row >= 0 && row < m_shown) {
+        const QModelIndex cell = index(row, 0);
+        emit dataChanged(cell, cell);
+    }
+}
+
+int FileListModel::headerAbove(int row) const
+{
+    while (row >= 0 && kind(row) == RowKind::File) {
+        --row;
+    }
+    return row >= 0 && kind(row) == RowKind::Header ? row : -1;
+}
+
+bool FileListModel::recountGroup(int header)
+{
+    int files = 0;
+    bool all = true;
+    for (int row = header + 1; row < size() && kind(row) == RowKind::File; ++row) {
+        ++files;
+        if (!isMarked(row)) {
+            all = false;
+            break;
+        }
+    }
+    Record& record = m_records[static_cast<std::size_t>(header)];
+    const std::uint8_t before = record.flags;
+    record.flags = files > 0 && all ? record.flags | kAllMarked : record.flags & ~kAllMarked;
+    return record.flags != before;
+}
+
+void FileListModel::recountAllGroups()
+{
+    int header = -1;
+    bool all = false;
+    const auto close = [&] {
+        if (header >= 0) {
+            Record& record = m_records[static_cast<std::size_t>(header)];
+            record.flags = all ? record.flags | kAllMarked : record.flags & ~kAllMarked;
+        }
+        header = -1;
+    };
+    for (int row = 0; row < size(); ++row) {
+        switch (kind(row)) {
+        case RowKind::Header:
+            close();
+            header = row;
+            all = false;
+            if (row + 1 < size() && kind(row + 1) == RowKind::File) {
+                all = true;
+            }
+            break;
+        case RowKind::File:
+            all = all && isMarked(row);
+            break;
+        case RowKind::Separator:
+            close();
+            break;
+        }
+    }
+    close();
+}
+
+int FileListModel::firstAllMarkedHeader() const
+{
+    for (int row = 0; row < m_shown; ++row) {
+        const Record& record = m_records[static_cast<std::size_t>(row)];
+        if (record.kind == RowKind::Header && (record.flags & kAllMarked) != 0) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+void FileListModel::setMarked(int row, bool marked)
+{
+    if (row < 0 || row >= size() || kind(row) != RowKind::File || isMarked(row) == marked) {
+        return;
+    }
+    Record& record = m_records[static_cast<std::size_t>(row)];
+    record.flags = marked ? record.flags | kMarked : record.flags & ~kMarked;
+    const std::int64_t sign = marked ? 1 : -1;
+    m_markedCount += sign;
+    m_markedBytes += sign * sizeOf(row);
+    if (m_markingDepth > 0) {
+        m_marksMoved = true;
+        return;
+    }
+    rowChanged(row);
+    const int header = headerAbove(row);
+    if (header >= 0 && recountGroup(header)) {
+        rowChanged(header);
+    }
+    emit marksChanged();
+}
+
+void FileListModel::beginMarking()
+{
+    ++m_markingDepth;
+}
+
+void FileListModel::endMarking()
+{
+    if (m_markingDepth == 0 || --m_markingDepth > 0 || !m_marksMoved) {
+        return;
+    }
+    m_marksMoved = false;
+    recountAllGroups();
+    if (m_shown > 0) {
+        emit dataChanged(index(0, 0), index(m_shown - 1, 0));
+    }
+    emit marksChanged();
 }
 
 void FileListModel::setShowIcons(bool show)

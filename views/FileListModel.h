@@ -27,6 +27,11 @@ enum class RowKind : std::uint8_t { File, Header, Separator };
 // Rows appended while the model holds them wait outside the view until
 // showPending(), which shows them in one insertion: the view then does its
 // work once per batch, not once per row.
+//
+// A file row can carry the user's mark, shown as a check box in the Name
+// column. The model keeps the count and the listed bytes of the marked rows
+// true as marks change and rows go, and a header row whose every file is
+// marked says so in words: acting on such a group would keep no copy.
 class FileListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -41,6 +46,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
     // Every row, shown or still waiting.
     int size() const { return static_cast<int>(m_records.size()); }
@@ -53,6 +59,10 @@ public:
     int append(RowKind kind, std::string_view caption, std::span<const std::string> subItems,
                const QIcon* icon = nullptr);
     void remove(int row);
+    // Removes the rows given in ascending order, each once, in one reset
+    // of the model: removing them one at a time would cost the view a pass
+    // over every row for each.
+    void removeMany(const std::vector<int>& rows);
     void clear();
     // Orders all rows by `less`, keeping equal rows in their order; the
     // selection and every other persistent index follow their rows.
@@ -66,6 +76,30 @@ public:
     bool hasIcon(int row) const { return m_records[static_cast<std::size_t>(row)].icon != 0; }
     void setShowIcons(bool show);
 
+    // What a header row shows after its caption when every file of its group
+    // is marked.
+    static constexpr char kAllMarkedNote[] = "  (all marked: no copy would be kept)";
+
+    bool isMarked(int row) const { return (recordOf(row).flags & kMarked) != 0; }
+    // Marks or unmarks a file row; header and separator rows take no mark.
+    void setMarked(int row, bool marked);
+    // Marks set between these are shown and their groups recounted once, at
+    // the end, so marking a hundred thousand rows costs one pass.
+    void beginMarking();
+    void endMarking();
+    std::int64_t markedCount() const { return m_markedCount; }
+    // The sizes the marked rows list.
+    std::int64_t markedBytes() const { return m_markedBytes; }
+    // Whether the group under a header row has file rows, all of them marked.
+    bool allMarked(int header) const { return (recordOf(header).flags & kAllMarked) != 0; }
+    // The first shown header row whose group is marked whole, or -1.
+    int firstAllMarkedHeader() const;
+    // A file row's size as its Size text gives it; 0 when it gives none.
+    std::int64_t sizeOf(int row) const;
+    // Counts every change that moves rows (a removal, a sort, clearing), so
+    // a client holding row numbers can tell that they still hold.
+    std::uint64_t generation() const { return m_generation; }
+
     // The texts of a column with the most characters seen since the list
     // was last cleared: fitting a column measures these rather than every
     // row of a million.
@@ -73,7 +107,15 @@ public:
     // Bytes held for the rows: records, text blocks and icons.
     std::size_t bytesHeld() const;
 
+signals:
+    // A mark was set or cleared, or a marked row went.
+    void marksChanged();
+
 private:
+    // The bits of Record::flags.
+    static constexpr std::uint8_t kMarked = 1;     // a file row the user marked
+    static constexpr std::uint8_t kAllMarked = 2;  // a header whose files are all marked
+
     struct Record {
         std::uint32_t chunk = 0;
         std::uint32_t offset = 0;
@@ -82,9 +124,16 @@ private:
         std::uint16_t icon = 0;       // 1 + index into m_icons, 0 for none
         RowKind kind = RowKind::File;
         std::uint8_t subItems = 0;
-        // Per-row state bits; free for a user's mark on file rows.
-        std::uint8_t flags = 0;
+        std::uint8_t flags = 0;  // kMarked, kAllMarked
     };
+
+    const Record& recordOf(int row) const { return m_records[static_cast<std::size_t>(row)]; }
+    // The header above a row (the row itself when it is one), or -1.
+    int headerAbove(int row) const;
+    // Sets the header's kAllMarked from its file rows; true when it changed.
+    bool recountGroup(int header);
+    void recountAllGroups();
+    void rowChanged(int row);
 
     const char* bytesOf(const Record& record) const;
     char* reserveBytes(std::size_t bytes, Record& record);
@@ -99,6 +148,11 @@ private:
     std::vector<QIcon> m_icons;
     std::vector<std::string> m_longTexts[kColumnCount];
     int m_shown = 0;
+    std::int64_t m_markedCount = 0;
+    std::int64_t m_markedBytes = 0;
+    int m_markingDepth = 0;
+    bool m_marksMoved = false;  // marks changed while marking was held
+    std::uint64_t m_generation = 0;
     bool m_hold = false;
     bool m_showIcons = false;
 };

@@ -2,8 +2,10 @@
 // dialog, through the accessibility tree a screen reader sees and the keys a
 // keyboard user presses.
 #include <QAccessible>
+#include <QMenu>
 #include <QtTest>
 
+#include "app/CleanupDialogs.h"
 #include "app/MainForm.h"
 #include "review/FilProps.h"
 #include "support/Captions.h"
@@ -325,13 +327,67 @@ private slots:
         });
         QTest::keyClick(form->FileListView1, Qt::Key_Return);
         QTRY_VERIFY(answers.done());
-        QCOMPARE(
-            QString::fromStdString(shown),
-            QString::fromStdString(form->FileListView1->captionOf(1)));
+        QCOMPARE(QString::fromStdString(shown),
+                 QString::fromStdString(form->FileListView1->captionOf(1)));
         QCOMPARE(form->FileListView1->rowCount(), 3);  // no new search emptied the list
         // Back up to the group's header: Enter searches again, as designed.
         QTest::keyClick(form->FileListView1, Qt::Key_Up);
         QVERIFY(form->searchIsDefault());
+    }
+
+    void theCleanupDialogsAndTheListsMenuAreNamedAndReached()
+    {
+        app::TfrmCleanupProgress progress;
+        progress.lblAction->setText("Moving the marked files to the trash");
+        progress.setFile("/home/ann/photos/beach.jpg");
+        activate(&progress);
+        QList<QAccessibleInterface*> controls;
+        collectControls(QAccessible::queryAccessibleInterface(&progress), controls);
+        QCOMPARE(controls.size(), 2);  // the bar and Cancel
+        for (QAccessibleInterface* control : controls) {
+            QVERIFY2(!control->text(QAccessible::Name).trimmed().isEmpty(),
+                     qPrintable("no name: " + describe(control)));
+        }
+        QCOMPARE(nameOf(progress.btnCancel), QString("Cancel"));
+        // Escape asks to stop, as Cancel does.
+        QSignalSpy cancel(&progress, &app::TfrmCleanupProgress::cancelRequested);
+        QTest::keyClick(&progress, Qt::Key_Escape);
+        QCOMPARE(cancel.count(), 1);
+
+        app::TfrmCleanupReport report;
+        report.setReport("Gemmora - clean up", "1 of 2 files were moved to the trash.",
+                         "&Left untouched:", "/a\n    it is gone\n", "Journal: /j");
+        activate(&report);
+        controls.clear();
+        collectControls(QAccessible::queryAccessibleInterface(&report), controls);
+        QVERIFY(controls.size() >= 2);
+        for (QAccessibleInterface* control : controls) {
+            QVERIFY2(!control->text(QAccessible::Name).trimmed().isEmpty(),
+                     qPrintable("no name: " + describe(control)));
+        }
+        QCOMPARE(nameOf(report.memDetails), QString("Left untouched"));
+        checkMnemonicsDiffer(&report);
+        report.btnOK->setFocus();
+        checkKeyboardWalk(&report);
+        QTest::keyClick(&report, Qt::Key_L, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), report.memDetails);
+
+        // The list's menu: every entry has words and an Alt key of its own.
+        auto form = makeForm();
+        std::unique_ptr<QMenu> menu(form->cleanupActions->buildMenu(1, form.get()));
+        QVERIFY(!menu->accessibleName().isEmpty());
+        for (QMenu* shown : {menu.get(), menu->actions().front()->menu()}) {
+            QVERIFY(shown != nullptr);
+            QSet<QKeySequence> keys;
+            for (QAction* action : shown->actions()) {
+                if (action->isSeparator()) {
+                    continue;
+                }
+                const QKeySequence key = QKeySequence::mnemonic(action->text());
+                QVERIFY2(!key.isEmpty() && !keys.contains(key), qPrintable(action->text()));
+                keys.insert(key);
+            }
+        }
     }
 
     void everyControlOfTheReviewDialogIsNamedAndReached()

@@ -54,3 +54,58 @@ TEST(JournalTest, ALineCutShortByACrashIsLeftOutAndOthersAreNotAJournal)
     ASSERT_TRUE(readJournal(dir / "j", lines, error));
     EXPECT_EQ(lines.size(), 3u);
 }
+
+TEST(JournalTest, TheNewestDatedJournalIsFoundAndSummed)
+{
+    TempFolder dir;
+    EXPECT_EQ(latestJournal(dir.path()), "");
+    const std::string name = journalFileName();
+    ASSERT_EQ(name.size(), std::string("cleanup-20240506-070809.journal").size());
+    EXPECT_EQ(name.rfind("cleanup-", 0), 0u);
+    dir.write("cleanup-20240506-070809.journal", "");
+    dir.write("cleanup-20240506-070810.journal", "");
+    // Neither a name of another form nor a folder is taken for a journal.
+    dir.write("cleanup-20990506-070810.journal.bak", "");
+    dir.write("cleanup-2099.journal", "");
+    dir.write("cleanup-20990506-07081x.journal", "");
+    dir.write("cleanup-20990506-070810-0.journal", "");
+    dir.write("cleanup-20990506-070810-x.journal", "");
+    dir.mkdir("cleanup-20990506-070811.journal");
+    EXPECT_EQ(latestJournal(dir.path()), dir / "cleanup-20240506-070810.journal");
+    // Runs of one second: the later has the greater number, and 10 follows 9.
+    dir.write("cleanup-20240506-070810-9.journal", "");
+    EXPECT_EQ(latestJournal(dir.path()), dir / "cleanup-20240506-070810-9.journal");
+    dir.write("cleanup-20240506-070810-10.journal", "");
+    EXPECT_EQ(latestJournal(dir.path()), dir / "cleanup-20240506-070810-10.journal");
+
+    // A new run takes a name of its own, even in the same second as another.
+    TempFolder runs;
+    const std::string first = newJournalPath(runs.path());
+    EXPECT_EQ(first.rfind(runs.path() + "cleanup-", 0), 0u);
+    runs.write(first.substr(runs.path().size()), "");
+    const std::string second = newJournalPath(runs.path());
+    EXPECT_NE(second, first);
+    runs.write(second.substr(runs.path().size()), "");
+    EXPECT_EQ(latestJournal(runs.path()), second);
+
+    Journal journal;
+    std::string error;
+    ASSERT_TRUE(journal.open(dir / "j", error)) << error;
+    for (const std::vector<std::string>& line : std::vector<std::vector<std::string>>{
+             {"run", "1", "2024-05-06T07:08:09", "trash", ""},
+             {"done", "1.1", "trash", "/t/a"},
+             {"done", "1.2", "trash", "/t/b"},
+             {"untouched", "1.3", "/t/c", "it is gone"},
+             {"run", "2", "2024-05-06T07:08:10", "delete", ""},
+             {"done", "2.1", "delete", "/t/d"},
+         }) {
+        ASSERT_TRUE(journal.write(line, error)) << error;
+    }
+    JournalSummary summary;
+    ASSERT_TRUE(summariseJournal(dir / "j", summary, error)) << error;
+    EXPECT_EQ(summary.started, "2024-05-06T07:08:09");
+    EXPECT_EQ(summary.action, "trash");
+    EXPECT_EQ(summary.done, 3);
+    EXPECT_EQ(summary.canPutBack, 2);
+    EXPECT_FALSE(summariseJournal(dir / "missing", summary, error));
+}

@@ -245,6 +245,18 @@ TEST_F(PlanTest, PathsAreMadeAbsoluteAndPlain)
     EXPECT_EQ(plainPath("x", "/", false), "/x");
 }
 
+TEST_F(PlanTest, AFolderOfARuleAlsoMatchesWhereItsLinksLead)
+{
+    tree.mkdir("real/photos");
+    tree.symlink(tree / "real", "link");
+    EXPECT_EQ(folderForms("link/photos", tree.path()),
+              (std::vector<std::string>{tree / "link/photos/", tree / "real/photos/"}));
+    EXPECT_EQ(folderForms(tree / "real/photos/", "/elsewhere"),
+              (std::vector<std::string>{tree / "real/photos/"}));
+    // A folder that is not there is taken as given.
+    EXPECT_EQ(folderForms("/not/there", "/"), (std::vector<std::string>{"/not/there/"}));
+}
+
 TEST_F(PlanTest, FactsAreReadWithoutFollowingALinkBelowTheRoot)
 {
     tree.write("real/file.txt", "12345");

@@ -204,3 +204,26 @@ TEST_F(UndoTest, AJournalThatIsNotOneIsRefused)
     EXPECT_FALSE(undoJournal(journalPath(), report, error));
     EXPECT_NE(error.find("damaged"), std::string::npos);
 }
+
+TEST_F(UndoTest, ProgressCountsEveryFileAndAStopEndsBetweenFiles)
+{
+    const Plan plan = threeGroups();
+    ASSERT_EQ(act(plan, ActionKind::Trash).count(Outcome::Done), 3);
+    std::vector<std::pair<std::size_t, std::size_t>> steps;
+    UndoReport report;
+    std::string error;
+    ASSERT_TRUE(undoJournal(
+        journalPath(), report, error, [&] { return steps.size() >= 3; },
+        [&](std::size_t done, std::size_t total) { steps.emplace_back(done, total); }));
+    // Told before each file; the stop asked after the third report ends it there.
+    EXPECT_EQ(steps, (std::vector<std::pair<std::size_t, std::size_t>>{{0, 3}, {1, 3}, {2, 3}}));
+    EXPECT_TRUE(report.stopped);
+    EXPECT_EQ(report.count(UndoItem::PutBack), 2);
+
+    steps.clear();
+    ASSERT_TRUE(
+        undoJournal(journalPath(), report, error, {},
+                    [&](std::size_t done, std::size_t total) { steps.emplace_back(done, total); }));
+    EXPECT_EQ(steps.back(), (std::pair<std::size_t, std::size_t>{3, 3}));
+    EXPECT_EQ(report.count(UndoItem::PutBack), 1);
+}

@@ -387,6 +387,198 @@ private slots:
         QVERIFY(!view.isRowSelected(0));
     }
 
+    void marksCountTheirRowsAndBytesAsTheyChangeAndGo()
+    {
+        TFileListView view;
+        QSignalSpy changes(&view, &TFileListView::marksChanged);
+        view.addHeaderRow();
+        view.addRow("/a1", {"1000"});
+        view.addRow("/a2", {"1000"});
+        view.addSeparatorRow();
+        view.addHeaderRow();
+        view.addRow("/b1", {"7"});
+        view.addRow("/b2", {"7"});
+        view.addRow("/b3", {"7"});
+        // Header and separator rows take no mark and show no check box.
+        view.setMarked(0, true);
+        view.setMarked(3, true);
+        QCOMPARE(view.markedCount(), 0);
+        QVERIFY(!view.model()->index(0, 0).data(Qt::CheckStateRole).isValid());
+        QVERIFY(!(view.model()->flags(view.model()->index(3, 0)) & Qt::ItemIsUserCheckable));
+        QVERIFY(view.model()->flags(view.model()->index(1, 0)) & Qt::ItemIsUserCheckable);
+        QVERIFY(!(view.model()->flags(view.model()->index(1, 1)) & Qt::ItemIsUserCheckable));
+
+        view.setMarked(1, true);
+        view.setMarked(5, true);
+        view.setMarked(6, true);
+        QCOMPARE(view.markedCount(), 3);
+        QCOMPARE(view.markedBytes(), 1014);
+        QCOMPARE(view.model()->index(5, 0).data(Qt::CheckStateRole).value<Qt::CheckState>(),
+                 Qt::Checked);
+        QCOMPARE(changes.count(), 3);
+        // A click on the check box goes through the model as any view's does.
+        QVERIFY(
+            view.model()->setData(view.model()->index(6, 0), Qt::Unchecked, Qt::CheckStateRole));
+        QCOMPARE(view.markedCount(), 2);
+        QCOMPARE(view.markedBytes(), 1007);
+
+        // A marked row that goes takes its count and bytes along.
+        view.deleteRow(5);
+        QCOMPARE(view.markedCount(), 1);
+        QCOMPARE(view.markedBytes(), 1000);
+        view.clearRows();
+        QCOMPARE(view.markedCount(), 0);
+        QCOMPARE(view.markedBytes(), 0);
+    }
+
+    void aGroupWithEveryFileMarkedSaysSoInItsHeader()
+    {
+        TFileListView view;
+        view.addHeaderRow();
+        view.addRow("/a1", {"5"});
+        view.addRow("/a2", {"5"});
+        view.addSeparatorRow();
+        view.addHeaderRow();
+        view.addRow("/b1", {"5"});
+        const QString plain = "Duplicate files .....";
+        const QString allMarked = plain + "  (all marked: no copy would be kept)";
+        view.setMarked(1, true);
+        QCOMPARE(view.text(0, 0), plain);
+        QCOMPARE(view.model()->index(0, 0).data().toString(), plain);
+        view.setMarked(2, true);
+        QCOMPARE(view.model()->index(0, 0).data().toString(), allMarked);
+        QVERIFY(view.model()->index(0, 0).data(Qt::ForegroundRole).isValid());
+        // Short paths leave the Name column narrow: it widens for the words.
+        QVERIFY2(view.columnWidth(0) > view.fontMetrics().horizontalAdvance(allMarked),
+                 qPrintable(QString::number(view.columnWidth(0))));
+        // The caption itself, as the list files write it, is the designed one.
+        QCOMPARE(view.captionOf(0), std::string("Duplicate files ....."));
+        QCOMPARE(view.model()->index(4, 0).data().toString(), plain);
+
+        view.setMarked(2, false);
+        QCOMPARE(view.model()->index(0, 0).data().toString(), plain);
+        // The unmarked file going leaves a group of marked files only.
+        view.setMarked(2, true);
+        view.setMarked(1, false);
+        view.deleteRow(1);
+        QCOMPARE(view.model()->index(0, 0).data().toString(), allMarked);
+        // A file added to the group is unmarked, so the group is no longer.
+        view.clearRows();
+        view.beginUpdate();
+        view.addHeaderRow();
+        view.addRow("/c1", {"5"});
+        view.showPendingRows();
+        view.setMarked(1, true);
+        QCOMPARE(view.model()->index(0, 0).data().toString(), allMarked);
+        view.addRow("/c2", {"5"});
+        QCOMPARE(view.model()->index(0, 0).data().toString(), plain);
+        view.endUpdate();
+
+        // Marks set in a batch are counted once, at its end.
+        view.clearRows();
+        view.addHeaderRow();
+        view.addRow("/d1", {"5"});
+        view.addRow("/d2", {"5"});
+        QSignalSpy changes(&view, &TFileListView::marksChanged);
+        view.beginMarking();
+        view.setMarked(1, true);
+        view.setMarked(2, true);
+        QCOMPARE(changes.count(), 0);
+        view.endMarking();
+        QCOMPARE(changes.count(), 1);
+        QCOMPARE(view.model()->index(0, 0).data().toString(), allMarked);
+    }
+
+    void spaceMarksTheSelectedRowsAndCtrlSpaceStillSelects()
+    {
+        TFileListView view;
+        view.addHeaderRow();
+        view.addRow("/a1", {"1"});
+        view.addRow("/a2", {"1"});
+        view.addRow("/a3", {"1"});
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.setCurrentIndex(view.model()->index(1, 0));
+        view.setRowSelected(0, true);
+        view.setRowSelected(3, true);
+        view.setMarked(3, true);
+        // A mixed selection is marked whole; the header row takes no mark.
+        QTest::keyClick(&view, Qt::Key_Space);
+        QVERIFY(view.isMarked(1));
+        QVERIFY(!view.isMarked(2));
+        QVERIFY(view.isMarked(3));
+        QTest::keyClick(&view, Qt::Key_Space);
+        QVERIFY(!view.isMarked(1));
+        QVERIFY(!view.isMarked(3));
+        QCOMPARE(view.markedCount(), 0);
+        // Ctrl+Space adds the current row to the selection and marks nothing.
+        view.setCurrentIndex(view.model()->index(2, 0));
+        view.clearSelection();
+        QTest::keyClick(&view, Qt::Key_Space, Qt::ControlModifier);
+        QVERIFY(view.isRowSelected(2));
+        QCOMPARE(view.markedCount(), 0);
+    }
+
+    void theMenuKeyAndShiftF10AskForTheMenuAtTheCurrentRow()
+    {
+        TFileListView view;
+        view.addHeaderRow();
+        view.addRow("/a1", {"1"});
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.setCurrentIndex(view.model()->index(1, 0));
+        QSignalSpy asked(&view, &TFileListView::menuRequested);
+        QTest::keyClick(&view, Qt::Key_F10, Qt::ShiftModifier);
+        QCOMPARE(asked.count(), 1);
+        QCOMPARE(asked.at(0).at(1).toInt(), 1);
+        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+        QApplication::sendEvent(&view, &key);
+        QCOMPARE(asked.count(), 2);
+        QCOMPARE(asked.at(1).at(1).toInt(), 1);
+        const QPoint at = view.viewport()->mapFromGlobal(asked.at(1).at(0).toPoint());
+        QCOMPARE(view.rowAt(at.y() - 1), 1);
+        // The mouse asks over the row under it.
+        const QPoint header = view.visualRect(view.model()->index(0, 2)).center();
+        QContextMenuEvent mouse(QContextMenuEvent::Mouse, header,
+                                view.viewport()->mapToGlobal(header));
+        QApplication::sendEvent(view.viewport(), &mouse);
+        QCOMPARE(asked.count(), 3);
+        QCOMPARE(asked.at(2).at(1).toInt(), 0);
+    }
+
+    void manyRowsGoInOnePassKeepingSelectionCurrentRowAndWidths()
+    {
+        TFileListView view;
+        std::vector<int> gone;
+        for (int i = 0; i < 300; ++i) {
+            view.addRow("/f" + std::to_string(i), {std::to_string(i)});
+            if (i % 3 == 1) {
+                gone.push_back(i);
+            }
+        }
+        view.setMarked(1, true);
+        view.setMarked(2, true);
+        view.setColumnWidth(0, 123);
+        view.setRowSelected(0, true);
+        view.setRowSelected(1, true);
+        view.setRowSelected(5, true);
+        view.setRowSelected(299, true);
+        view.selectionModel()->setCurrentIndex(view.model()->index(150, 0),
+                                               QItemSelectionModel::NoUpdate);
+        const std::uint64_t before = view.rows().generation();
+        view.deleteRows(gone);
+        QCOMPARE(view.rowCount(), 200);
+        QVERIFY(view.rows().generation() != before);
+        QCOMPARE(view.captionOf(1), std::string("/f2"));
+        QCOMPARE(view.markedCount(), 1);
+        QCOMPARE(view.markedBytes(), 2);
+        QCOMPARE(view.columnWidth(0), 123);
+        QCOMPARE(view.selectedFileRows(), (std::vector<int>{0, 3, 199}));
+        QCOMPARE(view.captionOf(3), std::string("/f5"));
+        QCOMPARE(view.currentIndex().row(), 100);
+        QCOMPARE(view.captionOf(100), std::string("/f150"));
+    }
+
     void localeValuesComeFromQtLocales()
     {
         const platform::Locale german =
