@@ -293,6 +293,12 @@ QString CleanupActions::marksText() const
     return tr("Marked: %1, %2").arg(files(marked), size(m_list.markedBytes()));
 }
 
+QString CleanupActions::marksBrief() const
+{
+    const std::int64_t marked = m_list.markedCount();
+    return marked == 0 ? QString() : tr("Marked: %1").arg(count(marked));
+}
+
 std::string CleanupActions::rootOf(const std::string& path) const
 {
     std::string best;

@@ -86,6 +86,8 @@ public:
 
     // "Marked: 12 files, 3,456 bytes", or "" when nothing is marked.
     QString marksText() const;
+    // "Marked: 12", for a status bar with little room.
+    QString marksBrief() const;
     bool busy() const { return m_busy; }
     // Asks a run or an undo in progress to end after the file at hand.
     void requestStop() { m_stop = true; }

@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -111,6 +112,29 @@ private:
     TfrmMain& m_form;
 };
 
+// A status bar panel that, given less room than its text needs, shows its
+// brief form (the "brief" property) where that fits, and else ends the text
+// with "..."; the whole text stays its text and its tooltip.
+class ElidingPanel : public QLabel {
+public:
+    explicit ElidingPanel(QWidget* parent) : QLabel(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        drawFrame(&painter);
+        const QRect room = contentsRect().adjusted(indent(), 0, 0, 0);
+        QString shown = text();
+        const QString brief = property("brief").toString();
+        if (fontMetrics().horizontalAdvance(shown) > room.width() && !brief.isEmpty()) {
+            shown = brief;
+        }
+        shown = fontMetrics().elidedText(shown, Qt::ElideRight, room.width());
+        painter.drawText(room, Qt::AlignLeft | Qt::AlignVCenter, shown);
+    }
+};
+
 }  // namespace
 
 TStatusBar::TStatusBar(QWidget* parent) : QWidget(parent)
@@ -136,9 +160,16 @@ int TStatusBar::panelWidth(int index) const
     return std::max(50, width() - panelWidth(0) - panelWidth(1) - panelWidth(2) - addedWidth());
 }
 
+int TStatusBar::panel3Least() const
+{
+    // "Scan complete" and the like stay readable; a long folder name may be
+    // cut, as it is without added panels.
+    return std::min(m_panels[3]->sizeHint().width() + 6, 130);
+}
+
 QLabel* TStatusBar::addPanel()
 {
-    auto* label = new QLabel(this);
+    auto* label = new ElidingPanel(this);
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);
     label->setIndent(2);
@@ -175,21 +206,44 @@ void TStatusBar::resizeEvent(QResizeEvent*)
 {
     const int trailing =
         m_trailing != nullptr && !m_trailing->isHidden() ? m_trailing->sizeHint().width() + 2 : 0;
+    // Where the added panels do not fit beside panel 3's words, they give
+    // way to their brief forms, and past those to "..." (the tooltip holds
+    // the whole text).
+    const int designed = panelWidth(0) + panelWidth(1) + panelWidth(2);
+    int spare = width() - designed - panel3Least() - trailing;
+    const bool crowded = addedWidth() > spare;
+    std::vector<int> widths;
+    int added = 0;
+    for (QLabel* label : m_added) {
+        int width = label->text().isEmpty() ? 0 : label->sizeHint().width() + 6;
+        if (crowded && width > 0) {
+            const QString brief = label->property("brief").toString();
+            const int least = brief.isEmpty() ? 40
+                                              : label->fontMetrics().horizontalAdvance(brief) +
+                                                    label->indent() + 2 * label->frameWidth() + 6;
+            width = std::max(std::min(width, spare), least);
+            spare -= width;
+        }
+        widths.push_back(width);
+        added += width;
+    }
     int left = 0;
     for (int i = 0; i < 4; ++i) {
-        const int panel = panelWidth(i) - (i == 3 ? trailing : 0);
+        const int panel = i < 3 ? panelWidth(i) : width() - designed - trailing - added;
         m_panels[i]->setGeometry(left, 0, std::max(10, panel - 2), height());
-        left += panel;
+        left += std::max(10, panel);
     }
     if (trailing > 0) {
         m_trailing->setGeometry(width() - trailing, 0, trailing, height());
     }
-    for (QLabel* label : m_added) {
-        const bool shown = !label->text().isEmpty();
+    for (std::size_t i = 0; i < m_added.size(); ++i) {
+        QLabel* label = m_added[i];
+        const bool shown = widths[i] > 0;
         if (shown) {
-            const int width = label->sizeHint().width() + 6;
-            label->setGeometry(left, 0, width - 2, height());
-            left += width;
+            label->setGeometry(left, 0, widths[i] - 2, height());
+            label->setToolTip(widths[i] < label->sizeHint().width() + 6 ? label->text()
+                                                                        : QString());
+            left += widths[i];
         }
         label->setVisible(shown);
     }
@@ -322,6 +376,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     pnlMarks->setAccessibleName(tr("Marked files"));
     connect(FileListView1, &views::TFileListView::marksChanged, this, [this] {
         pnlMarks->setText(cleanupActions->marksText());
+        pnlMarks->setProperty("brief", cleanupActions->marksBrief());
         StatusBar1->layoutPanels();
     });
     connect(FileListView1, &views::TFileListView::menuRequested, cleanupActions,

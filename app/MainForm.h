@@ -54,6 +54,8 @@ protected:
 
 private:
     int addedWidth() const;
+    // The least panel 3 keeps beside added panels.
+    int panel3Least() const;
 
     QLabel* m_panels[4];
     QWidget* m_trailing = nullptr;

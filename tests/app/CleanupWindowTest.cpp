@@ -15,6 +15,7 @@
 #include <QInputDialog>
 #include <QMenu>
 #include <QMimeData>
+#include <QToolButton>
 #include <QtTest>
 
 #include "app/CleanupDialogs.h"
@@ -345,6 +346,43 @@ private slots:
         form->cleanupActions->invertMarksInGroups();
         QCOMPARE(listed(*form), (QStringList{"*k/deep/er/p1.dat", "*m/mid name.dat", "short.dat"}));
         QCOMPARE(form->pnlMarks->text(), QString("Marked: 2 files, 36 bytes"));
+    }
+
+    void aCrowdedStatusBarKeepsTheDesignedWordsAndShortensTheMarks()
+    {
+        // At the designed width, with many files marked and files left out,
+        // panel 3 keeps its words; the marks' panel says the count alone and
+        // holds the rest in its tooltip; the left-out count stays at the end.
+        app::TStatusBar bar(nullptr);
+        bar.resize(610, 19);
+        bar.setPanelText(0, "Duplicates found....");
+        bar.setPanelText(1, "Bytes: 1,503,750");
+        bar.setPanelText(2, "Files: 105");
+        bar.setPanelText(3, "Scan complete");
+        QToolButton leftOut(&bar);
+        leftOut.setText("Left out: 1");
+        bar.setTrailing(&leftOut);
+        QLabel* marks = bar.addPanel();
+        const QString full = "Marked: 105 files, 1,503,750 bytes, 1.5\u00a0MB";
+        marks->setText(full);
+        marks->setProperty("brief", "Marked: 105");
+        bar.layoutPanels();
+        bar.show();
+
+        QLabel* status = bar.panel(3);
+        QVERIFY2(status->width() >= status->fontMetrics().horizontalAdvance("Scan complete"),
+                 qPrintable(QString::number(status->width())));
+        QVERIFY(marks->x() >= status->geometry().right());
+        QVERIFY(marks->geometry().right() < leftOut.x());
+        QVERIFY(marks->width() >= marks->fontMetrics().horizontalAdvance("Marked: 105"));
+        QCOMPARE(marks->text(), full);
+        QCOMPARE(marks->toolTip(), full);
+        QCOMPARE(leftOut.geometry().right(), bar.width() - 1);
+
+        // With room enough the whole text shows and there is no tooltip.
+        bar.resize(1400, 19);
+        QCOMPARE(marks->width(), marks->sizeHint().width() + 4);
+        QCOMPARE(marks->toolTip(), QString());
     }
 
     void marksAreNotWrittenToTheListFiles()
