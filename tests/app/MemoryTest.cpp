@@ -117,12 +117,7 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        qputenv("HOME", QByteArray::fromStdString(m_home.path()));
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(m_home / "config"));
-        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(m_home / "data"));
-    }
+    void initTestCase() { useTestHome(m_home); }
 
     void init()
     {

@@ -128,9 +128,7 @@ private slots:
     void initTestCase()
     {
         raiseOpenFileLimit();
-        qputenv("HOME", QByteArray::fromStdString(m_home.path()));
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(m_home / "config"));
-        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(m_home / "data"));
+        useTestHome(m_home);
     }
 
     void init()

@@ -6,6 +6,15 @@
 #include "app/MainForm.h"
 #include "support/TempFolder.h"
 
+// Settings, lists and the trash of the program under test go below `home`,
+// never into the real home folder.
+inline void useTestHome(const TempFolder& home)
+{
+    qputenv("HOME", QByteArray::fromStdString(home.path()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home / "config"));
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home / "data"));
+}
+
 // A main window whose list files live in `lists`, with its drives listed
 // (the start timer's work, reload questions included) and its root folder
 // set to `root`, comparing contents whatever the file times.
