@@ -1,11 +1,13 @@
 #include "cleanup/Journal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 #include "platform/FolderListing.h"
@@ -372,6 +374,27 @@ std::string newJournalPath(const std::string& folder)
     }
     errno = EEXIST;
     return "";
+}
+
+std::vector<std::string> journalsIn(const std::string& folder)
+{
+    std::vector<platform::FileEntry> entries;
+    platform::readFolder(folder, entries);
+    std::vector<std::tuple<std::string, std::int64_t, std::string>> dated;
+    for (const platform::FileEntry& entry : entries) {
+        std::string stamp;
+        std::int64_t number = 0;
+        if ((entry.attributes & platform::kAttrDirectory) == 0 &&
+            parseJournalName(entry.name, stamp, number)) {
+            dated.emplace_back(stamp, number, folder + entry.name);
+        }
+    }
+    std::sort(dated.begin(), dated.end());
+    std::vector<std::string> paths;
+    for (const auto& [stamp, number, path] : dated) {
+        paths.push_back(path);
+    }
+    return paths;
 }
 
 std::string latestJournal(const std::string& folder)

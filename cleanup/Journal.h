@@ -104,6 +104,8 @@ std::string journalFileName();
 // start at once never share one; open() then appends to it. "" with errno
 // set when no journal can be made there.
 std::string newJournalPath(const std::string& folder);
+// Every journal named so in `folder`, in the order of their runs.
+std::vector<std::string> journalsIn(const std::string& folder);
 // The newest journal named so in `folder`, by its time and then its N, or
 // "" when the folder holds none.
 std::string latestJournal(const std::string& folder);

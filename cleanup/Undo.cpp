@@ -1,6 +1,8 @@
 #include "cleanup/Undo.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -621,20 +623,16 @@ UndoItem undoStep(const StepRecord& step, const std::map<std::string, Fields>& r
     return item;
 }
 
-}  // namespace
-
-bool undoJournal(const std::string& journalPath, UndoReport& report, std::string& error,
-                 const std::function<bool()>& stopRequested,
-                 const std::function<void(std::size_t done, std::size_t total)>& onProgress)
-{
-    report = UndoReport();
-    std::vector<Fields> lines;
-    if (!readJournal(journalPath, lines, error)) {
-        return false;
-    }
+// The steps of a journal in the order the runs took them, and its runs.
+struct Steps {
     std::vector<std::string> order;
-    std::map<std::string, StepRecord> steps;
+    std::map<std::string, StepRecord> records;
     std::map<std::string, Fields> runs;
+    std::vector<std::string> ended;  // the runs with an "end" line
+};
+
+void readSteps(const std::vector<Fields>& lines, Steps& steps)
+{
     for (const Fields& line : lines) {
         if (line.size() < 2) {
             continue;
@@ -642,18 +640,22 @@ bool undoJournal(const std::string& journalPath, UndoReport& report, std::string
         const std::string& kind = line[0];
         const std::string& id = line[1];
         if (kind == step::kRun) {
-            runs[id] = line;
+            steps.runs[id] = line;
+            continue;
+        }
+        if (kind == step::kEnd) {
+            steps.ended.push_back(id);
             continue;
         }
         StepRecord* record = nullptr;
         if (kind == step::kIntent && line.size() >= 10) {
-            if (steps.find(id) == steps.end()) {
-                order.push_back(id);
+            if (steps.records.find(id) == steps.records.end()) {
+                steps.order.push_back(id);
             }
-            record = &steps[id];
+            record = &steps.records[id];
             record->intent = line;
-        } else if (steps.find(id) != steps.end()) {
-            record = &steps[id];
+        } else if (steps.records.find(id) != steps.records.end()) {
+            record = &steps.records[id];
             if (kind == step::kTrashing && line.size() >= 4) {
                 record->trashing = line;
             } else if (kind == step::kLinking && line.size() >= 5) {
@@ -665,8 +667,63 @@ bool undoJournal(const std::string& journalPath, UndoReport& report, std::string
             }
         }
     }
+}
+
+// Whether the run `id` ("seconds.pid") may still be going: it has no "end"
+// line and its process is there. A process of the same number that came
+// later counts too, which only leaves its leftovers for another time.
+bool mayBeRunning(const std::string& id, const Steps& steps)
+{
+    if (std::find(steps.ended.begin(), steps.ended.end(), id) != steps.ended.end()) {
+        return false;
+    }
+    std::int64_t pid = 0;
+    const std::size_t dot = id.find('.');
+    if (dot == std::string::npos || !platform::parseInt64(id.substr(dot + 1), pid) || pid <= 0) {
+        return false;
+    }
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+// The leftovers of the killed steps of one journal below `folders`.
+void removeKilledStepsLeftovers(const Steps& steps, const std::vector<std::string>& folders,
+                                std::vector<std::string>& said)
+{
+    for (const std::string& id : steps.order) {
+        const StepRecord& record = steps.records.at(id);
+        const std::string& path = record.intent[3];
+        const auto below = [&](const std::string& folder) { return trustedFor(path, folder) > 0; };
+        Identity identity;
+        if (!record.done.empty() || !record.untouched.empty() ||
+            std::none_of(folders.begin(), folders.end(), below) ||
+            mayBeRunning(id.substr(0, id.rfind('.')), steps) ||
+            !parseIdentity(record.intent, 5, 8, identity) ||
+            !isInPlace(path, record.intent[4], identity)) {
+            continue;
+        }
+        const std::string removed = removeLeftovers(record, steps.runs, identity);
+        if (!removed.empty()) {
+            said.push_back(platform::displayName(path) + ": " + removed);
+        }
+    }
+}
+
+}  // namespace
+
+bool undoJournal(const std::string& journalPath, UndoReport& report, std::string& error,
+                 const std::function<bool()>& stopRequested,
+                 const std::function<void(std::size_t done, std::size_t total)>& onProgress)
+{
+    report = UndoReport();
+    std::vector<Fields> lines;
+    if (!readJournal(journalPath, lines, error)) {
+        return false;
+    }
+    Steps steps;
+    readSteps(lines, steps);
+    const std::vector<std::string>& order = steps.order;
     for (std::size_t done = 0; done < order.size(); ++done) {
-        const StepRecord& record = steps[order[done]];
+        const StepRecord& record = steps.records[order[done]];
         if (onProgress) {
             onProgress(done, order.size());
         }
@@ -674,7 +731,7 @@ bool undoJournal(const std::string& journalPath, UndoReport& report, std::string
             report.stopped = true;
             break;
         }
-        UndoItem item = undoStep(record, runs);
+        UndoItem item = undoStep(record, steps.runs);
         // A file left untouched is named only when its step left it elsewhere.
         if (!record.untouched.empty() && record.done.empty() &&
             (item.status == UndoItem::AlreadyBack || item.status == UndoItem::CannotUndo)) {
@@ -686,6 +743,23 @@ bool undoJournal(const std::string& journalPath, UndoReport& report, std::string
         onProgress(order.size(), order.size());
     }
     return true;
+}
+
+std::vector<std::string> removeLeftoversOfKilledRuns(const std::string& journalFolder,
+                                                     const std::vector<std::string>& folders)
+{
+    std::vector<std::string> said;
+    for (const std::string& journal : journalsIn(journalFolder)) {
+        std::vector<Fields> lines;
+        std::string error;
+        if (!readJournal(journal, lines, error)) {
+            continue;
+        }
+        Steps steps;
+        readSteps(lines, steps);
+        removeKilledStepsLeftovers(steps, folders, said);
+    }
+    return said;
 }
 
 }  // namespace cleanup

@@ -426,6 +426,11 @@ int runCleanup(const CleanupOptions& options, const std::vector<std::string>& fo
     if (!checkOutputs(options, output, plan, context.action, folders, error)) {
         return fail(error + "; nothing was changed", 2);
     }
+    for (const std::string& removed :
+         cleanup::removeLeftoversOfKilledRuns(settings::listFileFolder(), folders)) {
+        std::fprintf(stderr, "gemmora-cli: a run that was killed left this behind: %s\n",
+                     removed.c_str());
+    }
     cleanup::Journal journal;
     if (!openJournal(options, journal, error)) {
         return fail(error + "; nothing was changed", 2);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <tuple>
+#include <unistd.h>
 
 #include "cleanup/CleanupFixture.h"
 #include "cleanup/Journal.h"
@@ -370,4 +373,38 @@ TEST_F(UndoTest, ALinkARunMadeBeforeItWasKilledIsKnownAsItsOwn)
     ASSERT_EQ(report.items.size(), 1u);
     EXPECT_NE(report.items[0].detail.find("hard link of " + tree / "kept"), std::string::npos)
         << report.items[0].detail;
+}
+
+TEST_F(UndoTest, TheNextRunRemovesWhatAKilledRunLeftButNotWhatARunningOneHas)
+{
+    tree.write("k", "kept contents");
+    tree.write("m", "kept contents");
+    tree.write("n", "kept contents");
+    const std::string root = tree.path();
+    const struct stat kept = statOf(tree / "k");
+    const pid_t gone = ::fork();
+    if (gone == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(gone, nullptr, 0);
+    // One journal of a run whose process is gone, one of a run still going.
+    for (const auto& [name, run, file] :
+         {std::tuple<std::string, std::string, std::string>{"cleanup-20240101-000000.journal",
+                                                            "1." + std::to_string(gone), "m"},
+          {"cleanup-20240101-000001.journal", "2." + std::to_string(::getpid()), "n"}}) {
+        const std::string id = run + ".1";
+        writeLines(work / name, {{"run", run, "2024-01-01T00:00:00", "hardlink", ""},
+                                 lineFor(tree / file, {"intent", id, "hardlink", tree / file, root},
+                                         {".gemmora-" + id}),
+                                 {"linking", id, tree / "k", std::to_string(kept.st_dev),
+                                  std::to_string(kept.st_ino)}});
+        tree.hardlink("k", ".gemmora-" + id);
+    }
+    EXPECT_TRUE(removeLeftoversOfKilledRuns(work.path(), {outside.path()}).empty());
+    const std::vector<std::string> said = removeLeftoversOfKilledRuns(work.path(), {root});
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0].rfind(tree / "m: its hidden link", 0), 0u) << said[0];
+    EXPECT_EQ(namesIn(tree.path()),
+              (std::vector<std::string>{".gemmora-2." + std::to_string(::getpid()) + ".1", "k", "m",
+                                        "n"}));
 }
