@@ -274,10 +274,39 @@ private:
     std::chrono::steady_clock::time_point m_last;
 };
 
+// Refuses an -o that would be written over, or among, the files an undo
+// puts back: below the searched folders the journal names, or in the
+// folder of a file it names without one.
+bool checkUndoOutput(const std::string& journal, const CleanupOutput& output, std::string& error)
+{
+    std::vector<std::vector<std::string>> lines;
+    if (output.file.empty() || !cleanup::readJournal(journal, lines, error)) {
+        return true;  // the undo says why it cannot read the journal
+    }
+    cleanup::Plan plan;
+    plan.groups.emplace_back();
+    std::vector<std::string> folders;
+    for (const std::vector<std::string>& line : lines) {
+        if (line.size() >= 5 && line[0] == cleanup::step::kIntent) {
+            plan.groups[0].files.push_back({{line[3], line[4]}, cleanup::Role::Mark});
+            folders.push_back(line[4].empty() ? std::string(platform::folderOf(line[3])) : line[4]);
+        }
+    }
+    std::string reason;
+    if (!cleanup::checkOutputPlace(output.file, plan, folders, reason)) {
+        error = "-o " + output.file + " is refused: " + reason;
+        return false;
+    }
+    return true;
+}
+
 int runUndo(const CleanupOptions& options, const CleanupOutput& output)
 {
     cleanup::UndoReport report;
     std::string error;
+    if (!checkUndoOutput(options.undo, output, error)) {
+        return fail(error + "; nothing was put back", 2);
+    }
     if (!cleanup::undoJournal(options.undo, report, error, [] { return g_stopRequested != 0; })) {
         return fail("cannot undo " + options.undo + ": " + error, 2);
     }

@@ -693,3 +693,19 @@ TEST_F(CleanupCliTest, APlanWithARelativePathIsRefusedAlsoWithFolders)
     EXPECT_NE(r.err.find("pics/b.jpg"), std::string::npos) << r.err;
     EXPECT_EQ(describeChanges(before, snapshotTree(dir.path())), "");
 }
+
+TEST_F(CleanupCliTest, AnUndoNeverWritesItsReportWhereItPutsFilesBack)
+{
+    const std::string journal = io / "run.journal";
+    ASSERT_EQ(runCli({"-q", "--any-time", "--keep", "in:" + dir / "docs", "--action", "trash",
+                      "--yes", "--journal", journal, dir.path()})
+                  .status,
+              0);
+    ASSERT_FALSE(dir.exists("backup/report.txt"));
+    const CliOutcome r = runCli({"-q", "--undo", journal, "-o", dir / "backup/report.txt"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("is refused"), std::string::npos) << r.err;
+    EXPECT_FALSE(dir.exists("backup/report.txt"));
+    EXPECT_EQ(runCli({"-q", "--undo", journal}).status, 0);
+    EXPECT_EQ(dir.read("backup/report.txt"), "quarterly numbers");
+}
