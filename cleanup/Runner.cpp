@@ -587,6 +587,11 @@ FileResult Runner::hardLink(OpenedFile& marked, OpenedFile& kept)
     }
     const int folder = marked.place.folder.get();
     const std::string& name = marked.place.name;
+    // Named first, so that undo knows a link left by a killed run for its own.
+    if (!journal({step::kLinking, m_stepId, kept.file->file.path, std::to_string(kept.st.st_dev),
+                  std::to_string(kept.st.st_ino)})) {
+        return untouched(m_report.journalError);
+    }
     // Build first: the new link under a spare name beside the file.
     if (::linkat(kept.place.folder.get(), kept.place.name.c_str(), folder, m_spare.c_str(), 0) !=
         0) {
