@@ -90,14 +90,18 @@ bool copyInto(int from, const struct stat& fromState, int folder, const std::str
             return fail(std::string("the copy could not be written: ") + std::strerror(errno));
         }
     }
+    // The owner first, as a change of owner drops file capabilities; then
+    // the attributes (the ACL among them), then the mode, which agrees with
+    // the ACL as it does on the source.
+    mode_t mode = fromState.st_mode & 07777;
+    if (::fchown(out.get(), fromState.st_uid, fromState.st_gid) != 0) {
+        mode &= 0777;  // no set-id bits for another owner
+    }
     std::string lost;
     if (!copyExtendedAttributes(from, out.get(), lost)) {
         return fail(lost);
     }
-    ::fchmod(out.get(), fromState.st_mode & 07777);
-    if (::fchown(out.get(), fromState.st_uid, fromState.st_gid) != 0) {
-        ::fchmod(out.get(), fromState.st_mode & 0777);  // no set-id bits for another owner
-    }
+    ::fchmod(out.get(), mode);
     const timespec times[2] = {fromState.st_atim, fromState.st_mtim};
     ::futimens(out.get(), times);
     if (::fstat(out.get(), &copied) != 0 || copied.st_size != size) {
