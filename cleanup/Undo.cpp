@@ -88,9 +88,11 @@ std::size_t trustedFor(const std::string& path, const std::string& root)
 }
 
 // The place of `path`, reached without following a link below its first
-// `trusted` bytes; with `make`, folders that are gone are made again.
+// `trusted` bytes; with `make`, folders that are gone are made again, each
+// like the folder of the same name that `from` is in (or its folders above),
+// where that stands for it.
 bool placeOf(const std::string& path, std::size_t trusted, bool make, platform::PathPlace& place,
-             std::string& reason)
+             std::string& reason, const std::string& from = "")
 {
     if (platform::openPlaceNoFollow(path, trusted, place)) {
         return true;
@@ -108,6 +110,13 @@ bool placeOf(const std::string& path, std::size_t trusted, bool make, platform::
         return false;
     }
     const std::string rest(platform::folderOf(path.substr(base.size())));
+    const std::string fromFolder(platform::folderOf(from));
+    std::string model;
+    if (!rest.empty() && fromFolder.size() > rest.size() &&
+        fromFolder.compare(fromFolder.size() - rest.size(), rest.size(), rest) == 0 &&
+        fromFolder[fromFolder.size() - rest.size() - 1] == '/') {
+        model = fromFolder.substr(0, fromFolder.size() - rest.size());
+    }
     std::size_t begin = 0;
     while (begin < rest.size()) {
         const std::size_t end = std::min(rest.find('/', begin), rest.size());
@@ -116,8 +125,12 @@ bool placeOf(const std::string& path, std::size_t trusted, bool make, platform::
         if (part.empty()) {
             continue;
         }
-        if (::mkdirat(folder.get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
-            reason = "its folder cannot be made again: " + std::string(std::strerror(errno));
+        if (!model.empty()) {
+            model += part + "/";
+        }
+        std::string why;
+        if (!makeFolderLike(folder.get(), part, model, why)) {
+            reason = "its folder cannot be made again: " + why;
             return false;
         }
         platform::UniqueFd inner(
@@ -198,7 +211,7 @@ UndoItem moveBack(const std::string& from, std::size_t fromTrusted, const std::s
         return item;
     }
     platform::PathPlace target;
-    if (!placeOf(path, trustedFor(path, root), true, target, item.detail)) {
+    if (!placeOf(path, trustedFor(path, root), true, target, item.detail, from)) {
         item.detail = "it stays " + where + ": " + item.detail;
         return item;
     }

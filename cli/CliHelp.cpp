@@ -48,6 +48,10 @@ const help::CommandHelp& cliHelp()
                 {.names = {"--include-desktop-folders"},
                  .text = "also search folders that hold a desktop.ini"},
                 {.names = {"--include-sysbckup"}, .text = "also search SYSBCKUP folders"},
+                {.names = {"--include-trash"},
+                 .text = "also search trash folders (the home trash, .Trash-UID and .Trash/UID "
+                         "at the top of each mount); a file in the trash is never the one kept "
+                         "while a copy outside it exists"},
                 {.names = {"--hidden-folders"},
                  .text = "also enter hidden folders (hidden files are always searched)"},
                 {.names = {"--master"},

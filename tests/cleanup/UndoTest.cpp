@@ -155,6 +155,30 @@ TEST_F(UndoTest, MovedFilesGoBackAndDeletedOnesAreSaidToBeGone)
     EXPECT_NE(report.items[0].detail.find("deleted for good"), std::string::npos);
 }
 
+TEST_F(UndoTest, AFileAtTheTopOfAMountGoesToItsTrashAndComesBack)
+{
+    const int result = inMountNamespace([&] { return mountTmpfs(tree.path(), "1m"); }, [&] {
+        tree.write("kept.jpg", "photo");
+        tree.write("photo.jpg", "photo");
+        const Plan plan = keepFirst({group({"kept.jpg", "photo.jpg"})});
+        const Snapshot before = files();
+        if (act(plan, ActionKind::Trash).count(Outcome::Done) != 1 || tree.exists("photo.jpg")) {
+            return 1;
+        }
+        UndoReport report;
+        std::string error;
+        if (!undoJournal(journalPath(), report, error) ||
+            statuses(report) != std::vector<std::string>{"back:photo.jpg"}) {
+            return 2;
+        }
+        return describeChanges(before, files()).empty() ? 0 : 3;
+    });
+    if (result == 77) {
+        GTEST_SKIP() << "mounting a tmpfs is refused here (needs root and unshare)";
+    }
+    EXPECT_EQ(result, 0);
+}
+
 TEST_F(UndoTest, AFileARunWasTrashingWhenItWasKilledIsFoundAndPutBack)
 {
     const Plan plan = threeGroups();
