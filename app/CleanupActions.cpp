@@ -315,8 +315,8 @@ bool CleanupActions::readForMarking(const cleanup::KeepRule& rule, MarkWork& wor
         [&] {
             // Each file's facts as they are now: a file that went or changed
             // since the search takes no part.
-            const std::vector<cleanup::LeftOut> leftOut =
-                cleanup::rereadFacts(work.groups, [this] { return m_stop.load(); }, &work.read);
+            const std::vector<cleanup::LeftOut> leftOut = cleanup::rereadFacts(
+                work.groups, [this] { return m_stop.load(); }, &work.read);
             std::size_t next = 0;
             for (std::size_t g = 0; g < work.rows.size(); ++g) {
                 std::vector<int> rows;

@@ -120,8 +120,7 @@ private:
     bool mark(const cleanup::KeepRule& rule);
     bool readForMarking(const cleanup::KeepRule& rule, MarkWork& work);
     std::int64_t applyMarks(const MarkWork& work);
-    void tellMarkNotes(const cleanup::KeepRule& rule, std::int64_t undecided,
-                       const MarkWork& work);
+    void tellMarkNotes(const cleanup::KeepRule& rule, std::int64_t undecided, const MarkWork& work);
 
     // The steps of a run (CleanupRun.cpp): the marked groups gathered, the
     // wholly marked ones settled and the plan checked, the question, the run

@@ -1,12 +1,11 @@
-// The window's cleanup runs and undoes: the marked files acted on, and put back, on a helper thread.
+// The window's cleanup run and its undo on a helper thread, from the question to the report.
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/CleanupActions.h"
-
 #include <algorithm>
 #include <mutex>
 
 #include <QMessageBox>
 
+#include "app/CleanupActions.h"
 #include "app/CleanupDialogs.h"
 #include "app/CleanupTexts.h"
 #include "app/ResultListHandlers.h"
@@ -131,8 +130,7 @@ bool CleanupActions::settleMarked(std::vector<ListedGroup>& listed, cleanup::Pla
         checking.lblAction->setText(tr("Checking the marked files"));
         checking.lblBytes->hide();
         runOnHelper(
-            checking, [&] { sound = cleanup::settlePlan(plan, rule, kept, error); }, m_stop,
-            [] {});
+            checking, [&] { sound = cleanup::settlePlan(plan, rule, kept, error); }, m_stop, [] {});
     }
     for (std::size_t g = 0; g < kept.size(); ++g) {
         if (kept[g] != g) {

@@ -280,8 +280,8 @@ QString runDetails(const cleanup::Plan& plan, const cleanup::Report& report)
         }
     }
     if (!remarks.isEmpty()) {
-        details += (details.isEmpty() ? "" : "\n") + QObject::tr("Done, with a remark:") + "\n" +
-                   remarks;
+        details +=
+            (details.isEmpty() ? "" : "\n") + QObject::tr("Done, with a remark:") + "\n" + remarks;
     }
     return details;
 }
@@ -307,16 +307,17 @@ QString undoSummary(const cleanup::UndoReport& report)
         text += " " + QObject::tr("They are not in the list: search again to see them there.");
     }
     if (already > 0) {
-        text += "\n" + (already == 1 ? QObject::tr("1 file was in its place already.")
-                                     : QObject::tr("%1 files were in their places already.")
-                                           .arg(count(already)));
+        text += "\n" +
+                (already == 1
+                     ? QObject::tr("1 file was in its place already.")
+                     : QObject::tr("%1 files were in their places already.").arg(count(already)));
     }
     if (missed > 0) {
-        text += "\n" + (missed == 1
-                            ? QObject::tr("1 file could not be put back, for the reason below.")
-                            : QObject::tr("%1 files could not be put back, each for the reason "
-                                          "below.")
-                                  .arg(count(missed)));
+        text +=
+            "\n" + (missed == 1 ? QObject::tr("1 file could not be put back, for the reason below.")
+                                : QObject::tr("%1 files could not be put back, each for the reason "
+                                              "below.")
+                                      .arg(count(missed)));
     }
     if (cannot > 0) {
         text += "\n" + QObject::tr("%1 cannot be put back: deleted for good, or replaced by a "

@@ -1,4 +1,4 @@
-// The plan's last steps before acting: facts read again, changed files dropped, whole groups settled.
+// The last steps before a cleanup runs: facts read again, whole groups settled, a journal.
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/Prepare.h"
 
@@ -80,8 +80,7 @@ std::size_t wholeGroupCount(const Plan& plan)
         std::count_if(plan.groups.begin(), plan.groups.end(), marksEvery));
 }
 
-bool settlePlan(Plan& plan, WholeGroupRule rule, std::vector<std::size_t>& kept,
-                std::string& error)
+bool settlePlan(Plan& plan, WholeGroupRule rule, std::vector<std::size_t>& kept, std::string& error)
 {
     kept.clear();
     std::size_t next = 0;

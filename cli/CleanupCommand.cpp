@@ -267,8 +267,8 @@ void takeSearchGroups(const std::vector<std::vector<std::string>>& groups,
 }
 
 // Reads --from-list; 0, or the exit status of a list that cannot be taken.
-int readList(const CleanupOptions& options, const std::vector<std::string>& folders,
-             bool haveRules, Gathered& gathered)
+int readList(const CleanupOptions& options, const std::vector<std::string>& folders, bool haveRules,
+             Gathered& gathered)
 {
     std::string text;
     if (!platform::readWholeFile(options.fromList, text)) {
@@ -314,8 +314,8 @@ int readList(const CleanupOptions& options, const std::vector<std::string>& fold
 
 // Makes the plan of the gathered groups by the rules, with each file's facts
 // read now; says which files were left alone. A plan the list gave stands.
-void makeGatheredPlan(Gathered& gathered, const std::vector<cleanup::KeepRule>& rules,
-                      bool quiet, bool& leftAlone)
+void makeGatheredPlan(Gathered& gathered, const std::vector<cleanup::KeepRule>& rules, bool quiet,
+                      bool& leftAlone)
 {
     if (!gathered.isPlan) {
         const std::vector<cleanup::LeftOut> unreachable = cleanup::rereadFacts(gathered.input);
