@@ -10,6 +10,7 @@
 #include <QPoint>
 #include <QString>
 
+#include "cleanup/Journal.h"
 #include "cleanup/Plan.h"
 #include "cleanup/Runner.h"
 #include "cleanup/Undo.h"
@@ -27,10 +28,11 @@ namespace app {
 class ResultListHandlers;
 
 // Marks and what acts on them, beside the designed one-file-at-a-time
-// handlers: the result list's context menu, marking all but one file of
-// every group by a keep rule, acting on the marked files through the
-// cleanup engine on a helper thread with a progress dialog, the report of
-// what was left untouched and why, and undoing the last cleanup.
+// handlers: the result list's context menu, its keys and the marks, with
+// marking all but one file of every group by a keep rule (CleanupActions.cpp);
+// acting on the marked files through the cleanup engine on a helper thread,
+// and undoing the last cleanup (CleanupRun.cpp). Its words and dialogs live
+// in CleanupTexts and CleanupDialogs.
 class CleanupActions : public QObject {
     Q_OBJECT
 public:
@@ -109,21 +111,42 @@ private:
         std::vector<int> rows;  // its file rows
     };
     std::vector<ListedGroup> listedGroups(bool onlyMarked) const;
-    // The bodies of markByRule, actOnMarked and undoLastCleanup, while busy.
-    bool mark(const cleanup::KeepRule& rule);
-    void act(const cleanup::Action& action);
-    void undo();
-    std::string rootOf(const std::string& path) const;
     cleanup::FileFacts factsOf(int row) const;
-    // The journal undo would take: this session's last, else the newest there.
-    std::string journalToUndo() const;
     bool chooseFolder(const QString& title, const std::string& start, std::string& folder);
+
+    // The steps of marking by a rule (CleanupActions.cpp): the files' facts
+    // read on the helper thread and the plan made, the marks set, the notes.
+    struct MarkWork;
+    bool mark(const cleanup::KeepRule& rule);
+    bool readForMarking(const cleanup::KeepRule& rule, MarkWork& work);
+    std::int64_t applyMarks(const MarkWork& work);
+    void tellMarkNotes(const cleanup::KeepRule& rule, std::int64_t undecided, const MarkWork& work);
+
+    // The steps of a run (CleanupRun.cpp): the marked groups gathered, the
+    // wholly marked ones settled and the plan checked, the question, the run
+    // on the helper thread, the rows taken out and the report.
+    void act(const cleanup::Action& action);
+    void gatherMarked(std::vector<ListedGroup>& listed, cleanup::Plan& plan);
+    bool settleMarked(std::vector<ListedGroup>& listed, cleanup::Plan& plan);
+    bool confirmRun(const cleanup::Action& action, const cleanup::Plan& plan);
+    cleanup::Report runPlan(const cleanup::Plan& plan, const cleanup::Action& action,
+                            cleanup::Journal& journal);
     // The rows to take out of the list after a run: the files acted on, and
     // groups left with one file whole, as a deletion by hand leaves them.
     std::vector<int> rowsToRemove(const std::vector<ListedGroup>& groups,
                                   const cleanup::Report& report) const;
     void showReport(const cleanup::Plan& plan, const cleanup::Report& report,
                     const cleanup::Action& action, const std::string& journal);
+
+    // The steps of an undo (CleanupRun.cpp): the journal summed up, the
+    // question, the undo on the helper thread, the report.
+    void undo();
+    // The journal undo would take: this session's last, else the newest there.
+    std::string journalToUndo() const;
+    bool summariseForUndo(const QString& title, const std::string& journal,
+                          cleanup::JournalSummary& summary);
+    bool runUndo(const QString& title, const QString& when, const std::string& journal);
+
     void message(const QString& text, bool warning = false);
 
     views::TFileListView& m_list;

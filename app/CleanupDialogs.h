@@ -3,8 +3,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
+#include <QCoreApplication>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -60,6 +64,35 @@ constexpr int kProgressDelayMs = 300;
 void runOnHelper(TfrmCleanupProgress& dialog, const std::function<void()>& work,
                  std::atomic<bool>& stop, const std::function<void()>& refresh,
                  std::int64_t* longestGapMs = nullptr);
+
+// Gives the event loop a turn now and then while the main thread works
+// through a long list, so that a million rows do not freeze the window.
+// User input waits meanwhile: no other command runs inside this one.
+class Turns {
+public:
+    Turns() { m_since.start(); }
+    void operator()()
+    {
+        if (m_since.elapsed() >= kTurnMs) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            m_since.restart();
+        }
+    }
+
+private:
+    static constexpr int kTurnMs = 20;
+    QElapsedTimer m_since;
+};
+
+// Lets a long vector go an item at a time between turns of the loop: the
+// paths of a million rows take longer to free than a turn may wait.
+template <typename T> void releaseSlowly(std::vector<T>& items, Turns& turn)
+{
+    while (!items.empty()) {
+        items.pop_back();
+        turn();
+    }
+}
 
 // The account of a cleanup or an undo: a summary, what could not be done
 // and why, and where its journal is.

@@ -6,13 +6,13 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cleanup/Journal.h"
 #include "cleanup/OutputPlace.h"
 #include "cleanup/Plan.h"
 #include "cleanup/PlanText.h"
+#include "cleanup/Prepare.h"
 #include "cleanup/Runner.h"
 #include "cleanup/Undo.h"
 #include "cli/CleanupText.h"
@@ -126,19 +126,6 @@ bool parseRules(const std::vector<std::string>& texts, std::vector<cleanup::Keep
     return true;
 }
 
-// The longest of `folders` that holds `path`; "" when none does.
-std::string rootOf(const std::string& path, const std::vector<std::string>& folders)
-{
-    std::string best;
-    for (const std::string& folder : folders) {
-        if (folder.size() > best.size() && path.size() > folder.size() &&
-            path.compare(0, folder.size(), folder) == 0) {
-            best = folder;
-        }
-    }
-    return best;
-}
-
 int fail(const std::string& message, int status)
 {
     std::fprintf(stderr, "gemmora-cli: %s\n", message.c_str());
@@ -159,67 +146,6 @@ int emit(const CleanupOutput& output, const std::string& text, std::size_t leftO
                     2);
     }
     return 0;
-}
-
-// Refuses an output or a journal that the run would write over, or among,
-// the files it acts on.
-bool checkOutputs(const CleanupOptions& options, const CleanupOutput& output,
-                  const cleanup::Plan& plan, const cleanup::Action& action,
-                  std::vector<std::string> folders, std::string& error)
-{
-    if (action.kind == cleanup::ActionKind::Move) {
-        folders.push_back(action.folder);
-    }
-    std::string reason;
-    if (!output.file.empty() && !cleanup::checkOutputPlace(output.file, plan, folders, reason)) {
-        error = "-o " + output.file + " is refused: " + reason;
-        return false;
-    }
-    const std::string journal = cleanup::plainPath(options.journal, currentFolder(), false);
-    if (!options.journal.empty() && !cleanup::checkOutputPlace(journal, plan, folders, reason)) {
-        error = "--journal " + journal + " is refused: " + reason;
-        return false;
-    }
-    return true;
-}
-
-// Opens the journal the user named, or makes one of the run's own beside
-// the list files.
-bool openJournal(const CleanupOptions& options, cleanup::Journal& journal, std::string& error)
-{
-    if (options.journal.empty()) {
-        return journal.create(settings::listFileFolder(), error);
-    }
-    const std::string path = cleanup::plainPath(options.journal, currentFolder(), false);
-    if (!journal.openNamed(path, error)) {
-        error = "--journal " + path + " is refused: " + error;
-        return false;
-    }
-    return true;
-}
-
-// Facts of each file of the groups, read now. A file that cannot be reached
-// (gone, behind a link) or is no longer of its listed size is left out,
-// with the reason in `leftOut`.
-std::vector<cleanup::InputGroup> readGroups(std::vector<cleanup::InputGroup> groups,
-                                            std::vector<std::string>& leftOut)
-{
-    for (cleanup::InputGroup& group : groups) {
-        cleanup::InputGroup present;
-        for (cleanup::FileFacts& file : group) {
-            const std::int64_t listed = file.size;
-            std::string error;
-            if (!cleanup::readFacts(file, error)) {
-                leftOut.push_back(platform::displayName(file.path) + ": " + error);
-            } else if (listed >= 0 && file.size != listed) {
-                leftOut.push_back(platform::displayName(file.path) + ": its size changed");
-            } else {
-                present.push_back(std::move(file));
-            }
-        }
-        group = std::move(present);
-    }
-    return groups;
 }
 
 // The progress line of a run on a terminal.
@@ -328,153 +254,192 @@ int runUndo(const CleanupOptions& options, const CleanupOutput& output)
     return report.stopped ? 1 : notUndone > 0 ? 3 : 0;
 }
 
-}  // namespace
-
-int runCleanup(const CleanupOptions& options, const std::vector<std::string>& folders,
-               const std::vector<std::vector<std::string>>* groups, const CleanupOutput& output)
+// The action and the keep rules the command line chose; 0, or the exit
+// status of a choice refused.
+int readChoices(const CleanupOptions& options, CleanupContext& context,
+                std::vector<cleanup::KeepRule>& rules)
 {
-    if (!options.undo.empty()) {
-        return runUndo(options, output);
-    }
-    CleanupContext context;
     std::string error;
     if (!cleanup::parseAction(options.action, currentFolder(), context.action, error)) {
         return fail(error, 2);
     }
-    if (context.action.kind == cleanup::ActionKind::Move) {
-        struct stat st = {};
-        if (::stat(context.action.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            return fail("not a folder to move into: " + context.action.folder, 2);
-        }
+    if (!cleanup::targetFolderReady(context.action)) {
+        return fail("not a folder to move into: " + context.action.folder, 2);
     }
-    std::vector<cleanup::KeepRule> rules;
     if (!parseRules(options.keep, rules, error)) {
         return fail(error, 2);
     }
     for (const cleanup::KeepRule& rule : rules) {
         context.rules.push_back(cleanup::describeRule(rule));
     }
+    return 0;
+}
 
+// What the cleanup acts on, as gathered from a search or a list: a plan the
+// list gave, or groups to make one of.
+struct Gathered {
     cleanup::Plan plan;
     std::vector<cleanup::InputGroup> input;
-    std::size_t outside = 0;
     bool isPlan = false;
-    if (groups != nullptr) {
-        for (const std::vector<std::string>& paths : *groups) {
-            cleanup::InputGroup group;
-            for (const std::string& path : paths) {
-                group.push_back({path, rootOf(path, folders)});
-            }
-            input.push_back(std::move(group));
+    std::size_t outside = 0;  // files of the list outside the folders named
+};
+
+void takeSearchGroups(const std::vector<std::vector<std::string>>& groups,
+                      const std::vector<std::string>& folders, Gathered& gathered)
+{
+    for (const std::vector<std::string>& paths : groups) {
+        cleanup::InputGroup group;
+        for (const std::string& path : paths) {
+            group.push_back({path, cleanup::searchedFolderOf(path, folders)});
         }
-    } else {
-        std::string text;
-        if (!platform::readWholeFile(options.fromList, text)) {
-            return fail("cannot read " + options.fromList + ": " + std::strerror(errno), 2);
-        }
-        cleanup::ListContents contents;
-        if (!cleanup::parseListText(text, contents, error)) {
-            return fail(options.fromList + ": " + error, 2);
-        }
-        isPlan = contents.isPlan;
-        if (isPlan && !rules.empty()) {
-            return fail(options.fromList + " is a plan, which says itself what to keep: no --keep",
-                        2);
-        }
-        // Only what lies below a folder named is acted on, when folders are
-        // named. A path that is not absolute and plain stays, so that the
-        // plan is refused for it as it is without folders.
-        auto place = [&](cleanup::FileFacts& file) {
-            file.root = rootOf(file.path, folders);
-            const bool in = folders.empty() || !file.root.empty() ||
-                            cleanup::plainPath(file.path, "/", false) != file.path;
-            outside += in ? 0 : 1;
-            return in;
-        };
-        for (cleanup::PlanGroup& group : contents.plan.groups) {
-            cleanup::PlanGroup kept;
-            kept.note = group.note;
-            for (cleanup::PlanFile& file : group.files) {
-                if (place(file.file)) {
-                    kept.files.push_back(std::move(file));
-                }
-            }
-            plan.groups.push_back(std::move(kept));
-        }
-        for (cleanup::InputGroup& group : contents.groups) {
-            cleanup::InputGroup kept;
-            for (cleanup::FileFacts& file : group) {
-                if (place(file)) {
-                    kept.push_back(std::move(file));
-                }
-            }
-            input.push_back(std::move(kept));
-        }
+        gathered.input.push_back(std::move(group));
     }
-    std::vector<std::string> unreachable;
-    if (!isPlan) {
-        plan = cleanup::makePlan(readGroups(std::move(input), unreachable), rules);
-        for (const std::string& why : unreachable) {
-            std::fprintf(stderr, "gemmora-cli: left alone, %s\n", why.c_str());
+}
+
+// Reads --from-list; 0, or the exit status of a list that cannot be taken.
+int readList(const CleanupOptions& options, const std::vector<std::string>& folders, bool haveRules,
+             Gathered& gathered)
+{
+    std::string text;
+    if (!platform::readWholeFile(options.fromList, text)) {
+        return fail("cannot read " + options.fromList + ": " + std::strerror(errno), 2);
+    }
+    cleanup::ListContents contents;
+    std::string error;
+    if (!cleanup::parseListText(text, contents, error)) {
+        return fail(options.fromList + ": " + error, 2);
+    }
+    gathered.isPlan = contents.isPlan;
+    if (gathered.isPlan && haveRules) {
+        return fail(options.fromList + " is a plan, which says itself what to keep: no --keep", 2);
+    }
+    // Only what lies below a folder named is acted on, when folders are
+    // named. A path that is not absolute and plain stays, so that the plan
+    // is refused for it as it is without folders.
+    auto place = [&](cleanup::FileFacts& file) {
+        file.root = cleanup::searchedFolderOf(file.path, folders);
+        const bool in = folders.empty() || !file.root.empty() ||
+                        cleanup::plainPath(file.path, "/", false) != file.path;
+        gathered.outside += in ? 0 : 1;
+        return in;
+    };
+    for (cleanup::PlanGroup& group : contents.plan.groups) {
+        cleanup::PlanGroup kept;
+        kept.note = group.note;
+        for (cleanup::PlanFile& file : group.files) {
+            if (place(file.file)) {
+                kept.files.push_back(std::move(file));
+            }
         }
+        gathered.plan.groups.push_back(std::move(kept));
+    }
+    for (cleanup::InputGroup& group : contents.groups) {
+        cleanup::InputGroup kept;
+        for (cleanup::FileFacts& file : group) {
+            if (place(file)) {
+                kept.push_back(std::move(file));
+            }
+        }
+        gathered.input.push_back(std::move(kept));
+    }
+    return 0;
+}
+
+// Makes the plan of the gathered groups by the rules, with each file's facts
+// read now; says which files were left alone. A plan the list gave stands.
+void makeGatheredPlan(Gathered& gathered, const std::vector<cleanup::KeepRule>& rules, bool quiet,
+                      bool& leftAlone)
+{
+    if (!gathered.isPlan) {
+        const std::vector<cleanup::LeftOut> unreachable = cleanup::rereadFacts(gathered.input);
+        gathered.plan = cleanup::makePlan(gathered.input, rules);
+        for (const cleanup::LeftOut& file : unreachable) {
+            std::fprintf(stderr, "gemmora-cli: left alone, %s: %s\n",
+                         platform::displayName(file.path).c_str(), file.reason.c_str());
+        }
+        leftAlone = !unreachable.empty();
         // A group down to one file has nothing to do.
-        plan.groups.erase(
-            std::remove_if(plan.groups.begin(), plan.groups.end(),
+        gathered.plan.groups.erase(
+            std::remove_if(gathered.plan.groups.begin(), gathered.plan.groups.end(),
                            [](const cleanup::PlanGroup& group) { return group.files.size() < 2; }),
-            plan.groups.end());
+            gathered.plan.groups.end());
     }
-    if (outside > 0 && !output.quiet) {
+    if (gathered.outside > 0 && !quiet) {
         std::fprintf(stderr,
                      "gemmora-cli: %zu files of the list lie outside the folders named and are "
                      "left alone\n",
-                     outside);
+                     gathered.outside);
     }
-    if (!cleanup::checkPlan(plan, error)) {
-        return fail("the plan is refused, nothing was changed: " + error, 2);
-    }
+}
 
-    const platform::Locale locale;
-    const bool act = options.yes && !options.dryRun;
+// Writes the plan and what acting on it would do; the exit status.
+int showDryRun(const cleanup::Plan& plan, const CleanupContext& context,
+               const CleanupOutput& output)
+{
     std::size_t leftOut = 0;
-    if (!act) {
-        const std::string text = planText(plan, context, output.format, output.null, leftOut);
-        if (const int status = emit(output, text, leftOut); status != 0) {
-            return status;
-        }
-        if (!output.quiet) {
-            std::fprintf(stderr,
-                         "Dry run, nothing was changed: %zu groups, %lld files marked to %s, "
-                         "%s bytes.\nAdd --yes to act.\n",
-                         plan.groups.size(), static_cast<long long>(plan.markedCount()),
-                         cleanup::actionName(context.action.kind).c_str(),
-                         platform::formatCount(plan.bytesToReclaim(), locale).c_str());
-        }
-        return 0;
+    const std::string text = planText(plan, context, output.format, output.null, leftOut);
+    if (const int status = emit(output, text, leftOut); status != 0) {
+        return status;
     }
+    if (!output.quiet) {
+        const platform::Locale locale;
+        std::fprintf(stderr,
+                     "Dry run, nothing was changed: %zu groups, %lld files marked to %s, "
+                     "%s bytes.\nAdd --yes to act.\n",
+                     plan.groups.size(), static_cast<long long>(plan.markedCount()),
+                     cleanup::actionName(context.action.kind).c_str(),
+                     platform::formatCount(plan.bytesToReclaim(), locale).c_str());
+    }
+    return 0;
+}
 
-    if (!checkOutputs(options, output, plan, context.action, folders, error)) {
-        return fail(error + "; nothing was changed", 2);
+// Refuses an output or a journal that the run would write over, or among,
+// the files it acts on.
+bool checkOutputs(const CleanupOptions& options, const CleanupOutput& output,
+                  const cleanup::Plan& plan, const cleanup::Action& action,
+                  std::vector<std::string> folders, std::string& error)
+{
+    if (action.kind == cleanup::ActionKind::Move) {
+        folders.push_back(action.folder);
     }
-    for (const std::string& removed :
-         cleanup::removeLeftoversOfKilledRuns(settings::listFileFolder(), folders)) {
-        std::fprintf(stderr, "gemmora-cli: a run that was killed left this behind: %s\n",
-                     removed.c_str());
+    std::string reason;
+    if (!output.file.empty() && !cleanup::checkOutputPlace(output.file, plan, folders, reason)) {
+        error = "-o " + output.file + " is refused: " + reason;
+        return false;
     }
-    cleanup::Journal journal;
-    if (!openJournal(options, journal, error)) {
-        return fail(error + "; nothing was changed", 2);
+    const std::string journal = cleanup::plainPath(options.journal, currentFolder(), false);
+    if (!options.journal.empty() && !cleanup::checkOutputPlace(journal, plan, folders, reason)) {
+        error = "--journal " + journal + " is refused: " + reason;
+        return false;
     }
-    const std::string journalPath = journal.path();
-    context.journal = journalPath;
-    cleanup::Runner runner(plan, context.action, &journal);
-    ProgressLine line(!output.quiet && ::isatty(STDERR_FILENO) != 0);
-    runner.onProgress = [&](const cleanup::Progress& progress) { line.show(progress); };
-    runner.stopRequested = [] { return g_stopRequested != 0; };
-    const cleanup::Report report = runner.run();
-    line.finish();
-    if (report.refused) {
-        return fail(report.refusal + "; nothing was changed", 2);
+    return true;
+}
+
+// Opens the journal --journal names (a new file or a journal, nothing else),
+// or one of the run's own beside the list files; false after saying why not.
+bool openJournal(const CleanupOptions& options, cleanup::Journal& journal, std::string& path)
+{
+    std::string error;
+    if (options.journal.empty()) {
+        if (!cleanup::openNewJournal(settings::listFileFolder(), journal, path, error)) {
+            fail("cannot write the journal " + path + ": " + error + "; nothing was changed", 2);
+            return false;
+        }
+        return true;
     }
+    path = cleanup::plainPath(options.journal, currentFolder(), false);
+    if (!journal.openNamed(path, error)) {
+        fail("--journal " + path + " is refused: " + error + "; nothing was changed", 2);
+        return false;
+    }
+    return true;
+}
+
+// Writes the report of a run and its summary; the exit status.
+int reportRun(const cleanup::Plan& plan, const cleanup::Report& report,
+              const CleanupContext& context, const CleanupOutput& output, bool leftAlone)
+{
+    std::size_t leftOut = 0;
     const std::string text = reportText(plan, report, context, output.format, output.null, leftOut);
     if (const int status = emit(output, text, leftOut); status != 0) {
         return status;
@@ -484,6 +449,7 @@ int runCleanup(const CleanupOptions& options, const std::vector<std::string>& fo
         std::fprintf(stderr, "gemmora-cli: %s; the run ended there\n", report.journalError.c_str());
     }
     if (!output.quiet) {
+        const platform::Locale locale;
         std::fprintf(stderr, "%lld files %s (%s bytes), %lld left untouched, %lld not reached%s.\n",
                      static_cast<long long>(report.count(cleanup::Outcome::Done)),
                      cleanup::actionDoneWord(context.action.kind).c_str(),
@@ -494,13 +460,77 @@ int runCleanup(const CleanupOptions& options, const std::vector<std::string>& fo
     }
     // Quiet or not, a run that changed files says where its journal is.
     if (!output.quiet || report.count(cleanup::Outcome::Done) > 0) {
-        std::fprintf(stderr, "Journal: %s\nUndo with: gemmora-cli --undo %s\n", journalPath.c_str(),
-                     journalPath.c_str());
+        std::fprintf(stderr, "Journal: %s\nUndo with: gemmora-cli --undo %s\n",
+                     context.journal.c_str(), context.journal.c_str());
     }
     if (report.stopped) {
         return 1;
     }
-    return untouched > 0 || !unreachable.empty() || !report.journalError.empty() ? 3 : 0;
+    return untouched > 0 || leftAlone || !report.journalError.empty() ? 3 : 0;
+}
+
+// Acts on the plan with a journal, showing the progress; the exit status.
+int actOnPlan(const CleanupOptions& options, const std::vector<std::string>& folders,
+              const cleanup::Plan& plan, CleanupContext& context, const CleanupOutput& output,
+              bool leftAlone)
+{
+    std::string error;
+    if (!checkOutputs(options, output, plan, context.action, folders, error)) {
+        return fail(error + "; nothing was changed", 2);
+    }
+    for (const std::string& removed :
+         cleanup::removeLeftoversOfKilledRuns(settings::listFileFolder(), folders)) {
+        std::fprintf(stderr, "gemmora-cli: a run that was killed left this behind: %s\n",
+                     removed.c_str());
+    }
+    cleanup::Journal journal;
+    if (!openJournal(options, journal, context.journal)) {
+        return 2;
+    }
+    cleanup::Runner runner(plan, context.action, &journal);
+    ProgressLine line(!output.quiet && ::isatty(STDERR_FILENO) != 0);
+    runner.onProgress = [&](const cleanup::Progress& progress) { line.show(progress); };
+    runner.stopRequested = [] { return g_stopRequested != 0; };
+    const cleanup::Report report = runner.run();
+    line.finish();
+    if (report.refused) {
+        return fail(report.refusal + "; nothing was changed", 2);
+    }
+    return reportRun(plan, report, context, output, leftAlone);
+}
+
+}  // namespace
+
+int runCleanup(const CleanupOptions& options, const std::vector<std::string>& folders,
+               const std::vector<std::vector<std::string>>* groups, const CleanupOutput& output)
+{
+    if (!options.undo.empty()) {
+        return runUndo(options, output);
+    }
+    CleanupContext context;
+    std::vector<cleanup::KeepRule> rules;
+    if (const int status = readChoices(options, context, rules); status != 0) {
+        return status;
+    }
+    Gathered gathered;
+    if (groups != nullptr) {
+        takeSearchGroups(*groups, folders, gathered);
+    } else if (const int status = readList(options, folders, !rules.empty(), gathered);
+               status != 0) {
+        return status;
+    }
+    bool leftAlone = false;
+    makeGatheredPlan(gathered, rules, output.quiet, leftAlone);
+    // A plan that was given is acted on as given, or not at all.
+    std::vector<std::size_t> kept;
+    std::string error;
+    if (!cleanup::settlePlan(gathered.plan, cleanup::WholeGroupRule::Refuse, kept, error)) {
+        return fail("the plan is refused, nothing was changed: " + error, 2);
+    }
+    if (!options.yes || options.dryRun) {
+        return showDryRun(gathered.plan, context, output);
+    }
+    return actOnPlan(options, folders, gathered.plan, context, output, leftAlone);
 }
 
 }  // namespace cli
