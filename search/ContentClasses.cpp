@@ -433,7 +433,10 @@ void ContentClasses::execute(Job& job, unsigned reader)
             fail(error, State::Unreadable);
         }
     } else {
-        if (job.offset == 0 && !m_byTime) {
+        // The grouping value of a file read whole-class at a time is made
+        // once per class of copies, from bytes kept for the window's thread;
+        // here only when a digest stands in for the bytes.
+        if (job.offset == 0 && !m_byTime && job.kind == Job::Kind::Hash) {
             m.value = platform::headSum(
                 out,
                 std::min<std::size_t>(job.length, static_cast<std::size_t>(platform::kHeadBytes)));
@@ -692,18 +695,18 @@ void ContentClasses::splitByTime(std::size_t groupId, std::vector<std::size_t> i
 bool ContentClasses::takeChunk(Step& step)
 {
     // The class splits by digest, then by bytes within a digest.
-    const Class& c = step.cls;
+    Class& c = step.cls;
     --groupOf(c.group).open;
     struct Read {
         std::size_t id;
         const unsigned char* bytes;
     };
     std::vector<Read> reads;
+    reads.reserve(c.ids.size());
     for (std::size_t k = 0; k < c.ids.size(); ++k) {
         reads.push_back({c.ids[k], step.buffer.get() + k * step.length});
     }
-    std::vector<std::size_t> ids = c.ids;
-    if (!dropFailed(ids)) {
+    if (!dropFailed(c.ids)) {
         return false;
     }
     reads.erase(std::remove_if(reads.begin(), reads.end(),
@@ -715,6 +718,11 @@ bool ContentClasses::takeChunk(Step& step)
         return ma.hash != mb.hash ? ma.hash < mb.hash : a.id < b.id;
     });
     const Class after{c.group, c.offset + static_cast<std::int64_t>(step.length), {}};
+    const bool headValue = c.offset == 0 && !m_byTime;
+    const std::size_t headLength =
+        std::min<std::size_t>(step.length, static_cast<std::size_t>(platform::kHeadBytes));
+    std::vector<std::vector<std::size_t>> sets;
+    std::vector<const unsigned char*> firsts;
     for (std::size_t begin = 0; begin < reads.size();) {
         std::size_t end = begin + 1;
         while (end < reads.size() && member(reads[end].id).hash == member(reads[begin].id).hash) {
@@ -722,8 +730,8 @@ bool ContentClasses::takeChunk(Step& step)
         }
         // Equal digests prove nothing: the bytes decide, against the first
         // file of each set found so far.
-        std::vector<std::vector<std::size_t>> sets;
-        std::vector<const unsigned char*> firsts;
+        sets.clear();
+        firsts.clear();
         for (std::size_t r = begin; r < end; ++r) {
             std::size_t s = 0;
             while (s < sets.size() && std::memcmp(firsts[s], reads[r].bytes, step.length) != 0) {
@@ -735,8 +743,15 @@ bool ContentClasses::takeChunk(Step& step)
             }
             sets[s].push_back(reads[r].id);
         }
-        for (std::vector<std::size_t>& set : sets) {
-            settle(after, std::move(set));
+        for (std::size_t s = 0; s < sets.size(); ++s) {
+            if (headValue && sets[s].size() >= 2) {
+                // Equal heads have equal sums: one sum for the whole set.
+                const auto value = static_cast<std::int64_t>(platform::headSum(firsts[s], headLength));
+                for (std::size_t id : sets[s]) {
+                    member(id).value = value;
+                }
+            }
+            settle(after, std::move(sets[s]));
         }
         begin = end;
     }
