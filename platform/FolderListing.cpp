@@ -185,6 +185,9 @@ bool matchesMask(std::string_view name, std::string_view mask)
     if (name.empty() || mask.empty()) {
         return false;
     }
+    if (mask == "*" || mask == "*.*") {
+        return true;  // the usual mask: no need to walk the name
+    }
     if (globMatch(name, mask)) {
         return true;
     }

@@ -728,6 +728,12 @@ bool ContentClasses::takeChunk(Step& step)
         while (end < reads.size() && member(reads[end].id).hash == member(reads[begin].id).hash) {
             ++end;
         }
+        if (end - begin == 1) {
+            // A digest of its own: no copy of it in this class.
+            dropAlone(member(reads[begin].id));
+            begin = end;
+            continue;
+        }
         // Equal digests prove nothing: the bytes decide, against the first
         // file of each set found so far.
         sets.clear();
