@@ -90,8 +90,8 @@ std::string CliResultList::pathsText(bool null, std::size_t& leftOut) const
         std::vector<const std::string*> shown;
         for (const std::string& path : group) {
             // Two scans of the path, not one per byte.
-            if (null || (path.find('\n') == std::string::npos &&
-                         path.find('\r') == std::string::npos)) {
+            if (null ||
+                (path.find('\n') == std::string::npos && path.find('\r') == std::string::npos)) {
                 shown.push_back(&path);
             }
         }

@@ -752,7 +752,8 @@ bool ContentClasses::takeChunk(Step& step)
         for (std::size_t s = 0; s < sets.size(); ++s) {
             if (headValue && sets[s].size() >= 2) {
                 // Equal heads have equal sums: one sum for the whole set.
-                const auto value = static_cast<std::int64_t>(platform::headSum(firsts[s], headLength));
+                const auto value =
+                    static_cast<std::int64_t>(platform::headSum(firsts[s], headLength));
                 for (std::size_t id : sets[s]) {
                     member(id).value = value;
                 }

@@ -93,9 +93,9 @@ private:
     enum class State : std::uint8_t { Listed, Unreadable, Changed };
     struct Member {
         CatalogueList::Entry entry;
-        std::int64_t value = 0;     // the grouping value: head sum or sameTimeKey
-        std::uint64_t hash = 0;     // digest of the last chunk read
-        std::int32_t fd = -1;       // kept open from one step to the next
+        std::int64_t value = 0;  // the grouping value: head sum or sameTimeKey
+        std::uint64_t hash = 0;  // digest of the last chunk read
+        std::int32_t fd = -1;    // kept open from one step to the next
         std::int32_t error = 0;
         State state = State::Listed;
         bool equal = false;       // a verify job's answer
@@ -150,8 +150,8 @@ private:
     struct Step {
         enum class Kind : std::uint8_t { Chunk, Digests, Firsts, Verify };
         Kind kind = Kind::Chunk;
-        Class cls;              // Chunk
-        Stream stream;          // Digests, Firsts, Verify
+        Class cls;      // Chunk
+        Stream stream;  // Digests, Firsts, Verify
         std::size_t length = 0;
         std::unique_ptr<unsigned char[]> buffer;
         // Digests and comparisons: room for one chunk per reader.
