@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 missing=()
-for package in fdupes jdupes rdfind rmlint duff time python3; do
+for package in fdupes jdupes rdfind rmlint duff time python3 strace; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then

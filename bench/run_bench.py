@@ -249,6 +249,41 @@ def desktop_section(trees, runs):
     return '\n'.join(lines)
 
 
+SYSCALL_KINDS = (('status', ('newfstatat', 'fstat', 'statx', 'lstat', 'stat')),
+                 ('open', ('openat', 'openat2', 'open')),
+                 ('read', ('pread64', 'preadv2', 'read')),
+                 ('close', ('close',)),
+                 ('folder read', ('getdents64',)))
+
+
+def syscall_section(tree, files):
+    """System calls of one warm gemmora run, counted by strace -c -f (which
+    does not depend on what else the machine does), per file of the tree."""
+    if shutil.which('strace') is None:
+        return None
+    work = tempfile.mkdtemp(prefix='gemmora-strace-')
+    report = os.path.join(work, 'strace.txt')
+    rows = []
+    for name, flags in (('gemmora', ['--any-time']), ('gemmora (same time)', [])):
+        argv = [os.path.join(ROOT, 'build/gemmora-cli')] + flags + [
+            '--hidden-folders', '--format', 'paths', '-q', '-o', os.path.join(work, 'out'), tree]
+        subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(['strace', '-c', '-f', '-o', report] + argv,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        calls = {}
+        with open(report) as f:
+            for line in f:
+                fields = line.split()
+                if len(fields) >= 5 and fields[0][0].isdigit() and fields[-1] != 'total':
+                    calls[fields[-1]] = int(fields[3])
+        counts = [sum(calls.get(c, 0) for c in names) for _, names in SYSCALL_KINDS]
+        rows.append(f"| {name} | " + ' | '.join(f'{n:,} ({n / files:.2f})' for n in counts) + ' |')
+    shutil.rmtree(work, ignore_errors=True)
+    head = ' | '.join(kind for kind, _ in SYSCALL_KINDS)
+    return '\n'.join([f'### System calls on {files:,} files, warm (strace -c -f; per file in brackets)', '',
+                      f'| command | {head} |', '|---|' + '---:|' * len(SYSCALL_KINDS)] + rows)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--sizes', default='10000,200000,1000000t,400h',
@@ -264,6 +299,8 @@ def main():
     parser.add_argument('--skip', default='', help='comma-separated tools to leave out')
     parser.add_argument('--timeout', type=float, default=300, help='leave out a tool slower than this (s)')
     parser.add_argument('--results', help='also write the tables to this Markdown file')
+    parser.add_argument('--syscalls', default='200000',
+                        help='trees whose system calls are counted with strace (empty: none)')
     args = parser.parse_args()
     os.makedirs(args.trees, exist_ok=True)
     skip = set(s for s in args.skip.split(',') if s)
@@ -278,6 +315,11 @@ def main():
         section = table(files, kind, bench_tree(tree, files, runs, skip, args.timeout), runs)
         print(section, flush=True)
         sections.append(section)
+        if size in args.syscalls.split(','):
+            section = syscall_section(tree, files)
+            if section:
+                print(section, flush=True)
+                sections.append(section)
         cold_runs = min(args.cold_runs, 1) if files >= 1000000 else args.cold_runs
         if cold_runs > 0 and not cold_refused:
             print(f'benchmarking {tree} cold', flush=True)

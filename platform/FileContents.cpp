@@ -139,16 +139,6 @@ bool stampOf(int fd, FileStamp& stamp)
     return true;
 }
 
-bool stampBelow(int root, const std::string& rest, FileStamp& stamp)
-{
-    struct stat st = {};
-    if (::fstatat(root, rest.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return false;
-    }
-    stamp = stampFrom(st);
-    return true;
-}
-
 bool readExactly(int fd, std::int64_t offset, std::size_t length, unsigned char* out, bool* cached)
 {
     if (cached != nullptr) {

@@ -54,10 +54,6 @@ struct FileStamp {
 FileStamp stampFrom(const struct stat& st);
 // fstat of an open file. False with errno set.
 bool stampOf(int fd, FileStamp& stamp);
-// fstatat of `rest` below the open folder `root`, not through a final
-// link. A link on the way is followed: compare the device and inode with
-// what is expected before trusting the stamp.
-bool stampBelow(int root, const std::string& rest, FileStamp& stamp);
 
 // Exactly `length` bytes at `offset` into `out`. False with errno set on a
 // read error, and with errno 0 when the file ended first.

@@ -38,6 +38,8 @@ void fillEntry(FileEntry& entry, const struct stat& st)
     entry.size = S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size) : 0;
     entry.writeSeconds = st.st_mtim.tv_sec;
     entry.writeNanoseconds = st.st_mtim.tv_nsec;
+    entry.changeNanoseconds =
+        static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     entry.device = st.st_dev;
     entry.inode = st.st_ino;
 }
@@ -182,6 +184,9 @@ bool matchesMask(std::string_view name, std::string_view mask)
 {
     if (name.empty() || mask.empty()) {
         return false;
+    }
+    if (mask == "*" || mask == "*.*") {
+        return true;  // the usual mask: no need to walk the name
     }
     if (globMatch(name, mask)) {
         return true;

@@ -27,6 +27,8 @@ struct FileEntry {
     std::int64_t size = 0;
     std::int64_t writeSeconds = 0;  // st_mtim
     std::int64_t writeNanoseconds = 0;
+    // st_ctim in nanoseconds: any write, rename or change of mode moves it.
+    std::int64_t changeNanoseconds = 0;
     dev_t device = 0;
     ino_t inode = 0;
 };

@@ -50,6 +50,16 @@ void TTreeScanner::setFileMaskCommaText(const std::string& text)
     }
 }
 
+const std::string& TTreeScanner::FileFound() const
+{
+    if (m_fileFolder != nullptr) {
+        m_fileFound.assign(*m_fileFolder);
+        m_fileFound += m_entry.name;
+        m_fileFolder = nullptr;
+    }
+    return m_fileFound;
+}
+
 void TTreeScanner::raise(const Event& event)
 {
     if (event) {
@@ -81,6 +91,7 @@ void TTreeScanner::Search()
 {
     m_searchInProgress = true;
     m_fileFound.clear();
+    m_fileFolder = nullptr;
     m_fileSize = 0;
     // A handler's exception leaves the walk, but the scanner must be idle
     // again, its descriptors closed.
@@ -182,6 +193,7 @@ void TTreeScanner::ScanFolder(const std::string& folder, std::size_t depth)
     }
 
     m_fileSize = 0;
+    m_fileFolder = nullptr;
     m_fileFound = folder;
     m_folderEntries.swap(entries);
     raise(OnDirectoryFound);
@@ -241,8 +253,7 @@ void TTreeScanner::ScanFolder(const std::string& folder, std::size_t depth)
               });
 
     for (platform::FileEntry& file : files) {
-        m_fileFound.assign(folder);
-        m_fileFound += file.name;
+        m_fileFolder = &folder;
         m_fileSize = file.size;
         m_entry = std::move(file);
         raise(OnFileFound);
@@ -262,6 +273,7 @@ void TTreeScanner::ScanFolder(const std::string& folder, std::size_t depth)
             ScanFolder(path, depth + 1);
             m_levels.pop_back();
         } else {
+            m_fileFolder = nullptr;
             m_fileFound = path;
             raise(OnDirectoryFound);
         }

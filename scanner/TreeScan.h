@@ -35,7 +35,9 @@ public:
     // One turn of the host's event loop, at the start of every folder.
     std::function<void()> onIdle;
 
-    const std::string& FileFound() const { return m_fileFound; }
+    // The path of the folder or file being reported. A file's path is made
+    // only when a handler asks for it: most files never need one.
+    const std::string& FileFound() const;
     std::int64_t FileSize() const { return m_fileSize; }
     // The listing's entry of the file being reported (name, size, time,
     // device and inode), as the folder was read moments before the event.
@@ -85,7 +87,9 @@ private:
     // Sorted ignoring case; a mask repeating another ignoring case is dropped.
     platform::StringList m_masks;
     std::vector<Level> m_levels;
-    std::string m_fileFound;
+    mutable std::string m_fileFound;
+    // While a file is reported: its folder, its path not yet made.
+    mutable const std::string* m_fileFolder = nullptr;
     platform::FileEntry m_entry;
     std::vector<platform::FileEntry> m_folderEntries;
     int m_folderError = 0;

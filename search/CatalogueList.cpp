@@ -70,11 +70,13 @@ void CatalogueList::setNameMode(bool nameMode)
 }
 
 void CatalogueList::add(std::int64_t size, std::string_view name, std::int32_t folder, dev_t device,
-                        ino_t inode)
+                        ino_t inode, std::int64_t changeNs, std::int64_t writeSeconds)
 {
     Entry entry;
     entry.size = size;
     entry.inode = inode;
+    entry.changeNs = changeNs;
+    entry.writeSeconds = writeSeconds;
     entry.name = static_cast<std::uint64_t>(m_names.size()) |
                  (static_cast<std::uint64_t>(std::min<std::size_t>(name.size(), 0xFFFF)) << 48);
     entry.folder = folder;

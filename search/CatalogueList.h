@@ -30,6 +30,11 @@ public:
         std::uint64_t name = 0;
         std::uint32_t device = 0;  // index into the devices seen
         std::int32_t folder = 0;
+        // What the walk saw: the change time (st_ctim in nanoseconds), the
+        // stamp the file's reads are checked against, and the write time
+        // in seconds (st_mtim), for the same-time rule.
+        std::int64_t changeNs = 0;
+        std::int64_t writeSeconds = 0;
 
         std::uint64_t nameOffset() const { return name & 0xFFFFFFFFFFFFull; }
         std::uint32_t nameLength() const { return static_cast<std::uint32_t>(name >> 48); }
@@ -39,7 +44,7 @@ public:
     bool nameMode() const { return m_nameMode; }
 
     void add(std::int64_t size, std::string_view name, std::int32_t folder, dev_t device = 0,
-             ino_t inode = 0);
+             ino_t inode = 0, std::int64_t changeNs = 0, std::int64_t writeSeconds = 0);
     void clear();
 
     // Sorts first, since a file reached twice is then counted once.

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <numeric>
 #include <thread>
 #include <unistd.h>
 
@@ -131,6 +130,9 @@ void ContentClasses::addGroup(std::int64_t size, const std::vector<CatalogueList
     for (std::size_t i = 0; i < files.size(); ++i) {
         Member m;
         m.entry = files[i];
+        if (m_byTime) {
+            m.value = sameTimeKey(m.entry.writeSeconds);
+        }
         m_members.push_back(m);
         ids[i] = group.firstMember + i;
     }
@@ -143,9 +145,7 @@ void ContentClasses::addGroup(std::int64_t size, const std::vector<CatalogueList
             added.finished.push_back(std::move(ids));
         }
     } else if (m_byTime) {
-        added.needsStamps = true;
-        added.open = 1;
-        m_unstamped.push_back(groupId);
+        splitByTime(groupId, std::move(ids));
     } else {
         added.open = 1;
         queueClass({groupId, 0, std::move(ids)});
@@ -154,7 +154,7 @@ void ContentClasses::addGroup(std::int64_t size, const std::vector<CatalogueList
 
 bool ContentClasses::frontReady() const
 {
-    return !m_groups.empty() && m_groups.front().open == 0 && !m_groups.front().needsStamps;
+    return !m_groups.empty() && m_groups.front().open == 0;
 }
 
 ContentClasses::Finished ContentClasses::takeFront()
@@ -254,6 +254,27 @@ void ContentClasses::closeMember(Member& m)
     }
 }
 
+bool ContentClasses::letGo(Member& m)
+{
+    if (m.fd < 0) {
+        return true;
+    }
+    const bool listed = asListed(m, m.fd);
+    closeMember(m);
+    if (!listed) {
+        m.error = 0;
+        m.state = State::Changed;
+    }
+    return listed;
+}
+
+void ContentClasses::dropAlone(Member& m)
+{
+    if (!letGo(m)) {
+        leaveOut(m);
+    }
+}
+
 void ContentClasses::leaveOut(const Member& m)
 {
     LeftOutFile file;
@@ -299,7 +320,7 @@ void ContentClasses::settle(const Class& after, std::vector<std::size_t> ids)
     Group& group = groupOf(after.group);
     if (ids.size() < 2) {
         for (std::size_t id : ids) {
-            closeMember(member(id));  // no copy of it here
+            dropAlone(member(id));  // no copy of it here
         }
         return;
     }
@@ -342,26 +363,12 @@ int ContentClasses::openMember(Member& m, ReaderState& state)
     return root < 0 ? -1 : platform::openBelow(root, state.rest);
 }
 
-void ContentClasses::stamp(Member& m, ReaderState& state)
+bool ContentClasses::asListed(const Member& m, int fd) const
 {
-    // A stamp is one fstatat: were a folder on the way swapped for a link,
-    // the device and inode would not be those the walk saw.
-    const int root = placeMember(m, state);
     platform::FileStamp now;
-    if (root < 0 || !platform::stampBelow(root, state.rest, now)) {
-        m.error = errno;
-        m.state = meansChanged(m.error) ? State::Changed : State::Unreadable;
-        return;
-    }
-    if (!now.regular || now.size != m.entry.size ||
-        now.device != m_catalogue.Catalogue.deviceOf(m.entry) || now.inode != m.entry.inode) {
-        m.error = 0;
-        m.state = State::Changed;
-        return;
-    }
-    m.changeNs = now.changeNs;
-    m.value = sameTimeKey(now.writeSeconds);
-    m.state = State::Stamped;
+    return platform::stampOf(fd, now) && now.regular && now.size == m.entry.size &&
+           now.device == m_catalogue.Catalogue.deviceOf(m.entry) && now.inode == m.entry.inode &&
+           now.changeNs == m.entry.changeNs;
 }
 
 bool ContentClasses::Job::read(unsigned reader)
@@ -377,38 +384,22 @@ void ContentClasses::execute(Job& job, unsigned reader)
     if (m.failed()) {
         return;
     }
-    if (job.kind == Job::Kind::Stamp) {
-        stamp(m, state);
-        return;
-    }
     auto fail = [&m](int error, State why) {
         m.error = error;
         m.state = why;
     };
     int fd = m.fd;
-    if (fd < 0) {
+    const bool opened = fd < 0;
+    if (opened) {
+        // No query before the read: the walk's entry is the stamp, and the
+        // one after the read tells whether what was read is that file. A
+        // FIFO or device in the file's place opens without waiting and
+        // cannot be read at an offset (pread refuses it); whatever else was
+        // read is thrown away by that check.
         fd = openMember(m, state);
         if (fd < 0) {
             fail(errno, meansChanged(errno) ? State::Changed : State::Unreadable);
             return;
-        }
-        platform::FileStamp now;
-        if (!platform::stampOf(fd, now)) {
-            fail(errno, State::Unreadable);
-            ::close(fd);
-            return;
-        }
-        // The file the walk saw, and, when it was read before, unchanged.
-        if (!now.regular || now.size != m.entry.size ||
-            now.device != m_catalogue.Catalogue.deviceOf(m.entry) || now.inode != m.entry.inode ||
-            (m.state == State::Stamped && now.changeNs != m.changeNs)) {
-            fail(0, State::Changed);
-            ::close(fd);
-            return;
-        }
-        if (m.state == State::Fresh) {
-            m.changeNs = now.changeNs;
-            m.state = State::Stamped;
         }
         if (m.entry.size > kNoReuseSize) {
             ::posix_fadvise(fd, 0, 0, POSIX_FADV_NOREUSE);
@@ -433,9 +424,19 @@ void ContentClasses::execute(Job& job, unsigned reader)
         ++m_diskReads;
     }
     if (!ok) {
-        fail(errno, errno == 0 ? State::Changed : State::Unreadable);
+        // A file that ended early, or that is no longer the walk's, changed;
+        // only a read error of the walk's own file makes it unreadable.
+        const int error = errno;
+        if (error == 0 || !asListed(m, fd)) {
+            fail(0, State::Changed);
+        } else {
+            fail(error, State::Unreadable);
+        }
     } else {
-        if (job.offset == 0 && !m_byTime) {
+        // The grouping value of a file read whole-class at a time is made
+        // once per class of copies, from bytes kept for the window's thread;
+        // here only when a digest stands in for the bytes.
+        if (job.offset == 0 && !m_byTime && job.kind == Job::Kind::Hash) {
             m.value = platform::headSum(
                 out,
                 std::min<std::size_t>(job.length, static_cast<std::size_t>(platform::kHeadBytes)));
@@ -447,15 +448,13 @@ void ContentClasses::execute(Job& job, unsigned reader)
         } else {
             m.hash = 0;
         }
-        if (job.last) {
-            // Bytes read at different moments agree only if nothing was
-            // written in between: the change time tells.
-            platform::FileStamp after;
-            if (!platform::stampOf(fd, after) || !after.regular || after.size != m.entry.size ||
-                after.changeNs != m.changeNs) {
-                fail(0, State::Changed);
-                ok = false;
-            }
+        // Each descriptor before it is closed, here or when its file leaves
+        // the comparison: bytes read at different moments agree with what
+        // the walk listed only if nothing was written since, which the
+        // change time tells, and only if they came from the walk's file.
+        if (!job.keepOpen && !asListed(m, fd)) {
+            fail(0, State::Changed);
+            ok = false;
         }
     }
     if (ok && job.keepOpen) {
@@ -511,19 +510,6 @@ void ContentClasses::start(std::unique_ptr<Step> step)
     m_pool->submit(work);
 }
 
-void ContentClasses::issueStamps(std::size_t groupId)
-{
-    Group& group = groupOf(groupId);
-    auto step = std::make_unique<Step>();
-    step->kind = Step::Kind::Stamp;
-    step->group = groupId;
-    step->jobs.reserve(group.count);
-    for (std::size_t id = group.firstMember; id < group.firstMember + group.count; ++id) {
-        step->jobs.push_back(makeJob(*step, id, Job::Kind::Stamp, 0, 0, nullptr, false));
-    }
-    start(std::move(step));
-}
-
 void ContentClasses::issueChunk(Class c)
 {
     const std::int64_t size = groupOf(c.group).size;
@@ -574,10 +560,6 @@ void ContentClasses::issueFirsts(Stream stream)
 
 void ContentClasses::issue()
 {
-    for (std::size_t group : m_unstamped) {
-        issueStamps(group);
-    }
-    m_unstamped.clear();
     // Streams waiting for room go first: they belong to earlier groups.
     while (!m_streams.empty() &&
            (m_bytesOut == 0 || m_bytesOut + m_streams.front().length <= m_limits.memoryBytes)) {
@@ -599,7 +581,7 @@ void ContentClasses::issue()
             step->length =
                 std::min<std::size_t>(static_cast<std::size_t>(size - c.offset), streamChunk());
             for (std::size_t id : c.ids) {
-                closeMember(member(id));
+                letGo(member(id));  // a changed file is named with the digests
                 step->jobs.push_back(
                     makeJob(*step, id, Job::Kind::Hash, c.offset, step->length, nullptr, false));
             }
@@ -674,8 +656,6 @@ ContentClasses::Outcome ContentClasses::pump(const std::function<bool()>& turn)
 bool ContentClasses::take(Step& step)
 {
     switch (step.kind) {
-    case Step::Kind::Stamp:
-        return takeStamps(step);
     case Step::Kind::Chunk:
         return takeChunk(step);
     case Step::Kind::Digests:
@@ -688,22 +668,15 @@ bool ContentClasses::take(Step& step)
     return true;
 }
 
-bool ContentClasses::takeStamps(Step& step)
+void ContentClasses::splitByTime(std::size_t groupId, std::vector<std::size_t> ids)
 {
-    Group& group = groupOf(step.group);
-    group.needsStamps = false;
-    group.open = 0;
-    std::vector<std::size_t> ids(group.count);
-    std::iota(ids.begin(), ids.end(), group.firstMember);
-    if (!dropFailed(ids)) {
-        return false;
-    }
     std::sort(ids.begin(), ids.end(), [this](std::size_t a, std::size_t b) {
         const Member& ma = member(a);
         const Member& mb = member(b);
         return ma.value != mb.value ? ma.value < mb.value : a < b;
     });
     // Files of one time are compared; a file alone at its time is not read.
+    Group& group = groupOf(groupId);
     for (std::size_t begin = 0; begin < ids.size();) {
         std::size_t end = begin + 1;
         while (end < ids.size() && member(ids[end]).value == member(ids[begin]).value) {
@@ -711,30 +684,29 @@ bool ContentClasses::takeStamps(Step& step)
         }
         if (end - begin >= 2) {
             ++group.open;
-            queueClass({step.group, 0,
+            queueClass({groupId, 0,
                         std::vector<std::size_t>(ids.begin() + static_cast<std::ptrdiff_t>(begin),
                                                  ids.begin() + static_cast<std::ptrdiff_t>(end))});
         }
         begin = end;
     }
-    return true;
 }
 
 bool ContentClasses::takeChunk(Step& step)
 {
     // The class splits by digest, then by bytes within a digest.
-    const Class& c = step.cls;
+    Class& c = step.cls;
     --groupOf(c.group).open;
     struct Read {
         std::size_t id;
         const unsigned char* bytes;
     };
     std::vector<Read> reads;
+    reads.reserve(c.ids.size());
     for (std::size_t k = 0; k < c.ids.size(); ++k) {
         reads.push_back({c.ids[k], step.buffer.get() + k * step.length});
     }
-    std::vector<std::size_t> ids = c.ids;
-    if (!dropFailed(ids)) {
+    if (!dropFailed(c.ids)) {
         return false;
     }
     reads.erase(std::remove_if(reads.begin(), reads.end(),
@@ -746,15 +718,26 @@ bool ContentClasses::takeChunk(Step& step)
         return ma.hash != mb.hash ? ma.hash < mb.hash : a.id < b.id;
     });
     const Class after{c.group, c.offset + static_cast<std::int64_t>(step.length), {}};
+    const bool headValue = c.offset == 0 && !m_byTime;
+    const std::size_t headLength =
+        std::min<std::size_t>(step.length, static_cast<std::size_t>(platform::kHeadBytes));
+    std::vector<std::vector<std::size_t>> sets;
+    std::vector<const unsigned char*> firsts;
     for (std::size_t begin = 0; begin < reads.size();) {
         std::size_t end = begin + 1;
         while (end < reads.size() && member(reads[end].id).hash == member(reads[begin].id).hash) {
             ++end;
         }
+        if (end - begin == 1) {
+            // A digest of its own: no copy of it in this class.
+            dropAlone(member(reads[begin].id));
+            begin = end;
+            continue;
+        }
         // Equal digests prove nothing: the bytes decide, against the first
         // file of each set found so far.
-        std::vector<std::vector<std::size_t>> sets;
-        std::vector<const unsigned char*> firsts;
+        sets.clear();
+        firsts.clear();
         for (std::size_t r = begin; r < end; ++r) {
             std::size_t s = 0;
             while (s < sets.size() && std::memcmp(firsts[s], reads[r].bytes, step.length) != 0) {
@@ -766,8 +749,16 @@ bool ContentClasses::takeChunk(Step& step)
             }
             sets[s].push_back(reads[r].id);
         }
-        for (std::vector<std::size_t>& set : sets) {
-            settle(after, std::move(set));
+        for (std::size_t s = 0; s < sets.size(); ++s) {
+            if (headValue && sets[s].size() >= 2) {
+                // Equal heads have equal sums: one sum for the whole set.
+                const auto value =
+                    static_cast<std::int64_t>(platform::headSum(firsts[s], headLength));
+                for (std::size_t id : sets[s]) {
+                    member(id).value = value;
+                }
+            }
+            settle(after, std::move(sets[s]));
         }
         begin = end;
     }
@@ -795,7 +786,7 @@ bool ContentClasses::takeDigests(Step& step)
             stream.sets.emplace_back(ids.begin() + static_cast<std::ptrdiff_t>(begin),
                                      ids.begin() + static_cast<std::ptrdiff_t>(end));
         } else {
-            closeMember(member(ids[begin]));
+            dropAlone(member(ids[begin]));
         }
         begin = end;
     }
@@ -890,7 +881,7 @@ bool ContentClasses::takeVerify(Step& step)
         if (unequal.size() >= 2) {
             again.push_back(std::move(unequal));  // equal digests, other bytes
         } else if (!unequal.empty()) {
-            closeMember(member(unequal.front()));
+            dropAlone(member(unequal.front()));
         }
     }
     if (again.empty()) {

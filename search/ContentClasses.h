@@ -44,10 +44,11 @@ struct ReadLimits {
 // hold, the work is linear in their bytes, and nothing is called equal that
 // was not compared byte for byte.
 //
-// A file is stamped (device, inode, size, change time) before its first
-// read and checked after its last; one that changed, vanished, turned into
-// a link or cannot be read leaves its class and is listed as left out. The
-// window's thread calls everything here; readers only read.
+// The walk's entry of a file (device, inode, size, change time) is its
+// stamp: every descriptor is checked against it after its first read, and
+// the file after its last, so a file that changed after the walk, vanished,
+// turned into a link or cannot be read leaves its class and is listed as
+// left out. The window's thread calls everything here; readers only read.
 class ContentClasses {
 public:
     // `byTime`: files of a group are first split by sameTimeKey.
@@ -89,15 +90,14 @@ public:
     const std::string& failurePath() const { return m_failurePath; }
 
 private:
-    enum class State : std::uint8_t { Fresh, Stamped, Unreadable, Changed };
+    enum class State : std::uint8_t { Listed, Unreadable, Changed };
     struct Member {
         CatalogueList::Entry entry;
-        std::int64_t changeNs = 0;  // taken before the first read
-        std::int64_t value = 0;     // the grouping value: head sum or sameTimeKey
-        std::uint64_t hash = 0;     // digest of the last chunk read
-        std::int32_t fd = -1;       // kept open from one step to the next
+        std::int64_t value = 0;  // the grouping value: head sum or sameTimeKey
+        std::uint64_t hash = 0;  // digest of the last chunk read
+        std::int32_t fd = -1;    // kept open from one step to the next
         std::int32_t error = 0;
-        State state = State::Fresh;
+        State state = State::Listed;
         bool equal = false;       // a verify job's answer
         bool sequential = false;  // read-ahead advice given
 
@@ -109,7 +109,6 @@ private:
         std::size_t firstMember = 0;
         std::size_t count = 0;
         std::size_t open = 0;  // classes not yet settled
-        bool needsStamps = false;
         std::vector<std::vector<std::size_t>> finished;
     };
 
@@ -130,7 +129,7 @@ private:
 
     struct Step;
     struct Job : ReadWork {
-        enum class Kind : std::uint8_t { Stamp, Keep, Hash, Verify };
+        enum class Kind : std::uint8_t { Keep, Hash, Verify };
         ContentClasses* owner = nullptr;
         Step* step = nullptr;
         // The file by address: the window's thread adds and removes other
@@ -149,11 +148,10 @@ private:
 
     // Reads handed out together and taken in together.
     struct Step {
-        enum class Kind : std::uint8_t { Stamp, Chunk, Digests, Firsts, Verify };
+        enum class Kind : std::uint8_t { Chunk, Digests, Firsts, Verify };
         Kind kind = Kind::Chunk;
-        std::size_t group = 0;  // Stamp
-        Class cls;              // Chunk
-        Stream stream;          // Digests, Firsts, Verify
+        Class cls;      // Chunk
+        Stream stream;  // Digests, Firsts, Verify
         std::size_t length = 0;
         std::unique_ptr<unsigned char[]> buffer;
         // Digests and comparisons: room for one chunk per reader.
@@ -179,18 +177,17 @@ private:
                 unsigned char* bytes, bool last);
     void start(std::unique_ptr<Step> step);
     void giveScratch(Step& step);
-    void issueStamps(std::size_t group);
     void issueChunk(Class c);
     void issueFirsts(Stream stream);
     bool take(Step& step);
-    bool takeStamps(Step& step);
     bool takeChunk(Step& step);
     bool takeDigests(Step& step);
     bool takeFirsts(Step& step);
     bool takeVerify(Step& step);
 
     void execute(Job& job, unsigned reader);
-    void stamp(Member& m, ReaderState& state);
+    // Whether the open file is still the one the walk listed, unchanged.
+    bool asListed(const Member& m, int fd) const;
     // The reader's root folder of a file, its path below in state.rest.
     int placeMember(const Member& m, ReaderState& state);
     int openMember(Member& m, ReaderState& state);
@@ -199,10 +196,20 @@ private:
     // ends the search.
     bool dropFailed(std::vector<std::size_t>& ids);
     void closeMember(Member& m);
+    // Closes a file's held descriptor, checked first: what was read through
+    // it counts only if it is the walk's file, unchanged. False, the file
+    // marked changed, when it is not.
+    bool letGo(Member& m);
+    // A file with no copy left in its class: let go, and named when it
+    // turns out to have changed.
+    void dropAlone(Member& m);
     // Files of one class with equal bytes up to `after.offset`: read on,
     // finish or drop.
     void settle(const Class& after, std::vector<std::size_t> ids);
     void queueClass(Class c);
+    // Same-time rule: the group's files by the walk's write time, each time
+    // of two or more files a class of its own.
+    void splitByTime(std::size_t group, std::vector<std::size_t> ids);
     void leaveOut(const Member& m);
 
     const FileCatalogue& m_catalogue;
@@ -214,7 +221,6 @@ private:
     std::size_t m_memberBase = 0;  // id of m_members.front()
     std::deque<Group> m_groups;
     std::size_t m_groupBase = 0;
-    std::vector<std::size_t> m_unstamped;        // groups whose stamps are still to be asked for
     std::deque<Class> m_classes;                 // waiting for their next chunk, by group
     std::deque<Stream> m_streams;                // waiting for room to read their firsts
     std::vector<std::unique_ptr<Step>> m_steps;  // handed out

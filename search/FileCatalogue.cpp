@@ -123,18 +123,19 @@ void FileCatalogue::TreeScanner1FileFound(scanner::TTreeScanner& sender)
     if (FolderSkipped) {
         return;
     }
-    const std::string& path = sender.FileFound();
-    if (!SkipFiles.empty() && listsExactly(SkipFiles, path)) {
+    // The entry the scanner read with the folder stands in for a fresh query
+    // of the file: it is the only one before the file is read, and its
+    // change time is the stamp every read is checked against. A file that
+    // vanishes or changes after the listing is never confirmed.
+    const platform::FileEntry& entry = sender.FileEntry();
+    // The path is made only to look it up in a list of files to leave out.
+    if (!SkipFiles.empty() && listsExactly(SkipFiles, sender.FileFound())) {
         return;
     }
-    const std::string_view name = platform::nameOf(path);
+    const std::string_view name = entry.name;
     if (isMemoryDump(name)) {
         return;
     }
-    // The entry the scanner read with the folder stands in for a fresh query
-    // of the file: one query per file instead of two. A file that vanishes
-    // after the listing is never confirmed by the comparison.
-    const platform::FileEntry& entry = sender.FileEntry();
     if (SkipEmptyFiles && entry.size == 0) {
         return;
     }
@@ -151,7 +152,8 @@ void FileCatalogue::TreeScanner1FileFound(scanner::TTreeScanner& sender)
     }
     // A second path to a file already taken leaves the catalogue when it is
     // sorted; a hard link is not a copy.
-    Catalogue.add(entry.size, name, CurrentFolder, entry.device, entry.inode);
+    Catalogue.add(entry.size, name, CurrentFolder, entry.device, entry.inode,
+                  entry.changeNanoseconds, entry.writeSeconds);
 }
 
 void FileCatalogue::TreeScanner1DirectoryDone(scanner::TTreeScanner&)

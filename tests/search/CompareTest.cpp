@@ -308,6 +308,34 @@ TEST_F(CompareTest, FilesThatChangeBetweenScanAndComparisonAreNotConfirmed)
     EXPECT_EQ(search(), (std::vector<std::string>{H, "keep1", "keep2"}));
 }
 
+TEST_F(CompareTest, AFileRewrittenAfterTheWalkWithItsSizeAndTimeKeptIsLeftOut)
+{
+    // Made a copy of another between the walk and its first read, its size
+    // kept and its write time put back: only its change time tells, against
+    // the one the walk saw.
+    for (const bool sameTime : {false, true}) {
+        window.checks[search::Check::CheckFileTimestamp] = sameTime;
+        window.leftOut.clear();
+        dir.write("was", "original bytes");
+        dir.write("now", "different data");
+        dir.touch("was", 1600000000);
+        dir.touch("now", 1600000000);
+        bool rewritten = false;
+        window.onTurn = [&] {
+            if (run.comparing() && !rewritten) {
+                rewritten = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                dir.write("now", "original bytes");
+                dir.touch("now", 1600000000);
+            }
+        };
+        EXPECT_TRUE(search().empty()) << "same time: " << sameTime;
+        ASSERT_EQ(window.leftOut.size(), 1u);
+        EXPECT_EQ(window.leftOut[0].path, dir / "now");
+        EXPECT_EQ(window.leftOut[0].why, search::LeftOutFile::Why::Changed);
+    }
+}
+
 TEST_F(CompareTest, HardLinksAreOneFileNotTwo)
 {
     dir.write("original", "linked data");
