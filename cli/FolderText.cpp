@@ -76,8 +76,12 @@ void containedList(std::string& out, const std::vector<ContainedFolder>& list,
         for (const folders::Holder& h : c.holders) {
             copied += h.files;
         }
-        out += "    " + std::string(c.withoutCopy.empty() ? "all " : "") +
-               plural(copied, "file has", "files have") + " copies:\n";
+        if (!c.withoutCopy.empty()) {
+            out += "    " + plural(copied, "file has a copy", "files have copies") + ":\n";
+        } else {
+            out += copied == 1 ? "    its one file has a copy:\n"
+                               : "    all " + count(copied) + " files have copies:\n";
+        }
         for (const folders::Holder& h : c.holders) {
             out += "      " + count(h.files) + " in " + platform::displayUtf8(h.folder) + "\n";
         }
