@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # The cost of the folder search over the file search alone.
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Times
-# `gemmora-cli --folders` against the same search without it on one tree,
+# Times `gemmora-cli --folders` against the same search without it on one tree,
 # in turn, run after run (warm: one untimed run of each first), and prints
 # the medians of wall time, CPU time and peak memory as a Markdown table.
 #   bench/folders_bench.sh TREE [RUNS]   (a tree from make_tree --copied-folders)
