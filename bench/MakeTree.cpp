@@ -3,9 +3,12 @@
 // copies in groups of 2 to 6 (half of them keeping the original's time),
 // near misses, empty files, hidden folders, hard links and symbolic links.
 //
-//   make_tree ROOT FILES [--tiny | --same-head] [--seed N]
+//   make_tree ROOT FILES [--tiny | --same-head] [--copied-folders] [--seed N]
 //
 // --tiny makes mostly files under 1 KiB, for walking and memory.
+// --copied-folders makes a fifth of FILES as copies of whole folders: copied
+// as they are, copied and flattened into one folder, and copied with one
+// file added, for the folder search.
 // --same-head makes FILES files of 6 MiB in one folder whose first 256 KiB
 // are the same (screenshots of one screen, raw frames, fixed-size
 // databases), ten pairs of them copies: the case where comparing each file
@@ -17,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -144,22 +148,108 @@ int makeSameHead(const std::string& root, long total, std::uint64_t seed)
     return 0;
 }
 
+void copyFile(const std::string& from, const std::string& to)
+{
+    const int in = ::open(from.c_str(), O_RDONLY);
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0) {
+        fail(to);
+    }
+    char buffer[1 << 16];
+    for (ssize_t got; (got = ::read(in, buffer, sizeof buffer)) > 0;) {
+        if (::write(out, buffer, static_cast<std::size_t>(got)) != got) {
+            fail(to);
+        }
+    }
+    ::close(in);
+    ::close(out);
+}
+
+// Copies the regular files and folders of `from` into `to` (made here), or
+// with `flat` every file straight into `to` under a name of its own.
+// Returns the files copied.
+long copyTree(const std::string& from, const std::string& to, bool flat, const std::string& flatTo)
+{
+    const std::string into = flat ? flatTo : to;
+    if (!flat || to == flatTo) {
+        if (::mkdir(into.c_str(), 0755) != 0 && errno != EEXIST) {
+            fail(into);
+        }
+    }
+    DIR* dir = ::opendir(from.c_str());
+    if (dir == nullptr) {
+        fail(from);
+    }
+    std::vector<std::pair<std::string, unsigned char>> entries;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            entries.emplace_back(name, entry->d_type);
+        }
+    }
+    ::closedir(dir);
+    long copied = 0;
+    for (const auto& [name, type] : entries) {
+        const std::string source = from + "/" + name;
+        if (type == DT_DIR) {
+            copied += copyTree(source, to + "/" + name, flat, flatTo);
+        } else if (type == DT_REG) {
+            std::string target = into + "/" + name;
+            if (flat) {
+                target = into + "/" + std::to_string(copied) + "-" + name;
+                for (int n = 0; ::access(target.c_str(), F_OK) == 0; ++n) {
+                    target = into + "/" + std::to_string(n) + "x" + name;
+                }
+            }
+            copyFile(source, target);
+            ++copied;
+        }
+    }
+    return copied;
+}
+
+// Copies whole folders below the root until about `wanted` files are copies:
+// in turn as they are, flattened, and with one file added.
+void copyFolders(const std::string& root, const std::vector<std::string>& folders, long wanted)
+{
+    long copied = 0;
+    long made = 0;
+    for (std::size_t i = folders.size() / 50 + 1; i < folders.size() && copied < wanted; i += 7) {
+        const std::string& from = folders[i];
+        if (from.find("/.") != std::string::npos) {
+            continue;
+        }
+        const std::string to = root + "/copies" + std::to_string(made);
+        const int how = static_cast<int>(made % 3);
+        copied += copyTree(from, to, how == 1, to);
+        if (how == 2) {
+            writeContents(to + "/added.bin", 100, static_cast<std::uint64_t>(made) + 17);
+            ++copied;
+        }
+        ++made;
+    }
+    std::printf("%s: %ld folders copied, %ld files in them\n", root.c_str(), made, copied);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s ROOT FILES [--tiny | --same-head] [--seed N]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s ROOT FILES [--tiny | --same-head] [--copied-folders] [--seed N]\n", argv[0]);
         return 2;
     }
     const std::string root = argv[1];
-    const long total = std::atol(argv[2]);
+    long total = std::atol(argv[2]);
     bool tiny = false;
     bool sameHead = false;
+    bool copiedFolders = false;
     std::uint64_t seed = 20261208;
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "--tiny") == 0) {
             tiny = true;
+        } else if (std::strcmp(argv[i], "--copied-folders") == 0) {
+            copiedFolders = true;
         } else if (std::strcmp(argv[i], "--same-head") == 0) {
             sameHead = true;
         } else if (std::strcmp(argv[i], "--seed") == 0 && i + 1 < argc) {
@@ -169,6 +259,8 @@ int main(int argc, char** argv)
     if (sameHead) {
         return makeSameHead(root, total, seed);
     }
+    const long inCopies = copiedFolders ? total / 5 : 0;
+    total -= inCopies;
     Random random{seed * 2654435761u + 1};
     if (::mkdir(root.c_str(), 0755) != 0 && errno != EEXIST) {
         fail(root);
@@ -268,5 +360,8 @@ int main(int argc, char** argv)
         "%ld hard links, %ld symbolic links\n",
         root.c_str(), made, folders.size(), originals.size(), copies, nearMisses, empties,
         hardLinks, symlinks);
+    if (copiedFolders) {
+        copyFolders(root, folders, inCopies);
+    }
     return 0;
 }

@@ -85,6 +85,22 @@ const help::CommandHelp& cliHelp()
                 {.names = {"--scan-only"},
                  .text = "walk and catalogue only: print how many candidate files were found, "
                          "compare nothing"},
+                {.names = {"--folders"},
+                 .text = "write folders that are copies instead of the file groups (the search "
+                         "is the same): groups of identical folders, with the same names and "
+                         "layout or the same files in another layout; folders whose every file "
+                         "has a copy outside them, with where the copies are; and folders that "
+                         "would be but for a few files, those named. A file not compared (left "
+                         "out by the masks, the size rules or a folder not searched), or a "
+                         "second name of a file (a hard link), keeps its folder from being a "
+                         "copy; empty files and empty folders are counted, never a reason. "
+                         "--format paths writes each group of identical folders as a block, "
+                         "then each contained folder as a block of one path"},
+                {.names = {"--contained-in"},
+                 .value = "DIR",
+                 .text = "with --folders: which folders have a copy of every file inside DIR "
+                         "(searched as a FOLDER or below one), whatever their names and layout",
+                 .completion = ValueCompletion::Folder},
                 {.names = {"-q"},
                  .text = "no progress and no summary; a cleanup that changed files still names "
                          "its journal on standard error"},

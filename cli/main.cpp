@@ -15,6 +15,8 @@
 #include "cli/CleanupCommand.h"
 #include "cli/CliHelp.h"
 #include "cli/CliWindow.h"
+#include "cli/FolderText.h"
+#include "folders/FolderFinder.h"
 #include "platform/CommaText.h"
 #include "platform/FolderListing.h"
 #include "platform/OutputFile.h"
@@ -34,6 +36,8 @@ struct Arguments {
     std::string known;
     std::string format = "list";
     std::string output;
+    std::string containedIn;
+    bool folderSearch = false;
     bool quiet = false;
     bool hiddenFolders = false;
     bool scanOnly = false;
@@ -116,7 +120,7 @@ int parseArguments(int argc, char** argv, Arguments& args)
             continue;
         }
         if (arg == "--mask" || arg == "--skip" || arg == "--master" || arg == "--known" ||
-            arg == "--format" || arg == "-o") {
+            arg == "--format" || arg == "-o" || arg == "--contained-in") {
             std::string text;
             if (!value(i, arg.c_str(), text)) {
                 return usageError("option " + arg + " needs a value");
@@ -131,6 +135,8 @@ int parseArguments(int argc, char** argv, Arguments& args)
                 args.known = text;
             } else if (arg == "--format") {
                 args.format = text;
+            } else if (arg == "--contained-in") {
+                args.containedIn = text;
             } else {
                 args.output = text;
             }
@@ -158,6 +164,8 @@ int parseArguments(int argc, char** argv, Arguments& args)
             args.quiet = true;
         } else if (arg == "-0" || arg == "--null") {
             args.null = true;
+        } else if (arg == "--folders") {
+            args.folderSearch = true;
         } else if (arg == "--scan-only") {
             args.scanOnly = true;
         } else if (arg == "--") {
@@ -177,14 +185,24 @@ int parseArguments(int argc, char** argv, Arguments& args)
     if (args.format != "list" && args.format != "paths" && args.format != "json") {
         return usageError("--format must be list, paths or json, not " + args.format);
     }
-    if (const std::string problem =
-            args.cleanup.check(args.format, args.null, !args.folders.empty());
+    if (!args.containedIn.empty() && !args.folderSearch) {
+        return usageError("--contained-in needs --folders");
+    }
+    if (args.folderSearch && (namesOnly || args.scanOnly || args.cleanup.wanted())) {
+        return usageError("--folders compares contents: not with --names-only, --scan-only or "
+                          "a cleanup");
+    }
+    // A folder search writes json of its own; the cleanup's checks do not apply.
+    if (const std::string problem = args.folderSearch ? std::string()
+                                                      : args.cleanup.check(args.format, args.null,
+                                                                           !args.folders.empty());
         !problem.empty()) {
         return usageError(problem);
     }
     if (args.null && args.format != "paths") {
         return usageError("--null needs --format paths");
     }
+
     if (args.folders.empty() && !args.cleanup.standalone()) {
         return usageError("no FOLDER to search");
     }
@@ -349,6 +367,18 @@ int runSearch(int argc, char** argv)
     search::SearchRun run(window);
     window.attach(run);
     run.TreeScanner1.FindHiddenFolders = args.hiddenFolders;
+    folders::FolderFinder finder;
+    if (args.folderSearch) {
+        finder.follow(run.TreeScanner1);
+        window.list().pathsOnly = true;
+    }
+    std::string containedIn;
+    if (!args.containedIn.empty()) {
+        if (!resolveFolder(args.containedIn, containedIn)) {
+            return usageError("not a folder: " + args.containedIn);
+        }
+        containedIn = containedIn == "/" ? containedIn : containedIn + "/";
+    }
     if (!args.known.empty() &&
         !settings::loadKnownDuplicates(args.known, run.catalogue.SkipFiles, true)) {
         return usageError("cannot read the list of known duplicates " + args.known + ": " +
@@ -431,10 +461,22 @@ int runSearch(int argc, char** argv)
     }
 
     std::size_t leftOut = 0;
-    const bool list = args.format == "list";
-    const std::vector<std::string> pieces =
-        list ? renderList(window.list().rows, leftOut)
-             : std::vector<std::string>{window.list().pathsText(args.null, leftOut)};
+    const bool list = args.format == "list" && !args.folderSearch;
+    std::vector<std::string> pieces;
+    if (args.folderSearch) {
+        if (!containedIn.empty() && !finder.knows(containedIn)) {
+            return usageError("--contained-in " + args.containedIn +
+                              " is not a folder of this search");
+        }
+        for (const std::vector<std::string>& group : window.list().groups) {
+            finder.addClass(group);
+        }
+        pieces.push_back(cli::folderText(finder.find(containedIn), containedIn, args.format,
+                                         args.null, leftOut));
+    } else {
+        pieces = list ? renderList(window.list().rows, leftOut)
+                      : std::vector<std::string>{window.list().pathsText(args.null, leftOut)};
+    }
     if (leftOut > 0) {
         std::fprintf(stderr, "gemmora-cli: %zu paths hold a line break and were left out%s\n",
                      leftOut, args.format == "paths" ? "; --null writes every path" : "");

@@ -1,0 +1,63 @@
+// gemmora-cli --folders and --contained-in in its three formats.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <gtest/gtest.h>
+
+#include "support/CliRunner.h"
+#include "support/TempFolder.h"
+
+namespace {
+
+void writeFour(TempFolder& dir, const std::string& folder)
+{
+    for (const char* name : {"a", "b", "c", "d"}) {
+        dir.write(folder + name + ".txt", std::string("contents of ") + name);
+    }
+}
+
+}  // namespace
+
+TEST(CliFoldersTest, FoldersAreWrittenInEachFormat)
+{
+    TempFolder dir;
+    const std::string root = dir.mkdir("t") + "/";
+    writeFour(dir, "t/orig/");
+    writeFour(dir, "t/copy/");
+    writeFour(dir, "t/near/");
+    dir.write("t/near/e.txt", "only here");
+    dir.mkdir("elsewhere");
+
+    const CliOutcome paths = runCli({"--folders", "--any-time", "--format", "paths", "-q", root});
+    ASSERT_EQ(paths.status, 0) << paths.err;
+    EXPECT_EQ(paths.out, root + "copy/\n" + root + "orig/\n\n" + root + "copy/\n\n" + root +
+                             "orig/\n");
+
+    const CliOutcome list = runCli({"--folders", "--any-time", "-q", root});
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("Identical folders, same names and layout: 1 group\n\n  " + root +
+                            "copy/ (4 files, 52 bytes)\n  " + root + "orig/ (4 files, 52 bytes)\n"),
+              std::string::npos)
+        << list.out;
+    EXPECT_NE(list.out.find("Folders whose files have copies elsewhere but for a few: 1 folder\n\n  " +
+                            root + "near/ (5 files, 61 bytes)\n    4 files have copies:\n"),
+              std::string::npos)
+        << list.out;
+    EXPECT_NE(list.out.find("    without a copy:\n      " + root + "near/e.txt\n"),
+              std::string::npos);
+
+    const CliOutcome json = runCli(
+        {"--folders", "--contained-in", root + "orig", "--any-time", "--format", "json", "-q", root});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_NE(json.out.find("\"contained_in\": \"" + root + "orig/\""), std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"contained\": [\n    {\n      \"path\": \"" + root + "copy/\""),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"folder\": \"" + root + "orig/\",\n          \"files\": 4"),
+              std::string::npos);
+
+    const CliOutcome outside =
+        runCli({"--folders", "--contained-in", dir / "elsewhere", "-q", root});
+    EXPECT_EQ(outside.status, 2);
+    EXPECT_NE(outside.err.find("is not a folder of this search"), std::string::npos);
+    EXPECT_EQ(runCli({"--contained-in", root, root}).status, 2);
+}
