@@ -139,7 +139,7 @@ void FileCatalogue::TreeScanner1FileFound(scanner::TTreeScanner& sender)
     if (SkipEmptyFiles && entry.size == 0) {
         return;
     }
-    if (Overlays.isAlias(path, entry)) {
+    if (Overlays.watching() && Overlays.isAlias(sender.FileFound(), entry)) {
         return;  // the same file, taken through an overlay or in its layer
     }
     if (scanMode != ScanMode::Normal) {

@@ -28,6 +28,9 @@ public:
     // Whether the file at `path` of the current folder is another path to a
     // file already taken.
     bool isAlias(const std::string& path, const platform::FileEntry& entry);
+    // Whether the current folder is on an overlay or in a layer: only then
+    // does a file need its path for isAlias.
+    bool watching() const { return m_overlay >= 0 || m_inLayer; }
 
 private:
     using Identity = std::pair<dev_t, ino_t>;
