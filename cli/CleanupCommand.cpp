@@ -35,6 +35,10 @@ CleanupOptions::Taken CleanupOptions::take(int argc, char** argv, int& i, std::s
         yes = true;
         return Took;
     }
+    if (arg == "--link-any-owner") {
+        linkAnyOwner = true;
+        return Took;
+    }
     if (arg != "--keep" && arg != "--action" && arg != "--from-list" && arg != "--journal" &&
         arg != "--undo") {
         return NotMine;
@@ -60,8 +64,8 @@ CleanupOptions::Taken CleanupOptions::take(int argc, char** argv, int& i, std::s
 
 bool CleanupOptions::wanted() const
 {
-    return !keep.empty() || !action.empty() || dryRun || yes || !fromList.empty() ||
-           !journal.empty() || !undo.empty();
+    return !keep.empty() || !action.empty() || dryRun || yes || linkAnyOwner ||
+           !fromList.empty() || !journal.empty() || !undo.empty();
 }
 
 std::string CleanupOptions::check(const std::string& format, bool null, bool haveFolders) const
@@ -70,8 +74,8 @@ std::string CleanupOptions::check(const std::string& format, bool null, bool hav
         return "--format json is for a cleanup (--action) or --undo";
     }
     if (!undo.empty()) {
-        if (!keep.empty() || !action.empty() || dryRun || yes || !fromList.empty() ||
-            !journal.empty() || haveFolders) {
+        if (!keep.empty() || !action.empty() || dryRun || yes || linkAnyOwner ||
+            !fromList.empty() || !journal.empty() || haveFolders) {
             return "--undo JOURNAL takes no FOLDER and no other cleanup option";
         }
         return "";
@@ -84,6 +88,9 @@ std::string CleanupOptions::check(const std::string& format, bool null, bool hav
     }
     if (dryRun && yes) {
         return "--dry-run and --yes contradict each other";
+    }
+    if (linkAnyOwner && action != "hardlink") {
+        return "--link-any-owner is for --action hardlink";
     }
     if (null && format != "paths") {
         return "--null needs --format paths";
@@ -279,6 +286,7 @@ int runCleanup(const CleanupOptions& options, const std::vector<std::string>& fo
     if (!cleanup::parseAction(options.action, currentFolder(), context.action, error)) {
         return fail(error, 2);
     }
+    context.action.linkAnyOwner = options.linkAnyOwner;
     if (context.action.kind == cleanup::ActionKind::Move) {
         struct stat st = {};
         if (::stat(context.action.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {

@@ -19,6 +19,7 @@ protected:
     TempFolder data;  // $XDG_DATA_HOME: the home trash lives here
     TempFolder outside;
     TempFolder work;  // journals
+    bool linkAnyOwner = false;  // for act()
 
     void SetUp() override;
     void TearDown() override;

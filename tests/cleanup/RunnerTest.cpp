@@ -1,5 +1,6 @@
 #include "cleanup/Runner.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "cleanup/CleanupFixture.h"
@@ -100,6 +102,7 @@ TEST_F(RunnerTest, HardLinkReplacesEachCopyByALinkToTheKeptFile)
     tree.chmod("copy/x.dat", 0600);
     const Snapshot before = snapshotTree(tree.path());
     const Plan plan = keepFirst({group({"keep/x.dat", "copy/x.dat", "copy/deeper/y.dat"})});
+    linkAnyOwner = true;  // copy/x.dat takes the kept file's permissions
     const Report report = act(plan, ActionKind::HardLink);
     EXPECT_EQ(report.count(Outcome::Done), 2);
     EXPECT_EQ(inode(tree / "copy/x.dat"), inode(tree / "keep/x.dat"));
@@ -443,6 +446,142 @@ TEST_P(RaceTest, AFileOrItsKeptFileChangedInPlaceBeforeTheActionIsLeftAlone)
     EXPECT_EQ(tree.read("kept2.txt"), "Xame 2");
 }
 
+TEST_P(RaceTest, AKeptFileTakenAwayOrReplacedAtTheLastInstantKeepsTheMarkedOne)
+{
+    const std::string same = "the contents both had";
+    for (const char* name : {"removed", "replaced", "gone while away"}) {
+        tree.write(std::string(name) + "/kept", same);
+        tree.write(std::string(name) + "/marked", same);
+    }
+    const Plan plan = keepFirst({group({"removed/kept", "removed/marked"}),
+                                 group({"replaced/kept", "replaced/marked"}),
+                                 group({"gone while away/kept", "gone while away/marked"})});
+    int call = 0;
+    const Report report = act(plan, GetParam(), [&](Runner& runner) {
+        runner.afterCheck = [&](const PlanFile&) {
+            ++call;
+            if (call == 1) {
+                tree.remove("removed/kept");
+            } else if (call == 2) {
+                // A new version saved over it: written beside, renamed over.
+                tree.write("replaced/new", "a new version");
+                ::rename((tree / "replaced/new").c_str(), (tree / "replaced/kept").c_str());
+            }
+        };
+        // After the marked file left its name, before the kept one is checked.
+        runner.whileAway = [&](const PlanFile& file) {
+            if (file.file.path == tree / "gone while away/marked") {
+                tree.remove("gone while away/kept");
+            }
+        };
+    });
+    EXPECT_EQ(report.count(Outcome::Untouched), 3);
+    for (const char* name : {"removed", "replaced", "gone while away"}) {
+        const std::string marked = std::string(name) + "/marked";
+        EXPECT_EQ(tree.read(marked), same) << name << ": " << reasonFor(plan, report, marked);
+    }
+    EXPECT_NE(reasonFor(plan, report, "gone while away/marked").find("the kept file"),
+              std::string::npos);
+    EXPECT_TRUE(spareNames(tree.path()).empty());
+    EXPECT_FALSE(data.exists("Trash/files/marked"));
+    EXPECT_FALSE(outside.exists("moved/gone while away/marked"));
+}
+
+TEST_P(RaceTest, TwoRunsThatCrossEachOtherNeverRemoveBothCopies)
+{
+    // One run keeps a and acts on b, the other keeps b and acts on a, both
+    // at once; big enough that their comparisons overlap.
+    Action action;
+    action.kind = GetParam();
+    if (action.kind == ActionKind::Move) {
+        action.folder = outside.mkdir("moved") + "/";
+    }
+    for (int round = 0; round < 25; ++round) {
+        const std::string contents(1 << 20, static_cast<char>('a' + round));
+        tree.write("a/file", contents);
+        tree.write("b/file", contents);
+        const Plan keepA = keepFirst({group({"a/file", "b/file"})});
+        const Plan keepB = keepFirst({group({"b/file", "a/file"})});
+        const Snapshot before = snapshotTree(tree.path());
+        std::atomic<int> ready{0};
+        Report one;
+        Report two;
+        const auto start = [&ready] {
+            ++ready;
+            while (ready < 2) {
+            }
+        };
+        std::thread other([&] {
+            Runner runner(keepA, action, nullptr);
+            start();
+            one = runner.run();
+        });
+        Runner runner(keepB, action, nullptr);
+        start();
+        two = runner.run();
+        other.join();
+        // Every content is still in the tree, and a run that says it acted
+        // left its kept file as it was.
+        EXPECT_EQ(whatWasLost(before, Plan()), "") << "round " << round;
+        if (action.kind == ActionKind::HardLink) {
+            // Each may link the other's path: both names keep the contents.
+            EXPECT_EQ(tree.read("a/file"), contents);
+            EXPECT_EQ(tree.read("b/file"), contents);
+        } else if (one.results[0][1].outcome == Outcome::Done) {
+            EXPECT_EQ(whatWasLost(before, keepA), "") << "round " << round;
+        }
+        if (action.kind != ActionKind::HardLink && two.results[0][1].outcome == Outcome::Done) {
+            EXPECT_EQ(whatWasLost(before, keepB), "") << "round " << round;
+        }
+        EXPECT_TRUE(spareNames(tree.path()).empty());
+        tree.remove("a/file");
+        tree.remove("b/file");
+        if (action.kind == ActionKind::Move) {
+            ::unlink((outside / "moved/a/file").c_str());
+            ::unlink((outside / "moved/b/file").c_str());
+        }
+    }
+}
+
+TEST_F(RunnerTest, AnOverlayPathWhoseUpperFileIsKeptIsPutBack)
+{
+    // merged/x and upper/x are one file under two devices: once merged/x
+    // has left its name, upper/x is gone too, and the check finds it.
+    const std::string top = tree.mkdir("m");
+    const int result = inMountNamespace(
+        [&] {
+            if (!mountTmpfs(top, "4m")) {
+                return false;
+            }
+            for (const char* folder : {"/lower", "/upper", "/work", "/merged"}) {
+                ::mkdir((top + folder).c_str(), 0755);
+            }
+            tree.write("m/upper/x", "one file seen twice");
+            const std::string options =
+                "lowerdir=" + top + "/lower,upperdir=" + top + "/upper,workdir=" + top + "/work";
+            return ::mount("overlay", (top + "/merged").c_str(), "overlay", 0, options.c_str()) ==
+                   0;
+        },
+        [&] {
+            const Plan plan = keepFirst({group({"m/upper/x", "m/merged/x"})});
+            for (const ActionKind kind : {ActionKind::Delete, ActionKind::Trash, ActionKind::Move}) {
+                const Report report = act(plan, kind);
+                if (report.results[0][1].outcome != Outcome::Untouched) {
+                    return 1;
+                }
+                if (tree.read("m/upper/x") != "one file seen twice" ||
+                    tree.read("m/merged/x") != "one file seen twice") {
+                    return 2;
+                }
+            }
+            return 0;
+        });
+    if (result == 77) {
+        GTEST_SKIP() << "mounting an overlay is refused here";
+    }
+    EXPECT_EQ(result, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryAction, RaceTest,
                          ::testing::Values(ActionKind::Trash, ActionKind::Delete,
                                            ActionKind::HardLink, ActionKind::Move),
@@ -488,6 +627,53 @@ TEST_F(RunnerTest, AHardLinkOfTheKeptFileMayGoForItsContentsStay)
     EXPECT_EQ(report.results[0][1].outcome, Outcome::Done);
     EXPECT_FALSE(tree.exists("other name.txt"));
     expectNothingLost(before, plan);
+}
+
+TEST_F(RunnerTest, AHardLinkThatWouldChangeOwnerOrPermissionsIsLeftUnlessAllowed)
+{
+    const std::string same = "private and shared";
+    tree.write("kept", same);
+    tree.write("private", same);
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a file another owner needs root";
+    }
+    ASSERT_EQ(::chown((tree / "private").c_str(), 4321, 4321), 0);
+    tree.chmod("private", 0600);
+    const Plan plan = keepFirst({group({"kept", "private"})});
+    const Report refused = act(plan, ActionKind::HardLink);
+    EXPECT_EQ(refused.results[0][1].outcome, Outcome::Untouched);
+    EXPECT_NE(reasonFor(plan, refused, "private").find("owner, group and permissions differ"),
+              std::string::npos)
+        << reasonFor(plan, refused, "private");
+    EXPECT_NE(inode(tree / "private"), inode(tree / "kept"));
+
+    Action allowed;
+    allowed.kind = ActionKind::HardLink;
+    allowed.linkAnyOwner = true;
+    const Report linked = Runner(plan, allowed, nullptr).run();
+    EXPECT_EQ(linked.results[0][1].outcome, Outcome::Done);
+    EXPECT_EQ(inode(tree / "private"), inode(tree / "kept"));
+}
+
+TEST_F(RunnerTest, BytesReclaimedCountOnlyWhatNoOtherHardLinkKeeps)
+{
+    for (const ActionKind kind : {ActionKind::Delete, ActionKind::Trash}) {
+        // Linked outside the plan: frees nothing. Two marked names of one
+        // file: freed once.
+        tree.write("kept", "linked elsewhere");
+        tree.write("marked", "linked elsewhere");
+        ::link((tree / "marked").c_str(), (outside / "link").c_str());
+        tree.write("kept2", "two names, 21 bytes..");
+        tree.write("one name", "two names, 21 bytes..");
+        tree.hardlink("one name", "other name");
+        const Plan plan = keepFirst({group({"kept", "marked"}), group({"kept2", "one name", "other name"})});
+        const Report report = act(plan, kind);
+        EXPECT_EQ(report.count(Outcome::Done), 3) << actionName(kind);
+        EXPECT_EQ(report.bytesReclaimed(), 21) << actionName(kind);
+        EXPECT_NE(reasonFor(plan, report, "marked").find("hard link"), std::string::npos)
+            << actionName(kind);
+        ::unlink((outside / "link").c_str());
+    }
 }
 
 TEST_F(RunnerTest, AFailureOnOneFileLeavesItAndTheRunGoesOn)
@@ -562,6 +748,7 @@ TEST_F(RunnerTest, NoPermissionOnAFolderLeavesItsFilesAndTheRunGoesOn)
             journal.open(work / ("nobody-" + actionName(kind)), error);
             Action action;
             action.kind = kind;
+            action.linkAnyOwner = true;  // open/marked is this user's, open/kept root's
             const Report report = Runner(plan, action, &journal).run();
             failures += report.results[0][1].outcome == Outcome::Untouched ? 0 : 1;
             failures += report.results[0][1].reason.find("ermission") != std::string::npos ? 0 : 1;

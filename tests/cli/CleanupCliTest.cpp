@@ -580,3 +580,68 @@ TEST_F(CleanupCliTest, BadUsageChangesNothingAndExitsWithTwo)
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
 }
+
+TEST_F(CleanupCliTest, TwoRunsAtOnceWithCrossedKeepRulesNeverRemoveBothCopies)
+{
+    for (int round = 0; round < 8; ++round) {
+        TempFolder tree;
+        const std::string contents(4 << 20, static_cast<char>('0' + round));
+        tree.write("a/big.bin", contents);
+        tree.write("b/big.bin", contents);
+        const auto keeping = [&](const std::string& folder) {
+            return cleanupArgs({"--keep", "in:" + tree / folder, "--action", "delete", "--yes",
+                                "--journal", io / (folder + std::to_string(round)), tree.path()});
+        };
+        CliOutcome keepsA;
+        std::thread other([&] { keepsA = runCli(keeping("a")); });
+        const CliOutcome keepsB = runCli(keeping("b"));
+        other.join();
+        EXPECT_TRUE(tree.exists("a/big.bin") || tree.exists("b/big.bin")) << "round " << round;
+        // A run that says it deleted left its kept file where it was.
+        if (keepsA.out.find("deleted,") != std::string::npos) {
+            EXPECT_EQ(tree.read("a/big.bin"), contents) << "round " << round;
+        }
+        if (keepsB.out.find("deleted,") != std::string::npos) {
+            EXPECT_EQ(tree.read("b/big.bin"), contents) << "round " << round;
+        }
+        EXPECT_TRUE(keepsA.status == 0 || keepsA.status == 3) << keepsA.err;
+        EXPECT_TRUE(keepsB.status == 0 || keepsB.status == 3) << keepsB.err;
+    }
+}
+
+TEST_F(CleanupCliTest, AHardLinkThatWouldChangeTheOwnerNeedsLinkAnyOwner)
+{
+    TempFolder tree;
+    tree.write("mine/notes.txt", "same words");
+    tree.write("theirs/notes.txt", "same words");
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a file another owner needs root";
+    }
+    ASSERT_EQ(::chown((tree / "theirs/notes.txt").c_str(), 4321, 4321), 0);
+    tree.chmod("theirs/notes.txt", 0600);
+    const auto run = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = {"--keep", "in:" + tree / "mine", "--action", "hardlink",
+                                         "--yes", "--journal", io / "link.journal"};
+        args.insert(args.end(), more.begin(), more.end());
+        args.push_back(tree.path());
+        return runCli(cleanupArgs(args));
+    };
+    const CliOutcome refused = run({});
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_NE(refused.out.find("untouched,\"" + tree / "theirs/notes.txt" +
+                               "\",10,\"its owner, group and permissions differ"),
+              std::string::npos)
+        << refused.out;
+    struct stat st = {};
+    ASSERT_EQ(::lstat((tree / "theirs/notes.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_nlink, 1u);
+
+    ::unlink((io / "link.journal").c_str());
+    const CliOutcome allowed = run({"--link-any-owner"});
+    EXPECT_EQ(allowed.status, 0) << allowed.out << allowed.err;
+    ASSERT_EQ(::lstat((tree / "theirs/notes.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_nlink, 2u);
+    EXPECT_EQ(runCli({"--link-any-owner", "--action", "delete", tree.path()}).status, 2);
+}
