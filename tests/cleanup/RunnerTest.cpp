@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -490,56 +491,65 @@ TEST_P(RaceTest, AKeptFileTakenAwayOrReplacedAtTheLastInstantKeepsTheMarkedOne)
 TEST_P(RaceTest, TwoRunsThatCrossEachOtherNeverRemoveBothCopies)
 {
     // One run keeps a and acts on b, the other keeps b and acts on a, both
-    // at once; big enough that their comparisons overlap.
+    // at once, each acting only once both have compared (or after a while).
     Action action;
     action.kind = GetParam();
     if (action.kind == ActionKind::Move) {
         action.folder = outside.mkdir("moved") + "/";
     }
-    for (int round = 0; round < 25; ++round) {
-        const std::string contents(1 << 20, static_cast<char>('a' + round));
-        tree.write("a/file", contents);
-        tree.write("b/file", contents);
-        const Plan keepA = keepFirst({group({"a/file", "b/file"})});
-        const Plan keepB = keepFirst({group({"b/file", "a/file"})});
+    constexpr int kPairs = 4;
+    for (int round = 0; round < 10; ++round) {
+        std::vector<InputGroup> forA;
+        std::vector<InputGroup> forB;
+        std::vector<std::string> contents;
+        for (int pair = 0; pair < kPairs; ++pair) {
+            const std::string name = std::to_string(pair);
+            contents.emplace_back(64 * 1024, static_cast<char>('A' + round * kPairs + pair));
+            tree.write("a/" + name, contents.back());
+            tree.write("b/" + name, contents.back());
+            forA.push_back(group({"a/" + name, "b/" + name}));
+            forB.push_back(group({"b/" + name, "a/" + name}));
+        }
+        const Plan keepA = keepFirst(forA);
+        const Plan keepB = keepFirst(forB);
         const Snapshot before = snapshotTree(tree.path());
-        std::atomic<int> ready{0};
-        Report one;
-        Report two;
-        const auto start = [&ready] {
-            ++ready;
-            while (ready < 2) {
+        std::atomic<int> compared{0};
+        const auto bothCompared = [&compared](const PlanFile&) {
+            const int mine = ++compared;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (compared < (mine + 1) / 2 * 2 && std::chrono::steady_clock::now() < until) {
+                std::this_thread::yield();
             }
         };
+        Report one;
         std::thread other([&] {
             Runner runner(keepA, action, nullptr);
-            start();
+            runner.afterCheck = bothCompared;
             one = runner.run();
         });
         Runner runner(keepB, action, nullptr);
-        start();
-        two = runner.run();
+        runner.afterCheck = bothCompared;
+        const Report two = runner.run();
         other.join();
         // Every content is still in the tree, and a run that says it acted
-        // left its kept file as it was.
+        // left its kept file as it was (with hard links, each may have
+        // linked the other's path: both names keep the contents).
         EXPECT_EQ(whatWasLost(before, Plan()), "") << "round " << round;
-        if (action.kind == ActionKind::HardLink) {
-            // Each may link the other's path: both names keep the contents.
-            EXPECT_EQ(tree.read("a/file"), contents);
-            EXPECT_EQ(tree.read("b/file"), contents);
-        } else if (one.results[0][1].outcome == Outcome::Done) {
-            EXPECT_EQ(whatWasLost(before, keepA), "") << "round " << round;
-        }
-        if (action.kind != ActionKind::HardLink && two.results[0][1].outcome == Outcome::Done) {
-            EXPECT_EQ(whatWasLost(before, keepB), "") << "round " << round;
+        for (int pair = 0; pair < kPairs; ++pair) {
+            const std::string name = std::to_string(pair);
+            const bool linked = action.kind == ActionKind::HardLink;
+            if (linked || one.results[pair][1].outcome == Outcome::Done) {
+                EXPECT_EQ(tree.read("a/" + name), contents[pair]) << "round " << round;
+            }
+            if (linked || two.results[pair][1].outcome == Outcome::Done) {
+                EXPECT_EQ(tree.read("b/" + name), contents[pair]) << "round " << round;
+            }
         }
         EXPECT_TRUE(spareNames(tree.path()).empty());
-        tree.remove("a/file");
-        tree.remove("b/file");
-        if (action.kind == ActionKind::Move) {
-            ::unlink((outside / "moved/a/file").c_str());
-            ::unlink((outside / "moved/b/file").c_str());
-        }
+        tree.remove("a");
+        tree.remove("b");
+        outside.remove("moved/a");
+        outside.remove("moved/b");
     }
 }
 
