@@ -302,6 +302,19 @@ UndoItem undoStep(const StepRecord& step, const std::map<std::string, Fields>& r
         return item;
     }
     const std::string& spare = step.intent[7];
+    // A step takes the file from its name to a spare name beside it before
+    // it finishes (a move onto another file system too, once it is copied).
+    const std::string claimedName = action == "move" ? ".gemmora-" + step.intent[1] : spare;
+    if (action == "delete" || action == "hardlink" || action == "move") {
+        const std::string claimed = std::string(platform::folderOf(item.path)) + claimedName;
+        platform::PathPlace place;
+        if (platform::openPlaceNoFollow(claimed, trustedFor(claimed, root), place) &&
+            isFile(place.folder.get(), place.name, identity)) {
+            return moveBack(claimed, trustedFor(claimed, root),
+                            "in its folder as " + platform::displayName(claimedName), item.path,
+                            root, identity);
+        }
+    }
     if (action == "trash") {
         if (step.trashing.size() >= 4) {
             return fromTrash(step.trashing[2], step.trashing[3], item.path, root, identity);
@@ -313,16 +326,6 @@ UndoItem undoStep(const StepRecord& step, const std::map<std::string, Fields>& r
             run != runs.end() && run->second.size() >= 5 ? run->second[4] : "";
         return moveBack(spare, trustedFor(spare, folder), "at " + platform::displayName(spare),
                         item.path, root, identity);
-    } else if (action == "delete" || action == "hardlink") {
-        // The step claims the file under a spare name beside it first.
-        const std::string claimed = std::string(platform::folderOf(item.path)) + spare;
-        platform::PathPlace place;
-        if (platform::openPlaceNoFollow(claimed, trustedFor(claimed, root), place) &&
-            isFile(place.folder.get(), place.name, identity)) {
-            return moveBack(claimed, trustedFor(claimed, root),
-                            "in its folder as " + platform::displayName(spare), item.path, root,
-                            identity);
-        }
     }
     item.status = UndoItem::CannotUndo;
     item.detail = "the run ended while it was being " +

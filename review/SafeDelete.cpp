@@ -155,11 +155,6 @@ bool deleteAskedKeepingCopy(QWidget* parent, const std::string& path, bool perma
                                                   st, &copy, {}, reason)
                   : cleanup::trashWhileCopyHolds(place.folder.get(), place.name, path, st, &copy,
                                                  {}, {}, entry, reason);
-    std::string still;
-    if (ended == cleanup::Guarded::PutBack && !cleanup::copyStillAt(copy, nullptr, still)) {
-        copyGone = true;  // asked again, with what is there now
-        return false;
-    }
     if (ended != cleanup::Guarded::Done) {
         showFailure(parent, path, permanent, reason);
     }

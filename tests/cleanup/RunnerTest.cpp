@@ -203,6 +203,45 @@ TEST_F(RunnerTest, AMoveToAnotherFileSystemCopiesChecksAndOnlyThenRemoves)
     EXPECT_EQ(result, 0);
 }
 
+TEST_F(RunnerTest, ARunKilledWhileAFileIsAwayFromItsNameIsUndone)
+{
+    // Killed once the file has left its name, before the kept file is
+    // checked: undo finds it beside its name and puts it back.
+    const int result = inMountNamespace(
+        [&] { return mountTmpfs(outside.path(), "1m"); },
+        [&] {
+            for (const ActionKind kind : {ActionKind::Delete, ActionKind::Move}) {
+                tree.write("kept", "away for a moment");
+                tree.write("marked", "away for a moment");
+                const Plan plan = keepFirst({group({"kept", "marked"})});
+                const pid_t child = ::fork();
+                if (child == 0) {
+                    act(plan, kind,
+                        [](Runner& runner) { runner.whileAway = [](const PlanFile&) { ::_exit(0); }; });
+                    ::_exit(1);
+                }
+                int status = 0;
+                ::waitpid(child, &status, 0);
+                if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || tree.exists("marked")) {
+                    return 1;
+                }
+                cleanup::UndoReport undone;
+                std::string error;
+                if (!cleanup::undoJournal(journalPath(), undone, error) ||
+                    undone.count(cleanup::UndoItem::PutBack) != 1 ||
+                    tree.read("marked") != "away for a moment" || !spareNames(tree.path()).empty()) {
+                    return 2;
+                }
+                ::unlink(journalPath().c_str());
+            }
+            return 0;
+        });
+    if (result == 77) {
+        GTEST_SKIP() << "mounting a tmpfs is refused here";
+    }
+    EXPECT_EQ(result, 0);
+}
+
 TEST_F(RunnerTest, StopWhileAMoveCopiesToAnotherFileSystemLeavesNoHalfCopy)
 {
     const int result =
