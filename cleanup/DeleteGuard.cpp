@@ -107,7 +107,7 @@ Guarded deleteWhileCopyHolds(int folder, const std::string& name, const std::str
     }
     bool fine = true;
     if (!entryIsFile(folder, spare, file)) {
-        reason = "it was replaced or changed just before it was deleted";
+        reason = "it was replaced or changed just before it left its place";
         fine = false;
     } else if (!copyHoldsWhileAway(folder, spare, copy, reason)) {
         fine = false;
