@@ -104,6 +104,17 @@ bool askBeforeDeleting(QWidget* parent, const std::string& question, bool perman
 
 namespace {
 
+// How much of a path is taken as named: all but its folder and its name,
+// neither of which may be a link.
+std::size_t trustedPart(const std::string& path)
+{
+    std::string folder(platform::folderOf(path));
+    if (folder.size() > 1) {
+        folder.pop_back();
+    }
+    return platform::folderOf(folder).size();
+}
+
 void showFailure(QWidget* parent, const std::string& path, bool permanent, const std::string& error)
 {
     const QString what = permanent ? QObject::tr("The file could not be deleted:")
@@ -131,11 +142,11 @@ bool deleteAskedKeepingCopy(QWidget* parent, const std::string& path, bool perma
                             const platform::LastCopyAnswer& answer, bool& copyGone)
 {
     copyGone = false;
-    // The folders on the way are taken as named, the file and its copy
-    // themselves never through a link.
+    // The folders on the way are taken as named; the file, its copy and
+    // their folders are never reached through a link.
     platform::PathPlace place;
     struct stat st = {};
-    if (!platform::openPlaceNoFollow(path, platform::folderOf(path).size(), place) ||
+    if (!platform::openPlaceNoFollow(path, trustedPart(path), place) ||
         ::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return deleteAsked(parent, path, permanent);  // which says why
     }
@@ -145,7 +156,7 @@ bool deleteAskedKeepingCopy(QWidget* parent, const std::string& path, bool perma
     }
     cleanup::CopyAtPlace copy;
     copy.path = answer.copy;
-    copy.trusted = platform::folderOf(answer.copy).size();
+    copy.trusted = trustedPart(answer.copy);
     copy.stamp = answer.copyStamp;
     std::string reason;
     platform::TrashEntry entry;
