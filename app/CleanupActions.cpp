@@ -870,14 +870,14 @@ void CleanupActions::act(const cleanup::Action& action)
     }
 
     cleanup::Journal journal;
-    const std::string journalPath = cleanup::newJournalPath(journalFolder);
-    if (!platform::makeFolders(journalFolder, 0700) || !journal.open(journalPath, error)) {
+    if (!journal.create(journalFolder, error)) {
         message(
             tr("The journal of the cleanup cannot be written, so nothing was changed:\n%1\n\n%2")
-                .arg(display(journalPath), QString::fromStdString(error)),
+                .arg(display(journal.path()), QString::fromStdString(error)),
             true);
         return;
     }
+    const std::string journalPath = journal.path();
 
     // What the helper thread tells, under a lock: the path is copied, since
     // the engine's view of it lasts only for the call.

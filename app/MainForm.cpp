@@ -105,6 +105,8 @@ public:
             m_form.chkSkipEmptyFiles->setChecked(value);
         } else if (name == "SkipDesktopFolders") {
             m_form.chkSkipDesktopFolders->setChecked(value);
+        } else if (name == "SkipTrashFolders") {
+            m_form.chkSkipTrashFolders->setChecked(value);
         }
     }
 
@@ -306,11 +308,15 @@ TfrmMain::TfrmMain(QWidget* parent)
     chkSkipSysbckup->setToolTip(tr("Uncheck to include Windows 95 protected folder"));
     chkSkipDesktopFolders = new QCheckBox(tr("Skip Desktop.ini f&olders"));
     chkSkipDesktopFolders->setToolTip(tr("Uncheck to scan more folders"));
+    chkSkipTrashFolders = new QCheckBox(tr("Skip tras&h folders"));
+    chkSkipTrashFolders->setToolTip(
+        tr("Uncheck to include files in the trash; a file in the trash is never the one kept"));
     chkCheckFilesize = new QCheckBox(tr("Require sam&e size"));
     chkCheckFilesize->setToolTip(tr("Uncheck if file contents do not matter"));
     // The designed states, before the settings are read.
     for (QCheckBox* box : {chkCheckFileTimestamp, chkSkipEmptyFiles, chkFloppyIsMaster,
-                           chkSkipSysbckup, chkSkipDesktopFolders, chkCheckFilesize}) {
+                           chkSkipSysbckup, chkSkipDesktopFolders, chkSkipTrashFolders,
+                           chkCheckFilesize}) {
         box->setChecked(true);
     }
     auto* basic = new QVBoxLayout(TabSheetBasic);
@@ -321,8 +327,8 @@ TfrmMain::TfrmMain(QWidget* parent)
     basic->addStretch(1);
     auto* advanced = new QVBoxLayout(TabSheetAdvanced);
     advanced->setContentsMargins(6, 6, 4, 4);
-    for (QCheckBox* box :
-         {chkFloppyIsMaster, chkSkipSysbckup, chkSkipDesktopFolders, chkCheckFilesize}) {
+    for (QCheckBox* box : {chkFloppyIsMaster, chkSkipSysbckup, chkSkipDesktopFolders,
+                           chkSkipTrashFolders, chkCheckFilesize}) {
         advanced->addWidget(box);
     }
     advanced->addStretch(1);
@@ -461,6 +467,7 @@ settings::SearchOptions TfrmMain::currentOptions() const
     options.CheckFileSize = chkCheckFilesize->isChecked();
     options.SkipEmptyFiles = chkSkipEmptyFiles->isChecked();
     options.SkipDesktopFolders = chkSkipDesktopFolders->isChecked();
+    options.SkipTrashFolders = chkSkipTrashFolders->isChecked();
     return options;
 }
 
@@ -484,7 +491,7 @@ void TfrmMain::placeControls()
     int pageWidth = 155;
     for (QCheckBox* box :
          {chkCheckFileTimestamp, chkCheckFilename, chkSkipEmptyFiles, chkFloppyIsMaster,
-          chkSkipSysbckup, chkSkipDesktopFolders, chkCheckFilesize}) {
+          chkSkipSysbckup, chkSkipDesktopFolders, chkSkipTrashFolders, chkCheckFilesize}) {
         pageWidth = std::max(pageWidth, box->sizeHint().width() + 20);
     }
     PageControl1->resize(pageWidth, std::max(137, PageControl1->sizeHint().height()));
@@ -902,6 +909,8 @@ bool TfrmMain::checked(search::Check check)
         return chkSkipSysbckup->isChecked();
     case search::Check::SkipDesktopFolders:
         return chkSkipDesktopFolders->isChecked();
+    case search::Check::SkipTrashFolders:
+        return chkSkipTrashFolders->isChecked();
     case search::Check::SkipEmptyFiles:
         return chkSkipEmptyFiles->isChecked();
     case search::Check::CheckFilesize:

@@ -90,6 +90,7 @@ public:
     QCheckBox* chkFloppyIsMaster;
     QCheckBox* chkSkipSysbckup;
     QCheckBox* chkSkipDesktopFolders;
+    QCheckBox* chkSkipTrashFolders;
     QCheckBox* chkCheckFilesize;
     QLabel* lblFileListCaption;
     views::TFileListView* FileListView1;

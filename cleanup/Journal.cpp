@@ -1,11 +1,13 @@
 #include "cleanup/Journal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 #include "platform/FolderListing.h"
@@ -118,6 +120,104 @@ bool Journal::open(const std::string& path, std::string& error)
         return write({step::kHeader, "1"}, error);
     }
     return true;
+}
+
+bool Journal::create(const std::string& folder, std::string& error)
+{
+    const std::string path = newJournalPath(folder);
+    if (path.empty()) {
+        m_path = folder;
+        error = "no journal can be made in " + platform::displayName(folder) + ": " +
+                std::strerror(errno);
+        return false;
+    }
+    return open(path, error);
+}
+
+namespace {
+
+// Whether the open file `fd` begins with a journal's header line.
+bool beginsWithHeader(int fd)
+{
+    constexpr std::size_t kLength = sizeof step::kHeader - 1;
+    char head[kLength + 1] = {};
+    return ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+           std::memcmp(head, step::kHeader, kLength) == 0 &&
+           (head[kLength] == '\t' || head[kLength] == '\n');
+}
+
+bool endsWithLineBreak(int fd, off_t size)
+{
+    char last = 0;
+    return ::pread(fd, &last, 1, size - 1) == 1 && last == '\n';
+}
+
+}  // namespace
+
+bool Journal::openNamed(const std::string& path, std::string& error)
+{
+    m_path = path;
+    m_fd.reset();
+    // A file that appears between the look and the making is looked at again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        struct stat entry = {};
+        if (::lstat(path.c_str(), &entry) != 0) {
+            if (errno != ENOENT) {
+                error = std::strerror(errno);
+                return false;
+            }
+            m_fd.reset(::open(path.c_str(),
+                              O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                              0600));
+            if (m_fd.ok()) {
+                return write({step::kHeader, "1"}, error);
+            }
+            if (errno == EEXIST) {
+                continue;
+            }
+            error = std::strerror(errno);
+            return false;
+        }
+        if (S_ISLNK(entry.st_mode)) {
+            error = "it is a link, and a journal is never written through one";
+            return false;
+        }
+        if (!S_ISREG(entry.st_mode)) {
+            error = "it is no regular file (a device, a FIFO or a folder), so it cannot keep a "
+                    "journal";
+            return false;
+        }
+        m_fd.reset(::open(path.c_str(),
+                          O_RDWR | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat st = {};
+        if (!m_fd.ok() || ::fstat(m_fd.get(), &st) != 0) {
+            error = std::strerror(errno);
+            m_fd.reset();
+            return false;
+        }
+        if (!S_ISREG(st.st_mode) || st.st_dev != entry.st_dev || st.st_ino != entry.st_ino) {
+            m_fd.reset();
+            error = "it was replaced while it was being opened";
+            return false;
+        }
+        if (st.st_size == 0) {
+            return write({step::kHeader, "1"}, error);
+        }
+        if (!beginsWithHeader(m_fd.get())) {
+            m_fd.reset();
+            error = "it holds something else than a cleanup journal, and a journal is only ever "
+                    "written to a new file or added to a journal";
+            return false;
+        }
+        if (!endsWithLineBreak(m_fd.get(), st.st_size) && ::write(m_fd.get(), "\n", 1) != 1) {
+            error = std::strerror(errno);
+            m_fd.reset();
+            return false;
+        }
+        return true;
+    }
+    error = "it keeps changing while it is being opened";
+    return false;
 }
 
 bool Journal::write(const std::vector<std::string>& fields, std::string& error)
@@ -246,17 +346,55 @@ bool parseJournalName(const std::string& name, std::string& stamp, std::int64_t&
 
 std::string newJournalPath(const std::string& folder)
 {
-    const std::string name = journalFileName();
-    if (!platform::fileExists(folder + name)) {
-        return folder + name;
+    if (folder.size() > 1) {
+        platform::makeFolders(folder.substr(0, folder.size() - 1), 0700);
     }
+    const std::string name = journalFileName();
     const std::string stem = name.substr(0, name.size() - (sizeof kJournalSuffix - 1));
-    for (int number = 2;; ++number) {
-        const std::string path = folder + stem + "-" + std::to_string(number) + kJournalSuffix;
-        if (!platform::fileExists(path)) {
-            return path;
+    const std::string header = std::string(step::kHeader) + "\t1\n";
+    for (int number = 1; number < 100000; ++number) {
+        const std::string path =
+            folder + (number == 1 ? name : stem + "-" + std::to_string(number) + kJournalSuffix);
+        platform::UniqueFd fd(
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd.ok()) {
+            if (errno == EEXIST) {
+                continue;  // a run of the same second has it
+            }
+            return "";
+        }
+        if (::write(fd.get(), header.data(), header.size()) !=
+            static_cast<ssize_t>(header.size())) {
+            const int error = errno != 0 ? errno : ENOSPC;
+            ::unlink(path.c_str());
+            errno = error;
+            return "";
+        }
+        return path;
+    }
+    errno = EEXIST;
+    return "";
+}
+
+std::vector<std::string> journalsIn(const std::string& folder)
+{
+    std::vector<platform::FileEntry> entries;
+    platform::readFolder(folder, entries);
+    std::vector<std::tuple<std::string, std::int64_t, std::string>> dated;
+    for (const platform::FileEntry& entry : entries) {
+        std::string stamp;
+        std::int64_t number = 0;
+        if ((entry.attributes & platform::kAttrDirectory) == 0 &&
+            parseJournalName(entry.name, stamp, number)) {
+            dated.emplace_back(stamp, number, folder + entry.name);
         }
     }
+    std::sort(dated.begin(), dated.end());
+    std::vector<std::string> paths;
+    for (const auto& [stamp, number, path] : dated) {
+        paths.push_back(path);
+    }
+    return paths;
 }
 
 std::string latestJournal(const std::string& folder)

@@ -19,13 +19,17 @@ namespace cleanup {
 //   run       ID  started  action  folder
 //   intent    ID  action  path  root  device  inode  spare  size  modified
 //   trashing  ID  trash-file  trash-info
+//   linking   ID  kept  device  inode
 //   done      ID  action  path  root  device  inode  where  extra  size  modified
 //             copy-device  copy-inode
 //   untouched ID  path  reason
 //   end       ID  finished  summary
 //
 // An intent is written before a file is touched; "spare" is the temporary
-// name the step uses in the file's folder (or, for a move, the target). A
+// name the step uses in the file's folder (or, for a move, the target);
+// a step's temporary names are ".gemmora-" and its ID, and a move to
+// another file system copies under that name beside the target. A hard
+// link names the kept file it links to before it makes the link. A
 // "done" line's "where" is the trash entry, the kept file or the new place,
 // "extra" the trash information file or the move folder. Device, inode, size
 // and modification time (nanoseconds) tell the file from any other that
@@ -36,6 +40,7 @@ constexpr char kHeader[] = "gemmora-cleanup-journal";
 constexpr char kRun[] = "run";
 constexpr char kIntent[] = "intent";
 constexpr char kTrashing[] = "trashing";
+constexpr char kLinking[] = "linking";
 constexpr char kDone[] = "done";
 constexpr char kUntouched[] = "untouched";
 constexpr char kEnd[] = "end";
@@ -48,8 +53,20 @@ bool unescapeField(std::string_view text, std::string& field);
 class Journal {
 public:
     // Opens the journal for appending, making it (mode 0600, never through a
-    // link) with its header line when it is new. False with the reason.
+    // link) with its header line when it is new. False with the reason. For
+    // a path newJournalPath made; a path the user named goes to openNamed.
     bool open(const std::string& path, std::string& error);
+    // Makes a journal of its own for a run that starts now in `folder`, as
+    // newJournalPath does, and opens it. False with the reason.
+    bool create(const std::string& folder, std::string& error);
+    // Opens a journal the user named for appending: a file that is not there
+    // yet is made (mode 0600, never over another file); an existing one is
+    // taken only when it is a journal. Refused, with the reason: a link, a
+    // device, a FIFO, a folder or any other file that is not a regular file;
+    // a regular file whose first line is not a journal's header (an empty
+    // file is taken as new). A journal whose last line was cut short by a
+    // crash gets a line break first, so that line stays apart.
+    bool openNamed(const std::string& path, std::string& error);
     // One whole line in one write, so a run that is killed keeps every line
     // before it. False with the reason when it cannot be written.
     bool write(const std::vector<std::string>& fields, std::string& error);
@@ -79,10 +96,16 @@ std::string localTimeText();
 // "cleanup-yyyymmdd-hhmmss.journal" in local time, so the names of one
 // folder sort by the time of their run.
 std::string journalFileName();
-// A journal of its own for a run that starts now, in `folder` (ending with
-// '/'): journalFileName(), or when a run of the same second has that name,
+// Makes a journal of its own for a run that starts now, in `folder` (ending
+// with '/', made with mode 0700 when missing) and returns its path:
+// journalFileName(), or when a run of the same second has that name,
 // "cleanup-yyyymmdd-hhmmss-N.journal" with the first N from 2 that is free.
+// The file is created exclusively, with its header line, so two runs that
+// start at once never share one; open() then appends to it. "" with errno
+// set when no journal can be made there.
 std::string newJournalPath(const std::string& folder);
+// Every journal named so in `folder`, in the order of their runs.
+std::vector<std::string> journalsIn(const std::string& folder);
 // The newest journal named so in `folder`, by its time and then its N, or
 // "" when the folder holds none.
 std::string latestJournal(const std::string& folder);

@@ -204,9 +204,31 @@ std::size_t firstByPath(const InputGroup& group, const std::vector<std::size_t>&
                              });
 }
 
+
+// The files of a group in the running before any rule: those outside the
+// trash, or every file when none is.
+std::vector<std::size_t> outsideTrash(const InputGroup& group, const platform::TrashFolders& trash)
+{
+    std::vector<std::size_t> all;
+    std::vector<std::size_t> outside;
+    for (std::size_t i = 0; i < group.size(); ++i) {
+        all.push_back(i);
+        if (!trash.holds(group[i].path)) {
+            outside.push_back(i);
+        }
+    }
+    return outside.empty() ? all : outside;
+}
+
 }  // namespace
 
 Plan makePlan(const std::vector<InputGroup>& groups, const std::vector<KeepRule>& rules)
+{
+    return makePlan(groups, rules, platform::TrashFolders::ofSystem());
+}
+
+Plan makePlan(const std::vector<InputGroup>& groups, const std::vector<KeepRule>& rules,
+              const platform::TrashFolders& trash)
 {
     Plan plan;
     for (const InputGroup& group : groups) {
@@ -215,11 +237,8 @@ Plan makePlan(const std::vector<InputGroup>& groups, const std::vector<KeepRule>
             planned.files.push_back({file, Role::Keep});
         }
         if (group.size() >= 2) {
-            std::vector<std::size_t> candidates(group.size());
-            for (std::size_t i = 0; i < group.size(); ++i) {
-                candidates[i] = i;
-            }
-            std::vector<std::size_t> all = candidates;
+            std::vector<std::size_t> candidates = outsideTrash(group, trash);
+            const std::vector<std::size_t> all = candidates;
             for (const KeepRule& rule : rules) {
                 std::vector<std::size_t> left = applyRule(rule, group, candidates);
                 if (left.empty()) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Trash.h"
+
 namespace cleanup {
 
 // One file of a group of duplicates as the plan sees it.
@@ -73,7 +75,12 @@ std::string describeRule(const KeepRule& rule);
 // bytes), so the choice never depends on anything else. When a folder or name
 // rule leaves no file in the running, the group keeps the first file by path
 // order and its note says so. A group of fewer than two files marks nothing.
+// A file in a trash folder is never kept while a copy outside the trash
+// exists: the rules choose among the others (trash folders as `trash` tells
+// them; without it, those of this user and machine).
 Plan makePlan(const std::vector<InputGroup>& groups, const std::vector<KeepRule>& rules);
+Plan makePlan(const std::vector<InputGroup>& groups, const std::vector<KeepRule>& rules,
+              const platform::TrashFolders& trash);
 
 // What makes a plan safe to act on, from whatever source it came: every
 // group that marks a file keeps at least one, every path is absolute and

@@ -663,6 +663,11 @@ FileResult Runner::hardLink(OpenedFile& marked, OpenedFile& kept)
     }
     const int folder = marked.place.folder.get();
     const std::string& name = marked.place.name;
+    // Named first, so that undo knows a link left by a killed run for its own.
+    if (!journal({step::kLinking, m_stepId, kept.file->file.path, std::to_string(kept.st.st_dev),
+                  std::to_string(kept.st.st_ino)})) {
+        return untouched(m_report.journalError);
+    }
     // Build first: the new link under a spare name beside the file.
     if (::linkat(kept.place.folder.get(), kept.place.name.c_str(), folder, m_spare.c_str(), 0) !=
         0) {
@@ -790,43 +795,6 @@ FileResult Runner::reflink(OpenedFile& marked, OpenedFile& kept)
     return result;
 }
 
-namespace {
-
-// Opens `folder` (taken as named) and the folders of `relative` below it,
-// making those that are missing, without following a link.
-bool openOrMakeFolders(const std::string& folder, const std::string& relative,
-                       platform::UniqueFd& opened, std::string& reason)
-{
-    opened.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!opened.ok()) {
-        reason = "the folder " + shown(folder) + " cannot be opened: " + std::strerror(errno);
-        return false;
-    }
-    std::size_t begin = 0;
-    while (begin < relative.size()) {
-        const std::size_t end = std::min(relative.find('/', begin), relative.size());
-        const std::string part = relative.substr(begin, end - begin);
-        begin = end + 1;
-        if (part.empty()) {
-            continue;
-        }
-        if (::mkdirat(opened.get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
-            reason = "the folder " + shown(part) + " cannot be made: " + std::strerror(errno);
-            return false;
-        }
-        platform::UniqueFd inner(
-            ::openat(opened.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!inner.ok()) {
-            reason = "something that is no folder is in the way at " + shown(part);
-            return false;
-        }
-        opened = std::move(inner);
-    }
-    return true;
-}
-
-}  // namespace
-
 FileResult Runner::moveAcross(OpenedFile& marked, OpenedFile& kept, int targetFolder,
                               const std::string& targetName, const std::string& target)
 {
@@ -879,8 +847,9 @@ FileResult Runner::move(const PlanFile& file, OpenedFile& marked, OpenedFile& ke
     const std::string target = m_action.folder + relative;
     platform::UniqueFd targetFolder;
     std::string reason;
-    if (!openOrMakeFolders(m_action.folder, std::string(platform::folderOf(relative)), targetFolder,
-                           reason)) {
+    const std::string modelBase = trustedLength(file.file) > 0 ? file.file.root : "/";
+    if (!openOrMakeFoldersLike(m_action.folder, std::string(platform::folderOf(relative)),
+                               modelBase, targetFolder, reason)) {
         return untouched(reason);
     }
     const std::string targetName(platform::nameOf(relative));

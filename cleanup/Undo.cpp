@@ -1,6 +1,8 @@
 #include "cleanup/Undo.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -9,6 +11,7 @@
 
 #include "cleanup/Copy.h"
 #include "cleanup/Journal.h"
+#include "cleanup/Plan.h"
 #include "cleanup/Rename.h"
 #include "platform/FolderListing.h"
 #include "platform/NoFollowOpen.h"
@@ -34,6 +37,7 @@ using Fields = std::vector<std::string>;
 struct StepRecord {
     Fields intent;
     Fields trashing;
+    Fields linking;
     Fields done;
     Fields untouched;
 };
@@ -84,9 +88,11 @@ std::size_t trustedFor(const std::string& path, const std::string& root)
 }
 
 // The place of `path`, reached without following a link below its first
-// `trusted` bytes; with `make`, folders that are gone are made again.
+// `trusted` bytes; with `make`, folders that are gone are made again, each
+// like the folder of the same name that `from` is in (or its folders above),
+// where that stands for it.
 bool placeOf(const std::string& path, std::size_t trusted, bool make, platform::PathPlace& place,
-             std::string& reason)
+             std::string& reason, const std::string& from = "")
 {
     if (platform::openPlaceNoFollow(path, trusted, place)) {
         return true;
@@ -104,6 +110,13 @@ bool placeOf(const std::string& path, std::size_t trusted, bool make, platform::
         return false;
     }
     const std::string rest(platform::folderOf(path.substr(base.size())));
+    const std::string fromFolder(platform::folderOf(from));
+    std::string model;
+    if (!rest.empty() && fromFolder.size() > rest.size() &&
+        fromFolder.compare(fromFolder.size() - rest.size(), rest.size(), rest) == 0 &&
+        fromFolder[fromFolder.size() - rest.size() - 1] == '/') {
+        model = fromFolder.substr(0, fromFolder.size() - rest.size());
+    }
     std::size_t begin = 0;
     while (begin < rest.size()) {
         const std::size_t end = std::min(rest.find('/', begin), rest.size());
@@ -112,8 +125,12 @@ bool placeOf(const std::string& path, std::size_t trusted, bool make, platform::
         if (part.empty()) {
             continue;
         }
-        if (::mkdirat(folder.get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
-            reason = "its folder cannot be made again: " + std::string(std::strerror(errno));
+        if (!model.empty()) {
+            model += part + "/";
+        }
+        std::string why;
+        if (!makeFolderLike(folder.get(), part, model, why)) {
+            reason = "its folder cannot be made again: " + why;
             return false;
         }
         platform::UniqueFd inner(
@@ -194,7 +211,7 @@ UndoItem moveBack(const std::string& from, std::size_t fromTrusted, const std::s
         return item;
     }
     platform::PathPlace target;
-    if (!placeOf(path, trustedFor(path, root), true, target, item.detail)) {
+    if (!placeOf(path, trustedFor(path, root), true, target, item.detail, from)) {
         item.detail = "it stays " + where + ": " + item.detail;
         return item;
     }
@@ -225,24 +242,94 @@ UndoItem moveBack(const std::string& from, std::size_t fromTrusted, const std::s
     return moveBack(from, fromTrusted, where, path, root, identity, identity);
 }
 
+UndoItem refused(const std::string& path, const std::string& reason)
+{
+    UndoItem item;
+    item.path = path;
+    item.detail = "refused: " + reason;
+    return item;
+}
+
+bool isPlain(const std::string& path)
+{
+    return !path.empty() && path[0] == '/' && plainPath(path, "/", false) == path;
+}
+
+std::string lastName(const std::string& folder)
+{
+    return std::string(platform::nameOf(folder.substr(0, folder.size() - 1)));
+}
+
+// Whether `folder` (ending with '/') is a trash of this user by its name:
+// a home trash ".../Trash", or a mount's ".Trash-UID" or ".Trash/UID".
+bool isTrashFolder(const std::string& folder)
+{
+    if (folder.size() < 2) {
+        return false;
+    }
+    const std::string uid = std::to_string(::getuid());
+    const std::string name = lastName(folder);
+    if (name == "Trash" || name == ".Trash-" + uid) {
+        return true;
+    }
+    const std::string parent(platform::folderOf(folder.substr(0, folder.size() - 1)));
+    return name == uid && parent.size() > 1 && lastName(parent) == ".Trash";
+}
+
+// Why a trash entry a journal names cannot be trusted; "" when it can: the
+// file is in a trash's files/ folder and its information file is the one
+// of the same name in info/ beside it, both named plainly.
+std::string untrustedTrashEntry(const std::string& file, const std::string& info)
+{
+    if (!isPlain(file) || !isPlain(info)) {
+        return "its journal line names a trash entry that is no plain full path";
+    }
+    const std::string files(platform::folderOf(file));
+    const std::string trash(platform::folderOf(files.substr(0, files.size() - 1)));
+    if (lastName(files) != "files" || !isTrashFolder(trash)) {
+        return "its journal line names " + platform::displayName(file) +
+               ", which is in no trash's files folder";
+    }
+    if (info != trash + "info/" + std::string(platform::nameOf(file)) + ".trashinfo") {
+        return "its journal line names a trash information file that does not belong to " +
+               platform::displayName(file);
+    }
+    return "";
+}
+
+// Why the information file of a trash entry that holds a file does not
+// vouch for `path`; "" when it does.
+std::string unmatchedTrashInfo(const std::string& info, const std::string& path)
+{
+    struct stat st = {};
+    std::string named;
+    if (::lstat(info.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return "the trash holds no information file for it";
+    }
+    if (!platform::readTrashInfoPath(info, named) || named != path) {
+        return "its trash entry names another file now";
+    }
+    return "";
+}
+
 UndoItem fromTrash(const std::string& file, const std::string& info, const std::string& path,
                    const std::string& root, const Identity& identity)
 {
+    if (const std::string why = untrustedTrashEntry(file, info); !why.empty()) {
+        return refused(path, why);
+    }
     const std::string where = "in the trash as " + platform::displayName(file);
     struct stat st = {};
-    if (::lstat(file.c_str(), &st) == 0 && !matches(st, identity)) {
-        UndoItem item;
-        item.path = path;
-        item.detail = "the trash holds another file under its name now";
-        return item;
-    }
-    std::string named;
-    if (::access(info.c_str(), F_OK) == 0 && platform::readTrashInfoPath(info, named) &&
-        named != path) {
-        UndoItem item;
-        item.path = path;
-        item.detail = "its trash entry names another file now";
-        return item;
+    if (::lstat(file.c_str(), &st) == 0) {
+        if (!matches(st, identity)) {
+            UndoItem item;
+            item.path = path;
+            item.detail = "the trash holds another file under its name now";
+            return item;
+        }
+        if (const std::string why = unmatchedTrashInfo(info, path); !why.empty()) {
+            return refused(path, why);
+        }
     }
     const std::string trash(platform::folderOf(file));
     UndoItem item = moveBack(file, trash.size() - 1, where, path, root, identity);
@@ -252,60 +339,237 @@ UndoItem fromTrash(const std::string& file, const std::string& info, const std::
     return item;
 }
 
-UndoItem undoStep(const StepRecord& step, const std::map<std::string, Fields>& runs)
+// The folder the run of step `id` moved its files into, as its "run" line
+// recorded it at its start; "" when that run was no move.
+std::string moveFolderOf(const std::string& id, const std::map<std::string, Fields>& runs)
 {
-    const bool done = step.done.size() >= 11;
-    const Fields& fields = done ? step.done : step.intent;
-    UndoItem item;
-    item.path = fields[3];
-    const std::string& action = fields[2];
-    const std::string& root = fields[4];
-    Identity identity;
-    if (!parseIdentity(fields, 5, done ? 9 : 8, identity)) {
-        item.detail = "its journal line is damaged";
-        return item;
+    const auto run = runs.find(id.substr(0, id.rfind('.')));
+    if (run == runs.end() || run->second.size() < 5 || run->second[3] != "move" ||
+        !isPlain(run->second[4] + "x")) {
+        return "";
     }
-    if (done) {
-        const std::string& where = step.done[7];
-        if (action == "trash") {
-            return fromTrash(where, step.done[8], item.path, root, identity);
-        }
-        if (action == "move") {
-            Identity at = identity;
-            std::int64_t device = 0;
-            std::int64_t inode = 0;
-            if (step.done.size() >= 13 && platform::parseInt64(step.done[11], device) &&
-                platform::parseInt64(step.done[12], inode)) {
-                at.device = static_cast<dev_t>(device);  // copied to another file system
-                at.inode = static_cast<ino_t>(inode);
-            }
-            return moveBack(where, trustedFor(where, step.done[8]),
-                            "at " + platform::displayName(where), item.path, root, at, identity);
-        }
-        item.status = UndoItem::CannotUndo;
-        if (action == "delete") {
-            item.detail = "it was deleted for good";
-        } else if (action == "hardlink") {
-            item.detail = "it is a hard link of " + platform::displayName(where) +
-                          " now, with the same contents";
-        } else {
-            item.detail = "it shares its data with " + platform::displayName(where) +
-                          ", and its contents never changed";
-        }
-        return item;
-    }
+    return run->second[4];
+}
 
-    // Begun but not recorded as done: the run ended while at this file.
+// Why a moved file a journal names is not to be taken back; "" when it
+// lies below its run's own move folder.
+std::string untrustedMove(const std::string& where, const std::string& folder)
+{
+    if (folder.empty()) {
+        return "its journal line names a moved file, but its run moved nothing";
+    }
+    if (!isPlain(where) || trustedFor(where, folder) == 0) {
+        return "its journal line names " + platform::displayName(where) +
+               ", which is not below the run's move folder " + platform::displayName(folder);
+    }
+    return "";
+}
+
+// The temporary name a step uses beside a file: ".gemmora-" and its ID.
+std::string spareNameOf(const std::string& id)
+{
+    return ".gemmora-" + id;
+}
+
+bool isSpareName(const std::string& name)
+{
+    return name.rfind(".gemmora-", 0) == 0 && name.find('/') == std::string::npos;
+}
+
+// The kept file a hard-link step linked to, from its "linking" line.
+bool keptIdentity(const StepRecord& step, Identity& kept)
+{
+    std::int64_t device = 0;
+    std::int64_t inode = 0;
+    if (step.linking.size() < 5 || !platform::parseInt64(step.linking[3], device) ||
+        !platform::parseInt64(step.linking[4], inode)) {
+        return false;
+    }
+    kept.device = static_cast<dev_t>(device);
+    kept.inode = static_cast<ino_t>(inode);
+    return true;
+}
+
+bool sameInode(const struct stat& st, const Identity& identity)
+{
+    return S_ISREG(st.st_mode) && st.st_dev == identity.device && st.st_ino == identity.inode;
+}
+
+// A move to another file system killed while it copied leaves its partial
+// copy under the step's temporary name beside the target.
+std::string removePartialCopy(const StepRecord& step, const std::map<std::string, Fields>& runs,
+                              const Identity& identity)
+{
+    const std::string& target = step.intent[7];
+    const std::string folder = moveFolderOf(step.intent[1], runs);
+    if (step.intent[2] != "move" || !untrustedMove(target, folder).empty()) {
+        return "";
+    }
+    const std::string partial =
+        std::string(platform::folderOf(target)) + spareNameOf(step.intent[1]);
+    platform::PathPlace place;
+    struct stat st = {};
+    if (!platform::openPlaceNoFollow(partial, trustedFor(partial, folder), place) ||
+        ::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_size > identity.size || sameInode(st, identity) ||
+        ::unlinkat(place.folder.get(), place.name.c_str(), 0) != 0) {
+        return "";
+    }
+    return "its partial copy " + platform::displayName(partial) + " was removed";
+}
+
+// A hard link killed between making the link and the swap leaves a hidden
+// link of the kept file beside the marked one; it goes while the kept file
+// still holds the data.
+std::string removeHiddenLink(const StepRecord& step, const std::string& root)
+{
+    Identity kept;
+    const std::string& spare = step.intent[7];
+    if (step.intent[2] != "hardlink" || !isSpareName(spare) || !keptIdentity(step, kept)) {
+        return "";
+    }
+    const std::string link = std::string(platform::folderOf(step.intent[3])) + spare;
+    platform::PathPlace place;
+    struct stat st = {};
+    struct stat keptNow = {};
+    if (!platform::openPlaceNoFollow(link, trustedFor(link, root), place) ||
+        ::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !sameInode(st, kept) || ::lstat(step.linking[2].c_str(), &keptNow) != 0 ||
+        !sameInode(keptNow, kept) || ::unlinkat(place.folder.get(), place.name.c_str(), 0) != 0) {
+        return "";
+    }
+    return "its hidden link " + platform::displayName(spare) + " of the kept file was removed";
+}
+
+// A trash killed before the file moved leaves an information file without
+// its file.
+std::string removeLoneTrashInfo(const StepRecord& step)
+{
+    if (step.trashing.size() < 4) {
+        return "";
+    }
+    const std::string& file = step.trashing[2];
+    const std::string& info = step.trashing[3];
+    struct stat st = {};
+    if (!untrustedTrashEntry(file, info).empty() || ::lstat(file.c_str(), &st) == 0 ||
+        errno != ENOENT || !unmatchedTrashInfo(info, step.intent[3]).empty() ||
+        ::unlink(info.c_str()) != 0) {
+        return "";
+    }
+    return "its trash information file " + platform::displayName(info) +
+           ", left without a file, was removed";
+}
+
+// What a killed step left behind, removed once the file is in its place.
+std::string removeLeftovers(const StepRecord& step, const std::map<std::string, Fields>& runs,
+                            const Identity& identity)
+{
+    std::string said;
+    for (const std::string& one :
+         {removePartialCopy(step, runs, identity), removeHiddenLink(step, step.intent[4]),
+          removeLoneTrashInfo(step)}) {
+        if (!one.empty()) {
+            said += (said.empty() ? "" : "; ") + one;
+        }
+    }
+    return said;
+}
+
+// A hard link whose swap was done when the run was killed: the new link is
+// in the file's place and the file beside it under the step's temporary
+// name. They swap back, and the link goes. False when that is not so.
+bool undoFinishedSwap(const StepRecord& step, const Identity& identity, UndoItem& item)
+{
+    Identity kept;
+    const std::string& path = step.intent[3];
+    const std::string& spare = step.intent[7];
+    platform::PathPlace place;
+    if (step.intent[2] != "hardlink" || !isSpareName(spare) || !keptIdentity(step, kept) ||
+        !platform::openPlaceNoFollow(path, trustedFor(path, step.intent[4]), place)) {
+        return false;
+    }
+    const int folder = place.folder.get();
+    struct stat st = {};
+    if (::fstatat(folder, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !sameInode(st, kept) || !isFile(folder, spare, identity)) {
+        return false;
+    }
+    if (::renameat2(folder, spare.c_str(), folder, place.name.c_str(), RENAME_EXCHANGE) != 0) {
+        item.detail = "it is in its folder as " + platform::displayName(spare) +
+                      ", and its place holds a link of the kept file: " + std::strerror(errno);
+        return true;
+    }
+    if (::fstatat(folder, spare.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !sameInode(st, kept)) {
+        ::renameat2(folder, spare.c_str(), folder, place.name.c_str(), RENAME_EXCHANGE);
+        item.detail = "its place changed while it was put back; it is in its folder as " +
+                      platform::displayName(spare);
+        return true;
+    }
+    ::unlinkat(folder, spare.c_str(), 0);
+    item.status = UndoItem::PutBack;
+    item.detail = "the run ended just after it was linked";
+    return true;
+}
+
+UndoItem undoDone(const StepRecord& step, const std::map<std::string, Fields>& runs,
+                  const Identity& identity)
+{
+    const std::string& action = step.done[2];
+    const std::string& path = step.done[3];
+    const std::string& root = step.done[4];
+    const std::string& where = step.done[7];
+    if (action == "trash") {
+        return fromTrash(where, step.done[8], path, root, identity);
+    }
+    if (action == "move") {
+        const std::string folder = moveFolderOf(step.done[1], runs);
+        if (const std::string why = untrustedMove(where, folder); !why.empty()) {
+            return refused(path, why);
+        }
+        Identity at = identity;
+        std::int64_t device = 0;
+        std::int64_t inode = 0;
+        if (step.done.size() >= 13 && platform::parseInt64(step.done[11], device) &&
+            platform::parseInt64(step.done[12], inode)) {
+            at.device = static_cast<dev_t>(device);  // copied to another file system
+            at.inode = static_cast<ino_t>(inode);
+        }
+        return moveBack(where, trustedFor(where, folder), "at " + platform::displayName(where),
+                        path, root, at, identity);
+    }
+    UndoItem item;
+    item.path = path;
+    item.status = UndoItem::CannotUndo;
+    if (action == "delete") {
+        item.detail = "it was deleted for good";
+    } else if (action == "hardlink") {
+        item.detail =
+            "it is a hard link of " + platform::displayName(where) + " now, with the same contents";
+    } else {
+        item.detail = "it shares its data with " + platform::displayName(where) +
+                      ", and its contents never changed";
+    }
+    return item;
+}
+
+// A step begun but not recorded as done: the run ended while at this file.
+UndoItem undoBegun(const StepRecord& step, const std::map<std::string, Fields>& runs,
+                   const Identity& identity)
+{
+    UndoItem item;
+    item.path = step.intent[3];
+    const std::string& action = step.intent[2];
+    const std::string& root = step.intent[4];
     if (isInPlace(item.path, root, identity)) {
         item.status = UndoItem::AlreadyBack;
         item.detail = "the run ended before it was touched";
         return item;
     }
     const std::string& spare = step.intent[7];
-    // A step takes the file from its name to a spare name beside it before
-    // it finishes (a move onto another file system too, once it is copied).
-    const std::string claimedName = action == "move" ? ".gemmora-" + step.intent[1] : spare;
-    if (action == "delete" || action == "hardlink" || action == "move") {
+    // A move onto another file system takes the file from its name to a
+    // spare name beside it once the copy is made, and only then removes it.
+    if (const std::string claimedName = spareNameOf(step.intent[1]);
+        action == "move" && isSpareName(claimedName)) {
         const std::string claimed = std::string(platform::folderOf(item.path)) + claimedName;
         platform::PathPlace place;
         if (platform::openPlaceNoFollow(claimed, trustedFor(claimed, root), place) &&
@@ -320,18 +584,154 @@ UndoItem undoStep(const StepRecord& step, const std::map<std::string, Fields>& r
             return fromTrash(step.trashing[2], step.trashing[3], item.path, root, identity);
         }
     } else if (action == "move") {
-        const std::string runId = step.intent[1].substr(0, step.intent[1].rfind('.'));
-        const auto run = runs.find(runId);
-        const std::string folder =
-            run != runs.end() && run->second.size() >= 5 ? run->second[4] : "";
+        const std::string folder = moveFolderOf(step.intent[1], runs);
+        if (const std::string why = untrustedMove(spare, folder); !why.empty()) {
+            return refused(item.path, why);
+        }
         return moveBack(spare, trustedFor(spare, folder), "at " + platform::displayName(spare),
                         item.path, root, identity);
+    } else if (action == "delete" || action == "hardlink") {
+        if (!isSpareName(spare)) {
+            return refused(item.path, "its journal line names " + platform::displayName(spare) +
+                                          ", which is no temporary name of a cleanup");
+        }
+        if (undoFinishedSwap(step, identity, item)) {
+            return item;
+        }
+        // The step claims the file under a spare name beside it first.
+        const std::string claimed = std::string(platform::folderOf(item.path)) + spare;
+        platform::PathPlace place;
+        if (platform::openPlaceNoFollow(claimed, trustedFor(claimed, root), place) &&
+            isFile(place.folder.get(), place.name, identity)) {
+            return moveBack(claimed, trustedFor(claimed, root),
+                            "in its folder as " + platform::displayName(spare), item.path, root,
+                            identity);
+        }
+        Identity kept;
+        struct stat st = {};
+        if (action == "hardlink" && keptIdentity(step, kept) &&
+            ::lstat(item.path.c_str(), &st) == 0 && sameInode(st, kept)) {
+            item.status = UndoItem::CannotUndo;
+            item.detail = "it is a hard link of " + platform::displayName(step.linking[2]) +
+                          " now, with the same contents";
+            return item;
+        }
     }
     item.status = UndoItem::CannotUndo;
     item.detail = "the run ended while it was being " +
                   std::string(action == "trash" ? "trashed" : "handled") +
                   ", and it is not where that would have left it";
     return item;
+}
+
+UndoItem undoStep(const StepRecord& step, const std::map<std::string, Fields>& runs)
+{
+    const bool done = step.done.size() >= 11;
+    const Fields& fields = done ? step.done : step.intent;
+    Identity identity;
+    if (!parseIdentity(fields, 5, done ? 9 : 8, identity)) {
+        UndoItem item;
+        item.path = fields[3];
+        item.detail = "its journal line is damaged";
+        return item;
+    }
+    if (done) {
+        return undoDone(step, runs, identity);
+    }
+    UndoItem item = undoBegun(step, runs, identity);
+    // Whatever put the file back, what the killed step left beside goes now.
+    if (isInPlace(item.path, step.intent[4], identity)) {
+        const std::string removed = removeLeftovers(step, runs, identity);
+        if (!removed.empty()) {
+            item.detail += (item.detail.empty() ? "" : "; ") + removed;
+        }
+    }
+    return item;
+}
+
+// The steps of a journal in the order the runs took them, and its runs.
+struct Steps {
+    std::vector<std::string> order;
+    std::map<std::string, StepRecord> records;
+    std::map<std::string, Fields> runs;
+    std::vector<std::string> ended;  // the runs with an "end" line
+};
+
+void readSteps(const std::vector<Fields>& lines, Steps& steps)
+{
+    for (const Fields& line : lines) {
+        if (line.size() < 2) {
+            continue;
+        }
+        const std::string& kind = line[0];
+        const std::string& id = line[1];
+        if (kind == step::kRun) {
+            steps.runs[id] = line;
+            continue;
+        }
+        if (kind == step::kEnd) {
+            steps.ended.push_back(id);
+            continue;
+        }
+        StepRecord* record = nullptr;
+        if (kind == step::kIntent && line.size() >= 10) {
+            if (steps.records.find(id) == steps.records.end()) {
+                steps.order.push_back(id);
+            }
+            record = &steps.records[id];
+            record->intent = line;
+        } else if (steps.records.find(id) != steps.records.end()) {
+            record = &steps.records[id];
+            if (kind == step::kTrashing && line.size() >= 4) {
+                record->trashing = line;
+            } else if (kind == step::kLinking && line.size() >= 5) {
+                record->linking = line;
+            } else if (kind == step::kDone && line.size() >= 11) {
+                record->done = line;
+            } else if (kind == step::kUntouched) {
+                record->untouched = line;
+            }
+        }
+    }
+}
+
+// Whether the run `id` ("seconds.pid") may still be going: it has no "end"
+// line and its process is there. A process of the same number that came
+// later counts too, which only leaves its leftovers for another time.
+bool mayBeRunning(const std::string& id, const Steps& steps)
+{
+    if (std::find(steps.ended.begin(), steps.ended.end(), id) != steps.ended.end()) {
+        return false;
+    }
+    std::int64_t pid = 0;
+    const std::size_t dot = id.find('.');
+    if (dot == std::string::npos || !platform::parseInt64(id.substr(dot + 1), pid) || pid <= 0) {
+        return false;
+    }
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+// The leftovers of the killed steps of one journal below `folders`.
+void removeKilledStepsLeftovers(const Steps& steps, const std::vector<std::string>& folders,
+                                std::vector<std::string>& said)
+{
+    for (const std::string& id : steps.order) {
+        const StepRecord& record = steps.records.at(id);
+        const std::string& path = record.intent[3];
+        const auto below = [&](const std::string& folder) { return trustedFor(path, folder) > 0; };
+        Identity identity;
+        if (!record.done.empty() || !record.untouched.empty() ||
+            std::none_of(folders.begin(), folders.end(), below) ||
+            mayBeRunning(id.substr(0, id.rfind('.')), steps) ||
+            !parseIdentity(record.intent, 5, 8, identity) ||
+            !isInPlace(path, record.intent[4], identity)) {
+            continue;
+        }
+        const std::string removed = removeLeftovers(record, steps.runs, identity);
+        if (!removed.empty()) {
+            said.push_back(platform::displayName(path) + ": " + removed);
+        }
+    }
 }
 
 }  // namespace
@@ -345,39 +745,11 @@ bool undoJournal(const std::string& journalPath, UndoReport& report, std::string
     if (!readJournal(journalPath, lines, error)) {
         return false;
     }
-    std::vector<std::string> order;
-    std::map<std::string, StepRecord> steps;
-    std::map<std::string, Fields> runs;
-    for (const Fields& line : lines) {
-        if (line.size() < 2) {
-            continue;
-        }
-        const std::string& kind = line[0];
-        const std::string& id = line[1];
-        if (kind == step::kRun) {
-            runs[id] = line;
-            continue;
-        }
-        StepRecord* record = nullptr;
-        if (kind == step::kIntent && line.size() >= 10) {
-            if (steps.find(id) == steps.end()) {
-                order.push_back(id);
-            }
-            record = &steps[id];
-            record->intent = line;
-        } else if (steps.find(id) != steps.end()) {
-            record = &steps[id];
-            if (kind == step::kTrashing && line.size() >= 4) {
-                record->trashing = line;
-            } else if (kind == step::kDone && line.size() >= 11) {
-                record->done = line;
-            } else if (kind == step::kUntouched) {
-                record->untouched = line;
-            }
-        }
-    }
+    Steps steps;
+    readSteps(lines, steps);
+    const std::vector<std::string>& order = steps.order;
     for (std::size_t done = 0; done < order.size(); ++done) {
-        const StepRecord& record = steps[order[done]];
+        const StepRecord& record = steps.records[order[done]];
         if (onProgress) {
             onProgress(done, order.size());
         }
@@ -385,7 +757,7 @@ bool undoJournal(const std::string& journalPath, UndoReport& report, std::string
             report.stopped = true;
             break;
         }
-        UndoItem item = undoStep(record, runs);
+        UndoItem item = undoStep(record, steps.runs);
         // A file left untouched is named only when its step left it elsewhere.
         if (!record.untouched.empty() && record.done.empty() &&
             (item.status == UndoItem::AlreadyBack || item.status == UndoItem::CannotUndo)) {
@@ -397,6 +769,23 @@ bool undoJournal(const std::string& journalPath, UndoReport& report, std::string
         onProgress(order.size(), order.size());
     }
     return true;
+}
+
+std::vector<std::string> removeLeftoversOfKilledRuns(const std::string& journalFolder,
+                                                     const std::vector<std::string>& folders)
+{
+    std::vector<std::string> said;
+    for (const std::string& journal : journalsIn(journalFolder)) {
+        std::vector<Fields> lines;
+        std::string error;
+        if (!readJournal(journal, lines, error)) {
+            continue;
+        }
+        Steps steps;
+        readSteps(lines, steps);
+        removeKilledStepsLeftovers(steps, folders, said);
+    }
+    return said;
 }
 
 }  // namespace cleanup

@@ -43,4 +43,14 @@ bool undoJournal(const std::string& journalPath, UndoReport& report, std::string
                  const std::function<bool()>& stopRequested = {},
                  const std::function<void(std::size_t done, std::size_t total)>& onProgress = {});
 
+// What runs that were killed left beside the files below `folders`
+// (absolute, ending with '/'), found from the journals in `journalFolder`
+// named as newJournalPath names them: a partial copy of a move, a hidden
+// hard link of a kept file, a trash information file without its file.
+// Each is removed only while the file it belongs to is in its place, and
+// never for a run whose process is still there. One line per file, naming
+// it and what was removed.
+std::vector<std::string> removeLeftoversOfKilledRuns(const std::string& journalFolder,
+                                                     const std::vector<std::string>& folders);
+
 }  // namespace cleanup

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "cleanup/Journal.h"
+#include "cleanup/OutputPlace.h"
 #include "cleanup/Plan.h"
 #include "cleanup/PlanText.h"
 #include "cleanup/Runner.h"
@@ -167,9 +168,41 @@ int emit(const CleanupOutput& output, const std::string& text, std::size_t leftO
     return 0;
 }
 
-std::string defaultJournal()
+// Refuses an output or a journal that the run would write over, or among,
+// the files it acts on.
+bool checkOutputs(const CleanupOptions& options, const CleanupOutput& output,
+                  const cleanup::Plan& plan, const cleanup::Action& action,
+                  std::vector<std::string> folders, std::string& error)
 {
-    return settings::listFileFolder() + cleanup::journalFileName();
+    if (action.kind == cleanup::ActionKind::Move) {
+        folders.push_back(action.folder);
+    }
+    std::string reason;
+    if (!output.file.empty() && !cleanup::checkOutputPlace(output.file, plan, folders, reason)) {
+        error = "-o " + output.file + " is refused: " + reason;
+        return false;
+    }
+    const std::string journal = cleanup::plainPath(options.journal, currentFolder(), false);
+    if (!options.journal.empty() && !cleanup::checkOutputPlace(journal, plan, folders, reason)) {
+        error = "--journal " + journal + " is refused: " + reason;
+        return false;
+    }
+    return true;
+}
+
+// Opens the journal the user named, or makes one of the run's own beside
+// the list files.
+bool openJournal(const CleanupOptions& options, cleanup::Journal& journal, std::string& error)
+{
+    if (options.journal.empty()) {
+        return journal.create(settings::listFileFolder(), error);
+    }
+    const std::string path = cleanup::plainPath(options.journal, currentFolder(), false);
+    if (!journal.openNamed(path, error)) {
+        error = "--journal " + path + " is refused: " + error;
+        return false;
+    }
+    return true;
 }
 
 // Facts of each file of the groups, read now. A file that cannot be reached
@@ -248,10 +281,39 @@ private:
     std::chrono::steady_clock::time_point m_last;
 };
 
+// Refuses an -o that would be written over, or among, the files an undo
+// puts back: below the searched folders the journal names, or in the
+// folder of a file it names without one.
+bool checkUndoOutput(const std::string& journal, const CleanupOutput& output, std::string& error)
+{
+    std::vector<std::vector<std::string>> lines;
+    if (output.file.empty() || !cleanup::readJournal(journal, lines, error)) {
+        return true;  // the undo says why it cannot read the journal
+    }
+    cleanup::Plan plan;
+    plan.groups.emplace_back();
+    std::vector<std::string> folders;
+    for (const std::vector<std::string>& line : lines) {
+        if (line.size() >= 5 && line[0] == cleanup::step::kIntent) {
+            plan.groups[0].files.push_back({{line[3], line[4]}, cleanup::Role::Mark});
+            folders.push_back(line[4].empty() ? std::string(platform::folderOf(line[3])) : line[4]);
+        }
+    }
+    std::string reason;
+    if (!cleanup::checkOutputPlace(output.file, plan, folders, reason)) {
+        error = "-o " + output.file + " is refused: " + reason;
+        return false;
+    }
+    return true;
+}
+
 int runUndo(const CleanupOptions& options, const CleanupOutput& output)
 {
     cleanup::UndoReport report;
     std::string error;
+    if (!checkUndoOutput(options.undo, output, error)) {
+        return fail(error + "; nothing was put back", 2);
+    }
     if (!cleanup::undoJournal(options.undo, report, error, [] { return g_stopRequested != 0; })) {
         return fail("cannot undo " + options.undo + ": " + error, 2);
     }
@@ -327,10 +389,13 @@ int runCleanup(const CleanupOptions& options, const std::vector<std::string>& fo
             return fail(options.fromList + " is a plan, which says itself what to keep: no --keep",
                         2);
         }
-        // Only what lies below a folder named is acted on, when folders are named.
+        // Only what lies below a folder named is acted on, when folders are
+        // named. A path that is not absolute and plain stays, so that the
+        // plan is refused for it as it is without folders.
         auto place = [&](cleanup::FileFacts& file) {
             file.root = rootOf(file.path, folders);
-            const bool in = folders.empty() || !file.root.empty();
+            const bool in = folders.empty() || !file.root.empty() ||
+                            cleanup::plainPath(file.path, "/", false) != file.path;
             outside += in ? 0 : 1;
             return in;
         };
@@ -395,14 +460,19 @@ int runCleanup(const CleanupOptions& options, const std::vector<std::string>& fo
         return 0;
     }
 
-    cleanup::Journal journal;
-    const std::string journalPath =
-        options.journal.empty() ? defaultJournal()
-                                : cleanup::plainPath(options.journal, currentFolder(), false);
-    if (!journal.open(journalPath, error)) {
-        return fail(
-            "cannot write the journal " + journalPath + ": " + error + "; nothing was changed", 2);
+    if (!checkOutputs(options, output, plan, context.action, folders, error)) {
+        return fail(error + "; nothing was changed", 2);
     }
+    for (const std::string& removed :
+         cleanup::removeLeftoversOfKilledRuns(settings::listFileFolder(), folders)) {
+        std::fprintf(stderr, "gemmora-cli: a run that was killed left this behind: %s\n",
+                     removed.c_str());
+    }
+    cleanup::Journal journal;
+    if (!openJournal(options, journal, error)) {
+        return fail(error + "; nothing was changed", 2);
+    }
+    const std::string journalPath = journal.path();
     context.journal = journalPath;
     cleanup::Runner runner(plan, context.action, &journal);
     ProgressLine line(!output.quiet && ::isatty(STDERR_FILENO) != 0);
@@ -422,15 +492,18 @@ int runCleanup(const CleanupOptions& options, const std::vector<std::string>& fo
         std::fprintf(stderr, "gemmora-cli: %s; the run ended there\n", report.journalError.c_str());
     }
     if (!output.quiet) {
-        std::fprintf(stderr,
-                     "%lld files %s (%s bytes), %lld left untouched, %lld not reached%s.\n"
-                     "Journal: %s\nUndo with: gemmora-cli --undo %s\n",
+        std::fprintf(stderr, "%lld files %s (%s bytes), %lld left untouched, %lld not reached%s.\n",
                      static_cast<long long>(report.count(cleanup::Outcome::Done)),
                      cleanup::actionDoneWord(context.action.kind).c_str(),
                      platform::formatCount(report.bytesReclaimed(), locale).c_str(),
                      static_cast<long long>(untouched),
                      static_cast<long long>(report.count(cleanup::Outcome::NotReached)),
-                     report.stopped ? " (stopped)" : "", journalPath.c_str(), journalPath.c_str());
+                     report.stopped ? " (stopped)" : "");
+    }
+    // Quiet or not, a run that changed files says where its journal is.
+    if (!output.quiet || report.count(cleanup::Outcome::Done) > 0) {
+        std::fprintf(stderr, "Journal: %s\nUndo with: gemmora-cli --undo %s\n", journalPath.c_str(),
+                     journalPath.c_str());
     }
     if (report.stopped) {
         return 1;

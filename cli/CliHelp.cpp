@@ -48,6 +48,10 @@ const help::CommandHelp& cliHelp()
                 {.names = {"--include-desktop-folders"},
                  .text = "also search folders that hold a desktop.ini"},
                 {.names = {"--include-sysbckup"}, .text = "also search SYSBCKUP folders"},
+                {.names = {"--include-trash"},
+                 .text = "also search trash folders (the home trash, .Trash-UID and .Trash/UID "
+                         "at the top of each mount); a file in the trash is never the one kept "
+                         "while a copy outside it exists"},
                 {.names = {"--hidden-folders"},
                  .text = "also enter hidden folders (hidden files are always searched)"},
                 {.names = {"--master"},
@@ -74,12 +78,16 @@ const help::CommandHelp& cliHelp()
                  .value = "FILE",
                  .text = "write to FILE instead of standard output; a FILE that exists is "
                          "replaced once the results are complete, keeping its mode and owner "
-                         "(a link is followed, a FIFO or a device is written in place)",
+                         "(a link is followed, a FIFO or a device is written in place). A cleanup "
+                         "that acts refuses a FILE that is a file of its plan (by any name) or "
+                         "lies in a searched folder or the move's folder",
                  .completion = ValueCompletion::File},
                 {.names = {"--scan-only"},
                  .text = "walk and catalogue only: print how many candidate files were found, "
                          "compare nothing"},
-                {.names = {"-q"}, .text = "no progress and no summary"},
+                {.names = {"-q"},
+                 .text = "no progress and no summary; a cleanup that changed files still names "
+                         "its journal on standard error"},
                 {.names = {"--action"},
                  .value = "ACTION",
                  .text = "clean up the duplicates found (or those of a saved list): what to do "
@@ -116,15 +124,25 @@ const help::CommandHelp& cliHelp()
                          "run prints it, edited or not) instead of searching. FOLDERs, when "
                          "given, are the only folders acted in, each taken as named (even a "
                          "link); below them, and without FOLDERs anywhere on a file's path, no "
-                         "link is followed",
+                         "link is followed. A plan naming a path that is not absolute is "
+                         "refused whole",
                  .completion = ValueCompletion::File},
                 {.names = {"--journal"},
                  .value = "FILE",
-                 .text = "the record of the run (default: a dated file beside the list files)",
+                 .text = "the record of the run: a new file, or a journal of an earlier run to add "
+                         "to; any other file, a FIFO or a device is refused, as is a FILE "
+                         "among the files of the run (default: a file of the run's own beside "
+                         "the list files, cleanup-DATE-TIME.journal, with -N added when a run "
+                         "of the same second has that name)",
                  .completion = ValueCompletion::File},
                 {.names = {"--undo"},
                  .value = "JOURNAL",
-                 .text = "put back what a run moved to the trash or moved",
+                 .text = "put back what a run moved to the trash or moved: only from a trash's "
+                         "files folder with its information file naming the file, or from below "
+                         "the run's own move folder (any other journal line is refused, with "
+                         "the reason); what a killed run left beside the files (a partial "
+                         "copy, a hidden link, a trash information file without its file) is "
+                         "removed and said",
                  .completion = ValueCompletion::File},
                 {.names = {"-h", "--help"}, .text = "print this help and end"},
                 {.names = {"--version"}, .text = "print the program's version and end"},

@@ -154,6 +154,8 @@ bool CliWindow::checked(search::Check check)
         return m_options.SkipSysbckupFolder;
     case search::Check::SkipDesktopFolders:
         return m_options.SkipDesktopFolders;
+    case search::Check::SkipTrashFolders:
+        return m_options.SkipTrashFolders;
     case search::Check::SkipEmptyFiles:
         return m_options.SkipEmptyFiles;
     case search::Check::CheckFilesize:

@@ -148,6 +148,8 @@ int parseArguments(int argc, char** argv, Arguments& args)
             o.SkipEmptyFiles = false;
         } else if (arg == "--include-desktop-folders") {
             o.SkipDesktopFolders = false;
+        } else if (arg == "--include-trash") {
+            o.SkipTrashFolders = false;
         } else if (arg == "--include-sysbckup") {
             o.SkipSysbckupFolder = false;
         } else if (arg == "--hidden-folders") {

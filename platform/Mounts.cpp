@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "platform/StringList.h"
@@ -144,6 +145,9 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
         }
         m.type = unescape(*(dash + 1));
         m.source = unescape(*(dash + 2));
+        if (fields.end() - dash > 3) {
+            m.superOptions = std::string(*(dash + 3));
+        }
         mounts.push_back(std::move(m));
     }
     return mounts;
@@ -366,6 +370,94 @@ std::vector<Drive> systemDrives()
         return {};
     }
     return drivesFromMounts(parseMountInfo(text), systemProbe());
+}
+
+namespace {
+
+// The super options split at their commas; an escaped comma (\054) is part
+// of its value and is decoded with the rest.
+std::vector<std::string> splitOptions(const std::string& options)
+{
+    std::vector<std::string> out;
+    std::size_t begin = 0;
+    while (begin <= options.size()) {
+        const std::size_t end = std::min(options.find(',', begin), options.size());
+        out.push_back(unescape(std::string_view(options).substr(begin, end - begin)));
+        begin = end + 1;
+    }
+    return out;
+}
+
+// lowerdir= holds its folders joined by ':', a ':' in a name written "\:".
+std::vector<std::string> splitLayers(const std::string& value)
+{
+    std::vector<std::string> out(1);
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            out.back().push_back(value[++i]);
+        } else if (value[i] == ':') {
+            out.emplace_back();
+        } else {
+            out.back().push_back(value[i]);
+        }
+    }
+    return out;
+}
+
+bool parseDevice(const std::string& text, dev_t& device)
+{
+    const std::size_t colon = text.find(':');
+    std::int32_t major = 0;
+    std::int32_t minor = 0;
+    if (colon == std::string::npos || !parseInt32(text.substr(0, colon), major) ||
+        !parseInt32(text.substr(colon + 1), minor)) {
+        return false;
+    }
+    device = ::makedev(static_cast<unsigned>(major), static_cast<unsigned>(minor));
+    return true;
+}
+
+}  // namespace
+
+std::vector<OverlayMount> overlayMounts(const std::vector<MountEntry>& mounts)
+{
+    std::vector<OverlayMount> overlays;
+    for (const MountEntry& m : mounts) {
+        OverlayMount overlay;
+        if (m.type != "overlay" || !parseDevice(m.device, overlay.device)) {
+            continue;
+        }
+        overlay.mountPoint = m.mountPoint;
+        bool told = true;
+        for (const std::string& option : splitOptions(m.superOptions)) {
+            std::vector<std::string> layers;
+            if (startsWith(option, "upperdir=")) {
+                overlay.upper = option.substr(9);
+            } else if (startsWith(option, "lowerdir=")) {
+                layers = splitLayers(option.substr(9));
+            } else if (startsWith(option, "lowerdir+=")) {
+                layers = {option.substr(10)};
+            }
+            for (std::string& layer : layers) {
+                told = told && isCanonicalPath(layer);
+                overlay.lowers.push_back(std::move(layer));
+            }
+        }
+        told = told && (overlay.upper.empty() || isCanonicalPath(overlay.upper));
+        if (told) {
+            overlays.push_back(std::move(overlay));
+        }
+    }
+    return overlays;
+}
+
+std::vector<OverlayMount> systemOverlays()
+{
+    std::string text;
+    if (!readWholeFile("/proc/self/mountinfo", text)) {
+        return {};
+    }
+    return overlayMounts(parseMountInfo(text));
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace platform {
@@ -17,9 +18,26 @@ struct MountEntry {
     std::string mountPoint;
     std::string type;
     std::string source;
+    std::string superOptions;  // as written, escapes kept
 };
 
 std::vector<MountEntry> parseMountInfo(std::string_view text);
+
+// An overlay mount: its merged folder, the device its files show there, and
+// the folders it is made of.
+struct OverlayMount {
+    std::string mountPoint;
+    dev_t device = 0;
+    std::string upper;                // "" for a read-only overlay
+    std::vector<std::string> lowers;  // topmost first
+};
+
+// The overlays among the mounts, their layers read from the super options
+// upperdir= and lowerdir= (or lowerdir+=); one with a layer that is not an
+// absolute, plain path is left out, as it cannot be told.
+std::vector<OverlayMount> overlayMounts(const std::vector<MountEntry>& mounts);
+// Those of this process's mount table.
+std::vector<OverlayMount> systemOverlays();
 
 enum class DriveType { Removable, Fixed, Remote, CdRom };
 

@@ -1,6 +1,9 @@
 #include "platform/Trash.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,9 +11,11 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "platform/FolderListing.h"
+#include "platform/Mounts.h"
 #include "platform/StringList.h"
 #include "platform/Text.h"
 
@@ -68,22 +73,53 @@ std::string homeFolder()
     return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
 }
 
-dev_t deviceOf(const std::string& path)
+// Where a path lies: its device and the kernel's number of its mount. A
+// folder mounted twice (a bind mount) is one device but two mounts, and no
+// rename crosses from one mount to another.
+struct MountKey {
+    dev_t device = static_cast<dev_t>(-1);
+    std::uint64_t mount = 0;
+    bool operator==(const MountKey& other) const
+    {
+        return device == other.device && mount == other.mount;
+    }
+    bool operator!=(const MountKey& other) const { return !(*this == other); }
+};
+
+MountKey mountKeyAt(int folder, const char* name, int flags)
 {
-    struct stat st = {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_dev : static_cast<dev_t>(-1);
+    MountKey key;
+    struct statx sx = {};
+    if (::statx(folder, name, flags, STATX_MNT_ID, &sx) != 0) {
+        return key;
+    }
+    key.device = ::makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    key.mount = (sx.stx_mask & STATX_MNT_ID) != 0 ? sx.stx_mnt_id : 0;
+    return key;
 }
 
-// The top of the mount that holds a folder: walk up while the device stays.
-std::string mountTop(const std::string& folder, dev_t device)
+MountKey mountKeyOf(const std::string& path)
 {
-    std::string top = folder;
+    return mountKeyAt(AT_FDCWD, path.c_str(), 0);
+}
+
+// A folder path without its trailing '/', "/" for the root.
+std::string withoutSlash(std::string folder)
+{
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+// The top of the mount that holds a folder: walk up while the mount stays.
+// Returned without a trailing '/' ("/" for the root).
+std::string mountTop(const std::string& folder, const MountKey& key)
+{
+    std::string top = withoutSlash(folder);
     while (top.size() > 1) {
-        std::string parent(folderOf(top.back() == '/' ? top.substr(0, top.size() - 1) : top));
-        if (parent.size() > 1) {
-            parent.pop_back();
-        }
-        if (parent.empty() || deviceOf(parent) != device) {
+        const std::string parent = withoutSlash(std::string(folderOf(top)));
+        if (parent.empty() || mountKeyOf(parent) != key) {
             break;
         }
         top = parent;
@@ -109,30 +145,136 @@ std::string encodePath(const std::string& path)
     return out;
 }
 
-// A trash folder with its files/ and info/ inside, usable by this user.
-bool prepareTrash(const std::string& trash)
+// The home trash with its files/ and info/ inside, usable by this user.
+bool prepareHomeTrash(const std::string& trash)
 {
     return makeFolders(trash + "/files", 0700) && makeFolders(trash + "/info", 0700) &&
            ::access((trash + "/files").c_str(), W_OK) == 0 &&
            ::access((trash + "/info").c_str(), W_OK) == 0;
 }
 
+// Whether a folder that exists is one this user's trash may be: a real
+// folder (not a link), the user's own, closed to everyone else. "" when it
+// is, else why not.
+std::string unsafeFolder(const std::string& folder)
+{
+    struct stat st = {};
+    if (::lstat(folder.c_str(), &st) != 0) {
+        return std::string(std::strerror(errno));
+    }
+    if (S_ISLNK(st.st_mode)) {
+        return "it is a link";
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return "it is not a folder";
+    }
+    if (st.st_uid != ::getuid()) {
+        return "it belongs to another user";
+    }
+    if ((st.st_mode & 077) != 0) {
+        return "other users may open it";
+    }
+    return "";
+}
+
+// Makes `folder` (mode 0700) unless something is there, then checks it.
+std::string makeSafeFolder(const std::string& folder)
+{
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        return std::string(std::strerror(errno));
+    }
+    return unsafeFolder(folder);
+}
+
+// A trash folder with its files/ and info/ inside, usable by this user and
+// by nobody else. "" when it is, else why not.
+std::string prepareTrash(const std::string& trash)
+{
+    std::string why = makeSafeFolder(trash);
+    for (const char* inner : {"/files", "/info"}) {
+        if (why.empty()) {
+            why = makeSafeFolder(trash + inner);
+            if (!why.empty()) {
+                why = std::string(inner + 1) + " in it: " + why;
+            }
+        }
+    }
+    if (why.empty() && (::access((trash + "/files").c_str(), W_OK) != 0 ||
+                        ::access((trash + "/info").c_str(), W_OK) != 0)) {
+        why = std::strerror(errno);
+    }
+    return why;
+}
+
 // The trash on the file's own mount: $top/.Trash/$uid when the
-// administrator made $top/.Trash (sticky, not a link), else $top/.Trash-$uid.
-std::string mountTrash(const std::string& top)
+// administrator made $top/.Trash (a real folder with the sticky bit), else
+// $top/.Trash-$uid; each only when it is the user's own, no link and closed
+// to others. "" with the reason in `why` when neither can be used.
+std::string mountTrash(const std::string& top, std::string& why)
 {
     const std::string uid = std::to_string(::getuid());
     const std::string base = top == "/" ? "" : top;
     struct stat st = {};
     const std::string shared = base + "/.Trash";
-    if (::lstat(shared.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0) {
-        const std::string own = shared + "/" + uid;
-        if (prepareTrash(own)) {
-            return own;
+    std::string sharedWhy;
+    if (::lstat(shared.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            sharedWhy = shared + " is a link";
+        } else if (!S_ISDIR(st.st_mode) || (st.st_mode & S_ISVTX) == 0) {
+            sharedWhy = shared + " is not a folder with the sticky bit";
+        } else {
+            const std::string own = shared + "/" + uid;
+            sharedWhy = prepareTrash(own);
+            if (sharedWhy.empty()) {
+                return own;
+            }
+            sharedWhy = own + ": " + sharedWhy;
         }
     }
     const std::string own = base + "/.Trash-" + uid;
-    return prepareTrash(own) ? own : "";
+    why = prepareTrash(own);
+    if (why.empty()) {
+        return own;
+    }
+    why = own + ": " + why;
+    if (!sharedWhy.empty()) {
+        why = sharedWhy + "; " + why;
+    }
+    return "";
+}
+
+// The longest name a trash entry may have: its information file adds
+// ".trashinfo" and must still fit in a name.
+constexpr std::size_t kTrashNameMax = NAME_MAX - 10;
+
+// The name the file has in the trash: its own, or for a name too long for
+// the trash, shortened in its stem (keeping a short extension and never
+// cutting a UTF-8 character in two); `attempt` past 1 adds ".N" before the
+// extension. The information file keeps the real name.
+std::string trashNameFor(const std::string& name, int attempt)
+{
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) {
+        dot = name.size();
+    }
+    const std::string suffix = attempt > 1 ? "." + std::to_string(attempt) : "";
+    if (name.size() + suffix.size() > kTrashNameMax && name.size() - dot > 32) {
+        dot = name.size();  // too long to be kept whole
+    }
+    std::string stem = name.substr(0, dot);
+    const std::string extension = name.substr(dot);
+    const std::size_t room = kTrashNameMax - extension.size() - suffix.size();
+    if (stem.size() > room) {
+        stem.resize(room);
+        // Drop a cut character: its continuation bytes, then its lead byte.
+        while (!stem.empty() && (static_cast<unsigned char>(stem.back()) & 0xC0) == 0x80) {
+            stem.pop_back();
+        }
+        if (!stem.empty() && (static_cast<unsigned char>(stem.back()) & 0x80) != 0) {
+            stem.pop_back();
+        }
+    }
+    return stem + suffix + extension;
 }
 
 }  // namespace
@@ -179,16 +321,18 @@ bool moveToTrashAt(int folder, const std::string& name, const std::string& path,
     std::string infoPath = path;
     const std::string dataHome(folderOf(trash));
     makeFolders(dataHome.substr(0, dataHome.size() - 1), 0700);
-    if (deviceOf(dataHome) != file.st_dev) {
-        const std::string top = mountTop(std::string(folderOf(path)), file.st_dev);
-        trash = mountTrash(top);
+    const MountKey fileMount = mountKeyAt(folder, name.c_str(), AT_SYMLINK_NOFOLLOW);
+    if (mountKeyOf(dataHome) != fileMount) {
+        const std::string top = mountTop(std::string(folderOf(path)), fileMount);
+        std::string why;
+        trash = mountTrash(top, why);
         if (trash.empty()) {
-            error = "this file system has no trash that can be used";
+            error = "the file system it is on has no trash that can be used (" + why + ")";
             return false;
         }
         // A mount's trash names files relative to the mount's top.
         infoPath = top == "/" ? path.substr(1) : path.substr(top.size() + 1);
-    } else if (!prepareTrash(trash)) {
+    } else if (!prepareHomeTrash(trash)) {
         error = "the trash folder " + trash + " cannot be used";
         return false;
     }
@@ -203,14 +347,7 @@ bool moveToTrashAt(int folder, const std::string& name, const std::string& path,
 
     // Claim a name by creating its info file exclusively, then move the file.
     for (int attempt = 1; attempt < 10000; ++attempt) {
-        std::string trashName = name;
-        if (attempt > 1) {
-            const std::size_t dot = trashName.rfind('.');
-            const std::string suffix = "." + std::to_string(attempt);
-            trashName = dot != std::string::npos && dot > 0
-                            ? trashName.substr(0, dot) + suffix + trashName.substr(dot)
-                            : trashName + suffix;
-        }
+        const std::string trashName = trashNameFor(name, attempt);
         const std::string infoFile = trash + "/info/" + trashName + ".trashinfo";
         const int fd =
             ::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -336,6 +473,69 @@ bool deletePermanently(const std::string& path, std::string& error)
         return false;
     }
     return true;
+}
+
+TrashFolders::TrashFolders(std::vector<std::string> homeTrashes,
+                           std::vector<std::string> mountPoints)
+    : m_homeTrashes(std::move(homeTrashes)), m_mountPoints(std::move(mountPoints))
+{
+    std::sort(m_mountPoints.begin(), m_mountPoints.end());
+}
+
+TrashFolders TrashFolders::ofSystem()
+{
+    std::vector<std::string> homes = {homeTrashFolder()};
+    char resolved[PATH_MAX];
+    if (::realpath(homes.front().c_str(), resolved) != nullptr && homes.front() != resolved) {
+        homes.emplace_back(resolved);
+    }
+    std::vector<std::string> points;
+    std::string text;
+    if (readWholeFile("/proc/self/mountinfo", text)) {
+        for (MountEntry& mount : parseMountInfo(text)) {
+            points.push_back(std::move(mount.mountPoint));
+        }
+    }
+    return TrashFolders(std::move(homes), std::move(points));
+}
+
+bool TrashFolders::isMountPoint(std::string_view folder) const
+{
+    const std::string_view point = folder.empty() ? std::string_view("/") : folder;
+    return std::binary_search(m_mountPoints.begin(), m_mountPoints.end(), point,
+                              [](std::string_view a, std::string_view b) { return a < b; });
+}
+
+bool TrashFolders::holds(std::string_view path) const
+{
+    if (path.find("Trash") == std::string_view::npos) {
+        return false;  // the common case, at once
+    }
+    for (const std::string& home : m_homeTrashes) {
+        if (path.size() > home.size() && path.compare(0, home.size(), home) == 0 &&
+            path[home.size()] == '/') {
+            return true;
+        }
+    }
+    if (path.find("/.local/share/Trash/") != std::string_view::npos) {
+        return true;
+    }
+    auto digitsThenSlash = [&](std::size_t at) {
+        std::size_t end = at;
+        while (end < path.size() && path[end] >= '0' && path[end] <= '9') {
+            ++end;
+        }
+        return end > at && end < path.size() && path[end] == '/';
+    };
+    for (std::size_t at = path.find("/.Trash"); at != std::string_view::npos;
+         at = path.find("/.Trash", at + 1)) {
+        const std::size_t after = at + 7;
+        if (after < path.size() && (path[after] == '-' || path[after] == '/') &&
+            digitsThenSlash(after + 1) && isMountPoint(path.substr(0, at))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace platform

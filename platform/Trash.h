@@ -2,7 +2,9 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace platform {
 
@@ -50,5 +52,28 @@ bool deletePermanently(const std::string& path, std::string& error);
 
 // The home trash folder: $XDG_DATA_HOME/Trash, by default ~/.local/share/Trash.
 std::string homeTrashFolder();
+
+// Tells whether a path lies in a trash folder: this user's home trash, the
+// .local/share/Trash of any home, or .Trash-UID or .Trash/UID at the top of
+// a mount, for any user's UID.
+class TrashFolders {
+public:
+    TrashFolders() = default;
+    // Home trash folders without a trailing '/'; mount points as the mount
+    // table writes them.
+    TrashFolders(std::vector<std::string> homeTrashes, std::vector<std::string> mountPoints);
+    // This user's home trash (as named and where links in it lead) and the
+    // mounts of this process.
+    static TrashFolders ofSystem();
+
+    // `path` names a file, or a folder when it ends with '/'.
+    bool holds(std::string_view path) const;
+
+private:
+    bool isMountPoint(std::string_view folder) const;
+
+    std::vector<std::string> m_homeTrashes;
+    std::vector<std::string> m_mountPoints;  // sorted
+};
 
 }  // namespace platform

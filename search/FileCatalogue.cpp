@@ -68,6 +68,8 @@ void FileCatalogue::startScan()
     Catalogue.setNameMode(!CheckFileSize);
     Folders.clear();
     MasterKeys.clear();
+    Trash = platform::TrashFolders::ofSystem();
+    Overlays.load(platform::systemOverlays());
     CurrentFolder = -1;
     FolderSkipped = false;
     m_roots.clear();
@@ -102,8 +104,14 @@ void FileCatalogue::TreeScanner1DirectoryFound(scanner::TTreeScanner& sender)
             }
         }
     }
+    if (SkipTrashFolders && !FolderSkipped) {
+        FolderSkipped = Trash.holds(folder);
+    }
     if (SkipDesktopFolders && !FolderSkipped) {
         FolderSkipped = holdsDesktopIni(sender.FolderEntries());
+    }
+    if (!FolderSkipped) {
+        Overlays.enterFolder(folder);
     }
     if (status != nullptr) {
         status->showCurrentFolder(FolderSkipped ? "Skipping " + folder : folder);
@@ -129,6 +137,9 @@ void FileCatalogue::TreeScanner1FileFound(scanner::TTreeScanner& sender)
     const platform::FileEntry& entry = sender.FileEntry();
     if (SkipEmptyFiles && entry.size == 0) {
         return;
+    }
+    if (Overlays.isAlias(path, entry)) {
+        return;  // the same file, taken through an overlay or in its layer
     }
     if (scanMode != ScanMode::Normal) {
         const std::string prefix = CheckFileSize ? sizeKeyPrefix(entry.size) : entry.name + '/';

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "platform/StringList.h"
+#include "platform/Trash.h"
 #include "search/CatalogueList.h"
+#include "search/OverlayAliases.h"
 
 namespace scanner {
 class TTreeScanner;
@@ -34,6 +36,7 @@ public:
     // Copies of the user's options, taken when a run starts.
     bool SkipSysbckupFolder = true;
     bool SkipDesktopFolders = true;
+    bool SkipTrashFolders = true;
     bool SkipEmptyFiles = true;
     bool CheckFileSize = true;
     ScanMode scanMode = ScanMode::Normal;
@@ -46,6 +49,11 @@ public:
     platform::StringList MasterKeys;
     // Lower case, beginning and ending with '/', at least three characters.
     platform::StringList SkipFolders;
+    // One file seen through an overlay and in its layers is taken once;
+    // the overlays are read again as each run starts.
+    OverlayAliases Overlays;
+    // Where the trash folders are; read again as each run starts.
+    platform::TrashFolders Trash;
     // Full paths of known duplicates to leave out, matched byte for byte.
     platform::StringList SkipFiles;
 

@@ -216,6 +216,7 @@ void SearchRun::RunScan()
 
     catalogue.SkipSysbckupFolder = m_window.checked(Check::SkipSysbckup);
     catalogue.SkipDesktopFolders = m_window.checked(Check::SkipDesktopFolders);
+    catalogue.SkipTrashFolders = m_window.checked(Check::SkipTrashFolders);
     catalogue.SkipEmptyFiles = m_window.checked(Check::SkipEmptyFiles);
     catalogue.CheckFileSize = m_window.checked(Check::CheckFilesize);
     catalogue.Catalogue.setNameMode(!catalogue.CheckFileSize);

@@ -37,6 +37,7 @@ enum class Check {
     FloppyIsMaster,
     CheckFileTimestamp,
     CheckFilename,
+    SkipTrashFolders,
 };
 enum class Caption { Window, SearchButton, FileListCaption };
 

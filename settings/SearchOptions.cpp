@@ -37,6 +37,7 @@ const Field kFields[] = {
     {"CheckFileSize", Kind::Flag, nullptr, &SearchOptions::CheckFileSize},
     {"SkipEmptyFiles", Kind::Flag, nullptr, &SearchOptions::SkipEmptyFiles},
     {"SkipDesktopFolders", Kind::Flag, nullptr, &SearchOptions::SkipDesktopFolders},
+    {"SkipTrashFolders", Kind::Flag, nullptr, &SearchOptions::SkipTrashFolders},
 };
 
 class OptionsTarget : public SettingsTarget {

@@ -18,6 +18,8 @@ struct SearchOptions {
     bool CheckFileSize = true;
     bool SkipEmptyFiles = true;
     bool SkipDesktopFolders = true;
+    // Added after the ten designed values: leave trash folders out.
+    bool SkipTrashFolders = true;
 
     // Without the size rule only names can match, and the time stamp means
     // nothing: the same name is required and the time is not.

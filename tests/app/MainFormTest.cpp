@@ -254,19 +254,22 @@ private slots:
             form.edtRootDir->setText("/photos/");
             form.chkSkipEmptyFiles->setChecked(false);
             form.chkCheckFilename->setChecked(true);
+            form.chkSkipTrashFolders->setChecked(false);
             QVERIFY(form.close());
         }
         QSettings stored("Quarrendale", "Kelvarin");
         QCOMPARE(stored.value("FileMask").toString(), QString("*.jpg,*.png"));
         QCOMPARE(stored.value("SkipEmptyFiles").toString(), QString("0"));
         QCOMPARE(stored.value("CheckFileName").toString(), QString("1"));
-        QCOMPARE(stored.allKeys().size(), 10);
+        QCOMPARE(stored.value("SkipTrashFolders").toString(), QString("0"));
+        QCOMPARE(stored.allKeys().size(), 11);  // the ten designed values and the trash rule
 
         TfrmMain next;
         QCOMPARE(next.edtFileMask->text(), QString("*.jpg,*.png"));
         QCOMPARE(next.edtRootDir->text(), QString("/photos/"));
         QVERIFY(!next.chkSkipEmptyFiles->isChecked());
         QVERIFY(next.chkCheckFilename->isChecked());
+        QVERIFY(!next.chkSkipTrashFolders->isChecked());
         next.ResultListFile = *m_lists / "Kelvarin.lis";
     }
 
@@ -529,7 +532,7 @@ private slots:
         {
             QSettings stored("Quarrendale", "Kelvarin");
             QCOMPARE(stored.status(), QSettings::NoError);
-            QCOMPARE(stored.allKeys().size(), 10);
+            QCOMPARE(stored.allKeys().size(), 11);
             QCOMPARE(stored.value("FoldersToIgnore").toString(), QString("/tmp/"));
             QCOMPARE(stored.value("FileMask").toString(), QString("*.*"));
             QCOMPARE(stored.value("SkipEmptyFiles").toString(), QString("0"));

@@ -1,8 +1,10 @@
 #include "cleanup/Journal.h"
 
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/stat.h>
 
+#include "platform/StringList.h"
 #include "support/TempFolder.h"
 
 using namespace cleanup;
@@ -108,4 +110,70 @@ TEST(JournalTest, TheNewestDatedJournalIsFoundAndSummed)
     EXPECT_EQ(summary.done, 3);
     EXPECT_EQ(summary.canPutBack, 2);
     EXPECT_FALSE(summariseJournal(dir / "missing", summary, error));
+}
+
+TEST(JournalTest, ANamedJournalIsANewFileOrAJournalAndNothingElse)
+{
+    TempFolder dir;
+    std::string error;
+    {
+        Journal fresh;
+        ASSERT_TRUE(fresh.openNamed(dir / "new.journal", error)) << error;
+        ASSERT_TRUE(fresh.write({"end", "1"}, error));
+    }
+    EXPECT_EQ(dir.read("new.journal"), "gemmora-cleanup-journal\t1\nend\t1\n");
+    EXPECT_EQ(statOf(dir / "new.journal").st_mode & 0777, 0600u);
+    // A journal cut short by a crash is added to on a line of its own.
+    dir.write("cut.journal", "gemmora-cleanup-journal\t1\ndone\t1.1\ttra");
+    {
+        Journal cut;
+        ASSERT_TRUE(cut.openNamed(dir / "cut.journal", error)) << error;
+        ASSERT_TRUE(cut.write({"end", "2"}, error));
+    }
+    std::vector<std::vector<std::string>> lines;
+    ASSERT_TRUE(readJournal(dir / "cut.journal", lines, error)) << error;
+    EXPECT_EQ(lines.back(), (std::vector<std::string>{"end", "2"}));
+    dir.write("empty", "");
+    EXPECT_TRUE(Journal().openNamed(dir / "empty", error)) << error;
+
+    dir.write("notes.txt", "my notes\n");
+    dir.fifo("fifo");
+    dir.symlink(dir / "new.journal", "link.journal");
+    dir.mkdir("folder");
+    for (const std::string& path : {dir / "notes.txt", dir / "fifo", dir / "link.journal",
+                                    dir / "folder", std::string("/dev/null")}) {
+        Journal refused;
+        error.clear();
+        EXPECT_FALSE(refused.openNamed(path, error)) << path;
+        EXPECT_FALSE(error.empty()) << path;
+    }
+    EXPECT_EQ(dir.read("notes.txt"), "my notes\n");
+    EXPECT_EQ(dir.read("new.journal"), "gemmora-cleanup-journal\t1\nend\t1\n");
+}
+
+TEST(JournalTest, RunsStartingInOneSecondEachMakeAJournalOfTheirOwn)
+{
+    TempFolder dir;
+    const std::string folder = dir / "made/for/journals/";
+    std::vector<std::string> paths;
+    for (int run = 0; run < 3; ++run) {
+        Journal journal;
+        std::string error;
+        ASSERT_TRUE(journal.create(folder, error)) << error;
+        paths.push_back(journal.path());
+    }
+    EXPECT_EQ(statOf(dir / "made/for/journals").st_mode & 0777, 0700u);
+    EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()).size(), 3u);
+    for (const std::string& path : paths) {
+        EXPECT_EQ(path.rfind(folder + "cleanup-", 0), 0u);
+        std::vector<std::vector<std::string>> lines;
+        std::string error;
+        EXPECT_TRUE(readJournal(path, lines, error)) << path << ": " << error;
+    }
+    // A name taken while the run looked is never shared: made exclusively.
+    const std::string reserved = newJournalPath(folder);
+    EXPECT_NE(reserved, newJournalPath(folder));
+    std::string text;
+    ASSERT_TRUE(platform::readWholeFile(reserved, text));
+    EXPECT_EQ(text, "gemmora-cleanup-journal\t1\n");
 }

@@ -273,3 +273,34 @@ TEST_F(PlanTest, FactsAreReadWithoutFollowingALinkBelowTheRoot)
     FileFacts named{tree / "link/file.txt", tree / "link/"};
     EXPECT_TRUE(readFacts(named, error)) << error;
 }
+
+TEST_F(PlanTest, AFileInATrashFolderIsNeverKeptWhileACopyOutsideExists)
+{
+    const platform::TrashFolders trash({"/home/ann/.local/share/Trash"}, {"/", "/media/stick"});
+    EXPECT_TRUE(trash.holds("/media/stick/.Trash-1000/files/a"));
+    EXPECT_TRUE(trash.holds("/.Trash/1000/files/a"));
+    EXPECT_TRUE(trash.holds("/home/bob/.local/share/Trash/files/a"));
+    EXPECT_FALSE(trash.holds("/media/stick/data/.Trash-1000/files/a"));  // not a mount's top
+    EXPECT_FALSE(trash.holds("/media/stick/.Trash/files/a"));
+    EXPECT_FALSE(trash.holds("/home/ann/.local/share/Trashy/a"));
+
+    auto file = [](const std::string& path, std::int64_t modified) {
+        FileFacts facts;
+        facts.path = path;
+        facts.size = 5;
+        facts.modifiedNs = modified;
+        return facts;
+    };
+    const InputGroup thesis = {file("/home/ann/Documents/thesis.txt", 200),
+                               file("/home/ann/.local/share/Trash/files/thesis.txt", 100),
+                               file("/media/stick/.Trash-1000/files/thesis.txt", 50)};
+    for (const char* rule : {"oldest", "newest", "first", "shortest", "in:/media/stick"}) {
+        const Plan plan = makePlan({thesis}, rules({rule}), trash);
+        EXPECT_EQ(plan.groups[0].files[0].role, Role::Keep) << rule;
+        EXPECT_EQ(plan.markedCount(), 2) << rule;
+    }
+    // With every copy in the trash, the rules choose among them as ever.
+    const Plan plan = makePlan({{thesis[1], thesis[2]}}, rules({"oldest"}), trash);
+    EXPECT_EQ(plan.groups[0].files[1].role, Role::Keep);
+}
+

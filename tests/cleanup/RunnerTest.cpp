@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
 
@@ -238,6 +239,84 @@ TEST_F(RunnerTest, ARunKilledWhileAFileIsAwayFromItsNameIsUndone)
         });
     if (result == 77) {
         GTEST_SKIP() << "mounting a tmpfs is refused here";
+    }
+    EXPECT_EQ(result, 0);
+}
+
+TEST_F(RunnerTest, AMoveToAnotherFileSystemKeepsAttributesAndFolderModesAndSoDoesUndo)
+{
+    const int result = inMountNamespace(
+        [&] { return mountTmpfs(outside.path(), "1m"); },
+        [&] {
+            tree.write("kept.txt", "private words");
+            const std::string copy = tree.write("private/inner/copy.txt", "private words");
+            tree.chmod("private", 0710);
+            tree.chmod("private/inner", 0700);
+            if (::setxattr(copy.c_str(), "user.origin", "scanner", 7, 0) != 0) {
+                return 77;
+            }
+            const Plan plan = keepFirst({group({"kept.txt", "private/inner/copy.txt"})});
+            if (act(plan, ActionKind::Move).count(Outcome::Done) != 1) {
+                return 1;
+            }
+            char value[16] = {};
+            const std::string moved = outside / "moved/private/inner/copy.txt";
+            if (::getxattr(moved.c_str(), "user.origin", value, sizeof value) != 7 ||
+                std::string(value) != "scanner") {
+                return 2;
+            }
+            if ((statOf(outside / "moved/private").st_mode & 07777) != 0710 ||
+                (statOf(outside / "moved/private/inner").st_mode & 07777) != 0700) {
+                return 3;
+            }
+            // Undo makes the folders that are gone again like the moved ones.
+            tree.remove("private");
+            cleanup::UndoReport undone;
+            std::string error;
+            if (!cleanup::undoJournal(journalPath(), undone, error) ||
+                undone.count(cleanup::UndoItem::PutBack) != 1) {
+                return 4;
+            }
+            std::fill(std::begin(value), std::end(value), '\0');
+            if ((statOf(tree / "private").st_mode & 07777) != 0710 ||
+                (statOf(tree / "private/inner").st_mode & 07777) != 0700 ||
+                ::getxattr(copy.c_str(), "user.origin", value, sizeof value) != 7) {
+                return 5;
+            }
+            return 0;
+        });
+    if (result == 77) {
+        GTEST_SKIP() << "mounting a tmpfs or setting a user attribute is refused here";
+    }
+    EXPECT_EQ(result, 0);
+}
+
+TEST_F(RunnerTest, AMoveWhereAttributesCannotBeKeptLeavesTheFileAndSaysWhy)
+{
+    // ramfs keeps no extended attributes.
+    const int result = inMountNamespace(
+        [&] { return ::mount("gemmora-test", outside.path().c_str(), "ramfs", 0, nullptr) == 0; },
+        [&] {
+            tree.write("kept.txt", "labelled");
+            const std::string copy = tree.write("copy.txt", "labelled");
+            if (::setxattr(copy.c_str(), "user.origin", "scanner", 7, 0) != 0) {
+                return 77;
+            }
+            const Snapshot before = snapshotTree(tree.path());
+            const Plan plan = keepFirst({group({"kept.txt", "copy.txt"})});
+            const Report report = act(plan, ActionKind::Move);
+            if (outcomes(plan, report) !=
+                std::vector<std::string>{"kept:kept.txt", "untouched:copy.txt"}) {
+                return 1;
+            }
+            if (reasonFor(plan, report, "copy.txt").find("user.origin") == std::string::npos ||
+                outside.exists("moved/copy.txt") || !spareNames(outside / "moved").empty()) {
+                return 2;
+            }
+            return whatWasLost(before, plan).empty() && tree.read("copy.txt") == "labelled" ? 0 : 3;
+        });
+    if (result == 77) {
+        GTEST_SKIP() << "mounting a ramfs or setting a user attribute is refused here";
     }
     EXPECT_EQ(result, 0);
 }

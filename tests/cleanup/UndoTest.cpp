@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <tuple>
+#include <unistd.h>
 
 #include "cleanup/CleanupFixture.h"
 #include "cleanup/Journal.h"
@@ -152,6 +155,30 @@ TEST_F(UndoTest, MovedFilesGoBackAndDeletedOnesAreSaidToBeGone)
     EXPECT_NE(report.items[0].detail.find("deleted for good"), std::string::npos);
 }
 
+TEST_F(UndoTest, AFileAtTheTopOfAMountGoesToItsTrashAndComesBack)
+{
+    const int result = inMountNamespace([&] { return mountTmpfs(tree.path(), "1m"); }, [&] {
+        tree.write("kept.jpg", "photo");
+        tree.write("photo.jpg", "photo");
+        const Plan plan = keepFirst({group({"kept.jpg", "photo.jpg"})});
+        const Snapshot before = files();
+        if (act(plan, ActionKind::Trash).count(Outcome::Done) != 1 || tree.exists("photo.jpg")) {
+            return 1;
+        }
+        UndoReport report;
+        std::string error;
+        if (!undoJournal(journalPath(), report, error) ||
+            statuses(report) != std::vector<std::string>{"back:photo.jpg"}) {
+            return 2;
+        }
+        return describeChanges(before, files()).empty() ? 0 : 3;
+    });
+    if (result == 77) {
+        GTEST_SKIP() << "mounting a tmpfs is refused here (needs root and unshare)";
+    }
+    EXPECT_EQ(result, 0);
+}
+
 TEST_F(UndoTest, AFileARunWasTrashingWhenItWasKilledIsFoundAndPutBack)
 {
     const Plan plan = threeGroups();
@@ -226,4 +253,182 @@ TEST_F(UndoTest, ProgressCountsEveryFileAndAStopEndsBetweenFiles)
                     [&](std::size_t done, std::size_t total) { steps.emplace_back(done, total); }));
     EXPECT_EQ(steps.back(), (std::pair<std::size_t, std::size_t>{3, 3}));
     EXPECT_EQ(report.count(UndoItem::PutBack), 1);
+}
+
+namespace {
+
+// A journal line of step `id` made by hand: `head` fields, the file's
+// device and inode, `middle` fields, its size and modification time, `tail`.
+std::vector<std::string> lineFor(const std::string& path, std::vector<std::string> head,
+                                 const std::vector<std::string>& middle,
+                                 const std::vector<std::string>& tail = {})
+{
+    const struct stat st = statOf(path);
+    head.push_back(std::to_string(st.st_dev));
+    head.push_back(std::to_string(st.st_ino));
+    head.insert(head.end(), middle.begin(), middle.end());
+    head.push_back(std::to_string(st.st_size));
+    head.push_back(std::to_string(st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec));
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+void writeLines(const std::string& path, const std::vector<std::vector<std::string>>& lines)
+{
+    Journal journal;
+    std::string error;
+    ASSERT_TRUE(journal.open(path, error)) << error;
+    for (const std::vector<std::string>& line : lines) {
+        ASSERT_TRUE(journal.write(line, error)) << error;
+    }
+}
+
+}  // namespace
+
+TEST_F(UndoTest, LinesNamingFilesOutsideATrashOrTheRunsMoveFolderAreRefused)
+{
+    outside.write("victim", "never trashed");
+    outside.write("Trash/files/victim", "in a trash, but without its information");
+    outside.write("moved/victim", "moved by no run of the journal");
+    const Snapshot before = snapshotTree(outside.path());
+    const std::string root = tree.path();
+    // Each step as a run writes it: its intent, then what was done.
+    const auto step = [&](const std::string& file, const std::string& id, const std::string& action,
+                          const std::string& name, const std::string& where,
+                          const std::string& extra) {
+        return std::vector<std::vector<std::string>>{
+            lineFor(file, {"intent", id, action, tree / name, root}, {where}),
+            lineFor(file, {"done", id, action, tree / name, root}, {where, extra})};
+    };
+    std::vector<std::vector<std::string>> lines = {{"run", "7.7", "2024-01-01", "trash", ""}};
+    for (const auto& more :
+         {step(outside / "victim", "7.7.1", "trash", "a", outside / "victim",
+               outside / "victim.trashinfo"),
+          step(outside / "Trash/files/victim", "7.7.2", "trash", "b",
+               outside / "Trash/files/victim", outside / "Trash/info/victim.trashinfo"),
+          step(outside / "moved/victim", "7.7.3", "move", "c", outside / "moved/victim",
+               outside / "moved/"),
+          {{"run", "8.8", "2024-01-01", "move", outside / "moved/"}},
+          step(outside / "victim", "8.8.1", "move", "d", outside / "moved/../victim",
+               outside / "moved/")}) {
+        lines.insert(lines.end(), more.begin(), more.end());
+    }
+    writeLines(journalPath(), lines);
+    const UndoReport report = undo();
+    EXPECT_EQ(statuses(report), (std::vector<std::string>{"not:a", "not:b", "not:c", "not:d"}));
+    for (const UndoItem& item : report.items) {
+        EXPECT_EQ(item.detail.rfind("refused: ", 0), 0u) << item.detail;
+    }
+    EXPECT_EQ(describeChanges(before, snapshotTree(outside.path())), "");
+    EXPECT_EQ(namesIn(tree.path()), std::vector<std::string>{});
+}
+
+TEST_F(UndoTest, WhatAKilledRunLeftBesideTheFilesIsRemovedAndSaid)
+{
+    tree.write("k", "kept contents");
+    tree.write("m", "kept contents");
+    tree.write("swapped", "kept contents");
+    tree.write("t", "trashed contents");
+    tree.write("a", "moved contents");
+    const std::string root = tree.path();
+    const struct stat kept = statOf(tree / "k");
+    const std::vector<std::string> linking = {tree / "k", std::to_string(kept.st_dev),
+                                              std::to_string(kept.st_ino)};
+    auto with = [](std::vector<std::string> head, const std::vector<std::string>& tail) {
+        head.insert(head.end(), tail.begin(), tail.end());
+        return head;
+    };
+    writeLines(
+        journalPath(),
+        {{"run", "5.5", "2024-01-01T00:00:00", "hardlink", ""},
+         lineFor(tree / "m", {"intent", "5.5.1", "hardlink", tree / "m", root}, {".gemmora-5.5.1"}),
+         with({"linking", "5.5.1"}, linking),
+         lineFor(tree / "swapped", {"intent", "5.5.2", "hardlink", tree / "swapped", root},
+                 {".gemmora-5.5.2"}),
+         with({"linking", "5.5.2"}, linking),
+         {"run", "4.4", "2024-01-01T00:00:00", "trash", ""},
+         lineFor(tree / "t", {"intent", "4.4.1", "trash", tree / "t", root}, {""}),
+         {"trashing", "4.4.1", data / "Trash/files/t", data / "Trash/info/t.trashinfo"},
+         {"run", "6.6", "2024-01-01T00:00:00", "move", outside / "moved/"},
+         lineFor(tree / "a", {"intent", "6.6.1", "move", tree / "a", root},
+                 {outside / "moved/a"})});
+    // Killed between the link and the swap; after the swap; before the
+    // trashed file moved; while the move copied to another file system.
+    tree.hardlink("k", ".gemmora-5.5.1");
+    const struct stat original = statOf(tree / "swapped");
+    ASSERT_EQ(::rename((tree / "swapped").c_str(), (tree / ".gemmora-5.5.2").c_str()), 0);
+    tree.hardlink("k", "swapped");
+    data.write("Trash/info/t.trashinfo",
+               "[Trash Info]\nPath=" + tree / "t" + "\nDeletionDate=2024-01-01T00:00:00\n");
+    data.mkdir("Trash/files");
+    outside.write("moved/.gemmora-6.6.1", "moved co");
+    const UndoReport report = undo();
+    EXPECT_EQ(statuses(report),
+              (std::vector<std::string>{"already:m", "back:swapped", "already:t", "already:a"}));
+    ASSERT_EQ(report.items.size(), 4u);
+    EXPECT_NE(report.items[0].detail.find("hidden link"), std::string::npos);
+    EXPECT_NE(report.items[2].detail.find("information file"), std::string::npos);
+    EXPECT_NE(report.items[3].detail.find("partial copy"), std::string::npos);
+    EXPECT_EQ(namesIn(tree.path()), (std::vector<std::string>{"a", "k", "m", "swapped", "t"}));
+    EXPECT_EQ(statOf(tree / "swapped").st_ino, original.st_ino);
+    EXPECT_EQ(statOf(tree / "k").st_nlink, 1u);
+    EXPECT_FALSE(data.exists("Trash/info/t.trashinfo"));
+    EXPECT_FALSE(outside.exists("moved/.gemmora-6.6.1"));
+}
+
+TEST_F(UndoTest, ALinkARunMadeBeforeItWasKilledIsKnownAsItsOwn)
+{
+    tree.write("kept", "linked contents");
+    tree.write("marked", "linked contents");
+    ASSERT_EQ(
+        act(keepFirst({group({"kept", "marked"})}), ActionKind::HardLink).count(Outcome::Done), 1);
+    // As if the run had been killed after the swap, before its "done" line.
+    std::string text;
+    ASSERT_TRUE(platform::readWholeFile(journalPath(), text));
+    std::string cut;
+    for (const std::string& line : platform::splitLines(text)) {
+        if (!line.empty() && line.rfind("done\t", 0) != 0 && line.rfind("end\t", 0) != 0) {
+            cut += line + "\n";
+        }
+    }
+    ASSERT_TRUE(platform::writeFileAtomically(journalPath(), cut));
+    const UndoReport report = undo();
+    EXPECT_EQ(statuses(report), std::vector<std::string>{"cannot:marked"});
+    ASSERT_EQ(report.items.size(), 1u);
+    EXPECT_NE(report.items[0].detail.find("hard link of " + tree / "kept"), std::string::npos)
+        << report.items[0].detail;
+}
+
+TEST_F(UndoTest, TheNextRunRemovesWhatAKilledRunLeftButNotWhatARunningOneHas)
+{
+    tree.write("k", "kept contents");
+    tree.write("m", "kept contents");
+    tree.write("n", "kept contents");
+    const std::string root = tree.path();
+    const struct stat kept = statOf(tree / "k");
+    const pid_t gone = ::fork();
+    if (gone == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(gone, nullptr, 0);
+    // One journal of a run whose process is gone, one of a run still going.
+    for (const auto& [name, run, file] :
+         {std::tuple<std::string, std::string, std::string>{"cleanup-20240101-000000.journal",
+                                                            "1." + std::to_string(gone), "m"},
+          {"cleanup-20240101-000001.journal", "2." + std::to_string(::getpid()), "n"}}) {
+        const std::string id = run + ".1";
+        writeLines(work / name, {{"run", run, "2024-01-01T00:00:00", "hardlink", ""},
+                                 lineFor(tree / file, {"intent", id, "hardlink", tree / file, root},
+                                         {".gemmora-" + id}),
+                                 {"linking", id, tree / "k", std::to_string(kept.st_dev),
+                                  std::to_string(kept.st_ino)}});
+        tree.hardlink("k", ".gemmora-" + id);
+    }
+    EXPECT_TRUE(removeLeftoversOfKilledRuns(work.path(), {outside.path()}).empty());
+    const std::vector<std::string> said = removeLeftoversOfKilledRuns(work.path(), {root});
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0].rfind(tree / "m: its hidden link", 0), 0u) << said[0];
+    EXPECT_EQ(namesIn(tree.path()),
+              (std::vector<std::string>{".gemmora-2." + std::to_string(::getpid()) + ".1", "k", "m",
+                                        "n"}));
 }

@@ -653,3 +653,132 @@ TEST_F(CleanupCliTest, AHardLinkThatWouldChangeTheOwnerNeedsLinkAnyOwner)
     EXPECT_EQ(st.st_nlink, 2u);
     EXPECT_EQ(runCli({"--link-any-owner", "--action", "delete", tree.path()}).status, 2);
 }
+
+TEST_F(CleanupCliTest, AnOutputOrJournalAmongTheFilesOfTheRunIsRefusedBeforeActing)
+{
+    outside.mkdir("moved");
+    ASSERT_EQ(::link((dir / "docs/report.txt").c_str(), (outside / "report link.txt").c_str()), 0);
+    const Snapshot before = snapshotTree(dir.path());
+    const Snapshot outsideBefore = snapshotTree(outside.path());
+    const std::vector<std::vector<std::string>> refused = {
+        {"-o", dir / "docs/report.txt"},      // the kept file itself
+        {"-o", outside / "report link.txt"},  // another name of it
+        {"-o", dir / "pics/new report.txt"},  // made among the searched files
+        {"--journal", dir / "other/run.journal"},
+        // Made in a folder that the move makes.
+        {"--action", "move:" + outside / "moved", "-o", outside / "moved/docs/report.txt"},
+    };
+    for (const std::vector<std::string>& more : refused) {
+        std::vector<std::string> args = {"-q",       "--any-time", "--keep", "in:" + dir / "docs",
+                                         "--action", "delete",     "--yes"};
+        args.insert(args.end(), more.begin(), more.end());
+        args.push_back(dir.path());
+        const CliOutcome r = runCli(args);
+        EXPECT_EQ(r.status, 2) << more[1] << "\n" << r.err;
+        EXPECT_NE(r.err.find("is refused"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(describeChanges(before, snapshotTree(dir.path())), "");
+    EXPECT_EQ(describeChanges(outsideBefore, snapshotTree(outside.path())), "");
+}
+
+TEST_F(CleanupCliTest, AJournalIsOnlyEverANewFileOrAJournal)
+{
+    io.write("notes.txt", "my notes\n");
+    io.fifo("fifo");
+    const Snapshot before = snapshotTree(dir.path());
+    CliRun soon;
+    soon.seconds = 20;  // a FIFO must never be waited on
+    for (const std::string& journal : {io / "notes.txt", io / "fifo", std::string("/dev/null")}) {
+        const CliOutcome r = runCli(
+            {"-q", "--any-time", "--action", "trash", "--yes", "--journal", journal, dir.path()},
+            soon);
+        EXPECT_EQ(r.status, 2) << journal << "\n" << r.err;
+        EXPECT_NE(r.err.find("--journal " + journal + " is refused"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(io.read("notes.txt"), "my notes\n");
+    EXPECT_EQ(describeChanges(before, snapshotTree(dir.path())), "");
+}
+
+TEST_F(CleanupCliTest, EachRunHasAJournalOfItsOwnAndAQuietRunNamesIt)
+{
+    const auto journalOf = [](const CliOutcome& r) {
+        const std::size_t at = r.err.find("Journal: ");
+        return at == std::string::npos ? std::string()
+                                       : r.err.substr(at + 9, r.err.find('\n', at) - at - 9);
+    };
+    // cleanup-yyyymmdd-hhmmss: the second the run began.
+    const auto secondOf = [](const std::string& path) {
+        return path.substr(path.rfind('/') + 1, 23);
+    };
+    std::string one;
+    std::string two;
+    std::string first;
+    std::string second;
+    // Two runs one after the other, until both began in one second.
+    for (int attempt = 0; attempt < 5 && (first.empty() || secondOf(first) != secondOf(second));
+         ++attempt) {
+        one = io.mkdir("try" + std::to_string(attempt) + "/one");
+        two = io.mkdir("try" + std::to_string(attempt) + "/two");
+        io.write("try" + std::to_string(attempt) + "/one/x", "first run");
+        io.write("try" + std::to_string(attempt) + "/one/y", "first run");
+        io.write("try" + std::to_string(attempt) + "/two/x", "second run");
+        io.write("try" + std::to_string(attempt) + "/two/y", "second run");
+        const std::vector<std::string> act = {"-q",       "--any-time", "--keep", "first",
+                                              "--action", "trash",      "--yes"};
+        std::vector<std::string> args = act;
+        args.push_back(one);
+        const CliOutcome a = runCli(args);
+        args = act;
+        args.push_back(two);
+        const CliOutcome b = runCli(args);
+        ASSERT_EQ(a.status, 0) << a.err;
+        ASSERT_EQ(b.status, 0) << b.err;
+        first = journalOf(a);
+        second = journalOf(b);
+        ASSERT_FALSE(first.empty()) << a.err;
+        ASSERT_FALSE(second.empty()) << b.err;
+    }
+    EXPECT_NE(first, second);
+    const CliOutcome undone = runCli({"-q", "--undo", second});
+    EXPECT_EQ(undone.status, 0) << undone.out << undone.err;
+    EXPECT_EQ(namesIn(two).size(), 2u);
+    EXPECT_EQ(namesIn(one).size(), 1u);  // the first run's file stays in the trash
+    ::unlink(first.c_str());
+    ::unlink(second.c_str());
+}
+
+TEST_F(CleanupCliTest, APlanWithARelativePathIsRefusedAlsoWithFolders)
+{
+    const std::string plan = io / "plan.txt";
+    ASSERT_EQ(runCli(cleanupArgs({"--keep", "newest", "--action", "trash", "-o", plan, dir.path()}))
+                  .status,
+              0);
+    std::string text = io.read("plan.txt");
+    const std::string marked = "mark,\"" + dir / "pics/b.jpg";
+    ASSERT_NE(text.find(marked), std::string::npos) << text;
+    text.replace(text.find(marked), marked.size(), "mark,\"pics/b.jpg");
+    io.write("relative.txt", text);
+    const Snapshot before = snapshotTree(dir.path());
+    const CliOutcome r = runCli({"--from-list", io / "relative.txt", "--action", "trash", "--yes",
+                                 "--journal", io / "j", dir.path()});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("the plan is refused"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("pics/b.jpg"), std::string::npos) << r.err;
+    EXPECT_EQ(describeChanges(before, snapshotTree(dir.path())), "");
+}
+
+TEST_F(CleanupCliTest, AnUndoNeverWritesItsReportWhereItPutsFilesBack)
+{
+    const std::string journal = io / "run.journal";
+    ASSERT_EQ(runCli({"-q", "--any-time", "--keep", "in:" + dir / "docs", "--action", "trash",
+                      "--yes", "--journal", journal, dir.path()})
+                  .status,
+              0);
+    ASSERT_FALSE(dir.exists("backup/report.txt"));
+    const CliOutcome r = runCli({"-q", "--undo", journal, "-o", dir / "backup/report.txt"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("is refused"), std::string::npos) << r.err;
+    EXPECT_FALSE(dir.exists("backup/report.txt"));
+    EXPECT_EQ(runCli({"-q", "--undo", journal}).status, 0);
+    EXPECT_EQ(dir.read("backup/report.txt"), "quarterly numbers");
+}

@@ -134,6 +134,19 @@ TEST_F(CliTest, HiddenFoldersAndEmptyFilesAreOptIn)
     EXPECT_NE(r.out.find(dir / "e1\n" + dir / "e2\n"), std::string::npos);
 }
 
+TEST_F(CliTest, TrashFoldersAreLeftOutUnlessIncluded)
+{
+    dir.write("data/Trash/files/unique.txt", "nothing like it");
+    const std::string dataHome = dir / "data";
+    const CliRun how = afterSetUp([&] { return ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1) == 0; });
+    Outcome r = runCli({"--any-time", "--format", "paths", "-q", dir.path()}, how);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("Trash"), std::string::npos);
+    r = runCli({"--any-time", "--include-trash", "--format", "paths", "-q", dir.path()}, how);
+    EXPECT_NE(r.out.find(dir / "data/Trash/files/unique.txt\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(dir / "other/unique.txt\n"), std::string::npos);
+}
+
 TEST_F(CliTest, NestedFoldersAreDroppedWithANotice)
 {
     const Outcome r = runCli({"--any-time", "-q", dir.path(), dir / "docs"});

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <sys/sysmacros.h>
 
 #include "platform/StringList.h"
 
@@ -143,4 +144,21 @@ TEST(MountsTest, DamagedLinesAreIgnoredNotTurnedIntoDrives)
     ASSERT_EQ(mounts.size(), 1u);
     EXPECT_EQ(mounts[0].mountPoint, "/");
     EXPECT_EQ(mounts[0].device, "8:1");
+}
+
+TEST(MountsTest, AnOverlaysLayersAreReadFromItsSuperOptions)
+{
+    const std::vector<OverlayMount> overlays = overlayMounts(parseMountInfo(
+        "68 46 0:40 / /srv/merged rw - overlay ov rw,lowerdir=/srv/a\\:b:/srv/c\\054d,"
+        "upperdir=/srv/up\\040per,workdir=/srv/work\n"
+        "69 46 0:41 / /srv/ro ro - overlay ov ro,lowerdir+=/srv/one,lowerdir+=/srv/two\n"
+        "70 46 0:42 / /srv/relative rw - overlay ov rw,lowerdir=layer,upperdir=/srv/u\n"
+        "71 46 8:1 / /srv/plain rw - ext4 /dev/sda1 rw,lowerdir=/srv/x\n"));
+    ASSERT_EQ(overlays.size(), 2u);  // a relative layer cannot be told; ext4 is no overlay
+    EXPECT_EQ(overlays[0].mountPoint, "/srv/merged");
+    EXPECT_EQ(overlays[0].device, makedev(0, 40));
+    EXPECT_EQ(overlays[0].upper, "/srv/up per");
+    EXPECT_EQ(overlays[0].lowers, (std::vector<std::string>{"/srv/a:b", "/srv/c,d"}));
+    EXPECT_EQ(overlays[1].upper, "");
+    EXPECT_EQ(overlays[1].lowers, (std::vector<std::string>{"/srv/one", "/srv/two"}));
 }

@@ -3,9 +3,11 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cleanup/CleanupFixture.h"
 #include "platform/FolderListing.h"
 #include "support/TempFolder.h"
 
@@ -170,3 +172,103 @@ TEST_F(TrashTest, AMountsTrashNamesFilesBelowItsTop)
     dir.write("bad.trashinfo", "[Trash Info]\nDeletionDate=x\n");
     EXPECT_FALSE(readTrashInfoPath(dir / "bad.trashinfo", original));
 }
+
+TEST_F(TrashTest, AMountsTrashIsUsedOnlyWhenItIsTheUsersOwnClosedAndNoLink)
+{
+    const std::string top = dir.mkdir("mnt");
+    const std::string elsewhere = dir.mkdir("elsewhere");
+    const std::string own = top + "/.Trash-" + std::to_string(::getuid());
+    const int result = inMountNamespace([&] { return mountTmpfs(top, "1m"); }, [&] {
+        const std::string file = top + "/photo.jpg";
+        dir.write("mnt/photo.jpg", "picture");
+        std::string error;
+        // Another user's folder, open to everyone, never receives the file.
+        if (::mkdir(own.c_str(), 0777) != 0 || ::chown(own.c_str(), 4321, 4321) != 0 ||
+            ::chmod(own.c_str(), 0777) != 0) {
+            return 10;
+        }
+        if (moveToTrash(file, error) || !dir.exists("mnt/photo.jpg") ||
+            error.find("belongs to another user") == std::string::npos) {
+            return 1;
+        }
+        // A link is not followed.
+        ::rmdir(own.c_str());
+        if (::symlink(elsewhere.c_str(), own.c_str()) != 0 || moveToTrash(file, error) ||
+            error.find("is a link") == std::string::npos || !namesIn(elsewhere).empty()) {
+            return 2;
+        }
+        // A shared .Trash without the sticky bit is passed over for the
+        // user's own, which is made closed.
+        ::unlink(own.c_str());
+        if (::mkdir((top + "/.Trash").c_str(), 0777) != 0 || ::chmod((top + "/.Trash").c_str(), 0777) != 0 ||
+            !moveToTrash(file, error)) {
+            return 3;
+        }
+        if ((statOf(own).st_mode & 0777) != 0700 || dir.exists("mnt/.Trash/0") ||
+            dir.exists("mnt/.Trash/" + std::to_string(::getuid()))) {
+            return 4;
+        }
+        // At the top of the mount the path in its entry is its name alone.
+        std::string original;
+        const std::string info = own + "/info/photo.jpg.trashinfo";
+        const std::string text =
+            dir.read("mnt/.Trash-" + std::to_string(::getuid()) + "/info/photo.jpg.trashinfo");
+        if (text.find("\nPath=photo.jpg\n") == std::string::npos ||
+            !readTrashInfoPath(info, original) || original != file) {
+            return 5;
+        }
+        return 0;
+    });
+    if (result == 77) {
+        GTEST_SKIP() << "mounting a tmpfs is refused here (needs root and unshare)";
+    }
+    EXPECT_EQ(result, 0);
+}
+
+TEST_F(TrashTest, AFolderMountedTwiceUsesTheTrashOfTheMountTheFileIsOn)
+{
+    const std::string real = dir.mkdir("real");
+    const std::string again = dir.mkdir("again");
+    const int result = inMountNamespace(
+        [&] { return ::mount(real.c_str(), again.c_str(), nullptr, MS_BIND, nullptr) == 0; },
+        [&] {
+            dir.write("again/x.txt", "seen twice");
+            std::string error;
+            if (!moveToTrash(again + "/x.txt", error)) {
+                return 1;
+            }
+            const std::string trash = again + "/.Trash-" + std::to_string(::getuid());
+            std::string original;
+            return dir.exists("again/x.txt") || !readTrashInfoPath(trash + "/info/x.txt.trashinfo",
+                                                                   original) ||
+                           original != again + "/x.txt"
+                       ? 2
+                       : 0;
+        });
+    if (result == 77) {
+        GTEST_SKIP() << "bind mounting is refused here (needs root and unshare)";
+    }
+    EXPECT_EQ(result, 0);
+}
+
+TEST_F(TrashTest, ANameTooLongForTheTrashIsShortenedThereAndKeptWholeInItsEntry)
+{
+    const std::string name = std::string(120, 'n') + std::string(63, '\xC3') + "\xA9" +
+                             std::string(62, 'm') + ".txt";  // 250 bytes
+    ASSERT_EQ(name.size(), 250u);
+    std::string error;
+    const std::string first = dir.write("a/" + name, "first");
+    const std::string second = dir.write("b/" + name, "second");
+    ASSERT_TRUE(moveToTrash(first, error)) << error;
+    ASSERT_TRUE(moveToTrash(second, error)) << error;
+    const std::vector<std::string> names = namesIn(data / "Trash/files");
+    ASSERT_EQ(names.size(), 2u);
+    for (const std::string& trashName : names) {
+        EXPECT_LE(trashName.size() + 10, 255u);
+        EXPECT_EQ(trashName.substr(trashName.size() - 4), ".txt");
+        std::string original;
+        ASSERT_TRUE(readTrashInfoPath(data / ("Trash/info/" + trashName + ".trashinfo"), original));
+        EXPECT_EQ(original, data.read("Trash/files/" + trashName) == "first" ? first : second);
+    }
+}
+

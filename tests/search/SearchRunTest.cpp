@@ -1,8 +1,11 @@
 #include "search/SearchRun.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <sys/mount.h>
 #include <gtest/gtest.h>
 
+#include "cleanup/CleanupFixture.h"
 #include "support/TempFolder.h"
 #include "support/TestWindow.h"
 
@@ -266,3 +269,64 @@ TEST_F(SearchRunTest, AQuotedRootFolderKeepsItsBlanks)
                                         "Duplicate files .....", "old /a.txt", "old /b.txt"}));
     EXPECT_TRUE(window.messages.empty());
 }
+
+TEST_F(SearchRunTest, TrashFoldersAreLeftOutUnlessIncluded)
+{
+    dir.write("Documents/thesis.txt", "chapter one");
+    dir.write("data/Trash/files/thesis.txt", "chapter one");
+    const std::string dataHome = dir / "data";
+    const char* saved = std::getenv("XDG_DATA_HOME");
+    const std::string savedValue = saved != nullptr ? saved : "";
+    ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+    window.checks[search::Check::CheckFileTimestamp] = false;
+    window.drives = {{'C', dir.path().substr(0, dir.path().size() - 1), false}};
+    window.fields[Field::RootDir] = "/";
+    window.checks[search::Check::SkipTrashFolders] = true;
+    run.btnSearchClick();
+    EXPECT_TRUE(window.list.rows.empty());
+    window.checks[search::Check::SkipTrashFolders] = false;
+    run.btnSearchClick();
+    EXPECT_EQ(window.rowTexts(dir.path()),
+              (std::vector<std::string>{"Duplicate files .....", "data/Trash/files/thesis.txt",
+                                        "Documents/thesis.txt"}));
+    if (saved != nullptr) {
+        ::setenv("XDG_DATA_HOME", savedValue.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_DATA_HOME");
+    }
+}
+
+TEST_F(SearchRunTest, AnOverlaysMergedFolderAndItsLayersAreNotCopiesOfEachOther)
+{
+    const std::string lower = dir.mkdir("lower");
+    const std::string upper = dir.mkdir("upper");
+    const std::string work = dir.mkdir("work");
+    const std::string merged = dir.mkdir("merged");
+    dir.write("lower/base.txt", "from the lower folder");
+    dir.write("other/base copy.txt", "from the lower folder");
+    const int result = inMountNamespace(
+        [&] {
+            const std::string options = "lowerdir=" + lower + ",upperdir=" + upper + ",workdir=" + work;
+            return ::mount("gemmora-test", merged.c_str(), "overlay", 0, options.c_str()) == 0;
+        },
+        [&] {
+            dir.write("merged/new.txt", "written through the overlay");  // lands in upper
+            window.checks[search::Check::CheckFileTimestamp] = false;
+            window.drives = {{'C', dir.path().substr(0, dir.path().size() - 1), false}};
+            window.fields[Field::RootDir] = "/merged,/upper,/lower,/other";
+            run.btnSearchClick();
+            // One group: the real copy and one path to the lower file; the
+            // upper file is no copy of its merged path.
+            const std::vector<std::string> rows = window.rowTexts(dir.path());
+            if (rows.size() != 3 || rows[0] != "Duplicate files ....." ||
+                (rows[1] != "other/base copy.txt" && rows[2] != "other/base copy.txt")) {
+                return 1;
+            }
+            return 0;
+        });
+    if (result == 77) {
+        GTEST_SKIP() << "mounting an overlay is refused here (needs root and unshare)";
+    }
+    EXPECT_EQ(result, 0);
+}
+

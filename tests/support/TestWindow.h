@@ -50,7 +50,7 @@ public:
         {search::Check::SkipSysbckup, true},   {search::Check::SkipDesktopFolders, true},
         {search::Check::SkipEmptyFiles, true}, {search::Check::CheckFilesize, true},
         {search::Check::FloppyIsMaster, true}, {search::Check::CheckFileTimestamp, false},
-        {search::Check::CheckFilename, false},
+        {search::Check::CheckFilename, false}, {search::Check::SkipTrashFolders, true},
     };
     std::vector<search::SearchDrive> drives;
     std::map<search::Caption, std::string> captions;

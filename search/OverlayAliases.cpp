@@ -1,0 +1,124 @@
+// Tells apart the paths of one file seen through an overlay mount and in its layers.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "search/OverlayAliases.h"
+
+#include <algorithm>
+#include <sys/stat.h>
+
+#include "platform/Text.h"
+
+namespace search {
+
+namespace {
+
+// `folder` (ending with '/') lies at or below `top` (a mount table path).
+bool isAtOrBelow(const std::string& folder, const std::string& top)
+{
+    if (top == "/") {
+        return true;
+    }
+    return folder.size() > top.size() && folder.compare(0, top.size(), top) == 0 &&
+           folder[top.size()] == '/';
+}
+
+}  // namespace
+
+void OverlayAliases::load(std::vector<platform::OverlayMount> overlays)
+{
+    // An overlay whose layers this process cannot all reach (one made in
+    // another mount namespace, as a container's) cannot be told: which
+    // layer shows a file would be a guess.
+    auto reachable = [](const std::string& layer) {
+        struct stat st = {};
+        return ::stat(layer.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    };
+    m_overlays.clear();
+    for (platform::OverlayMount& overlay : overlays) {
+        const bool whole = (overlay.upper.empty() || reachable(overlay.upper)) &&
+                           std::all_of(overlay.lowers.begin(), overlay.lowers.end(), reachable);
+        if (whole && (!overlay.upper.empty() || !overlay.lowers.empty())) {
+            m_overlays.push_back(std::move(overlay));
+        }
+    }
+    m_layers.clear();
+    for (const platform::OverlayMount& overlay : m_overlays) {
+        if (!overlay.upper.empty()) {
+            m_layers.push_back(overlay.upper);
+        }
+        m_layers.insert(m_layers.end(), overlay.lowers.begin(), overlay.lowers.end());
+    }
+    m_overlay = -1;
+    m_inLayer = false;
+    m_takenThroughOverlay.clear();
+    m_takenInLayer.clear();
+}
+
+void OverlayAliases::enterFolder(const std::string& folder)
+{
+    m_overlay = -1;
+    m_inLayer = false;
+    if (m_overlays.empty()) {
+        return;
+    }
+    // Of nested overlays the innermost holds the folder.
+    std::size_t best = 0;
+    for (std::size_t i = 0; i < m_overlays.size(); ++i) {
+        const std::string& point = m_overlays[i].mountPoint;
+        if (isAtOrBelow(folder, point) && (m_overlay < 0 || point.size() >= best)) {
+            m_overlay = static_cast<int>(i);
+            best = point.size();
+        }
+    }
+    for (const std::string& layer : m_layers) {
+        m_inLayer = m_inLayer || isAtOrBelow(folder, layer);
+    }
+}
+
+bool OverlayAliases::backingFile(const platform::OverlayMount& overlay,
+                                 const std::string& relative, Identity& identity) const
+{
+    std::vector<const std::string*> layers;
+    if (!overlay.upper.empty()) {
+        layers.push_back(&overlay.upper);
+    }
+    for (const std::string& lower : overlay.lowers) {
+        layers.push_back(&lower);
+    }
+    for (const std::string* layer : layers) {
+        struct stat st = {};
+        if (::lstat((*layer + "/" + relative).c_str(), &st) == 0) {
+            if (!S_ISREG(st.st_mode)) {
+                return false;  // a whiteout or a folder hides what lies below
+            }
+            identity = {st.st_dev, st.st_ino};
+            return true;
+        }
+    }
+    return false;
+}
+
+bool OverlayAliases::isAlias(const std::string& path, const platform::FileEntry& entry)
+{
+    if (m_overlay >= 0) {
+        const platform::OverlayMount& overlay = m_overlays[static_cast<std::size_t>(m_overlay)];
+        const std::size_t skip = overlay.mountPoint == "/" ? 1 : overlay.mountPoint.size() + 1;
+        Identity backing;
+        if (entry.device == overlay.device && path.size() > skip &&
+            backingFile(overlay, path.substr(skip), backing)) {
+            if (m_takenInLayer.count(backing) != 0) {
+                return true;
+            }
+            m_takenThroughOverlay.insert(backing);
+        }
+    }
+    if (m_inLayer) {
+        const Identity own = {entry.device, entry.inode};
+        if (m_takenThroughOverlay.count(own) != 0) {
+            return true;
+        }
+        m_takenInLayer.insert(own);
+    }
+    return false;
+}
+
+}  // namespace search
