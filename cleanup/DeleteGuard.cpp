@@ -1,5 +1,5 @@
-// The one guard of every deletion: the file leaves its name, its copy is checked at its place, and only then is it finished.
-// SPDX-License-Identifier: GPL-3.0-or-later
+// The one guard of every deletion: the file leaves its name, its copy is checked at its place, and
+// only then is it finished. SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/DeleteGuard.h"
 
 #include <cerrno>
@@ -30,10 +30,10 @@ bool copyStillAt(const CopyAtPlace& copy, const struct stat* away, std::string& 
     struct stat now = {};
     if (!platform::openPlaceNoFollow(copy.path, copy.trusted, place) ||
         ::fstatat(place.folder.get(), place.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
-        reason = errno == ENOENT ? "is no longer at its place (another program or run took it "
-                                   "away, or it was this very file seen another way)"
-                                 : "cannot be reached at its place: " +
-                                       std::string(std::strerror(errno));
+        reason = errno == ENOENT
+                     ? "is no longer at its place (another program or run took it "
+                       "away, or it was this very file seen another way)"
+                     : "cannot be reached at its place: " + std::string(std::strerror(errno));
         return false;
     }
     platform::FileStamp expected = copy.stamp;
@@ -61,7 +61,7 @@ bool entryIsFile(int folder, const std::string& name, const struct stat& file)
 }
 
 bool copyHoldsWhileAway(int awayFolder, const std::string& awayName, const CopyAtPlace* copy,
-               std::string& reason)
+                        std::string& reason)
 {
     if (copy == nullptr) {
         return true;

@@ -1,5 +1,5 @@
-// The one guard of every deletion: the file leaves its name, its copy is checked at its place, and only then is it finished.
-// SPDX-License-Identifier: GPL-3.0-or-later
+// The one guard of every deletion: the file leaves its name, its copy is checked at its place, and
+// only then is it finished. SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstddef>
@@ -19,7 +19,7 @@ struct CopyAtPlace {
     // How much of `path` is taken as named (a link there is followed); no
     // link below it is.
     std::size_t trusted = 0;
-    platform::FileStamp stamp;  // its device, inode, size and change time then
+    platform::FileStamp stamp;      // its device, inode, size and change time then
     std::string role = "its copy";  // how a reason names it
 };
 

@@ -65,8 +65,8 @@ CleanupOptions::Taken CleanupOptions::take(int argc, char** argv, int& i, std::s
 
 bool CleanupOptions::wanted() const
 {
-    return !keep.empty() || !action.empty() || dryRun || yes || linkAnyOwner ||
-           !fromList.empty() || !journal.empty() || !undo.empty();
+    return !keep.empty() || !action.empty() || dryRun || yes || linkAnyOwner || !fromList.empty() ||
+           !journal.empty() || !undo.empty();
 }
 
 std::string CleanupOptions::check(const std::string& format, bool null, bool haveFolders) const

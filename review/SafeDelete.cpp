@@ -1,10 +1,10 @@
 #include "review/SafeDelete.h"
 
-#include <QMessageBox>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <QMessageBox>
 
 #include "cleanup/DeleteGuard.h"
 #include "platform/FolderListing.h"

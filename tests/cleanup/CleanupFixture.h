@@ -18,7 +18,7 @@ protected:
     TempFolder tree;
     TempFolder data;  // $XDG_DATA_HOME: the home trash lives here
     TempFolder outside;
-    TempFolder work;  // journals
+    TempFolder work;            // journals
     bool linkAnyOwner = false;  // for act()
 
     void SetUp() override;

@@ -217,8 +217,9 @@ TEST_F(RunnerTest, ARunKilledWhileAFileIsAwayFromItsNameIsUndone)
                 const Plan plan = keepFirst({group({"kept", "marked"})});
                 const pid_t child = ::fork();
                 if (child == 0) {
-                    act(plan, kind,
-                        [](Runner& runner) { runner.whileAway = [](const PlanFile&) { ::_exit(0); }; });
+                    act(plan, kind, [](Runner& runner) {
+                        runner.whileAway = [](const PlanFile&) { ::_exit(0); };
+                    });
                     ::_exit(1);
                 }
                 int status = 0;
@@ -230,7 +231,8 @@ TEST_F(RunnerTest, ARunKilledWhileAFileIsAwayFromItsNameIsUndone)
                 std::string error;
                 if (!cleanup::undoJournal(journalPath(), undone, error) ||
                     undone.count(cleanup::UndoItem::PutBack) != 1 ||
-                    tree.read("marked") != "away for a moment" || !spareNames(tree.path()).empty()) {
+                    tree.read("marked") != "away for a moment" ||
+                    !spareNames(tree.path()).empty()) {
                     return 2;
                 }
                 ::unlink(journalPath().c_str());
@@ -692,7 +694,8 @@ TEST_F(RunnerTest, AnOverlayPathWhoseUpperFileIsKeptIsPutBack)
         },
         [&] {
             const Plan plan = keepFirst({group({"m/upper/x", "m/merged/x"})});
-            for (const ActionKind kind : {ActionKind::Delete, ActionKind::Trash, ActionKind::Move}) {
+            for (const ActionKind kind :
+                 {ActionKind::Delete, ActionKind::Trash, ActionKind::Move}) {
                 const Report report = act(plan, kind);
                 if (report.results[0][1].outcome != Outcome::Untouched) {
                     return 1;
@@ -794,7 +797,8 @@ TEST_F(RunnerTest, BytesReclaimedCountOnlyWhatNoOtherHardLinkKeeps)
         tree.write("kept2", "two names, 21 bytes..");
         tree.write("one name", "two names, 21 bytes..");
         tree.hardlink("one name", "other name");
-        const Plan plan = keepFirst({group({"kept", "marked"}), group({"kept2", "one name", "other name"})});
+        const Plan plan =
+            keepFirst({group({"kept", "marked"}), group({"kept2", "one name", "other name"})});
         const Report report = act(plan, kind);
         EXPECT_EQ(report.count(Outcome::Done), 3) << actionName(kind);
         EXPECT_EQ(report.bytesReclaimed(), 21) << actionName(kind);

@@ -628,8 +628,9 @@ TEST_F(CleanupCliTest, AHardLinkThatWouldChangeTheOwnerNeedsLinkAnyOwner)
     ASSERT_EQ(::chown((tree / "theirs/notes.txt").c_str(), 4321, 4321), 0);
     tree.chmod("theirs/notes.txt", 0600);
     const auto run = [&](std::vector<std::string> more) {
-        std::vector<std::string> args = {"--keep", "in:" + tree / "mine", "--action", "hardlink",
-                                         "--yes", "--journal", io / "link.journal"};
+        std::vector<std::string> args = {
+            "--keep", "in:" + tree / "mine", "--action",         "hardlink",
+            "--yes",  "--journal",           io / "link.journal"};
         args.insert(args.end(), more.begin(), more.end());
         args.push_back(tree.path());
         return runCli(cleanupArgs(args));
