@@ -9,9 +9,11 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "cleanup/Copy.h"
+#include "cleanup/DeleteGuard.h"
 #include "cleanup/Rename.h"
 #include "platform/FileContents.h"
 #include "platform/FolderListing.h"
@@ -303,9 +305,18 @@ bool unchanged(const OpenedFile& opened)
 // The entry `name` of `folder` is still the file `opened` was compared as.
 bool entryIs(int folder, const std::string& name, const OpenedFile& opened)
 {
-    struct stat now = {};
-    return ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-           S_ISREG(now.st_mode) && sameState(opened.st, now);
+    return entryIsFile(folder, name, opened.st);
+}
+
+// The kept file as it was compared, to be checked again at its place.
+CopyAtPlace keptPlace(const OpenedFile& kept)
+{
+    CopyAtPlace copy;
+    copy.path = kept.file->file.path;
+    copy.trusted = trustedLength(kept.file->file);
+    copy.stamp = platform::stampFrom(kept.st);
+    copy.role = "the kept file";
+    return copy;
 }
 
 FileResult untouched(std::string reason)
@@ -478,10 +489,10 @@ FileResult Runner::perform(const PlanFile& file, OpenedFile& marked, OpenedFile&
     FileResult result;
     switch (m_action.kind) {
     case ActionKind::Trash:
-        result = trash(file, marked);
+        result = trash(file, marked, kept);
         break;
     case ActionKind::Delete:
-        result = remove(marked);
+        result = remove(marked, kept);
         break;
     case ActionKind::HardLink:
         result = hardLink(marked, kept);
@@ -490,88 +501,145 @@ FileResult Runner::perform(const PlanFile& file, OpenedFile& marked, OpenedFile&
         result = reflink(marked, kept);
         break;
     case ActionKind::Move:
-        result = move(file, marked);
+        result = move(file, marked, kept);
         break;
     }
     if (result.outcome == Outcome::Done && result.reclaimed == 0 && result.reason.empty()) {
-        result.reclaimed = marked.st.st_size;
+        reclaimed(marked, result);
     }
     return result;
 }
 
-FileResult Runner::trash(const PlanFile& file, OpenedFile& marked)
+void Runner::reclaimed(const OpenedFile& marked, FileResult& result)
 {
-    platform::FileIdentity expected;
-    expected.device = marked.st.st_dev;
-    expected.inode = marked.st.st_ino;
+    struct stat now = {};
+    if (::fstat(marked.fd.get(), &now) != 0) {
+        return;
+    }
+    nlink_t links = now.st_nlink;
+    // A name moved elsewhere on its file system still holds the file; what
+    // the trash or the move folder frees later counts once no name of it is
+    // left outside them.
+    if (m_action.kind == ActionKind::Trash ||
+        (m_action.kind == ActionKind::Move && m_copyDevice.empty())) {
+        const std::pair<dev_t, ino_t> key(now.st_dev, now.st_ino);
+        auto found = std::find_if(m_namesAway.begin(), m_namesAway.end(),
+                                  [&](const auto& entry) { return entry.first == key; });
+        if (found == m_namesAway.end()) {
+            found = m_namesAway.insert(m_namesAway.end(), {key, 0});
+        }
+        ++found->second;
+        links -= std::min(links, found->second);
+    }
+    if (links == 0) {
+        result.reclaimed = marked.st.st_size;
+    } else {
+        result.reason = "another hard link of it remains, which keeps its data: no space is freed";
+    }
+}
+
+FileResult Runner::trash(const PlanFile& file, OpenedFile& marked, OpenedFile& kept)
+{
+    const CopyAtPlace copy = keptPlace(kept);
     platform::TrashEntry entry;
-    std::string error;
+    std::string reason;
     const auto beforeMove = [&](const platform::TrashEntry& claimed) {
         return journal({step::kTrashing, m_stepId, claimed.file, claimed.info});
     };
     m_trashInfo.clear();
-    if (!platform::moveToTrashAt(marked.place.folder.get(), marked.place.name, file.file.path,
-                                 &expected, beforeMove, entry, error)) {
-        return untouched(m_report.journalError.empty() ? error : m_report.journalError);
-    }
-    // Changed in place in the instant before the move: it is no copy any more.
-    struct stat moved = {};
-    if (::lstat(entry.file.c_str(), &moved) != 0 || !sameState(marked.st, moved)) {
-        if (renameNoReplace(AT_FDCWD, entry.file, marked.place.folder.get(), marked.place.name) ==
-            0) {
-            ::unlink(entry.info.c_str());
-            return untouched("it changed just before it was moved to the trash");
-        }
-        FileResult result;
-        result.outcome = Outcome::Done;
-        result.target = entry.file;
-        result.reason = "it changed just before it was moved to the trash, and cannot be put "
-                        "back: it is in the trash";
-        m_trashInfo = entry.info;
-        return result;
+    const Guarded ended =
+        trashWhileCopyHolds(marked.place.folder.get(), marked.place.name, file.file.path, marked.st,
+                            &copy, beforeMove, awayHook(file), entry, reason);
+    if (ended == Guarded::PutBack) {
+        return untouched(m_report.journalError.empty() ? reason : m_report.journalError);
     }
     FileResult result;
     result.outcome = Outcome::Done;
     result.target = entry.file;
     m_trashInfo = entry.info;
+    if (ended == Guarded::Stranded) {
+        result.reason = reason;
+    }
     return result;
 }
 
-namespace {
-
-// Puts a claimed file back under its name; the reason when it cannot.
-std::string putBack(int folder, const std::string& spare, const std::string& name)
+std::function<void()> Runner::awayHook(const PlanFile& file)
 {
-    if (renameNoReplace(folder, spare, folder, name) == 0) {
-        return "";
+    if (!whileAway) {
+        return {};
     }
-    return "; it could not be put back under its name (" + std::string(std::strerror(errno)) +
-           ") and is in its folder as " + shown(spare);
+    return [this, &file] { whileAway(file); };
 }
 
-}  // namespace
-
-FileResult Runner::remove(OpenedFile& marked)
+FileResult Runner::remove(OpenedFile& marked, OpenedFile& kept)
 {
-    const int folder = marked.place.folder.get();
-    const std::string& name = marked.place.name;
-    // Claim the entry under a spare name first, so that what is deleted is
-    // the very file compared, even if another took its name meanwhile.
-    if (renameNoReplace(folder, name, folder, m_spare) != 0) {
-        return untouched(std::strerror(errno));
-    }
-    if (!entryIs(folder, m_spare, marked)) {
-        return untouched("it was replaced or changed just before it was deleted" +
-                         putBack(folder, m_spare, name));
-    }
-    if (::unlinkat(folder, m_spare.c_str(), 0) != 0) {
-        const std::string reason = std::strerror(errno);
-        return untouched(reason + putBack(folder, m_spare, name));
+    const CopyAtPlace copy = keptPlace(kept);
+    std::string reason;
+    if (deleteWhileCopyHolds(marked.place.folder.get(), marked.place.name, m_spare, marked.st,
+                             &copy, awayHook(*marked.file), reason) != Guarded::Done) {
+        return untouched(reason);
     }
     FileResult result;
     result.outcome = Outcome::Done;
     return result;
 }
+
+namespace {
+
+// A file's extended attributes (ACLs among them), sorted by name; a
+// marker entry when they cannot be read whole.
+std::vector<std::pair<std::string, std::string>> attributesOf(int fd)
+{
+    std::vector<std::pair<std::string, std::string>> attributes;
+    const ssize_t size = ::flistxattr(fd, nullptr, 0);
+    if (size <= 0) {
+        return attributes;
+    }
+    std::string names(static_cast<std::size_t>(size), '\0');
+    const ssize_t got = ::flistxattr(fd, names.data(), names.size());
+    if (got < 0) {
+        return {{"", "unreadable"}};
+    }
+    names.resize(static_cast<std::size_t>(got));
+    for (std::size_t begin = 0; begin < names.size();) {
+        const std::string name = names.c_str() + begin;
+        begin += name.size() + 1;
+        const ssize_t length = ::fgetxattr(fd, name.c_str(), nullptr, 0);
+        std::string value(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+        if (length < 0 || ::fgetxattr(fd, name.c_str(), value.data(), value.size()) != length) {
+            value = "\1unreadable";
+        }
+        attributes.emplace_back(name, value);
+    }
+    std::sort(attributes.begin(), attributes.end());
+    return attributes;
+}
+
+// What a hard link to the kept file would change about the marked path
+// (owner, group, permissions, extended attributes); "" when nothing.
+std::string linkWouldChange(const OpenedFile& marked, const OpenedFile& kept)
+{
+    std::vector<std::string> parts;
+    if (marked.st.st_uid != kept.st.st_uid) {
+        parts.emplace_back("owner");
+    }
+    if (marked.st.st_gid != kept.st.st_gid) {
+        parts.emplace_back("group");
+    }
+    if ((marked.st.st_mode & 07777) != (kept.st.st_mode & 07777)) {
+        parts.emplace_back("permissions");
+    }
+    if (attributesOf(marked.fd.get()) != attributesOf(kept.fd.get())) {
+        parts.emplace_back("extended attributes");
+    }
+    std::string text;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    }
+    return text;
+}
+
+}  // namespace
 
 FileResult Runner::hardLink(OpenedFile& marked, OpenedFile& kept)
 {
@@ -584,6 +652,14 @@ FileResult Runner::hardLink(OpenedFile& marked, OpenedFile& kept)
     if (sameInode(marked.st, kept.st)) {
         result.reason = "it was a hard link of the kept file already";
         return result;
+    }
+    if (!m_action.linkAnyOwner) {
+        const std::string changes = linkWouldChange(marked, kept);
+        if (!changes.empty()) {
+            return untouched("its " + changes + " differ from the kept file " +
+                             shown(kept.file->file.path) +
+                             "'s, and a hard link would give it those");
+        }
     }
     const int folder = marked.place.folder.get();
     const std::string& name = marked.place.name;
@@ -601,9 +677,23 @@ FileResult Runner::hardLink(OpenedFile& marked, OpenedFile& kept)
         }
         return untouched(std::string("no hard link can be made here: ") + std::strerror(errno));
     }
-    if (!entryIs(folder, m_spare, kept)) {
+    struct stat built = {};
+    if (::fstatat(folder, m_spare.c_str(), &built, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !entryIs(folder, m_spare, kept)) {
         ::unlinkat(folder, m_spare.c_str(), 0);
         return untouched("the kept file was replaced or changed just before it was linked");
+    }
+    if (whileAway) {
+        whileAway(*marked.file);
+    }
+    // The link just made moved the kept file's change time; its name must
+    // still hold it before the swap.
+    CopyAtPlace copy = keptPlace(kept);
+    copy.stamp.changeNs = platform::stampFrom(built).changeNs;
+    std::string why;
+    if (!copyStillAt(copy, nullptr, why)) {
+        ::unlinkat(folder, m_spare.c_str(), 0);
+        return untouched("the kept file " + shown(kept.file->file.path) + " " + why);
     }
     // Then swap the link and the file in one step, and check what came out.
     if (::renameat2(folder, m_spare.c_str(), folder, name.c_str(), RENAME_EXCHANGE) == 0) {
@@ -647,6 +737,11 @@ FileResult Runner::reflink(OpenedFile& marked, OpenedFile& kept)
     if (marked.st.st_dev != kept.st.st_dev) {
         return untouched("the kept file is on another file system, and data cannot be shared "
                          "across file systems");
+    }
+    const CopyAtPlace copy = keptPlace(kept);
+    std::string why;
+    if (!copyStillAt(copy, nullptr, why)) {
+        return untouched("the kept file " + shown(kept.file->file.path) + " " + why);
     }
     // The kernel compares the ranges itself and shares them only where they
     // are equal, so the file's contents never change: there is nothing to
@@ -700,8 +795,8 @@ FileResult Runner::reflink(OpenedFile& marked, OpenedFile& kept)
     return result;
 }
 
-FileResult Runner::moveAcross(OpenedFile& marked, int targetFolder, const std::string& targetName,
-                              const std::string& target)
+FileResult Runner::moveAcross(OpenedFile& marked, OpenedFile& kept, int targetFolder,
+                              const std::string& targetName, const std::string& target)
 {
     struct stat copied = {};
     std::string reason;
@@ -729,22 +824,12 @@ FileResult Runner::moveAcross(OpenedFile& marked, int targetFolder, const std::s
             ::unlinkat(targetFolder, targetName.c_str(), 0);
         }
     };
-    const int folder = marked.place.folder.get();
-    const std::string& name = marked.place.name;
-    if (renameNoReplace(folder, name, folder, m_spare) != 0) {
-        const std::string why = std::strerror(errno);
+    const CopyAtPlace keptCopy = keptPlace(kept);
+    std::string why;
+    if (deleteWhileCopyHolds(marked.place.folder.get(), marked.place.name, m_spare, marked.st,
+                             &keptCopy, awayHook(*marked.file), why) != Guarded::Done) {
         dropCopy();
         return untouched(why);
-    }
-    if (!entryIs(folder, m_spare, marked)) {
-        dropCopy();
-        return untouched("it was replaced or changed while it was copied" +
-                         putBack(folder, m_spare, name));
-    }
-    if (::unlinkat(folder, m_spare.c_str(), 0) != 0) {
-        const std::string why = std::strerror(errno);
-        dropCopy();
-        return untouched(why + putBack(folder, m_spare, name));
     }
     m_copyDevice = std::to_string(copied.st_dev);
     m_copyInode = std::to_string(copied.st_ino);
@@ -754,7 +839,7 @@ FileResult Runner::moveAcross(OpenedFile& marked, int targetFolder, const std::s
     return result;
 }
 
-FileResult Runner::move(const PlanFile& file, OpenedFile& marked)
+FileResult Runner::move(const PlanFile& file, OpenedFile& marked, OpenedFile& kept)
 {
     const std::string relative = trustedLength(file.file) > 0
                                      ? file.file.path.substr(file.file.root.size())
@@ -774,19 +859,28 @@ FileResult Runner::move(const PlanFile& file, OpenedFile& marked)
             return untouched("a file is in its place already at " + shown(target));
         }
         if (errno == EXDEV) {
-            return moveAcross(marked, targetFolder.get(), targetName, target);
+            return moveAcross(marked, kept, targetFolder.get(), targetName, target);
         }
         return untouched(std::strerror(errno));
     }
+    if (whileAway) {
+        whileAway(file);
+    }
+    const CopyAtPlace copy = keptPlace(kept);
+    std::string why;
     if (!entryIs(targetFolder.get(), targetName, marked)) {
+        why = "it was replaced or changed just before it was moved";
+    } else {
+        copyHoldsWhileAway(targetFolder.get(), targetName, &copy, why);
+    }
+    if (!why.empty()) {
         if (renameNoReplace(targetFolder.get(), targetName, folder, marked.place.name) == 0) {
-            return untouched("it was replaced or changed just before it was moved");
+            return untouched(why);
         }
         FileResult result;
         result.outcome = Outcome::Done;
         result.target = target;
-        result.reason = "it was replaced or changed just before it was moved, and could not be "
-                        "moved back";
+        result.reason = why + ", and it could not be moved back";
         return result;
     }
     FileResult result;

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
+#include <utility>
 #include <vector>
 
 #include "cleanup/Journal.h"
@@ -20,6 +22,9 @@ struct Action {
     // Move: the folder the files go into, absolute and ending with '/'. It is
     // taken as named (links in it are followed); what is made below it is not.
     std::string folder;
+    // HardLink: also where the link would give the path another owner,
+    // group, permissions or extended attributes (those of the kept file).
+    bool linkAnyOwner = false;
 };
 
 // trash, delete, hardlink, reflink or move:DIR (DIR made absolute against
@@ -70,9 +75,15 @@ struct Progress {
 // reached again from its searched folder without following a link, and
 // compared byte for byte with a kept file of its group, which must be a
 // different directory entry, still a regular file of the planned size. Each
-// action builds before it destroys, and checks that the entry it acts on
-// is the very file it compared; anything else leaves the file as it was and
-// the run goes on with the next. Kept files are only ever read.
+// action first takes the marked file away from its name (to a spare name,
+// the trash or the move's target; a link or a reflink is built beside it
+// instead), checks that the entry it took is the very file it compared and
+// that the kept file's path, reached again from its searched folder, still
+// names the very file it was compared with, and only then finishes; else
+// the file is put back under its name. So two runs that cross each other
+// (one keeping A for B, the other B for A) never remove both. Anything
+// unsound leaves the file as it was and the run goes on with the next.
+// Kept files are only ever read.
 class Runner {
 public:
     Runner(const Plan& plan, const Action& action, Journal* journal);
@@ -85,6 +96,9 @@ public:
     // Called after a marked file has been compared with its kept file and
     // just before it is touched; the tests change the tree here.
     std::function<void(const PlanFile& marked)> afterCheck;
+    // Called once a marked file has left its name (or, for a hard link, the
+    // link is built), just before the kept file is checked at its place.
+    std::function<void(const PlanFile& marked)> whileAway;
 
     Report run();
 
@@ -94,13 +108,15 @@ private:
                FileResult& result);
     bool compare(OpenedFile& marked, OpenedFile& kept, FileResult& result);
     FileResult perform(const PlanFile& file, OpenedFile& marked, OpenedFile& kept);
-    FileResult trash(const PlanFile& file, OpenedFile& marked);
-    FileResult remove(OpenedFile& marked);
+    FileResult trash(const PlanFile& file, OpenedFile& marked, OpenedFile& kept);
+    FileResult remove(OpenedFile& marked, OpenedFile& kept);
     FileResult hardLink(OpenedFile& marked, OpenedFile& kept);
     FileResult reflink(OpenedFile& marked, OpenedFile& kept);
-    FileResult move(const PlanFile& file, OpenedFile& marked);
-    FileResult moveAcross(OpenedFile& marked, int targetFolder, const std::string& targetName,
-                          const std::string& target);
+    FileResult move(const PlanFile& file, OpenedFile& marked, OpenedFile& kept);
+    FileResult moveAcross(OpenedFile& marked, OpenedFile& kept, int targetFolder,
+                          const std::string& targetName, const std::string& target);
+    void reclaimed(const OpenedFile& marked, FileResult& result);
+    std::function<void()> awayHook(const PlanFile& file);
     bool journal(const std::vector<std::string>& fields);
     void progress(std::int64_t checked, std::int64_t toCheck);
     bool stopping();
@@ -116,6 +132,9 @@ private:
     std::string m_copyDevice;  // the copy a move to another file system made
     std::string m_copyInode;
     std::vector<char> m_buffers;
+    // Per file (device, inode): names of it this run took away without
+    // freeing it (trashed or moved), so its last one counts what is freed.
+    std::vector<std::pair<std::pair<dev_t, ino_t>, nlink_t>> m_namesAway;
     std::int64_t m_sequence = 0;
     std::int64_t m_filesDone = 0;
     std::int64_t m_filesToDo = 0;

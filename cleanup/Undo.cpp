@@ -566,6 +566,19 @@ UndoItem undoBegun(const StepRecord& step, const std::map<std::string, Fields>& 
         return item;
     }
     const std::string& spare = step.intent[7];
+    // A move onto another file system takes the file from its name to a
+    // spare name beside it once the copy is made, and only then removes it.
+    if (const std::string claimedName = spareNameOf(step.intent[1]);
+        action == "move" && isSpareName(claimedName)) {
+        const std::string claimed = std::string(platform::folderOf(item.path)) + claimedName;
+        platform::PathPlace place;
+        if (platform::openPlaceNoFollow(claimed, trustedFor(claimed, root), place) &&
+            isFile(place.folder.get(), place.name, identity)) {
+            return moveBack(claimed, trustedFor(claimed, root),
+                            "in its folder as " + platform::displayName(claimedName), item.path,
+                            root, identity);
+        }
+    }
     if (action == "trash") {
         if (step.trashing.size() >= 4) {
             return fromTrash(step.trashing[2], step.trashing[3], item.path, root, identity);

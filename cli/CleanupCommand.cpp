@@ -36,6 +36,10 @@ CleanupOptions::Taken CleanupOptions::take(int argc, char** argv, int& i, std::s
         yes = true;
         return Took;
     }
+    if (arg == "--link-any-owner") {
+        linkAnyOwner = true;
+        return Took;
+    }
     if (arg != "--keep" && arg != "--action" && arg != "--from-list" && arg != "--journal" &&
         arg != "--undo") {
         return NotMine;
@@ -61,7 +65,7 @@ CleanupOptions::Taken CleanupOptions::take(int argc, char** argv, int& i, std::s
 
 bool CleanupOptions::wanted() const
 {
-    return !keep.empty() || !action.empty() || dryRun || yes || !fromList.empty() ||
+    return !keep.empty() || !action.empty() || dryRun || yes || linkAnyOwner || !fromList.empty() ||
            !journal.empty() || !undo.empty();
 }
 
@@ -71,8 +75,8 @@ std::string CleanupOptions::check(const std::string& format, bool null, bool hav
         return "--format json is for a cleanup (--action) or --undo";
     }
     if (!undo.empty()) {
-        if (!keep.empty() || !action.empty() || dryRun || yes || !fromList.empty() ||
-            !journal.empty() || haveFolders) {
+        if (!keep.empty() || !action.empty() || dryRun || yes || linkAnyOwner ||
+            !fromList.empty() || !journal.empty() || haveFolders) {
             return "--undo JOURNAL takes no FOLDER and no other cleanup option";
         }
         return "";
@@ -85,6 +89,9 @@ std::string CleanupOptions::check(const std::string& format, bool null, bool hav
     }
     if (dryRun && yes) {
         return "--dry-run and --yes contradict each other";
+    }
+    if (linkAnyOwner && action != "hardlink") {
+        return "--link-any-owner is for --action hardlink";
     }
     if (null && format != "paths") {
         return "--null needs --format paths";
@@ -263,6 +270,7 @@ int readChoices(const CleanupOptions& options, CleanupContext& context,
     if (!cleanup::parseAction(options.action, currentFolder(), context.action, error)) {
         return fail(error, 2);
     }
+    context.action.linkAnyOwner = options.linkAnyOwner;
     if (!cleanup::targetFolderReady(context.action)) {
         return fail("not a folder to move into: " + context.action.folder, 2);
     }

@@ -13,6 +13,7 @@ struct CleanupOptions {
     std::string action;
     bool dryRun = false;
     bool yes = false;
+    bool linkAnyOwner = false;
     std::string fromList;
     std::string journal;
     std::string undo;

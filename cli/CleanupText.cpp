@@ -255,9 +255,13 @@ std::string reportText(const cleanup::Plan& plan, const cleanup::Report& report,
             if (!more.empty()) {
                 fields.push_back(holdsLineBreak(more) ? platform::displayName(more) : more);
             }
+            // A file gone somewhere may still carry a remark (a link keeps its data).
+            if (!result.target.empty() && !result.reason.empty()) {
+                fields.push_back(result.reason);
+            }
             text += fields[0] + "," + platform::quoteItem(fields[1]) + "," + fields[2];
-            if (fields.size() > 3) {
-                text += "," + platform::quoteItem(fields[3]);
+            for (std::size_t f = 3; f < fields.size(); ++f) {
+                text += "," + platform::quoteItem(fields[f]);
             }
             text += '\n';
         }

@@ -115,6 +115,11 @@ const help::CommandHelp& cliHelp()
                          "before the file goes)",
                  .completion = ValueCompletion::Words,
                  .words = "trash delete hardlink reflink move:"},
+                {.names = {"--link-any-owner"},
+                 .text = "with --action hardlink: also link a file whose owner, group, "
+                         "permissions or extended attributes differ from the kept file's (the "
+                         "path then takes the kept file's); without it such a file is left "
+                         "untouched and the report says what differs"},
                 {.names = {"--keep"},
                  .value = "RULE",
                  .text = "which file of each group to keep; repeatable, each rule choosing "

@@ -136,8 +136,22 @@ bool deleteWithLastCopyGuard(QWidget* parent, const platform::LastCopyQuery& que
         // The question may have stood for minutes: the copy it relied on
         // must still be another file with these bytes now. A file that has
         // gone meanwhile is left to the deletion to report.
-        if (platform::answerStillHolds(query, *answer) || !platform::fileExists(query.path)) {
+        if (!platform::fileExists(query.path)) {
             return deleteAsked(parent, query.path, permanent);
+        }
+        bool copyGone = !platform::answerStillHolds(query, *answer);
+        if (!copyGone) {
+            if (answer->lastCopy != LastCopy::No) {
+                return deleteAsked(parent, query.path, permanent);
+            }
+            // And once more at the moment of the deletion, by the guard of
+            // the cleanup: the file leaves its name, the copy is checked at
+            // its place, and only then does the file go.
+            const bool gone =
+                deleteAskedKeepingCopy(parent, query.path, permanent, *answer, copyGone);
+            if (!copyGone) {
+                return gone;
+            }
         }
         changed = true;
     }

@@ -1,8 +1,14 @@
 #include "review/SafeDelete.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QMessageBox>
 
+#include "cleanup/DeleteGuard.h"
 #include "platform/FolderListing.h"
+#include "platform/NoFollowOpen.h"
 #include "platform/Text.h"
 #include "platform/Trash.h"
 
@@ -96,19 +102,72 @@ bool askBeforeDeleting(QWidget* parent, const std::string& question, bool perman
     return box.exec() == QMessageBox::Yes;
 }
 
+namespace {
+
+// How much of a path is taken as named: all but its folder and its name,
+// neither of which may be a link.
+std::size_t trustedPart(const std::string& path)
+{
+    std::string folder(platform::folderOf(path));
+    if (folder.size() > 1) {
+        folder.pop_back();
+    }
+    return platform::folderOf(folder).size();
+}
+
+void showFailure(QWidget* parent, const std::string& path, bool permanent, const std::string& error)
+{
+    const QString what = permanent ? QObject::tr("The file could not be deleted:")
+                                   : QObject::tr("The file could not be moved to the trash, so it "
+                                                 "was left where it is:");
+    QMessageBox::warning(parent, title(),
+                         what + "\n" + QString::fromStdString(platform::displayName(path)) +
+                             "\n\n" + QString::fromStdString(error));
+}
+
+}  // namespace
+
 bool deleteAsked(QWidget* parent, const std::string& path, bool permanent)
 {
     std::string error;
     const bool done =
         permanent ? platform::deletePermanently(path, error) : platform::moveToTrash(path, error);
     if (!done) {
-        const QString what = permanent
-                                 ? QObject::tr("The file could not be deleted:")
-                                 : QObject::tr("The file could not be moved to the trash, so it "
-                                               "was left where it is:");
-        QMessageBox::warning(parent, title(),
-                             what + "\n" + QString::fromStdString(platform::displayName(path)) +
-                                 "\n\n" + QString::fromStdString(error));
+        showFailure(parent, path, permanent, error);
+    }
+    return !platform::fileExists(path);
+}
+
+bool deleteAskedKeepingCopy(QWidget* parent, const std::string& path, bool permanent,
+                            const platform::LastCopyAnswer& answer, bool& copyGone)
+{
+    copyGone = false;
+    // The folders on the way are taken as named; the file, its copy and
+    // their folders are never reached through a link.
+    platform::PathPlace place;
+    struct stat st = {};
+    if (!platform::openPlaceNoFollow(path, trustedPart(path), place) ||
+        ::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return deleteAsked(parent, path, permanent);  // which says why
+    }
+    if (!platform::stampFrom(st).unchangedFrom(answer.fileStamp)) {
+        copyGone = true;
+        return false;
+    }
+    cleanup::CopyAtPlace copy;
+    copy.path = answer.copy;
+    copy.trusted = trustedPart(answer.copy);
+    copy.stamp = answer.copyStamp;
+    std::string reason;
+    platform::TrashEntry entry;
+    const cleanup::Guarded ended =
+        permanent ? cleanup::deleteWhileCopyHolds(place.folder.get(), place.name,
+                                                  ".gemmora-delete-" + std::to_string(::getpid()),
+                                                  st, &copy, {}, reason)
+                  : cleanup::trashWhileCopyHolds(place.folder.get(), place.name, path, st, &copy,
+                                                 {}, {}, entry, reason);
+    if (ended != cleanup::Guarded::Done) {
+        showFailure(parent, path, permanent, reason);
     }
     return !platform::fileExists(path);
 }

@@ -22,6 +22,13 @@ bool askBeforeDeleting(QWidget* parent, const std::string& question, bool perman
                        LastCopy lastCopy);
 // Deletes at once; true when no file exists at the path afterwards.
 bool deleteAsked(QWidget* parent, const std::string& path, bool permanent);
+// Deletes at once while the copy a check found still holds: the file leaves
+// its name first (into the trash, or to a spare name), the copy is checked
+// at its place, and only then is the file finished, else put back and the
+// reason shown. True when no file exists at the path afterwards;
+// `copyGone` (nothing done) when the file is not the one checked any more.
+bool deleteAskedKeepingCopy(QWidget* parent, const std::string& path, bool permanent,
+                            const platform::LastCopyAnswer& answer, bool& copyGone);
 
 // The question shown before a deletion.
 std::string deleteQuestion(const std::string& path, bool permanent, LastCopy lastCopy);

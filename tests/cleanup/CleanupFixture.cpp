@@ -58,6 +58,7 @@ cleanup::Report CleanupFixture::act(const cleanup::Plan& plan, cleanup::ActionKi
     EXPECT_TRUE(journal.open(journalPath(), error)) << error;
     cleanup::Action action;
     action.kind = kind;
+    action.linkAnyOwner = linkAnyOwner;
     if (kind == cleanup::ActionKind::Move) {
         action.folder = outside.mkdir("moved") + "/";
     }

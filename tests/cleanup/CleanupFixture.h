@@ -18,7 +18,8 @@ protected:
     TempFolder tree;
     TempFolder data;  // $XDG_DATA_HOME: the home trash lives here
     TempFolder outside;
-    TempFolder work;  // journals
+    TempFolder work;            // journals
+    bool linkAnyOwner = false;  // for act()
 
     void SetUp() override;
     void TearDown() override;

@@ -1,6 +1,8 @@
 #include "cleanup/Runner.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
+#include <thread>
 #include <unistd.h>
 
 #include "cleanup/CleanupFixture.h"
@@ -101,6 +104,7 @@ TEST_F(RunnerTest, HardLinkReplacesEachCopyByALinkToTheKeptFile)
     tree.chmod("copy/x.dat", 0600);
     const Snapshot before = snapshotTree(tree.path());
     const Plan plan = keepFirst({group({"keep/x.dat", "copy/x.dat", "copy/deeper/y.dat"})});
+    linkAnyOwner = true;  // copy/x.dat takes the kept file's permissions
     const Report report = act(plan, ActionKind::HardLink);
     EXPECT_EQ(report.count(Outcome::Done), 2);
     EXPECT_EQ(inode(tree / "copy/x.dat"), inode(tree / "keep/x.dat"));
@@ -193,6 +197,47 @@ TEST_F(RunnerTest, AMoveToAnotherFileSystemCopiesChecksAndOnlyThenRemoves)
             }
             cleanup::undoJournal(journalPath(), undone, error);
             return undone.count(cleanup::UndoItem::AlreadyBack) == 1 ? 0 : 7;
+        });
+    if (result == 77) {
+        GTEST_SKIP() << "mounting a tmpfs is refused here";
+    }
+    EXPECT_EQ(result, 0);
+}
+
+TEST_F(RunnerTest, ARunKilledWhileAFileIsAwayFromItsNameIsUndone)
+{
+    // Killed once the file has left its name, before the kept file is
+    // checked: undo finds it beside its name and puts it back.
+    const int result = inMountNamespace(
+        [&] { return mountTmpfs(outside.path(), "1m"); },
+        [&] {
+            for (const ActionKind kind : {ActionKind::Delete, ActionKind::Move}) {
+                tree.write("kept", "away for a moment");
+                tree.write("marked", "away for a moment");
+                const Plan plan = keepFirst({group({"kept", "marked"})});
+                const pid_t child = ::fork();
+                if (child == 0) {
+                    act(plan, kind, [](Runner& runner) {
+                        runner.whileAway = [](const PlanFile&) { ::_exit(0); };
+                    });
+                    ::_exit(1);
+                }
+                int status = 0;
+                ::waitpid(child, &status, 0);
+                if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || tree.exists("marked")) {
+                    return 1;
+                }
+                cleanup::UndoReport undone;
+                std::string error;
+                if (!cleanup::undoJournal(journalPath(), undone, error) ||
+                    undone.count(cleanup::UndoItem::PutBack) != 1 ||
+                    tree.read("marked") != "away for a moment" ||
+                    !spareNames(tree.path()).empty()) {
+                    return 2;
+                }
+                ::unlink(journalPath().c_str());
+            }
+            return 0;
         });
     if (result == 77) {
         GTEST_SKIP() << "mounting a tmpfs is refused here";
@@ -522,6 +567,152 @@ TEST_P(RaceTest, AFileOrItsKeptFileChangedInPlaceBeforeTheActionIsLeftAlone)
     EXPECT_EQ(tree.read("kept2.txt"), "Xame 2");
 }
 
+TEST_P(RaceTest, AKeptFileTakenAwayOrReplacedAtTheLastInstantKeepsTheMarkedOne)
+{
+    const std::string same = "the contents both had";
+    for (const char* name : {"removed", "replaced", "gone while away"}) {
+        tree.write(std::string(name) + "/kept", same);
+        tree.write(std::string(name) + "/marked", same);
+    }
+    const Plan plan = keepFirst({group({"removed/kept", "removed/marked"}),
+                                 group({"replaced/kept", "replaced/marked"}),
+                                 group({"gone while away/kept", "gone while away/marked"})});
+    int call = 0;
+    const Report report = act(plan, GetParam(), [&](Runner& runner) {
+        runner.afterCheck = [&](const PlanFile&) {
+            ++call;
+            if (call == 1) {
+                tree.remove("removed/kept");
+            } else if (call == 2) {
+                // A new version saved over it: written beside, renamed over.
+                tree.write("replaced/new", "a new version");
+                ::rename((tree / "replaced/new").c_str(), (tree / "replaced/kept").c_str());
+            }
+        };
+        // After the marked file left its name, before the kept one is checked.
+        runner.whileAway = [&](const PlanFile& file) {
+            if (file.file.path == tree / "gone while away/marked") {
+                tree.remove("gone while away/kept");
+            }
+        };
+    });
+    EXPECT_EQ(report.count(Outcome::Untouched), 3);
+    for (const char* name : {"removed", "replaced", "gone while away"}) {
+        const std::string marked = std::string(name) + "/marked";
+        EXPECT_EQ(tree.read(marked), same) << name << ": " << reasonFor(plan, report, marked);
+    }
+    EXPECT_NE(reasonFor(plan, report, "gone while away/marked").find("the kept file"),
+              std::string::npos);
+    EXPECT_TRUE(spareNames(tree.path()).empty());
+    EXPECT_FALSE(data.exists("Trash/files/marked"));
+    EXPECT_FALSE(outside.exists("moved/gone while away/marked"));
+}
+
+TEST_P(RaceTest, TwoRunsThatCrossEachOtherNeverRemoveBothCopies)
+{
+    // One run keeps a and acts on b, the other keeps b and acts on a, both
+    // at once, each acting only once both have compared (or after a while).
+    Action action;
+    action.kind = GetParam();
+    if (action.kind == ActionKind::Move) {
+        action.folder = outside.mkdir("moved") + "/";
+    }
+    constexpr int kPairs = 4;
+    for (int round = 0; round < 10; ++round) {
+        std::vector<InputGroup> forA;
+        std::vector<InputGroup> forB;
+        std::vector<std::string> contents;
+        for (int pair = 0; pair < kPairs; ++pair) {
+            const std::string name = std::to_string(pair);
+            contents.emplace_back(64 * 1024, static_cast<char>('A' + round * kPairs + pair));
+            tree.write("a/" + name, contents.back());
+            tree.write("b/" + name, contents.back());
+            forA.push_back(group({"a/" + name, "b/" + name}));
+            forB.push_back(group({"b/" + name, "a/" + name}));
+        }
+        const Plan keepA = keepFirst(forA);
+        const Plan keepB = keepFirst(forB);
+        const Snapshot before = snapshotTree(tree.path());
+        std::atomic<int> compared{0};
+        const auto bothCompared = [&compared](const PlanFile&) {
+            const int mine = ++compared;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (compared < (mine + 1) / 2 * 2 && std::chrono::steady_clock::now() < until) {
+                std::this_thread::yield();
+            }
+        };
+        Report one;
+        std::thread other([&] {
+            Runner runner(keepA, action, nullptr);
+            runner.afterCheck = bothCompared;
+            one = runner.run();
+        });
+        Runner runner(keepB, action, nullptr);
+        runner.afterCheck = bothCompared;
+        const Report two = runner.run();
+        other.join();
+        // Every content is still in the tree, and a run that says it acted
+        // left its kept file as it was (with hard links, each may have
+        // linked the other's path: both names keep the contents).
+        EXPECT_EQ(whatWasLost(before, Plan()), "") << "round " << round;
+        for (int pair = 0; pair < kPairs; ++pair) {
+            const std::string name = std::to_string(pair);
+            const bool linked = action.kind == ActionKind::HardLink;
+            if (linked || one.results[pair][1].outcome == Outcome::Done) {
+                EXPECT_EQ(tree.read("a/" + name), contents[pair]) << "round " << round;
+            }
+            if (linked || two.results[pair][1].outcome == Outcome::Done) {
+                EXPECT_EQ(tree.read("b/" + name), contents[pair]) << "round " << round;
+            }
+        }
+        EXPECT_TRUE(spareNames(tree.path()).empty());
+        tree.remove("a");
+        tree.remove("b");
+        outside.remove("moved/a");
+        outside.remove("moved/b");
+    }
+}
+
+TEST_F(RunnerTest, AnOverlayPathWhoseUpperFileIsKeptIsPutBack)
+{
+    // merged/x and upper/x are one file under two devices: once merged/x
+    // has left its name, upper/x is gone too, and the check finds it.
+    const std::string top = tree.mkdir("m");
+    const int result = inMountNamespace(
+        [&] {
+            if (!mountTmpfs(top, "4m")) {
+                return false;
+            }
+            for (const char* folder : {"/lower", "/upper", "/work", "/merged"}) {
+                ::mkdir((top + folder).c_str(), 0755);
+            }
+            tree.write("m/upper/x", "one file seen twice");
+            const std::string options =
+                "lowerdir=" + top + "/lower,upperdir=" + top + "/upper,workdir=" + top + "/work";
+            return ::mount("overlay", (top + "/merged").c_str(), "overlay", 0, options.c_str()) ==
+                   0;
+        },
+        [&] {
+            const Plan plan = keepFirst({group({"m/upper/x", "m/merged/x"})});
+            for (const ActionKind kind :
+                 {ActionKind::Delete, ActionKind::Trash, ActionKind::Move}) {
+                const Report report = act(plan, kind);
+                if (report.results[0][1].outcome != Outcome::Untouched) {
+                    return 1;
+                }
+                if (tree.read("m/upper/x") != "one file seen twice" ||
+                    tree.read("m/merged/x") != "one file seen twice") {
+                    return 2;
+                }
+            }
+            return 0;
+        });
+    if (result == 77) {
+        GTEST_SKIP() << "mounting an overlay is refused here";
+    }
+    EXPECT_EQ(result, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryAction, RaceTest,
                          ::testing::Values(ActionKind::Trash, ActionKind::Delete,
                                            ActionKind::HardLink, ActionKind::Move),
@@ -567,6 +758,54 @@ TEST_F(RunnerTest, AHardLinkOfTheKeptFileMayGoForItsContentsStay)
     EXPECT_EQ(report.results[0][1].outcome, Outcome::Done);
     EXPECT_FALSE(tree.exists("other name.txt"));
     expectNothingLost(before, plan);
+}
+
+TEST_F(RunnerTest, AHardLinkThatWouldChangeOwnerOrPermissionsIsLeftUnlessAllowed)
+{
+    const std::string same = "private and shared";
+    tree.write("kept", same);
+    tree.write("private", same);
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a file another owner needs root";
+    }
+    ASSERT_EQ(::chown((tree / "private").c_str(), 4321, 4321), 0);
+    tree.chmod("private", 0600);
+    const Plan plan = keepFirst({group({"kept", "private"})});
+    const Report refused = act(plan, ActionKind::HardLink);
+    EXPECT_EQ(refused.results[0][1].outcome, Outcome::Untouched);
+    EXPECT_NE(reasonFor(plan, refused, "private").find("owner, group and permissions differ"),
+              std::string::npos)
+        << reasonFor(plan, refused, "private");
+    EXPECT_NE(inode(tree / "private"), inode(tree / "kept"));
+
+    Action allowed;
+    allowed.kind = ActionKind::HardLink;
+    allowed.linkAnyOwner = true;
+    const Report linked = Runner(plan, allowed, nullptr).run();
+    EXPECT_EQ(linked.results[0][1].outcome, Outcome::Done);
+    EXPECT_EQ(inode(tree / "private"), inode(tree / "kept"));
+}
+
+TEST_F(RunnerTest, BytesReclaimedCountOnlyWhatNoOtherHardLinkKeeps)
+{
+    for (const ActionKind kind : {ActionKind::Delete, ActionKind::Trash}) {
+        // Linked outside the plan: frees nothing. Two marked names of one
+        // file: freed once.
+        tree.write("kept", "linked elsewhere");
+        tree.write("marked", "linked elsewhere");
+        ::link((tree / "marked").c_str(), (outside / "link").c_str());
+        tree.write("kept2", "two names, 21 bytes..");
+        tree.write("one name", "two names, 21 bytes..");
+        tree.hardlink("one name", "other name");
+        const Plan plan =
+            keepFirst({group({"kept", "marked"}), group({"kept2", "one name", "other name"})});
+        const Report report = act(plan, kind);
+        EXPECT_EQ(report.count(Outcome::Done), 3) << actionName(kind);
+        EXPECT_EQ(report.bytesReclaimed(), 21) << actionName(kind);
+        EXPECT_NE(reasonFor(plan, report, "marked").find("hard link"), std::string::npos)
+            << actionName(kind);
+        ::unlink((outside / "link").c_str());
+    }
 }
 
 TEST_F(RunnerTest, AFailureOnOneFileLeavesItAndTheRunGoesOn)
@@ -641,6 +880,7 @@ TEST_F(RunnerTest, NoPermissionOnAFolderLeavesItsFilesAndTheRunGoesOn)
             journal.open(work / ("nobody-" + actionName(kind)), error);
             Action action;
             action.kind = kind;
+            action.linkAnyOwner = true;  // open/marked is this user's, open/kept root's
             const Report report = Runner(plan, action, &journal).run();
             failures += report.results[0][1].outcome == Outcome::Untouched ? 0 : 1;
             failures += report.results[0][1].reason.find("ermission") != std::string::npos ? 0 : 1;

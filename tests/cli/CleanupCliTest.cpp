@@ -581,6 +581,80 @@ TEST_F(CleanupCliTest, BadUsageChangesNothingAndExitsWithTwo)
     }
 }
 
+TEST_F(CleanupCliTest, TwoRunsAtOnceWithCrossedKeepRulesNeverRemoveBothCopies)
+{
+    // Several pairs a round, big enough that the two runs' comparisons overlap.
+    constexpr int kPairs = 4;
+    for (int round = 0; round < 10; ++round) {
+        TempFolder tree;
+        for (int pair = 0; pair < kPairs; ++pair) {
+            const std::string contents(4 << 20, static_cast<char>('A' + round * kPairs + pair));
+            tree.write("a/" + std::to_string(pair), contents);
+            tree.write("b/" + std::to_string(pair), contents);
+        }
+        const auto keeping = [&](const std::string& folder) {
+            return cleanupArgs({"--keep", "in:" + tree / folder, "--action", "delete", "--yes",
+                                "--journal", io / (folder + std::to_string(round)), tree.path()});
+        };
+        CliOutcome keepsA;
+        std::thread other([&] { keepsA = runCli(keeping("a")); });
+        const CliOutcome keepsB = runCli(keeping("b"));
+        other.join();
+        EXPECT_TRUE(keepsA.status == 0 || keepsA.status == 3) << keepsA.err;
+        EXPECT_TRUE(keepsB.status == 0 || keepsB.status == 3) << keepsB.err;
+        for (int pair = 0; pair < kPairs; ++pair) {
+            const std::string name = std::to_string(pair);
+            EXPECT_TRUE(tree.exists("a/" + name) || tree.exists("b/" + name))
+                << "round " << round << ": both copies of " << name << " are gone";
+            // A run that says it deleted left its kept file where it was.
+            if (keepsA.out.find("deleted,\"" + tree / ("b/" + name)) != std::string::npos) {
+                EXPECT_TRUE(tree.exists("a/" + name)) << "round " << round;
+            }
+            if (keepsB.out.find("deleted,\"" + tree / ("a/" + name)) != std::string::npos) {
+                EXPECT_TRUE(tree.exists("b/" + name)) << "round " << round;
+            }
+        }
+    }
+}
+
+TEST_F(CleanupCliTest, AHardLinkThatWouldChangeTheOwnerNeedsLinkAnyOwner)
+{
+    TempFolder tree;
+    tree.write("mine/notes.txt", "same words");
+    tree.write("theirs/notes.txt", "same words");
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a file another owner needs root";
+    }
+    ASSERT_EQ(::chown((tree / "theirs/notes.txt").c_str(), 4321, 4321), 0);
+    tree.chmod("theirs/notes.txt", 0600);
+    const auto run = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = {
+            "--keep", "in:" + tree / "mine", "--action",         "hardlink",
+            "--yes",  "--journal",           io / "link.journal"};
+        args.insert(args.end(), more.begin(), more.end());
+        args.push_back(tree.path());
+        return runCli(cleanupArgs(args));
+    };
+    const CliOutcome refused = run({});
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_NE(refused.out.find("untouched,\"" + tree / "theirs/notes.txt" +
+                               "\",10,\"its owner, group and permissions differ"),
+              std::string::npos)
+        << refused.out;
+    struct stat st = {};
+    ASSERT_EQ(::lstat((tree / "theirs/notes.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_nlink, 1u);
+
+    ::unlink((io / "link.journal").c_str());
+    const CliOutcome allowed = run({"--link-any-owner"});
+    EXPECT_EQ(allowed.status, 0) << allowed.out << allowed.err;
+    ASSERT_EQ(::lstat((tree / "theirs/notes.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_nlink, 2u);
+    EXPECT_EQ(runCli({"--link-any-owner", "--action", "delete", tree.path()}).status, 2);
+}
+
 TEST_F(CleanupCliTest, AnOutputOrJournalAmongTheFilesOfTheRunIsRefusedBeforeActing)
 {
     outside.mkdir("moved");

@@ -1,0 +1,165 @@
+// The one guard of every deletion: the file leaves its name, its copy is checked at its place, and
+// only then is it finished. SPDX-License-Identifier: GPL-3.0-or-later
+#include "cleanup/DeleteGuard.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "cleanup/Rename.h"
+#include "platform/FolderListing.h"
+#include "platform/NoFollowOpen.h"
+#include "platform/Text.h"
+
+namespace cleanup {
+
+namespace {
+
+std::int64_t nanoseconds(const timespec& time)
+{
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+}  // namespace
+
+bool copyStillAt(const CopyAtPlace& copy, const struct stat* away, std::string& reason)
+{
+    platform::PathPlace place;
+    struct stat now = {};
+    if (!platform::openPlaceNoFollow(copy.path, copy.trusted, place) ||
+        ::fstatat(place.folder.get(), place.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+        reason = errno == ENOENT
+                     ? "is no longer at its place (another program or run took it "
+                       "away, or it was this very file seen another way)"
+                     : "cannot be reached at its place: " + std::string(std::strerror(errno));
+        return false;
+    }
+    platform::FileStamp expected = copy.stamp;
+    if (away != nullptr && expected.device == away->st_dev && expected.inode == away->st_ino) {
+        expected.changeNs = nanoseconds(away->st_ctim);
+    }
+    const platform::FileStamp found = platform::stampFrom(now);
+    if (!found.sameFile(expected) || !found.regular) {
+        reason = "is another file now";
+        return false;
+    }
+    if (!found.unchangedFrom(expected)) {
+        reason = "changed since it was compared";
+        return false;
+    }
+    return true;
+}
+
+bool entryIsFile(int folder, const std::string& name, const struct stat& file)
+{
+    struct stat now = {};
+    return ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(now.st_mode) && now.st_dev == file.st_dev && now.st_ino == file.st_ino &&
+           now.st_size == file.st_size && nanoseconds(now.st_mtim) == nanoseconds(file.st_mtim);
+}
+
+bool copyHoldsWhileAway(int awayFolder, const std::string& awayName, const CopyAtPlace* copy,
+                        std::string& reason)
+{
+    if (copy == nullptr) {
+        return true;
+    }
+    struct stat away = {};
+    const bool known = ::fstatat(awayFolder, awayName.c_str(), &away, AT_SYMLINK_NOFOLLOW) == 0;
+    std::string why;
+    if (copyStillAt(*copy, known ? &away : nullptr, why)) {
+        return true;
+    }
+    reason = copy->role + " " + platform::displayName(copy->path) + " " + why;
+    return false;
+}
+
+namespace {
+
+// Back under its name; false with what became of it added to `reason`.
+bool backUnderName(int fromFolder, const std::string& from, const std::string& where, int folder,
+                   const std::string& name, std::string& reason)
+{
+    if (renameNoReplace(fromFolder, from, folder, name) == 0) {
+        return true;
+    }
+    reason += "; it could not be put back under its name (" + std::string(std::strerror(errno)) +
+              ") and is " + where;
+    return false;
+}
+
+}  // namespace
+
+Guarded deleteWhileCopyHolds(int folder, const std::string& name, const std::string& spare,
+                             const struct stat& file, const CopyAtPlace* copy,
+                             const WhileAway& whileAway, std::string& reason)
+{
+    // Claimed under a spare name first, so that what is deleted is the very
+    // file compared, even if another took its name meanwhile.
+    if (renameNoReplace(folder, name, folder, spare) != 0) {
+        reason = std::strerror(errno);
+        return Guarded::PutBack;
+    }
+    if (whileAway) {
+        whileAway();
+    }
+    bool fine = true;
+    if (!entryIsFile(folder, spare, file)) {
+        reason = "it was replaced or changed just before it left its place";
+        fine = false;
+    } else if (!copyHoldsWhileAway(folder, spare, copy, reason)) {
+        fine = false;
+    } else if (::unlinkat(folder, spare.c_str(), 0) != 0) {
+        reason = std::strerror(errno);
+        fine = false;
+    }
+    if (fine) {
+        return Guarded::Done;
+    }
+    const std::string where = "in its folder as " + platform::displayName(spare);
+    return backUnderName(folder, spare, where, folder, name, reason) ? Guarded::PutBack
+                                                                     : Guarded::Stranded;
+}
+
+Guarded trashWhileCopyHolds(int folder, const std::string& name, const std::string& path,
+                            const struct stat& file, const CopyAtPlace* copy,
+                            const std::function<bool(const platform::TrashEntry&)>& beforeMove,
+                            const WhileAway& whileAway, platform::TrashEntry& entry,
+                            std::string& reason)
+{
+    platform::FileIdentity expected;
+    expected.device = file.st_dev;
+    expected.inode = file.st_ino;
+    if (!platform::moveToTrashAt(folder, name, path, &expected, beforeMove, entry, reason)) {
+        return Guarded::PutBack;
+    }
+    if (whileAway) {
+        whileAway();
+    }
+    const std::string trashFolder(platform::folderOf(entry.file));
+    const std::string trashName(platform::nameOf(entry.file));
+    platform::UniqueFd trash(::open(trashFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    bool fine = trash.ok();
+    if (!fine) {
+        reason = "its trash folder cannot be opened: " + std::string(std::strerror(errno));
+    } else if (!entryIsFile(trash.get(), trashName, file)) {
+        // Changed in place in the instant before the move: it is no copy any more.
+        reason = "it changed just before it was moved to the trash";
+        fine = false;
+    } else if (!copyHoldsWhileAway(trash.get(), trashName, copy, reason)) {
+        fine = false;
+    }
+    if (fine) {
+        return Guarded::Done;
+    }
+    const std::string where = "in the trash as " + platform::displayName(entry.file);
+    if (backUnderName(AT_FDCWD, entry.file, where, folder, name, reason)) {
+        ::unlink(entry.info.c_str());
+        return Guarded::PutBack;
+    }
+    return Guarded::Stranded;
+}
+
+}  // namespace cleanup
