@@ -19,10 +19,10 @@
 #include "app/CleanupDialogs.h"
 #include "app/ResultListHandlers.h"
 #include "cleanup/Journal.h"
-#include "platform/CommaText.h"
+#include "text/CommaText.h"
 #include "platform/FolderListing.h"
-#include "platform/Locale.h"
-#include "platform/Text.h"
+#include "text/Locale.h"
+#include "text/Text.h"
 #include "views/FileList.h"
 
 namespace app {
@@ -35,13 +35,13 @@ constexpr std::size_t kReasonsShown = 5;
 
 QString display(std::string_view bytes)
 {
-    return QString::fromStdString(platform::displayName(bytes));
+    return QString::fromStdString(text::displayName(bytes));
 }
 
 QString count(std::int64_t value)
 {
     return QString::fromStdString(
-        platform::formatCount(value, views::TFileListView::processLocale()));
+        text::formatCount(value, views::TFileListView::processLocale()));
 }
 
 QString files(std::int64_t value)
@@ -71,7 +71,7 @@ QString size(std::int64_t value)
     return QObject::tr("%1, %2\u00a0%3")
         .arg(bytes(value),
              QString::fromStdString(
-                 platform::formatDecimal(rounded, 1, views::TFileListView::processLocale())),
+                 text::formatDecimal(rounded, 1, views::TFileListView::processLocale())),
              QString::fromLatin1(units[unit]));
 }
 
@@ -203,7 +203,7 @@ QString ruleWords(const cleanup::KeepRule& rule)
         return QObject::tr("the one outside %1").arg(display(rule.values.front()));
     case cleanup::KeepRule::NameMatches:
         return QObject::tr("the one whose name matches %1")
-            .arg(display(platform::formatCommaText(rule.values)));
+            .arg(display(text::formatCommaText(rule.values)));
     }
     return QString();
 }
@@ -485,7 +485,7 @@ void CleanupActions::markByRuleAsking(cleanup::KeepRule::Kind kind)
         if (dialog.exec() != QDialog::Accepted) {
             return;
         }
-        for (std::string& mask : platform::parseCommaText(dialog.textValue().toStdString())) {
+        for (std::string& mask : text::parseCommaText(dialog.textValue().toStdString())) {
             if (!mask.empty()) {
                 rule.values.push_back(std::move(mask));
             }
@@ -814,7 +814,7 @@ void CleanupActions::act(const cleanup::Action& action)
                 const auto first = std::min_element(
                     files.begin(), files.end(),
                     [](const cleanup::PlanFile& a, const cleanup::PlanFile& b) {
-                        return platform::compareOrder(a.file.path, b.file.path) < 0;
+                        return text::compareOrder(a.file.path, b.file.path) < 0;
                     });
                 first->role = cleanup::Role::Keep;
             } else {

@@ -7,7 +7,7 @@
 
 namespace app {
 
-using namespace platform;
+using namespace versioninfo;
 
 TVersionInfoResource::TVersionInfoResource(QObject* owner) : QObject(owner) {}
 

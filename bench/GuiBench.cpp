@@ -18,7 +18,7 @@
 #include <QScrollBar>
 
 #include "app/MainForm.h"
-#include "platform/StringList.h"
+#include "text/StringList.h"
 #include "settings/ResultLines.h"
 
 namespace {
@@ -93,7 +93,7 @@ int main(int argc, char** argv)
         }
     }
     lines.resize(static_cast<std::size_t>(rows));
-    platform::writeLinesFile(form.ResultListFile, lines);
+    text::writeLinesFile(form.ResultListFile, lines);
     std::vector<std::string>().swap(lines);
     // The peak of the reload alone, not of making the file above.
     ::malloc_trim(0);

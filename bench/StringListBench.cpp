@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 #include <random>
 
-#include "platform/StringList.h"
+#include "text/StringList.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ void sortedAdditions(benchmark::State& state)
 {
     const auto names = makeNames(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
-        platform::StringList list(platform::StringList::Order::Sorted);
+        text::StringList list(text::StringList::Order::Sorted);
         for (const std::string& name : names) {
             list.add(name, 1);
         }
@@ -40,8 +40,8 @@ void sortedAdditionsIgnoringRepeats(benchmark::State& state)
 {
     const auto names = makeNames(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
-        platform::StringList list(platform::StringList::Order::Sorted,
-                                  platform::StringList::Repeats::IgnoreFolded);
+        text::StringList list(text::StringList::Order::Sorted,
+                                  text::StringList::Repeats::IgnoreFolded);
         for (const std::string& name : names) {
             list.add(name);
         }

@@ -9,8 +9,9 @@
 #include <unistd.h>
 
 #include "platform/FolderListing.h"
-#include "platform/StringList.h"
-#include "platform/Text.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
+#include "text/Text.h"
 
 namespace cleanup {
 
@@ -239,7 +240,7 @@ bool parseJournalName(const std::string& name, std::string& stamp, std::int64_t&
         return true;
     }
     return rest.size() >= 2 && rest.size() <= 10 && rest[0] == '-' && rest[1] != '0' &&
-           platform::parseInt64(rest.substr(1), number) && number >= 2;
+           text::parseInt64(rest.substr(1), number) && number >= 2;
 }
 
 }  // namespace

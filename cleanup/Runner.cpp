@@ -16,7 +16,7 @@
 #include "platform/FileContents.h"
 #include "platform/FolderListing.h"
 #include "platform/NoFollowOpen.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "platform/Trash.h"
 
 namespace cleanup {
@@ -31,7 +31,7 @@ constexpr std::uint64_t kDedupeChunk = 1024 * 1024;
 
 std::string shown(const std::string& path)
 {
-    return platform::displayName(path);
+    return text::displayName(path);
 }
 
 std::int64_t nanoseconds(const timespec& time)

@@ -12,7 +12,7 @@
 #include "cleanup/Rename.h"
 #include "platform/FolderListing.h"
 #include "platform/NoFollowOpen.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "platform/Trash.h"
 
 namespace cleanup {
@@ -51,10 +51,10 @@ bool parseIdentity(const Fields& fields, std::size_t first, std::size_t rest, Id
 {
     std::int64_t d = 0;
     std::int64_t i = 0;
-    if (fields.size() < rest + 2 || !platform::parseInt64(fields[first], d) ||
-        !platform::parseInt64(fields[first + 1], i) ||
-        !platform::parseInt64(fields[rest], identity.size) ||
-        !platform::parseInt64(fields[rest + 1], identity.modifiedNs)) {
+    if (fields.size() < rest + 2 || !text::parseInt64(fields[first], d) ||
+        !text::parseInt64(fields[first + 1], i) ||
+        !text::parseInt64(fields[rest], identity.size) ||
+        !text::parseInt64(fields[rest + 1], identity.modifiedNs)) {
         return false;
     }
     identity.device = static_cast<dev_t>(d);
@@ -100,7 +100,7 @@ bool placeOf(const std::string& path, std::size_t trusted, bool make, platform::
     const std::string base = trusted > 0 ? path.substr(0, trusted) : "/";
     platform::UniqueFd folder(::open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!folder.ok()) {
-        reason = "its folder " + platform::displayName(base) + " is gone";
+        reason = "its folder " + text::displayName(base) + " is gone";
         return false;
     }
     const std::string rest(platform::folderOf(path.substr(base.size())));
@@ -228,7 +228,7 @@ UndoItem moveBack(const std::string& from, std::size_t fromTrusted, const std::s
 UndoItem fromTrash(const std::string& file, const std::string& info, const std::string& path,
                    const std::string& root, const Identity& identity)
 {
-    const std::string where = "in the trash as " + platform::displayName(file);
+    const std::string where = "in the trash as " + text::displayName(file);
     struct stat st = {};
     if (::lstat(file.c_str(), &st) == 0 && !matches(st, identity)) {
         UndoItem item;
@@ -274,22 +274,22 @@ UndoItem undoStep(const StepRecord& step, const std::map<std::string, Fields>& r
             Identity at = identity;
             std::int64_t device = 0;
             std::int64_t inode = 0;
-            if (step.done.size() >= 13 && platform::parseInt64(step.done[11], device) &&
-                platform::parseInt64(step.done[12], inode)) {
+            if (step.done.size() >= 13 && text::parseInt64(step.done[11], device) &&
+                text::parseInt64(step.done[12], inode)) {
                 at.device = static_cast<dev_t>(device);  // copied to another file system
                 at.inode = static_cast<ino_t>(inode);
             }
             return moveBack(where, trustedFor(where, step.done[8]),
-                            "at " + platform::displayName(where), item.path, root, at, identity);
+                            "at " + text::displayName(where), item.path, root, at, identity);
         }
         item.status = UndoItem::CannotUndo;
         if (action == "delete") {
             item.detail = "it was deleted for good";
         } else if (action == "hardlink") {
-            item.detail = "it is a hard link of " + platform::displayName(where) +
+            item.detail = "it is a hard link of " + text::displayName(where) +
                           " now, with the same contents";
         } else {
-            item.detail = "it shares its data with " + platform::displayName(where) +
+            item.detail = "it shares its data with " + text::displayName(where) +
                           ", and its contents never changed";
         }
         return item;
@@ -311,7 +311,7 @@ UndoItem undoStep(const StepRecord& step, const std::map<std::string, Fields>& r
         const auto run = runs.find(runId);
         const std::string folder =
             run != runs.end() && run->second.size() >= 5 ? run->second[4] : "";
-        return moveBack(spare, trustedFor(spare, folder), "at " + platform::displayName(spare),
+        return moveBack(spare, trustedFor(spare, folder), "at " + text::displayName(spare),
                         item.path, root, identity);
     } else if (action == "delete" || action == "hardlink") {
         // The step claims the file under a spare name beside it first.
@@ -320,7 +320,7 @@ UndoItem undoStep(const StepRecord& step, const std::map<std::string, Fields>& r
         if (platform::openPlaceNoFollow(claimed, trustedFor(claimed, root), place) &&
             isFile(place.folder.get(), place.name, identity)) {
             return moveBack(claimed, trustedFor(claimed, root),
-                            "in its folder as " + platform::displayName(spare), item.path, root,
+                            "in its folder as " + text::displayName(spare), item.path, root,
                             identity);
         }
     }

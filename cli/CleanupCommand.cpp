@@ -17,9 +17,10 @@
 #include "cli/CleanupText.h"
 #include "cli/CliWindow.h"
 #include "platform/FolderListing.h"
-#include "platform/Locale.h"
-#include "platform/StringList.h"
-#include "platform/Text.h"
+#include "platform/WholeFile.h"
+#include "text/Locale.h"
+#include "text/StringList.h"
+#include "text/Text.h"
 #include "settings/SavedLists.h"
 
 namespace cli {
@@ -177,9 +178,9 @@ std::vector<cleanup::InputGroup> readGroups(std::vector<cleanup::InputGroup> gro
             const std::int64_t listed = file.size;
             std::string error;
             if (!cleanup::readFacts(file, error)) {
-                leftOut.push_back(platform::displayName(file.path) + ": " + error);
+                leftOut.push_back(text::displayName(file.path) + ": " + error);
             } else if (listed >= 0 && file.size != listed) {
-                leftOut.push_back(platform::displayName(file.path) + ": its size changed");
+                leftOut.push_back(text::displayName(file.path) + ": its size changed");
             } else {
                 present.push_back(std::move(file));
             }
@@ -212,7 +213,7 @@ public:
         }
         std::string line = "Cleaning up " + std::to_string(progress.filesDone + 1) + " of " +
                            std::to_string(progress.filesToDo) + ": ";
-        std::string name = platform::displayName(progress.path);
+        std::string name = text::displayName(progress.path);
         const std::size_t room = width > line.size() + 2 ? width - line.size() - 2 : 0;
         if (name.size() > room) {
             name = name.substr(name.size() - room);
@@ -368,7 +369,7 @@ int runCleanup(const CleanupOptions& options, const std::vector<std::string>& fo
         return fail("the plan is refused, nothing was changed: " + error, 2);
     }
 
-    const platform::Locale locale;
+    const text::Locale locale;
     const bool act = options.yes && !options.dryRun;
     std::size_t leftOut = 0;
     if (!act) {
@@ -382,7 +383,7 @@ int runCleanup(const CleanupOptions& options, const std::vector<std::string>& fo
                          "%s bytes.\nAdd --yes to act.\n",
                          plan.groups.size(), static_cast<long long>(plan.markedCount()),
                          cleanup::actionName(context.action.kind).c_str(),
-                         platform::formatCount(plan.bytesToReclaim(), locale).c_str());
+                         text::formatCount(plan.bytesToReclaim(), locale).c_str());
         }
         return 0;
     }
@@ -419,7 +420,7 @@ int runCleanup(const CleanupOptions& options, const std::vector<std::string>& fo
                      "Journal: %s\nUndo with: gemmora-cli --undo %s\n",
                      static_cast<long long>(report.count(cleanup::Outcome::Done)),
                      cleanup::actionDoneWord(context.action.kind).c_str(),
-                     platform::formatCount(report.bytesReclaimed(), locale).c_str(),
+                     text::formatCount(report.bytesReclaimed(), locale).c_str(),
                      static_cast<long long>(untouched),
                      static_cast<long long>(report.count(cleanup::Outcome::NotReached)),
                      report.stopped ? " (stopped)" : "", journalPath.c_str(), journalPath.c_str());

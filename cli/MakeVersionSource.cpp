@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/VersionBlockWriter.h"
+#include "versioninfo/VersionBlockWriter.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string version = argv[2];
-    platform::VersionBlockContents contents;
+    versioninfo::VersionBlockContents contents;
     contents.fixed.signature = 0xFEEF04BD;
     contents.fixed.structVersion = 0x00010000;
     contents.fixed.fileVersionMS = (parts[0] << 16) | parts[1];
@@ -47,7 +47,7 @@ int main(int argc, char** argv)
           {"ProductName", "Gemmora"},
           {"ProductVersion", version}}});
     contents.addTranslation(0x0409, 1200);
-    const std::vector<std::uint8_t> block = platform::buildVersionBlock(contents);
+    const std::vector<std::uint8_t> block = versioninfo::buildVersionBlock(contents);
 
     std::FILE* out = std::fopen(argv[1], "w");
     if (out == nullptr) {

@@ -15,11 +15,11 @@
 #include "cli/CleanupCommand.h"
 #include "cli/CliHelp.h"
 #include "cli/CliWindow.h"
-#include "platform/CommaText.h"
+#include "text/CommaText.h"
 #include "platform/FolderListing.h"
 #include "platform/OutputFile.h"
-#include "platform/StringList.h"
-#include "platform/VersionInfo.h"
+#include "text/StringList.h"
+#include "versioninfo/VersionInfo.h"
 #include "search/SearchRun.h"
 #include "settings/ResultLines.h"
 #include "settings/SavedLists.h"
@@ -63,7 +63,7 @@ int finishStandardOutput(int status)
 
 std::string ownVersion()
 {
-    platform::TVersionInfoResource info;
+    versioninfo::TVersionInfoResource info;
     info.Loaded();
     return info.FileVersion.AsText();
 }
@@ -327,7 +327,7 @@ int runSearch(int argc, char** argv)
         }
         roots.push_back(resolved == "/" ? resolved : resolved + "/");
     }
-    args.options.RootFolder = platform::formatCommaText(roots);
+    args.options.RootFolder = text::formatCommaText(roots);
 
     std::vector<search::SearchDrive> drives;
     if (!args.master.empty()) {

@@ -9,7 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace platform {
 
@@ -160,7 +160,7 @@ bool globMatch(std::string_view name, std::string_view mask)
         } else if (m < mask.size() && mask[m] == '?') {
             ++m;
             n = utf8Step(name, n);
-        } else if (m < mask.size() && upperAscii(mask[m]) == upperAscii(name[n])) {
+        } else if (m < mask.size() && text::upperAscii(mask[m]) == text::upperAscii(name[n])) {
             ++m;
             ++n;
         } else if (starMask != std::string_view::npos) {

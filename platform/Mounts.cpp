@@ -8,8 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/StringList.h"
-#include "platform/Text.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
+#include "text/Text.h"
 
 namespace platform {
 
@@ -115,7 +116,7 @@ bool isDeviceNumber(std::string_view text)
 std::vector<MountEntry> parseMountInfo(std::string_view text)
 {
     std::vector<MountEntry> mounts;
-    for (const std::string& line : splitLines(text)) {
+    for (const std::string& line : text::splitLines(text)) {
         const std::vector<std::string_view> fields = splitBlanks(line);
         // id parent major:minor root mount-point options [optional...] - type source super-options
         const auto dash = std::find(fields.begin(), fields.end(), std::string_view("-"));
@@ -125,11 +126,11 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
         }
         MountEntry m;
         std::int32_t number = 0;
-        if (!parseInt32(fields[0], number)) {
+        if (!text::parseInt32(fields[0], number)) {
             continue;
         }
         m.id = number;
-        if (!parseInt32(fields[1], number)) {
+        if (!text::parseInt32(fields[1], number)) {
             continue;
         }
         m.parent = number;
@@ -203,8 +204,8 @@ std::vector<Drive> drivesFromMounts(const std::vector<MountEntry>& mounts, const
             drive.type = DriveType::Remote;
         } else if (kCdTypes.count(m->type) != 0) {
             drive.type = DriveType::CdRom;
-        } else if (startsWith(m->mountPoint, "/media/") ||
-                   startsWith(m->mountPoint, "/run/media/") ||
+        } else if (text::startsWith(m->mountPoint, "/media/") ||
+                   text::startsWith(m->mountPoint, "/run/media/") ||
                    (probe.removable && probe.removable(m->device))) {
             drive.type = DriveType::Removable;
         } else {
@@ -286,7 +287,7 @@ std::string readSmallFile(const std::string& path)
 {
     std::string text;
     readWholeFile(path, text);
-    return trim(text);
+    return text::trim(text);
 }
 
 // /dev/disk/by-label holds links named after labels, with \x20 escapes.

@@ -11,8 +11,9 @@
 #include <unistd.h>
 
 #include "platform/FolderListing.h"
-#include "platform/StringList.h"
-#include "platform/Text.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
+#include "text/Text.h"
 
 namespace platform {
 
@@ -298,7 +299,7 @@ bool readTrashInfoPath(const std::string& infoFile, std::string& path)
     }
     std::string encoded;
     bool found = false;
-    for (const std::string& line : splitLines(text)) {
+    for (const std::string& line : text::splitLines(text)) {
         if (line.rfind("Path=", 0) == 0) {
             encoded = line.substr(5);
             found = true;

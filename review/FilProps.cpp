@@ -3,7 +3,7 @@
 #include <QMessageBox>
 
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "review/LastCopyGuard.h"
 #include "views/FocusStyle.h"
 
@@ -51,7 +51,7 @@ void TfrmFileProperties1::viewFailed(const QByteArray& path, const QString& reas
     QMessageBox::warning(
         isVisible() ? static_cast<QWidget*>(this) : parentWidget(), tr("Gemmora - view file"),
         tr("Nothing could open this file:") + "\n" +
-            QString::fromStdString(platform::displayName(path.toStdString())) + "\n\n" + reason);
+            QString::fromStdString(text::displayName(path.toStdString())) + "\n\n" + reason);
 }
 
 void TfrmFileProperties1::btnDeleteClick()

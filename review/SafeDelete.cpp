@@ -3,7 +3,7 @@
 #include <QMessageBox>
 
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "platform/Trash.h"
 
 namespace review {
@@ -16,7 +16,7 @@ std::string pathLines(const std::vector<std::string>& paths)
     constexpr std::size_t kShown = 3;
     std::string lines;
     for (std::size_t i = 0; i < paths.size() && i < kShown; ++i) {
-        lines += "\n" + platform::displayName(paths[i]);
+        lines += "\n" + text::displayName(paths[i]);
     }
     if (paths.size() > kShown) {
         lines += "\n(and " + std::to_string(paths.size() - kShown) + " more)";
@@ -35,7 +35,7 @@ std::string deleteQuestion(const std::string& path, bool permanent, LastCopy las
 {
     std::string question = permanent ? "Delete this file permanently? This cannot be undone."
                                      : "Move this file to the trash?";
-    question += "\n\n" + platform::displayName(path);
+    question += "\n\n" + text::displayName(path);
     switch (lastCopy) {
     case LastCopy::Contents:
         question += "\n\nThis is the last remaining copy of these contents: no other file of its "
@@ -107,7 +107,7 @@ bool deleteAsked(QWidget* parent, const std::string& path, bool permanent)
                                  : QObject::tr("The file could not be moved to the trash, so it "
                                                "was left where it is:");
         QMessageBox::warning(parent, title(),
-                             what + "\n" + QString::fromStdString(platform::displayName(path)) +
+                             what + "\n" + QString::fromStdString(text::displayName(path)) +
                                  "\n\n" + QString::fromStdString(error));
     }
     return !platform::fileExists(path);

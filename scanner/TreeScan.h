@@ -7,7 +7,7 @@
 
 #include "platform/FolderListing.h"
 #include "platform/NoFollowOpen.h"
-#include "platform/StringList.h"
+#include "text/StringList.h"
 
 namespace scanner {
 
@@ -83,7 +83,7 @@ private:
     void raise(const Event& event);
 
     // Sorted ignoring case; a mask repeating another ignoring case is dropped.
-    platform::StringList m_masks;
+    text::StringList m_masks;
     std::vector<Level> m_levels;
     std::string m_fileFound;
     platform::FileEntry m_entry;

@@ -5,7 +5,7 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "platform/StringList.h"
+#include "text/StringList.h"
 #include "search/CatalogueList.h"
 
 namespace scanner {
@@ -43,11 +43,11 @@ public:
     std::vector<std::string> Folders;
     CatalogueList Catalogue;
     // Key prefixes of the master drive's files.
-    platform::StringList MasterKeys;
+    text::StringList MasterKeys;
     // Lower case, beginning and ending with '/', at least three characters.
-    platform::StringList SkipFolders;
+    text::StringList SkipFolders;
     // Full paths of known duplicates to leave out, matched byte for byte.
-    platform::StringList SkipFiles;
+    text::StringList SkipFiles;
 
     std::int32_t CurrentFolder = -1;
     bool FolderSkipped = false;

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace settings {
 
@@ -85,7 +85,7 @@ std::string LoadSettings(SettingsStore& store, SettingsTarget& target)
         } else {
             std::int32_t number = 0;
             const bool value =
-                present && platform::parseInt32(text, number) ? number != 0 : defaults.*field.flag;
+                present && text::parseInt32(text, number) ? number != 0 : defaults.*field.flag;
             target.setFlag(field.name, value);
         }
     }

@@ -9,7 +9,7 @@
 #include <QFileIconProvider>
 #include <QTableView>
 
-#include "platform/Locale.h"
+#include "text/Locale.h"
 #include "views/FileListModel.h"
 
 class QItemSelectionModel;
@@ -129,8 +129,8 @@ public:
     const FileListModel& rows() const { return *m_model; }
 
     // The process-wide number, date and time formats.
-    static const platform::Locale& processLocale();
-    static platform::Locale localeFrom(const QLocale& locale);
+    static const text::Locale& processLocale();
+    static text::Locale localeFrom(const QLocale& locale);
 
 signals:
     // A mark was set or cleared, or a marked row went.

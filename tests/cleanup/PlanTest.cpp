@@ -4,7 +4,7 @@
 
 #include "cleanup/CleanupFixture.h"
 #include "cleanup/PlanText.h"
-#include "platform/StringList.h"
+#include "text/StringList.h"
 
 using namespace cleanup;
 
@@ -167,7 +167,7 @@ TEST_F(PlanTest, APlanSavedAsTextReadsBackTheSame)
 
     ListContents contents;
     std::string error;
-    ASSERT_TRUE(parseListText(platform::linesText(lines), contents, error)) << error;
+    ASSERT_TRUE(parseListText(text::linesText(lines), contents, error)) << error;
     ASSERT_TRUE(contents.isPlan);
     ASSERT_EQ(contents.plan.groups.size(), 2u);
     for (std::size_t g = 0; g < 2; ++g) {

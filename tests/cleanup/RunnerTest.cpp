@@ -17,7 +17,8 @@
 #include "cleanup/Journal.h"
 #include "cleanup/Undo.h"
 #include "platform/FolderListing.h"
-#include "platform/StringList.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
 
 using namespace cleanup;
 

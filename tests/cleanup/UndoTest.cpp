@@ -5,7 +5,8 @@
 
 #include "cleanup/CleanupFixture.h"
 #include "cleanup/Journal.h"
-#include "platform/StringList.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
 
 using namespace cleanup;
 
@@ -161,7 +162,7 @@ TEST_F(UndoTest, AFileARunWasTrashingWhenItWasKilledIsFoundAndPutBack)
     std::string text;
     ASSERT_TRUE(platform::readWholeFile(journalPath(), text));
     std::string cut;
-    for (const std::string& line : platform::splitLines(text)) {
+    for (const std::string& line : text::splitLines(text)) {
         if (!line.empty() && line.rfind("done\t", 0) != 0 && line.rfind("end\t", 0) != 0) {
             cut += line + "\n";
         }

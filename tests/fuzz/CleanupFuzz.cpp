@@ -11,14 +11,14 @@
 #include "cleanup/Journal.h"
 #include "cleanup/Plan.h"
 #include "cleanup/PlanText.h"
-#include "platform/StringList.h"
+#include "text/StringList.h"
 
 namespace {
 
 std::string planText(const cleanup::Plan& plan)
 {
     std::size_t leftOut = 0;
-    return platform::linesText(cleanup::formatPlanLines(plan, leftOut));
+    return text::linesText(cleanup::formatPlanLines(plan, leftOut));
 }
 
 }  // namespace

@@ -18,7 +18,8 @@
 #include <unistd.h>
 
 #include "hostile/TreeCheck.h"
-#include "platform/StringList.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
 #include "search/SearchRun.h"
 #include "settings/SavedLists.h"
 #include "support/TempFolder.h"

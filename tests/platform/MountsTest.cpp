@@ -4,7 +4,8 @@
 #include <map>
 #include <set>
 
-#include "platform/StringList.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
 
 using namespace platform;
 

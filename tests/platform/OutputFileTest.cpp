@@ -12,7 +12,8 @@
 #include <unistd.h>
 
 #include "platform/FolderListing.h"
-#include "platform/StringList.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
 #include "support/TempFolder.h"
 
 using platform::OutputFile;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
-#include "platform/CommaText.h"
+#include "text/CommaText.h"
 #include "scanner/TreeScan.h"
 #include "support/TempFolder.h"
 

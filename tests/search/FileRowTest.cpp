@@ -14,7 +14,7 @@ namespace {
 class FileRowTest : public ::testing::Test {
 protected:
     TempFolder dir;
-    platform::Locale locale;
+    text::Locale locale;
 
     void SetUp() override
     {

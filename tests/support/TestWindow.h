@@ -24,7 +24,7 @@ public:
     bool addFile(const std::string& path) override
     {
         search::FileRowFacts facts;
-        if (!search::gatherFileRow(path, nullptr, platform::Locale(), facts)) {
+        if (!search::gatherFileRow(path, nullptr, text::Locale(), facts)) {
             return false;
         }
         rows.push_back(

@@ -1,9 +1,9 @@
-#include "platform/CommaText.h"
+#include "text/CommaText.h"
 
 #include <gtest/gtest.h>
 
-using platform::formatCommaText;
-using platform::parseCommaText;
+using text::formatCommaText;
+using text::parseCommaText;
 using Items = std::vector<std::string>;
 
 TEST(CommaTextTest, BlanksAndCommasBothSeparateItems)

@@ -1,9 +1,9 @@
-#include "platform/Locale.h"
+#include "text/Locale.h"
 
 #include <cmath>
 #include <cstdio>
 
-namespace platform {
+namespace text {
 
 namespace {
 
@@ -54,4 +54,4 @@ std::string twoDigits(int value)
     return buffer;
 }
 
-}  // namespace platform
+}  // namespace text

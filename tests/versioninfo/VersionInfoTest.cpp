@@ -1,12 +1,12 @@
-#include "platform/VersionInfo.h"
+#include "versioninfo/VersionInfo.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/VersionBlockWriter.h"
+#include "versioninfo/VersionBlockWriter.h"
 #include "support/MiniPe.h"
 #include "support/TempFolder.h"
 
-using namespace platform;
+using namespace versioninfo;
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "platform/VersionBlockWriter.h"
+#include "versioninfo/VersionBlockWriter.h"
 
-namespace platform {
+namespace versioninfo {
 
 namespace {
 
@@ -137,4 +137,4 @@ std::vector<std::uint8_t> buildVersionBlock(const VersionBlockContents& contents
     return out;
 }
 
-}  // namespace platform
+}  // namespace versioninfo

@@ -1,6 +1,6 @@
-#include "platform/CommaText.h"
+#include "text/CommaText.h"
 
-namespace platform {
+namespace text {
 
 namespace {
 
@@ -123,4 +123,4 @@ std::string formatCommaText(const std::vector<std::string>& items)
     return out;
 }
 
-}  // namespace platform
+}  // namespace text

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
+namespace text {
 
 // Separators and month names as the user's locale gives them. The core takes
 // them as a plain value so that it, the CLI and the tests never depend on the
@@ -26,4 +26,4 @@ std::string formatDecimal(double value, int decimals, const Locale& locale);
 // Two digits, zero-padded.
 std::string twoDigits(int value);
 
-}  // namespace platform
+}  // namespace text

@@ -1,4 +1,4 @@
-#include "platform/VersionResource.h"
+#include "versioninfo/VersionResource.h"
 
 #include <cerrno>
 #include <cstring>
@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/Text.h"
+#include "text/Text.h"
 
-namespace platform {
+namespace versioninfo {
 
 bool MemorySource::read(std::uint64_t offset, std::size_t length, void* out) const
 {
@@ -463,7 +463,7 @@ bool keyMatches(const std::vector<std::uint8_t>& b, const Node& node, std::strin
     }
     for (std::size_t i = 0; i < key.size(); ++i) {
         const std::uint16_t unit = u16(&b[node.keyBegin + 2 * i]);
-        if (unit > 0x7F || upperAscii(static_cast<char>(unit)) != upperAscii(key[i])) {
+        if (unit > 0x7F || text::upperAscii(static_cast<char>(unit)) != text::upperAscii(key[i])) {
             return false;
         }
     }
@@ -624,4 +624,4 @@ std::vector<std::string> ReadVersionStrings(const std::string& path,
     return values;
 }
 
-}  // namespace platform
+}  // namespace versioninfo

@@ -1,13 +1,14 @@
-#include "platform/LineReader.h"
+#include "text/LineReader.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/StringList.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
 
-namespace platform {
+namespace text {
 
 namespace {
 
@@ -25,7 +26,7 @@ LineReader::~LineReader()
 bool LineReader::open(const std::string& path)
 {
     std::uint64_t size = 0;
-    const int fd = openWholeFile(path, size);
+    const int fd = platform::openWholeFile(path, size);
     if (fd < 0) {
         return false;
     }
@@ -110,4 +111,4 @@ bool LineReader::next(std::string& line)
     return any;
 }
 
-}  // namespace platform
+}  // namespace text

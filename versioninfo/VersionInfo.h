@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/VersionResource.h"
+#include "versioninfo/VersionResource.h"
 
-namespace platform {
+namespace versioninfo {
 
 // A four-part version number, or the text that stands in its place.
 struct TVersionNumberInformation {
@@ -130,4 +130,4 @@ private:
     FixedFileInfo m_fixed;
 };
 
-}  // namespace platform
+}  // namespace versioninfo

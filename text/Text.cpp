@@ -1,10 +1,10 @@
-#include "platform/Text.h"
+#include "text/Text.h"
 
 #include <charconv>
 #include <cstring>
 #include <limits>
 
-namespace platform {
+namespace text {
 
 std::string upperCase(std::string_view text)
 {
@@ -235,4 +235,4 @@ std::string displayUtf8(std::string_view bytes)
     return out;
 }
 
-}  // namespace platform
+}  // namespace text
