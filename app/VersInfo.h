@@ -1,3 +1,5 @@
+// The version reader as a window component that fills linked labels and a list.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QLabel>

@@ -1,4 +1,5 @@
 // Gemmora: the desktop duplicate file finder.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <cstdio>
 #include <cstring>
 

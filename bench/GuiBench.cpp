@@ -1,3 +1,5 @@
+// Benchmark: a search and a list reload in the desktop program, and the event loop's longest stall.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the desktop program on the offscreen platform: a whole search of a
 // tree started with "Find Now" (and the longest time the event loop went
 // without a turn meanwhile); then the reload of a saved list of ROWS rows,

@@ -1,3 +1,5 @@
+// Benchmark: a million sorted additions to the string list.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sorted additions at scale: the list must take a million additions in about
 // a second while keeping the designed order.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,5 @@
+// Build step that writes the source placing the program's own version block in its file.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Build step: writes the C++ source that places the program's own version
 // block in the ELF section the version reader looks for.
 #include <cstdio>

@@ -1,4 +1,5 @@
 // gemmora-cli: Gemmora's search from a terminal or a script.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <algorithm>
 #include <cerrno>
 #include <climits>

@@ -1,3 +1,5 @@
+// The facts of one file for the properties dialog, read in one query, and their texts.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/FileProperties.h"
 
 #include <fcntl.h>

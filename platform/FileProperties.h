@@ -1,3 +1,5 @@
+// The facts of one file for the properties dialog, read in one query, and their texts.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

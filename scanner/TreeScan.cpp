@@ -1,3 +1,5 @@
+// Walks a folder tree without following links and reports its folders and matching files.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "scanner/TreeScan.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The second phase of a search: the catalogue turned into confirmed groups of duplicates.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

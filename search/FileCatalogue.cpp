@@ -1,3 +1,5 @@
+// The first phase of a search: the candidate files gathered from the scanned trees.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/FileCatalogue.h"
 
 #include <algorithm>

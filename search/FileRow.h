@@ -1,3 +1,5 @@
+// The texts of a result row for one file: size, type, time, attributes and versions.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <array>

@@ -1,3 +1,5 @@
+// One search from start to stop: the scan phase, then the comparison.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <string>

@@ -1,3 +1,5 @@
+// Where the list files live, the saving of result lists and the loading of known duplicates.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/SavedLists.h"
 
 #include <cerrno>

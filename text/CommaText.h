@@ -1,3 +1,5 @@
+// Comma text: items split at commas or blanks, with quoting, and joined back.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <string>

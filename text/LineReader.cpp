@@ -1,3 +1,5 @@
+// Reads a text file one line at a time, holding one block of it in memory.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "text/LineReader.h"
 
 #include <cerrno>

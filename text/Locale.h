@@ -1,3 +1,5 @@
+// Numbers formatted with the user's separators, given as a plain value.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <array>

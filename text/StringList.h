@@ -1,3 +1,5 @@
+// An ordered list of tagged lines, sorted case-insensitively or kept as added, and list files.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// Byte-string helpers: ASCII case, trimming, comparison, whole numbers and display text.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "text/Text.h"
 
 #include <charconv>

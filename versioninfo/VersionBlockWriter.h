@@ -1,3 +1,5 @@
+// Writes a version block in the layout resource compilers give it.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// A file's version information as the window shows it: numbers, flags and named items.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "versioninfo/VersionInfo.h"
 
 #include "platform/FolderListing.h"

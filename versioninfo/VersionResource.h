@@ -1,3 +1,5 @@
+// Finds and reads the version block of an executable file.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

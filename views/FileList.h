@@ -1,3 +1,5 @@
+// The result list view: file, header and separator rows, sorting, selection and pruning.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

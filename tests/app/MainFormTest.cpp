@@ -1,3 +1,5 @@
+// Tests of the main window: its layout, its rules and a search through Find Now.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MainForm.h"
 
 #include <QSettings>

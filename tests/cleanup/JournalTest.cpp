@@ -1,3 +1,5 @@
+// Tests of the cleanup journal: every byte reads back, cut lines, finding the newest.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/Journal.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tests of the cleanup plan: keep rules, ties and groups that would keep nothing.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/Plan.h"
 
 #include <gtest/gtest.h>

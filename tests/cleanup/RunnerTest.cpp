@@ -1,3 +1,5 @@
+// Tests of running a cleanup on real files: each action, changed files, failures and stops.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/Runner.h"
 
 #include <cerrno>

@@ -1,3 +1,5 @@
+// Tests of undoing a cleanup from its journal.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/Undo.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tests of gemmora-cli's cleanup as a user runs it: dry runs, actions, reports and undo.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <cctype>
 #include <chrono>
 #include <csignal>

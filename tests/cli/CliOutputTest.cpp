@@ -1,3 +1,5 @@
+// Tests of gemmora-cli's output file, exit statuses and signals.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // gemmora-cli's output file, its exit statuses and its signals, tried as a
 // user and as someone sharing the machine with it would.
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Tests of gemmora-cli's search: its options, output formats and interruption.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <chrono>
 #include <csignal>
 #include <cstdlib>

@@ -1,3 +1,5 @@
+// Fuzz target: comma text parsed and written back.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for comma text: any bytes parse without fault, and what is
 // written back from the items reads as the same items.
 #include <cstddef>

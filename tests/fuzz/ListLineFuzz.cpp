@@ -1,3 +1,5 @@
+// Fuzz target: list file lines split, parsed and written back.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for reading a list file: any bytes split into lines and parse
 // into rows without fault; a line read keeping only some sub-items keeps the
 // first of them; a row written back reads as the same row, and a whole list

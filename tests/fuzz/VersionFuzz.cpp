@@ -1,3 +1,5 @@
+// Fuzz target: the version reader on any file and any version block.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for the version reader: any bytes as a file, and any bytes as
 // a version block.
 #include <cstddef>

@@ -1,3 +1,5 @@
+// Tests of the search and the list files under faults that strike mid-run.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search and the list files under faults that strike mid-run: files that
 // change between the scan and the comparison, and a disk that fills while
 // the list files are written.

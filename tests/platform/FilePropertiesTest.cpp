@@ -1,3 +1,5 @@
+// Tests of a file's facts and their texts for the properties dialog.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/FileProperties.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tests of the mount table and the drives made from it.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/Mounts.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tests of the user's output file: replacement, modes, owners, links and special files.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/OutputFile.h"
 
 #include <dirent.h>

@@ -1,3 +1,5 @@
+// Tests of the catalogue: keys, order and the files it leaves out.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/FileCatalogue.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Tests of a file row's texts: size, type, time and versions.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/FileRow.h"
 
 #include <cstdlib>

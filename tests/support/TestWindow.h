@@ -1,3 +1,5 @@
+// Test helper: a search window that keeps its rows as texts.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <functional>

@@ -1,3 +1,5 @@
+// Tests of comma text: separators, quoting and joining.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "text/CommaText.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tests of reading a file line by line.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "text/LineReader.h"
 
 #include <cerrno>

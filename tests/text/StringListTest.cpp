@@ -1,3 +1,5 @@
+// Tests of the string list: order, repeats, lookup and list files.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "text/StringList.h"
 
 #include <gtest/gtest.h>

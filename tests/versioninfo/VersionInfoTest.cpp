@@ -1,3 +1,5 @@
+// Tests of the version information: numbers, texts, flags and translations.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "versioninfo/VersionInfo.h"
 
 #include <gtest/gtest.h>

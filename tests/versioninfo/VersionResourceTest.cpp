@@ -1,3 +1,5 @@
+// Tests of the version reader on real and crafted executables.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "versioninfo/VersionResource.h"
 
 #include <cstring>

@@ -1,3 +1,5 @@
+// Tests of the result list view: rows, their facts and exact path bytes, sorting, marks, updates.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "views/FileList.h"
 
 #include <cstdlib>
