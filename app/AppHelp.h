@@ -1,3 +1,5 @@
+// The desktop program's command-line options, as --help and its manual page show them.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "help/CommandHelp.h"

@@ -1,3 +1,5 @@
+// The desktop program's application object: a failed allocation in an event ends in a message.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QApplication>

@@ -1,3 +1,5 @@
+// The window's cleanup: the list's menu, its keys, and marks by keep rules.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/CleanupActions.h"
 
 #include <algorithm>
@@ -15,9 +17,9 @@
 #include "app/CleanupTexts.h"
 #include "app/ResultListHandlers.h"
 #include "cleanup/Prepare.h"
-#include "platform/CommaText.h"
+#include "text/CommaText.h"
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "views/FileList.h"
 
 namespace app {
@@ -236,7 +238,7 @@ void CleanupActions::markByRuleAsking(cleanup::KeepRule::Kind kind)
         if (dialog.exec() != QDialog::Accepted) {
             return;
         }
-        for (std::string& mask : platform::parseCommaText(dialog.textValue().toStdString())) {
+        for (std::string& mask : text::parseCommaText(dialog.textValue().toStdString())) {
             if (!mask.empty()) {
                 rule.values.push_back(std::move(mask));
             }

@@ -1,3 +1,5 @@
+// The window's cleanup: marks, keep rules, the run on a helper thread, undo and the report.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <atomic>

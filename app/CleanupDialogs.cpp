@@ -1,3 +1,5 @@
+// The dialogs of a cleanup in the window: its progress, and the report of what it left alone.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/CleanupDialogs.h"
 
 #include <algorithm>

@@ -7,9 +7,9 @@
 #include <QMessageBox>
 #include <QObject>
 
-#include "platform/CommaText.h"
-#include "platform/Locale.h"
-#include "platform/Text.h"
+#include "text/CommaText.h"
+#include "text/Locale.h"
+#include "text/Text.h"
 #include "views/FileList.h"
 
 namespace app::texts {
@@ -23,13 +23,13 @@ constexpr std::size_t kReasonsShown = 5;
 
 QString display(std::string_view bytes)
 {
-    return QString::fromStdString(platform::displayName(bytes));
+    return QString::fromStdString(text::displayName(bytes));
 }
 
 QString count(std::int64_t value)
 {
     return QString::fromStdString(
-        platform::formatCount(value, views::TFileListView::processLocale()));
+        text::formatCount(value, views::TFileListView::processLocale()));
 }
 
 QString files(std::int64_t value)
@@ -59,7 +59,7 @@ QString size(std::int64_t value)
     return QObject::tr("%1, %2\u00a0%3")
         .arg(bytes(value),
              QString::fromStdString(
-                 platform::formatDecimal(rounded, 1, views::TFileListView::processLocale())),
+                 text::formatDecimal(rounded, 1, views::TFileListView::processLocale())),
              QString::fromLatin1(units[unit]));
 }
 
@@ -191,7 +191,7 @@ QString ruleWords(const cleanup::KeepRule& rule)
         return QObject::tr("the one outside %1").arg(display(rule.values.front()));
     case cleanup::KeepRule::NameMatches:
         return QObject::tr("the one whose name matches %1")
-            .arg(display(platform::formatCommaText(rule.values)));
+            .arg(display(text::formatCommaText(rule.values)));
     }
     return QString();
 }

@@ -1,3 +1,5 @@
+// The main window: what to search for, the drives, the rules, the result list and the status bar.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MainForm.h"
 
 #include <cerrno>
@@ -17,11 +19,11 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "platform/CommaText.h"
+#include "text/CommaText.h"
 #include "platform/FolderListing.h"
-#include "platform/LineReader.h"
-#include "platform/StringList.h"
-#include "platform/Text.h"
+#include "text/LineReader.h"
+#include "text/StringList.h"
+#include "text/Text.h"
 #include "settings/SavedLists.h"
 #include "views/FocusStyle.h"
 
@@ -39,7 +41,7 @@ constexpr auto kShowRowsInterval = std::chrono::milliseconds(200);
 
 QString display(const std::string& bytes)
 {
-    return QString::fromStdString(platform::displayUtf8(bytes));
+    return QString::fromStdString(text::displayUtf8(bytes));
 }
 
 // The result list as the search run sees it.
@@ -708,7 +710,7 @@ void TfrmMain::Timer1Timer()
 void TfrmMain::OfferSavedLists()
 {
     Timer1->stop();
-    const platform::Locale& locale = views::TFileListView::processLocale();
+    const text::Locale& locale = views::TFileListView::processLocale();
     auto ask = [this](const QString& caption, const std::string& text) {
         return QMessageBox::question(this, caption, QString::fromStdString(text),
                                      QMessageBox::Yes | QMessageBox::No,
@@ -776,7 +778,7 @@ private:
 // several fields a file, any other a header.
 views::RowKind reloadedKind(const settings::ResultRow& row, std::size_t fields)
 {
-    if (platform::trimView(row.caption).empty()) {
+    if (text::trimView(row.caption).empty()) {
         return views::RowKind::Separator;
     }
     return fields > 1 ? views::RowKind::File : views::RowKind::Header;
@@ -787,7 +789,7 @@ views::RowKind reloadedKind(const settings::ResultRow& row, std::size_t fields)
 void TfrmMain::ReloadResultList()
 {
     repaintStatusBar();
-    platform::LineReader reader;
+    text::LineReader reader;
     if (!reader.open(ResultListFile)) {
         const int error = errno;
         QMessageBox::critical(
@@ -869,7 +871,7 @@ void TfrmMain::SaveResultLists()
         // The window is gone by now; the earlier lists are still whole.
         const int error = errno;
         std::fprintf(stderr, "gemmora: the list of duplicates could not be saved as %s: %s\n",
-                     platform::displayUtf8(ResultListFile).c_str(), std::strerror(error));
+                     text::displayUtf8(ResultListFile).c_str(), std::strerror(error));
     }
 }
 
@@ -943,7 +945,7 @@ std::vector<search::SearchDrive> TfrmMain::selectedDrives()
                 continue;
             }
             for (const std::string& root :
-                 platform::parseCommaText(edtRootDir->text().toStdString())) {
+                 text::parseCommaText(edtRootDir->text().toStdString())) {
                 add(drive.prefix + root);
             }
         }
@@ -1055,7 +1057,7 @@ void TfrmMain::btnLeftOutClick()
         const QString why = file.why == search::LeftOutFile::Why::Changed
                                 ? tr("changed during the search")
                                 : QString::fromLocal8Bit(std::strerror(file.error));
-        lines << QString::fromStdString(platform::displayName(file.path)) + QStringLiteral(": ") +
+        lines << QString::fromStdString(text::displayName(file.path)) + QStringLiteral(": ") +
                      why;
     }
     QString text =

@@ -1,3 +1,5 @@
+// The main window: what to search for, the drives, the rules, the result list and the status bar.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <chrono>

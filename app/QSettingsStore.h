@@ -1,3 +1,5 @@
+// The search settings kept in the desktop program's QSettings file.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <memory>

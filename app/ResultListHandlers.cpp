@@ -1,9 +1,11 @@
+// What clicks, keys and Delete do in the result list, and the tidying of groups left with one file.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/ResultListHandlers.h"
 
 #include <QPersistentModelIndex>
 
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "review/FilProps.h"
 #include "review/LastCopyGuard.h"
 #include "views/FileList.h"
@@ -42,7 +44,7 @@ std::string ResultListHandlers::GetSelectedFilePath() const
     }
     // The path keeps its bytes: a Linux name may begin or end with blanks.
     std::string caption = m_list.captionOf(row);
-    if (platform::trimView(caption).empty()) {
+    if (text::trimView(caption).empty()) {
         return "";
     }
     return caption;
@@ -52,7 +54,7 @@ void ResultListHandlers::FileListView1Click()
 {
     const std::string path = GetSelectedFilePath();
     if (!path.empty()) {
-        m_list.setHint(QString::fromStdString(platform::displayName(path)));
+        m_list.setHint(QString::fromStdString(text::displayName(path)));
     } else {
         m_list.setHint(QString::fromLatin1(kReviewHint));
     }

@@ -1,3 +1,5 @@
+// What clicks, keys and Delete do in the result list, and the tidying of groups left with one file.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <functional>

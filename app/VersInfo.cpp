@@ -1,3 +1,5 @@
+// The version reader as a window component that fills linked labels and a list.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/VersInfo.h"
 
 #include <QCoreApplication>
@@ -7,7 +9,7 @@
 
 namespace app {
 
-using namespace platform;
+using namespace versioninfo;
 
 TVersionInfoResource::TVersionInfoResource(QObject* owner) : QObject(owner) {}
 

@@ -1,3 +1,5 @@
+// The version reader as a window component that fills linked labels and a list.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QLabel>
@@ -5,14 +7,14 @@
 #include <QPointer>
 #include <QTreeWidget>
 
-#include "platform/VersionInfo.h"
+#include "versioninfo/VersionInfo.h"
 
 namespace app {
 
 // The version reader as a component of a window: it writes the version,
 // copyright, product and description into linked labels and fills a linked
 // two-column list with the items chosen in ShowResource.
-class TVersionInfoResource : public QObject, public platform::TVersionInfoResource {
+class TVersionInfoResource : public QObject, public versioninfo::TVersionInfoResource {
     Q_OBJECT
 public:
     explicit TVersionInfoResource(QObject* owner = nullptr);
@@ -36,7 +38,7 @@ public:
     void FillListView() override;
 
 private:
-    void linkLabel(QPointer<QLabel>& link, QLabel* label, platform::TPreDef item);
+    void linkLabel(QPointer<QLabel>& link, QLabel* label, versioninfo::TPreDef item);
 
     QPointer<QLabel> m_versionLabel;
     QPointer<QLabel> m_copyrightLabel;

@@ -1,4 +1,5 @@
 // Gemmora: the desktop duplicate file finder.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <cstdio>
 #include <cstring>
 
@@ -8,7 +9,7 @@
 #include "app/AppHelp.h"
 #include "app/Application.h"
 #include "app/MainForm.h"
-#include "platform/VersionInfo.h"
+#include "versioninfo/VersionInfo.h"
 
 int main(int argc, char** argv)
 {
@@ -19,7 +20,7 @@ int main(int argc, char** argv)
             return 0;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
-            platform::TVersionInfoResource info;
+            versioninfo::TVersionInfoResource info;
             info.Loaded();
             std::printf("gemmora %s\n", info.FileVersion.AsText().c_str());
             return 0;

@@ -1,3 +1,5 @@
+// Benchmark: a cleanup and its undo in the desktop program, with the event loop's longest stall.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times a cleanup in the desktop program on the offscreen platform, as a
 // user does it: "Find Now" on a tree, "Mark all but one in each group" by
 // keeping the oldest, "Trash marked" answered Yes, then "Undo last

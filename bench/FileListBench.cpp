@@ -1,3 +1,5 @@
+// Benchmark: the result list with many rows, from adding them to pruning a group.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the result list at scale: AddFile on real files; rows from gathered
 // facts added in one batch update, and again in batches with an event-loop
 // turn after each (as a search adds them); then scrolling to the end,

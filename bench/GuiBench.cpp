@@ -1,3 +1,5 @@
+// Benchmark: a search and a list reload in the desktop program, and the event loop's longest stall.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the desktop program on the offscreen platform: a whole search of a
 // tree started with "Find Now" (and the longest time the event loop went
 // without a turn meanwhile); then the reload of a saved list of ROWS rows,
@@ -18,7 +20,7 @@
 #include <QScrollBar>
 
 #include "app/MainForm.h"
-#include "platform/StringList.h"
+#include "text/StringList.h"
 #include "settings/ResultLines.h"
 
 namespace {
@@ -93,7 +95,7 @@ int main(int argc, char** argv)
         }
     }
     lines.resize(static_cast<std::size_t>(rows));
-    platform::writeLinesFile(form.ResultListFile, lines);
+    text::writeLinesFile(form.ResultListFile, lines);
     std::vector<std::string>().swap(lines);
     // The peak of the reload alone, not of making the file above.
     ::malloc_trim(0);

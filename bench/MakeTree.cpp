@@ -1,3 +1,5 @@
+// Benchmark helper: makes a reproducible folder tree full of duplicates, near misses and links.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Makes a folder tree to benchmark duplicate finders on, the same for the
 // same seed: nested folders, a realistic mix of sizes, about 15 % exact
 // copies in groups of 2 to 6 (half of them keeping the original's time),

@@ -1,3 +1,5 @@
+// Benchmark: the least work any exact duplicate finder must do on a tree, to compare against.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The floor under any exact duplicate finder: walk the tree and query every
 // entry once, then read every byte of each file that shares its size with
 // another file, once. Links are not followed; empty files are left out.

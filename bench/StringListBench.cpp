@@ -1,9 +1,11 @@
+// Benchmark: a million sorted additions to the string list.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sorted additions at scale: the list must take a million additions in about
 // a second while keeping the designed order.
 #include <benchmark/benchmark.h>
 #include <random>
 
-#include "platform/StringList.h"
+#include "text/StringList.h"
 
 namespace {
 
@@ -27,7 +29,7 @@ void sortedAdditions(benchmark::State& state)
 {
     const auto names = makeNames(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
-        platform::StringList list(platform::StringList::Order::Sorted);
+        text::StringList list(text::StringList::Order::Sorted);
         for (const std::string& name : names) {
             list.add(name, 1);
         }
@@ -40,8 +42,8 @@ void sortedAdditionsIgnoringRepeats(benchmark::State& state)
 {
     const auto names = makeNames(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
-        platform::StringList list(platform::StringList::Order::Sorted,
-                                  platform::StringList::Repeats::IgnoreFolded);
+        text::StringList list(text::StringList::Order::Sorted,
+                                  text::StringList::Repeats::IgnoreFolded);
         for (const std::string& name : names) {
             list.add(name);
         }

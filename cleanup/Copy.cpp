@@ -1,3 +1,5 @@
+// Copies a file for a move to another file system, flushed and read back before it counts.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/Copy.h"
 
 #include <algorithm>
@@ -12,7 +14,7 @@
 #include "cleanup/Rename.h"
 #include "platform/FileContents.h"
 #include "platform/NoFollowOpen.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace cleanup {
 
@@ -250,7 +252,7 @@ bool openOrMakeFoldersLike(const std::string& folder, const std::string& relativ
 {
     opened.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!opened.ok()) {
-        reason = "the folder " + platform::displayName(folder) +
+        reason = "the folder " + text::displayName(folder) +
                  " cannot be opened: " + std::strerror(errno);
         return false;
     }
@@ -268,13 +270,13 @@ bool openOrMakeFoldersLike(const std::string& folder, const std::string& relativ
         }
         std::string why;
         if (!makeFolderLike(opened.get(), part, model, why)) {
-            reason = "the folder " + platform::displayName(part) + " cannot be made: " + why;
+            reason = "the folder " + text::displayName(part) + " cannot be made: " + why;
             return false;
         }
         platform::UniqueFd inner(
             ::openat(opened.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!inner.ok()) {
-            reason = "something that is no folder is in the way at " + platform::displayName(part);
+            reason = "something that is no folder is in the way at " + text::displayName(part);
             return false;
         }
         opened = std::move(inner);

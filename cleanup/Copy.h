@@ -1,3 +1,5 @@
+// Copies a file for a move to another file system, flushed and read back before it counts.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

@@ -11,7 +11,7 @@
 #include "cleanup/Rename.h"
 #include "platform/FolderListing.h"
 #include "platform/NoFollowOpen.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace cleanup {
 
@@ -72,7 +72,7 @@ bool copyHoldsWhileAway(int awayFolder, const std::string& awayName, const CopyA
     if (copyStillAt(*copy, known ? &away : nullptr, why)) {
         return true;
     }
-    reason = copy->role + " " + platform::displayName(copy->path) + " " + why;
+    reason = copy->role + " " + text::displayName(copy->path) + " " + why;
     return false;
 }
 
@@ -118,7 +118,7 @@ Guarded deleteWhileCopyHolds(int folder, const std::string& name, const std::str
     if (fine) {
         return Guarded::Done;
     }
-    const std::string where = "in its folder as " + platform::displayName(spare);
+    const std::string where = "in its folder as " + text::displayName(spare);
     return backUnderName(folder, spare, where, folder, name, reason) ? Guarded::PutBack
                                                                      : Guarded::Stranded;
 }
@@ -154,7 +154,7 @@ Guarded trashWhileCopyHolds(int folder, const std::string& name, const std::stri
     if (fine) {
         return Guarded::Done;
     }
-    const std::string where = "in the trash as " + platform::displayName(entry.file);
+    const std::string where = "in the trash as " + text::displayName(entry.file);
     if (backUnderName(AT_FDCWD, entry.file, where, folder, name, reason)) {
         ::unlink(entry.info.c_str());
         return Guarded::PutBack;

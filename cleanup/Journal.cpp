@@ -1,3 +1,5 @@
+// The journal of a cleanup run: one line per step, written as it happens, read back for undo.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/Journal.h"
 
 #include <algorithm>
@@ -11,8 +13,9 @@
 #include <unistd.h>
 
 #include "platform/FolderListing.h"
-#include "platform/StringList.h"
-#include "platform/Text.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
+#include "text/Text.h"
 
 namespace cleanup {
 
@@ -127,7 +130,7 @@ bool Journal::create(const std::string& folder, std::string& error)
     const std::string path = newJournalPath(folder);
     if (path.empty()) {
         m_path = folder;
-        error = "no journal can be made in " + platform::displayName(folder) + ": " +
+        error = "no journal can be made in " + text::displayName(folder) + ": " +
                 std::strerror(errno);
         return false;
     }
@@ -339,7 +342,7 @@ bool parseJournalName(const std::string& name, std::string& stamp, std::int64_t&
         return true;
     }
     return rest.size() >= 2 && rest.size() <= 10 && rest[0] == '-' && rest[1] != '0' &&
-           platform::parseInt64(rest.substr(1), number) && number >= 2;
+           text::parseInt64(rest.substr(1), number) && number >= 2;
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+// The journal of a cleanup run: one line per step, written as it happens, read back for undo.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

@@ -1,19 +1,21 @@
+// A small JSON writer for the cleanup's reports, valid whatever bytes it is given.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/JsonWriter.h"
 
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace cleanup {
 
 bool isValidUtf8(std::string_view bytes)
 {
     // displayUtf8 keeps valid text byte for byte and replaces anything else.
-    return platform::displayUtf8(bytes) == bytes;
+    return text::displayUtf8(bytes) == bytes;
 }
 
 std::string jsonQuoted(std::string_view text)
 {
     static const char kHex[] = "0123456789abcdef";
-    const std::string valid = platform::displayUtf8(text);
+    const std::string valid = text::displayUtf8(text);
     std::string out = "\"";
     for (const char c : valid) {
         const auto code = static_cast<unsigned char>(c);

@@ -1,3 +1,5 @@
+// A small JSON writer for the cleanup's reports, valid whatever bytes it is given.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace cleanup {
 
@@ -117,7 +117,7 @@ bool checkOutputPlace(const std::string& path, const Plan& plan,
             for (const PlanFile& file : group.files) {
                 struct stat planned = {};
                 if (::lstat(file.file.path.c_str(), &planned) == 0 && sameInode(st, planned)) {
-                    reason = "it is the file " + platform::displayName(file.file.path) +
+                    reason = "it is the file " + text::displayName(file.file.path) +
                              ", which the cleanup " +
                              (file.role == Role::Keep ? "keeps" : "acts on");
                     return false;
@@ -129,7 +129,7 @@ bool checkOutputPlace(const std::string& path, const Plan& plan,
     const std::string inside = folder.empty() ? std::string() : enclosingFolder(folder, folders);
     if (!inside.empty()) {
         reason =
-            "it lies in " + platform::displayName(inside) + ", among the files the cleanup acts on";
+            "it lies in " + text::displayName(inside) + ", among the files the cleanup acts on";
         return false;
     }
     return true;

@@ -1,3 +1,5 @@
+// The cleanup plan: which file of each group is kept and which are marked, chosen by keep rules.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/Plan.h"
 
 #include <algorithm>
@@ -10,10 +12,10 @@
 #include <set>
 #include <sys/stat.h>
 
-#include "platform/CommaText.h"
+#include "text/CommaText.h"
 #include "platform/FolderListing.h"
 #include "platform/NoFollowOpen.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace cleanup {
 
@@ -92,7 +94,7 @@ bool parseKeepRule(const std::string& text, KeepRule& rule, std::string& error)
                     (known.kind == KeepRule::NameMatches ? "*.jpg" : "/home/ann/photos");
             return false;
         }
-        for (std::string& value : platform::parseCommaText(text.substr(colon + 1))) {
+        for (std::string& value : text::parseCommaText(text.substr(colon + 1))) {
             if (value.empty()) {
                 continue;
             }
@@ -119,7 +121,7 @@ std::string describeRule(const KeepRule& rule)
         if (known.kind == rule.kind) {
             std::string text = known.name;
             if (known.takesValues) {
-                text += ':' + platform::formatCommaText(rule.values);
+                text += ':' + text::formatCommaText(rule.values);
             }
             return text;
         }
@@ -200,7 +202,7 @@ std::size_t firstByPath(const InputGroup& group, const std::vector<std::size_t>&
 {
     return *std::min_element(candidates.begin(), candidates.end(),
                              [&](std::size_t a, std::size_t b) {
-                                 return platform::compareOrder(group[a].path, group[b].path) < 0;
+                                 return text::compareOrder(group[a].path, group[b].path) < 0;
                              });
 }
 
@@ -292,12 +294,12 @@ bool checkPlan(const Plan& plan, std::string& error)
             keeps = keeps || file.role == Role::Keep;
             marks = marks || file.role == Role::Mark;
             if (!isPlainAbsolute(file.file.path)) {
-                error = where + ": " + platform::displayName(file.file.path) +
+                error = where + ": " + text::displayName(file.file.path) +
                         " is not a plain absolute path";
                 return false;
             }
             if (!seen.insert(file.file.path).second) {
-                error = where + ": " + platform::displayName(file.file.path) +
+                error = where + ": " + text::displayName(file.file.path) +
                         " occurs more than once in the plan";
                 return false;
             }

@@ -1,3 +1,5 @@
+// The cleanup plan: which file of each group is kept and which are marked, chosen by keep rules.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,10 @@
+// A cleanup plan as text, to save, edit and read back.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/PlanText.h"
 
-#include "platform/CommaText.h"
-#include "platform/StringList.h"
-#include "platform/Text.h"
+#include "text/CommaText.h"
+#include "text/StringList.h"
+#include "text/Text.h"
 #include "settings/ResultLines.h"
 
 namespace cleanup {
@@ -33,7 +35,7 @@ std::vector<std::string> formatPlanLines(const Plan& plan, std::size_t& leftOut)
                 continue;
             }
             groupLines.push_back(std::string(file.role == Role::Keep ? "keep," : "mark,") +
-                                 platform::quoteItem(file.file.path) + "," +
+                                 text::quoteItem(file.file.path) + "," +
                                  (file.file.size >= 0 ? std::to_string(file.file.size) : ""));
         }
         if (keptLeftOut) {
@@ -45,7 +47,7 @@ std::vector<std::string> formatPlanLines(const Plan& plan, std::size_t& leftOut)
             lines.emplace_back();
         }
         if (!group.note.empty()) {
-            lines.push_back("# " + platform::displayName(group.note));
+            lines.push_back("# " + text::displayName(group.note));
         }
         lines.insert(lines.end(), groupLines.begin(), groupLines.end());
     }
@@ -56,7 +58,7 @@ namespace {
 
 bool parsePlanLine(const std::string& line, PlanFile& file, std::string& error)
 {
-    const std::vector<std::string> fields = platform::parseCommaText(line);
+    const std::vector<std::string> fields = text::parseCommaText(line);
     if (fields.size() < 2 || fields.size() > 3 || (fields[0] != "keep" && fields[0] != "mark")) {
         error = "is not \"keep\" or \"mark\", a quoted path and a size";
         return false;
@@ -65,7 +67,7 @@ bool parsePlanLine(const std::string& line, PlanFile& file, std::string& error)
     file.file.path = fields[1];
     file.file.size = -1;
     if (fields.size() == 3 && !fields[2].empty() &&
-        (!platform::parseInt64(fields[2], file.file.size) || file.file.size < 0)) {
+        (!text::parseInt64(fields[2], file.file.size) || file.file.size < 0)) {
         error = "has a size that is not a number of bytes";
         return false;
     }
@@ -76,7 +78,7 @@ bool parsePlan(const std::vector<std::string>& lines, Plan& plan, std::string& e
 {
     bool groupOpen = false;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string trimmed = platform::trim(lines[i]);
+        const std::string trimmed = text::trim(lines[i]);
         if (trimmed.empty()) {
             groupOpen = false;
             continue;
@@ -103,19 +105,19 @@ bool parseResultList(const std::vector<std::string>& lines, std::vector<InputGro
 {
     bool groupOpen = false;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (platform::trim(lines[i]).empty()) {
+        if (text::trim(lines[i]).empty()) {
             continue;  // a last empty line
         }
         const settings::ResultRow row = settings::parseResultLine(lines[i]);
         if (row.subItems.empty() && row.caption == kHeader) {
             groups.emplace_back();
             groupOpen = true;
-        } else if (row.subItems.empty() && platform::trim(row.caption).empty()) {
+        } else if (row.subItems.empty() && text::trim(row.caption).empty()) {
             groupOpen = false;
         } else if (groupOpen && !row.subItems.empty() && settings::isFilePath(row.caption)) {
             FileFacts file;
             file.path = row.caption;
-            if (!platform::parseInt64(row.subItems[0], file.size) || file.size < 0) {
+            if (!text::parseInt64(row.subItems[0], file.size) || file.size < 0) {
                 file.size = -1;
             }
             groups.back().push_back(std::move(file));
@@ -133,9 +135,9 @@ bool parseResultList(const std::vector<std::string>& lines, std::vector<InputGro
 bool parseListText(const std::string& text, ListContents& contents, std::string& error)
 {
     contents = ListContents();
-    const std::vector<std::string> lines = platform::splitLines(text);
+    const std::vector<std::string> lines = text::splitLines(text);
     for (const std::string& line : lines) {
-        const std::string trimmed = platform::trim(line);
+        const std::string trimmed = text::trim(line);
         if (trimmed.empty() || trimmed[0] == '#') {
             continue;
         }

@@ -1,3 +1,5 @@
+// A cleanup plan as text, to save, edit and read back.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <string>

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace cleanup {
 
@@ -92,7 +92,7 @@ bool settlePlan(Plan& plan, WholeGroupRule rule, std::vector<std::size_t>& kept,
         if (marksEvery(group) && rule == WholeGroupRule::KeepFirstByPath) {
             const auto first = std::min_element(
                 group.files.begin(), group.files.end(), [](const PlanFile& a, const PlanFile& b) {
-                    return platform::compareOrder(a.file.path, b.file.path) < 0;
+                    return text::compareOrder(a.file.path, b.file.path) < 0;
                 });
             first->role = Role::Keep;
         }

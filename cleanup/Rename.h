@@ -1,3 +1,5 @@
+// A rename that never takes another file's place.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <string>

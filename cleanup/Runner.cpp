@@ -1,3 +1,5 @@
+// Carries out a cleanup plan on real files, one marked file at a time, with a kept copy checked.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/Runner.h"
 
 #include <algorithm>
@@ -18,7 +20,7 @@
 #include "platform/FileContents.h"
 #include "platform/FolderListing.h"
 #include "platform/NoFollowOpen.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "platform/Trash.h"
 
 namespace cleanup {
@@ -33,7 +35,7 @@ constexpr std::uint64_t kDedupeChunk = 1024 * 1024;
 
 std::string shown(const std::string& path)
 {
-    return platform::displayName(path);
+    return text::displayName(path);
 }
 
 std::int64_t nanoseconds(const timespec& time)

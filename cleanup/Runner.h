@@ -1,3 +1,5 @@
+// Carries out a cleanup plan on real files, one marked file at a time, with a kept copy checked.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// Undoes a cleanup from its journal: puts trashed and moved files back where that is safe.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/Undo.h"
 
 #include <algorithm>
@@ -15,7 +17,7 @@
 #include "cleanup/Rename.h"
 #include "platform/FolderListing.h"
 #include "platform/NoFollowOpen.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "platform/Trash.h"
 
 namespace cleanup {
@@ -55,10 +57,10 @@ bool parseIdentity(const Fields& fields, std::size_t first, std::size_t rest, Id
 {
     std::int64_t d = 0;
     std::int64_t i = 0;
-    if (fields.size() < rest + 2 || !platform::parseInt64(fields[first], d) ||
-        !platform::parseInt64(fields[first + 1], i) ||
-        !platform::parseInt64(fields[rest], identity.size) ||
-        !platform::parseInt64(fields[rest + 1], identity.modifiedNs)) {
+    if (fields.size() < rest + 2 || !text::parseInt64(fields[first], d) ||
+        !text::parseInt64(fields[first + 1], i) ||
+        !text::parseInt64(fields[rest], identity.size) ||
+        !text::parseInt64(fields[rest + 1], identity.modifiedNs)) {
         return false;
     }
     identity.device = static_cast<dev_t>(d);
@@ -106,7 +108,7 @@ bool placeOf(const std::string& path, std::size_t trusted, bool make, platform::
     const std::string base = trusted > 0 ? path.substr(0, trusted) : "/";
     platform::UniqueFd folder(::open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!folder.ok()) {
-        reason = "its folder " + platform::displayName(base) + " is gone";
+        reason = "its folder " + text::displayName(base) + " is gone";
         return false;
     }
     const std::string rest(platform::folderOf(path.substr(base.size())));
@@ -287,12 +289,12 @@ std::string untrustedTrashEntry(const std::string& file, const std::string& info
     const std::string files(platform::folderOf(file));
     const std::string trash(platform::folderOf(files.substr(0, files.size() - 1)));
     if (lastName(files) != "files" || !isTrashFolder(trash)) {
-        return "its journal line names " + platform::displayName(file) +
+        return "its journal line names " + text::displayName(file) +
                ", which is in no trash's files folder";
     }
     if (info != trash + "info/" + std::string(platform::nameOf(file)) + ".trashinfo") {
         return "its journal line names a trash information file that does not belong to " +
-               platform::displayName(file);
+               text::displayName(file);
     }
     return "";
 }
@@ -318,7 +320,7 @@ UndoItem fromTrash(const std::string& file, const std::string& info, const std::
     if (const std::string why = untrustedTrashEntry(file, info); !why.empty()) {
         return refused(path, why);
     }
-    const std::string where = "in the trash as " + platform::displayName(file);
+    const std::string where = "in the trash as " + text::displayName(file);
     struct stat st = {};
     if (::lstat(file.c_str(), &st) == 0) {
         if (!matches(st, identity)) {
@@ -359,8 +361,8 @@ std::string untrustedMove(const std::string& where, const std::string& folder)
         return "its journal line names a moved file, but its run moved nothing";
     }
     if (!isPlain(where) || trustedFor(where, folder) == 0) {
-        return "its journal line names " + platform::displayName(where) +
-               ", which is not below the run's move folder " + platform::displayName(folder);
+        return "its journal line names " + text::displayName(where) +
+               ", which is not below the run's move folder " + text::displayName(folder);
     }
     return "";
 }
@@ -381,8 +383,8 @@ bool keptIdentity(const StepRecord& step, Identity& kept)
 {
     std::int64_t device = 0;
     std::int64_t inode = 0;
-    if (step.linking.size() < 5 || !platform::parseInt64(step.linking[3], device) ||
-        !platform::parseInt64(step.linking[4], inode)) {
+    if (step.linking.size() < 5 || !text::parseInt64(step.linking[3], device) ||
+        !text::parseInt64(step.linking[4], inode)) {
         return false;
     }
     kept.device = static_cast<dev_t>(device);
@@ -415,7 +417,7 @@ std::string removePartialCopy(const StepRecord& step, const std::map<std::string
         ::unlinkat(place.folder.get(), place.name.c_str(), 0) != 0) {
         return "";
     }
-    return "its partial copy " + platform::displayName(partial) + " was removed";
+    return "its partial copy " + text::displayName(partial) + " was removed";
 }
 
 // A hard link killed between making the link and the swap leaves a hidden
@@ -438,7 +440,7 @@ std::string removeHiddenLink(const StepRecord& step, const std::string& root)
         !sameInode(keptNow, kept) || ::unlinkat(place.folder.get(), place.name.c_str(), 0) != 0) {
         return "";
     }
-    return "its hidden link " + platform::displayName(spare) + " of the kept file was removed";
+    return "its hidden link " + text::displayName(spare) + " of the kept file was removed";
 }
 
 // A trash killed before the file moved leaves an information file without
@@ -456,7 +458,7 @@ std::string removeLoneTrashInfo(const StepRecord& step)
         ::unlink(info.c_str()) != 0) {
         return "";
     }
-    return "its trash information file " + platform::displayName(info) +
+    return "its trash information file " + text::displayName(info) +
            ", left without a file, was removed";
 }
 
@@ -495,14 +497,14 @@ bool undoFinishedSwap(const StepRecord& step, const Identity& identity, UndoItem
         return false;
     }
     if (::renameat2(folder, spare.c_str(), folder, place.name.c_str(), RENAME_EXCHANGE) != 0) {
-        item.detail = "it is in its folder as " + platform::displayName(spare) +
+        item.detail = "it is in its folder as " + text::displayName(spare) +
                       ", and its place holds a link of the kept file: " + std::strerror(errno);
         return true;
     }
     if (::fstatat(folder, spare.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !sameInode(st, kept)) {
         ::renameat2(folder, spare.c_str(), folder, place.name.c_str(), RENAME_EXCHANGE);
         item.detail = "its place changed while it was put back; it is in its folder as " +
-                      platform::displayName(spare);
+                      text::displayName(spare);
         return true;
     }
     ::unlinkat(folder, spare.c_str(), 0);
@@ -529,12 +531,12 @@ UndoItem undoDone(const StepRecord& step, const std::map<std::string, Fields>& r
         Identity at = identity;
         std::int64_t device = 0;
         std::int64_t inode = 0;
-        if (step.done.size() >= 13 && platform::parseInt64(step.done[11], device) &&
-            platform::parseInt64(step.done[12], inode)) {
+        if (step.done.size() >= 13 && text::parseInt64(step.done[11], device) &&
+            text::parseInt64(step.done[12], inode)) {
             at.device = static_cast<dev_t>(device);  // copied to another file system
             at.inode = static_cast<ino_t>(inode);
         }
-        return moveBack(where, trustedFor(where, folder), "at " + platform::displayName(where),
+        return moveBack(where, trustedFor(where, folder), "at " + text::displayName(where),
                         path, root, at, identity);
     }
     UndoItem item;
@@ -544,9 +546,9 @@ UndoItem undoDone(const StepRecord& step, const std::map<std::string, Fields>& r
         item.detail = "it was deleted for good";
     } else if (action == "hardlink") {
         item.detail =
-            "it is a hard link of " + platform::displayName(where) + " now, with the same contents";
+            "it is a hard link of " + text::displayName(where) + " now, with the same contents";
     } else {
-        item.detail = "it shares its data with " + platform::displayName(where) +
+        item.detail = "it shares its data with " + text::displayName(where) +
                       ", and its contents never changed";
     }
     return item;
@@ -575,7 +577,7 @@ UndoItem undoBegun(const StepRecord& step, const std::map<std::string, Fields>& 
         if (platform::openPlaceNoFollow(claimed, trustedFor(claimed, root), place) &&
             isFile(place.folder.get(), place.name, identity)) {
             return moveBack(claimed, trustedFor(claimed, root),
-                            "in its folder as " + platform::displayName(claimedName), item.path,
+                            "in its folder as " + text::displayName(claimedName), item.path,
                             root, identity);
         }
     }
@@ -588,11 +590,11 @@ UndoItem undoBegun(const StepRecord& step, const std::map<std::string, Fields>& 
         if (const std::string why = untrustedMove(spare, folder); !why.empty()) {
             return refused(item.path, why);
         }
-        return moveBack(spare, trustedFor(spare, folder), "at " + platform::displayName(spare),
+        return moveBack(spare, trustedFor(spare, folder), "at " + text::displayName(spare),
                         item.path, root, identity);
     } else if (action == "delete" || action == "hardlink") {
         if (!isSpareName(spare)) {
-            return refused(item.path, "its journal line names " + platform::displayName(spare) +
+            return refused(item.path, "its journal line names " + text::displayName(spare) +
                                           ", which is no temporary name of a cleanup");
         }
         if (undoFinishedSwap(step, identity, item)) {
@@ -604,7 +606,7 @@ UndoItem undoBegun(const StepRecord& step, const std::map<std::string, Fields>& 
         if (platform::openPlaceNoFollow(claimed, trustedFor(claimed, root), place) &&
             isFile(place.folder.get(), place.name, identity)) {
             return moveBack(claimed, trustedFor(claimed, root),
-                            "in its folder as " + platform::displayName(spare), item.path, root,
+                            "in its folder as " + text::displayName(spare), item.path, root,
                             identity);
         }
         Identity kept;
@@ -612,7 +614,7 @@ UndoItem undoBegun(const StepRecord& step, const std::map<std::string, Fields>& 
         if (action == "hardlink" && keptIdentity(step, kept) &&
             ::lstat(item.path.c_str(), &st) == 0 && sameInode(st, kept)) {
             item.status = UndoItem::CannotUndo;
-            item.detail = "it is a hard link of " + platform::displayName(step.linking[2]) +
+            item.detail = "it is a hard link of " + text::displayName(step.linking[2]) +
                           " now, with the same contents";
             return item;
         }
@@ -705,7 +707,7 @@ bool mayBeRunning(const std::string& id, const Steps& steps)
     }
     std::int64_t pid = 0;
     const std::size_t dot = id.find('.');
-    if (dot == std::string::npos || !platform::parseInt64(id.substr(dot + 1), pid) || pid <= 0) {
+    if (dot == std::string::npos || !text::parseInt64(id.substr(dot + 1), pid) || pid <= 0) {
         return false;
     }
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
@@ -729,7 +731,7 @@ void removeKilledStepsLeftovers(const Steps& steps, const std::vector<std::strin
         }
         const std::string removed = removeLeftovers(record, steps.runs, identity);
         if (!removed.empty()) {
-            said.push_back(platform::displayName(path) + ": " + removed);
+            said.push_back(text::displayName(path) + ": " + removed);
         }
     }
 }

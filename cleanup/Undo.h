@@ -1,3 +1,5 @@
+// Undoes a cleanup from its journal: puts trashed and moved files back where that is safe.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,6 @@
+// gemmora-cli's cleanup: the plan from a search or a list, the run, the journal and undo.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/WholeFile.h"
 #include "cli/CleanupCommand.h"
 
 #include <algorithm>
@@ -18,9 +21,9 @@
 #include "cli/CleanupText.h"
 #include "cli/CliWindow.h"
 #include "platform/FolderListing.h"
-#include "platform/Locale.h"
-#include "platform/StringList.h"
-#include "platform/Text.h"
+#include "text/Locale.h"
+#include "text/StringList.h"
+#include "text/Text.h"
 #include "settings/SavedLists.h"
 
 namespace cli {
@@ -178,7 +181,7 @@ public:
         }
         std::string line = "Cleaning up " + std::to_string(progress.filesDone + 1) + " of " +
                            std::to_string(progress.filesToDo) + ": ";
-        std::string name = platform::displayName(progress.path);
+        std::string name = text::displayName(progress.path);
         const std::size_t room = width > line.size() + 2 ? width - line.size() - 2 : 0;
         if (name.size() > room) {
             name = name.substr(name.size() - room);
@@ -363,7 +366,7 @@ void makeGatheredPlan(Gathered& gathered, const std::vector<cleanup::KeepRule>& 
         gathered.plan = cleanup::makePlan(gathered.input, rules);
         for (const cleanup::LeftOut& file : unreachable) {
             std::fprintf(stderr, "gemmora-cli: left alone, %s: %s\n",
-                         platform::displayName(file.path).c_str(), file.reason.c_str());
+                         text::displayName(file.path).c_str(), file.reason.c_str());
         }
         leftAlone = !unreachable.empty();
         // A group down to one file has nothing to do.
@@ -390,13 +393,13 @@ int showDryRun(const cleanup::Plan& plan, const CleanupContext& context,
         return status;
     }
     if (!output.quiet) {
-        const platform::Locale locale;
+        const text::Locale locale;
         std::fprintf(stderr,
                      "Dry run, nothing was changed: %zu groups, %lld files marked to %s, "
                      "%s bytes.\nAdd --yes to act.\n",
                      plan.groups.size(), static_cast<long long>(plan.markedCount()),
                      cleanup::actionName(context.action.kind).c_str(),
-                     platform::formatCount(plan.bytesToReclaim(), locale).c_str());
+                     text::formatCount(plan.bytesToReclaim(), locale).c_str());
     }
     return 0;
 }
@@ -457,11 +460,11 @@ int reportRun(const cleanup::Plan& plan, const cleanup::Report& report,
         std::fprintf(stderr, "gemmora-cli: %s; the run ended there\n", report.journalError.c_str());
     }
     if (!output.quiet) {
-        const platform::Locale locale;
+        const text::Locale locale;
         std::fprintf(stderr, "%lld files %s (%s bytes), %lld left untouched, %lld not reached%s.\n",
                      static_cast<long long>(report.count(cleanup::Outcome::Done)),
                      cleanup::actionDoneWord(context.action.kind).c_str(),
-                     platform::formatCount(report.bytesReclaimed(), locale).c_str(),
+                     text::formatCount(report.bytesReclaimed(), locale).c_str(),
                      static_cast<long long>(untouched),
                      static_cast<long long>(report.count(cleanup::Outcome::NotReached)),
                      report.stopped ? " (stopped)" : "");

@@ -1,3 +1,5 @@
+// gemmora-cli's cleanup: the plan from a search or a list, the run, the journal and undo.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <functional>

@@ -1,9 +1,11 @@
+// The texts gemmora-cli writes for a cleanup: plans and reports as a list, paths or JSON.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/CleanupText.h"
 
 #include "cleanup/JsonWriter.h"
 #include "cleanup/PlanText.h"
-#include "platform/CommaText.h"
-#include "platform/Text.h"
+#include "text/CommaText.h"
+#include "text/Text.h"
 
 namespace cli {
 
@@ -29,7 +31,7 @@ std::string actionText(const cleanup::Action& action)
     case cleanup::ActionKind::Reflink:
         return "share the kept file's data (reflink)";
     case cleanup::ActionKind::Move:
-        return "move into " + platform::displayName(action.folder);
+        return "move into " + text::displayName(action.folder);
     }
     return "";
 }
@@ -38,7 +40,7 @@ std::string rulesText(const std::vector<std::string>& rules)
 {
     std::string text;
     for (const std::string& rule : rules) {
-        text += platform::displayName(rule) + ", ";
+        text += text::displayName(rule) + ", ";
     }
     return text + "then the first by path order";
 }
@@ -239,7 +241,7 @@ std::string reportText(const cleanup::Plan& plan, const cleanup::Report& report,
             text += '\n';
         }
         if (!group.note.empty()) {
-            text += "# " + platform::displayName(group.note) + "\n";
+            text += "# " + text::displayName(group.note) + "\n";
         }
         for (std::size_t i = 0; i < group.files.size(); ++i) {
             const cleanup::PlanFile& file = group.files[i];
@@ -253,15 +255,15 @@ std::string reportText(const cleanup::Plan& plan, const cleanup::Report& report,
                 file.file.size >= 0 ? std::to_string(file.file.size) : ""};
             const std::string& more = !result.target.empty() ? result.target : result.reason;
             if (!more.empty()) {
-                fields.push_back(holdsLineBreak(more) ? platform::displayName(more) : more);
+                fields.push_back(holdsLineBreak(more) ? text::displayName(more) : more);
             }
             // A file gone somewhere may still carry a remark (a link keeps its data).
             if (!result.target.empty() && !result.reason.empty()) {
                 fields.push_back(result.reason);
             }
-            text += fields[0] + "," + platform::quoteItem(fields[1]) + "," + fields[2];
+            text += fields[0] + "," + text::quoteItem(fields[1]) + "," + fields[2];
             for (std::size_t f = 3; f < fields.size(); ++f) {
-                text += "," + platform::quoteItem(fields[f]);
+                text += "," + text::quoteItem(fields[f]);
             }
             text += '\n';
         }
@@ -323,9 +325,9 @@ std::string undoText(const cleanup::UndoReport& report, const std::string& journ
             ++leftOut;
             continue;
         }
-        text += undoWord(item.status) + "," + platform::quoteItem(item.path);
+        text += undoWord(item.status) + "," + text::quoteItem(item.path);
         if (!item.detail.empty()) {
-            text += "," + platform::quoteItem(platform::displayName(item.detail));
+            text += "," + text::quoteItem(text::displayName(item.detail));
         }
         text += '\n';
     }

@@ -1,3 +1,5 @@
+// The texts gemmora-cli writes for a cleanup: plans and reports as a list, paths or JSON.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <string>

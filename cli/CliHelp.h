@@ -1,3 +1,5 @@
+// gemmora-cli's options, from which --help, its manual page and its bash completion are made.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "help/CommandHelp.h"

@@ -1,3 +1,5 @@
+// The search window of gemmora-cli: the result list in memory, progress and stop by signal.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/CliWindow.h"
 
 #include <cstdio>
@@ -6,7 +8,7 @@
 #include <unistd.h>
 
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "search/FileRow.h"
 
 namespace cli {
@@ -46,7 +48,7 @@ bool CliResultList::addFile(const std::string& path)
         return true;
     }
     search::FileRowFacts facts;
-    if (!search::gatherFileRow(path, nullptr, platform::Locale(), facts)) {
+    if (!search::gatherFileRow(path, nullptr, text::Locale(), facts)) {
         return false;
     }
     rows.push_back({path, std::vector<std::string>(facts.subItems.begin(), facts.subItems.end())});
@@ -191,7 +193,7 @@ void CliWindow::reportLeftOut(const search::LeftOutFile& file)
     finishProgress();
     // Shown as a terminal would show a name: control characters in caret
     // notation, so a hostile name cannot steer the terminal.
-    const std::string path = platform::displayName(file.path);
+    const std::string path = text::displayName(file.path);
     if (file.why == search::LeftOutFile::Why::Changed) {
         std::fprintf(stderr, "gemmora-cli: %s changed during the search; left out\n", path.c_str());
     } else {
@@ -259,10 +261,10 @@ void CliWindow::drawProgress()
     } else {
         head = m_status[0] + " " + std::to_string(m_run->catalogue.Catalogue.added()) + " files  ";
     }
-    std::string line = platform::displayName(head);
+    std::string line = text::displayName(head);
     const std::size_t used = line.size();
     if (used + 4 < width) {
-        line += lastColumns(platform::displayName(m_status[3]), width - used - 1);
+        line += lastColumns(text::displayName(m_status[3]), width - used - 1);
     }
     std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
     std::fflush(stderr);

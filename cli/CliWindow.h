@@ -1,3 +1,5 @@
+// The search window of gemmora-cli: the result list in memory, progress and stop by signal.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <chrono>

@@ -3,8 +3,8 @@
 #include "cli/FolderText.h"
 
 #include "cleanup/JsonWriter.h"
-#include "platform/Locale.h"
-#include "platform/Text.h"
+#include "text/Locale.h"
+#include "text/Text.h"
 
 namespace cli {
 
@@ -17,7 +17,7 @@ using folders::IdenticalGroup;
 
 std::string count(std::int64_t value)
 {
-    return platform::formatCount(value, platform::Locale());
+    return text::formatCount(value, text::Locale());
 }
 
 std::string plural(std::int64_t value, const char* one, const char* many)
@@ -28,7 +28,7 @@ std::string plural(std::int64_t value, const char* one, const char* many)
 // "/a/ (8 files, 1,234 bytes)" and what else it holds on a line below.
 std::string factsLine(const FolderFacts& f, const char* indent)
 {
-    std::string line = indent + platform::displayUtf8(f.path) + " (" +
+    std::string line = indent + text::displayUtf8(f.path) + " (" +
                        plural(f.files, "file", "files") + ", " + plural(f.bytes, "byte", "bytes") +
                        ")\n";
     std::string also;
@@ -83,12 +83,12 @@ void containedList(std::string& out, const std::vector<ContainedFolder>& list,
                                : "    all " + count(copied) + " files have copies:\n";
         }
         for (const folders::Holder& h : c.holders) {
-            out += "      " + count(h.files) + " in " + platform::displayUtf8(h.folder) + "\n";
+            out += "      " + count(h.files) + " in " + text::displayUtf8(h.folder) + "\n";
         }
         if (!c.withoutCopy.empty()) {
             out += "    without a copy:\n";
             for (const std::string& path : c.withoutCopy) {
-                out += "      " + platform::displayUtf8(path) + "\n";
+                out += "      " + text::displayUtf8(path) + "\n";
             }
         }
     }
@@ -101,14 +101,14 @@ std::string listText(const FolderResult& r, const std::string& containedIn)
     groupsList(out, r.sameLayout, "Identical folders, same names and layout");
     groupsList(out, r.anyLayout, "Identical folders, the same files in another layout");
     const std::string where =
-        containedIn.empty() ? "elsewhere" : "in " + platform::displayUtf8(containedIn);
+        containedIn.empty() ? "elsewhere" : "in " + text::displayUtf8(containedIn);
     containedList(out, r.contained, "Folders whose every file has a copy " + where);
     containedList(out, r.nearlyContained,
                   "Folders whose files have copies " + where + " but for a few");
     if (out.empty()) {
         out = containedIn.empty() ? "No identical or contained folders found.\n"
                                   : "No folder has all its files in " +
-                                        platform::displayUtf8(containedIn) + ".\n";
+                                        text::displayUtf8(containedIn) + ".\n";
     }
     return out;
 }

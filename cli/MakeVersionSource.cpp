@@ -1,10 +1,12 @@
+// Build step that writes the source placing the program's own version block in its file.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Build step: writes the C++ source that places the program's own version
 // block in the ELF section the version reader looks for.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "platform/VersionBlockWriter.h"
+#include "versioninfo/VersionBlockWriter.h"
 
 namespace {
 
@@ -28,7 +30,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string version = argv[2];
-    platform::VersionBlockContents contents;
+    versioninfo::VersionBlockContents contents;
     contents.fixed.signature = 0xFEEF04BD;
     contents.fixed.structVersion = 0x00010000;
     contents.fixed.fileVersionMS = (parts[0] << 16) | parts[1];
@@ -47,7 +49,7 @@ int main(int argc, char** argv)
           {"ProductName", "Gemmora"},
           {"ProductVersion", version}}});
     contents.addTranslation(0x0409, 1200);
-    const std::vector<std::uint8_t> block = platform::buildVersionBlock(contents);
+    const std::vector<std::uint8_t> block = versioninfo::buildVersionBlock(contents);
 
     std::FILE* out = std::fopen(argv[1], "w");
     if (out == nullptr) {

@@ -1,4 +1,5 @@
 // gemmora-cli: Gemmora's search from a terminal or a script.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -17,11 +18,11 @@
 #include "cli/CliWindow.h"
 #include "cli/FolderText.h"
 #include "folders/FolderFinder.h"
-#include "platform/CommaText.h"
+#include "text/CommaText.h"
 #include "platform/FolderListing.h"
 #include "platform/OutputFile.h"
-#include "platform/StringList.h"
-#include "platform/VersionInfo.h"
+#include "text/StringList.h"
+#include "versioninfo/VersionInfo.h"
 #include "search/SearchRun.h"
 #include "settings/ResultLines.h"
 #include "settings/SavedLists.h"
@@ -67,7 +68,7 @@ int finishStandardOutput(int status)
 
 std::string ownVersion()
 {
-    platform::TVersionInfoResource info;
+    versioninfo::TVersionInfoResource info;
     info.Loaded();
     return info.FileVersion.AsText();
 }
@@ -347,7 +348,7 @@ int runSearch(int argc, char** argv)
         }
         roots.push_back(resolved == "/" ? resolved : resolved + "/");
     }
-    args.options.RootFolder = platform::formatCommaText(roots);
+    args.options.RootFolder = text::formatCommaText(roots);
 
     std::vector<search::SearchDrive> drives;
     if (!args.master.empty()) {

@@ -1,3 +1,5 @@
+// A program's options once, turned into --help text, a manual page and a bash completion.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <string>

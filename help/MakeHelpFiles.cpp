@@ -1,3 +1,5 @@
+// Build step that makes the manual pages and the bash completion from the programs' option lists.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Build step: makes a program's manual page or its bash completion from the
 // program's own option list (cli/CliHelp.cpp, app/AppHelp.cpp) and a
 // template that holds the hand-written parts.

@@ -1,3 +1,5 @@
+// Reading files for comparison: head sums, chunk hashes, file stamps and exact reads.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstddef>

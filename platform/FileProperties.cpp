@@ -1,3 +1,5 @@
+// The facts of one file for the properties dialog, read in one query, and their texts.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/FileProperties.h"
 
 #include <fcntl.h>
@@ -7,8 +9,8 @@
 #include <unistd.h>
 
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
-#include "platform/VersionResource.h"
+#include "text/Text.h"
+#include "versioninfo/VersionResource.h"
 
 namespace platform {
 
@@ -74,12 +76,12 @@ CivilTime civilFromTicks(std::uint64_t ticks)
     return civilFrom(seconds);
 }
 
-std::string dateText(const CivilTime& t, const Locale& locale)
+std::string dateText(const CivilTime& t, const text::Locale& locale)
 {
     char year[24];
     std::snprintf(year, sizeof year, "%04lld", static_cast<long long>(t.year));
     return std::string(year) + "-" + locale.shortMonths[static_cast<std::size_t>(t.month - 1)] +
-           "-" + twoDigits(t.day);
+           "-" + text::twoDigits(t.day);
 }
 
 }  // namespace
@@ -109,49 +111,49 @@ bool gatherFileProperties(const std::string& path, FileProperties& properties)
     properties.creationTime = (st.stx_mask & STATX_BTIME) != 0 ? ticksOf(st.stx_btime) : 0;
     properties.hasCompressedSize = (st.stx_mask & STATX_BLOCKS) != 0;
     properties.compressedSize = st.stx_blocks * 512u;
-    readVersionBlock(path, properties.versionBlock);
+    versioninfo::readVersionBlock(path, properties.versionBlock);
     return true;
 }
 
-std::string SizeText(std::uint64_t n, const Locale& locale)
+std::string SizeText(std::uint64_t n, const text::Locale& locale)
 {
     std::string first;
     if (n < 1024) {
-        first = formatCount(static_cast<std::int64_t>(n), locale) + " bytes";
+        first = text::formatCount(static_cast<std::int64_t>(n), locale) + " bytes";
     } else if (n < 1048576) {
-        first = formatDecimal(static_cast<double>(n) / 1024.0, 2, locale) + " KB";
+        first = text::formatDecimal(static_cast<double>(n) / 1024.0, 2, locale) + " KB";
     } else if (n < 1073741824) {
-        first = formatDecimal(static_cast<double>(n) / 1048576.0, 2, locale) + " MB";
+        first = text::formatDecimal(static_cast<double>(n) / 1048576.0, 2, locale) + " MB";
     } else {
-        first = formatDecimal(static_cast<double>(n) / 1073741824.0, 2, locale) + " GB";
+        first = text::formatDecimal(static_cast<double>(n) / 1073741824.0, 2, locale) + " GB";
     }
-    return first + " (" + formatCount(static_cast<std::int64_t>(n), locale) + " bytes)";
+    return first + " (" + text::formatCount(static_cast<std::int64_t>(n), locale) + " bytes)";
 }
 
-std::string CompressedSizeText(std::uint64_t c, const Locale& locale)
+std::string CompressedSizeText(std::uint64_t c, const text::Locale& locale)
 {
     std::string first;
     if (c < 1024) {
         first = std::to_string(c) + " bytes";
     } else if (c < 1048576) {
-        first = formatDecimal(static_cast<double>(c) / 1024.0, 2, locale) + " KB";
+        first = text::formatDecimal(static_cast<double>(c) / 1024.0, 2, locale) + " KB";
     } else {
-        first = formatDecimal(static_cast<double>(c) / 1048576.0, 2, locale) + " MB";
+        first = text::formatDecimal(static_cast<double>(c) / 1048576.0, 2, locale) + " MB";
     }
-    return first + " (" + formatCount(static_cast<std::int64_t>(c), locale) + " bytes)";
+    return first + " (" + text::formatCount(static_cast<std::int64_t>(c), locale) + " bytes)";
 }
 
-std::string FileTimeText(std::uint64_t ticks, const Locale& locale)
+std::string FileTimeText(std::uint64_t ticks, const text::Locale& locale)
 {
     if (ticks == 0) {
         return "(unknown)";
     }
     const CivilTime t = civilFromTicks(ticks);
-    return dateText(t, locale) + " " + twoDigits(t.hour) + locale.timeSeparator +
-           twoDigits(t.minute) + locale.timeSeparator + twoDigits(t.second);
+    return dateText(t, locale) + " " + text::twoDigits(t.hour) + locale.timeSeparator +
+           text::twoDigits(t.minute) + locale.timeSeparator + text::twoDigits(t.second);
 }
 
-std::string FileDateText(std::uint64_t ticks, const Locale& locale)
+std::string FileDateText(std::uint64_t ticks, const text::Locale& locale)
 {
     return ticks == 0 ? "(unknown)" : dateText(civilFromTicks(ticks), locale);
 }
@@ -162,7 +164,7 @@ std::string TypeText(const std::string& path)
     const std::size_t dot = name.rfind('.');
     const std::string extension =
         dot == std::string_view::npos ? "" : std::string(name.substr(dot + 1));
-    return upperCase(extension) + " file";
+    return text::upperCase(extension) + " file";
 }
 
 }  // namespace platform

@@ -1,10 +1,12 @@
+// The facts of one file for the properties dialog, read in one query, and their texts.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "platform/Locale.h"
+#include "text/Locale.h"
 
 namespace platform {
 
@@ -26,13 +28,13 @@ struct FileProperties {
 bool gatherFileProperties(const std::string& path, FileProperties& properties);
 
 // "1,023 bytes (1,023 bytes)", "1.00 KB (1,024 bytes)", ... up to GB.
-std::string SizeText(std::uint64_t bytes, const Locale& locale);
+std::string SizeText(std::uint64_t bytes, const text::Locale& locale);
 // Bytes in plain digits, KB or MB, then the exact count.
-std::string CompressedSizeText(std::uint64_t bytes, const Locale& locale);
+std::string CompressedSizeText(std::uint64_t bytes, const text::Locale& locale);
 // "yyyy-mmm-dd hh:nn:ss" of a file time, in UTC; "(unknown)" for 0.
-std::string FileTimeText(std::uint64_t ticks, const Locale& locale);
+std::string FileTimeText(std::uint64_t ticks, const text::Locale& locale);
 // The date part alone, "yyyy-mmm-dd"; "(unknown)" for 0.
-std::string FileDateText(std::uint64_t ticks, const Locale& locale);
+std::string FileDateText(std::uint64_t ticks, const text::Locale& locale);
 // The extension in upper case and " file".
 std::string TypeText(const std::string& path);
 

@@ -1,3 +1,5 @@
+// Lists a folder's entries with their sizes, times and attributes, and matches file masks.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/FolderListing.h"
 
 #include <cerrno>
@@ -9,7 +11,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace platform {
 
@@ -162,7 +164,7 @@ bool globMatch(std::string_view name, std::string_view mask)
         } else if (m < mask.size() && mask[m] == '?') {
             ++m;
             n = utf8Step(name, n);
-        } else if (m < mask.size() && upperAscii(mask[m]) == upperAscii(name[n])) {
+        } else if (m < mask.size() && text::upperAscii(mask[m]) == text::upperAscii(name[n])) {
             ++m;
             ++n;
         } else if (starMask != std::string_view::npos) {

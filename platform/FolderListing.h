@@ -1,3 +1,5 @@
+// Lists a folder's entries with their sizes, times and attributes, and matches file masks.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// Lowers a thread's I/O priority to idle for a while and restores it.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/IoPriority.h"
 
 #include <sys/syscall.h>

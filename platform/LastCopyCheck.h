@@ -1,3 +1,5 @@
+// Whether deleting a file would take the last copy of its contents.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <atomic>

@@ -1,3 +1,5 @@
+// The mount table and the drives made from it.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/Mounts.h"
 
 #include <algorithm>
@@ -9,8 +11,9 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "platform/StringList.h"
-#include "platform/Text.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
+#include "text/Text.h"
 
 namespace platform {
 
@@ -116,7 +119,7 @@ bool isDeviceNumber(std::string_view text)
 std::vector<MountEntry> parseMountInfo(std::string_view text)
 {
     std::vector<MountEntry> mounts;
-    for (const std::string& line : splitLines(text)) {
+    for (const std::string& line : text::splitLines(text)) {
         const std::vector<std::string_view> fields = splitBlanks(line);
         // id parent major:minor root mount-point options [optional...] - type source super-options
         const auto dash = std::find(fields.begin(), fields.end(), std::string_view("-"));
@@ -126,11 +129,11 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
         }
         MountEntry m;
         std::int32_t number = 0;
-        if (!parseInt32(fields[0], number)) {
+        if (!text::parseInt32(fields[0], number)) {
             continue;
         }
         m.id = number;
-        if (!parseInt32(fields[1], number)) {
+        if (!text::parseInt32(fields[1], number)) {
             continue;
         }
         m.parent = number;
@@ -207,8 +210,8 @@ std::vector<Drive> drivesFromMounts(const std::vector<MountEntry>& mounts, const
             drive.type = DriveType::Remote;
         } else if (kCdTypes.count(m->type) != 0) {
             drive.type = DriveType::CdRom;
-        } else if (startsWith(m->mountPoint, "/media/") ||
-                   startsWith(m->mountPoint, "/run/media/") ||
+        } else if (text::startsWith(m->mountPoint, "/media/") ||
+                   text::startsWith(m->mountPoint, "/run/media/") ||
                    (probe.removable && probe.removable(m->device))) {
             drive.type = DriveType::Removable;
         } else {
@@ -290,7 +293,7 @@ std::string readSmallFile(const std::string& path)
 {
     std::string text;
     readWholeFile(path, text);
-    return trim(text);
+    return text::trim(text);
 }
 
 // /dev/disk/by-label holds links named after labels, with \x20 escapes.
@@ -409,8 +412,8 @@ bool parseDevice(const std::string& text, dev_t& device)
     const std::size_t colon = text.find(':');
     std::int32_t major = 0;
     std::int32_t minor = 0;
-    if (colon == std::string::npos || !parseInt32(text.substr(0, colon), major) ||
-        !parseInt32(text.substr(colon + 1), minor)) {
+    if (colon == std::string::npos || !text::parseInt32(text.substr(0, colon), major) ||
+        !::text::parseInt32(text.substr(colon + 1), minor)) {
         return false;
     }
     device = ::makedev(static_cast<unsigned>(major), static_cast<unsigned>(minor));
@@ -431,11 +434,11 @@ std::vector<OverlayMount> overlayMounts(const std::vector<MountEntry>& mounts)
         bool told = true;
         for (const std::string& option : splitOptions(m.superOptions)) {
             std::vector<std::string> layers;
-            if (startsWith(option, "upperdir=")) {
+            if (text::startsWith(option, "upperdir=")) {
                 overlay.upper = option.substr(9);
-            } else if (startsWith(option, "lowerdir=")) {
+            } else if (::text::startsWith(option, "lowerdir=")) {
                 layers = splitLayers(option.substr(9));
-            } else if (startsWith(option, "lowerdir+=")) {
+            } else if (::text::startsWith(option, "lowerdir+=")) {
                 layers = {option.substr(10)};
             }
             for (std::string& layer : layers) {

@@ -1,3 +1,5 @@
+// The mount table and the drives made from it.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <functional>

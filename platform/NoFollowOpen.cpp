@@ -1,3 +1,5 @@
+// Opening paths without following any symbolic link on the way.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/NoFollowOpen.h"
 
 #include <algorithm>

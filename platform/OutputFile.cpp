@@ -1,3 +1,5 @@
+// A file the user named for output, replaced whole only once its text is complete.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/OutputFile.h"
 
 #include <algorithm>

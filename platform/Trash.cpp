@@ -1,3 +1,5 @@
+// Moving files to the desktop trash, reading its records, and deleting for good.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/Trash.h"
 
 #include <algorithm>
@@ -16,8 +18,9 @@
 
 #include "platform/FolderListing.h"
 #include "platform/Mounts.h"
-#include "platform/StringList.h"
-#include "platform/Text.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
+#include "text/Text.h"
 
 namespace platform {
 
@@ -435,7 +438,7 @@ bool readTrashInfoPath(const std::string& infoFile, std::string& path)
     }
     std::string encoded;
     bool found = false;
-    for (const std::string& line : splitLines(text)) {
+    for (const std::string& line : text::splitLines(text)) {
         if (line.rfind("Path=", 0) == 0) {
             encoded = line.substr(5);
             found = true;

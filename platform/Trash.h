@@ -1,3 +1,5 @@
+// Moving files to the desktop trash, reading its records, and deleting for good.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <functional>

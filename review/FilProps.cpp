@@ -1,9 +1,11 @@
+// The result list's properties dialog, with View and Delete.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "review/FilProps.h"
 
 #include <QMessageBox>
 
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "review/LastCopyGuard.h"
 #include "views/FocusStyle.h"
 
@@ -51,7 +53,7 @@ void TfrmFileProperties1::viewFailed(const QByteArray& path, const QString& reas
     QMessageBox::warning(
         isVisible() ? static_cast<QWidget*>(this) : parentWidget(), tr("Gemmora - view file"),
         tr("Nothing could open this file:") + "\n" +
-            QString::fromStdString(platform::displayName(path.toStdString())) + "\n\n" + reason);
+            QString::fromStdString(text::displayName(path.toStdString())) + "\n\n" + reason);
 }
 
 void TfrmFileProperties1::btnDeleteClick()

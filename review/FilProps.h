@@ -1,3 +1,5 @@
+// The result list's properties dialog, with View and Delete.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <functional>

@@ -1,3 +1,5 @@
+// Opens a file with the desktop's own program for it, passing the path's exact bytes.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "review/FileOpener.h"
 
 #include <cerrno>

@@ -1,3 +1,5 @@
+// The dialog that shows one file's properties, read afresh at every show.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "review/FileProp.h"
 
 #include <QFileIconProvider>
@@ -10,8 +12,8 @@
 
 #include "platform/FileProperties.h"
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
-#include "platform/VersionResource.h"
+#include "text/Text.h"
+#include "versioninfo/VersionResource.h"
 #include "views/FileList.h"
 #include "views/FocusStyle.h"
 
@@ -26,7 +28,7 @@ const char* const kListItems[] = {"Comments",         "CompanyName", "InternalNa
 QString text(const std::string& bytes)
 {
     // Names and version texts alike: a file's own text may hold control characters.
-    return QString::fromStdString(platform::displayName(bytes));
+    return QString::fromStdString(text::displayName(bytes));
 }
 
 QFrame* bevel()
@@ -177,7 +179,7 @@ TfrmFileProperties::TfrmFileProperties(QWidget* parent) : QDialog(parent)
         if (index >= 0 && static_cast<std::size_t>(index) < ItemValues.size()) {
             // A memo: a version text may span lines.
             memValues->setPlainText(QString::fromStdString(
-                platform::displayUtf8(ItemValues[static_cast<std::size_t>(index)])));
+                text::displayUtf8(ItemValues[static_cast<std::size_t>(index)])));
         }
     });
 }
@@ -236,17 +238,17 @@ void TfrmFileProperties::fill()
     }
     PageControl1->show();
     pnlError->hide();
-    const platform::Locale& locale = views::TFileListView::processLocale();
+    const text::Locale& locale = views::TFileListView::processLocale();
 
     if (!facts.versionBlock.empty()) {
         PageControl1->setTabVisible(1, true);
         std::vector<std::uint8_t> table;
-        if (platform::queryTranslationTable(facts.versionBlock, table)) {
-            const std::string code = platform::TranslationCode(table);
+        if (versioninfo::queryTranslationTable(facts.versionBlock, table)) {
+            const std::string code = versioninfo::TranslationCode(table);
             auto query = [&](const char* key) {
                 std::string result;
                 if (!code.empty()) {
-                    platform::queryString(facts.versionBlock,
+                    versioninfo::queryString(facts.versionBlock,
                                           "\\StringFileInfo\\" + code + "\\" + key, result);
                 }
                 return result;

@@ -1,3 +1,5 @@
+// The dialog that shows one file's properties, read afresh at every show.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <string>

@@ -1,3 +1,5 @@
+// Runs the last-copy check off the window's thread, with a wait that can be cancelled.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "review/LastCopyGuard.h"
 
 #include <memory>
@@ -11,7 +13,7 @@
 #include <QTimer>
 
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "review/SafeDelete.h"
 
 namespace review {
@@ -78,7 +80,7 @@ std::optional<platform::LastCopyAnswer> waitForLastCopyCheck(QWidget* parent,
         wait.setWindowTitle(QObject::tr("Gemmora - delete file"));
         wait.setLabelText(
             QObject::tr("Looking for another copy of\n%1\namong the files of its group ...")
-                .arg(QString::fromStdString(platform::displayName(query.path))));
+                .arg(QString::fromStdString(text::displayName(query.path))));
         wait.setCancelButtonText(QObject::tr("Cancel"));
         wait.setWindowModality(Qt::ApplicationModal);
         wait.setAutoReset(false);

@@ -1,3 +1,5 @@
+// Runs the last-copy check off the window's thread, with a wait that can be cancelled.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <chrono>

@@ -1,3 +1,5 @@
+// Deletes one file from the review after asking, and shows why when that fails.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "review/SafeDelete.h"
 
 #include <fcntl.h>
@@ -9,7 +11,7 @@
 #include "cleanup/DeleteGuard.h"
 #include "platform/FolderListing.h"
 #include "platform/NoFollowOpen.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "platform/Trash.h"
 
 namespace review {
@@ -22,7 +24,7 @@ std::string pathLines(const std::vector<std::string>& paths)
     constexpr std::size_t kShown = 3;
     std::string lines;
     for (std::size_t i = 0; i < paths.size() && i < kShown; ++i) {
-        lines += "\n" + platform::displayName(paths[i]);
+        lines += "\n" + text::displayName(paths[i]);
     }
     if (paths.size() > kShown) {
         lines += "\n(and " + std::to_string(paths.size() - kShown) + " more)";
@@ -41,7 +43,7 @@ std::string deleteQuestion(const std::string& path, bool permanent, LastCopy las
 {
     std::string question = permanent ? "Delete this file permanently? This cannot be undone."
                                      : "Move this file to the trash?";
-    question += "\n\n" + platform::displayName(path);
+    question += "\n\n" + text::displayName(path);
     switch (lastCopy) {
     case LastCopy::Contents:
         question += "\n\nThis is the last remaining copy of these contents: no other file of its "
@@ -121,7 +123,7 @@ void showFailure(QWidget* parent, const std::string& path, bool permanent, const
                                    : QObject::tr("The file could not be moved to the trash, so it "
                                                  "was left where it is:");
     QMessageBox::warning(parent, title(),
-                         what + "\n" + QString::fromStdString(platform::displayName(path)) +
+                         what + "\n" + QString::fromStdString(text::displayName(path)) +
                              "\n\n" + QString::fromStdString(error));
 }
 

@@ -1,3 +1,5 @@
+// Deletes one file from the review after asking, and shows why when that fails.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <string>

@@ -1,3 +1,5 @@
+// Walks a folder tree without following links and reports its folders and matching files.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "scanner/TreeScan.h"
 
 #include <algorithm>
@@ -8,13 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "platform/CommaText.h"
+#include "text/CommaText.h"
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace scanner {
 
-using platform::StringList;
+using text::StringList;
 
 TTreeScanner::TTreeScanner() : m_masks(StringList::Order::Sorted, StringList::Repeats::IgnoreFolded)
 {
@@ -36,7 +38,7 @@ void TTreeScanner::setFileMask(const std::string& mask)
 
 std::string TTreeScanner::FileMaskCommaText() const
 {
-    return platform::formatCommaText(m_masks.strings());
+    return text::formatCommaText(m_masks.strings());
 }
 
 void TTreeScanner::setFileMaskCommaText(const std::string& text)
@@ -45,7 +47,7 @@ void TTreeScanner::setFileMaskCommaText(const std::string& text)
         return;
     }
     m_masks.clear();
-    for (std::string& mask : platform::parseCommaText(text)) {
+    for (std::string& mask : text::parseCommaText(text)) {
         m_masks.add(std::move(mask));
     }
 }
@@ -222,7 +224,7 @@ void TTreeScanner::ScanFolder(const std::string& folder, std::size_t depth)
             }
         }
         std::sort(subfolders.begin(), subfolders.end(), [](const auto& a, const auto& b) {
-            return platform::compareOrder(a.name, b.name) < 0;
+            return text::compareOrder(a.name, b.name) < 0;
         });
     }
 
@@ -249,7 +251,7 @@ void TTreeScanner::ScanFolder(const std::string& folder, std::size_t depth)
     entries.shrink_to_fit();
     std::sort(files.begin(), files.end(),
               [](const platform::FileEntry& a, const platform::FileEntry& b) {
-                  return platform::compareOrder(a.name, b.name) < 0;
+                  return text::compareOrder(a.name, b.name) < 0;
               });
 
     for (platform::FileEntry& file : files) {

@@ -1,3 +1,5 @@
+// Walks a folder tree without following links and reports its folders and matching files.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
@@ -7,7 +9,7 @@
 
 #include "platform/FolderListing.h"
 #include "platform/NoFollowOpen.h"
-#include "platform/StringList.h"
+#include "text/StringList.h"
 
 namespace scanner {
 
@@ -85,7 +87,7 @@ private:
     void raise(const Event& event);
 
     // Sorted ignoring case; a mask repeating another ignoring case is dropped.
-    platform::StringList m_masks;
+    text::StringList m_masks;
     std::vector<Level> m_levels;
     mutable std::string m_fileFound;
     // While a file is reported: its folder, its path not yet made.

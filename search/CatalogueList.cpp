@@ -1,9 +1,11 @@
+// The sorted list of candidate files, each file listed once however many paths reach it.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/CatalogueList.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace search {
 
@@ -14,8 +16,8 @@ int compareNameKeys(std::string_view a, std::string_view b)
 {
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
-        const auto ca = static_cast<unsigned char>(platform::upperAscii(a[i]));
-        const auto cb = static_cast<unsigned char>(platform::upperAscii(b[i]));
+        const auto ca = static_cast<unsigned char>(text::upperAscii(a[i]));
+        const auto cb = static_cast<unsigned char>(text::upperAscii(b[i]));
         if (ca != cb) {
             return ca < cb ? -1 : 1;
         }
@@ -23,8 +25,8 @@ int compareNameKeys(std::string_view a, std::string_view b)
     if (a.size() == b.size()) {
         return 0;
     }
-    const auto ca = a.size() > n ? static_cast<unsigned char>(platform::upperAscii(a[n])) : '/';
-    const auto cb = b.size() > n ? static_cast<unsigned char>(platform::upperAscii(b[n])) : '/';
+    const auto ca = a.size() > n ? static_cast<unsigned char>(text::upperAscii(a[n])) : '/';
+    const auto cb = b.size() > n ? static_cast<unsigned char>(text::upperAscii(b[n])) : '/';
     if (ca != cb) {
         return ca < cb ? -1 : 1;
     }
@@ -166,7 +168,7 @@ void CatalogueList::settle(const std::function<void()>& turn) const
                 if (a.size != b.size) {
                     return a.size < b.size;
                 }
-                const int c = platform::compareFold(nameAt(a), nameAt(b));
+                const int c = text::compareFold(nameAt(a), nameAt(b));
                 if (c != 0) {
                     return c < 0;
                 }
@@ -210,7 +212,7 @@ std::size_t CatalogueList::memoryUse() const
 
 std::string sizeKeyPrefix(std::int64_t size)
 {
-    std::string digits = platform::toDecimal(size);
+    std::string digits = text::toDecimal(size);
     std::string key;
     if (digits.size() < 9) {
         key.assign(9 - digits.size(), ' ');

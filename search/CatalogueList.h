@@ -1,3 +1,5 @@
+// The sorted list of candidate files, each file listed once however many paths reach it.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

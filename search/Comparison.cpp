@@ -1,3 +1,5 @@
+// The second phase of a search: the catalogue turned into confirmed groups of duplicates.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/Comparison.h"
 
 #include <cerrno>
@@ -6,7 +8,7 @@
 
 #include "platform/FolderListing.h"
 #include "platform/IoPriority.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "scanner/TreeScan.h"
 #include "search/FileCatalogue.h"
 
@@ -23,7 +25,7 @@ constexpr std::int64_t kNameModeSize = 0;
 
 DuplicateComparison::DuplicateComparison(SearchWindow& window, FileCatalogue& catalogue,
                                          scanner::TTreeScanner& scanner, const bool& keepSearching,
-                                         const platform::Locale& locale)
+                                         const text::Locale& locale)
     : m_window(window), m_catalogue(catalogue), m_scanner(scanner), m_keepSearching(keepSearching),
       m_locale(locale)
 {
@@ -36,8 +38,8 @@ bool DuplicateComparison::sizeMode() const
 
 void DuplicateComparison::ShowTotals()
 {
-    m_window.setStatusText(1, "Bytes: " + platform::formatCount(DuplicateBytes, m_locale));
-    m_window.setStatusText(2, "Files: " + platform::formatCount(DuplicateCount, m_locale));
+    m_window.setStatusText(1, "Bytes: " + text::formatCount(DuplicateBytes, m_locale));
+    m_window.setStatusText(2, "Files: " + text::formatCount(DuplicateCount, m_locale));
 }
 
 bool DuplicateComparison::turn()
@@ -94,13 +96,13 @@ void DuplicateComparison::CompareCatalogue()
                 const bool same =
                     size == previousSize &&
                     (!CheckFileName ||
-                     platform::equalFold(catalogue.nameOf(entry), catalogue.nameOf(previous)));
+                     text::equalFold(catalogue.nameOf(entry), catalogue.nameOf(previous)));
 
                 if (same && !inGroup) {
                     files.clear();
                     files.push_back(previous);
                     if (bySize) {
-                        const std::string count = platform::formatCount(previousSize, m_locale);
+                        const std::string count = text::formatCount(previousSize, m_locale);
                         m_window.setStatusText(3, CheckFileName
                                                       ? "Comparing " + count +
                                                             " byte files with the same name ..."
@@ -195,7 +197,7 @@ void DuplicateComparison::drain(bool all)
         if (!all && m_contents->filesInWindow() < m_limits.windowFiles) {
             return;
         }
-        const std::string count = platform::formatCount(m_contents->frontSize(), m_locale);
+        const std::string count = text::formatCount(m_contents->frontSize(), m_locale);
         m_window.setStatusText(3, CheckFileName
                                       ? "Comparing " + count + " byte files with the same name ..."
                                       : "Comparing " + count + " byte files ...");
@@ -279,7 +281,7 @@ void DuplicateComparison::reportNameGroup(const std::vector<CatalogueList::Entry
         m_window.setProgressPosition(static_cast<std::int64_t>(files.size()) - 1);
         ShowTotals();
         m_window.setStatusText(3, "Comparing files named: " +
-                                      platform::upperCase(platform::nameOf(paths.front())));
+                                      text::upperCase(platform::nameOf(paths.front())));
         writeBlock(paths);
     }
     endOfGroup();
@@ -297,7 +299,7 @@ void DuplicateComparison::fail(int error, const std::string& path)
 {
     m_failure = "The comparison could not go on: " + std::string(std::strerror(error));
     if (!path.empty()) {
-        m_failure += " (" + platform::displayName(path) + ")";
+        m_failure += " (" + text::displayName(path) + ")";
     }
     m_failure += ".\nThe duplicates found until then are listed.";
 }

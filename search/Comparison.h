@@ -1,3 +1,5 @@
+// The second phase of a search: the catalogue turned into confirmed groups of duplicates.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
@@ -5,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Locale.h"
+#include "text/Locale.h"
 #include "search/CatalogueList.h"
 #include "search/ContentClasses.h"
 #include "search/SearchWindow.h"
@@ -24,7 +26,7 @@ class DuplicateComparison {
 public:
     DuplicateComparison(SearchWindow& window, FileCatalogue& catalogue,
                         scanner::TTreeScanner& scanner, const bool& keepSearching,
-                        const platform::Locale& locale);
+                        const text::Locale& locale);
 
     bool Comparing = false;
     // Every confirmed member of a group but its first.
@@ -68,7 +70,7 @@ private:
     FileCatalogue& m_catalogue;
     scanner::TTreeScanner& m_scanner;
     const bool& m_keepSearching;
-    const platform::Locale& m_locale;
+    const text::Locale& m_locale;
     bool m_columnsFitted = false;
     std::int64_t m_processed = 0;
     std::unique_ptr<ContentClasses> m_contents;

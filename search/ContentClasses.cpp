@@ -1,3 +1,5 @@
+// Splits files of one size into classes of identical contents, comparing every byte.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/ContentClasses.h"
 
 #include <algorithm>
@@ -8,7 +10,7 @@
 #include <unistd.h>
 
 #include "platform/FileContents.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "search/FileCatalogue.h"
 
 namespace search {
@@ -179,7 +181,7 @@ ContentClasses::Finished ContentClasses::takeFront()
             block.files.emplace_back(pathOf(member(id)), id);
         }
         std::sort(block.files.begin(), block.files.end(), [](const auto& a, const auto& b) {
-            const int c = platform::compareOrder(a.first, b.first);
+            const int c = text::compareOrder(a.first, b.first);
             return c != 0 ? c < 0 : a.second > b.second;
         });
         blocks.push_back(std::move(block));
@@ -188,7 +190,7 @@ ContentClasses::Finished ContentClasses::takeFront()
         if (a.value != b.value) {
             return a.value < b.value;
         }
-        const int c = platform::compareOrder(a.files.front().first, b.files.front().first);
+        const int c = text::compareOrder(a.files.front().first, b.files.front().first);
         return c != 0 ? c < 0 : a.files.front().second > b.files.front().second;
     });
     for (Block& block : blocks) {

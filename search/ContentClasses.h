@@ -1,3 +1,5 @@
+// Splits files of one size into classes of identical contents, comparing every byte.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <atomic>

@@ -1,14 +1,16 @@
+// The first phase of a search: the candidate files gathered from the scanned trees.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/FileCatalogue.h"
 
 #include <algorithm>
 
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "scanner/TreeScan.h"
 
 namespace search {
 
-using platform::StringList;
+using text::StringList;
 
 namespace {
 
@@ -17,7 +19,7 @@ namespace {
 // " ") is an ordinary file and is searched like any other.
 bool isMemoryDump(std::string_view name)
 {
-    return platform::equalFold(name, "mm256.dat") || platform::equalFold(name, "mm2048.dat");
+    return text::equalFold(name, "mm256.dat") || text::equalFold(name, "mm2048.dat");
 }
 
 // A folder the shell customises holds a desktop.ini, whatever the case of
@@ -26,7 +28,7 @@ bool holdsDesktopIni(const std::vector<platform::FileEntry>& entries)
 {
     for (const platform::FileEntry& entry : entries) {
         if ((entry.attributes & platform::kAttrDirectory) == 0 &&
-            platform::equalFold(entry.name, "desktop.ini")) {
+            text::equalFold(entry.name, "desktop.ini")) {
             return true;
         }
     }
@@ -41,7 +43,7 @@ bool listsExactly(const StringList& list, const std::string& path)
     const std::vector<std::string>& entries = list.strings();
     const auto at = std::lower_bound(entries.begin(), entries.end(), path,
                                      [](const std::string& entry, const std::string& value) {
-                                         return platform::compareOrder(entry, value) < 0;
+                                         return text::compareOrder(entry, value) < 0;
                                      });
     return at != entries.end() && *at == path;
 }
@@ -94,11 +96,11 @@ void FileCatalogue::TreeScanner1DirectoryFound(scanner::TTreeScanner& sender)
     }
 
     FolderSkipped =
-        SkipSysbckupFolder && platform::contains(platform::upperCase(folder), "/SYSBCKUP/");
+        SkipSysbckupFolder && text::contains(text::upperCase(folder), "/SYSBCKUP/");
     if (!FolderSkipped && !SkipFolders.empty()) {
-        const std::string lower = platform::lowerCase(folder);
+        const std::string lower = text::lowerCase(folder);
         for (const std::string& skip : SkipFolders.strings()) {
-            if (platform::contains(lower, skip)) {
+            if (text::contains(lower, skip)) {
                 FolderSkipped = true;
                 break;
             }

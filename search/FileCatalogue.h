@@ -1,3 +1,5 @@
+// The first phase of a search: the candidate files gathered from the scanned trees.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
@@ -5,7 +7,7 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "platform/StringList.h"
+#include "text/StringList.h"
 #include "platform/Trash.h"
 #include "search/CatalogueList.h"
 #include "search/OverlayAliases.h"
@@ -46,16 +48,16 @@ public:
     std::vector<std::string> Folders;
     CatalogueList Catalogue;
     // Key prefixes of the master drive's files.
-    platform::StringList MasterKeys;
+    text::StringList MasterKeys;
     // Lower case, beginning and ending with '/', at least three characters.
-    platform::StringList SkipFolders;
+    text::StringList SkipFolders;
     // One file seen through an overlay and in its layers is taken once;
     // the overlays are read again as each run starts.
     OverlayAliases Overlays;
     // Where the trash folders are; read again as each run starts.
     platform::TrashFolders Trash;
     // Full paths of known duplicates to leave out, matched byte for byte.
-    platform::StringList SkipFiles;
+    text::StringList SkipFiles;
 
     std::int32_t CurrentFolder = -1;
     bool FolderSkipped = false;

@@ -1,15 +1,17 @@
+// The texts of a result row for one file: size, type, time, attributes and versions.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/FileRow.h"
 
 #include <ctime>
 
 #include "platform/FileProperties.h"
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
-#include "platform/VersionResource.h"
+#include "text/Text.h"
+#include "versioninfo/VersionResource.h"
 
 namespace search {
 
-std::string modifiedText(std::int64_t unixSeconds, const platform::Locale& locale)
+std::string modifiedText(std::int64_t unixSeconds, const text::Locale& locale)
 {
     const std::time_t t = static_cast<std::time_t>(unixSeconds);
     std::tm local = {};
@@ -21,11 +23,11 @@ std::string modifiedText(std::int64_t unixSeconds, const platform::Locale& local
     char year[16];
     std::snprintf(year, sizeof year, "%04d", local.tm_year + 1900);
     std::string text = std::string(year) + locale.dateSeparator +
-                       platform::twoDigits(local.tm_mon + 1) + locale.dateSeparator +
-                       platform::twoDigits(local.tm_mday);
+                       text::twoDigits(local.tm_mon + 1) + locale.dateSeparator +
+                       text::twoDigits(local.tm_mday);
     if (local.tm_hour != 0 || local.tm_min != 0 || seconds != 0) {
-        text += " " + platform::twoDigits(local.tm_hour) + locale.timeSeparator +
-                platform::twoDigits(local.tm_min);
+        text += " " + text::twoDigits(local.tm_hour) + locale.timeSeparator +
+                text::twoDigits(local.tm_min);
     }
     return text;
 }
@@ -54,13 +56,13 @@ namespace {
 // characters at either end.
 std::string cleanTypeName(const std::string& name)
 {
-    std::string text = platform::trim(name);
+    std::string text = text::trim(name);
     if (text.size() > 79) {
         std::size_t cut = 79;
         while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
             --cut;
         }
-        text = platform::trim(text.substr(0, cut));
+        text = text::trim(text.substr(0, cut));
     }
     return text;
 }
@@ -68,7 +70,7 @@ std::string cleanTypeName(const std::string& name)
 }  // namespace
 
 bool gatherFileRow(const std::string& path, const TypeNameProvider& typeName,
-                   const platform::Locale& locale, FileRowFacts& facts)
+                   const text::Locale& locale, FileRowFacts& facts)
 {
     platform::FileEntry entry;
     if (!platform::queryFileEntry(path, entry)) {
@@ -79,14 +81,14 @@ bool gatherFileRow(const std::string& path, const TypeNameProvider& typeName,
         type = platform::TypeText(path);
     }
     facts.size = entry.size;
-    facts.subItems[0] = platform::toDecimal(entry.size);
+    facts.subItems[0] = text::toDecimal(entry.size);
     facts.subItems[1] = std::move(type);
     facts.subItems[2] = modifiedText(entry.writeSeconds, locale);
     facts.subItems[3] = attributeText(entry.attributes);
     // A file too small to be an executable is not opened for its versions.
-    if (entry.size >= platform::kSmallestExecutable) {
+    if (entry.size >= versioninfo::kSmallestExecutable) {
         std::vector<std::string> versions =
-            platform::ReadVersionStrings(path, {"FileVersion", "ProductVersion"});
+            versioninfo::ReadVersionStrings(path, {"FileVersion", "ProductVersion"});
         facts.subItems[4] = std::move(versions[0]);
         facts.subItems[5] = std::move(versions[1]);
     } else {

@@ -1,3 +1,5 @@
+// The texts of a result row for one file: size, type, time, attributes and versions.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <array>
@@ -5,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/Locale.h"
+#include "text/Locale.h"
 
 namespace search {
 
@@ -22,11 +24,11 @@ using TypeNameProvider = std::function<std::string(const std::string& path)>;
 // Gathers the facts of one file row. False when the path is not a regular
 // file any more.
 bool gatherFileRow(const std::string& path, const TypeNameProvider& typeName,
-                   const platform::Locale& locale, FileRowFacts& facts);
+                   const text::Locale& locale, FileRowFacts& facts);
 
 // "yyyy/mm/dd hh:nn" in local time with two-second resolution, with the
 // locale's separators; the date alone at exactly midnight.
-std::string modifiedText(std::int64_t unixSeconds, const platform::Locale& locale);
+std::string modifiedText(std::int64_t unixSeconds, const text::Locale& locale);
 
 // Four letters, a blank for each one missing: R H S A.
 std::string attributeText(std::uint32_t attributes);

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <sys/stat.h>
 
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace search {
 

@@ -1,3 +1,5 @@
+// Reader threads that read files in the order of their place on the disk.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/ReaderPool.h"
 
 #include <algorithm>

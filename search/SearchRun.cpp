@@ -1,15 +1,17 @@
+// One search from start to stop: the scan phase, then the comparison.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/SearchRun.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "platform/CommaText.h"
-#include "platform/StringList.h"
-#include "platform/Text.h"
+#include "text/CommaText.h"
+#include "text/StringList.h"
+#include "text/Text.h"
 
 namespace search {
 
-using platform::StringList;
+using text::StringList;
 
 SearchRun::SearchRun(SearchWindow& window)
     : comparison(window, catalogue, TreeScanner1, KeepSearching, locale), m_window(window)
@@ -89,10 +91,10 @@ void SearchRun::btnSearchClick()
 
 std::string normaliseFolderEntry(const std::string& text, bool lower)
 {
-    if (platform::trim(text).empty()) {
+    if (text::trim(text).empty()) {
         return "";
     }
-    std::string entry = lower ? platform::trim(platform::lowerCase(text)) : text;
+    std::string entry = lower ? text::trim(text::lowerCase(text)) : text;
     if (entry.front() != '/') {
         entry.insert(entry.begin(), '/');
     }
@@ -104,8 +106,8 @@ std::string normaliseFolderEntry(const std::string& text, bool lower)
 
 std::string SearchRun::nestedFolderMessage(const std::string& inner, const std::string& outer)
 {
-    return "Folder: " + platform::upperCase(inner) +
-           "  is already included in \nfolder: " + platform::upperCase(outer) +
+    return "Folder: " + text::upperCase(inner) +
+           "  is already included in \nfolder: " + text::upperCase(outer) +
            "  and will therefore be removed.";
 }
 
@@ -163,11 +165,11 @@ void SearchRun::RunScan()
     catalogue.startScan();
 
     // Root folders keep the user's case: on Linux /Docs and /docs differ.
-    if (platform::trim(m_window.fieldText(Field::RootDir)).empty()) {
+    if (text::trim(m_window.fieldText(Field::RootDir)).empty()) {
         m_window.setFieldText(Field::RootDir, "/");
     }
     StringList roots(StringList::Order::Sorted, StringList::Repeats::IgnoreExact);
-    for (const std::string& item : platform::parseCommaText(m_window.fieldText(Field::RootDir))) {
+    for (const std::string& item : text::parseCommaText(m_window.fieldText(Field::RootDir))) {
         const std::string entry = normaliseFolderEntry(item, false);
         if (!entry.empty()) {
             roots.add(entry);
@@ -179,7 +181,7 @@ void SearchRun::RunScan()
     for (std::size_t i = 0; i + 1 < roots.size(); ++i) {
         std::size_t j = i + 1;
         while (j < roots.size()) {
-            if (platform::startsWith(roots[j], roots[i])) {
+            if (text::startsWith(roots[j], roots[i])) {
                 m_window.showMessage(nestedFolderMessage(roots[j], roots[i]));
                 roots.removeAt(j);
             } else {
@@ -187,24 +189,24 @@ void SearchRun::RunScan()
             }
         }
     }
-    m_window.setFieldText(Field::RootDir, platform::formatCommaText(roots.strings()));
+    m_window.setFieldText(Field::RootDir, text::formatCommaText(roots.strings()));
     UpdateCaption();
     StringList rootFolders(StringList::Order::Sorted, StringList::Repeats::IgnoreExact);
-    for (std::string& item : platform::parseCommaText(m_window.fieldText(Field::RootDir))) {
+    for (std::string& item : text::parseCommaText(m_window.fieldText(Field::RootDir))) {
         rootFolders.add(std::move(item));
     }
 
     StringList skips(StringList::Order::Sorted, StringList::Repeats::IgnoreExact);
     for (const std::string& item :
-         platform::parseCommaText(m_window.fieldText(Field::SkipFolder))) {
+         text::parseCommaText(m_window.fieldText(Field::SkipFolder))) {
         const std::string entry = normaliseFolderEntry(item, true);
         if (entry.size() >= 3) {
             skips.add(entry);
         }
     }
-    m_window.setFieldText(Field::SkipFolder, platform::formatCommaText(skips.strings()));
+    m_window.setFieldText(Field::SkipFolder, text::formatCommaText(skips.strings()));
     catalogue.SkipFolders.clear();
-    for (std::string& item : platform::parseCommaText(m_window.fieldText(Field::SkipFolder))) {
+    for (std::string& item : text::parseCommaText(m_window.fieldText(Field::SkipFolder))) {
         catalogue.SkipFolders.add(std::move(item));
     }
 

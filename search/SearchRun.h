@@ -1,9 +1,11 @@
+// One search from start to stop: the scan phase, then the comparison.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "platform/Locale.h"
+#include "text/Locale.h"
 #include "scanner/TreeScan.h"
 #include "search/Comparison.h"
 #include "search/FileCatalogue.h"
@@ -21,7 +23,7 @@ public:
     scanner::TTreeScanner TreeScanner1;
     FileCatalogue catalogue;
     DuplicateComparison comparison;
-    platform::Locale locale;
+    text::Locale locale;
 
     // The run goes on; a stop request or the window's close query clears it.
     bool KeepSearching = false;

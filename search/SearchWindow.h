@@ -1,3 +1,5 @@
+// What a search needs of its window, whichever front end provides it.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,9 @@
+// Result rows as lines of a list file, written and read back.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/ResultLines.h"
 
-#include "platform/CommaText.h"
-#include "platform/Text.h"
+#include "text/CommaText.h"
+#include "text/Text.h"
 
 namespace settings {
 
@@ -24,10 +26,10 @@ std::optional<std::string> formatResultLine(const ResultRow& row)
     if (row.caption.find_first_of("\r\n") != std::string::npos) {
         return std::nullopt;
     }
-    std::string line = platform::quoteItem(row.caption);
+    std::string line = text::quoteItem(row.caption);
     if (!row.subItems.empty()) {
         line += ',';
-        line += platform::formatCommaText(row.subItems);
+        line += text::formatCommaText(row.subItems);
     }
     return line;
 }
@@ -78,7 +80,7 @@ void forEachResultLine(const ResultRowSource& rows,
         }
         for (std::size_t h = 0; h < leading.size(); ++h) {
             // No separator before the first group that is written.
-            if (!anyLine && platform::trim(leading[h].caption).empty()) {
+            if (!anyLine && text::trim(leading[h].caption).empty()) {
                 continue;
             }
             if (auto line = formatResultLine(leading[h])) {
@@ -111,7 +113,7 @@ std::vector<std::string> formatResultLines(const std::vector<ResultRow>& rows,
 std::size_t parseResultLine(std::string_view line, ResultRow& row, std::size_t keepSubItems)
 {
     std::vector<std::string>& fields = row.subItems;
-    const std::size_t count = platform::parseCommaText(line, fields, keepSubItems + 1);
+    const std::size_t count = text::parseCommaText(line, fields, keepSubItems + 1);
     row.caption.clear();
     if (fields.empty()) {
         return count;
@@ -119,7 +121,7 @@ std::size_t parseResultLine(std::string_view line, ResultRow& row, std::size_t k
     row.caption.swap(fields.front());
     fields.erase(fields.begin());
     for (std::string& field : fields) {
-        field = platform::trim(field);
+        field = text::trim(field);
     }
     return count;
 }

@@ -1,3 +1,5 @@
+// Result rows as lines of a list file, written and read back.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstddef>

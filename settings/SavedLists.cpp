@@ -1,3 +1,5 @@
+// Where the list files live, the saving of result lists and the loading of known duplicates.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/SavedLists.h"
 
 #include <cerrno>
@@ -9,8 +11,9 @@
 #include <unistd.h>
 
 #include "platform/FolderListing.h"
-#include "platform/StringList.h"
-#include "platform/Text.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
+#include "text/Text.h"
 
 namespace settings {
 
@@ -116,7 +119,7 @@ bool readStream(int fd, std::string& contents)
 
 }  // namespace
 
-bool loadKnownDuplicates(const std::string& path, platform::StringList& list, bool streams)
+bool loadKnownDuplicates(const std::string& path, text::StringList& list, bool streams)
 {
     if (!streams) {
         return list.loadFromFile(path);
@@ -143,7 +146,7 @@ bool loadKnownDuplicates(const std::string& path, platform::StringList& list, bo
     return true;
 }
 
-std::string previousRunText(std::int64_t unixSeconds, const platform::Locale& locale)
+std::string previousRunText(std::int64_t unixSeconds, const text::Locale& locale)
 {
     const std::time_t t = static_cast<std::time_t>(unixSeconds);
     std::tm local = {};
@@ -152,8 +155,8 @@ std::string previousRunText(std::int64_t unixSeconds, const platform::Locale& lo
     std::snprintf(year, sizeof year, "%04d", local.tm_year + 1900);
     return "previous run on " + std::string(year) + "-" +
            locale.shortMonths[static_cast<std::size_t>(local.tm_mon)] + "-" +
-           platform::twoDigits(local.tm_mday) + " at " + platform::twoDigits(local.tm_hour) + ":" +
-           platform::twoDigits(local.tm_min) + ":" + platform::twoDigits(local.tm_sec / 2 * 2);
+           text::twoDigits(local.tm_mday) + " at " + text::twoDigits(local.tm_hour) + ":" +
+           text::twoDigits(local.tm_min) + ":" + text::twoDigits(local.tm_sec / 2 * 2);
 }
 
 std::string knownDuplicatesQuestion(const std::string& previousRun)
@@ -171,13 +174,13 @@ std::string previousListQuestion(const std::string& previousRun)
 
 void ReloadCounter::add(const ResultRow& row, bool hadSeveralFields)
 {
-    if (platform::trim(row.caption).empty()) {
+    if (text::trim(row.caption).empty()) {
         m_previousFileRow = false;
     }
     if (m_previousFileRow) {
         ++count;
         std::int64_t size = 0;
-        if (!row.subItems.empty() && platform::parseInt64(row.subItems[0], size)) {
+        if (!row.subItems.empty() && text::parseInt64(row.subItems[0], size)) {
             bytes += size;
         }
     }

@@ -1,11 +1,13 @@
+// Where the list files live, the saving of result lists and the loading of known duplicates.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "platform/Locale.h"
-#include "platform/StringList.h"
+#include "text/Locale.h"
+#include "text/StringList.h"
 #include "settings/ResultLines.h"
 
 namespace settings {
@@ -36,11 +38,11 @@ bool SaveResultLists(const std::vector<ResultRow>& rows, const std::string& resu
 // `--known <(...)`) is read as a stream to its end; without, it is refused,
 // since the window must never wait on one. False with errno set (EFBIG past
 // 1 GiB), and the list unchanged.
-bool loadKnownDuplicates(const std::string& path, platform::StringList& list, bool streams);
+bool loadKnownDuplicates(const std::string& path, text::StringList& list, bool streams);
 
 // "previous run on yyyy-mmm-dd at hh:nn:ss" for a file's last change, in
 // local time with the locale's month names.
-std::string previousRunText(std::int64_t unixSeconds, const platform::Locale& locale);
+std::string previousRunText(std::int64_t unixSeconds, const text::Locale& locale);
 
 std::string knownDuplicatesQuestion(const std::string& previousRun);
 std::string previousListQuestion(const std::string& previousRun);

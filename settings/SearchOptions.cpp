@@ -1,8 +1,10 @@
+// The user's search settings, read from and written to a settings store.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/SearchOptions.h"
 
 #include <cstdint>
 
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace settings {
 
@@ -86,7 +88,7 @@ std::string LoadSettings(SettingsStore& store, SettingsTarget& target)
         } else {
             std::int32_t number = 0;
             const bool value =
-                present && platform::parseInt32(text, number) ? number != 0 : defaults.*field.flag;
+                present && text::parseInt32(text, number) ? number != 0 : defaults.*field.flag;
             target.setFlag(field.name, value);
         }
     }

@@ -1,3 +1,5 @@
+// The user's search settings, read from and written to a settings store.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <optional>

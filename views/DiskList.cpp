@@ -1,3 +1,5 @@
+// The drive chooser: one row per drive, ticked or selected.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "views/DiskList.h"
 
 #include <QApplication>
@@ -7,7 +9,7 @@
 #include <QSaveFile>
 #include <QStyle>
 
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace views {
 
@@ -102,7 +104,7 @@ void TDiskListView::RefreshDrives(const std::vector<platform::Drive>& drives)
     clear();
     for (const platform::Drive& drive : drives) {
         auto* row = new QTreeWidgetItem(this);
-        row->setText(0, QString::fromStdString(platform::displayUtf8(drive.caption())));
+        row->setText(0, QString::fromStdString(text::displayUtf8(drive.caption())));
         row->setIcon(0, QIcon(pictureFor(drive.type)));
         row->setData(0, kPrefixRole, QByteArray::fromStdString(drive.prefix));
         row->setData(0, kTypeRole, static_cast<int>(drive.type));
@@ -151,7 +153,7 @@ char TDiskListView::DriveLetterOf(const QString& caption)
     if (letter.unicode() > 0x7F) {
         return ' ';
     }
-    return platform::upperAscii(static_cast<char>(letter.unicode()));
+    return text::upperAscii(static_cast<char>(letter.unicode()));
 }
 
 std::string TDiskListView::SelectedDrives() const
@@ -167,7 +169,7 @@ std::string TDiskListView::SelectedDrives() const
 
 void TDiskListView::setSelectedDrives(const std::string& letters)
 {
-    const std::string wanted = platform::upperCase(letters);
+    const std::string wanted = text::upperCase(letters);
     setUpdatesEnabled(false);
     for (int i = 0; i < topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = topLevelItem(i);

@@ -1,3 +1,5 @@
+// The drive chooser: one row per drive, ticked or selected.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <string>

@@ -1,3 +1,5 @@
+// The result list view: file, header and separator rows, sorting, selection and pruning.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "views/FileList.h"
 
 #include <algorithm>
@@ -20,7 +22,7 @@
 #include <QStyledItemDelegate>
 
 #include "platform/FolderListing.h"
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "search/FileRow.h"
 
 namespace views {
@@ -97,7 +99,7 @@ public:
 
     std::string nameOf(const std::string& path)
     {
-        const QString name = QString::fromStdString(platform::displayUtf8(platform::nameOf(path)));
+        const QString name = QString::fromStdString(text::displayUtf8(platform::nameOf(path)));
         const int dot = name.indexOf('.', 1);
         QString key = name;
         if (dot > 0) {
@@ -178,9 +180,9 @@ TFileListView::TFileListView(QWidget* owner)
 
 TFileListView::~TFileListView() = default;
 
-platform::Locale TFileListView::localeFrom(const QLocale& locale)
+text::Locale TFileListView::localeFrom(const QLocale& locale)
 {
-    platform::Locale value;
+    text::Locale value;
     // The first mark between two fields of the format; a format that spells
     // the month out ("d MMM yyyy") has only blanks, which read badly between
     // digits, so it keeps the fallback.
@@ -205,9 +207,9 @@ platform::Locale TFileListView::localeFrom(const QLocale& locale)
     return value;
 }
 
-const platform::Locale& TFileListView::processLocale()
+const text::Locale& TFileListView::processLocale()
 {
-    static const platform::Locale locale = localeFrom(QLocale::system());
+    static const text::Locale locale = localeFrom(QLocale::system());
     return locale;
 }
 
@@ -460,7 +462,7 @@ QString TFileListView::text(int row, int column) const
         return QString();
     }
     if (column == 0) {
-        return QString::fromStdString(platform::displayName(m_model->caption(row)));
+        return QString::fromStdString(text::displayName(m_model->caption(row)));
     }
     const std::string_view item = m_model->subItem(row, column - 1);
     return QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size()));
@@ -734,7 +736,7 @@ void TFileListView::fitColumns()
         for (const std::string& text : m_model->longTexts(column)) {
             // A file's path stands beside its mark's check box.
             width = std::max(
-                width, widthOfText(column == 0 ? QString::fromStdString(platform::displayName(text))
+                width, widthOfText(column == 0 ? QString::fromStdString(text::displayName(text))
                                                : QString::fromStdString(text),
                                    column == 0));
         }
@@ -758,7 +760,7 @@ namespace {
 
 // Days since 1899-12-30 with the time of day as a fraction, from a row's
 // Modified text in the process-wide formats; false when it does not parse.
-bool parseModified(std::string_view text, const platform::Locale& locale, double& days)
+bool parseModified(std::string_view text, const text::Locale& locale, double& days)
 {
     int year = 0;
     int month = 0;
@@ -824,12 +826,12 @@ int TFileListView::CompareRows(int first, int second) const
     int raw = 0;
     switch (SortColumn) {
     case 0:
-        raw = platform::compareFold(rows.caption(first), rows.caption(second));
+        raw = text::compareFold(rows.caption(first), rows.caption(second));
         break;
     case 1: {
         auto value = [&rows](int row) {
             std::int64_t n = 0;
-            if (rows.subItemCount(row) < 1 || !platform::parseInt64(rows.subItem(row, 0), n)) {
+            if (rows.subItemCount(row) < 1 || !text::parseInt64(rows.subItem(row, 0), n)) {
                 return std::int64_t(0);
             }
             return n;
@@ -840,7 +842,7 @@ int TFileListView::CompareRows(int first, int second) const
         break;
     }
     case 3: {
-        const platform::Locale& locale = processLocale();
+        const text::Locale& locale = processLocale();
         auto value = [&rows, &locale](int row) {
             double days = 0;
             if (rows.subItemCount(row) < 3 || !parseModified(rows.subItem(row, 2), locale, days)) {
@@ -857,7 +859,7 @@ int TFileListView::CompareRows(int first, int second) const
             if (rows.subItemCount(first) < SortColumn || rows.subItemCount(second) < SortColumn) {
                 raw = 0;
             } else {
-                raw = platform::compareFold(rows.subItem(first, SortColumn - 1),
+                raw = text::compareFold(rows.subItem(first, SortColumn - 1),
                                             rows.subItem(second, SortColumn - 1));
             }
         }

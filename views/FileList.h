@@ -1,3 +1,5 @@
+// The result list view: file, header and separator rows, sorting, selection and pruning.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
@@ -9,7 +11,7 @@
 #include <QFileIconProvider>
 #include <QTableView>
 
-#include "platform/Locale.h"
+#include "text/Locale.h"
 #include "views/FileListModel.h"
 
 class QItemSelectionModel;
@@ -129,8 +131,8 @@ public:
     const FileListModel& rows() const { return *m_model; }
 
     // The process-wide number, date and time formats.
-    static const platform::Locale& processLocale();
-    static platform::Locale localeFrom(const QLocale& locale);
+    static const text::Locale& processLocale();
+    static text::Locale localeFrom(const QLocale& locale);
 
 signals:
     // A mark was set or cleared, or a marked row went.

@@ -1,3 +1,5 @@
+// The result list's rows held compactly, with each caption's exact bytes.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "views/FileListModel.h"
 
 #include <algorithm>
@@ -7,7 +9,7 @@
 #include <QBrush>
 #include <QColor>
 
-#include "platform/Text.h"
+#include "text/Text.h"
 
 namespace views {
 
@@ -82,7 +84,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         if (column == 0) {
-            QString text = QString::fromStdString(platform::displayName(caption(row)));
+            QString text = QString::fromStdString(text::displayName(caption(row)));
             if ((record.flags & kAllMarked) != 0) {
                 text += tr(kAllMarkedNote);
             }
@@ -433,7 +435,7 @@ std::string_view FileListModel::subItem(int row, int index) const
 std::int64_t FileListModel::sizeOf(int row) const
 {
     std::int64_t size = 0;
-    if (subItemCount(row) < 1 || !platform::parseInt64(subItem(row, 0), size) || size < 0) {
+    if (subItemCount(row) < 1 || !text::parseInt64(subItem(row, 0), size) || size < 0) {
         return 0;
     }
     return size;

@@ -1,3 +1,5 @@
+// The result list's rows held compactly, with each caption's exact bytes.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

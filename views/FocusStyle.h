@@ -1,3 +1,5 @@
+// Makes a push button show keyboard focus in every style.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 class QPushButton;

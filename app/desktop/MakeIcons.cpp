@@ -1,3 +1,5 @@
+// Build step that renders the program icon's PNG sizes from its SVG.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Build step: renders the program's icon into the PNG sizes a desktop
 // looks for, from its SVG.
 #include <cstdio>

@@ -1,3 +1,5 @@
+// Tests of keyboard and screen-reader access to the main window and the review dialog.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keyboard and screen-reader access to the main window and the review
 // dialog, through the accessibility tree a screen reader sees and the keys a
 // keyboard user presses.

@@ -1,3 +1,5 @@
+// Tests of marks, cleanups and undo through the main window on real trees.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Marks and cleanups through the main window on the offscreen platform: a
 // real tree in a temporary folder is searched with "Find Now", marked by
 // the keep rules or by hand, acted on, and undone, and each time the tree

@@ -1,9 +1,11 @@
+// Tests of the main window: its layout, its rules and a search through Find Now.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MainForm.h"
 
 #include <QSettings>
 #include <QtTest>
 
-#include "platform/CommaText.h"
+#include "text/CommaText.h"
 #include "platform/FolderListing.h"
 #include "support/Captions.h"
 #include "support/ModalAnswer.h"
@@ -17,7 +19,7 @@ namespace {
 
 const char H[] = "Duplicate files .....";
 
-QString text(const std::string& s)
+QString toQString(const std::string& s)
 {
     return QString::fromStdString(s);
 }
@@ -48,7 +50,7 @@ std::string longEntries(const std::string& stem, int count)
     for (int i = 0; i < count; ++i) {
         items.push_back("/" + stem + " " + std::to_string(i) + "/");
     }
-    return platform::formatCommaText(items);
+    return text::formatCommaText(items);
 }
 
 }  // namespace
@@ -69,7 +71,7 @@ private:
         QStringList out;
         for (int i = 0; i < form.FileListView1->rowCount(); ++i) {
             const std::string caption = form.FileListView1->captionOf(i);
-            out << text(caption.rfind(m_tree->path(), 0) == 0
+            out << toQString(caption.rfind(m_tree->path(), 0) == 0
                             ? caption.substr(m_tree->path().size())
                             : caption);
         }
@@ -427,7 +429,7 @@ private slots:
         answers.acknowledge(error);
         form.Timer1Timer();
         QCOMPARE(error, "The list of known duplicates cannot be read:\n" +
-                            text(*m_lists / "SkipDupl.lis") + "\n\nNo such file or directory");
+                            toQString(*m_lists / "SkipDupl.lis") + "\n\nNo such file or directory");
         QVERIFY(form.run.catalogue.SkipFiles.empty());
         QVERIFY(form.DiskListView1->topLevelItemCount() > 0);
     }
@@ -438,15 +440,15 @@ private slots:
         m_tree->write("here/b.txt", "same words");
         auto form = makeForm();
         const std::string missing = m_tree->path() + "gone";
-        form->edtRootDir->setText(text(missing + "," + m_tree->path() + "here"));
+        form->edtRootDir->setText(toQString(missing + "," + m_tree->path() + "here"));
         ModalAnswers answers;
         QString notice;
         answers.acknowledge(notice);
         form->btnSearch->click();
         QVERIFY(answers.done());
-        QCOMPARE(notice, text("Folder: " + missing + "/  was not found and is not searched."));
+        QCOMPARE(notice, toQString("Folder: " + missing + "/  was not found and is not searched."));
         QCOMPARE(rows(*form), (QStringList{H, "here/a.txt", "here/b.txt"}));
-        QCOMPARE(status(*form, 3), text("Scan complete - not found: " + missing + "/"));
+        QCOMPARE(status(*form, 3), toQString("Scan complete - not found: " + missing + "/"));
     }
 
     void theListIsSavedAtExit()
@@ -473,7 +475,7 @@ private slots:
         const int to = hint.indexOf(" (note");
         QVERIFY(from >= 0 && to > from);
         const std::vector<std::string> examples =
-            platform::parseCommaText(hint.mid(from + 5, to - from - 5).toStdString());
+            text::parseCommaText(hint.mid(from + 5, to - from - 5).toStdString());
         QCOMPARE(examples.size(), std::size_t(2));
         for (const std::string& example : examples) {
             QVERIFY2(example.front() == '/', example.c_str());
@@ -491,23 +493,23 @@ private slots:
         QVERIFY(skip.size() > 40000 && roots.size() > 40000);
         {
             QSettings stored("Quarrendale", "Kelvarin");
-            stored.setValue("FoldersToIgnore", text(skip));
-            stored.setValue("RootFolder", text(roots));
-            stored.setValue("FileMask", text(masks));
+            stored.setValue("FoldersToIgnore", toQString(skip));
+            stored.setValue("RootFolder", toQString(roots));
+            stored.setValue("FileMask", toQString(masks));
         }
         {
             TfrmMain form;
             form.ResultListFile = *m_lists / "Kelvarin.lis";
             form.NewListFile = *m_lists / "NewDupl.lis";
             QCOMPARE(form.edtSkipFolder->text().size(), qsizetype(skip.size()));
-            QCOMPARE(form.edtRootDir->text(), text(roots));
-            QCOMPARE(form.edtFileMask->text(), text(masks));
+            QCOMPARE(form.edtRootDir->text(), toQString(roots));
+            QCOMPARE(form.edtFileMask->text(), toQString(masks));
             QVERIFY(form.close());
         }
         QSettings stored("Quarrendale", "Kelvarin");
-        QCOMPARE(stored.value("FoldersToIgnore").toString(), text(skip));
-        QCOMPARE(stored.value("RootFolder").toString(), text(roots));
-        QCOMPARE(stored.value("FileMask").toString(), text(masks));
+        QCOMPARE(stored.value("FoldersToIgnore").toString(), toQString(skip));
+        QCOMPARE(stored.value("RootFolder").toString(), toQString(roots));
+        QCOMPARE(stored.value("FileMask").toString(), toQString(masks));
     }
 
     void aDamagedSettingsFileGivesDefaultsAndIsWrittenWholeAtClose()

@@ -1,3 +1,5 @@
+// Tests of the desktop program's memory with hostile list files and failed allocations.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Memory in the desktop program: a hostile list file is reloaded in memory
 // bounded by the rows it keeps, and an allocation that fails during a
 // reload, a search or any event ends in a message, not an abort.

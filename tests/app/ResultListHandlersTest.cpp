@@ -1,3 +1,5 @@
+// Tests of clicks, keys and deletions in the result list and the tidying of groups.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/ResultListHandlers.h"
 
 #include <QHeaderView>

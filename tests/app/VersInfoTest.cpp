@@ -1,3 +1,5 @@
+// Tests of the version component that fills linked labels and a list.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/VersInfo.h"
 
 #include <QHeaderView>
@@ -5,7 +7,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-using platform::preDefBit;
+using versioninfo::preDefBit;
 
 namespace {
 
@@ -60,8 +62,8 @@ private slots:
         QLabel description;
         QTreeWidget list;
         info.setCopyrightLabel(&copyright);
-        QVERIFY((info.ShowResource() & preDefBit(platform::pdLegalCopyright)) == 0);
-        QVERIFY((info.ShowResource() & preDefBit(platform::pdFileVersion)) != 0);
+        QVERIFY((info.ShowResource() & preDefBit(versioninfo::pdLegalCopyright)) == 0);
+        QVERIFY((info.ShowResource() & preDefBit(versioninfo::pdFileVersion)) != 0);
         info.setVersionLabel(&version);
         info.setProductLabel(&product);
         info.setDescriptionLabel(&description);

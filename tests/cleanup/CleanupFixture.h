@@ -1,3 +1,5 @@
+// Test fixture: a searched folder of duplicates with a trash of its own.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <functional>

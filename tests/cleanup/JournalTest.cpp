@@ -1,10 +1,13 @@
+// Tests of the cleanup journal: every byte reads back, cut lines, finding the newest.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/WholeFile.h"
 #include "cleanup/Journal.h"
 
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
 
-#include "platform/StringList.h"
+#include "text/StringList.h"
 #include "support/TempFolder.h"
 
 using namespace cleanup;

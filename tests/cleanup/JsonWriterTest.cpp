@@ -1,3 +1,5 @@
+// Tests of the JSON writer's escapes, nesting and invalid UTF-8.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/JsonWriter.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,12 @@
+// Tests of the cleanup plan: keep rules, ties and groups that would keep nothing.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/Plan.h"
 
 #include <gtest/gtest.h>
 
 #include "cleanup/CleanupFixture.h"
 #include "cleanup/PlanText.h"
-#include "platform/StringList.h"
+#include "text/StringList.h"
 
 using namespace cleanup;
 
@@ -167,7 +169,7 @@ TEST_F(PlanTest, APlanSavedAsTextReadsBackTheSame)
 
     ListContents contents;
     std::string error;
-    ASSERT_TRUE(parseListText(platform::linesText(lines), contents, error)) << error;
+    ASSERT_TRUE(parseListText(text::linesText(lines), contents, error)) << error;
     ASSERT_TRUE(contents.isPlan);
     ASSERT_EQ(contents.plan.groups.size(), 2u);
     for (std::size_t g = 0; g < 2; ++g) {

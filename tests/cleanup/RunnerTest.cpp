@@ -1,3 +1,5 @@
+// Tests of running a cleanup on real files: each action, changed files, failures and stops.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/Runner.h"
 
 #include <atomic>
@@ -21,7 +23,8 @@
 #include "cleanup/Journal.h"
 #include "cleanup/Undo.h"
 #include "platform/FolderListing.h"
-#include "platform/StringList.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
 
 using namespace cleanup;
 

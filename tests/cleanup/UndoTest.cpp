@@ -1,3 +1,5 @@
+// Tests of undoing a cleanup from its journal.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/Undo.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +10,8 @@
 
 #include "cleanup/CleanupFixture.h"
 #include "cleanup/Journal.h"
-#include "platform/StringList.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
 
 using namespace cleanup;
 
@@ -188,7 +191,7 @@ TEST_F(UndoTest, AFileARunWasTrashingWhenItWasKilledIsFoundAndPutBack)
     std::string text;
     ASSERT_TRUE(platform::readWholeFile(journalPath(), text));
     std::string cut;
-    for (const std::string& line : platform::splitLines(text)) {
+    for (const std::string& line : text::splitLines(text)) {
         if (!line.empty() && line.rfind("done\t", 0) != 0 && line.rfind("end\t", 0) != 0) {
             cut += line + "\n";
         }
@@ -386,7 +389,7 @@ TEST_F(UndoTest, ALinkARunMadeBeforeItWasKilledIsKnownAsItsOwn)
     std::string text;
     ASSERT_TRUE(platform::readWholeFile(journalPath(), text));
     std::string cut;
-    for (const std::string& line : platform::splitLines(text)) {
+    for (const std::string& line : text::splitLines(text)) {
         if (!line.empty() && line.rfind("done\t", 0) != 0 && line.rfind("end\t", 0) != 0) {
             cut += line + "\n";
         }

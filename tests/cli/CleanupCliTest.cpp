@@ -1,3 +1,5 @@
+// Tests of gemmora-cli's cleanup as a user runs it: dry runs, actions, reports and undo.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <cctype>
 #include <chrono>
 #include <csignal>
@@ -13,7 +15,8 @@
 #include <unistd.h>
 
 #include "hostile/TreeCheck.h"
-#include "platform/StringList.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
 #include "support/CliRunner.h"
 #include "support/TempFolder.h"
 
@@ -202,7 +205,7 @@ protected:
     std::vector<std::string> lines(const std::string& text)
     {
         std::vector<std::string> out;
-        for (const std::string& line : platform::splitLines(text)) {
+        for (const std::string& line : text::splitLines(text)) {
             out.push_back(line);
         }
         return out;

@@ -1,3 +1,5 @@
+// Tests of gemmora-cli's output file, exit statuses and signals.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // gemmora-cli's output file, its exit statuses and its signals, tried as a
 // user and as someone sharing the machine with it would.
 #include <algorithm>
@@ -18,7 +20,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/StringList.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
 #include "settings/ResultLines.h"
 #include "support/CliRunner.h"
 #include "support/TempFolder.h"
@@ -458,7 +461,7 @@ TEST_F(CliOutputTest, RunningOutOfMemoryIsSaidAndWhatWasFoundIsWritten)
         // What is written is whole groups of whole lines.
         ++partial;
         std::size_t files = 0;
-        for (const std::string& line : platform::splitLines(r.out)) {
+        for (const std::string& line : text::splitLines(r.out)) {
             const settings::ResultRow row = settings::parseResultLine(line);
             if (!row.subItems.empty()) {
                 ++files;

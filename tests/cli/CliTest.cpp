@@ -1,3 +1,5 @@
+// Tests of gemmora-cli's search: its options, output formats and interruption.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -9,7 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/StringList.h"
+#include "text/StringList.h"
 #include "settings/ResultLines.h"
 #include "support/CliRunner.h"
 #include "support/TempFolder.h"
@@ -60,7 +62,7 @@ TEST_F(CliTest, ListOutputIsTheResultListFileAndReadsBack)
     const Outcome r = runCli({"--any-time", dir.path()});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> captions;
-    for (const std::string& line : platform::splitLines(r.out)) {
+    for (const std::string& line : text::splitLines(r.out)) {
         captions.push_back(settings::parseResultLine(line).caption);
     }
     EXPECT_EQ(captions, (std::vector<std::string>{
@@ -69,7 +71,7 @@ TEST_F(CliTest, ListOutputIsTheResultListFileAndReadsBack)
                             dir / "backup/report.txt", dir / "docs/report.txt"}));
     EXPECT_NE(r.out.find("\r\n"), std::string::npos);
     // Every line is what the desktop program writes for the row it reads.
-    for (const std::string& line : platform::splitLines(r.out)) {
+    for (const std::string& line : text::splitLines(r.out)) {
         EXPECT_EQ(
             settings::formatResultLine(settings::parseResultLine(line)).value_or("?").substr(0, 20),
             line.substr(0, 20));

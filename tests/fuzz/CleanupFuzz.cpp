@@ -1,3 +1,5 @@
+// Fuzz target: plans, result lists and journals read back by a cleanup.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for what a cleanup reads back: a plan or a result list given
 // to act on, and a journal given to undo. Any bytes parse without fault; a
 // plan written out reads back as the same plan; every journal field written
@@ -11,14 +13,14 @@
 #include "cleanup/Journal.h"
 #include "cleanup/Plan.h"
 #include "cleanup/PlanText.h"
-#include "platform/StringList.h"
+#include "text/StringList.h"
 
 namespace {
 
 std::string planText(const cleanup::Plan& plan)
 {
     std::size_t leftOut = 0;
-    return platform::linesText(cleanup::formatPlanLines(plan, leftOut));
+    return text::linesText(cleanup::formatPlanLines(plan, leftOut));
 }
 
 }  // namespace

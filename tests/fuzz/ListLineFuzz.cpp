@@ -1,3 +1,5 @@
+// Fuzz target: list file lines split, parsed and written back.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for reading a list file: any bytes split into lines and parse
 // into rows without fault; a line read keeping only some sub-items keeps the
 // first of them; a row written back reads as the same row, and a whole list
@@ -8,14 +10,14 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/StringList.h"
+#include "text/StringList.h"
 #include "settings/ResultLines.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     std::vector<settings::ResultRow> rows;
-    for (const std::string& line : platform::splitLines(text)) {
+    for (const std::string& line : text::splitLines(text)) {
         if (line.find_first_of("\r\n") != std::string::npos ||
             line.find('\0') != std::string::npos) {
             std::abort();

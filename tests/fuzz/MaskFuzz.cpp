@@ -1,3 +1,5 @@
+// Fuzz target: the file mask matcher against a plain recursive one.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for the mask matcher, checked against a plain recursive
 // matcher of the same rules: '*' any run of characters, '?' one character
 // (a UTF-8 lead byte with its continuation bytes), letters compared

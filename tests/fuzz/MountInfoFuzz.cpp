@@ -1,3 +1,5 @@
+// Fuzz target: the mount table parser and the drives made from it.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for the mount table: any text parses without fault, and the
 // drives made from it keep their promises (at most 26, letters distinct and
 // in order, the prefix is the mount point without its last '/').

@@ -1,32 +1,34 @@
+// Fuzz target: the version reader on any file and any version block.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for the version reader: any bytes as a file, and any bytes as
 // a version block.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-#include "platform/VersionResource.h"
+#include "versioninfo/VersionResource.h"
 
 namespace {
 
 void queryAll(const std::vector<std::uint8_t>& block)
 {
-    platform::FixedFileInfo fixed;
-    platform::queryFixedFileInfo(block, fixed);
+    versioninfo::FixedFileInfo fixed;
+    versioninfo::queryFixedFileInfo(block, fixed);
     std::vector<std::uint8_t> table;
     std::string code = "040904E4";
-    if (platform::queryTranslationTable(block, table)) {
-        const std::string first = platform::TranslationCode(table);
+    if (versioninfo::queryTranslationTable(block, table)) {
+        const std::string first = versioninfo::TranslationCode(table);
         if (!first.empty()) {
             code = first;
         }
     }
     std::string value;
     for (const char* key : {"FileVersion", "ProductVersion", "CompanyName", "Comments"}) {
-        platform::queryString(block, "\\StringFileInfo\\" + code + "\\" + key, value);
+        versioninfo::queryString(block, "\\StringFileInfo\\" + code + "\\" + key, value);
     }
-    platform::VersionValue any;
-    platform::queryVersionValue(block, "\\StringFileInfo", any);
-    platform::queryVersionValue(block, "\\\\VarFileInfo\\\\", any);
+    versioninfo::VersionValue any;
+    versioninfo::queryVersionValue(block, "\\StringFileInfo", any);
+    versioninfo::queryVersionValue(block, "\\\\VarFileInfo\\\\", any);
 }
 
 }  // namespace
@@ -35,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     std::vector<std::uint8_t> block;
-    if (platform::extractVersionBlock(platform::MemorySource(bytes), block)) {
+    if (versioninfo::extractVersionBlock(versioninfo::MemorySource(bytes), block)) {
         queryAll(block);
     }
     queryAll(std::vector<std::uint8_t>(data, data + size));

@@ -24,11 +24,12 @@ declare -A main_of=(
 if [ "$action" = build ]; then
     mkdir -p "$work_dir/obj"
     objects=()
-    for source in platform/CommaText.cpp platform/Text.cpp platform/StringList.cpp \
-                  platform/FolderListing.cpp platform/Mounts.cpp platform/Locale.cpp \
-                  platform/VersionResource.cpp settings/ResultLines.cpp \
+    for source in text/CommaText.cpp text/Text.cpp text/StringList.cpp \
+                  platform/FolderListing.cpp platform/Mounts.cpp text/Locale.cpp \
+                  versioninfo/VersionResource.cpp settings/ResultLines.cpp \
                   platform/NoFollowOpen.cpp cleanup/Plan.cpp cleanup/PlanText.cpp \
-                  cleanup/Journal.cpp platform/OutputFile.cpp platform/LineReader.cpp; do
+                  cleanup/Journal.cpp platform/OutputFile.cpp text/LineReader.cpp \
+                  platform/WholeFile.cpp; do
         object="$work_dir/obj/$(echo "$source" | tr / _).o"
         if [ ! -e "$object" ] || [ "$source_dir/$source" -nt "$object" ]; then
             clang++-16 "${flags[@]}" -c "$source_dir/$source" -o "$object" &

@@ -1,3 +1,5 @@
+// Tests of the --help text, manual page and completion made from an option list.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "help/CommandHelp.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Tests of gemmora-cli's search on hostile trees: links, special files, mounts and odd names.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hostile trees searched by gemmora-cli as a user runs it: links, special
 // files, hard links, bind mounts, strange names, depth and width, and
 // permissions. Each search must end, report only sound groups, and leave

@@ -1,3 +1,5 @@
+// Tests of the search and the list files under faults that strike mid-run.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search and the list files under faults that strike mid-run: files that
 // change between the scan and the comparison, and a disk that fills while
 // the list files are written.
@@ -18,7 +20,8 @@
 #include <unistd.h>
 
 #include "hostile/TreeCheck.h"
-#include "platform/StringList.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
 #include "search/SearchRun.h"
 #include "settings/SavedLists.h"
 #include "support/TempFolder.h"

@@ -1,3 +1,5 @@
+// Tests of hostile trees and faults through the main window.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hostile trees and faults through the main window on the offscreen
 // platform: strange names through search, list files, review and deletion;
 // files that change before a deletion; the user acting on rows while the

@@ -1,3 +1,5 @@
+// Test helper: records a tree as lstat sees it, to check that a run left it as it was.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

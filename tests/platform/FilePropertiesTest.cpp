@@ -1,3 +1,5 @@
+// Tests of a file's facts and their texts for the properties dialog.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/FileProperties.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +12,7 @@ using namespace platform;
 
 TEST(FilePropertiesTest, SizeTextShowsTheUnitAndTheExactCount)
 {
-    const Locale english;
+    const text::Locale english;
     EXPECT_EQ(SizeText(0, english), "0 bytes (0 bytes)");
     EXPECT_EQ(SizeText(1023, english), "1,023 bytes (1,023 bytes)");
     EXPECT_EQ(SizeText(1024, english), "1.00 KB (1,024 bytes)");
@@ -19,7 +21,7 @@ TEST(FilePropertiesTest, SizeTextShowsTheUnitAndTheExactCount)
     EXPECT_EQ(SizeText(1073741824, english), "1.00 GB (1,073,741,824 bytes)");
     EXPECT_EQ(SizeText(5ull << 40, english), "5,120.00 GB (5,497,558,138,880 bytes)");
 
-    Locale german;
+    text::Locale german;
     german.thousandSeparator = ".";
     german.decimalSeparator = ",";
     EXPECT_EQ(SizeText(1536, german), "1,50 KB (1.536 bytes)");
@@ -27,7 +29,7 @@ TEST(FilePropertiesTest, SizeTextShowsTheUnitAndTheExactCount)
 
 TEST(FilePropertiesTest, CompressedSizeStopsAtMegabytes)
 {
-    const Locale english;
+    const text::Locale english;
     EXPECT_EQ(CompressedSizeText(1023, english), "1023 bytes (1,023 bytes)");
     EXPECT_EQ(CompressedSizeText(2048, english), "2.00 KB (2,048 bytes)");
     EXPECT_EQ(CompressedSizeText(3ull << 30, english), "3,072.00 MB (3,221,225,472 bytes)");
@@ -35,7 +37,7 @@ TEST(FilePropertiesTest, CompressedSizeStopsAtMegabytes)
 
 TEST(FilePropertiesTest, FileTimesAreShownInUtcWithMonthNames)
 {
-    Locale locale;
+    text::Locale locale;
     EXPECT_EQ(FileTimeText(0, locale), "(unknown)");
     EXPECT_EQ(FileDateText(0, locale), "(unknown)");
     // 2001-02-03 04:05:06.7 UTC

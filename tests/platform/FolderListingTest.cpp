@@ -1,3 +1,5 @@
+// Tests of folder listing: masks, attributes and entries never listed.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/FolderListing.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Tests of the last-copy check.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/LastCopyCheck.h"
 
 #include <fcntl.h>

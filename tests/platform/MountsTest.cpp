@@ -1,3 +1,5 @@
+// Tests of the mount table and the drives made from it.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/Mounts.h"
 
 #include <gtest/gtest.h>
@@ -5,7 +7,8 @@
 #include <set>
 #include <sys/sysmacros.h>
 
-#include "platform/StringList.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
 
 using namespace platform;
 

@@ -1,3 +1,5 @@
+// Tests of the user's output file: replacement, modes, owners, links and special files.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/OutputFile.h"
 
 #include <dirent.h>
@@ -12,7 +14,8 @@
 #include <unistd.h>
 
 #include "platform/FolderListing.h"
-#include "platform/StringList.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
 #include "support/TempFolder.h"
 
 using platform::OutputFile;

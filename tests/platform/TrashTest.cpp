@@ -1,3 +1,5 @@
+// Tests of moving files to the trash and deleting for good.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/Trash.h"
 
 #include <cstdlib>

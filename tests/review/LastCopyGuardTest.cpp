@@ -1,3 +1,5 @@
+// Tests of the guarded one-file delete: the wait, its questions and a live window.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "review/LastCopyGuard.h"
 
 #include <chrono>

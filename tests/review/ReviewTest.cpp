@@ -1,3 +1,5 @@
+// Tests of the properties dialog: its facts, versions and attribute boxes.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <QtTest>
 
 #include "review/FilProps.h"

@@ -1,3 +1,5 @@
+// Tests of the tree walk: order, masks, links and folders that cannot be read.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "scanner/TreeScan.h"
 
 #include <algorithm>

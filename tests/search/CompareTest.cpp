@@ -1,3 +1,5 @@
+// Tests of a whole search over temporary trees: groups, rules and files left out.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <atomic>
 #include <chrono>
 #include <cstdlib>

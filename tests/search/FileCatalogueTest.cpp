@@ -1,9 +1,11 @@
+// Tests of the catalogue: keys, order and the files it leaves out.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/FileCatalogue.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
 
-#include "platform/CommaText.h"
+#include "text/CommaText.h"
 #include "scanner/TreeScan.h"
 #include "support/TempFolder.h"
 

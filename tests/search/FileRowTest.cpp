@@ -1,3 +1,5 @@
+// Tests of a file row's texts: size, type, time and versions.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/FileRow.h"
 
 #include <cstdlib>
@@ -14,7 +16,7 @@ namespace {
 class FileRowTest : public ::testing::Test {
 protected:
     TempFolder dir;
-    platform::Locale locale;
+    text::Locale locale;
 
     void SetUp() override
     {

@@ -1,3 +1,5 @@
+// Tests of the reader threads: order of reading, batches and cancelling.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/ReaderPool.h"
 
 #include <atomic>

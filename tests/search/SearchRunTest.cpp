@@ -1,3 +1,5 @@
+// Tests of a search run: drives, root folders and their notices.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/SearchRun.h"
 
 #include <cerrno>

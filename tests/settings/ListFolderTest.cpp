@@ -1,3 +1,5 @@
+// Tests of where the list files live.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>

@@ -1,3 +1,5 @@
+// Tests of result rows written as list file lines and read back.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/ResultLines.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tests of the search settings: defaults, order and stored values.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/SearchOptions.h"
 
 #include <gtest/gtest.h>

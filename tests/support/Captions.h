@@ -1,3 +1,5 @@
+// Test helper: a caption as the user reads it, without its accelerator mark.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QString>

@@ -1,3 +1,5 @@
+// Test helper: runs gemmora-cli as a user runs it, its output in files.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/CliRunner.h"
 
 #include <csignal>

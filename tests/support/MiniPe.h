@@ -1,3 +1,5 @@
+// Test helper: a minimal executable image holding one version block.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// Test helper: answers modal windows in turn as they come up.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <functional>

@@ -1,3 +1,5 @@
+// Test helper: a temporary folder removed with everything in it.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/TempFolder.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Test helper: a home of its own for the program under test.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <memory>

@@ -1,3 +1,5 @@
+// Test helper: a search window that keeps its rows as texts.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <functional>
@@ -24,7 +26,7 @@ public:
     bool addFile(const std::string& path) override
     {
         search::FileRowFacts facts;
-        if (!search::gatherFileRow(path, nullptr, platform::Locale(), facts)) {
+        if (!search::gatherFileRow(path, nullptr, text::Locale(), facts)) {
             return false;
         }
         rows.push_back(

@@ -1,3 +1,5 @@
+// Tests of the drive chooser: its rows, ticks or selection, and drive letters.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "views/DiskList.h"
 
 #include <QSignalSpy>

@@ -1,3 +1,5 @@
+// Tests of the result list view: rows, their facts and exact path bytes, sorting, marks, updates.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "views/FileList.h"
 
 #include <cstdlib>
@@ -581,7 +583,7 @@ private slots:
 
     void localeValuesComeFromQtLocales()
     {
-        const platform::Locale german =
+        const text::Locale german =
             TFileListView::localeFrom(QLocale(QLocale::German, QLocale::Germany));
         QCOMPARE(german.dateSeparator, std::string("."));
         QCOMPARE(german.thousandSeparator, std::string("."));
@@ -589,7 +591,7 @@ private slots:
         QCOMPARE(german.shortMonths[2],
                  QLocale(QLocale::German).monthName(3, QLocale::ShortFormat).toStdString());
         QVERIFY(german.shortMonths[2] != "Mar");
-        const platform::Locale english =
+        const text::Locale english =
             TFileListView::localeFrom(QLocale(QLocale::English, QLocale::UnitedStates));
         QCOMPARE(english.dateSeparator, std::string("/"));
         QCOMPARE(english.timeSeparator, std::string(":"));

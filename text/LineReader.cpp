@@ -1,13 +1,16 @@
-#include "platform/LineReader.h"
+// Reads a text file one line at a time, holding one block of it in memory.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "text/LineReader.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/StringList.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
 
-namespace platform {
+namespace text {
 
 namespace {
 
@@ -25,7 +28,7 @@ LineReader::~LineReader()
 bool LineReader::open(const std::string& path)
 {
     std::uint64_t size = 0;
-    const int fd = openWholeFile(path, size);
+    const int fd = platform::openWholeFile(path, size);
     if (fd < 0) {
         return false;
     }
@@ -110,4 +113,4 @@ bool LineReader::next(std::string& line)
     return any;
 }
 
-}  // namespace platform
+}  // namespace text

@@ -1,13 +1,15 @@
-#include "platform/LineReader.h"
+// Tests of reading a file line by line.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "text/LineReader.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "platform/StringList.h"
+#include "text/StringList.h"
 #include "support/TempFolder.h"
 
-using platform::LineReader;
+using text::LineReader;
 
 namespace {
 
@@ -40,7 +42,7 @@ TEST_F(LineReaderTest, LinesEndAsSplitLinesEndsThem)
     };
     for (const std::string& text : texts) {
         const std::string path = dir.write("list", text);
-        EXPECT_EQ(readAll(path), platform::splitLines(text)) << text;
+        EXPECT_EQ(readAll(path), text::splitLines(text)) << text;
     }
     const std::string zero("first\nsec\0ond\nthird", 19);
     EXPECT_EQ(readAll(dir.write("zero", zero)), (std::vector<std::string>{"first", "sec"}));
@@ -55,7 +57,7 @@ TEST_F(LineReaderTest, LinesAndLineEndsThatCrossABlockAreWhole)
     text += std::string(200000, 'c');
     text += "\nd";
     const std::vector<std::string> lines = readAll(dir.write("list", text));
-    EXPECT_EQ(lines, platform::splitLines(text));
+    EXPECT_EQ(lines, text::splitLines(text));
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[2].size(), 200000u);
 }

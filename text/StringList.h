@@ -1,12 +1,13 @@
+// An ordered list of tagged lines, sorted case-insensitively or kept as added, and list files.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
-namespace platform {
+namespace text {
 
 // An ordered list of lines, each with a signed 32-bit tag. A sorted list keeps
 // the case-insensitive order of compareOrder(): an addition goes before the
@@ -76,22 +77,7 @@ std::vector<std::string> splitLines(std::string_view text);
 // Writes the lines, each followed by CR LF, through a temporary file renamed
 // into place, so a failed write never leaves half a file where a good one stood.
 bool writeLinesFile(const std::string& path, const std::vector<std::string>& lines);
-// Writes the text through a temporary file in the same folder, renamed into
-// place once it is complete.
-bool writeFileAtomically(const std::string& path, const std::string& text);
-// Writes several files so that either all take their new text or none
-// does (short of a failed rename, which the same folder rules out):
-// each is written in full through a temporary file before any is renamed.
-bool writeFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files);
 // Lines as a list file holds them, each ended with CR LF.
 std::string linesText(const std::vector<std::string>& lines);
-// Reads a regular file whole; fails (errno set) for anything else and for a
-// file larger than kMaxWholeFileBytes.
-constexpr std::uint64_t kMaxWholeFileBytes = std::uint64_t(1) << 30;
-bool readWholeFile(const std::string& path, std::string& contents);
-// Opens what readWholeFile reads: a descriptor, or -1 with errno set (EINVAL
-// for anything but a regular file, EFBIG for one too large). `size` gets
-// its size.
-int openWholeFile(const std::string& path, std::uint64_t& size);
 
-}  // namespace platform
+}  // namespace text

@@ -1,8 +1,10 @@
-#include "platform/VersionInfo.h"
+// A file's version information as the window shows it: numbers, flags and named items.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "versioninfo/VersionInfo.h"
 
 #include "platform/FolderListing.h"
 
-namespace platform {
+namespace versioninfo {
 
 std::uint32_t TVersionNumberInformation::GetPart(int part) const
 {
@@ -152,7 +154,7 @@ std::string TVersionInfoResource::ResolveFileName() const
 {
     // Gemmora's programs are linked whole, so there is never a library module
     // to prefer over the executable, whatever ForceEXE says.
-    return m_filename.empty() ? programFilePath() : m_filename;
+    return m_filename.empty() ? platform::programFilePath() : m_filename;
 }
 
 std::string TVersionInfoResource::GetStringValue(const std::string& key) const
@@ -246,4 +248,4 @@ void TVersionInfoResource::Loaded()
     ReadVersionInfo();
 }
 
-}  // namespace platform
+}  // namespace versioninfo

@@ -1,10 +1,12 @@
-#include "platform/Text.h"
+// Byte-string helpers: ASCII case, trimming, comparison, whole numbers and display text.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "text/Text.h"
 
 #include <charconv>
 #include <cstring>
 #include <limits>
 
-namespace platform {
+namespace text {
 
 std::string upperCase(std::string_view text)
 {
@@ -235,4 +237,4 @@ std::string displayUtf8(std::string_view bytes)
     return out;
 }
 
-}  // namespace platform
+}  // namespace text

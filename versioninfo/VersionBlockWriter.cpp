@@ -1,6 +1,8 @@
-#include "platform/VersionBlockWriter.h"
+// Writes a version block in the layout resource compilers give it.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "versioninfo/VersionBlockWriter.h"
 
-namespace platform {
+namespace versioninfo {
 
 namespace {
 
@@ -137,4 +139,4 @@ std::vector<std::uint8_t> buildVersionBlock(const VersionBlockContents& contents
     return out;
 }
 
-}  // namespace platform
+}  // namespace versioninfo

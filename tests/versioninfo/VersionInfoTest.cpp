@@ -1,12 +1,14 @@
-#include "platform/VersionInfo.h"
+// Tests of the version information: numbers, texts, flags and translations.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "versioninfo/VersionInfo.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/VersionBlockWriter.h"
+#include "versioninfo/VersionBlockWriter.h"
 #include "support/MiniPe.h"
 #include "support/TempFolder.h"
 
-using namespace platform;
+using namespace versioninfo;
 
 namespace {
 

@@ -1,6 +1,8 @@
-#include "platform/CommaText.h"
+// Comma text: items split at commas or blanks, with quoting, and joined back.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "text/CommaText.h"
 
-namespace platform {
+namespace text {
 
 namespace {
 
@@ -123,4 +125,4 @@ std::string formatCommaText(const std::vector<std::string>& items)
     return out;
 }
 
-}  // namespace platform
+}  // namespace text

@@ -1,4 +1,6 @@
-#include "platform/VersionResource.h"
+// Finds and reads the version block of an executable file.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "versioninfo/VersionResource.h"
 
 #include <cerrno>
 #include <cstring>
@@ -6,9 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/Text.h"
+#include "text/Text.h"
 
-namespace platform {
+namespace versioninfo {
 
 bool MemorySource::read(std::uint64_t offset, std::size_t length, void* out) const
 {
@@ -135,7 +137,10 @@ bool readDirectory(const ByteSource& source, std::uint64_t root, std::uint64_t r
     return true;
 }
 
-bool extractFromPe(const ByteSource& source, std::vector<std::uint8_t>& block)
+// The sections of a PE image and the RVA of its resource tree, from the
+// DOS stub, the PE header, the optional header and the section table.
+bool readPeLayout(const ByteSource& source, std::vector<Section>& sections,
+                  std::uint32_t& resourceRva)
 {
     std::uint8_t dos[64];
     if (!source.read(0, sizeof dos, dos) || dos[0] != 'M' || dos[1] != 'Z') {
@@ -174,7 +179,7 @@ bool extractFromPe(const ByteSource& source, std::vector<std::uint8_t>& block)
     if (optionalRead < resourceAt + 8 || u32(optional + countAt) < 3) {
         return false;
     }
-    const std::uint32_t resourceRva = u32(optional + resourceAt);
+    resourceRva = u32(optional + resourceAt);
     if (resourceRva == 0) {
         return false;
     }
@@ -183,19 +188,23 @@ bool extractFromPe(const ByteSource& source, std::vector<std::uint8_t>& block)
     if (!source.read(pe + 24 + optionalSize, table.size(), table.data())) {
         return false;
     }
-    std::vector<Section> sections;
     for (std::size_t i = 0; i < sectionCount; ++i) {
         const std::uint8_t* s = &table[i * 40];
         sections.push_back(Section{u32(s + 12), u32(s + 8), u32(s + 16), u32(s + 20)});
     }
+    return true;
+}
 
-    // The resource tree lives in the section that holds its root; offsets
-    // inside the tree are relative to the root and must stay in that section.
-    std::uint64_t root = 0;
+// The file offset of the resource tree's root and how many bytes of its
+// section follow it: offsets inside the tree are relative to the root and
+// must stay in that section.
+bool findResourceRoot(const std::vector<Section>& sections, std::uint32_t resourceRva,
+                      std::uint64_t& root, std::uint64_t& rootLimit)
+{
     if (!rvaToOffset(sections, resourceRva, 16, root)) {
         return false;
     }
-    std::uint64_t rootLimit = 0;
+    rootLimit = 0;
     for (const Section& s : sections) {
         if (resourceRva >= s.virtualAddress &&
             resourceRva <
@@ -204,13 +213,19 @@ bool extractFromPe(const ByteSource& source, std::vector<std::uint8_t>& block)
             break;
         }
     }
+    return true;
+}
 
+// The offset, from the root, of the data entry of the version resource.
+// Level 1: the first entry with the id RT_VERSION (16) that leads to a
+// directory; level 2: its first name; level 3: the first language.
+bool findVersionEntry(const ByteSource& source, std::uint64_t root, std::uint64_t rootLimit,
+                      std::uint32_t& dataEntry)
+{
     std::vector<ResourceEntry> entries;
     if (!readDirectory(source, root, rootLimit, 0, entries)) {
         return false;
     }
-    // Level 1: the first entry with the id RT_VERSION (16) that leads to a
-    // directory; level 2: its first name; level 3: the first language.
     std::uint32_t next = 0;
     bool found = false;
     for (const ResourceEntry& e : entries) {
@@ -229,7 +244,22 @@ bool extractFromPe(const ByteSource& source, std::vector<std::uint8_t>& block)
         (entries[0].target & 0x80000000u) != 0) {
         return false;
     }
-    const std::uint32_t dataEntry = entries[0].target;
+    dataEntry = entries[0].target;
+    return true;
+}
+
+bool extractFromPe(const ByteSource& source, std::vector<std::uint8_t>& block)
+{
+    std::vector<Section> sections;
+    std::uint32_t resourceRva = 0;
+    std::uint64_t root = 0;
+    std::uint64_t rootLimit = 0;
+    std::uint32_t dataEntry = 0;
+    if (!readPeLayout(source, sections, resourceRva) ||
+        !findResourceRoot(sections, resourceRva, root, rootLimit) ||
+        !findVersionEntry(source, root, rootLimit, dataEntry)) {
+        return false;
+    }
     std::uint8_t data[16];
     if (dataEntry > rootLimit || rootLimit - dataEntry < sizeof data ||
         !source.read(root + dataEntry, sizeof data, data)) {
@@ -463,7 +493,7 @@ bool keyMatches(const std::vector<std::uint8_t>& b, const Node& node, std::strin
     }
     for (std::size_t i = 0; i < key.size(); ++i) {
         const std::uint16_t unit = u16(&b[node.keyBegin + 2 * i]);
-        if (unit > 0x7F || upperAscii(static_cast<char>(unit)) != upperAscii(key[i])) {
+        if (unit > 0x7F || text::upperAscii(static_cast<char>(unit)) != text::upperAscii(key[i])) {
             return false;
         }
     }
@@ -624,4 +654,4 @@ std::vector<std::string> ReadVersionStrings(const std::string& path,
     return values;
 }
 
-}  // namespace platform
+}  // namespace versioninfo

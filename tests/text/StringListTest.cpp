@@ -1,13 +1,15 @@
-#include "platform/StringList.h"
+// Tests of the string list: order, repeats, lookup and list files.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "text/StringList.h"
 
 #include <gtest/gtest.h>
 #include <random>
 #include <unistd.h>
 
-#include "platform/Text.h"
+#include "text/Text.h"
 #include "support/TempFolder.h"
 
-using platform::StringList;
+using text::StringList;
 
 namespace {
 
@@ -20,12 +22,12 @@ struct InsertingList {
     void add(const std::string& text, int tag)
     {
         auto less = [](const std::pair<std::string, int>& e, const std::string& v) {
-            return platform::compareOrder(e.first, v) < 0;
+            return text::compareOrder(e.first, v) < 0;
         };
         auto at = std::lower_bound(entries.begin(), entries.end(), text, less);
         if (repeats == StringList::Repeats::IgnoreFolded) {
             for (const auto& e : entries) {
-                if (platform::equalFold(e.first, text)) {
+                if (text::equalFold(e.first, text)) {
                     return;
                 }
             }

@@ -1,12 +1,14 @@
+// A file's version information as the window shows it: numbers, flags and named items.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "platform/VersionResource.h"
+#include "versioninfo/VersionResource.h"
 
-namespace platform {
+namespace versioninfo {
 
 // A four-part version number, or the text that stands in its place.
 struct TVersionNumberInformation {
@@ -130,4 +132,4 @@ private:
     FixedFileInfo m_fixed;
 };
 
-}  // namespace platform
+}  // namespace versioninfo

@@ -1,9 +1,11 @@
-#include "platform/Locale.h"
+// Numbers formatted with the user's separators, given as a plain value.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "text/Locale.h"
 
 #include <cmath>
 #include <cstdio>
 
-namespace platform {
+namespace text {
 
 namespace {
 
@@ -54,4 +56,4 @@ std::string twoDigits(int value)
     return buffer;
 }
 
-}  // namespace platform
+}  // namespace text

@@ -1,3 +1,5 @@
+// Finds and reads the version block of an executable file.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
@@ -6,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace versioninfo {
 
 // Where the reader takes its bytes from: a file, or memory for tests and
 // the fuzzer. A read outside the source fails.
@@ -100,4 +102,4 @@ std::vector<std::string> ReadVersionStrings(const std::string& path,
 
 std::string utf16ToUtf8(const std::uint8_t* data, std::size_t units);
 
-}  // namespace platform
+}  // namespace versioninfo

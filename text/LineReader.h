@@ -1,9 +1,11 @@
+// Reads a text file one line at a time, holding one block of it in memory.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-namespace platform {
+namespace text {
 
 // Reads a text file line by line, holding one line and one block of the file
 // at a time: lines end at CR, LF or CR LF, text after a zero byte is ignored,
@@ -39,4 +41,4 @@ private:
     bool m_skipLineFeed = false;  // the block ended just after a CR
 };
 
-}  // namespace platform
+}  // namespace text

@@ -1,10 +1,12 @@
+// Comma text: items split at commas or blanks, with quoting, and joined back.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace text {
 
 // Items separated by commas or blanks; a quoted item may hold anything, with
 // inner double quotes doubled. Text after a zero byte is ignored, and an
@@ -23,4 +25,4 @@ std::string formatCommaText(const std::vector<std::string>& items);
 // One item in quotes with its inner quotes doubled.
 std::string quoteItem(std::string_view item);
 
-}  // namespace platform
+}  // namespace text

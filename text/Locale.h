@@ -1,10 +1,12 @@
+// Numbers formatted with the user's separators, given as a plain value.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 
-namespace platform {
+namespace text {
 
 // Separators and month names as the user's locale gives them. The core takes
 // them as a plain value so that it, the CLI and the tests never depend on the
@@ -26,4 +28,4 @@ std::string formatDecimal(double value, int decimals, const Locale& locale);
 // Two digits, zero-padded.
 std::string twoDigits(int value);
 
-}  // namespace platform
+}  // namespace text

@@ -1,9 +1,11 @@
-#include "platform/CommaText.h"
+// Tests of comma text: separators, quoting and joining.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "text/CommaText.h"
 
 #include <gtest/gtest.h>
 
-using platform::formatCommaText;
-using platform::parseCommaText;
+using text::formatCommaText;
+using text::parseCommaText;
 using Items = std::vector<std::string>;
 
 TEST(CommaTextTest, BlanksAndCommasBothSeparateItems)

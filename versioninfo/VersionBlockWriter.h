@@ -1,3 +1,5 @@
+// Writes a version block in the layout resource compilers give it.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
@@ -5,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/VersionResource.h"
+#include "versioninfo/VersionResource.h"
 
-namespace platform {
+namespace versioninfo {
 
 // Builds a version block in the layout Windows resource compilers write:
 // the fixed record, a StringFileInfo with one table per code, and a
@@ -30,4 +32,4 @@ struct VersionBlockContents {
 
 std::vector<std::uint8_t> buildVersionBlock(const VersionBlockContents& contents);
 
-}  // namespace platform
+}  // namespace versioninfo

@@ -1,10 +1,12 @@
+// Byte-string helpers: ASCII case, trimming, comparison, whole numbers and display text.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace text {
 
 // Case conversion and comparison here are ASCII-only on purpose: names are
 // bytes, and bytes of 0x80 and above compare by their value.
@@ -58,4 +60,4 @@ std::string displayUtf8(std::string_view bytes);
 // the usual fonts.)
 std::string displayName(std::string_view bytes);
 
-}  // namespace platform
+}  // namespace text

@@ -1,15 +1,18 @@
-#include "platform/VersionResource.h"
+// Tests of the version reader on real and crafted executables.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "versioninfo/VersionResource.h"
 
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "platform/StringList.h"
-#include "platform/VersionBlockWriter.h"
+#include "platform/WholeFile.h"
+#include "text/StringList.h"
+#include "versioninfo/VersionBlockWriter.h"
 #include "support/MiniPe.h"
 #include "support/TempFolder.h"
 
-using namespace platform;
+using namespace versioninfo;
 
 namespace {
 
@@ -18,7 +21,7 @@ const std::string kFixtures = VERSION_FIXTURE_DIR "/";
 std::string fixtureBytes(const std::string& name)
 {
     std::string bytes;
-    EXPECT_TRUE(readWholeFile(kFixtures + name, bytes)) << name;
+    EXPECT_TRUE(platform::readWholeFile(kFixtures + name, bytes)) << name;
     return bytes;
 }
 
@@ -282,7 +285,7 @@ TEST(VersionResourceTest, InputsTheFuzzerFoundAreReadWithoutOverreaching)
     ASSERT_FALSE(names.empty());
     for (const std::string& name : names) {
         std::string bytes;
-        ASSERT_TRUE(readWholeFile(folder + name, bytes));
+        ASSERT_TRUE(platform::readWholeFile(folder + name, bytes));
         StrictSource source(bytes);
         std::vector<std::uint8_t> block;
         extractVersionBlock(source, block);
