@@ -1,7 +1,6 @@
 #include "views/FileList.h"
 
 #include <algorithm>
-#include <cmath>
 #include <ctime>
 
 #include <QContextMenuEvent>
@@ -51,6 +50,81 @@ protected:
         return QStyledItemDelegate::editorEvent(event, model, option, index);
     }
 };
+
+// Seconds since 1970 of a Modified text in the process-wide formats, read
+// as local time; false when it does not parse.
+bool parseModified(std::string_view text, const platform::Locale& locale, std::int64_t& seconds)
+{
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    std::size_t p = 0;
+    auto number = [&](int& out, std::size_t maxDigits) {
+        std::size_t digits = 0;
+        out = 0;
+        while (p < text.size() && digits < maxDigits && text[p] >= '0' && text[p] <= '9') {
+            out = out * 10 + (text[p] - '0');
+            ++p;
+            ++digits;
+        }
+        return digits > 0;
+    };
+    auto literal = [&](const std::string& s) {
+        if (text.compare(p, s.size(), s) != 0) {
+            return false;
+        }
+        p += s.size();
+        return true;
+    };
+    if (!number(year, 4) || !literal(locale.dateSeparator) || !number(month, 2) ||
+        !literal(locale.dateSeparator) || !number(day, 2)) {
+        return false;
+    }
+    if (p < text.size()) {
+        if (!literal(" ") || !number(hour, 2) || !literal(locale.timeSeparator) ||
+            !number(minute, 2)) {
+            return false;
+        }
+        if (p < text.size() && (!literal(locale.timeSeparator) || !number(second, 2))) {
+            return false;
+        }
+        if (p != text.size()) {
+            return false;
+        }
+    }
+    const QDate date(year, month, day);
+    if (!date.isValid() || hour > 23 || minute > 59 || second > 59) {
+        return false;
+    }
+    seconds = QDateTime(date, QTime(hour, minute, second)).toSecsSinceEpoch();
+    return true;
+}
+
+// The values a saved file row's texts stand for: Size, Modified and Attr.
+RowFacts factsFromTexts(std::span<const std::string> subItems, const platform::Locale& locale)
+{
+    RowFacts facts;
+    if (!subItems.empty() && (!platform::parseInt64(subItems[0], facts.size) || facts.size < 0)) {
+        facts.size = 0;
+    }
+    if (subItems.size() > 2) {
+        facts.hasModified = parseModified(subItems[2], locale, facts.modified);
+    }
+    if (subItems.size() > 3) {
+        const std::string& text = subItems[3];
+        const std::uint32_t bits[] = {platform::kAttrReadOnly, platform::kAttrHidden,
+                                      platform::kAttrSystem, platform::kAttrArchive};
+        for (std::size_t i = 0; i < 4 && i < text.size(); ++i) {
+            if (text[i] != ' ') {
+                facts.attributes |= bits[i];
+            }
+        }
+    }
+    return facts;
+}
 
 }  // namespace
 
@@ -364,9 +438,10 @@ void TFileListView::updateGeometries()
 }
 
 int TFileListView::append(RowKind kind, const std::string& caption,
-                          std::span<const std::string> subItems, const QIcon* icon)
+                          std::span<const std::string> subItems, const RowFacts& facts,
+                          const QIcon* icon)
 {
-    return m_model->append(kind, caption, subItems, icon);
+    return m_model->append(kind, caption, subItems, facts, icon);
 }
 
 void TFileListView::showPendingRows()
@@ -381,11 +456,16 @@ bool TFileListView::AddFile(const std::string& path, std::int64_t& size)
     if (!search::gatherFileRow(path, types, processLocale(), facts)) {
         return false;
     }
+    RowFacts values;
+    values.size = facts.size;
+    values.modified = facts.modified;
+    values.hasModified = true;
+    values.attributes = facts.attributes;
     if (m_icons) {
         const QIcon icon = m_icons->icon(QFileInfo(QString::fromStdString(path)));
-        append(RowKind::File, path, facts.subItems, &icon);
+        append(RowKind::File, path, facts.subItems, values, &icon);
     } else {
-        append(RowKind::File, path, facts.subItems);
+        append(RowKind::File, path, facts.subItems, values);
     }
     size = facts.size;
     return true;
@@ -413,7 +493,7 @@ int TFileListView::addSeparatorRow()
 
 int TFileListView::addRow(const std::string& caption, const std::vector<std::string>& subItems)
 {
-    return append(RowKind::File, caption, subItems);
+    return addRow(RowKind::File, caption, subItems);
 }
 
 int TFileListView::addRow(RowKind kind, const std::string& caption,
@@ -422,7 +502,8 @@ int TFileListView::addRow(RowKind kind, const std::string& caption,
     if (kind == RowKind::Header) {
         closeOpenGroup();
     }
-    return append(kind, caption, subItems);
+    return append(kind, caption, subItems,
+                  kind == RowKind::File ? factsFromTexts(subItems, processLocale()) : RowFacts());
 }
 
 void TFileListView::closeOpenGroup()
@@ -620,6 +701,18 @@ void TFileListView::clearRows()
 {
     m_openHeader = -1;
     m_model->clear();
+    if (m_groupOrder != GroupOrder::Found) {
+        m_groupOrder = GroupOrder::Found;
+        emit groupOrderChanged();
+    }
+}
+
+void TFileListView::sortGroups(GroupOrder order)
+{
+    closeOpenGroup();
+    m_model->reorderRows(GroupSort::rowOrder(*m_model, order));
+    m_groupOrder = order;
+    emit groupOrderChanged();
 }
 
 bool TFileListView::isRowSelected(int row) const
@@ -754,70 +847,6 @@ void TFileListView::setAllColumnWidths(int width)
     }
 }
 
-namespace {
-
-// Days since 1899-12-30 with the time of day as a fraction, from a row's
-// Modified text in the process-wide formats; false when it does not parse.
-bool parseModified(std::string_view text, const platform::Locale& locale, double& days)
-{
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    std::size_t p = 0;
-    auto number = [&](int& out, std::size_t maxDigits) {
-        std::size_t digits = 0;
-        out = 0;
-        while (p < text.size() && digits < maxDigits && text[p] >= '0' && text[p] <= '9') {
-            out = out * 10 + (text[p] - '0');
-            ++p;
-            ++digits;
-        }
-        return digits > 0;
-    };
-    auto literal = [&](const std::string& s) {
-        if (text.compare(p, s.size(), s) != 0) {
-            return false;
-        }
-        p += s.size();
-        return true;
-    };
-    if (!number(year, 4) || !literal(locale.dateSeparator) || !number(month, 2) ||
-        !literal(locale.dateSeparator) || !number(day, 2)) {
-        return false;
-    }
-    if (p < text.size()) {
-        if (!literal(" ") || !number(hour, 2) || !literal(locale.timeSeparator) ||
-            !number(minute, 2)) {
-            return false;
-        }
-        if (p < text.size() && (!literal(locale.timeSeparator) || !number(second, 2))) {
-            return false;
-        }
-        if (p != text.size()) {
-            return false;
-        }
-    }
-    const QDate date(year, month, day);
-    if (!date.isValid() || hour > 23 || minute > 59 || second > 59) {
-        return false;
-    }
-    days = static_cast<double>(QDate(1899, 12, 30).daysTo(date)) +
-           (hour * 3600 + minute * 60 + second) / 86400.0;
-    return true;
-}
-
-double nowInDays()
-{
-    const QDateTime now = QDateTime::currentDateTime();
-    return static_cast<double>(QDate(1899, 12, 30).daysTo(now.date())) +
-           now.time().msecsSinceStartOfDay() / 86400000.0;
-}
-
-}  // namespace
-
 int TFileListView::CompareRows(int first, int second) const
 {
     const FileListModel& rows = *m_model;
@@ -827,29 +856,17 @@ int TFileListView::CompareRows(int first, int second) const
         raw = platform::compareFold(rows.caption(first), rows.caption(second));
         break;
     case 1: {
-        auto value = [&rows](int row) {
-            std::int64_t n = 0;
-            if (rows.subItemCount(row) < 1 || !platform::parseInt64(rows.subItem(row, 0), n)) {
-                return std::int64_t(0);
-            }
-            return n;
-        };
-        const std::int64_t a = value(first);
-        const std::int64_t b = value(second);
+        const std::int64_t a = rows.sizeOf(first);
+        const std::int64_t b = rows.sizeOf(second);
         raw = a < b ? -1 : (a > b ? 1 : 0);
         break;
     }
     case 3: {
-        const platform::Locale& locale = processLocale();
-        auto value = [&rows, &locale](int row) {
-            double days = 0;
-            if (rows.subItemCount(row) < 3 || !parseModified(rows.subItem(row, 2), locale, days)) {
-                return nowInDays();
-            }
-            return days;
-        };
-        const double difference = (value(first) - value(second)) * 100000.0;
-        raw = static_cast<int>(std::clamp(std::nearbyint(difference), -2147483647.0, 2147483647.0));
+        // A row without a time counts as now.
+        const std::int64_t now = QDateTime::currentSecsSinceEpoch();
+        const std::int64_t a = rows.modifiedOf(first, now);
+        const std::int64_t b = rows.modifiedOf(second, now);
+        raw = a < b ? -1 : (a > b ? 1 : 0);
         break;
     }
     default:

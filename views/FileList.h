@@ -11,6 +11,7 @@
 
 #include "platform/Locale.h"
 #include "views/FileListModel.h"
+#include "views/GroupSort.h"
 
 class QItemSelectionModel;
 
@@ -54,6 +55,8 @@ public:
     // -1, and no row, when the group it would follow was just removed
     // whole: the list then already ends with a separator, or is empty.
     int addSeparatorRow();
+    // A row from its texts, as a saved list gives them: a file row's values
+    // are read from its texts once, here.
     int addRow(const std::string& caption, const std::vector<std::string>& subItems);
     int addRow(RowKind kind, const std::string& caption, const std::vector<std::string>& subItems);
 
@@ -123,6 +126,11 @@ public:
     void setHint(const QString& hint) { setToolTip(hint); }
     QString hint() const { return toolTip(); }
 
+    // Puts the groups in an order, each whole (see GroupSort); Found gives
+    // back the order they were written in. Clearing the rows returns to it.
+    void sortGroups(GroupOrder order);
+    GroupOrder groupOrder() const { return m_groupOrder; }
+
     void SortByColumn(int column);
     int CompareRows(int first, int second) const;
 
@@ -135,6 +143,8 @@ public:
 signals:
     // A mark was set or cleared, or a marked row went.
     void marksChanged();
+    // The groups were put in another order, or back in the order found.
+    void groupOrderChanged();
     // The context menu is asked for over `row` (-1: no row), by the mouse or
     // the keyboard (the Menu key, Shift+F10); `at` is where it should open.
     void menuRequested(const QPoint& at, int row);
@@ -153,7 +163,7 @@ protected:
 
 private:
     int append(RowKind kind, const std::string& caption, std::span<const std::string> subItems,
-               const QIcon* icon = nullptr);
+               const RowFacts& facts = {}, const QIcon* icon = nullptr);
     void closeOpenGroup();
     void setRowHeight();
     // The rectangle of a whole row in the viewport, for its focus frame.
@@ -173,6 +183,7 @@ private:
     std::unique_ptr<TypeNames> m_types;
     int m_updateDepth = 0;
     int m_openHeader = -1;
+    GroupOrder m_groupOrder = GroupOrder::Found;
 };
 
 }  // namespace views
