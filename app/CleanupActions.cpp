@@ -408,6 +408,9 @@ QMenu* CleanupActions::buildMenu(int row, QWidget* parent)
     add(menu, tr("Open containing &folder"), fileRow, [this, row] { openContainingFolder(row); });
     add(menu, tr("&Copy path"), fileRow || selectedFiles, [this, row] { copyPaths(row); });
     add(menu, tr("R&eview..."), fileRow && !m_busy, [this, row] { review(row); });
+    if (addToMenu) {
+        addToMenu(*menu);
+    }
     return menu;
 }
 

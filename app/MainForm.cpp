@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
@@ -381,6 +382,21 @@ TfrmMain::TfrmMain(QWidget* parent)
     });
     connect(FileListView1, &views::TFileListView::menuRequested, cleanupActions,
             &CleanupActions::showMenu);
+    groupSortMenu = new GroupSortMenu(*FileListView1, this);
+    mnuMain = new MainMenu(*groupSortMenu, this);
+    connect(mnuMain->mnuView, &QMenu::aboutToShow, this,
+            [this] { groupSortMenu->setEnabled(!run.running()); });
+    cleanupActions->addToMenu = [this](QMenu& menu) {
+        groupSortMenu->setEnabled(!run.running());
+        menu.addSeparator();
+        menu.addMenu(groupSortMenu->menu());
+    };
+    pnlOrder = StatusBar1->addPanel();
+    pnlOrder->setAccessibleName(tr("Order of the groups"));
+    connect(FileListView1, &views::TFileListView::groupOrderChanged, this, [this] {
+        pnlOrder->setText(GroupSortMenu::statusText(FileListView1->groupOrder()));
+        StatusBar1->layoutPanels();
+    });
     connect(cleanupActions, &CleanupActions::finished, this, [this] {
         if (m_closeRequested) {
             close();  // the close asked for during the cleanup
@@ -502,7 +518,8 @@ void TfrmMain::placeControls()
         button->resize(std::max(75, button->sizeHint().width()), buttonHeight);
     }
     const int groupHeight = std::max(146, 26 + 3 * (fieldHeight + 6) + buttonHeight + 8);
-    GroupBox1->setGeometry(4, 7, 0, groupHeight);
+    mnuMain->setGeometry(0, 0, width(), mnuMain->sizeHint().height());
+    GroupBox1->setGeometry(4, mnuMain->height() + 7, 0, groupHeight);
     const int top = 24;
     edtFileMask->move(0, top);
     edtRootDir->move(0, top + fieldHeight + 6);
@@ -527,7 +544,8 @@ void TfrmMain::FormResize()
 {
     const int clientWidth = width();
     const int clientHeight = height();
-    PageControl1->move(clientWidth - 4 - PageControl1->width(), 16);
+    mnuMain->resize(clientWidth, mnuMain->height());
+    PageControl1->move(clientWidth - 4 - PageControl1->width(), mnuMain->height() + 16);
     GroupBox1->resize(PageControl1->x() - 20, GroupBox1->height());
     btnExit->move(GroupBox1->width() - 8 - btnExit->width(), btnExit->y());
     btnSearch->move(btnExit->x() - 16 - btnSearch->width(), btnSearch->y());

@@ -17,6 +17,8 @@
 #include <QWidget>
 
 #include "app/CleanupActions.h"
+#include "app/GroupSortMenu.h"
+#include "app/MainMenu.h"
 #include "app/QSettingsStore.h"
 #include "app/ResultListHandlers.h"
 #include "app/VersInfo.h"
@@ -110,6 +112,10 @@ public:
     CleanupActions* cleanupActions;
     // The status bar's panel of the marked files' count and bytes.
     QLabel* pnlMarks;
+    // The order the groups are shown in, and the panel that names it.
+    GroupSortMenu* groupSortMenu;
+    QLabel* pnlOrder;
+    MainMenu* mnuMain;
 
     int MinTrackWidth = 0;
     int MinTrackHeight = 0;

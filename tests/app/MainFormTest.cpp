@@ -192,6 +192,81 @@ private slots:
         QVERIFY(form->longestTurnGap() < std::chrono::milliseconds(1000));
     }
 
+    void groupsSortWholeByTheirValuesAndANewSearchGivesBackTheOrderFound()
+    {
+        // Bytes given back: big 300, three 120, small 100; oldest: three, small, big.
+        m_tree->write("a/small1", std::string(100, 's'));
+        m_tree->write("b/small2", std::string(100, 's'));
+        m_tree->write("a/three1", std::string(60, 't'));
+        m_tree->write("b/three2", std::string(60, 't'));
+        m_tree->write("c/three3", std::string(60, 't'));
+        m_tree->write("a/big1", std::string(300, 'b'));
+        m_tree->write("b/big2", std::string(300, 'b'));
+        const std::int64_t hour = 3600;
+        for (const auto& [name, time] : std::vector<std::pair<std::string, std::int64_t>>{
+                 {"a/small1", 5 * hour}, {"b/small2", 6 * hour}, {"a/three1", 9 * hour},
+                 {"b/three2", 2 * hour}, {"c/three3", 7 * hour}, {"a/big1", 8 * hour},
+                 {"b/big2", 9 * hour}}) {
+            m_tree->touch(name, 1700000000 + time);
+        }
+        auto form = makeForm();
+        form->chkCheckFileTimestamp->setChecked(false);
+        form->btnSearch->click();
+        const QStringList found = rows(*form);
+        const auto groupStarts = [this, &form] {
+            QStringList firsts;
+            const QStringList all = rows(*form);
+            for (int i = 0; i + 1 < all.size(); ++i) {
+                if (all[i] == H) {
+                    firsts << all[i + 1].section('/', -1);
+                }
+            }
+            return firsts;
+        };
+        const auto choose = [](QMenu* menu, const QString& text) {
+            for (QAction* action : menu->actions()) {
+                if (shownCaption(action->text()) == text) {
+                    QVERIFY(action->isEnabled());
+                    action->trigger();
+                    return;
+                }
+            }
+            QFAIL(qPrintable("no menu item " + text));
+        };
+
+        choose(form->groupSortMenu->menu(), "Bytes they would give back");
+        QCOMPARE(groupStarts(), (QStringList{"big1", "three1", "small1"}));
+        QCOMPARE(form->pnlOrder->text(), QString("Groups by bytes given back"));
+        QVERIFY(form->mnuMain->mnuView->actions().contains(form->groupSortMenu->menu()->menuAction()));
+        // Each group stays whole, its files in their order, and separators between groups.
+        QStringList sorted = rows(*form);
+        QCOMPARE(sorted.size(), found.size());
+        QCOMPARE(sorted[0], QString(H));
+        QCOMPARE(sorted[1], QString("a/big1"));
+        QCOMPARE(sorted[2], QString("b/big2"));
+        QCOMPARE(sorted[3], QString(""));
+
+        // The list's menu offers the same choices, checked as chosen.
+        std::unique_ptr<QMenu> menu(form->cleanupActions->buildMenu(-1, form.get()));
+        QMenu* sortBy = nullptr;
+        for (QAction* action : menu->actions()) {
+            if (action->menu() != nullptr && shownCaption(action->text()) == "Sort groups by") {
+                sortBy = action->menu();
+            }
+        }
+        QVERIFY(sortBy != nullptr);
+        choose(sortBy, "Oldest time");
+        QCOMPARE(groupStarts(), (QStringList{"three1", "small1", "big1"}));
+        for (QAction* action : sortBy->actions()) {
+            QCOMPARE(action->isChecked(), shownCaption(action->text()) == "Oldest time");
+        }
+
+        form->btnSearch->click();
+        QCOMPARE(rows(*form), found);
+        QCOMPARE(form->FileListView1->groupOrder(), views::GroupOrder::Found);
+        QVERIFY(form->pnlOrder->text().isEmpty());
+    }
+
     void stopDuringTheScan()
     {
         manyFolders(3000);
