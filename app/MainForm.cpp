@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "app/ListRows.h"
 #include "platform/CommaText.h"
 #include "platform/FolderListing.h"
 #include "platform/LineReader.h"
@@ -383,7 +384,16 @@ TfrmMain::TfrmMain(QWidget* parent)
     connect(FileListView1, &views::TFileListView::menuRequested, cleanupActions,
             &CleanupActions::showMenu);
     groupSortMenu = new GroupSortMenu(*FileListView1, this);
-    mnuMain = new MainMenu(*groupSortMenu, this);
+    listFiles = new ListFiles(*FileListView1, this);
+    listFiles->idle = [this] { return !run.running() && !cleanupActions->busy(); };
+    listFiles->reload = [this](const std::string& path) {
+        // An opened list stands alone: its totals and nothing else.
+        run.comparison.DuplicateCount = 0;
+        run.comparison.DuplicateBytes = 0;
+        cleanupActions->roots.clear();
+        ReloadResultList(path);
+    };
+    mnuMain = new MainMenu(*groupSortMenu, *listFiles, *FileListView1, this);
     connect(mnuMain->mnuView, &QMenu::aboutToShow, this,
             [this] { groupSortMenu->setEnabled(!run.running()); });
     cleanupActions->addToMenu = [this](QMenu& menu) {
@@ -442,6 +452,7 @@ void TfrmMain::FormCreate()
         tr("Gemmora by Quarrendale, file version %1")
             .arg(QString::fromStdString(VersionInfoResource1->FileVersion.AsText())));
     lblVersion->adjustSize();
+    mnuMain->version = QString::fromStdString(VersionInfoResource1->FileVersion.AsText());
     run.comparison.Comparing = false;
     placeControls();
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -763,26 +774,6 @@ void TfrmMain::searchOutOfMemory()
 
 namespace {
 
-// The rows of the list as the list files need them.
-class ListRows : public settings::ResultRowSource {
-public:
-    explicit ListRows(const views::TFileListView& list) : m_list(list) {}
-    std::size_t rowCount() const override { return static_cast<std::size_t>(m_list.rowCount()); }
-    void readRow(std::size_t index, settings::ResultRow& row) const override
-    {
-        const views::FileListModel& rows = m_list.rows();
-        const int i = static_cast<int>(index);
-        row.caption.assign(rows.caption(i));
-        row.subItems.resize(static_cast<std::size_t>(rows.subItemCount(i)));
-        for (int n = 0; n < rows.subItemCount(i); ++n) {
-            row.subItems[static_cast<std::size_t>(n)].assign(rows.subItem(i, n));
-        }
-    }
-
-private:
-    const views::TFileListView& m_list;
-};
-
 // What a line of a list file is: a blank caption is a separator, a line of
 // several fields a file, any other a header.
 views::RowKind reloadedKind(const settings::ResultRow& row, std::size_t fields)
@@ -797,14 +788,19 @@ views::RowKind reloadedKind(const settings::ResultRow& row, std::size_t fields)
 
 void TfrmMain::ReloadResultList()
 {
+    ReloadResultList(ResultListFile);
+}
+
+void TfrmMain::ReloadResultList(const std::string& path)
+{
     repaintStatusBar();
     platform::LineReader reader;
-    if (!reader.open(ResultListFile)) {
+    if (!reader.open(path)) {
         const int error = errno;
         QMessageBox::critical(
             this, tr("Gemmora"),
             tr("The list of duplicates cannot be read:\n%1\n\n%2")
-                .arg(display(ResultListFile), QString::fromLocal8Bit(std::strerror(error))));
+                .arg(display(path), QString::fromLocal8Bit(std::strerror(error))));
         return;
     }
     showProgress(true);
@@ -858,14 +854,14 @@ void TfrmMain::ReloadResultList()
             this, tr("Gemmora"),
             tr("There is not enough memory to reload the list of duplicates:\n%1\n\n"
                "Search again to find them.")
-                .arg(display(ResultListFile)));
+                .arg(display(path)));
         return;
     }
     if (reader.failed()) {
         QMessageBox::warning(
             this, tr("Gemmora"),
             tr("The list of duplicates could not be read to its end:\n%1\n\n%2")
-                .arg(display(ResultListFile), QString::fromLocal8Bit(std::strerror(readError))));
+                .arg(display(path), QString::fromLocal8Bit(std::strerror(readError))));
     }
     run.comparison.DuplicateCount += counter.count;
     run.comparison.DuplicateBytes += counter.bytes;

@@ -18,6 +18,7 @@
 
 #include "app/CleanupActions.h"
 #include "app/GroupSortMenu.h"
+#include "app/ListFiles.h"
 #include "app/MainMenu.h"
 #include "app/QSettingsStore.h"
 #include "app/ResultListHandlers.h"
@@ -115,6 +116,8 @@ public:
     // The order the groups are shown in, and the panel that names it.
     GroupSortMenu* groupSortMenu;
     QLabel* pnlOrder;
+    // Saving, opening and exporting lists on demand, from the File menu.
+    ListFiles* listFiles;
     MainMenu* mnuMain;
 
     int MinTrackWidth = 0;
@@ -137,6 +140,8 @@ public:
     void OfferSavedLists();
     void SaveResultLists();
     void ReloadResultList();
+    // Adds the rows of the list file at `path`, as the designed reload does.
+    void ReloadResultList(const std::string& path);
     settings::SearchOptions currentOptions() const;
 
     // The search run's window operations.

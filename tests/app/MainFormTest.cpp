@@ -1,6 +1,10 @@
 #include "app/MainForm.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include "platform/CommaText.h"
@@ -265,6 +269,93 @@ private slots:
         QCOMPARE(rows(*form), found);
         QCOMPARE(form->FileListView1->groupOrder(), views::GroupOrder::Found);
         QVERIFY(form->pnlOrder->text().isEmpty());
+    }
+
+    void theListIsSavedOpenedAndExportedOnDemand()
+    {
+        m_tree->write("a/say \"hi\", twice.txt", "same words");
+        m_tree->write("b/plain.txt", "same words");
+        m_tree->touch("a/say \"hi\", twice.txt", 1700000100);
+        m_tree->touch("b/plain.txt", 1700000000);
+        auto form = makeForm();
+        form->chkCheckFileTimestamp->setChecked(false);
+        form->btnSearch->click();
+        const QStringList found = rows(*form);
+        QCOMPARE(found.size(), 3);
+
+        // CSV: one line per file with its group, quoted where a field needs it.
+        const std::string csv = *m_lists / "out.csv";
+        QVERIFY(form->listFiles->saveAs(csv, app::ListFiles::Format::Csv));
+        const std::string quoted = "\"" + m_tree->path() + "a/say \"\"hi\"\", twice.txt\"";
+        const std::string plain = m_tree->path() + "b/plain.txt";
+        const std::string first = found[1].startsWith("a/") ? quoted : plain;
+        const std::string second = found[1].startsWith("a/") ? plain : quoted;
+        const auto time = [&](const std::string& line) {
+            return line == plain ? std::string("2023-11-14T22:13:20Z")
+                                 : std::string("2023-11-14T22:15:00Z");
+        };
+        QCOMPARE(m_lists->read("out.csv"), "group,path,size,modified\r\n1," + first + ",10," +
+                                               time(first) + "\r\n1," + second + ",10," +
+                                               time(second) + "\r\n");
+
+        // JSON: the groups and files, read back.
+        const std::string json = *m_lists / "out.json";
+        QVERIFY(form->listFiles->saveAs(json, app::ListFiles::Format::Json));
+        const QJsonObject top =
+            QJsonDocument::fromJson(QByteArray::fromStdString(m_lists->read("out.json"))).object();
+        QCOMPARE(top["kind"].toString(), QString("list"));
+        const QJsonArray files = top["groups"].toArray()[0].toObject()["files"].toArray();
+        QCOMPARE(files.size(), 2);
+        QCOMPARE(files[0].toObject()["path"].toString(), text(m_tree->path()) + found[1]);
+        QCOMPARE(files[0].toObject()["size"].toInt(), 10);
+        QCOMPARE(top["totals"].toObject()["files"].toInt(), 2);
+
+        // Saved in the list format and opened again, in place of what is shown.
+        const std::string saved = *m_lists / "kept.lis";
+        QVERIFY(form->listFiles->saveAs(saved, app::ListFiles::Format::List));
+        form->FileListView1->clearRows();
+        form->listFiles->open(saved);
+        QCOMPARE(rows(*form), found);
+        form->listFiles->open(saved);
+        QCOMPARE(rows(*form), found);
+        QCOMPARE(status(*form, 0), QString("Duplicates read from file ....."));
+        QCOMPARE(status(*form, 2), QString("Files: 1"));
+        QCOMPARE(form->listFiles->recent().front(), saved);
+
+        // A file that cannot be written is said, and nothing is left behind.
+        MessageWatch watch;
+        QVERIFY(!form->listFiles->saveAs(*m_lists / "no/such/folder.csv",
+                                         app::ListFiles::Format::Csv));
+        QCOMPARE(watch.texts.size(), 1);
+        QVERIFY(watch.texts[0].contains("cannot be written"));
+    }
+
+    void theMenuBarKeysReachTheirChoices()
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QStringList titles;
+        for (QAction* action : form->mnuMain->actions()) {
+            titles << shownCaption(action->text());
+        }
+        QCOMPARE(titles, (QStringList{"File", "Edit", "View", "Help"}));
+        QCOMPARE(form->mnuMain->actSaveAs->shortcut(), QKeySequence("Ctrl+S"));
+        QCOMPARE(form->mnuMain->actOpen->shortcut(), QKeySequence("Ctrl+O"));
+        // No file dialog in a test: the key is heard, the dialog left out.
+        QObject::disconnect(form->mnuMain->actSaveAs, &QAction::triggered, form->listFiles,
+                            nullptr);
+        QSignalSpy saving(form->mnuMain->actSaveAs, &QAction::triggered);
+        QTest::keyClick(form->edtFileMask, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(saving.size(), 1);
+        QTest::keyClick(form->FileListView1, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!form->isVisible());
+
+        MessageWatch watch;
+        form->mnuMain->actAbout->trigger();
+        QCOMPARE(watch.texts.size(), 1);
+        QVERIFY(watch.texts[0].contains(PROJECT_VERSION_TEXT));
+        QVERIFY(watch.texts[0].contains("GPL-3.0-or-later"));
     }
 
     void stopDuringTheScan()
