@@ -329,7 +329,8 @@ std::vector<CleanupActions::ListedGroup> CleanupActions::listedGroups(bool onlyM
         if ((row & 1023) == 0) {
             turn();
         }
-        if (m_list.kindOf(row) != views::RowKind::Header) {
+        // Groups a filter hides take no part.
+        if (m_list.kindOf(row) != views::RowKind::Header || !m_list.isRowShown(row)) {
             continue;
         }
         ListedGroup group;
@@ -409,7 +410,7 @@ QMenu* CleanupActions::buildMenu(int row, QWidget* parent)
     add(menu, tr("&Copy path"), fileRow || selectedFiles, [this, row] { copyPaths(row); });
     add(menu, tr("R&eview..."), fileRow && !m_busy, [this, row] { review(row); });
     if (addToMenu) {
-        addToMenu(*menu);
+        addToMenu(*menu, row);
     }
     return menu;
 }
@@ -861,6 +862,10 @@ void CleanupActions::act(const cleanup::Action& action)
     }
     QString text = question(action, marked, plan.bytesToReclaim(),
                             static_cast<std::int64_t>(plan.groups.size()));
+    if (!m_list.filter().empty()) {
+        text += "\n\n" + tr("Only the groups the filter shows are included; marked files in "
+                            "the groups it hides are left as they are.");
+    }
     if (!m_handlers.contentsConfirmed) {
         text += "\n\n" + tr("These groups were found by name alone: a marked file whose contents "
                             "differ from the kept file's is left as it is.");

@@ -20,12 +20,13 @@ struct Choice {
 };
 
 const Choice kChoices[] = {
-    {views::GroupOrder::BytesBack, QT_TRANSLATE_NOOP("app::GroupSortMenu", "&Bytes they would give back")},
+    {views::GroupOrder::BytesBack,
+     QT_TRANSLATE_NOOP("app::GroupSortMenu", "&Bytes they would give back")},
     {views::GroupOrder::FileSize, QT_TRANSLATE_NOOP("app::GroupSortMenu", "File &size")},
     {views::GroupOrder::Copies, QT_TRANSLATE_NOOP("app::GroupSortMenu", "Number of &copies")},
     {views::GroupOrder::Newest, QT_TRANSLATE_NOOP("app::GroupSortMenu", "&Newest time")},
     {views::GroupOrder::Oldest, QT_TRANSLATE_NOOP("app::GroupSortMenu", "&Oldest time")},
-    {views::GroupOrder::FirstName, QT_TRANSLATE_NOOP("app::GroupSortMenu", "First &name")},
+    {views::GroupOrder::FirstName, QT_TRANSLATE_NOOP("app::GroupSortMenu", "First na&me")},
     {views::GroupOrder::Found, QT_TRANSLATE_NOOP("app::GroupSortMenu", "Order &found")},
 };
 

@@ -396,11 +396,25 @@ TfrmMain::TfrmMain(QWidget* parent)
     mnuMain = new MainMenu(*groupSortMenu, *listFiles, *FileListView1, this);
     connect(mnuMain->mnuView, &QMenu::aboutToShow, this,
             [this] { groupSortMenu->setEnabled(!run.running()); });
-    cleanupActions->addToMenu = [this](QMenu& menu) {
+    listFilter = new ListFilter(*FileListView1, this);
+    connect(mnuMain->actFind, &QAction::triggered, this, [this] {
+        listFilter->edtFilter->setFocus(Qt::ShortcutFocusReason);
+        listFilter->edtFilter->selectAll();
+    });
+    cleanupActions->addToMenu = [this](QMenu& menu, int row) {
         groupSortMenu->setEnabled(!run.running());
         menu.addSeparator();
         menu.addMenu(groupSortMenu->menu());
+        listFilter->addToMenu(menu, row);
     };
+    pnlShown = StatusBar1->addPanel();
+    pnlShown->setAccessibleName(tr("Groups shown"));
+    const auto showShown = [this] {
+        pnlShown->setText(listFilter->shownText());
+        StatusBar1->layoutPanels();
+    };
+    connect(listFilter, &ListFilter::shownChanged, this, showShown);
+    connect(FileListView1, &views::TFileListView::marksChanged, this, showShown);
     pnlOrder = StatusBar1->addPanel();
     pnlOrder->setAccessibleName(tr("Order of the groups"));
     connect(FileListView1, &views::TFileListView::groupOrderChanged, this, [this] {
@@ -571,7 +585,12 @@ void TfrmMain::FormResize()
                             StatusBar1->height());
     lblVersion->move(clientWidth - lblVersion->width() - 4,
                      clientHeight - StatusBar1->height() - lblVersion->height());
-    const int listTop = lblFileListCaption->y() + lblFileListCaption->height() + 2;
+    const int filterWidth = std::min(240, clientWidth / 3);
+    listFilter->edtFilter->setGeometry(clientWidth - 6 - filterWidth, lblFileListCaption->y() - 4,
+                                       filterWidth, listFilter->edtFilter->sizeHint().height());
+    const int listTop = std::max(lblFileListCaption->y() + lblFileListCaption->height(),
+                                 listFilter->edtFilter->geometry().bottom() + 1) +
+                        2;
     FileListView1->setGeometry(6, listTop, clientWidth - 12,
                                clientHeight - listTop - lblVersion->height() -
                                    StatusBar1->height() - 2);
@@ -624,11 +643,13 @@ void TfrmMain::btnSearchClick()
         m_leftOut.clear();
         showLeftOutCount();
     }
+    listFilter->setEnabled(!starts);
     try {
         run.btnSearchClick();
     } catch (const std::bad_alloc&) {
         searchOutOfMemory();
     }
+    listFilter->setEnabled(!run.running());
     if (starts) {
         showLeftOutCount();
         handlers.contentsConfirmed = run.catalogue.CheckFileSize;

@@ -19,6 +19,7 @@
 #include "app/CleanupActions.h"
 #include "app/GroupSortMenu.h"
 #include "app/ListFiles.h"
+#include "app/ListFilter.h"
 #include "app/MainMenu.h"
 #include "app/QSettingsStore.h"
 #include "app/ResultListHandlers.h"
@@ -119,6 +120,9 @@ public:
     // Saving, opening and exporting lists on demand, from the File menu.
     ListFiles* listFiles;
     MainMenu* mnuMain;
+    // The filter field above the list, and the panel that counts what it shows.
+    ListFilter* listFilter;
+    QLabel* pnlShown;
 
     int MinTrackWidth = 0;
     int MinTrackHeight = 0;

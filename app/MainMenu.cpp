@@ -46,6 +46,7 @@ MainMenu::MainMenu(GroupSortMenu& sortMenu, ListFiles& lists, views::TFileListVi
     });
 
     mnuEdit = addMenu(tr("&Edit"));
+    actFind = add(mnuEdit, tr("&Filter the list"), QKeySequence(Qt::CTRL | Qt::Key_F));
     // No key of its own: Ctrl+A already selects every row in the list.
     actSelectAll = add(mnuEdit, tr("Select &all rows"), QKeySequence());
     connect(actSelectAll, &QAction::triggered, &list, [&list] {

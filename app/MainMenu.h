@@ -33,6 +33,7 @@ public:
     QAction* actExportJson;
     QAction* actExit;
     QMenu* mnuEdit;
+    QAction* actFind;
     QAction* actSelectAll;
     QMenu* mnuView;
     QMenu* mnuHelp;

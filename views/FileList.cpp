@@ -558,6 +558,9 @@ void TFileListView::deleteRow(int row)
         --m_openHeader;
     }
     m_model->remove(row);
+    if (!m_filter.empty()) {
+        emit filterChanged();
+    }
 }
 
 void TFileListView::deleteRows(const std::vector<int>& rows)
@@ -602,6 +605,11 @@ void TFileListView::deleteRows(const std::vector<int>& rows)
     m_openHeader = m_openHeader >= 0 ? newRow(m_openHeader) : -1;
 
     m_model->removeMany(rows);
+    if (!m_filter.empty()) {
+        // The reset showed every row again.
+        applyFilter();
+        emit filterChanged();
+    }
 
     for (int column = 0; column < FileListModel::kColumnCount; ++column) {
         setColumnWidth(column, widths[static_cast<std::size_t>(column)]);
@@ -701,6 +709,10 @@ void TFileListView::clearRows()
 {
     m_openHeader = -1;
     m_model->clear();
+    if (!m_filter.empty()) {
+        m_filter = GroupFilter();
+        emit filterChanged();
+    }
     if (m_groupOrder != GroupOrder::Found) {
         m_groupOrder = GroupOrder::Found;
         emit groupOrderChanged();
@@ -712,7 +724,45 @@ void TFileListView::sortGroups(GroupOrder order)
     closeOpenGroup();
     m_model->reorderRows(GroupSort::rowOrder(*m_model, order));
     m_groupOrder = order;
+    applyFilter();
     emit groupOrderChanged();
+}
+
+void TFileListView::setFilter(const GroupFilter& filter)
+{
+    showPendingRows();
+    clearSelection();
+    m_filter = filter;
+    applyFilter();
+    emit filterChanged();
+}
+
+void TFileListView::applyFilter()
+{
+    const std::vector<bool> shown = m_filter.shownRows(*m_model);
+    for (int row = 0; row < m_model->shownCount(); ++row) {
+        const bool hide = !shown[static_cast<std::size_t>(row)];
+        if (isRowHidden(row) != hide) {
+            setRowHidden(row, hide);
+        }
+    }
+}
+
+ShownCounts TFileListView::shownCounts() const
+{
+    ShownCounts counts;
+    for (int row = 0; row < rowCount(); ++row) {
+        const RowKind kind = kindOf(row);
+        if (kind == RowKind::Separator) {
+            continue;
+        }
+        const bool shown = row >= m_model->shownCount() || isRowShown(row);
+        int& all = kind == RowKind::Header ? counts.allGroups : counts.allFiles;
+        int& inSight = kind == RowKind::Header ? counts.groups : counts.files;
+        ++all;
+        inSight += shown ? 1 : 0;
+    }
+    return counts;
 }
 
 bool TFileListView::isRowSelected(int row) const

@@ -11,6 +11,7 @@
 
 #include "platform/Locale.h"
 #include "views/FileListModel.h"
+#include "views/GroupFilter.h"
 #include "views/GroupSort.h"
 
 class QItemSelectionModel;
@@ -131,6 +132,14 @@ public:
     void sortGroups(GroupOrder order);
     GroupOrder groupOrder() const { return m_groupOrder; }
 
+    // Keeps in sight only the groups the filter keeps (see GroupFilter); the
+    // empty filter shows every row again. The selection is cleared, so what
+    // is selected is always in sight. Clearing the rows clears the filter.
+    void setFilter(const GroupFilter& filter);
+    const GroupFilter& filter() const { return m_filter; }
+    bool isRowShown(int row) const { return m_filter.empty() || !isRowHidden(row); }
+    ShownCounts shownCounts() const;
+
     void SortByColumn(int column);
     int CompareRows(int first, int second) const;
 
@@ -145,6 +154,8 @@ signals:
     void marksChanged();
     // The groups were put in another order, or back in the order found.
     void groupOrderChanged();
+    // The filter changed, or rows went while it was set.
+    void filterChanged();
     // The context menu is asked for over `row` (-1: no row), by the mouse or
     // the keyboard (the Menu key, Shift+F10); `at` is where it should open.
     void menuRequested(const QPoint& at, int row);
@@ -184,6 +195,10 @@ private:
     int m_updateDepth = 0;
     int m_openHeader = -1;
     GroupOrder m_groupOrder = GroupOrder::Found;
+    GroupFilter m_filter;
+
+    // Hides and shows rows as the filter says; rows whose state is right stay untouched.
+    void applyFilter();
 };
 
 }  // namespace views

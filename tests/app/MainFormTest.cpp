@@ -358,6 +358,60 @@ private slots:
         QVERIFY(watch.texts[0].contains("GPL-3.0-or-later"));
     }
 
+    void aFilterShowsSomeGroupsAndMarksReachOnlyThose()
+    {
+        m_tree->write("photos/one.jpg", "first");
+        m_tree->write("backup/one.jpg", "first");
+        m_tree->write("photos/two.jpg", "second!");
+        m_tree->write("backup/two.jpg", "second!");
+        m_tree->write("music/three.ogg", "third!!!");
+        m_tree->write("backup/three.ogg", "third!!!");
+        auto form = makeForm();
+        form->chkCheckFileTimestamp->setChecked(false);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        form->btnSearch->click();
+        const auto shownFiles = [&form, this] {
+            QStringList names;
+            for (int row = 0; row < form->FileListView1->rowCount(); ++row) {
+                if (form->FileListView1->isRowShown(row) &&
+                    form->FileListView1->kindOf(row) == views::RowKind::File) {
+                    names << rows(*form)[row];
+                }
+            }
+            names.sort();
+            return names;
+        };
+
+        // Ctrl+F reaches the field; the text keeps the groups with a matching path.
+        QTest::keyClick(form->FileListView1, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(form->listFilter->edtFilter->hasFocus());
+        QTest::keyClicks(form->listFilter->edtFilter, "PHOTOS/");
+        QTest::keyClick(form->listFilter->edtFilter, Qt::Key_Return);
+        QCOMPARE(shownFiles(), (QStringList{"backup/one.jpg", "backup/two.jpg", "photos/one.jpg",
+                                           "photos/two.jpg"}));
+        QCOMPARE(form->pnlShown->text(), QString("Shown: 2 of 3 groups, 4 of 6 files"));
+
+        // And a folder, from the list's menu.
+        form->listFilter->showFolder(m_tree->path() + "backup/");
+        QCOMPARE(shownFiles().size(), 4);
+        form->listFilter->edtFilter->clear();
+        QCOMPARE(shownFiles().size(), 6);
+        QVERIFY(form->pnlShown->text().endsWith("backup"));
+        form->listFilter->showFolder(m_tree->path() + "music");
+        QCOMPARE(shownFiles(), (QStringList{"backup/three.ogg", "music/three.ogg"}));
+
+        // Marks by a rule reach only the groups shown.
+        cleanup::KeepRule first;
+        first.kind = cleanup::KeepRule::First;
+        QVERIFY(form->cleanupActions->markByRule(first));
+        QCOMPARE(form->FileListView1->markedCount(), std::int64_t(1));
+
+        form->listFilter->clear();
+        QCOMPARE(shownFiles().size(), 6);
+        QVERIFY(form->pnlShown->text().isEmpty());
+    }
+
     void stopDuringTheScan()
     {
         manyFolders(3000);
