@@ -6,6 +6,7 @@
 #include <QMessageBox>
 
 #include "app/GroupSortMenu.h"
+#include "app/HelpWindow.h"
 #include "app/ListFiles.h"
 #include "views/FileList.h"
 
@@ -57,8 +58,23 @@ MainMenu::MainMenu(GroupSortMenu& sortMenu, ListFiles& lists, views::TFileListVi
     mnuView = addMenu(tr("&View"));
     mnuView->addMenu(sortMenu.menu());
     mnuHelp = addMenu(tr("&Help"));
+    actContents = add(mnuHelp, tr("&Contents"), QKeySequence(Qt::Key_F1));
+    connect(actContents, &QAction::triggered, this, &MainMenu::showHelp);
+    mnuHelp->addSeparator();
     actAbout = add(mnuHelp, tr("&About Gemmora"), QKeySequence());
     connect(actAbout, &QAction::triggered, this, &MainMenu::showAbout);
+}
+
+void MainMenu::showHelp()
+{
+    // One help window, brought to the front when asked for again.
+    auto* help = parentWidget()->findChild<HelpWindow*>();
+    if (help == nullptr) {
+        help = new HelpWindow(version, parentWidget());
+    }
+    help->show();
+    help->raise();
+    help->activateWindow();
 }
 
 void MainMenu::showAbout()

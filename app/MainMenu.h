@@ -37,10 +37,12 @@ public:
     QAction* actSelectAll;
     QMenu* mnuView;
     QMenu* mnuHelp;
+    QAction* actContents;
     QAction* actAbout;
 
 private:
     void showAbout();
+    void showHelp();
 };
 
 }  // namespace app

@@ -1,12 +1,14 @@
 #include "app/MainForm.h"
 
 #include <QJsonArray>
+#include <QTextBrowser>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "app/HelpWindow.h"
 #include "platform/CommaText.h"
 #include "platform/FolderListing.h"
 #include "support/Captions.h"
@@ -410,6 +412,24 @@ private slots:
         form->listFilter->clear();
         QCOMPARE(shownFiles().size(), 6);
         QVERIFY(form->pnlShown->text().isEmpty());
+    }
+
+    void f1ShowsTheManualInAWindowOfItsOwn()
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QTest::keyClick(form->edtFileMask, Qt::Key_F1);
+        auto* help = form->findChild<app::HelpWindow*>();
+        QVERIFY(help != nullptr);
+        QVERIFY(help->isVisible());
+        const QString text = help->txtManual->toPlainText();
+        QVERIFY(text.contains("KEYBOARD"));
+        QVERIFY(text.contains(QString::fromUtf8("\u201cFind Now\u201d starts the search")));
+        QVERIFY(text.contains("--version"));  // from the program's own option list
+        QVERIFY(!text.contains("\\f") && !text.contains("@"));
+        form->mnuMain->actContents->trigger();
+        QCOMPARE(form->findChildren<app::HelpWindow*>().size(), 1);
     }
 
     void stopDuringTheScan()
