@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QMenu>
@@ -105,16 +106,20 @@ void ListFiles::open(const std::string& path)
     }
 }
 
-QString ListFiles::askFile(bool saving, const QString& caption, const QString& filter)
+QString ListFiles::askFile(bool saving, const QString& caption, const QString& filter,
+                           const QString& name)
 {
-    return saving ? QFileDialog::getSaveFileName(m_parent, caption, QString(), filter)
-                  : QFileDialog::getOpenFileName(m_parent, caption, QString(), filter);
+    // In the home folder rather than wherever the program was started from.
+    const QString start = QDir::homePath() + '/' + name;
+    return saving ? QFileDialog::getSaveFileName(m_parent, caption, start, filter)
+                  : QFileDialog::getOpenFileName(m_parent, caption, QDir::homePath(), filter);
 }
 
 void ListFiles::chooseSaveAs()
 {
     const QString path =
-        askFile(true, tr("Save the list as"), tr("Lists of duplicates (*.lis);;All files (*)"));
+        askFile(true, tr("Save the list as"), tr("Lists of duplicates (*.lis);;All files (*)"),
+                "duplicates.lis");
     if (!path.isEmpty()) {
         saveAs(onDisk(path), Format::List);
     }
@@ -126,7 +131,7 @@ void ListFiles::chooseOpen()
         return;
     }
     const QString path =
-        askFile(false, tr("Open a list"), tr("Lists of duplicates (*.lis);;All files (*)"));
+        askFile(false, tr("Open a list"), tr("Lists of duplicates (*.lis);;All files (*)"), "");
     if (!path.isEmpty()) {
         open(onDisk(path));
     }
@@ -137,7 +142,8 @@ void ListFiles::chooseExport(Format format)
     const bool csv = format == Format::Csv;
     const QString path = askFile(true, csv ? tr("Export as CSV") : tr("Export as JSON"),
                                  csv ? tr("CSV files (*.csv);;All files (*)")
-                                     : tr("JSON files (*.json);;All files (*)"));
+                                     : tr("JSON files (*.json);;All files (*)"),
+                                 csv ? "duplicates.csv" : "duplicates.json");
     if (!path.isEmpty()) {
         saveAs(onDisk(path), format);
     }

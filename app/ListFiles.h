@@ -45,7 +45,8 @@ public:
 
 private:
     void remember(const std::string& path);
-    QString askFile(bool saving, const QString& caption, const QString& filter);
+    QString askFile(bool saving, const QString& caption, const QString& filter,
+                    const QString& name);
 
     views::TFileListView& m_list;
     QWidget* m_parent;
