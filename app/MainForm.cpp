@@ -353,6 +353,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     connect(DiskListView1, &views::TDiskListView::changed, this, &TfrmMain::DiskListView1Change);
     connect(edtFileMask, &QLineEdit::editingFinished, this, &TfrmMain::edtRootDirExit);
     connect(edtRootDir, &QLineEdit::editingFinished, this, &TfrmMain::edtRootDirExit);
+    folderChooser = new FolderChooser(*edtRootDir);
     connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
     connect(FileListView1, &QAbstractItemView::doubleClicked, this,
             [this] { handlers.FileListView1DblClick(); });

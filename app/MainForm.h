@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include "app/CleanupActions.h"
+#include "app/FolderChooser.h"
 #include "app/GroupSortMenu.h"
 #include "app/ListFiles.h"
 #include "app/ListFilter.h"
@@ -120,6 +121,8 @@ public:
     // Saving, opening and exporting lists on demand, from the File menu.
     ListFiles* listFiles;
     MainMenu* mnuMain;
+    // The folder button inside the "In:" field.
+    FolderChooser* folderChooser;
     // The filter field above the list, and the panel that counts what it shows.
     ListFilter* listFilter;
     QLabel* pnlShown;

@@ -23,7 +23,10 @@ MainMenu::MainMenu(GroupSortMenu& sortMenu, ListFiles& lists, views::TFileListVi
         window->addAction(action);
         return action;
     };
-    mnuFile = addMenu(tr("&File"));
+    // The titles' Alt keys are letters the window's designed captions leave
+    // free; every letter of "Edit" is taken, so it is reached from the File
+    // menu with the arrow keys.
+    mnuFile = addMenu(tr("Fi&le"));
     actSaveAs = add(mnuFile, tr("&Save list as..."), QKeySequence(Qt::CTRL | Qt::Key_S));
     actOpen = add(mnuFile, tr("&Open list..."), QKeySequence(Qt::CTRL | Qt::Key_O));
     mnuRecent = mnuFile->addMenu(tr("&Recent lists"));
@@ -46,7 +49,7 @@ MainMenu::MainMenu(GroupSortMenu& sortMenu, ListFiles& lists, views::TFileListVi
         mnuRecent->setEnabled(idle && !mnuRecent->isEmpty());
     });
 
-    mnuEdit = addMenu(tr("&Edit"));
+    mnuEdit = addMenu(tr("Edit"));
     actFind = add(mnuEdit, tr("&Filter the list"), QKeySequence(Qt::CTRL | Qt::Key_F));
     // No key of its own: Ctrl+A already selects every row in the list.
     actSelectAll = add(mnuEdit, tr("Select &all rows"), QKeySequence());

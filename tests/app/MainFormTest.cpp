@@ -1,11 +1,11 @@
 #include "app/MainForm.h"
 
 #include <QJsonArray>
-#include <QTextBrowser>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTextBrowser>
 #include <QtTest>
 
 #include "app/HelpWindow.h"
@@ -342,6 +342,12 @@ private slots:
             titles << shownCaption(action->text());
         }
         QCOMPARE(titles, (QStringList{"File", "Edit", "View", "Help"}));
+        // The menus' Alt keys leave the window's designed ones alone.
+        for (int i = 0; i < 2; ++i) {
+            form->btnExit->setFocus();
+            QTest::keyClick(form.get(), Qt::Key_F, Qt::AltModifier);
+            QCOMPARE(QApplication::focusWidget(), form->edtFileMask);
+        }
         QCOMPARE(form->mnuMain->actSaveAs->shortcut(), QKeySequence("Ctrl+S"));
         QCOMPARE(form->mnuMain->actOpen->shortcut(), QKeySequence("Ctrl+O"));
         // No file dialog in a test: the key is heard, the dialog left out.
@@ -430,6 +436,20 @@ private slots:
         QVERIFY(!text.contains("\\f") && !text.contains("@"));
         form->mnuMain->actContents->trigger();
         QCOMPARE(form->findChildren<app::HelpWindow*>().size(), 1);
+    }
+
+    void theFolderButtonAddsTheChosenFolderQuotedWhereNeeded()
+    {
+        auto form = makeForm();
+        QVERIFY(form->edtRootDir->actions().contains(form->folderChooser->actChoose));
+        form->edtRootDir->setText("/data, ");
+        form->folderChooser->addFolder("/home/ann/My Files");
+        QCOMPARE(form->edtRootDir->text(), QString("/data,\"/home/ann/My Files\""));
+        QCOMPARE(platform::parseCommaText(form->edtRootDir->text().toStdString()),
+                 (std::vector<std::string>{"/data", "/home/ann/My Files"}));
+        form->edtRootDir->clear();
+        form->folderChooser->addFolder("/srv");
+        QCOMPARE(form->edtRootDir->text(), QString("/srv"));
     }
 
     void stopDuringTheScan()
