@@ -82,7 +82,8 @@ std::vector<CleanupActions::ListedGroup> CleanupActions::listedGroups(bool onlyM
         if ((row & 1023) == 0) {
             turn();
         }
-        if (m_list.kindOf(row) != views::RowKind::Header) {
+        // Groups a filter hides take no part.
+        if (m_list.kindOf(row) != views::RowKind::Header || !m_list.isRowShown(row)) {
             continue;
         }
         ListedGroup group;
@@ -161,6 +162,9 @@ QMenu* CleanupActions::buildMenu(int row, QWidget* parent)
     add(menu, tr("Open containing &folder"), fileRow, [this, row] { openContainingFolder(row); });
     add(menu, tr("&Copy path"), fileRow || selectedFiles, [this, row] { copyPaths(row); });
     add(menu, tr("R&eview..."), fileRow && !m_busy, [this, row] { review(row); });
+    if (addToMenu) {
+        addToMenu(*menu, row);
+    }
     return menu;
 }
 

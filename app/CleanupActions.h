@@ -51,6 +51,8 @@ public:
     // Whether a search is running: until it ends its groups are not whole,
     // so marking by a rule and acting wait.
     std::function<bool()> searching;
+    // Adds the window's own choices at the end of the list's menu opened over `row`.
+    std::function<void(QMenu& menu, int row)> addToMenu;
     // Called on the helper thread after each marked file was compared with
     // its kept file and right before it is touched; the tests change or
     // slow the tree here.

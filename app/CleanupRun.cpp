@@ -154,6 +154,10 @@ bool CleanupActions::confirmRun(const cleanup::Action& action, const cleanup::Pl
 {
     QString text = question(action, plan.markedCount(), plan.bytesToReclaim(),
                             static_cast<std::int64_t>(plan.groups.size()));
+    if (!m_list.filter().empty()) {
+        text += "\n\n" + tr("Only the groups the filter shows are included; marked files in "
+                            "the groups it hides are left as they are.");
+    }
     if (!m_handlers.contentsConfirmed) {
         text += "\n\n" + tr("These groups were found by name alone: a marked file whose contents "
                             "differ from the kept file's is left as it is.");

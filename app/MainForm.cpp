@@ -14,11 +14,13 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "app/ListRows.h"
 #include "text/CommaText.h"
 #include "platform/FolderListing.h"
 #include "text/LineReader.h"
@@ -359,6 +361,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     connect(DiskListView1, &views::TDiskListView::changed, this, &TfrmMain::DiskListView1Change);
     connect(edtFileMask, &QLineEdit::editingFinished, this, &TfrmMain::edtRootDirExit);
     connect(edtRootDir, &QLineEdit::editingFinished, this, &TfrmMain::edtRootDirExit);
+    folderChooser = new FolderChooser(*edtRootDir);
     connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
     connect(FileListView1, &QAbstractItemView::doubleClicked, this,
             [this] { handlers.FileListView1DblClick(); });
@@ -389,6 +392,44 @@ TfrmMain::TfrmMain(QWidget* parent)
     });
     connect(FileListView1, &views::TFileListView::menuRequested, cleanupActions,
             &CleanupActions::showMenu);
+    groupSortMenu = new GroupSortMenu(*FileListView1, this);
+    listFiles = new ListFiles(*FileListView1, this);
+    listFiles->idle = [this] { return !run.running() && !cleanupActions->busy(); };
+    listFiles->reload = [this](const std::string& path) {
+        // An opened list stands alone: its totals and nothing else.
+        run.comparison.DuplicateCount = 0;
+        run.comparison.DuplicateBytes = 0;
+        cleanupActions->roots.clear();
+        ReloadResultList(path);
+    };
+    mnuMain = new MainMenu(*groupSortMenu, *listFiles, *FileListView1, this);
+    connect(mnuMain->mnuView, &QMenu::aboutToShow, this,
+            [this] { groupSortMenu->setEnabled(!run.running()); });
+    listFilter = new ListFilter(*FileListView1, this);
+    connect(mnuMain->actFind, &QAction::triggered, this, [this] {
+        listFilter->edtFilter->setFocus(Qt::ShortcutFocusReason);
+        listFilter->edtFilter->selectAll();
+    });
+    cleanupActions->addToMenu = [this](QMenu& menu, int row) {
+        groupSortMenu->setEnabled(!run.running());
+        menu.addSeparator();
+        menu.addMenu(groupSortMenu->menu());
+        listFilter->addToMenu(menu, row);
+    };
+    pnlShown = StatusBar1->addPanel();
+    pnlShown->setAccessibleName(tr("Groups shown"));
+    const auto showShown = [this] {
+        pnlShown->setText(listFilter->shownText());
+        StatusBar1->layoutPanels();
+    };
+    connect(listFilter, &ListFilter::shownChanged, this, showShown);
+    connect(FileListView1, &views::TFileListView::marksChanged, this, showShown);
+    pnlOrder = StatusBar1->addPanel();
+    pnlOrder->setAccessibleName(tr("Order of the groups"));
+    connect(FileListView1, &views::TFileListView::groupOrderChanged, this, [this] {
+        pnlOrder->setText(GroupSortMenu::statusText(FileListView1->groupOrder()));
+        StatusBar1->layoutPanels();
+    });
     connect(cleanupActions, &CleanupActions::finished, this, [this] {
         if (m_closeRequested) {
             close();  // the close asked for during the cleanup
@@ -434,6 +475,7 @@ void TfrmMain::FormCreate()
         tr("Gemmora by Quarrendale, file version %1")
             .arg(QString::fromStdString(VersionInfoResource1->FileVersion.AsText())));
     lblVersion->adjustSize();
+    mnuMain->version = QString::fromStdString(VersionInfoResource1->FileVersion.AsText());
     run.comparison.Comparing = false;
     placeControls();
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -511,7 +553,8 @@ void TfrmMain::placeControls()
         button->resize(std::max(75, button->sizeHint().width()), buttonHeight);
     }
     const int groupHeight = std::max(146, 26 + 3 * (fieldHeight + 6) + buttonHeight + 8);
-    GroupBox1->setGeometry(4, 7, 0, groupHeight);
+    mnuMain->setGeometry(0, 0, width(), mnuMain->sizeHint().height());
+    GroupBox1->setGeometry(4, mnuMain->height() + 7, 0, groupHeight);
     const int top = 24;
     edtFileMask->move(0, top);
     edtRootDir->move(0, top + fieldHeight + 6);
@@ -536,7 +579,8 @@ void TfrmMain::FormResize()
 {
     const int clientWidth = width();
     const int clientHeight = height();
-    PageControl1->move(clientWidth - 4 - PageControl1->width(), 16);
+    mnuMain->resize(clientWidth, mnuMain->height());
+    PageControl1->move(clientWidth - 4 - PageControl1->width(), mnuMain->height() + 16);
     GroupBox1->resize(PageControl1->x() - 20, GroupBox1->height());
     btnExit->move(GroupBox1->width() - 8 - btnExit->width(), btnExit->y());
     btnSearch->move(btnExit->x() - 16 - btnSearch->width(), btnSearch->y());
@@ -551,7 +595,12 @@ void TfrmMain::FormResize()
                             StatusBar1->height());
     lblVersion->move(clientWidth - lblVersion->width() - 4,
                      clientHeight - StatusBar1->height() - lblVersion->height());
-    const int listTop = lblFileListCaption->y() + lblFileListCaption->height() + 2;
+    const int filterWidth = std::min(240, clientWidth / 3);
+    listFilter->edtFilter->setGeometry(clientWidth - 6 - filterWidth, lblFileListCaption->y() - 4,
+                                       filterWidth, listFilter->edtFilter->sizeHint().height());
+    const int listTop = std::max(lblFileListCaption->y() + lblFileListCaption->height(),
+                                 listFilter->edtFilter->geometry().bottom() + 1) +
+                        2;
     FileListView1->setGeometry(6, listTop, clientWidth - 12,
                                clientHeight - listTop - lblVersion->height() -
                                    StatusBar1->height() - 2);
@@ -604,11 +653,13 @@ void TfrmMain::btnSearchClick()
         m_leftOut.clear();
         showLeftOutCount();
     }
+    listFilter->setEnabled(!starts);
     try {
         run.btnSearchClick();
     } catch (const std::bad_alloc&) {
         searchOutOfMemory();
     }
+    listFilter->setEnabled(!run.running());
     if (starts) {
         showLeftOutCount();
         handlers.contentsConfirmed = run.catalogue.CheckFileSize;
@@ -754,26 +805,6 @@ void TfrmMain::searchOutOfMemory()
 
 namespace {
 
-// The rows of the list as the list files need them.
-class ListRows : public settings::ResultRowSource {
-public:
-    explicit ListRows(const views::TFileListView& list) : m_list(list) {}
-    std::size_t rowCount() const override { return static_cast<std::size_t>(m_list.rowCount()); }
-    void readRow(std::size_t index, settings::ResultRow& row) const override
-    {
-        const views::FileListModel& rows = m_list.rows();
-        const int i = static_cast<int>(index);
-        row.caption.assign(rows.caption(i));
-        row.subItems.resize(static_cast<std::size_t>(rows.subItemCount(i)));
-        for (int n = 0; n < rows.subItemCount(i); ++n) {
-            row.subItems[static_cast<std::size_t>(n)].assign(rows.subItem(i, n));
-        }
-    }
-
-private:
-    const views::TFileListView& m_list;
-};
-
 // What a line of a list file is: a blank caption is a separator, a line of
 // several fields a file, any other a header.
 views::RowKind reloadedKind(const settings::ResultRow& row, std::size_t fields)
@@ -788,14 +819,19 @@ views::RowKind reloadedKind(const settings::ResultRow& row, std::size_t fields)
 
 void TfrmMain::ReloadResultList()
 {
+    ReloadResultList(ResultListFile);
+}
+
+void TfrmMain::ReloadResultList(const std::string& path)
+{
     repaintStatusBar();
     text::LineReader reader;
-    if (!reader.open(ResultListFile)) {
+    if (!reader.open(path)) {
         const int error = errno;
         QMessageBox::critical(
             this, tr("Gemmora"),
             tr("The list of duplicates cannot be read:\n%1\n\n%2")
-                .arg(display(ResultListFile), QString::fromLocal8Bit(std::strerror(error))));
+                .arg(display(path), QString::fromLocal8Bit(std::strerror(error))));
         return;
     }
     showProgress(true);
@@ -849,14 +885,14 @@ void TfrmMain::ReloadResultList()
             this, tr("Gemmora"),
             tr("There is not enough memory to reload the list of duplicates:\n%1\n\n"
                "Search again to find them.")
-                .arg(display(ResultListFile)));
+                .arg(display(path)));
         return;
     }
     if (reader.failed()) {
         QMessageBox::warning(
             this, tr("Gemmora"),
             tr("The list of duplicates could not be read to its end:\n%1\n\n%2")
-                .arg(display(ResultListFile), QString::fromLocal8Bit(std::strerror(readError))));
+                .arg(display(path), QString::fromLocal8Bit(std::strerror(readError))));
     }
     run.comparison.DuplicateCount += counter.count;
     run.comparison.DuplicateBytes += counter.bytes;

@@ -19,6 +19,11 @@
 #include <QWidget>
 
 #include "app/CleanupActions.h"
+#include "app/FolderChooser.h"
+#include "app/GroupSortMenu.h"
+#include "app/ListFiles.h"
+#include "app/ListFilter.h"
+#include "app/MainMenu.h"
 #include "app/QSettingsStore.h"
 #include "app/ResultListHandlers.h"
 #include "app/VersInfo.h"
@@ -113,6 +118,17 @@ public:
     CleanupActions* cleanupActions;
     // The status bar's panel of the marked files' count and bytes.
     QLabel* pnlMarks;
+    // The order the groups are shown in, and the panel that names it.
+    GroupSortMenu* groupSortMenu;
+    QLabel* pnlOrder;
+    // Saving, opening and exporting lists on demand, from the File menu.
+    ListFiles* listFiles;
+    MainMenu* mnuMain;
+    // The folder button inside the "In:" field.
+    FolderChooser* folderChooser;
+    // The filter field above the list, and the panel that counts what it shows.
+    ListFilter* listFilter;
+    QLabel* pnlShown;
 
     int MinTrackWidth = 0;
     int MinTrackHeight = 0;
@@ -134,6 +150,8 @@ public:
     void OfferSavedLists();
     void SaveResultLists();
     void ReloadResultList();
+    // Adds the rows of the list file at `path`, as the designed reload does.
+    void ReloadResultList(const std::string& path);
     settings::SearchOptions currentOptions() const;
 
     // The search run's window operations.

@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Times the result list at scale: AddFile on real files; rows from gathered
 // facts added in one batch update, and again in batches with an event-loop
-// turn after each (as a search adds them); then scrolling to the end,
+// turn after each (as a search adds them); sorting the groups; then scrolling to the end,
 // selecting all, finding the first selected row and pruning a group; and
 // the bytes the list holds for a row beyond its path.
 // Usage: bench_filelist [ROWS] [FILES]   (offscreen by default; FILES real
@@ -130,6 +130,20 @@ int main(int argc, char** argv)
     const double heldPerRow =
         static_cast<double>(view.rows().bytesHeld() - pathBytes) / view.rowCount();
 
+    // The groups sorted by the bytes they would give back, and back.
+    timer.restart();
+    view.sortGroups(views::GroupOrder::BytesBack);
+    app.processEvents();
+    const qint64 sortedGroups = timer.elapsed();
+    timer.restart();
+    view.sortGroups(views::GroupOrder::FirstName);
+    app.processEvents();
+    const qint64 sortedByName = timer.elapsed();
+    timer.restart();
+    view.sortGroups(views::GroupOrder::Found);
+    app.processEvents();
+    const qint64 foundAgain = timer.elapsed();
+
     // Scrolling, selecting and pruning in the whole list.
     timer.restart();
     view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
@@ -180,6 +194,9 @@ int main(int argc, char** argv)
                 static_cast<long long>(listOnly));
     std::printf("rows in batches, turns   %lld ms, longest turn %lld ms\n",
                 static_cast<long long>(withTurns), static_cast<long long>(longestTurn));
+    std::printf("sort groups by bytes     %lld ms, by name %lld ms, back %lld ms\n",
+                static_cast<long long>(sortedGroups), static_cast<long long>(sortedByName),
+                static_cast<long long>(foundAgain));
     std::printf("scroll to the end        %lld ms\n", static_cast<long long>(scrolled));
     std::printf("select all               %lld ms\n", static_cast<long long>(selectedAll));
     std::printf("first selected, 100x     %lld ms (%s)\n", static_cast<long long>(firstSelected),

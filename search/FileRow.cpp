@@ -81,6 +81,8 @@ bool gatherFileRow(const std::string& path, const TypeNameProvider& typeName,
         type = platform::TypeText(path);
     }
     facts.size = entry.size;
+    facts.modified = entry.writeSeconds;
+    facts.attributes = entry.attributes;
     facts.subItems[0] = text::toDecimal(entry.size);
     facts.subItems[1] = std::move(type);
     facts.subItems[2] = modifiedText(entry.writeSeconds, locale);

@@ -12,9 +12,12 @@
 namespace search {
 
 // The six texts of a file row after its path: Size, Type, Modified, Attr,
-// File Ver and Prod Ver.
+// File Ver and Prod Ver, and the values the first, third and fourth are
+// made from.
 struct FileRowFacts {
     std::int64_t size = 0;
+    std::int64_t modified = 0;     // seconds since 1970
+    std::uint32_t attributes = 0;  // platform::kAttr* bits
     std::array<std::string, 6> subItems;
 };
 

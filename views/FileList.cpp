@@ -3,7 +3,6 @@
 #include "views/FileList.h"
 
 #include <algorithm>
-#include <cmath>
 #include <ctime>
 
 #include <QContextMenuEvent>
@@ -53,6 +52,81 @@ protected:
         return QStyledItemDelegate::editorEvent(event, model, option, index);
     }
 };
+
+// Seconds since 1970 of a Modified text in the process-wide formats, read
+// as local time; false when it does not parse.
+bool parseModified(std::string_view text, const text::Locale& locale, std::int64_t& seconds)
+{
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    std::size_t p = 0;
+    auto number = [&](int& out, std::size_t maxDigits) {
+        std::size_t digits = 0;
+        out = 0;
+        while (p < text.size() && digits < maxDigits && text[p] >= '0' && text[p] <= '9') {
+            out = out * 10 + (text[p] - '0');
+            ++p;
+            ++digits;
+        }
+        return digits > 0;
+    };
+    auto literal = [&](const std::string& s) {
+        if (text.compare(p, s.size(), s) != 0) {
+            return false;
+        }
+        p += s.size();
+        return true;
+    };
+    if (!number(year, 4) || !literal(locale.dateSeparator) || !number(month, 2) ||
+        !literal(locale.dateSeparator) || !number(day, 2)) {
+        return false;
+    }
+    if (p < text.size()) {
+        if (!literal(" ") || !number(hour, 2) || !literal(locale.timeSeparator) ||
+            !number(minute, 2)) {
+            return false;
+        }
+        if (p < text.size() && (!literal(locale.timeSeparator) || !number(second, 2))) {
+            return false;
+        }
+        if (p != text.size()) {
+            return false;
+        }
+    }
+    const QDate date(year, month, day);
+    if (!date.isValid() || hour > 23 || minute > 59 || second > 59) {
+        return false;
+    }
+    seconds = QDateTime(date, QTime(hour, minute, second)).toSecsSinceEpoch();
+    return true;
+}
+
+// The values a saved file row's texts stand for: Size, Modified and Attr.
+RowFacts factsFromTexts(std::span<const std::string> subItems, const text::Locale& locale)
+{
+    RowFacts facts;
+    if (!subItems.empty() && (!text::parseInt64(subItems[0], facts.size) || facts.size < 0)) {
+        facts.size = 0;
+    }
+    if (subItems.size() > 2) {
+        facts.hasModified = parseModified(subItems[2], locale, facts.modified);
+    }
+    if (subItems.size() > 3) {
+        const std::string& text = subItems[3];
+        const std::uint32_t bits[] = {platform::kAttrReadOnly, platform::kAttrHidden,
+                                      platform::kAttrSystem, platform::kAttrArchive};
+        for (std::size_t i = 0; i < 4 && i < text.size(); ++i) {
+            if (text[i] != ' ') {
+                facts.attributes |= bits[i];
+            }
+        }
+    }
+    return facts;
+}
 
 }  // namespace
 
@@ -366,9 +440,10 @@ void TFileListView::updateGeometries()
 }
 
 int TFileListView::append(RowKind kind, const std::string& caption,
-                          std::span<const std::string> subItems, const QIcon* icon)
+                          std::span<const std::string> subItems, const RowFacts& facts,
+                          const QIcon* icon)
 {
-    return m_model->append(kind, caption, subItems, icon);
+    return m_model->append(kind, caption, subItems, facts, icon);
 }
 
 void TFileListView::showPendingRows()
@@ -383,11 +458,16 @@ bool TFileListView::AddFile(const std::string& path, std::int64_t& size)
     if (!search::gatherFileRow(path, types, processLocale(), facts)) {
         return false;
     }
+    RowFacts values;
+    values.size = facts.size;
+    values.modified = facts.modified;
+    values.hasModified = true;
+    values.attributes = facts.attributes;
     if (m_icons) {
         const QIcon icon = m_icons->icon(QFileInfo(QString::fromStdString(path)));
-        append(RowKind::File, path, facts.subItems, &icon);
+        append(RowKind::File, path, facts.subItems, values, &icon);
     } else {
-        append(RowKind::File, path, facts.subItems);
+        append(RowKind::File, path, facts.subItems, values);
     }
     size = facts.size;
     return true;
@@ -415,7 +495,7 @@ int TFileListView::addSeparatorRow()
 
 int TFileListView::addRow(const std::string& caption, const std::vector<std::string>& subItems)
 {
-    return append(RowKind::File, caption, subItems);
+    return addRow(RowKind::File, caption, subItems);
 }
 
 int TFileListView::addRow(RowKind kind, const std::string& caption,
@@ -424,7 +504,8 @@ int TFileListView::addRow(RowKind kind, const std::string& caption,
     if (kind == RowKind::Header) {
         closeOpenGroup();
     }
-    return append(kind, caption, subItems);
+    return append(kind, caption, subItems,
+                  kind == RowKind::File ? factsFromTexts(subItems, processLocale()) : RowFacts());
 }
 
 void TFileListView::closeOpenGroup()
@@ -479,6 +560,9 @@ void TFileListView::deleteRow(int row)
         --m_openHeader;
     }
     m_model->remove(row);
+    if (!m_filter.empty()) {
+        emit filterChanged();
+    }
 }
 
 void TFileListView::deleteRows(const std::vector<int>& rows)
@@ -523,6 +607,11 @@ void TFileListView::deleteRows(const std::vector<int>& rows)
     m_openHeader = m_openHeader >= 0 ? newRow(m_openHeader) : -1;
 
     m_model->removeMany(rows);
+    if (!m_filter.empty()) {
+        // The reset showed every row again.
+        applyFilter();
+        emit filterChanged();
+    }
 
     for (int column = 0; column < FileListModel::kColumnCount; ++column) {
         setColumnWidth(column, widths[static_cast<std::size_t>(column)]);
@@ -622,6 +711,60 @@ void TFileListView::clearRows()
 {
     m_openHeader = -1;
     m_model->clear();
+    if (!m_filter.empty()) {
+        m_filter = GroupFilter();
+        emit filterChanged();
+    }
+    if (m_groupOrder != GroupOrder::Found) {
+        m_groupOrder = GroupOrder::Found;
+        emit groupOrderChanged();
+    }
+}
+
+void TFileListView::sortGroups(GroupOrder order)
+{
+    closeOpenGroup();
+    m_model->reorderRows(GroupSort::rowOrder(*m_model, order));
+    m_groupOrder = order;
+    applyFilter();
+    emit groupOrderChanged();
+}
+
+void TFileListView::setFilter(const GroupFilter& filter)
+{
+    showPendingRows();
+    clearSelection();
+    m_filter = filter;
+    applyFilter();
+    emit filterChanged();
+}
+
+void TFileListView::applyFilter()
+{
+    const std::vector<bool> shown = m_filter.shownRows(*m_model);
+    for (int row = 0; row < m_model->shownCount(); ++row) {
+        const bool hide = !shown[static_cast<std::size_t>(row)];
+        if (isRowHidden(row) != hide) {
+            setRowHidden(row, hide);
+        }
+    }
+}
+
+ShownCounts TFileListView::shownCounts() const
+{
+    ShownCounts counts;
+    for (int row = 0; row < rowCount(); ++row) {
+        const RowKind kind = kindOf(row);
+        if (kind == RowKind::Separator) {
+            continue;
+        }
+        const bool shown = row >= m_model->shownCount() || isRowShown(row);
+        int& all = kind == RowKind::Header ? counts.allGroups : counts.allFiles;
+        int& inSight = kind == RowKind::Header ? counts.groups : counts.files;
+        ++all;
+        inSight += shown ? 1 : 0;
+    }
+    return counts;
 }
 
 bool TFileListView::isRowSelected(int row) const
@@ -756,70 +899,6 @@ void TFileListView::setAllColumnWidths(int width)
     }
 }
 
-namespace {
-
-// Days since 1899-12-30 with the time of day as a fraction, from a row's
-// Modified text in the process-wide formats; false when it does not parse.
-bool parseModified(std::string_view text, const text::Locale& locale, double& days)
-{
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    std::size_t p = 0;
-    auto number = [&](int& out, std::size_t maxDigits) {
-        std::size_t digits = 0;
-        out = 0;
-        while (p < text.size() && digits < maxDigits && text[p] >= '0' && text[p] <= '9') {
-            out = out * 10 + (text[p] - '0');
-            ++p;
-            ++digits;
-        }
-        return digits > 0;
-    };
-    auto literal = [&](const std::string& s) {
-        if (text.compare(p, s.size(), s) != 0) {
-            return false;
-        }
-        p += s.size();
-        return true;
-    };
-    if (!number(year, 4) || !literal(locale.dateSeparator) || !number(month, 2) ||
-        !literal(locale.dateSeparator) || !number(day, 2)) {
-        return false;
-    }
-    if (p < text.size()) {
-        if (!literal(" ") || !number(hour, 2) || !literal(locale.timeSeparator) ||
-            !number(minute, 2)) {
-            return false;
-        }
-        if (p < text.size() && (!literal(locale.timeSeparator) || !number(second, 2))) {
-            return false;
-        }
-        if (p != text.size()) {
-            return false;
-        }
-    }
-    const QDate date(year, month, day);
-    if (!date.isValid() || hour > 23 || minute > 59 || second > 59) {
-        return false;
-    }
-    days = static_cast<double>(QDate(1899, 12, 30).daysTo(date)) +
-           (hour * 3600 + minute * 60 + second) / 86400.0;
-    return true;
-}
-
-double nowInDays()
-{
-    const QDateTime now = QDateTime::currentDateTime();
-    return static_cast<double>(QDate(1899, 12, 30).daysTo(now.date())) +
-           now.time().msecsSinceStartOfDay() / 86400000.0;
-}
-
-}  // namespace
-
 int TFileListView::CompareRows(int first, int second) const
 {
     const FileListModel& rows = *m_model;
@@ -829,29 +908,17 @@ int TFileListView::CompareRows(int first, int second) const
         raw = text::compareFold(rows.caption(first), rows.caption(second));
         break;
     case 1: {
-        auto value = [&rows](int row) {
-            std::int64_t n = 0;
-            if (rows.subItemCount(row) < 1 || !text::parseInt64(rows.subItem(row, 0), n)) {
-                return std::int64_t(0);
-            }
-            return n;
-        };
-        const std::int64_t a = value(first);
-        const std::int64_t b = value(second);
+        const std::int64_t a = rows.sizeOf(first);
+        const std::int64_t b = rows.sizeOf(second);
         raw = a < b ? -1 : (a > b ? 1 : 0);
         break;
     }
     case 3: {
-        const text::Locale& locale = processLocale();
-        auto value = [&rows, &locale](int row) {
-            double days = 0;
-            if (rows.subItemCount(row) < 3 || !parseModified(rows.subItem(row, 2), locale, days)) {
-                return nowInDays();
-            }
-            return days;
-        };
-        const double difference = (value(first) - value(second)) * 100000.0;
-        raw = static_cast<int>(std::clamp(std::nearbyint(difference), -2147483647.0, 2147483647.0));
+        // A row without a time counts as now.
+        const std::int64_t now = QDateTime::currentSecsSinceEpoch();
+        const std::int64_t a = rows.modifiedOf(first, now);
+        const std::int64_t b = rows.modifiedOf(second, now);
+        raw = a < b ? -1 : (a > b ? 1 : 0);
         break;
     }
     default:

@@ -13,6 +13,8 @@
 
 #include "text/Locale.h"
 #include "views/FileListModel.h"
+#include "views/GroupFilter.h"
+#include "views/GroupSort.h"
 
 class QItemSelectionModel;
 
@@ -56,6 +58,8 @@ public:
     // -1, and no row, when the group it would follow was just removed
     // whole: the list then already ends with a separator, or is empty.
     int addSeparatorRow();
+    // A row from its texts, as a saved list gives them: a file row's values
+    // are read from its texts once, here.
     int addRow(const std::string& caption, const std::vector<std::string>& subItems);
     int addRow(RowKind kind, const std::string& caption, const std::vector<std::string>& subItems);
 
@@ -125,6 +129,19 @@ public:
     void setHint(const QString& hint) { setToolTip(hint); }
     QString hint() const { return toolTip(); }
 
+    // Puts the groups in an order, each whole (see GroupSort); Found gives
+    // back the order they were written in. Clearing the rows returns to it.
+    void sortGroups(GroupOrder order);
+    GroupOrder groupOrder() const { return m_groupOrder; }
+
+    // Keeps in sight only the groups the filter keeps (see GroupFilter); the
+    // empty filter shows every row again. The selection is cleared, so what
+    // is selected is always in sight. Clearing the rows clears the filter.
+    void setFilter(const GroupFilter& filter);
+    const GroupFilter& filter() const { return m_filter; }
+    bool isRowShown(int row) const { return m_filter.empty() || !isRowHidden(row); }
+    ShownCounts shownCounts() const;
+
     void SortByColumn(int column);
     int CompareRows(int first, int second) const;
 
@@ -137,6 +154,10 @@ public:
 signals:
     // A mark was set or cleared, or a marked row went.
     void marksChanged();
+    // The groups were put in another order, or back in the order found.
+    void groupOrderChanged();
+    // The filter changed, or rows went while it was set.
+    void filterChanged();
     // The context menu is asked for over `row` (-1: no row), by the mouse or
     // the keyboard (the Menu key, Shift+F10); `at` is where it should open.
     void menuRequested(const QPoint& at, int row);
@@ -155,7 +176,7 @@ protected:
 
 private:
     int append(RowKind kind, const std::string& caption, std::span<const std::string> subItems,
-               const QIcon* icon = nullptr);
+               const RowFacts& facts = {}, const QIcon* icon = nullptr);
     void closeOpenGroup();
     void setRowHeight();
     // The rectangle of a whole row in the viewport, for its focus frame.
@@ -175,6 +196,11 @@ private:
     std::unique_ptr<TypeNames> m_types;
     int m_updateDepth = 0;
     int m_openHeader = -1;
+    GroupOrder m_groupOrder = GroupOrder::Found;
+    GroupFilter m_filter;
+
+    // Hides and shows rows as the filter says; rows whose state is right stay untouched.
+    void applyFilter();
 };
 
 }  // namespace views

@@ -241,10 +241,16 @@ void FileListModel::noteLongText(int column, std::string_view text)
 }
 
 int FileListModel::append(RowKind kind, std::string_view caption,
-                          std::span<const std::string> subItems, const QIcon* icon)
+                          std::span<const std::string> subItems, const RowFacts& facts,
+                          const QIcon* icon)
 {
     Record record;
     record.kind = kind;
+    record.size = std::max<std::int64_t>(0, facts.size);
+    record.modified = facts.modified;
+    record.flags = facts.hasModified ? kHasModified : 0;
+    record.attributes = static_cast<std::uint8_t>(facts.attributes & 0xFF);
+    record.found = m_added++;
     record.captionBytes = static_cast<std::uint32_t>(caption.size());
     const std::size_t kept = std::min<std::size_t>(subItems.size(), 255);
     record.subItems = static_cast<std::uint8_t>(kept);
@@ -372,6 +378,7 @@ void FileListModel::clear()
         texts.clear();
     }
     m_shown = 0;
+    m_added = 0;
     ++m_generation;
     const bool hadMarks = m_markedCount > 0;
     m_markedCount = 0;
@@ -388,6 +395,15 @@ void FileListModel::sortRows(const std::function<bool(int first, int second)>& l
     std::vector<int> order(m_records.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), less);
+    reorderRows(order);
+}
+
+void FileListModel::reorderRows(const std::vector<int>& order)
+{
+    showPending();
+    if (order.size() != m_records.size()) {
+        return;
+    }
     emit layoutAboutToBeChanged();
     std::vector<int> newRowOf(order.size());
     std::vector<Record> sorted;
@@ -432,13 +448,17 @@ std::string_view FileListModel::subItem(int row, int index) const
     }
 }
 
-std::int64_t FileListModel::sizeOf(int row) const
+RowFacts FileListModel::factsAt(int row) const
 {
-    std::int64_t size = 0;
-    if (subItemCount(row) < 1 || !text::parseInt64(subItem(row, 0), size) || size < 0) {
-        return 0;
-    }
-    return size;
+    const Record& record = recordOf(row);
+    RowFacts facts;
+    facts.size = record.size;
+    facts.modified = record.modified;
+    facts.hasModified = (record.flags & kHasModified) != 0;
+    facts.attributes = record.attributes;
+    facts.fileVersion.assign(subItem(row, 4));
+    facts.productVersion.assign(subItem(row, 5));
+    return facts;
 }
 
 void FileListModel::rowChanged(int row)

@@ -20,6 +20,18 @@ namespace views {
 // text, "Duplicate files ....." included.
 enum class RowKind : std::uint8_t { File, Header, Separator };
 
+// The values of a file row: its Size, Modified and Attr texts are made from
+// these, and sorting and counting use these, never the texts. A header or
+// separator row has the empty facts.
+struct RowFacts {
+    std::int64_t size = 0;
+    std::int64_t modified = 0;  // seconds since 1970; see hasModified
+    bool hasModified = false;   // false: the row gives no time
+    std::uint32_t attributes = 0;  // platform::kAttr* bits
+    std::string fileVersion;
+    std::string productVersion;
+};
+
 // The rows of the result list, held compactly: a small record per row and
 // the exact bytes of its caption and sub-items in large shared blocks, so a
 // list of a million rows costs about a hundred bytes a row beyond its paths.
@@ -57,9 +69,10 @@ public:
     bool holding() const { return m_hold; }
     void showPending();
 
-    // Appends a row and returns its index. Sub-items past the 255th are not kept.
+    // Appends a row with the texts made from its facts and returns its
+    // index. Sub-items past the 255th are not kept.
     int append(RowKind kind, std::string_view caption, std::span<const std::string> subItems,
-               const QIcon* icon = nullptr);
+               const RowFacts& facts = {}, const QIcon* icon = nullptr);
     void remove(int row);
     // Removes the rows given in ascending order, each once, in one reset
     // of the model: removing them one at a time would cost the view a pass
@@ -69,6 +82,12 @@ public:
     // Orders all rows by `less`, keeping equal rows in their order; the
     // selection and every other persistent index follow their rows.
     void sortRows(const std::function<bool(int first, int second)>& less);
+    // Puts the rows in a new order: order[new row] is the old row. The
+    // selection and every other persistent index follow their rows.
+    void reorderRows(const std::vector<int>& order);
+    // Counts up as rows are added, so the order rows were found in can be
+    // given back after they were sorted.
+    std::uint32_t foundOrder(int row) const { return recordOf(row).found; }
 
     RowKind kind(int row) const { return m_records[static_cast<std::size_t>(row)].kind; }
     std::string_view caption(int row) const;
@@ -96,8 +115,17 @@ public:
     bool allMarked(int header) const { return (recordOf(header).flags & kAllMarked) != 0; }
     // The first shown header row whose group is marked whole, or -1.
     int firstAllMarkedHeader() const;
-    // A file row's size as its Size text gives it; 0 when it gives none.
-    std::int64_t sizeOf(int row) const;
+    // A row's values; the versions are the texts the file's resource holds.
+    RowFacts factsAt(int row) const;
+    // A file row's size; 0 for other rows.
+    std::int64_t sizeOf(int row) const { return recordOf(row).size; }
+    bool hasModified(int row) const { return (recordOf(row).flags & kHasModified) != 0; }
+    // A row's time, or `otherwise` when it has none.
+    std::int64_t modifiedOf(int row, std::int64_t otherwise) const
+    {
+        const Record& record = recordOf(row);
+        return (record.flags & kHasModified) != 0 ? record.modified : otherwise;
+    }
     // Counts every change that moves rows (a removal, a sort, clearing), so
     // a client holding row numbers can tell that they still hold.
     std::uint64_t generation() const { return m_generation; }
@@ -117,16 +145,21 @@ private:
     // The bits of Record::flags.
     static constexpr std::uint8_t kMarked = 1;     // a file row the user marked
     static constexpr std::uint8_t kAllMarked = 2;  // a header whose files are all marked
+    static constexpr std::uint8_t kHasModified = 4;  // the row has a time
 
     struct Record {
         std::uint32_t chunk = 0;
         std::uint32_t offset = 0;
         std::uint32_t captionBytes = 0;
         std::uint32_t textBytes = 0;  // the sub-items, each after its length
+        std::uint32_t found = 0;      // see foundOrder()
         std::uint16_t icon = 0;       // 1 + index into m_icons, 0 for none
         RowKind kind = RowKind::File;
         std::uint8_t subItems = 0;
-        std::uint8_t flags = 0;  // kMarked, kAllMarked
+        std::uint8_t flags = 0;  // kMarked, kAllMarked, kHasModified
+        std::uint8_t attributes = 0;  // platform::kAttr* bits, all of them below 0x100
+        std::int64_t size = 0;
+        std::int64_t modified = 0;
     };
 
     const Record& recordOf(int row) const { return m_records[static_cast<std::size_t>(row)]; }
@@ -155,6 +188,7 @@ private:
     int m_markingDepth = 0;
     bool m_marksMoved = false;  // marks changed while marking was held
     std::uint64_t m_generation = 0;
+    std::uint32_t m_added = 0;  // rows added since the list was cleared
     bool m_hold = false;
     bool m_showIcons = false;
 };

@@ -2,9 +2,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MainForm.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSettings>
+#include <QSignalSpy>
+#include <QTextBrowser>
 #include <QtTest>
 
+#include "app/HelpWindow.h"
 #include "text/CommaText.h"
 #include "platform/FolderListing.h"
 #include "support/Captions.h"
@@ -192,6 +198,260 @@ private slots:
         QVERIFY(form->windowTitle().startsWith("Gemmora named *.* on C: "));
         QVERIFY(form->ProgressBar->isHidden());
         QVERIFY(form->longestTurnGap() < std::chrono::milliseconds(1000));
+    }
+
+    void groupsSortWholeByTheirValuesAndANewSearchGivesBackTheOrderFound()
+    {
+        // Bytes given back: big 300, three 120, small 100; oldest: three, small, big.
+        m_tree->write("a/small1", std::string(100, 's'));
+        m_tree->write("b/small2", std::string(100, 's'));
+        m_tree->write("a/three1", std::string(60, 't'));
+        m_tree->write("b/three2", std::string(60, 't'));
+        m_tree->write("c/three3", std::string(60, 't'));
+        m_tree->write("a/big1", std::string(300, 'b'));
+        m_tree->write("b/big2", std::string(300, 'b'));
+        const std::int64_t hour = 3600;
+        for (const auto& [name, time] : std::vector<std::pair<std::string, std::int64_t>>{
+                 {"a/small1", 5 * hour}, {"b/small2", 6 * hour}, {"a/three1", 9 * hour},
+                 {"b/three2", 2 * hour}, {"c/three3", 7 * hour}, {"a/big1", 8 * hour},
+                 {"b/big2", 9 * hour}}) {
+            m_tree->touch(name, 1700000000 + time);
+        }
+        auto form = makeForm();
+        form->chkCheckFileTimestamp->setChecked(false);
+        form->btnSearch->click();
+        const QStringList found = rows(*form);
+        const auto groupStarts = [this, &form] {
+            QStringList firsts;
+            const QStringList all = rows(*form);
+            for (int i = 0; i + 1 < all.size(); ++i) {
+                if (all[i] == H) {
+                    firsts << all[i + 1].section('/', -1);
+                }
+            }
+            return firsts;
+        };
+        const auto choose = [](QMenu* menu, const QString& text) {
+            for (QAction* action : menu->actions()) {
+                if (shownCaption(action->text()) == text) {
+                    QVERIFY(action->isEnabled());
+                    action->trigger();
+                    return;
+                }
+            }
+            QFAIL(qPrintable("no menu item " + text));
+        };
+
+        choose(form->groupSortMenu->menu(), "Bytes they would give back");
+        QCOMPARE(groupStarts(), (QStringList{"big1", "three1", "small1"}));
+        QCOMPARE(form->pnlOrder->text(), QString("Groups by bytes given back"));
+        QVERIFY(form->mnuMain->mnuView->actions().contains(form->groupSortMenu->menu()->menuAction()));
+        // Each group stays whole, its files in their order, and separators between groups.
+        QStringList sorted = rows(*form);
+        QCOMPARE(sorted.size(), found.size());
+        QCOMPARE(sorted[0], QString(H));
+        QCOMPARE(sorted[1], QString("a/big1"));
+        QCOMPARE(sorted[2], QString("b/big2"));
+        QCOMPARE(sorted[3], QString(""));
+
+        // The list's menu offers the same choices, checked as chosen.
+        std::unique_ptr<QMenu> menu(form->cleanupActions->buildMenu(-1, form.get()));
+        QMenu* sortBy = nullptr;
+        for (QAction* action : menu->actions()) {
+            if (action->menu() != nullptr && shownCaption(action->text()) == "Sort groups by") {
+                sortBy = action->menu();
+            }
+        }
+        QVERIFY(sortBy != nullptr);
+        choose(sortBy, "Oldest time");
+        QCOMPARE(groupStarts(), (QStringList{"three1", "small1", "big1"}));
+        for (QAction* action : sortBy->actions()) {
+            QCOMPARE(action->isChecked(), shownCaption(action->text()) == "Oldest time");
+        }
+
+        form->btnSearch->click();
+        QCOMPARE(rows(*form), found);
+        QCOMPARE(form->FileListView1->groupOrder(), views::GroupOrder::Found);
+        QVERIFY(form->pnlOrder->text().isEmpty());
+    }
+
+    void theListIsSavedOpenedAndExportedOnDemand()
+    {
+        m_tree->write("a/say \"hi\", twice.txt", "same words");
+        m_tree->write("b/plain.txt", "same words");
+        m_tree->touch("a/say \"hi\", twice.txt", 1700000100);
+        m_tree->touch("b/plain.txt", 1700000000);
+        auto form = makeForm();
+        form->chkCheckFileTimestamp->setChecked(false);
+        form->btnSearch->click();
+        const QStringList found = rows(*form);
+        QCOMPARE(found.size(), 3);
+
+        // CSV: one line per file with its group, quoted where a field needs it.
+        const std::string csv = *m_lists / "out.csv";
+        QVERIFY(form->listFiles->saveAs(csv, app::ListFiles::Format::Csv));
+        const std::string quoted = "\"" + m_tree->path() + "a/say \"\"hi\"\", twice.txt\"";
+        const std::string plain = m_tree->path() + "b/plain.txt";
+        const std::string first = found[1].startsWith("a/") ? quoted : plain;
+        const std::string second = found[1].startsWith("a/") ? plain : quoted;
+        const auto time = [&](const std::string& line) {
+            return line == plain ? std::string("2023-11-14T22:13:20Z")
+                                 : std::string("2023-11-14T22:15:00Z");
+        };
+        QCOMPARE(m_lists->read("out.csv"), "group,path,size,modified\r\n1," + first + ",10," +
+                                               time(first) + "\r\n1," + second + ",10," +
+                                               time(second) + "\r\n");
+
+        // JSON: the groups and files, read back.
+        const std::string json = *m_lists / "out.json";
+        QVERIFY(form->listFiles->saveAs(json, app::ListFiles::Format::Json));
+        const QJsonObject top =
+            QJsonDocument::fromJson(QByteArray::fromStdString(m_lists->read("out.json"))).object();
+        QCOMPARE(top["kind"].toString(), QString("list"));
+        const QJsonArray files = top["groups"].toArray()[0].toObject()["files"].toArray();
+        QCOMPARE(files.size(), 2);
+        QCOMPARE(files[0].toObject()["path"].toString(), toQString(m_tree->path()) + found[1]);
+        QCOMPARE(files[0].toObject()["size"].toInt(), 10);
+        QCOMPARE(top["totals"].toObject()["files"].toInt(), 2);
+
+        // Saved in the list format and opened again, in place of what is shown.
+        const std::string saved = *m_lists / "kept.lis";
+        QVERIFY(form->listFiles->saveAs(saved, app::ListFiles::Format::List));
+        form->FileListView1->clearRows();
+        form->listFiles->open(saved);
+        QCOMPARE(rows(*form), found);
+        form->listFiles->open(saved);
+        QCOMPARE(rows(*form), found);
+        QCOMPARE(status(*form, 0), QString("Duplicates read from file ....."));
+        QCOMPARE(status(*form, 2), QString("Files: 1"));
+        QCOMPARE(form->listFiles->recent().front(), saved);
+
+        // A file that cannot be written is said, and nothing is left behind.
+        MessageWatch watch;
+        QVERIFY(!form->listFiles->saveAs(*m_lists / "no/such/folder.csv",
+                                         app::ListFiles::Format::Csv));
+        QCOMPARE(watch.texts.size(), 1);
+        QVERIFY(watch.texts[0].contains("cannot be written"));
+    }
+
+    void theMenuBarKeysReachTheirChoices()
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QStringList titles;
+        for (QAction* action : form->mnuMain->actions()) {
+            titles << shownCaption(action->text());
+        }
+        QCOMPARE(titles, (QStringList{"File", "Edit", "View", "Help"}));
+        // The menus' Alt keys leave the window's designed ones alone.
+        for (int i = 0; i < 2; ++i) {
+            form->btnExit->setFocus();
+            QTest::keyClick(form.get(), Qt::Key_F, Qt::AltModifier);
+            QCOMPARE(QApplication::focusWidget(), form->edtFileMask);
+        }
+        QCOMPARE(form->mnuMain->actSaveAs->shortcut(), QKeySequence("Ctrl+S"));
+        QCOMPARE(form->mnuMain->actOpen->shortcut(), QKeySequence("Ctrl+O"));
+        // No file dialog in a test: the key is heard, the dialog left out.
+        QObject::disconnect(form->mnuMain->actSaveAs, &QAction::triggered, form->listFiles,
+                            nullptr);
+        QSignalSpy saving(form->mnuMain->actSaveAs, &QAction::triggered);
+        QTest::keyClick(form->edtFileMask, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(saving.size(), 1);
+        QTest::keyClick(form->FileListView1, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!form->isVisible());
+
+        MessageWatch watch;
+        form->mnuMain->actAbout->trigger();
+        QCOMPARE(watch.texts.size(), 1);
+        QVERIFY(watch.texts[0].contains(PROJECT_VERSION_TEXT));
+        QVERIFY(watch.texts[0].contains("GPL-3.0-or-later"));
+    }
+
+    void aFilterShowsSomeGroupsAndMarksReachOnlyThose()
+    {
+        m_tree->write("photos/one.jpg", "first");
+        m_tree->write("backup/one.jpg", "first");
+        m_tree->write("photos/two.jpg", "second!");
+        m_tree->write("backup/two.jpg", "second!");
+        m_tree->write("music/three.ogg", "third!!!");
+        m_tree->write("backup/three.ogg", "third!!!");
+        auto form = makeForm();
+        form->chkCheckFileTimestamp->setChecked(false);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        form->btnSearch->click();
+        const auto shownFiles = [&form, this] {
+            QStringList names;
+            for (int row = 0; row < form->FileListView1->rowCount(); ++row) {
+                if (form->FileListView1->isRowShown(row) &&
+                    form->FileListView1->kindOf(row) == views::RowKind::File) {
+                    names << rows(*form)[row];
+                }
+            }
+            names.sort();
+            return names;
+        };
+
+        // Ctrl+F reaches the field; the text keeps the groups with a matching path.
+        QTest::keyClick(form->FileListView1, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(form->listFilter->edtFilter->hasFocus());
+        QTest::keyClicks(form->listFilter->edtFilter, "PHOTOS/");
+        QTest::keyClick(form->listFilter->edtFilter, Qt::Key_Return);
+        QCOMPARE(shownFiles(), (QStringList{"backup/one.jpg", "backup/two.jpg", "photos/one.jpg",
+                                           "photos/two.jpg"}));
+        QCOMPARE(form->pnlShown->text(), QString("Shown: 2 of 3 groups, 4 of 6 files"));
+
+        // And a folder, from the list's menu.
+        form->listFilter->showFolder(m_tree->path() + "backup/");
+        QCOMPARE(shownFiles().size(), 4);
+        form->listFilter->edtFilter->clear();
+        QCOMPARE(shownFiles().size(), 6);
+        QVERIFY(form->pnlShown->text().endsWith("backup"));
+        form->listFilter->showFolder(m_tree->path() + "music");
+        QCOMPARE(shownFiles(), (QStringList{"backup/three.ogg", "music/three.ogg"}));
+
+        // Marks by a rule reach only the groups shown.
+        cleanup::KeepRule first;
+        first.kind = cleanup::KeepRule::First;
+        QVERIFY(form->cleanupActions->markByRule(first));
+        QCOMPARE(form->FileListView1->markedCount(), std::int64_t(1));
+
+        form->listFilter->clear();
+        QCOMPARE(shownFiles().size(), 6);
+        QVERIFY(form->pnlShown->text().isEmpty());
+    }
+
+    void f1ShowsTheManualInAWindowOfItsOwn()
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QTest::keyClick(form->edtFileMask, Qt::Key_F1);
+        auto* help = form->findChild<app::HelpWindow*>();
+        QVERIFY(help != nullptr);
+        QVERIFY(help->isVisible());
+        const QString text = help->txtManual->toPlainText();
+        QVERIFY(text.contains("KEYBOARD"));
+        QVERIFY(text.contains(QString::fromUtf8("\u201cFind Now\u201d starts the search")));
+        QVERIFY(text.contains("--version"));  // from the program's own option list
+        QVERIFY(!text.contains("\\f") && !text.contains("@"));
+        form->mnuMain->actContents->trigger();
+        QCOMPARE(form->findChildren<app::HelpWindow*>().size(), 1);
+    }
+
+    void theFolderButtonAddsTheChosenFolderQuotedWhereNeeded()
+    {
+        auto form = makeForm();
+        QVERIFY(form->edtRootDir->actions().contains(form->folderChooser->actChoose));
+        form->edtRootDir->setText("/data, ");
+        form->folderChooser->addFolder("/home/ann/My Files");
+        QCOMPARE(form->edtRootDir->text(), QString("/data,\"/home/ann/My Files\""));
+        QCOMPARE(text::parseCommaText(form->edtRootDir->text().toStdString()),
+                 (std::vector<std::string>{"/data", "/home/ann/My Files"}));
+        form->edtRootDir->clear();
+        form->folderChooser->addFolder("/srv");
+        QCOMPARE(form->edtRootDir->text(), QString("/srv"));
     }
 
     void stopDuringTheScan()

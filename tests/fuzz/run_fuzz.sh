@@ -29,7 +29,7 @@ if [ "$action" = build ]; then
                   versioninfo/VersionResource.cpp settings/ResultLines.cpp \
                   platform/NoFollowOpen.cpp cleanup/Plan.cpp cleanup/PlanText.cpp \
                   cleanup/Journal.cpp platform/OutputFile.cpp text/LineReader.cpp \
-                  platform/WholeFile.cpp; do
+                  platform/WholeFile.cpp platform/Trash.cpp; do
         object="$work_dir/obj/$(echo "$source" | tr / _).o"
         if [ ! -e "$object" ] || [ "$source_dir/$source" -nt "$object" ]; then
             clang++-16 "${flags[@]}" -c "$source_dir/$source" -o "$object" &

@@ -8,6 +8,7 @@
 #include <QMimeDatabase>
 #include <QtTest>
 
+#include "platform/FolderListing.h"
 #include "support/TempFolder.h"
 
 using views::TFileListView;
@@ -103,6 +104,34 @@ private slots:
         QVERIFY(view.model()->index(4, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>() &
                 Qt::AlignRight);
         QCOMPARE(view.subItemCount(4), 6);
+    }
+
+    void rowsHoldTheValuesTheirTextsAreMadeFrom()
+    {
+        TempFolder dir;
+        TFileListView view;
+        std::int64_t size = 0;
+        dir.write("locked", "12345");
+        dir.chmod("locked", 0444);
+        dir.touch("locked", 1700006403);  // the text shows the minute only
+        QVERIFY(view.AddFile(dir / "locked", size));
+        const views::RowFacts file = view.rows().factsAt(0);
+        QCOMPARE(file.size, std::int64_t(5));
+        QVERIFY(file.hasModified);
+        QCOMPARE(file.modified, std::int64_t(1700006403));
+        QCOMPARE(file.attributes & platform::kAttrReadOnly, std::uint32_t(platform::kAttrReadOnly));
+
+        // A row from a saved list: its texts are read once, as values.
+        const std::string time = " 00" + TFileListView::processLocale().timeSeparator + "01";
+        view.addRow("/saved", {"12", "Text", dateText(2023, 11, 15) + time, "R  A", "1.2", ""});
+        const views::RowFacts saved = view.rows().factsAt(1);
+        QCOMPARE(saved.size, std::int64_t(12));
+        QCOMPARE(saved.modified, std::int64_t(1700006460));
+        QCOMPARE(saved.attributes, std::uint32_t(platform::kAttrReadOnly | platform::kAttrArchive));
+        QCOMPARE(saved.fileVersion, std::string("1.2"));
+        view.addRow("/odd", {"many", "Text", "not a date"});
+        QCOMPARE(view.rows().factsAt(2).size, std::int64_t(0));
+        QVERIFY(!view.rows().factsAt(2).hasModified);
     }
 
     void aVanishedFileAddsNoRowAndKeepsTheSize()

@@ -1,0 +1,115 @@
+// Writes the result list as CSV and as JSON.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "settings/ListExport.h"
+
+#include <ctime>
+
+#include "cleanup/JsonWriter.h"
+
+namespace settings {
+
+namespace {
+
+std::string utcText(std::int64_t seconds)
+{
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm utc = {};
+    if (::gmtime_r(&t, &utc) == nullptr) {
+        return "";
+    }
+    char text[32];
+    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0) {
+        return "";
+    }
+    return text;
+}
+
+void addCsvField(std::string& out, const std::string& field)
+{
+    if (field.find_first_of(",\"\r\n") == std::string::npos) {
+        out += field;
+        return;
+    }
+    out += '"';
+    for (const char c : field) {
+        if (c == '"') {
+            out += '"';
+        }
+        out += c;
+    }
+    out += '"';
+}
+
+}  // namespace
+
+std::string savedListText(const ResultRowSource& rows)
+{
+    std::string text;
+    forEachResultLine(rows, [&text](std::size_t, const ResultRow&, const std::string& line) {
+        text += line;
+        text += "\r\n";
+    });
+    return text;
+}
+
+std::string listCsv(const std::vector<ExportGroup>& groups)
+{
+    std::string out = "group,path,size,modified\r\n";
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        for (const ExportFile& file : groups[g].files) {
+            out += std::to_string(g + 1);
+            out += ',';
+            addCsvField(out, file.path);
+            out += ',';
+            out += std::to_string(file.size);
+            out += ',';
+            out += file.hasModified ? utcText(file.modified) : std::string();
+            out += "\r\n";
+        }
+    }
+    return out;
+}
+
+std::string listJson(const std::vector<ExportGroup>& groups)
+{
+    cleanup::JsonWriter json;
+    json.beginObject();
+    json.key("kind");
+    json.string("list");
+    json.key("groups");
+    json.beginArray();
+    std::int64_t files = 0;
+    for (const ExportGroup& group : groups) {
+        json.beginObject();
+        json.key("files");
+        json.beginArray();
+        for (const ExportFile& file : group.files) {
+            json.beginObject();
+            json.bytesMember("path", file.path);
+            json.key("size");
+            json.number(file.size);
+            json.key("modified");
+            if (file.hasModified) {
+                json.string(utcText(file.modified));
+            } else {
+                json.null();
+            }
+            json.endObject();
+            ++files;
+        }
+        json.endArray();
+        json.endObject();
+    }
+    json.endArray();
+    json.key("totals");
+    json.beginObject();
+    json.key("groups");
+    json.number(static_cast<std::int64_t>(groups.size()));
+    json.key("files");
+    json.number(files);
+    json.endObject();
+    json.endObject();
+    return json.text();
+}
+
+}  // namespace settings
