@@ -57,6 +57,9 @@ public:
     // its kept file and right before it is touched; the tests change or
     // slow the tree here.
     std::function<void(const cleanup::PlanFile& marked)> afterCheck;
+    // Called on the helper thread once a marked file has left its name, just
+    // before its kept file is checked at its place; the tests race it here.
+    std::function<void(const cleanup::PlanFile& marked)> whileAway;
 
     // The menu for a row (-1: none), built afresh: what it offers depends on
     // the row, the selection and the marks.

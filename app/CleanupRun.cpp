@@ -10,6 +10,7 @@
 #include "app/CleanupTexts.h"
 #include "app/ResultListHandlers.h"
 #include "cleanup/Prepare.h"
+#include "cleanup/Undo.h"
 #include "platform/FolderListing.h"
 #include "views/FileList.h"
 
@@ -193,9 +194,12 @@ cleanup::Report CleanupActions::runPlan(const cleanup::Plan& plan, const cleanup
     TfrmCleanupProgress dialog(m_window);
     dialog.lblAction->setText(doing(action));
     cleanup::Report report;
+    std::vector<std::string> leftovers;
     runOnHelper(
         dialog,
         [&] {
+            // What a run that was killed left below these folders goes first.
+            leftovers = cleanup::removeLeftoversOfKilledRuns(journalFolder, roots);
             // Made and let go on the helper thread: it holds a report of its own.
             cleanup::Runner runner(plan, action, &journal);
             runner.onProgress = [&shared](const cleanup::Progress& progress) {
@@ -206,6 +210,7 @@ cleanup::Report CleanupActions::runPlan(const cleanup::Plan& plan, const cleanup
             };
             runner.stopRequested = [this] { return m_stop.load(); };
             runner.afterCheck = afterCheck;
+            runner.whileAway = whileAway;
             report = runner.run();
         },
         m_stop,
@@ -231,6 +236,16 @@ cleanup::Report CleanupActions::runPlan(const cleanup::Plan& plan, const cleanup
             dialog.setPosition(done, total);
         },
         &m_longestGap);
+    if (!leftovers.empty()) {
+        QString list;
+        for (const std::string& line : leftovers) {
+            list += "\n" + display(line);
+        }
+        message(tr("A cleanup that was stopped before its end had left these behind; they were "
+                   "removed:%1")
+                    .arg(list),
+                false);
+    }
     return report;
 }
 

@@ -596,8 +596,12 @@ void TfrmMain::FormResize()
     lblVersion->move(clientWidth - lblVersion->width() - 4,
                      clientHeight - StatusBar1->height() - lblVersion->height());
     const int filterWidth = std::min(240, clientWidth / 3);
-    listFilter->edtFilter->setGeometry(clientWidth - 6 - filterWidth, lblFileListCaption->y() - 4,
-                                       filterWidth, listFilter->edtFilter->sizeHint().height());
+    // Below the pages when they reach down to the caption's row, so that
+    // the filter never hides one of their check boxes.
+    const int filterTop =
+        std::max(lblFileListCaption->y() - 4, PageControl1->geometry().bottom() + 3);
+    listFilter->edtFilter->setGeometry(clientWidth - 6 - filterWidth, filterTop, filterWidth,
+                                       listFilter->edtFilter->sizeHint().height());
     const int listTop = std::max(lblFileListCaption->y() + lblFileListCaption->height(),
                                  listFilter->edtFilter->geometry().bottom() + 1) +
                         2;

@@ -5,6 +5,7 @@
 // the keep rules or by hand, acted on, and undone, and each time the tree
 // is checked: every content that was there is still there at least once,
 // and every kept file is as it was.
+#include <cstdlib>
 #include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
@@ -1058,6 +1059,42 @@ private slots:
         QVERIFY(metrics.horizontalAdvance(sentence) > dialog.minimumWidth());
         QVERIFY2(dialog.lblSummary->height() <= 2 * metrics.lineSpacing() + 2,
                  qPrintable(QString::number(dialog.lblSummary->height())));
+    }
+
+    void aWindowAndATerminalCleaningAtOnceNeverRemoveBothCopies()
+    {
+        // The window keeps what is in a/, a terminal keeps what is in b/.
+        for (int i = 0; i < 4; ++i) {
+            const std::string contents(2 << 20, static_cast<char>('a' + i));
+            m_tree->write("a/" + std::to_string(i), contents);
+            m_tree->write("b/" + std::to_string(i), contents);
+        }
+        auto form = searched();
+        QVERIFY(form->cleanupActions->markByRule(rule(KeepRule::InFolder, {*m_tree / "a/"})));
+        QCOMPARE(form->FileListView1->markedCount(), 4);
+        const Snapshot before = snapshotTree(m_tree->path());
+        // The terminal runs to its end at the worst instant: the window's first
+        // marked file has left its name and its kept file was checked through
+        // the descriptor that compared it, not yet at its place.
+        int terminal = -1;
+        form->cleanupActions->whileAway = [&](const cleanup::PlanFile&) {
+            if (terminal < 0) {
+                const std::string command = std::string(GEMMORA_CLI) + " --keep 'in:" +
+                                            (*m_tree / "b/") + "' --action delete --yes -q " +
+                                            "--journal '" + (*m_journals / "terminal.journal") +
+                                            "' '" + m_tree->path() + "' >/dev/null 2>&1";
+                terminal = std::system(command.c_str());
+            }
+        };
+        ModalAnswers answers;
+        act(*form, actionOfKind(ActionKind::Delete), answers);
+        QCOMPARE(terminal, 0);  // the terminal acted on every file it marked
+        QVERIFY(!m_tree->exists("a/1"));
+        QCOMPARE(whatWasLost(before, {}), QString());
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(m_tree->exists("a/" + std::to_string(i)) ||
+                    m_tree->exists("b/" + std::to_string(i)));
+        }
     }
 
     void nothingActsWhileASearchRuns()
