@@ -332,15 +332,10 @@ bool writeOut(const std::string& output, const std::vector<std::string>& pieces,
     return ok;
 }
 
-int runSearch(int argc, char** argv)
+// The searched folders, made absolute and ending with '/', also set as the
+// run's root folders; -1, or the exit status of a folder that is not one.
+int takeRootFolders(Arguments& args, std::vector<std::string>& roots)
 {
-    Arguments args;
-    const int parsed = parseArguments(argc, argv, args);
-    if (parsed >= 0) {
-        return parsed;
-    }
-
-    std::vector<std::string> roots;
     for (const std::string& folder : args.folders) {
         std::string resolved;
         if (!resolveFolder(folder, resolved)) {
@@ -349,8 +344,14 @@ int runSearch(int argc, char** argv)
         roots.push_back(resolved == "/" ? resolved : resolved + "/");
     }
     args.options.RootFolder = text::formatCommaText(roots);
+    return -1;
+}
 
-    std::vector<search::SearchDrive> drives;
+// The drives of the run: the master folder as drive A: when one is named,
+// and the whole file system as C:; -1, or the exit status of a master that
+// cannot be read.
+int takeDrives(Arguments& args, std::vector<search::SearchDrive>& drives)
+{
     if (!args.master.empty()) {
         std::string master;
         std::vector<platform::FileEntry> probe;
@@ -361,31 +362,13 @@ int runSearch(int argc, char** argv)
         drives.push_back({'A', master == "/" ? "" : master, true});
     }
     drives.push_back({'C', "", false});
+    return -1;
+}
 
-    const bool progress = !args.quiet && ::isatty(STDERR_FILENO) != 0;
-    cli::CliWindow window(args.options, drives, progress);
-    window.list().pathsOnly = args.format == "paths";
-    search::SearchRun run(window);
-    window.attach(run);
-    run.TreeScanner1.FindHiddenFolders = args.hiddenFolders;
-    folders::FolderFinder finder;
-    if (args.folderSearch) {
-        finder.follow(run.TreeScanner1);
-        window.list().pathsOnly = true;
-    }
-    std::string containedIn;
-    if (!args.containedIn.empty()) {
-        if (!resolveFolder(args.containedIn, containedIn)) {
-            return usageError("not a folder: " + args.containedIn);
-        }
-        containedIn = containedIn == "/" ? containedIn : containedIn + "/";
-    }
-    if (!args.known.empty() &&
-        !settings::loadKnownDuplicates(args.known, run.catalogue.SkipFiles, true)) {
-        return usageError("cannot read the list of known duplicates " + args.known + ": " +
-                          std::strerror(errno));
-    }
-
+// SIGINT and SIGTERM ask the search to stop; a file size limit makes a
+// write fail instead of ending the program.
+void catchStopSignals()
+{
     // One stop signal at a time: a second one that arrives meanwhile is
     // handled after the first, as the second request it is.
     struct sigaction action = {};
@@ -400,38 +383,38 @@ int runSearch(int argc, char** argv)
     // A file size limit makes a write fail (EFBIG, said and exit status 2)
     // instead of ending the program with a temporary file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
+}
 
+// --scan-only: the walk and the catalogue, and their count; the exit status.
+int runScanOnly(search::SearchRun& run, cli::CliWindow& window)
+{
     bool outOfMemory = false;
-    const cli::CleanupOutput cleanupOutput = {
-        args.format, args.null, args.quiet, args.output,
-        [&args](const std::string& text) { return writeOut(args.output, {text}, ""); }};
-    if (args.cleanup.standalone()) {
-        return cli::runCleanup(args.cleanup, roots, nullptr, cleanupOutput);
+    run.KeepSearching = true;
+    try {
+        run.RunScan();
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
     }
-    window.list().pathsOnly = window.list().pathsOnly || args.cleanup.wanted();
-
-    if (args.scanOnly) {
-        run.KeepSearching = true;
-        try {
-            run.RunScan();
-        } catch (const std::bad_alloc&) {
-            outOfMemory = true;
-        }
-        window.finishProgress();
-        if (outOfMemory) {
-            run.catalogue.release();
-            std::fputs("gemmora-cli: out of memory: the walk ended early\n", stderr);
-            return kOutOfMemory;
-        }
-        if (!run.failure().empty()) {
-            std::fprintf(stderr, "gemmora-cli: %s\n", run.failure().c_str());
-            return kOutOfMemory;
-        }
-        std::printf("%zu candidate files in %zu folders\n", run.catalogue.Catalogue.size(),
-                    run.catalogue.Folders.size());
-        return finishStandardOutput(run.KeepSearching && cli::g_stopRequested == 0 ? 0 : 1);
+    window.finishProgress();
+    if (outOfMemory) {
+        run.catalogue.release();
+        std::fputs("gemmora-cli: out of memory: the walk ended early\n", stderr);
+        return kOutOfMemory;
     }
+    if (!run.failure().empty()) {
+        std::fprintf(stderr, "gemmora-cli: %s\n", run.failure().c_str());
+        return kOutOfMemory;
+    }
+    std::printf("%zu candidate files in %zu folders\n", run.catalogue.Catalogue.size(),
+                run.catalogue.Folders.size());
+    return finishStandardOutput(run.KeepSearching && cli::g_stopRequested == 0 ? 0 : 1);
+}
 
+// The whole search; true when memory ran out, in which case the groups
+// confirmed until then are kept.
+bool runWholeSearch(search::SearchRun& run, cli::CliWindow& window)
+{
+    bool outOfMemory = false;
     try {
         run.btnSearchClick();
     } catch (const std::bad_alloc&) {
@@ -450,17 +433,15 @@ int runSearch(int argc, char** argv)
                          "was found\n",
                    stderr);
     }
-    // Out of descriptors: the search could not go on, like out of memory.
-    const bool failed = !run.failure().empty();
-    if (args.cleanup.wanted()) {
-        if (outOfMemory || failed || !run.KeepSearching || cli::g_stopRequested != 0) {
-            std::fprintf(stderr, "gemmora-cli: the search %s; nothing was changed\n",
-                         outOfMemory || failed ? "could not go on" : "was stopped");
-            return outOfMemory || failed ? kOutOfMemory : 1;
-        }
-        return cli::runCleanup(args.cleanup, roots, &window.list().groups, cleanupOutput);
-    }
+    return outOfMemory;
+}
 
+// Writes the groups found, or the folders that are copies, in the chosen
+// format, then the closing status lines; the exit status.
+int writeResults(const Arguments& args, cli::CliWindow& window, const search::SearchRun& run,
+                 folders::FolderFinder& finder, const std::string& containedIn, bool outOfMemory,
+                 bool failed)
+{
     std::size_t leftOut = 0;
     const bool list = args.format == "list" && !args.folderSearch;
     std::vector<std::string> pieces;
@@ -501,6 +482,70 @@ int runSearch(int argc, char** argv)
         }
     }
     return stopped ? 1 : 0;
+}
+
+int runSearch(int argc, char** argv)
+{
+    Arguments args;
+    if (const int parsed = parseArguments(argc, argv, args); parsed >= 0) {
+        return parsed;
+    }
+    std::vector<std::string> roots;
+    if (const int status = takeRootFolders(args, roots); status >= 0) {
+        return status;
+    }
+    std::vector<search::SearchDrive> drives;
+    if (const int status = takeDrives(args, drives); status >= 0) {
+        return status;
+    }
+
+    const bool progress = !args.quiet && ::isatty(STDERR_FILENO) != 0;
+    cli::CliWindow window(args.options, drives, progress);
+    window.list().pathsOnly = args.format == "paths";
+    search::SearchRun run(window);
+    window.attach(run);
+    run.TreeScanner1.FindHiddenFolders = args.hiddenFolders;
+    folders::FolderFinder finder;
+    if (args.folderSearch) {
+        finder.follow(run.TreeScanner1);
+        window.list().pathsOnly = true;
+    }
+    std::string containedIn;
+    if (!args.containedIn.empty()) {
+        if (!resolveFolder(args.containedIn, containedIn)) {
+            return usageError("not a folder: " + args.containedIn);
+        }
+        containedIn = containedIn == "/" ? containedIn : containedIn + "/";
+    }
+    if (!args.known.empty() &&
+        !settings::loadKnownDuplicates(args.known, run.catalogue.SkipFiles, true)) {
+        return usageError("cannot read the list of known duplicates " + args.known + ": " +
+                          std::strerror(errno));
+    }
+    catchStopSignals();
+
+    const cli::CleanupOutput cleanupOutput = {
+        args.format, args.null, args.quiet, args.output,
+        [&args](const std::string& text) { return writeOut(args.output, {text}, ""); }};
+    if (args.cleanup.standalone()) {
+        return cli::runCleanup(args.cleanup, roots, nullptr, cleanupOutput);
+    }
+    window.list().pathsOnly = window.list().pathsOnly || args.cleanup.wanted();
+    if (args.scanOnly) {
+        return runScanOnly(run, window);
+    }
+    const bool outOfMemory = runWholeSearch(run, window);
+    // Out of descriptors: the search could not go on, like out of memory.
+    const bool failed = !run.failure().empty();
+    if (args.cleanup.wanted()) {
+        if (outOfMemory || failed || !run.KeepSearching || cli::g_stopRequested != 0) {
+            std::fprintf(stderr, "gemmora-cli: the search %s; nothing was changed\n",
+                         outOfMemory || failed ? "could not go on" : "was stopped");
+            return outOfMemory || failed ? kOutOfMemory : 1;
+        }
+        return cli::runCleanup(args.cleanup, roots, &window.list().groups, cleanupOutput);
+    }
+    return writeResults(args, window, run, finder, containedIn, outOfMemory, failed);
 }
 
 }  // namespace
