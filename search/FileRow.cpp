@@ -78,7 +78,9 @@ bool gatherFileRow(const std::string& path, const TypeNameProvider& typeName,
     }
     std::string type = typeName ? cleanTypeName(typeName(path)) : std::string();
     if (type.empty()) {
-        type = platform::TypeText(path);
+        // Trimmed like any type name: a file without an extension is "file",
+        // as it reads back from a saved list.
+        type = cleanTypeName(platform::TypeText(path));
     }
     facts.size = entry.size;
     facts.modified = entry.writeSeconds;

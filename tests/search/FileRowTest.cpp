@@ -53,7 +53,7 @@ TEST_F(FileRowTest, TypeComesFromTheProviderOrFromTheExtension)
     EXPECT_EQ(
         facts(path, [](const std::string&) { return std::string(200, 'n'); }).subItems[1].size(),
         79u);
-    EXPECT_EQ(facts(dir.write("notes", "")).subItems[1], " file");
+    EXPECT_EQ(facts(dir.write("notes", "")).subItems[1], "file");
     EXPECT_EQ(facts(dir.write("archive.tar.xyz", "")).subItems[1], "XYZ file");
     EXPECT_EQ(facts(dir.write(".bashrc", "")).subItems[1], "BASHRC file");
 }
