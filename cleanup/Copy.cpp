@@ -246,6 +246,35 @@ bool makeFolderLike(int parent, const std::string& name, const std::string& mode
     return true;
 }
 
+FolderStop descendMakingFoldersLike(platform::UniqueFd& folder, const std::string& relative,
+                                    std::string modelBase, std::string& stoppedAt,
+                                    std::string& reason)
+{
+    std::size_t begin = 0;
+    while (begin < relative.size()) {
+        const std::size_t end = std::min(relative.find('/', begin), relative.size());
+        const std::string part = relative.substr(begin, end - begin);
+        begin = end + 1;
+        if (part.empty()) {
+            continue;
+        }
+        if (!modelBase.empty()) {
+            modelBase += part + "/";
+        }
+        stoppedAt = part;
+        if (!makeFolderLike(folder.get(), part, modelBase, reason)) {
+            return FolderStop::NotMade;
+        }
+        platform::UniqueFd inner(
+            ::openat(folder.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!inner.ok()) {
+            return FolderStop::InTheWay;
+        }
+        folder = std::move(inner);
+    }
+    return FolderStop::None;
+}
+
 bool openOrMakeFoldersLike(const std::string& folder, const std::string& relative,
                            const std::string& modelBase, platform::UniqueFd& opened,
                            std::string& reason)
@@ -256,32 +285,19 @@ bool openOrMakeFoldersLike(const std::string& folder, const std::string& relativ
                  " cannot be opened: " + std::strerror(errno);
         return false;
     }
-    std::string model = modelBase;
-    std::size_t begin = 0;
-    while (begin < relative.size()) {
-        const std::size_t end = std::min(relative.find('/', begin), relative.size());
-        const std::string part = relative.substr(begin, end - begin);
-        begin = end + 1;
-        if (part.empty()) {
-            continue;
-        }
-        if (!model.empty()) {
-            model += part + "/";
-        }
-        std::string why;
-        if (!makeFolderLike(opened.get(), part, model, why)) {
-            reason = "the folder " + text::displayName(part) + " cannot be made: " + why;
-            return false;
-        }
-        platform::UniqueFd inner(
-            ::openat(opened.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!inner.ok()) {
-            reason = "something that is no folder is in the way at " + text::displayName(part);
-            return false;
-        }
-        opened = std::move(inner);
+    std::string part;
+    std::string why;
+    switch (descendMakingFoldersLike(opened, relative, modelBase, part, why)) {
+    case FolderStop::None:
+        return true;
+    case FolderStop::NotMade:
+        reason = "the folder " + text::displayName(part) + " cannot be made: " + why;
+        return false;
+    case FolderStop::InTheWay:
+        reason = "something that is no folder is in the way at " + text::displayName(part);
+        return false;
     }
-    return true;
+    return false;
 }
 
 }  // namespace cleanup

@@ -42,6 +42,19 @@ bool copyExtendedAttributes(int from, int to, std::string& reason);
 bool makeFolderLike(int parent, const std::string& name, const std::string& model,
                     std::string& reason);
 
+// Where descending into folders stopped: nowhere, a folder that could not be
+// made (with the system's reason), or something that is no folder in the way.
+enum class FolderStop { None, NotMade, InTheWay };
+
+// Goes down from `folder` through the folders of `relative` ('/' between
+// them), making those that are missing, without following a link; each one
+// made stands for the folder of the same relative path below `modelBase`
+// (ending with '/'; "" for none). `folder` ends as the deepest folder reached;
+// otherwise the name where it stopped and why.
+FolderStop descendMakingFoldersLike(platform::UniqueFd& folder, const std::string& relative,
+                                    std::string modelBase, std::string& stoppedAt,
+                                    std::string& reason);
+
 // Opens `folder` (taken as named) and the folders of `relative` below it,
 // making those that are missing, without following a link; each one made
 // stands for the folder of the same relative path below `modelBase` (ending

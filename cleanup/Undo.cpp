@@ -119,29 +119,17 @@ bool placeOf(const std::string& path, std::size_t trusted, bool make, platform::
         fromFolder[fromFolder.size() - rest.size() - 1] == '/') {
         model = fromFolder.substr(0, fromFolder.size() - rest.size());
     }
-    std::size_t begin = 0;
-    while (begin < rest.size()) {
-        const std::size_t end = std::min(rest.find('/', begin), rest.size());
-        const std::string part = rest.substr(begin, end - begin);
-        begin = end + 1;
-        if (part.empty()) {
-            continue;
-        }
-        if (!model.empty()) {
-            model += part + "/";
-        }
-        std::string why;
-        if (!makeFolderLike(folder.get(), part, model, why)) {
-            reason = "its folder cannot be made again: " + why;
-            return false;
-        }
-        platform::UniqueFd inner(
-            ::openat(folder.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!inner.ok()) {
-            reason = "a folder on its path is a link or no folder now";
-            return false;
-        }
-        folder = std::move(inner);
+    std::string part;
+    std::string why;
+    switch (descendMakingFoldersLike(folder, rest, model, part, why)) {
+    case FolderStop::None:
+        break;
+    case FolderStop::NotMade:
+        reason = "its folder cannot be made again: " + why;
+        return false;
+    case FolderStop::InTheWay:
+        reason = "a folder on its path is a link or no folder now";
+        return false;
     }
     place.folder = std::move(folder);
     place.name = std::string(platform::nameOf(path));
