@@ -18,14 +18,14 @@
 #include "cli/CliWindow.h"
 #include "cli/FolderText.h"
 #include "folders/FolderFinder.h"
-#include "text/CommaText.h"
 #include "platform/FolderListing.h"
 #include "platform/OutputFile.h"
-#include "text/StringList.h"
-#include "versioninfo/VersionInfo.h"
 #include "search/SearchRun.h"
 #include "settings/ResultLines.h"
 #include "settings/SavedLists.h"
+#include "text/CommaText.h"
+#include "text/StringList.h"
+#include "versioninfo/VersionInfo.h"
 
 namespace {
 
@@ -43,6 +43,7 @@ struct Arguments {
     bool hiddenFolders = false;
     bool scanOnly = false;
     bool null = false;
+    bool namesOnly = false;
 };
 
 int usageError(const std::string& message)
@@ -88,20 +89,111 @@ bool resolveFolder(const std::string& given, std::string& resolved)
     return true;
 }
 
+// Whether `arg` is an option followed by a value.
+bool takesValue(const std::string& arg)
+{
+    return arg == "--mask" || arg == "--skip" || arg == "--master" || arg == "--known" ||
+           arg == "--format" || arg == "-o" || arg == "--contained-in";
+}
+
+// Stores the value `text` of the option `arg` (one that takesValue).
+void setValue(const std::string& arg, const std::string& text, Arguments& args)
+{
+    if (arg == "--mask") {
+        args.options.FileMask = text;
+    } else if (arg == "--skip") {
+        args.options.FoldersToIgnore = text;
+    } else if (arg == "--master") {
+        args.master = text;
+    } else if (arg == "--known") {
+        args.known = text;
+    } else if (arg == "--format") {
+        args.format = text;
+    } else if (arg == "--contained-in") {
+        args.containedIn = text;
+    } else {
+        args.output = text;
+    }
+}
+
+// Sets what the switch `arg` turns on or off; false when `arg` is no switch.
+bool takeSwitch(const std::string& arg, Arguments& args)
+{
+    settings::SearchOptions& o = args.options;
+    if (arg == "--same-time") {
+        o.CheckFileStamp = true;
+    } else if (arg == "--any-time") {
+        o.CheckFileStamp = false;
+    } else if (arg == "--same-name") {
+        o.CheckFileName = true;
+    } else if (arg == "--any-name") {
+        o.CheckFileName = false;
+    } else if (arg == "--names-only") {
+        args.namesOnly = true;
+    } else if (arg == "--include-empty") {
+        o.SkipEmptyFiles = false;
+    } else if (arg == "--include-desktop-folders") {
+        o.SkipDesktopFolders = false;
+    } else if (arg == "--include-trash") {
+        o.SkipTrashFolders = false;
+    } else if (arg == "--include-sysbckup") {
+        o.SkipSysbckupFolder = false;
+    } else if (arg == "--hidden-folders") {
+        args.hiddenFolders = true;
+    } else if (arg == "-q") {
+        args.quiet = true;
+    } else if (arg == "-0" || arg == "--null") {
+        args.null = true;
+    } else if (arg == "--folders") {
+        args.folderSearch = true;
+    } else if (arg == "--scan-only") {
+        args.scanOnly = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The options as a whole, once all are read: -1 when they go together,
+// otherwise the exit status.
+int checkArguments(Arguments& args)
+{
+    settings::SearchOptions& o = args.options;
+    if (args.namesOnly) {
+        o.CheckFileSize = false;
+    }
+    o.applyInvariant();
+    if (args.format != "list" && args.format != "paths" && args.format != "json") {
+        return usageError("--format must be list, paths or json, not " + args.format);
+    }
+    if (!args.containedIn.empty() && !args.folderSearch) {
+        return usageError("--contained-in needs --folders");
+    }
+    if (args.folderSearch && (args.namesOnly || args.scanOnly || args.cleanup.wanted())) {
+        return usageError("--folders compares contents: not with --names-only, --scan-only or "
+                          "a cleanup");
+    }
+    // A folder search writes json of its own; the cleanup's checks do not apply.
+    if (const std::string problem =
+            args.folderSearch ? std::string()
+                              : args.cleanup.check(args.format, args.null, !args.folders.empty());
+        !problem.empty()) {
+        return usageError(problem);
+    }
+    if (args.null && args.format != "paths") {
+        return usageError("--null needs --format paths");
+    }
+
+    if (args.folders.empty() && !args.cleanup.standalone()) {
+        return usageError("no FOLDER to search");
+    }
+    return -1;
+}
+
 // -1: go on; otherwise the exit status.
 int parseArguments(int argc, char** argv, Arguments& args)
 {
-    settings::SearchOptions& o = args.options;
-    o.FloppyIsMaster = false;
-    bool namesOnly = false;
-    auto value = [&](int& i, const char* option, std::string& out) {
-        if (i + 1 >= argc) {
-            return false;
-        }
-        out = argv[++i];
-        (void)option;
-        return true;
-    };
+    args.options.FloppyIsMaster = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -120,55 +212,13 @@ int parseArguments(int argc, char** argv, Arguments& args)
             }
             continue;
         }
-        if (arg == "--mask" || arg == "--skip" || arg == "--master" || arg == "--known" ||
-            arg == "--format" || arg == "-o" || arg == "--contained-in") {
-            std::string text;
-            if (!value(i, arg.c_str(), text)) {
+        if (takesValue(arg)) {
+            if (i + 1 >= argc) {
                 return usageError("option " + arg + " needs a value");
             }
-            if (arg == "--mask") {
-                o.FileMask = text;
-            } else if (arg == "--skip") {
-                o.FoldersToIgnore = text;
-            } else if (arg == "--master") {
-                args.master = text;
-            } else if (arg == "--known") {
-                args.known = text;
-            } else if (arg == "--format") {
-                args.format = text;
-            } else if (arg == "--contained-in") {
-                args.containedIn = text;
-            } else {
-                args.output = text;
-            }
-        } else if (arg == "--same-time") {
-            o.CheckFileStamp = true;
-        } else if (arg == "--any-time") {
-            o.CheckFileStamp = false;
-        } else if (arg == "--same-name") {
-            o.CheckFileName = true;
-        } else if (arg == "--any-name") {
-            o.CheckFileName = false;
-        } else if (arg == "--names-only") {
-            namesOnly = true;
-        } else if (arg == "--include-empty") {
-            o.SkipEmptyFiles = false;
-        } else if (arg == "--include-desktop-folders") {
-            o.SkipDesktopFolders = false;
-        } else if (arg == "--include-trash") {
-            o.SkipTrashFolders = false;
-        } else if (arg == "--include-sysbckup") {
-            o.SkipSysbckupFolder = false;
-        } else if (arg == "--hidden-folders") {
-            args.hiddenFolders = true;
-        } else if (arg == "-q") {
-            args.quiet = true;
-        } else if (arg == "-0" || arg == "--null") {
-            args.null = true;
-        } else if (arg == "--folders") {
-            args.folderSearch = true;
-        } else if (arg == "--scan-only") {
-            args.scanOnly = true;
+            setValue(arg, argv[++i], args);
+        } else if (takeSwitch(arg, args)) {
+            continue;
         } else if (arg == "--") {
             for (++i; i < argc; ++i) {
                 args.folders.push_back(argv[i]);
@@ -179,35 +229,7 @@ int parseArguments(int argc, char** argv, Arguments& args)
             args.folders.push_back(arg);
         }
     }
-    if (namesOnly) {
-        o.CheckFileSize = false;
-    }
-    o.applyInvariant();
-    if (args.format != "list" && args.format != "paths" && args.format != "json") {
-        return usageError("--format must be list, paths or json, not " + args.format);
-    }
-    if (!args.containedIn.empty() && !args.folderSearch) {
-        return usageError("--contained-in needs --folders");
-    }
-    if (args.folderSearch && (namesOnly || args.scanOnly || args.cleanup.wanted())) {
-        return usageError("--folders compares contents: not with --names-only, --scan-only or "
-                          "a cleanup");
-    }
-    // A folder search writes json of its own; the cleanup's checks do not apply.
-    if (const std::string problem = args.folderSearch ? std::string()
-                                                      : args.cleanup.check(args.format, args.null,
-                                                                           !args.folders.empty());
-        !problem.empty()) {
-        return usageError(problem);
-    }
-    if (args.null && args.format != "paths") {
-        return usageError("--null needs --format paths");
-    }
-
-    if (args.folders.empty() && !args.cleanup.standalone()) {
-        return usageError("no FOLDER to search");
-    }
-    return -1;
+    return checkArguments(args);
 }
 
 // The list file's lines; `leftOut` receives how many file rows it could not hold.
