@@ -161,7 +161,12 @@ std::string Drive::caption() const
     return (label.empty() ? mountPoint : label) + " (" + letter + ":)";
 }
 
-std::vector<Drive> drivesFromMounts(const std::vector<MountEntry>& mounts, const DriveProbe& probe)
+namespace {
+
+// The mounts that may be drives, each visible one once, in the order a
+// file system mounted twice is best taken: the mount of its whole tree
+// first, then the root file system, then the shortest path.
+std::vector<const MountEntry*> driveCandidates(const std::vector<MountEntry>& mounts)
 {
     // A later mount on the same point hides the earlier one.
     std::map<std::string, const MountEntry*> visible;
@@ -174,8 +179,6 @@ std::vector<Drive> drivesFromMounts(const std::vector<MountEntry>& mounts, const
             candidates.push_back(m);
         }
     }
-    // A file system mounted twice is one drive: prefer the mount of its whole
-    // tree, then the root file system, then the shortest path.
     std::sort(candidates.begin(), candidates.end(), [](const MountEntry* a, const MountEntry* b) {
         if ((a->root == "/") != (b->root == "/")) {
             return a->root == "/";
@@ -188,41 +191,43 @@ std::vector<Drive> drivesFromMounts(const std::vector<MountEntry>& mounts, const
         }
         return a->mountPoint < b->mountPoint;
     });
-    std::set<std::string> seenDevices;
-    std::vector<Drive> drives;
-    for (const MountEntry* m : candidates) {
-        const bool network = kNetworkTypes.count(m->type) != 0;
-        // Network shares have no device of their own worth comparing.
-        const std::string identity = network ? m->source + "|" + m->root : m->device;
-        if (!seenDevices.insert(identity).second) {
-            continue;
-        }
-        Drive drive;
-        drive.mountPoint = m->mountPoint;
-        drive.prefix = m->mountPoint == "/" ? "" : m->mountPoint;
-        while (!drive.prefix.empty() && drive.prefix.back() == '/') {
-            drive.prefix.pop_back();
-        }
-        drive.device = m->device;
-        if (m->mountPoint == "/") {
-            drive.type = DriveType::Fixed;
-        } else if (network) {
-            drive.type = DriveType::Remote;
-        } else if (kCdTypes.count(m->type) != 0) {
-            drive.type = DriveType::CdRom;
-        } else if (text::startsWith(m->mountPoint, "/media/") ||
-                   text::startsWith(m->mountPoint, "/run/media/") ||
-                   (probe.removable && probe.removable(m->device))) {
-            drive.type = DriveType::Removable;
-        } else {
-            drive.type = DriveType::Fixed;
-        }
-        if (probe.label && !network) {
-            drive.label = probe.label(m->source);
-        }
-        drives.push_back(std::move(drive));
-    }
+    return candidates;
+}
 
+// The drive of one mount, not yet lettered.
+Drive driveOf(const MountEntry& m, bool network, const DriveProbe& probe)
+{
+    Drive drive;
+    drive.mountPoint = m.mountPoint;
+    drive.prefix = m.mountPoint == "/" ? "" : m.mountPoint;
+    while (!drive.prefix.empty() && drive.prefix.back() == '/') {
+        drive.prefix.pop_back();
+    }
+    drive.device = m.device;
+    if (m.mountPoint == "/") {
+        drive.type = DriveType::Fixed;
+    } else if (network) {
+        drive.type = DriveType::Remote;
+    } else if (kCdTypes.count(m.type) != 0) {
+        drive.type = DriveType::CdRom;
+    } else if (text::startsWith(m.mountPoint, "/media/") ||
+               text::startsWith(m.mountPoint, "/run/media/") ||
+               (probe.removable && probe.removable(m.device))) {
+        drive.type = DriveType::Removable;
+    } else {
+        drive.type = DriveType::Fixed;
+    }
+    if (probe.label && !network) {
+        drive.label = probe.label(m.source);
+    }
+    return drive;
+}
+
+// Letters for the drives: A and B for the first two removable ones, C for
+// the root, then the other fixed (and further removable) drives by path,
+// network shares and CD-ROMs; at most up to Z. Sorted by letter.
+std::vector<Drive> letterDrives(std::vector<Drive> drives)
+{
     auto byPath = [](const Drive& a, const Drive& b) { return a.mountPoint < b.mountPoint; };
     std::vector<Drive> removable;
     std::vector<Drive> fixed;
@@ -285,6 +290,25 @@ std::vector<Drive> drivesFromMounts(const std::vector<MountEntry>& mounts, const
     std::sort(lettered.begin(), lettered.end(),
               [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
     return lettered;
+}
+
+}  // namespace
+
+std::vector<Drive> drivesFromMounts(const std::vector<MountEntry>& mounts, const DriveProbe& probe)
+{
+    std::set<std::string> seenDevices;
+    std::vector<Drive> drives;
+    for (const MountEntry* m : driveCandidates(mounts)) {
+        const bool network = kNetworkTypes.count(m->type) != 0;
+        // A file system mounted twice is one drive. Network shares have no
+        // device of their own worth comparing.
+        const std::string identity = network ? m->source + "|" + m->root : m->device;
+        if (!seenDevices.insert(identity).second) {
+            continue;
+        }
+        drives.push_back(driveOf(*m, network, probe));
+    }
+    return letterDrives(std::move(drives));
 }
 
 namespace {

@@ -280,6 +280,45 @@ std::string trashNameFor(const std::string& name, int attempt)
     return stem + suffix + extension;
 }
 
+// The trash the file `name` in `folder` (at `path`) goes to: the home
+// trash when it is on the home trash's file system, otherwise its mount's
+// own; `infoPath` receives the path as that trash's information file names it.
+bool chooseTrash(int folder, const std::string& name, const std::string& path, std::string& trash,
+                 std::string& infoPath, std::string& error)
+{
+    trash = homeTrashFolder();
+    infoPath = path;
+    const std::string dataHome(folderOf(trash));
+    makeFolders(dataHome.substr(0, dataHome.size() - 1), 0700);
+    const MountKey fileMount = mountKeyAt(folder, name.c_str(), AT_SYMLINK_NOFOLLOW);
+    if (mountKeyOf(dataHome) != fileMount) {
+        const std::string top = mountTop(std::string(folderOf(path)), fileMount);
+        std::string why;
+        trash = mountTrash(top, why);
+        if (trash.empty()) {
+            error = "the file system it is on has no trash that can be used (" + why + ")";
+            return false;
+        }
+        // A mount's trash names files relative to the mount's top.
+        infoPath = top == "/" ? path.substr(1) : path.substr(top.size() + 1);
+    } else if (!prepareHomeTrash(trash)) {
+        error = "the trash folder " + trash + " cannot be used";
+        return false;
+    }
+    return true;
+}
+
+// The information file's text for a file trashed now from `infoPath`.
+std::string trashInfo(const std::string& infoPath)
+{
+    char when[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm local = {};
+    ::localtime_r(&now, &local);
+    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &local);
+    return "[Trash Info]\nPath=" + encodePath(infoPath) + "\nDeletionDate=" + when + "\n";
+}
+
 }  // namespace
 
 std::string homeTrashFolder()
@@ -320,33 +359,12 @@ bool moveToTrashAt(int folder, const std::string& name, const std::string& path,
         return false;
     }
 
-    std::string trash = homeTrashFolder();
-    std::string infoPath = path;
-    const std::string dataHome(folderOf(trash));
-    makeFolders(dataHome.substr(0, dataHome.size() - 1), 0700);
-    const MountKey fileMount = mountKeyAt(folder, name.c_str(), AT_SYMLINK_NOFOLLOW);
-    if (mountKeyOf(dataHome) != fileMount) {
-        const std::string top = mountTop(std::string(folderOf(path)), fileMount);
-        std::string why;
-        trash = mountTrash(top, why);
-        if (trash.empty()) {
-            error = "the file system it is on has no trash that can be used (" + why + ")";
-            return false;
-        }
-        // A mount's trash names files relative to the mount's top.
-        infoPath = top == "/" ? path.substr(1) : path.substr(top.size() + 1);
-    } else if (!prepareHomeTrash(trash)) {
-        error = "the trash folder " + trash + " cannot be used";
+    std::string trash;
+    std::string infoPath;
+    if (!chooseTrash(folder, name, path, trash, infoPath, error)) {
         return false;
     }
-
-    char when[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm local = {};
-    ::localtime_r(&now, &local);
-    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &local);
-    const std::string info =
-        "[Trash Info]\nPath=" + encodePath(infoPath) + "\nDeletionDate=" + when + "\n";
+    const std::string info = trashInfo(infoPath);
 
     // Claim a name by creating its info file exclusively, then move the file.
     for (int attempt = 1; attempt < 10000; ++attempt) {
