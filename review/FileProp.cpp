@@ -59,9 +59,22 @@ TfrmFileProperties::TfrmFileProperties(QWidget* parent) : QDialog(parent)
     tabVersion = new QWidget;
     PageControl1->addTab(tabGeneral, tr("&General"));
     PageControl1->addTab(tabVersion, tr("V&ersion"));
+    buildGeneralPage();
+    buildVersionPage();
+    buildErrorAndButtons();
 
-    // General: the header, then type to size, then name and times, then
-    // the attributes, with a bevelled line between each part.
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(PageControl1, 1);
+    layout->addWidget(pnlError, 1);
+    layout->addLayout(buttonRow);
+
+    connectControls();
+}
+
+// The general page: the header, then type to size, then name and times,
+// then the attributes, with a bevelled line between each part.
+void TfrmFileProperties::buildGeneralPage()
+{
     auto* general = new QGridLayout(tabGeneral);
     general->setColumnStretch(1, 1);
     Image1 = new QLabel;
@@ -111,7 +124,12 @@ TfrmFileProperties::TfrmFileProperties(QWidget* parent) : QDialog(parent)
     general->addWidget(chkSystem, row + 1, 2);
     general->addWidget(chkCompressed, row + 2, 1);
     general->setRowStretch(row + 3, 1);
+}
 
+// The version page: the three main items, then every other item in a list
+// with its value beside it.
+void TfrmFileProperties::buildVersionPage()
+{
     auto* version = new QGridLayout(tabVersion);
     version->setColumnStretch(1, 1);
     lblFileVersion = value();
@@ -147,7 +165,12 @@ TfrmFileProperties::TfrmFileProperties(QWidget* parent) : QDialog(parent)
     otherLayout->setColumnStretch(1, 3);
     version->addWidget(other, 3, 0, 1, 2);
     version->setRowStretch(3, 1);
+}
 
+// The panel that stands in for the pages when the file cannot be read, and
+// the row with OK.
+void TfrmFileProperties::buildErrorAndButtons()
+{
     pnlError = new QLabel;
     pnlError->setAlignment(Qt::AlignCenter);
     pnlError->setWordWrap(true);
@@ -163,12 +186,11 @@ TfrmFileProperties::TfrmFileProperties(QWidget* parent) : QDialog(parent)
     buttonRow = new QHBoxLayout;
     buttonRow->addStretch(1);
     buttonRow->addWidget(btnOK);
+}
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(PageControl1, 1);
-    layout->addWidget(pnlError, 1);
-    layout->addLayout(buttonRow);
-
+// The check boxes only show, and the list of items picks the value shown.
+void TfrmFileProperties::connectControls()
+{
     for (QCheckBox* box : {chkReadOnly, chkArchive, chkHidden, chkSystem, chkCompressed}) {
         connect(box, &QCheckBox::clicked, this, [this] { restoreAttributes(); });
         box->setAccessibleDescription(tr("Shows whether the file has this attribute; the "
@@ -249,7 +271,7 @@ void TfrmFileProperties::fill()
                 std::string result;
                 if (!code.empty()) {
                     versioninfo::queryString(facts.versionBlock,
-                                          "\\StringFileInfo\\" + code + "\\" + key, result);
+                                             "\\StringFileInfo\\" + code + "\\" + key, result);
                 }
                 return result;
             };

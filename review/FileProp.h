@@ -78,6 +78,11 @@ protected:
     void reject() override { done(2); }
 
 private:
+    // The parts of the dialog, built in this order by the constructor.
+    void buildGeneralPage();
+    void buildVersionPage();
+    void buildErrorAndButtons();
+    void connectControls();
     void reset();
     void restoreAttributes();
 };
