@@ -2,9 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/CleanupText.h"
 
-#include "cleanup/JsonWriter.h"
 #include "cleanup/PlanText.h"
 #include "text/CommaText.h"
+#include "text/JsonWriter.h"
 #include "text/Text.h"
 
 namespace cli {
@@ -60,10 +60,9 @@ std::string pathsOf(const std::vector<const std::string*>& paths, bool null, std
     return text;
 }
 
-void writeContext(cleanup::JsonWriter& json, const CleanupContext& context)
+void writeContext(text::JsonWriter& json, const CleanupContext& context)
 {
-    json.key("action");
-    json.string(cleanup::actionName(context.action.kind));
+    json.stringMember("action", cleanup::actionName(context.action.kind));
     if (context.action.kind == cleanup::ActionKind::Move) {
         json.bytesMember("folder", context.action.folder);
     }
@@ -79,21 +78,18 @@ void writeContext(cleanup::JsonWriter& json, const CleanupContext& context)
 std::string planJson(const cleanup::Plan& plan, const cleanup::Report* report,
                      const CleanupContext& context)
 {
-    cleanup::JsonWriter json;
+    text::JsonWriter json;
     json.beginObject();
-    json.key("kind");
-    json.string(report == nullptr ? "plan" : "report");
+    json.stringMember("kind", report == nullptr ? "plan" : "report");
     writeContext(json, context);
-    json.key("dry_run");
-    json.boolean(report == nullptr);
+    json.booleanMember("dry_run", report == nullptr);
     json.key("groups");
     json.beginArray();
     for (std::size_t g = 0; g < plan.groups.size(); ++g) {
         const cleanup::PlanGroup& group = plan.groups[g];
         json.beginObject();
         if (!group.note.empty()) {
-            json.key("note");
-            json.string(group.note);
+            json.stringMember("note", group.note);
         }
         json.key("files");
         json.beginArray();
@@ -107,12 +103,10 @@ std::string planJson(const cleanup::Plan& plan, const cleanup::Report* report,
             } else {
                 json.null();
             }
-            json.key("role");
-            json.string(file.role == Role::Keep ? "keep" : "mark");
+            json.stringMember("role", file.role == Role::Keep ? "keep" : "mark");
             if (report != nullptr) {
                 const cleanup::FileResult& result = report->results[g][i];
-                json.key("outcome");
-                json.string(outcomeWord(result, context.action.kind));
+                json.stringMember("outcome", outcomeWord(result, context.action.kind));
                 if (!result.target.empty()) {
                     json.bytesMember("target", result.target);
                 }
@@ -128,26 +122,18 @@ std::string planJson(const cleanup::Plan& plan, const cleanup::Report* report,
     json.endArray();
     json.key("totals");
     json.beginObject();
-    json.key("groups");
-    json.number(static_cast<std::int64_t>(plan.groups.size()));
-    json.key("marked");
-    json.number(plan.markedCount());
-    json.key("bytes_to_reclaim");
-    json.number(plan.bytesToReclaim());
+    json.numberMember("groups", static_cast<std::int64_t>(plan.groups.size()));
+    json.numberMember("marked", plan.markedCount());
+    json.numberMember("bytes_to_reclaim", plan.bytesToReclaim());
     if (report != nullptr) {
-        json.key("done");
-        json.number(report->count(Outcome::Done));
-        json.key("untouched");
-        json.number(report->count(Outcome::Untouched));
-        json.key("not_reached");
-        json.number(report->count(Outcome::NotReached));
-        json.key("bytes_reclaimed");
-        json.number(report->bytesReclaimed());
+        json.numberMember("done", report->count(Outcome::Done));
+        json.numberMember("untouched", report->count(Outcome::Untouched));
+        json.numberMember("not_reached", report->count(Outcome::NotReached));
+        json.numberMember("bytes_reclaimed", report->bytesReclaimed());
     }
     json.endObject();
     if (report != nullptr) {
-        json.key("stopped");
-        json.boolean(report->stopped);
+        json.booleanMember("stopped", report->stopped);
         if (!report->journalError.empty()) {
             json.bytesMember("journal_error", report->journalError);
         }
@@ -276,18 +262,16 @@ std::string undoText(const cleanup::UndoReport& report, const std::string& journ
 {
     leftOut = 0;
     if (format == "json") {
-        cleanup::JsonWriter json;
+        text::JsonWriter json;
         json.beginObject();
-        json.key("kind");
-        json.string("undo");
+        json.stringMember("kind", "undo");
         json.bytesMember("journal", journal);
         json.key("files");
         json.beginArray();
         for (const cleanup::UndoItem& item : report.items) {
             json.beginObject();
             json.bytesMember("path", item.path);
-            json.key("outcome");
-            json.string(undoWord(item.status));
+            json.stringMember("outcome", undoWord(item.status));
             if (!item.detail.empty()) {
                 json.bytesMember("reason", item.detail);
             }
@@ -296,17 +280,12 @@ std::string undoText(const cleanup::UndoReport& report, const std::string& journ
         json.endArray();
         json.key("totals");
         json.beginObject();
-        json.key("restored");
-        json.number(report.count(cleanup::UndoItem::PutBack));
-        json.key("in_place");
-        json.number(report.count(cleanup::UndoItem::AlreadyBack));
-        json.key("not_restored");
-        json.number(report.count(cleanup::UndoItem::NotPutBack));
-        json.key("not_undoable");
-        json.number(report.count(cleanup::UndoItem::CannotUndo));
+        json.numberMember("restored", report.count(cleanup::UndoItem::PutBack));
+        json.numberMember("in_place", report.count(cleanup::UndoItem::AlreadyBack));
+        json.numberMember("not_restored", report.count(cleanup::UndoItem::NotPutBack));
+        json.numberMember("not_undoable", report.count(cleanup::UndoItem::CannotUndo));
         json.endObject();
-        json.key("stopped");
-        json.boolean(report.stopped);
+        json.booleanMember("stopped", report.stopped);
         json.endObject();
         return json.text();
     }

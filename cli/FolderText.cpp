@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/FolderText.h"
 
-#include "cleanup/JsonWriter.h"
+#include "text/JsonWriter.h"
 #include "text/Locale.h"
 #include "text/Text.h"
 
@@ -51,8 +51,8 @@ void groupsList(std::string& out, const std::vector<IdenticalGroup>& groups, con
     if (groups.empty()) {
         return;
     }
-    out += std::string(title) + ": " + plural(static_cast<std::int64_t>(groups.size()), "group",
-                                                 "groups") + "\n";
+    out += std::string(title) + ": " +
+           plural(static_cast<std::int64_t>(groups.size()), "group", "groups") + "\n";
     for (const IdenticalGroup& group : groups) {
         out += "\n";
         for (const FolderFacts& f : group.folders) {
@@ -68,8 +68,8 @@ void containedList(std::string& out, const std::vector<ContainedFolder>& list,
     if (list.empty()) {
         return;
     }
-    out += title + ": " + plural(static_cast<std::int64_t>(list.size()), "folder", "folders") +
-           "\n";
+    out +=
+        title + ": " + plural(static_cast<std::int64_t>(list.size()), "folder", "folders") + "\n";
     for (const ContainedFolder& c : list) {
         out += "\n" + factsLine(c.folder, "  ");
         std::int64_t copied = 0;
@@ -106,9 +106,9 @@ std::string listText(const FolderResult& r, const std::string& containedIn)
     containedList(out, r.nearlyContained,
                   "Folders whose files have copies " + where + " but for a few");
     if (out.empty()) {
-        out = containedIn.empty() ? "No identical or contained folders found.\n"
-                                  : "No folder has all its files in " +
-                                        text::displayUtf8(containedIn) + ".\n";
+        out = containedIn.empty()
+                  ? "No identical or contained folders found.\n"
+                  : "No folder has all its files in " + text::displayUtf8(containedIn) + ".\n";
     }
     return out;
 }
@@ -155,23 +155,17 @@ std::string pathsText(const FolderResult& r, bool null, std::size_t& leftOut)
     return out;
 }
 
-void factsJson(cleanup::JsonWriter& json, const FolderFacts& f)
+void factsJson(text::JsonWriter& json, const FolderFacts& f)
 {
     json.bytesMember("path", f.path);
-    json.key("files");
-    json.number(f.files);
-    json.key("bytes");
-    json.number(f.bytes);
-    json.key("empty_files");
-    json.number(f.emptyFiles);
-    json.key("empty_folders");
-    json.number(f.emptyFolders);
-    json.key("not_searched");
-    json.number(f.notSearched);
+    json.numberMember("files", f.files);
+    json.numberMember("bytes", f.bytes);
+    json.numberMember("empty_files", f.emptyFiles);
+    json.numberMember("empty_folders", f.emptyFolders);
+    json.numberMember("not_searched", f.notSearched);
 }
 
-void groupsJson(cleanup::JsonWriter& json, const char* name,
-                const std::vector<IdenticalGroup>& groups)
+void groupsJson(text::JsonWriter& json, const char* name, const std::vector<IdenticalGroup>& groups)
 {
     json.key(name);
     json.beginArray();
@@ -187,7 +181,7 @@ void groupsJson(cleanup::JsonWriter& json, const char* name,
     json.endArray();
 }
 
-void containedJson(cleanup::JsonWriter& json, const char* name,
+void containedJson(text::JsonWriter& json, const char* name,
                    const std::vector<ContainedFolder>& list)
 {
     json.key(name);
@@ -200,8 +194,7 @@ void containedJson(cleanup::JsonWriter& json, const char* name,
         for (const folders::Holder& h : c.holders) {
             json.beginObject();
             json.bytesMember("folder", h.folder);
-            json.key("files");
-            json.number(h.files);
+            json.numberMember("files", h.files);
             json.endObject();
         }
         json.endArray();
@@ -220,7 +213,7 @@ void containedJson(cleanup::JsonWriter& json, const char* name,
 
 std::string jsonText(const FolderResult& r, const std::string& containedIn)
 {
-    cleanup::JsonWriter json;
+    text::JsonWriter json;
     json.beginObject();
     if (!containedIn.empty()) {
         json.bytesMember("contained_in", containedIn);

@@ -4,7 +4,7 @@
 
 #include <ctime>
 
-#include "cleanup/JsonWriter.h"
+#include "text/JsonWriter.h"
 
 namespace settings {
 
@@ -72,10 +72,9 @@ std::string listCsv(const std::vector<ExportGroup>& groups)
 
 std::string listJson(const std::vector<ExportGroup>& groups)
 {
-    cleanup::JsonWriter json;
+    text::JsonWriter json;
     json.beginObject();
-    json.key("kind");
-    json.string("list");
+    json.stringMember("kind", "list");
     json.key("groups");
     json.beginArray();
     std::int64_t files = 0;
@@ -86,8 +85,7 @@ std::string listJson(const std::vector<ExportGroup>& groups)
         for (const ExportFile& file : group.files) {
             json.beginObject();
             json.bytesMember("path", file.path);
-            json.key("size");
-            json.number(file.size);
+            json.numberMember("size", file.size);
             json.key("modified");
             if (file.hasModified) {
                 json.string(utcText(file.modified));
@@ -103,10 +101,8 @@ std::string listJson(const std::vector<ExportGroup>& groups)
     json.endArray();
     json.key("totals");
     json.beginObject();
-    json.key("groups");
-    json.number(static_cast<std::int64_t>(groups.size()));
-    json.key("files");
-    json.number(files);
+    json.numberMember("groups", static_cast<std::int64_t>(groups.size()));
+    json.numberMember("files", files);
     json.endObject();
     json.endObject();
     return json.text();

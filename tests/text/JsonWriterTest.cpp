@@ -1,10 +1,10 @@
 // Tests of the JSON writer's escapes, nesting and invalid UTF-8.
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cleanup/JsonWriter.h"
+#include "text/JsonWriter.h"
 
 #include <gtest/gtest.h>
 
-using namespace cleanup;
+using namespace text;
 
 TEST(JsonWriterTest, ValuesAreEscapedAndNested)
 {

@@ -1,4 +1,4 @@
-// A small JSON writer for the cleanup's reports, valid whatever bytes it is given.
+// A small JSON writer for reports and exported lists, valid whatever bytes it is given.
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace cleanup {
+namespace text {
 
 // Writes JSON text (RFC 8259) one value at a time, with the commas, the
 // escapes and two-blank indentation done here. Keys and values are UTF-8;
@@ -26,6 +26,11 @@ public:
     void number(std::int64_t value);
     void boolean(bool value);
     void null();
+
+    // A member and its value in one call: the key, then the value.
+    void stringMember(std::string_view name, std::string_view text);
+    void numberMember(std::string_view name, std::int64_t value);
+    void booleanMember(std::string_view name, bool value);
 
     // A member holding bytes such as a path: "name" with the bytes as a
     // string when they are valid UTF-8. Otherwise "name" holds them with
@@ -51,4 +56,4 @@ std::string jsonQuoted(std::string_view text);
 
 bool isValidUtf8(std::string_view bytes);
 
-}  // namespace cleanup
+}  // namespace text

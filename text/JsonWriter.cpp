@@ -1,21 +1,21 @@
-// A small JSON writer for the cleanup's reports, valid whatever bytes it is given.
+// A small JSON writer for reports and exported lists, valid whatever bytes it is given.
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cleanup/JsonWriter.h"
+#include "text/JsonWriter.h"
 
 #include "text/Text.h"
 
-namespace cleanup {
+namespace text {
 
 bool isValidUtf8(std::string_view bytes)
 {
     // displayUtf8 keeps valid text byte for byte and replaces anything else.
-    return text::displayUtf8(bytes) == bytes;
+    return displayUtf8(bytes) == bytes;
 }
 
 std::string jsonQuoted(std::string_view text)
 {
     static const char kHex[] = "0123456789abcdef";
-    const std::string valid = text::displayUtf8(text);
+    const std::string valid = displayUtf8(text);
     std::string out = "\"";
     for (const char c : valid) {
         const auto code = static_cast<unsigned char>(c);
@@ -148,6 +148,24 @@ void JsonWriter::null()
     m_text += "null";
 }
 
+void JsonWriter::stringMember(std::string_view name, std::string_view text)
+{
+    key(name);
+    string(text);
+}
+
+void JsonWriter::numberMember(std::string_view name, std::int64_t value)
+{
+    key(name);
+    number(value);
+}
+
+void JsonWriter::booleanMember(std::string_view name, bool value)
+{
+    key(name);
+    boolean(value);
+}
+
 void JsonWriter::bytesMember(std::string_view name, std::string_view bytes)
 {
     static const char kHex[] = "0123456789abcdef";
@@ -167,4 +185,4 @@ void JsonWriter::bytesMember(std::string_view name, std::string_view bytes)
     string(hex);
 }
 
-}  // namespace cleanup
+}  // namespace text
