@@ -3,6 +3,8 @@
 #include "platform/WholeFile.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,14 +98,8 @@ int openWholeFile(const std::string& path, std::uint64_t& size)
     return fd;
 }
 
-bool readWholeFile(const std::string& path, std::string& contents)
+bool readToEnd(int fd, std::string& contents, bool stopAtZero, std::uint64_t limit)
 {
-    std::uint64_t size = 0;
-    const int fd = openWholeFile(path, size);
-    if (fd < 0) {
-        return false;
-    }
-    std::string result;
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -111,17 +107,40 @@ bool readWholeFile(const std::string& path, std::string& contents)
             if (errno == EINTR) {
                 continue;
             }
-            ::close(fd);
             return false;
         }
         if (got == 0) {
-            break;
+            return true;
         }
-        result.append(buffer, static_cast<std::size_t>(got));
+        const std::size_t size = static_cast<std::size_t>(got);
+        const void* zero = stopAtZero ? std::memchr(buffer, '\0', size) : nullptr;
+        contents.append(buffer, zero != nullptr ? static_cast<const char*>(zero) - buffer : size);
+        if (zero != nullptr) {
+            return true;
+        }
+        if (contents.size() > limit) {
+            errno = EFBIG;
+            return false;
+        }
     }
+}
+
+bool readWholeFile(const std::string& path, std::string& contents)
+{
+    std::uint64_t size = 0;
+    const int fd = openWholeFile(path, size);
+    if (fd < 0) {
+        return false;
+    }
+    // The size was checked as the file was opened; one that grows while it
+    // is read is read to its end.
+    std::string result;
+    const bool ok = readToEnd(fd, result, false, UINT64_MAX);
     ::close(fd);
-    contents = std::move(result);
-    return true;
+    if (ok) {
+        contents = std::move(result);
+    }
+    return ok;
 }
 
 }  // namespace platform

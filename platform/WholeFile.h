@@ -24,5 +24,10 @@ bool readWholeFile(const std::string& path, std::string& contents);
 // for anything but a regular file, EFBIG for one too large). `size` gets
 // its size.
 int openWholeFile(const std::string& path, std::uint64_t& size);
+// Reads what the descriptor gives up to its end, appended to `contents`.
+// With `stopAtZero`, reading ends at the first zero byte, which is left
+// out. Fails (errno set) on a read error, and with EFBIG once more than
+// `limit` bytes are held.
+bool readToEnd(int fd, std::string& contents, bool stopAtZero, std::uint64_t limit);
 
 }  // namespace platform

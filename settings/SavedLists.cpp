@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -86,39 +85,6 @@ bool SaveResultLists(const std::vector<ResultRow>& rows, const std::string& resu
     return SaveResultLists(source, resultListFile, newListFile);
 }
 
-namespace {
-
-// Reads what the descriptor gives up to its end, or up to its first zero
-// byte, after which a list holds nothing (so /dev/zero ends at once).
-bool readStream(int fd, std::string& contents)
-{
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (got == 0) {
-            return true;
-        }
-        const std::size_t size = static_cast<std::size_t>(got);
-        const void* zero = std::memchr(buffer, '\0', size);
-        contents.append(buffer, zero != nullptr ? static_cast<const char*>(zero) - buffer : size);
-        if (zero != nullptr) {
-            return true;
-        }
-        if (contents.size() > platform::kMaxWholeFileBytes) {
-            errno = EFBIG;
-            return false;
-        }
-    }
-}
-
-}  // namespace
-
 bool loadKnownDuplicates(const std::string& path, text::StringList& list, bool streams)
 {
     if (!streams) {
@@ -135,7 +101,8 @@ bool loadKnownDuplicates(const std::string& path, text::StringList& list, bool s
         errno = EISDIR;
         ok = false;
     }
-    ok = ok && readStream(fd, contents);
+    // A list holds nothing after a zero byte, so /dev/zero ends at once.
+    ok = ok && platform::readToEnd(fd, contents, true, platform::kMaxWholeFileBytes);
     const int error = errno;
     ::close(fd);
     if (!ok) {
