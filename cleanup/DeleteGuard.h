@@ -1,5 +1,5 @@
-// The one guard of every deletion: the file leaves its name, its copy is checked at its place, and
-// only then is it finished. SPDX-License-Identifier: GPL-3.0-or-later
+// The one guard of every deletion: away from its name, its copy checked in place, then finished.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstddef>
