@@ -76,44 +76,44 @@ void JsonWriter::beforeValue()
     }
 }
 
-void JsonWriter::beginObject()
+void JsonWriter::open(char bracket)
 {
     beforeValue();
-    m_text += '{';
+    m_text += bracket;
     m_hasMember.push_back(false);
+}
+
+void JsonWriter::close(char bracket)
+{
+    const bool any = m_hasMember.back();
+    m_hasMember.pop_back();
+    if (any) {
+        newLine();
+    }
+    m_text += bracket;
+    if (m_hasMember.empty()) {
+        m_text += '\n';
+    }
+}
+
+void JsonWriter::beginObject()
+{
+    open('{');
 }
 
 void JsonWriter::endObject()
 {
-    const bool any = m_hasMember.back();
-    m_hasMember.pop_back();
-    if (any) {
-        newLine();
-    }
-    m_text += '}';
-    if (m_hasMember.empty()) {
-        m_text += '\n';
-    }
+    close('}');
 }
 
 void JsonWriter::beginArray()
 {
-    beforeValue();
-    m_text += '[';
-    m_hasMember.push_back(false);
+    open('[');
 }
 
 void JsonWriter::endArray()
 {
-    const bool any = m_hasMember.back();
-    m_hasMember.pop_back();
-    if (any) {
-        newLine();
-    }
-    m_text += ']';
-    if (m_hasMember.empty()) {
-        m_text += '\n';
-    }
+    close(']');
 }
 
 void JsonWriter::key(std::string_view name)

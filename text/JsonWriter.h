@@ -44,6 +44,9 @@ public:
 private:
     void beforeValue();
     void newLine();
+    // An object or array opened with `bracket`, or closed with it.
+    void open(char bracket);
+    void close(char bracket);
 
     std::string m_text;
     // For each open object or array: whether it has a member yet.
