@@ -296,22 +296,12 @@ bool parseJournal(std::string_view text, std::vector<std::vector<std::string>>& 
 
 std::string localTimeText()
 {
-    char when[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm local = {};
-    ::localtime_r(&now, &local);
-    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &local);
-    return when;
+    return text::formatLocalTime(std::time(nullptr), "%Y-%m-%dT%H:%M:%S");
 }
 
 std::string journalFileName()
 {
-    char stamp[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm local = {};
-    ::localtime_r(&now, &local);
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    return std::string("cleanup-") + stamp + ".journal";
+    return "cleanup-" + text::formatLocalTime(std::time(nullptr), "%Y%m%d-%H%M%S") + ".journal";
 }
 
 namespace {

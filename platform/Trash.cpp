@@ -311,11 +311,7 @@ bool chooseTrash(int folder, const std::string& name, const std::string& path, s
 // The information file's text for a file trashed now from `infoPath`.
 std::string trashInfo(const std::string& infoPath)
 {
-    char when[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm local = {};
-    ::localtime_r(&now, &local);
-    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &local);
+    const std::string when = text::formatLocalTime(std::time(nullptr), "%Y-%m-%dT%H:%M:%S");
     return "[Trash Info]\nPath=" + encodePath(infoPath) + "\nDeletionDate=" + when + "\n";
 }
 

@@ -2,9 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/ListExport.h"
 
-#include <ctime>
-
 #include "text/JsonWriter.h"
+#include "text/Text.h"
 
 namespace settings {
 
@@ -12,16 +11,7 @@ namespace {
 
 std::string utcText(std::int64_t seconds)
 {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm utc = {};
-    if (::gmtime_r(&t, &utc) == nullptr) {
-        return "";
-    }
-    char text[32];
-    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0) {
-        return "";
-    }
-    return text;
+    return text::formatUtcTime(seconds, "%Y-%m-%dT%H:%M:%SZ");
 }
 
 void addCsvField(std::string& out, const std::string& field)

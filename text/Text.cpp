@@ -1,9 +1,10 @@
-// Byte-string helpers: ASCII case, trimming, comparison, whole numbers and display text.
+// Byte-string helpers: ASCII case, trimming, comparison, whole numbers, display text, times.
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "text/Text.h"
 
 #include <charconv>
 #include <cstring>
+#include <ctime>
 #include <limits>
 
 namespace text {
@@ -235,6 +236,33 @@ std::string displayUtf8(std::string_view bytes)
         }
     }
     return out;
+}
+
+namespace {
+
+std::string formatTime(const std::tm* moment, const char* format)
+{
+    char text[64];
+    if (moment == nullptr || std::strftime(text, sizeof text, format, moment) == 0) {
+        return "";
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string formatLocalTime(std::int64_t seconds, const char* format)
+{
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm local = {};
+    return formatTime(::localtime_r(&t, &local), format);
+}
+
+std::string formatUtcTime(std::int64_t seconds, const char* format)
+{
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm utc = {};
+    return formatTime(::gmtime_r(&t, &utc), format);
 }
 
 }  // namespace text

@@ -1,4 +1,4 @@
-// Byte-string helpers: ASCII case, trimming, comparison, whole numbers and display text.
+// Byte-string helpers: ASCII case, trimming, comparison, whole numbers, display text, times.
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
@@ -50,6 +50,11 @@ bool parseInt32(std::string_view text, std::int32_t& value);
 bool parseInt64(std::string_view text, std::int64_t& value);
 
 std::string toDecimal(std::int64_t value);
+
+// The moment `seconds` after 1970 as strftime's `format` writes it, in local
+// time or in UTC; "" when it cannot be written (at most 63 bytes).
+std::string formatLocalTime(std::int64_t seconds, const char* format);
+std::string formatUtcTime(std::int64_t seconds, const char* format);
 
 // Valid UTF-8 kept as it is; every byte of an invalid sequence becomes U+FFFD.
 std::string displayUtf8(std::string_view bytes);
