@@ -233,41 +233,43 @@ void copyFolders(const std::string& root, const std::vector<std::string>& folder
     std::printf("%s: %ld folders copied, %ld files in them\n", root.c_str(), made, copied);
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
-{
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s ROOT FILES [--tiny | --same-head] [--copied-folders] [--seed N]\n", argv[0]);
-        return 2;
-    }
-    const std::string root = argv[1];
-    long total = std::atol(argv[2]);
+struct Options {
+    std::string root;
+    long total = 0;
     bool tiny = false;
     bool sameHead = false;
     bool copiedFolders = false;
     std::uint64_t seed = 20261208;
+};
+
+// The command line; false (with the usage said) when it is too short.
+bool readOptions(int argc, char** argv, Options& o)
+{
+    if (argc < 3) {
+        std::fprintf(stderr,
+                     "usage: %s ROOT FILES [--tiny | --same-head] [--copied-folders] [--seed N]\n",
+                     argv[0]);
+        return false;
+    }
+    o.root = argv[1];
+    o.total = std::atol(argv[2]);
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "--tiny") == 0) {
-            tiny = true;
+            o.tiny = true;
         } else if (std::strcmp(argv[i], "--copied-folders") == 0) {
-            copiedFolders = true;
+            o.copiedFolders = true;
         } else if (std::strcmp(argv[i], "--same-head") == 0) {
-            sameHead = true;
+            o.sameHead = true;
         } else if (std::strcmp(argv[i], "--seed") == 0 && i + 1 < argc) {
-            seed = std::strtoull(argv[++i], nullptr, 10);
+            o.seed = std::strtoull(argv[++i], nullptr, 10);
         }
     }
-    if (sameHead) {
-        return makeSameHead(root, total, seed);
-    }
-    const long inCopies = copiedFolders ? total / 5 : 0;
-    total -= inCopies;
-    Random random{seed * 2654435761u + 1};
-    if (::mkdir(root.c_str(), 0755) != 0 && errno != EEXIST) {
-        fail(root);
-    }
+    return true;
+}
 
+// The folders of a tree of `total` files, the root first.
+std::vector<std::string> makeFolders(const std::string& root, long total, Random& random)
+{
     // Folders: breadth first, 3 to 8 subfolders each, about 20 files a folder.
     std::vector<std::string> folders = {root};
     const std::size_t folderCount = std::max<std::size_t>(1, static_cast<std::size_t>(total / 20));
@@ -283,7 +285,24 @@ int main(int argc, char** argv)
             }
         }
     }
+    return folders;
+}
 
+// How many entries of each kind makeFiles made.
+struct Counts {
+    long made = 0;
+    std::size_t originals = 0;
+    long copies = 0;
+    long nearMisses = 0;
+    long empties = 0;
+    long hardLinks = 0;
+    long symlinks = 0;
+};
+
+// `total` entries spread over the folders: originals, copies of them, near
+// misses, empty files, hard links and symbolic links.
+Counts makeFiles(const std::vector<std::string>& folders, long total, bool tiny, Random& random)
+{
     const char* extensions[] = {".txt", ".jpg", ".pdf", ".dat", ".png",
                                 ".doc", ".mp3", ".bin", ".log", ".c"};
     const std::int64_t now = 1765000000;
@@ -355,14 +374,38 @@ int main(int argc, char** argv)
             ++made;
         }
     }
+    return {made, originals.size(), copies, nearMisses, empties, hardLinks, symlinks};
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    if (!readOptions(argc, argv, o)) {
+        return 2;
+    }
+    const std::string& root = o.root;
+    long total = o.total;
+    if (o.sameHead) {
+        return makeSameHead(root, total, o.seed);
+    }
+    const long inCopies = o.copiedFolders ? total / 5 : 0;
+    total -= inCopies;
+    Random random{o.seed * 2654435761u + 1};
+    if (::mkdir(root.c_str(), 0755) != 0 && errno != EEXIST) {
+        fail(root);
+    }
+    const std::vector<std::string> folders = makeFolders(root, total, random);
+    const Counts c = makeFiles(folders, total, o.tiny, random);
     // A link loop, which no finder may follow.
     ::symlink(root.c_str(), (folders.back() + "/loop").c_str());
     std::printf(
         "%s: %ld entries in %zu folders: %zu originals, %ld copies, %ld near misses, %ld empty, "
         "%ld hard links, %ld symbolic links\n",
-        root.c_str(), made, folders.size(), originals.size(), copies, nearMisses, empties,
-        hardLinks, symlinks);
-    if (copiedFolders) {
+        root.c_str(), c.made, folders.size(), c.originals, c.copies, c.nearMisses, c.empties,
+        c.hardLinks, c.symlinks);
+    if (o.copiedFolders) {
         copyFolders(root, folders, inCopies);
     }
     return 0;

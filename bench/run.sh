@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Sets up the peers and the build, then runs the benchmark; arguments go to
-# run_bench.py (see --help). Example: bench/run.sh --results bench/RESULTS.md
+# Sets up the peers and the build, then runs the benchmark.
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Arguments go to run_bench.py (see --help).
+# Example: bench/run.sh --results bench/RESULTS.md
 set -euo pipefail
 cd "$(dirname "$0")/.."
 missing=()

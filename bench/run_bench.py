@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# The timed comparison of gemmora-cli with other duplicate finders.
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Times gemmora-cli against fdupes, jdupes, rdfind, rmlint and duff, and
 against the limits of the machine (walking the tree; reading every file that
 shares its size with another once), in turn, several runs each, on trees made
