@@ -35,7 +35,7 @@ for head in "${heads[@]}"; do
     for part in "${parts[@]}"; do
         read -r name value <<<"$part"
         count=$((count + 1))
-        if ! printf '%s\n' "$options" | grep -qE -- "(^|[ ,])${name}([ ,]|$)"; then
+        if ! grep -qE -- "(^|[ ,])${name}([ ,]|$)" <<<"$options"; then
             fail "$name is in --help but not in the OPTIONS of $page"
         fi
         if [ "$try" != "--try-options" ]; then
@@ -54,7 +54,7 @@ for head in "${heads[@]}"; do
             esac
         fi
         err=$(cd "$work" && timeout 60 "$program" -q "${args[@]}" "$work/tree" 2>&1 >/dev/null)
-        if printf '%s' "$err" | grep -qiE 'unknown option|needs a value'; then
+        if grep -qiE 'unknown option|needs a value' <<<"$err"; then
             fail "$program does not take ${args[*]}: $err"
         fi
         rm -rf "$work"
