@@ -4,6 +4,7 @@
 # nothing of it is left behind. It changes the machine: run it by hand, as
 # root, on a Debian machine that may install packages (the tests only build
 # and inspect the package).
+# SPDX-License-Identifier: GPL-3.0-or-later
 #
 #   packaging/install_check.sh [PACKAGE.deb]
 # Without an argument it takes build/gemmora_*.deb, making it with cpack

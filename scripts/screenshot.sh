@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes docs/screenshot.png: the real program under Xvfb, searching a small
 # tree of sample files, as a user sees it. Needs xvfb, xdotool and imagemagick.
+# SPDX-License-Identifier: GPL-3.0-or-later
 set -euo pipefail
 cd "$(dirname "$0")/.."
 for tool in xvfb-run xdotool import; do

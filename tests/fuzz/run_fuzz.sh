@@ -2,6 +2,7 @@
 # Builds Gemmora's fuzz targets with clang's libFuzzer, or runs one of them
 # over its seed corpus and every input that ever failed it. Fails when the
 # fuzzer finds a crash, a hang or a broken promise.
+# SPDX-License-Identifier: GPL-3.0-or-later
 #
 #   run_fuzz.sh build SOURCE_DIR WORK_DIR
 #   run_fuzz.sh run   SOURCE_DIR WORK_DIR TARGET SECONDS [EXTRA_SEED_DIR...]

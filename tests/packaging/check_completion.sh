@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Drives the bash completion of gemmora-cli as bash does on Tab: with
 # COMP_WORDS and COMP_CWORD set, the completion function fills COMPREPLY.
+# SPDX-License-Identifier: GPL-3.0-or-later
 #
 #   check_completion.sh COMPLETION_SCRIPT GEMMORA_CLI
 set -uo pipefail

@@ -3,6 +3,7 @@
 # single warning, and every option that the program's --help lists stands
 # in the page's OPTIONS. With --try-options the program is also run with
 # each of those options, which it must know.
+# SPDX-License-Identifier: GPL-3.0-or-later
 #
 #   check_manual.sh PROGRAM PAGE [--try-options]
 set -uo pipefail

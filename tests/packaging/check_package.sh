@@ -2,6 +2,7 @@
 # Builds the Debian package from a finished build, as `cpack -G DEB` does in
 # the build folder, and checks it without installing it: its fields, its
 # files, Debian's own lint, and the programs as unpacked from it.
+# SPDX-License-Identifier: GPL-3.0-or-later
 #
 #   check_package.sh BUILD_DIR VERSION
 set -uo pipefail
