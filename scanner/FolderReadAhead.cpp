@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -83,8 +85,13 @@ FolderReadAhead::FolderReadAhead(std::string startFolder, const ListingRules& ru
 {
     m_queue.push_back(std::make_shared<Node>());
     m_threads.reserve(threads);
-    for (std::size_t i = 0; i < threads; ++i) {
-        m_threads.emplace_back([this] { work(); });
+    try {
+        for (std::size_t i = 0; i < threads; ++i) {
+            m_threads.emplace_back([this] { work(); });
+        }
+    } catch (const std::system_error&) {
+        // Short of memory for another thread's stack: the readers started
+        // will do, and with none the caller lists the folders itself.
     }
 }
 
@@ -110,9 +117,12 @@ Listing FolderReadAhead::take(const Place& place)
     std::unique_lock<std::mutex> lock(m_mutex);
     m_wanted = &place;
     m_workReady.notify_all();  // the wanted folder may go beyond the window
-    m_listingReady.wait(lock, [&] { return m_done.count(place) != 0; });
+    m_listingReady.wait(lock, [&] { return m_done.count(place) != 0 || m_failure; });
     m_wanted = nullptr;
     const auto at = m_done.find(place);
+    if (at == m_done.end()) {
+        std::rethrow_exception(m_failure);  // on the walk's thread, as if it had read
+    }
     NodePtr node = std::move(at->second);
     m_done.erase(at);
     --m_inFlight;
@@ -147,15 +157,27 @@ void FolderReadAhead::work()
             m_queue.pop_back();
             ++m_inFlight;
         }
-        children.clear();
-        read(node, children);
-        {
+        try {
+            children.clear();
+            read(node, children);
             std::lock_guard<std::mutex> lock(m_mutex);
             for (NodePtr& child : children) {
                 m_queue.push_back(std::move(child));
                 std::push_heap(m_queue.begin(), m_queue.end(), Later());
             }
             m_done.emplace(node->place, std::move(node));
+        } catch (...) {
+            // Out of memory, say: the walk hears of it when it next waits.
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (!m_failure) {
+                    m_failure = std::current_exception();
+                }
+                m_stopping = true;
+            }
+            m_listingReady.notify_all();
+            m_workReady.notify_all();
+            return;
         }
         m_listingReady.notify_one();
         if (!children.empty()) {

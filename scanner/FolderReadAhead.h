@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -72,8 +73,12 @@ public:
     FolderReadAhead(const FolderReadAhead&) = delete;
     FolderReadAhead& operator=(const FolderReadAhead&) = delete;
 
+    // Reader threads running: fewer than asked when the system would not
+    // start more, 0 when it started none.
+    std::size_t threads() const { return m_threads.size(); }
     // Waits for the listing of the folder at `place`, whose parent was taken
-    // before (or which is the start folder), and hands it over.
+    // before (or which is the start folder), and hands it over. Throws what
+    // a reader could not go on after (std::bad_alloc).
     Listing take(const Place& place);
     // No folder is read after the ones being read now; returns at once.
     void stop();
@@ -102,6 +107,7 @@ private:
     std::size_t m_inFlight = 0;       // being read or read and not yet taken
     const Place* m_wanted = nullptr;  // what take() waits for
     bool m_stopping = false;
+    std::exception_ptr m_failure;  // what stopped a reader
     std::vector<std::thread> m_threads;
 };
 

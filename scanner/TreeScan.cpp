@@ -104,11 +104,16 @@ void TTreeScanner::Search()
     }
     KeepScanning = true;
     m_levels.clear();
+    bool walked = false;
     if (ListingThreads > 1 && Recursive) {
         FolderReadAhead ahead(InitialDirectory, rules(), ListingThreads, kListingWindow);
-        m_place.clear();
-        ScanAhead(InitialDirectory, ahead);
-    } else {
+        if (ahead.threads() > 0) {
+            m_place.clear();
+            ScanAhead(InitialDirectory, ahead);
+            walked = true;
+        }
+    }
+    if (!walked) {
         m_levels.emplace_back();
         ScanFolder(InitialDirectory, 0);
     }
