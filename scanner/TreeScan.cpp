@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "text/CommaText.h"
 #include "platform/FolderListing.h"
+#include "text/CommaText.h"
 #include "text/Text.h"
 
 namespace scanner {
@@ -71,17 +71,6 @@ void TTreeScanner::raise(const Event& event)
 
 namespace {
 
-// Folders this near the start folder keep their descriptors for as long as
-// the walk is below them; deeper, only every kHeldLevels-th does, and the
-// others are opened again from it when needed. So however deep a tree goes,
-// the walk holds a few dozen descriptors at most.
-constexpr std::size_t kHeldLevels = 32;
-
-bool isHeld(std::size_t depth)
-{
-    return depth < kHeldLevels || depth % kHeldLevels == 0;
-}
-
 bool outOfDescriptors(int error)
 {
     return error == EMFILE || error == ENFILE;
@@ -115,8 +104,19 @@ void TTreeScanner::Search()
     }
     KeepScanning = true;
     m_levels.clear();
-    m_levels.emplace_back();
-    ScanFolder(InitialDirectory, 0);
+    bool walked = false;
+    if (ListingThreads > 1 && Recursive) {
+        FolderReadAhead ahead(InitialDirectory, rules(), ListingThreads, kListingWindow);
+        if (ahead.threads() > 0) {
+            m_place.clear();
+            ScanAhead(InitialDirectory, ahead);
+            walked = true;
+        }
+    }
+    if (!walked) {
+        m_levels.emplace_back();
+        ScanFolder(InitialDirectory, 0);
+    }
     m_levels.clear();
     m_searchInProgress = false;
     raise(OnSearchDone);
@@ -170,10 +170,20 @@ int TTreeScanner::openLevel(std::size_t depth)
     level.inode = st.st_ino;
     level.known = true;
     level.fd = std::move(opened);
-    if (depth > 0 && !isHeld(depth - 1)) {
+    if (depth > 0 && !isHeldLevel(depth - 1)) {
         m_levels[depth - 1].fd.reset();
     }
     return level.fd.get();
+}
+
+ListingRules TTreeScanner::rules() const
+{
+    ListingRules rules;
+    rules.masks = &m_masks.strings();
+    rules.findHiddenFiles = FindHiddenFiles;
+    rules.findHiddenFolders = FindHiddenFolders;
+    rules.recursive = Recursive;
+    return rules;
 }
 
 void TTreeScanner::ScanFolder(const std::string& folder, std::size_t depth)
@@ -187,100 +197,72 @@ void TTreeScanner::ScanFolder(const std::string& folder, std::size_t depth)
 
     // The whole listing is read before any event about the folder, so that
     // the folder event can see what the folder holds.
-    std::vector<platform::FileEntry> entries;
-    int error = 0;
+    Listing listing;
     const int fd = openLevel(depth);
-    if (fd < 0 || !platform::readOpenFolder(fd, m_levels[depth].device, entries)) {
-        error = errno;
+    if (fd < 0 || !platform::readOpenFolder(fd, m_levels[depth].device, listing.entries)) {
+        listing.error = errno;
     }
+    sortOut(listing, rules());
+    reportFolder(folder, listing);
 
+    for (Subfolder& subfolder : listing.subfolders) {
+        Level level;
+        level.name = std::move(subfolder.name);
+        level.device = subfolder.device;
+        level.inode = subfolder.inode;
+        level.known = true;
+        m_levels.push_back(std::move(level));
+        ScanFolder(folder + m_levels.back().name + '/', depth + 1);
+        m_levels.pop_back();
+    }
+    raise(OnDirectoryDone);
+}
+
+void TTreeScanner::ScanAhead(const std::string& folder, FolderReadAhead& ahead)
+{
+    if (onIdle) {
+        onIdle();
+    }
+    if (!KeepScanning) {
+        ahead.stop();
+        return;
+    }
+    Listing listing = ahead.take(m_place);
+    reportFolder(folder, listing);
+
+    for (std::size_t i = 0; i < listing.subfolders.size(); ++i) {
+        m_place.push_back(static_cast<std::uint32_t>(i));
+        ScanAhead(folder + listing.subfolders[i].name + '/', ahead);
+        m_place.pop_back();
+    }
+    raise(OnDirectoryDone);
+}
+
+void TTreeScanner::reportFolder(const std::string& folder, Listing& listing)
+{
     m_fileSize = 0;
     m_fileFolder = nullptr;
     m_fileFound = folder;
-    m_folderEntries.swap(entries);
+    m_folderEntries.swap(listing.entries);
     raise(OnDirectoryFound);
-    m_folderEntries.swap(entries);
+    m_folderEntries.swap(listing.entries);
     m_folderEntries.clear();
-    if (error != 0) {
-        m_folderError = error;
+    if (listing.error != 0) {
+        m_folderError = listing.error;
         raise(OnFolderError);
         m_folderError = 0;
     }
 
-    // Each subfolder with who it is, known from this listing.
-    struct Subfolder {
-        std::string name;
-        dev_t device;
-        ino_t inode;
-    };
-    std::vector<Subfolder> subfolders;
-    if (Recursive) {
-        const std::uint32_t request =
-            platform::kAttrDirectory | (FindHiddenFolders ? platform::kAttrHidden : 0u);
-        for (const platform::FileEntry& entry : entries) {
-            if ((entry.attributes & platform::kAttrDirectory) != 0 &&
-                platform::passesRequest(entry.attributes, request)) {
-                subfolders.push_back({entry.name, entry.device, entry.inode});
-            }
-        }
-        std::sort(subfolders.begin(), subfolders.end(), [](const auto& a, const auto& b) {
-            return text::compareOrder(a.name, b.name) < 0;
-        });
-    }
-
-    // Files of one folder share the folder's path, so their names alone
-    // give the order of their paths.
-    const std::vector<std::string>& masks = m_masks.strings();
-    std::vector<platform::FileEntry> files;
-    for (platform::FileEntry& entry : entries) {
-        if ((entry.attributes & (platform::kAttrDirectory | platform::kAttrVolumeLabel)) != 0) {
-            continue;
-        }
-        if ((entry.attributes & platform::kAttrHidden) != 0 && !FindHiddenFiles) {
-            continue;
-        }
-        // A file matching several masks is reported once.
-        for (const std::string& mask : masks) {
-            if (platform::matchesMask(entry.name, mask)) {
-                files.push_back(std::move(entry));
-                break;
-            }
-        }
-    }
-    entries.clear();
-    entries.shrink_to_fit();
-    std::sort(files.begin(), files.end(),
-              [](const platform::FileEntry& a, const platform::FileEntry& b) {
-                  return text::compareOrder(a.name, b.name) < 0;
-              });
-
-    for (platform::FileEntry& file : files) {
+    for (const std::uint32_t index : listing.files) {
         m_fileFolder = &folder;
-        m_fileSize = file.size;
-        m_entry = std::move(file);
+        m_entry = std::move(listing.entries[index]);
+        m_fileSize = m_entry.size;
         raise(OnFileFound);
     }
-    files.clear();
     m_fileSize = 0;
-
-    for (Subfolder& subfolder : subfolders) {
-        const std::string path = folder + subfolder.name + '/';
-        if (Recursive) {
-            Level level;
-            level.name = std::move(subfolder.name);
-            level.device = subfolder.device;
-            level.inode = subfolder.inode;
-            level.known = true;
-            m_levels.push_back(std::move(level));
-            ScanFolder(path, depth + 1);
-            m_levels.pop_back();
-        } else {
-            m_fileFolder = nullptr;
-            m_fileFound = path;
-            raise(OnDirectoryFound);
-        }
-    }
-    raise(OnDirectoryDone);
+    listing.entries.clear();
+    listing.entries.shrink_to_fit();
+    listing.files.clear();
 }
 
 }  // namespace scanner

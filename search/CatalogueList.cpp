@@ -36,9 +36,8 @@ int compareNameKeys(std::string_view a, std::string_view b)
 
 // std::sort in one go, or, with a turn, slices sorted one at a time and then
 // merged pairwise; the order is total, so both give the same result.
-template <typename Less>
-void sortEntries(std::vector<CatalogueList::Entry>& entries, Less less,
-                 const std::function<void()>& turn)
+template <typename T, typename Less>
+void sortEntries(std::vector<T>& entries, Less less, const std::function<void()>& turn)
 {
     if (!turn) {
         std::sort(entries.begin(), entries.end(), less);
@@ -60,6 +59,55 @@ void sortEntries(std::vector<CatalogueList::Entry>& entries, Less less,
                                less);
             turn();
         }
+    }
+}
+
+// An entry's place in the key order, small enough to sort quickly: the
+// size and the first eight folded bytes of the name's key text decide most
+// comparisons without reaching the names.
+struct SortKey {
+    std::int64_t size;
+    std::uint64_t head;  // folded bytes, big-endian, zero after the key's end
+    std::uint32_t index;
+};
+
+// The first eight bytes of the name (followed by '/' in name mode), folded
+// as compareFold folds them. No name holds a zero byte, so a key that ends
+// within the eight bytes orders before every longer key sharing its start,
+// as it does in the full comparison.
+std::uint64_t keyHead(std::string_view name, bool nameMode)
+{
+    std::uint64_t head = 0;
+    std::size_t i = 0;
+    for (; i < 8 && i < name.size(); ++i) {
+        head |= static_cast<std::uint64_t>(static_cast<unsigned char>(text::upperAscii(name[i])))
+                << (56 - 8 * i);
+    }
+    if (nameMode && i < 8) {
+        head |= static_cast<std::uint64_t>('/') << (56 - 8 * i);
+    }
+    return head;
+}
+
+// Puts entries[keys[i].index] at place i, following each cycle of the
+// permutation once, without a second copy of the entries.
+void permute(std::vector<CatalogueList::Entry>& entries, std::vector<SortKey>& keys)
+{
+    constexpr std::uint32_t kDone = UINT32_MAX;
+    for (std::size_t start = 0; start < keys.size(); ++start) {
+        if (keys[start].index == kDone) {
+            continue;
+        }
+        CatalogueList::Entry first = entries[start];
+        std::size_t at = start;
+        while (keys[at].index != start) {
+            const std::size_t from = keys[at].index;
+            entries[at] = entries[from];
+            keys[at].index = kDone;
+            at = from;
+        }
+        entries[at] = first;
+        keys[at].index = kDone;
     }
 }
 
@@ -146,36 +194,36 @@ void CatalogueList::settle(const std::function<void()>& turn) const
 
     const std::string_view names(m_names);
     auto nameAt = [names](const Entry& e) { return names.substr(e.nameOffset(), e.nameLength()); };
+    std::vector<SortKey> keys(m_entries.size());
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        const Entry& entry = m_entries[i];
+        keys[i] = {m_nameMode ? 0 : entry.size, keyHead(nameAt(entry), m_nameMode),
+                   static_cast<std::uint32_t>(i)};
+    }
     // Names were appended in order of addition, so a larger offset is a later
     // addition, which goes before the earlier ones with an equal key.
-    if (m_nameMode) {
-        sortEntries(
-            m_entries,
-            [&](const Entry& a, const Entry& b) {
-                const std::string_view na = nameAt(a);
-                const std::string_view nb = nameAt(b);
-                const int c = compareNameKeys(na, nb);
-                if (c != 0) {
-                    return c < 0;
-                }
-                return a.nameOffset() > b.nameOffset();
-            },
-            turn);
-    } else {
-        sortEntries(
-            m_entries,
-            [&](const Entry& a, const Entry& b) {
-                if (a.size != b.size) {
-                    return a.size < b.size;
-                }
-                const int c = text::compareFold(nameAt(a), nameAt(b));
-                if (c != 0) {
-                    return c < 0;
-                }
-                return a.nameOffset() > b.nameOffset();
-            },
-            turn);
-    }
+    const bool nameMode = m_nameMode;
+    const std::vector<Entry>& entries = m_entries;
+    sortEntries(
+        keys,
+        [&](const SortKey& a, const SortKey& b) {
+            if (a.size != b.size) {
+                return a.size < b.size;
+            }
+            if (a.head != b.head) {
+                return a.head < b.head;
+            }
+            const Entry& ea = entries[a.index];
+            const Entry& eb = entries[b.index];
+            const int c = nameMode ? compareNameKeys(nameAt(ea), nameAt(eb))
+                                   : text::compareFold(nameAt(ea), nameAt(eb));
+            if (c != 0) {
+                return c < 0;
+            }
+            return ea.nameOffset() > eb.nameOffset();
+        },
+        turn);
+    permute(m_entries, keys);
     m_sorted = true;
 }
 

@@ -1,4 +1,4 @@
-// Tests of the tree walk: order, masks, links and folders that cannot be read.
+// Tests of the tree walk: order, masks, links, folders that cannot be read, listings read ahead.
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scanner/TreeScan.h"
 
@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "platform/FolderListing.h"
+#include "search/FileCatalogue.h"
 #include "support/TempFolder.h"
 
 using scanner::TTreeScanner;
@@ -421,4 +422,117 @@ TEST_F(TreeScanTest, DeepTreesHoldFewDescriptorsAndEveryFolderIsReached)
     EXPECT_EQ(bottoms, 1);
     EXPECT_LT(most, 50);
     EXPECT_EQ(openDescriptors(), before);
+}
+
+namespace {
+
+// Every event of a walk, with what the handlers can see, and the catalogue
+// it gives.
+std::vector<std::string> walkRecorded(const std::string& root, std::size_t threads,
+                                      int stopAtFile = -1)
+{
+    TTreeScanner scanner;
+    search::FileCatalogue catalogue;
+    catalogue.bind(scanner);
+    catalogue.startScan();
+    scanner.ListingThreads = threads;
+    scanner.FindHiddenFiles = true;
+    std::vector<std::string> log;
+    auto relative = [&](const std::string& path) { return path.substr(root.size()); };
+    const auto enter = scanner.OnDirectoryFound;
+    scanner.OnDirectoryFound = [&](TTreeScanner& s) {
+        enter(s);
+        std::vector<std::string> entries;
+        for (const platform::FileEntry& entry : s.FolderEntries()) {
+            entries.push_back(entry.name + ":" + std::to_string(entry.size) + ":" +
+                              std::to_string(entry.attributes));
+        }
+        std::sort(entries.begin(), entries.end());  // a recreated folder may list in another order
+        log.push_back("enter " + relative(s.FileFound()));
+        log.insert(log.end(), entries.begin(), entries.end());
+        if (s.FileFound() == root + "vanish/") {
+            // Listed, not yet reported: its files leave now.
+            for (const platform::FileEntry& entry : s.FolderEntries()) {
+                ::unlink((s.FileFound() + entry.name).c_str());
+            }
+        }
+    };
+    const auto file = scanner.OnFileFound;
+    int files = 0;
+    scanner.OnFileFound = [&](TTreeScanner& s) {
+        file(s);
+        log.push_back("file " + relative(s.FileFound()) + " " + std::to_string(s.FileSize()));
+        if (++files == stopAtFile) {
+            s.KeepScanning = false;
+        }
+    };
+    const auto leave = scanner.OnDirectoryDone;
+    scanner.OnDirectoryDone = [&](TTreeScanner& s) {
+        leave(s);
+        log.push_back("leave");
+    };
+    scanner.OnFolderError = [&](TTreeScanner& s) {
+        log.push_back("error " + relative(s.FileFound()) + " " + std::to_string(s.FolderError()));
+    };
+    scanner.onIdle = [&] { log.push_back("idle"); };
+    scanner.setFileMaskCommaText("*.*");
+    scanner.InitialDirectory = root;
+    scanner.Search();
+    for (std::size_t i = 0; i < catalogue.Catalogue.size(); ++i) {
+        const auto& entry = catalogue.Catalogue[i];
+        log.push_back("catalogue " + catalogue.Catalogue.keyText(entry) + " @" +
+                      relative(catalogue.pathOf(entry)));
+    }
+    return log;
+}
+
+}  // namespace
+
+TEST(TreeScanReadAheadTest, ListingsReadAheadGiveTheOneThreadWalkEventForEvent)
+{
+    TempFolder dir;
+    for (int i = 0; i < 150; ++i) {  // more folders than are read ahead at once
+        const std::string folder = "wide/f" + std::to_string(i % 7) + "/" + std::to_string(i);
+        dir.write(folder + "/same.txt", "same");
+        dir.write(folder + "/own" + std::to_string(i) + ".txt", std::string(i + 1, 'x'));
+    }
+    std::string deep;
+    for (int i = 0; i < 40; ++i) {  // below the held levels, and back up
+        deep += "d/";
+        dir.write(deep + "side" + std::to_string(i) + "/s.txt", "s");
+    }
+    dir.write(deep + "bottom.txt", "same");
+    dir.symlink(dir / "wide", "wide/f3/loop");
+    dir.symlink(dir / "wide/f0/0/same.txt", "alias.txt");
+    dir.hardlink("wide/f1/1/same.txt", "hard.txt");
+    dir.fifo("wide/pipe");
+    dir.write("closed/inner/never.txt", "n");
+    dir.write("closed2/x.txt", "n");
+    dir.chmod("closed", 0);
+    dir.chmod("closed2", 0311);  // entered, not listed
+    dir.write(".hidden/h.txt", "same");
+    dir.mkdir("vanish");
+    dir.chmod("vanish", 0777);
+    auto vanishing = [&] {
+        for (int i = 0; i < 5; ++i) {
+            dir.write("vanish/v" + std::to_string(i) + ".txt", "same");
+        }
+    };
+    const int result = runWithoutPrivileges([&] {
+        int failures = 0;
+        for (const int stopAt : {-1, 90}) {
+            vanishing();
+            const std::vector<std::string> one = walkRecorded(dir.path(), 1, stopAt);
+            for (const std::size_t threads : {std::size_t{2}, scanner::kListingThreads,
+                                              std::size_t{8}}) {
+                vanishing();
+                failures += walkRecorded(dir.path(), threads, stopAt) != one;
+            }
+            failures += one.size() < (stopAt < 0 ? 700u : 100u);  // the tree was walked
+        }
+        return failures;
+    });
+    dir.chmod("closed", 0755);
+    dir.chmod("closed2", 0755);
+    EXPECT_EQ(result, 0);
 }

@@ -1,0 +1,114 @@
+// Folder listings of a walk read ahead by a few threads, handed out in the walk's own order.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+#include "platform/FolderListing.h"
+#include "platform/NoFollowOpen.h"
+
+namespace scanner {
+
+// A subfolder to walk, with who it was when its parent was listed.
+struct Subfolder {
+    std::string name;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// One folder as the walk reports it: the entries as read, which of them
+// are reported as files and in what order, and the subfolders to enter.
+struct Listing {
+    std::vector<platform::FileEntry> entries;
+    std::vector<std::uint32_t> files;   // indexes into entries, in report order
+    std::vector<Subfolder> subfolders;  // in walk order; empty unless recursive
+    int error = 0;                      // why the folder could not be (wholly) read
+};
+
+// What decides which entries of a listing the walk reports and enters.
+struct ListingRules {
+    const std::vector<std::string>* masks = nullptr;  // sorted, each file reported once
+    bool findHiddenFiles = false;
+    bool findHiddenFolders = false;
+    bool recursive = true;
+};
+
+// Fills files and subfolders of a listing whose entries were read.
+void sortOut(Listing& listing, const ListingRules& rules);
+
+// Folders near the start folder keep their descriptors while anything below
+// them is still to be opened; deeper, only every kHeldLevels-th does, and
+// the others are opened again from it when needed. So however deep a tree
+// goes, a walk holds a few dozen descriptors at most.
+constexpr std::size_t kHeldLevels = 16;
+constexpr bool isHeldLevel(std::size_t depth)
+{
+    return depth < kHeldLevels || depth % kHeldLevels == 0;
+}
+
+// Reads the listings of a tree's folders on `threads` threads, at most
+// `window` folders ahead of the walk, earliest in the walk's order first.
+// A folder is named by its place: the indexes of the subfolders leading to
+// it from the start folder ({} is the start folder). Every folder is opened
+// relative to its parent's descriptor without following a link, and must be
+// the folder its parent listed (else ENOENT), exactly as the one-thread walk
+// opens it. The start folder is opened as named.
+class FolderReadAhead {
+public:
+    using Place = std::vector<std::uint32_t>;
+
+    FolderReadAhead(std::string startFolder, const ListingRules& rules, std::size_t threads,
+                    std::size_t window);
+    ~FolderReadAhead();
+    FolderReadAhead(const FolderReadAhead&) = delete;
+    FolderReadAhead& operator=(const FolderReadAhead&) = delete;
+
+    // Reader threads running: fewer than asked when the system would not
+    // start more, 0 when it started none.
+    std::size_t threads() const { return m_threads.size(); }
+    // Waits for the listing of the folder at `place`, whose parent was taken
+    // before (or which is the start folder), and hands it over. Throws what
+    // a reader could not go on after (std::bad_alloc).
+    Listing take(const Place& place);
+    // No folder is read after the ones being read now; returns at once.
+    void stop();
+
+private:
+    struct Node;
+    using NodePtr = std::shared_ptr<Node>;
+    struct Later {
+        bool operator()(const NodePtr& a, const NodePtr& b) const;
+    };
+
+    void work();
+    bool mayTakeNext() const;
+    void read(const NodePtr& node, std::vector<NodePtr>& children);
+    // The folder's descriptor, or -1 with errno set.
+    int openNode(Node& node, platform::UniqueFd& opened) const;
+
+    std::string m_start;
+    ListingRules m_rules;
+    std::size_t m_window;
+    std::mutex m_mutex;
+    std::condition_variable m_workReady;
+    std::condition_variable m_listingReady;
+    std::vector<NodePtr> m_queue;     // a heap, earliest place on top
+    std::map<Place, NodePtr> m_done;  // read, not yet taken
+    std::size_t m_inFlight = 0;       // being read or read and not yet taken
+    const Place* m_wanted = nullptr;  // what take() waits for
+    bool m_stopping = false;
+    std::exception_ptr m_failure;  // what stopped a reader
+    std::vector<std::thread> m_threads;
+};
+
+}  // namespace scanner
