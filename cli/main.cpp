@@ -23,6 +23,7 @@
 #include "platform/OutputFile.h"
 #include "text/StringList.h"
 #include "versioninfo/VersionInfo.h"
+#include "cache/ContentStore.h"
 #include "search/SearchRun.h"
 #include "settings/ResultLines.h"
 #include "settings/SavedLists.h"
@@ -43,6 +44,8 @@ struct Arguments {
     bool hiddenFolders = false;
     bool scanOnly = false;
     bool null = false;
+    bool noCache = false;
+    bool clearCache = false;
 };
 
 int usageError(const std::string& message)
@@ -169,6 +172,10 @@ int parseArguments(int argc, char** argv, Arguments& args)
             args.folderSearch = true;
         } else if (arg == "--scan-only") {
             args.scanOnly = true;
+        } else if (arg == "--no-cache") {
+            args.noCache = true;
+        } else if (arg == "--clear-cache") {
+            args.clearCache = true;
         } else if (arg == "--") {
             for (++i; i < argc; ++i) {
                 args.folders.push_back(argv[i]);
@@ -204,7 +211,7 @@ int parseArguments(int argc, char** argv, Arguments& args)
         return usageError("--null needs --format paths");
     }
 
-    if (args.folders.empty() && !args.cleanup.standalone()) {
+    if (args.folders.empty() && !args.cleanup.standalone() && !args.clearCache) {
         return usageError("no FOLDER to search");
     }
     return -1;
@@ -490,6 +497,20 @@ int runSearch(int argc, char** argv)
     if (const int parsed = parseArguments(argc, argv, args); parsed >= 0) {
         return parsed;
     }
+    const std::string cacheFolder = cache::ContentStore::defaultFolder();
+    if (args.clearCache) {
+        if (!cacheFolder.empty() && !cache::ContentStore::clear(cacheFolder)) {
+            std::fprintf(stderr, "gemmora-cli: cannot clear the cache in %s: %s\n",
+                         cacheFolder.c_str(), std::strerror(errno));
+            return 2;
+        }
+        if (!args.quiet) {
+            std::fprintf(stderr, "gemmora-cli: the cache was cleared\n");
+        }
+        if (args.folders.empty() && !args.cleanup.standalone()) {
+            return 0;
+        }
+    }
     std::vector<std::string> roots;
     if (const int status = takeRootFolders(args, roots); status >= 0) {
         return status;
@@ -504,6 +525,8 @@ int runSearch(int argc, char** argv)
     window.list().pathsOnly = args.format == "paths";
     search::SearchRun run(window);
     window.attach(run);
+    run.comparison.useCache = !args.noCache && !cacheFolder.empty();
+    run.comparison.cacheFolder = cacheFolder;
     run.TreeScanner1.FindHiddenFolders = args.hiddenFolders;
     folders::FolderFinder finder;
     if (args.folderSearch) {

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "platform/FolderListing.h"
@@ -71,6 +72,8 @@ void DuplicateComparison::CompareCatalogue()
     CheckFileName = m_window.checked(Check::CheckFilename);
     m_window.setCaption(Caption::FileListCaption, "Comparing files ...");
     list.clear();
+    ReadCount = 0;
+    openCache();
 
     {
         // Reading thousands of files must not slow down what the user is doing.
@@ -80,8 +83,13 @@ void DuplicateComparison::CompareCatalogue()
         // The readers end with the comparison, however it ends.
         struct Readers {
             std::unique_ptr<ContentClasses>& contents;
-            ~Readers() { contents.reset(); }
-        } readers{m_contents};
+            std::size_t& reads;
+            ~Readers()
+            {
+                reads += contents ? contents->reads() : 0;
+                contents.reset();
+            }
+        } readers{m_contents, ReadCount};
         try {
             std::int64_t previousSize = -1;
             // The previous entry by value: its name stays in the catalogue's
@@ -161,6 +169,7 @@ void DuplicateComparison::CompareCatalogue()
     m_window.setWaitCursor(false);
     m_window.showProgress(false);
     m_window.setProgressPosition(0);
+    closeCache();
     m_catalogue.release();
     Comparing = false;
     m_window.setCaption(Caption::SearchButton, "Find Now");
@@ -180,8 +189,14 @@ void DuplicateComparison::closeGroup(std::int64_t size,
         // The readers start with the first group: a search without one
         // needs none.
         m_contents = std::make_unique<ContentClasses>(m_catalogue, CheckFileStamp, m_limits);
+        m_contents->recordOutcomes(m_cache != nullptr);
     }
-    m_contents->addGroup(size, files);
+    if (m_cache) {
+        const std::vector<cache::Known> known = m_cache->known(files);
+        m_contents->addGroup(size, files, &known);
+    } else {
+        m_contents->addGroup(size, files);
+    }
     if (m_contents->filesInWindow() >= m_limits.windowFiles) {
         drain(false);
     }
@@ -217,6 +232,9 @@ void DuplicateComparison::writeReady()
 {
     while (m_contents->frontReady()) {
         const ContentClasses::Finished done = m_contents->takeFront();
+        if (m_cache) {
+            m_cache->learn(done);
+        }
         for (const std::vector<std::string>& block : done.blocks) {
             const auto others = static_cast<std::int64_t>(block.size()) - 1;
             DuplicateCount += others;
@@ -293,6 +311,30 @@ void DuplicateComparison::reportLeftOut()
         ++LeftOutCount;
         m_window.reportLeftOut(file);
     }
+}
+
+void DuplicateComparison::openCache()
+{
+    m_cache.reset();
+    if (!useCache || !sizeMode()) {
+        return;
+    }
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    m_cache = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
+    m_cache->load(static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec);
+}
+
+void DuplicateComparison::closeCache()
+{
+    if (!m_cache) {
+        return;
+    }
+    m_cache->save();
+    for (const std::string& note : m_cache->takeNotes()) {
+        m_window.showMessage(note);
+    }
+    m_cache.reset();
 }
 
 void DuplicateComparison::fail(int error, const std::string& path)
