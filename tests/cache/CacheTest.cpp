@@ -1,7 +1,11 @@
 // Tests of the cache of earlier searches: what it proves, what it never trusts, and its file.
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -297,6 +301,88 @@ TEST_F(CacheSearchTest, BusyCacheLeavesTheSearchAsWithout)
     EXPECT_FALSE(messages.empty());
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db);
+}
+
+}  // namespace
+
+namespace {
+
+// In a child with a mount namespace of its own: the tree on a loop-mounted
+// image, searched, unmounted, mounted under another path through another
+// loop device, and searched again. 0: the second search read nothing and
+// agreed; 77: mounting was refused.
+int searchAcrossRemount(const std::string& base)
+{
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        return 77;
+    }
+    const std::string image = base + "image";
+    const std::string make = "truncate -s 16M " + image + " && mkfs.ext4 -q -F " + image +
+                             " >/dev/null 2>&1 && mkdir -p " + base + "one " + base + "two";
+    if (std::system(make.c_str()) != 0 ||
+        std::system(("mount -o loop " + image + " " + base + "one 2>/dev/null").c_str()) != 0) {
+        return 77;
+    }
+    auto fill = [&](const std::string& root) {
+        const std::string a = noise(9000, 1);
+        const std::string b = noise(9000, 2);
+        for (const auto& [name, bytes] : {std::pair{"a1", a}, {"a2", a}, {"b", b}, {"a3", a}}) {
+            const int fd = ::open((root + name).c_str(), O_WRONLY | O_CREAT, 0644);
+            if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != 9000) {
+                return false;
+            }
+            ::close(fd);
+        }
+        return true;
+    };
+    auto searchIn = [&](const std::string& root, std::size_t& reads) {
+        TestWindow window;
+        window.drives = {{'C', "", false}};
+        window.fields[search::Field::RootDir] = root;
+        window.checks[search::Check::CheckFileTimestamp] = false;
+        search::SearchRun run{window};
+        run.comparison.useCache = true;
+        run.comparison.cacheFolder = base + "cache";
+        run.btnSearchClick();
+        reads = run.comparison.ReadCount;
+        return window.rowTexts(root);
+    };
+    if (!fill(base + "one/")) {
+        return 2;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    std::size_t first = 0;
+    std::size_t second = 0;
+    const std::vector<std::string> before = searchIn(base + "one/", first);
+    // The first loop device stays attached, so the second mount gets another
+    // device number.
+    const std::string again = "umount " + base + "one && dev=$(losetup -f --show " + image +
+                              ") && mount $dev " + base + "two";
+    if (std::system(again.c_str()) != 0) {
+        return 77;
+    }
+    const std::vector<std::string> after = searchIn(base + "two/", second);
+    std::system(("umount " + base + "two; losetup -j " + image +
+                 " | cut -d: -f1 | xargs -r losetup -d").c_str());
+    return before.size() == 4 && before == after && first > 0 && second == 0 ? 0 : 1;
+}
+
+TEST(CacheRemount, ADriveKeepsItsCacheWhenMountedElsewhere)
+{
+    TempFolder dir;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::_exit(searchAcrossRemount(dir.path()));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "a loop mount in a private mount namespace was refused";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
