@@ -85,6 +85,7 @@ private:
     void close();
     std::int64_t fileSystemId(const std::string& identity, bool add);
     bool exec(const char* sql);
+    bool stateValue(const char* name, std::int64_t& value);
 
     sqlite3* m_db = nullptr;
     std::string m_folder;

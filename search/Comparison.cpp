@@ -75,82 +75,7 @@ void DuplicateComparison::CompareCatalogue()
     ReadCount = 0;
     openCache();
 
-    {
-        // Reading thousands of files must not slow down what the user is doing.
-        const platform::IdleIoPriority idle;
-        const bool bySize = sizeMode();
-        m_limits = limits ? *limits : ReadLimits::forCatalogue(catalogue.size());
-        // The readers end with the comparison, however it ends.
-        struct Readers {
-            std::unique_ptr<ContentClasses>& contents;
-            std::size_t& reads;
-            ~Readers()
-            {
-                reads += contents ? contents->reads() : 0;
-                contents.reset();
-            }
-        } readers{m_contents, ReadCount};
-        try {
-            std::int64_t previousSize = -1;
-            // The previous entry by value: its name stays in the catalogue's
-            // name buffer, and paths are made only for members of groups.
-            CatalogueList::Entry previous;
-            bool inGroup = false;
-            std::vector<CatalogueList::Entry> files;
-
-            while (!catalogue.empty() && m_keepSearching && m_failure.empty()) {
-                const CatalogueList::Entry entry = catalogue[catalogue.size() - 1];
-                const std::int64_t size = bySize ? entry.size : kNameModeSize;
-                const bool same =
-                    size == previousSize &&
-                    (!CheckFileName ||
-                     text::equalFold(catalogue.nameOf(entry), catalogue.nameOf(previous)));
-
-                if (same && !inGroup) {
-                    files.clear();
-                    files.push_back(previous);
-                    if (bySize) {
-                        const std::string count = text::formatCount(previousSize, m_locale);
-                        m_window.setStatusText(3, CheckFileName
-                                                      ? "Comparing " + count +
-                                                            " byte files with the same name ..."
-                                                      : "Comparing " + count + " byte files ...");
-                    } else {
-                        m_window.setStatusText(3, "Comparing files with the same name ...");
-                    }
-                    m_window.repaintStatusBar();
-                }
-                inGroup = same;
-                if (!same && !files.empty()) {
-                    closeGroup(previousSize, files);
-                    files.clear();
-                } else if (same) {
-                    files.push_back(entry);
-                }
-
-                previousSize = size;
-                previous = entry;
-                ++m_processed;
-                catalogue.removeLast();
-                if ((m_processed & 1023) == 0) {
-                    m_window.setProgressPosition(m_processed);
-                }
-                m_window.processEvents();
-            }
-            // A group cut short by a stop is not compared.
-            if (!files.empty() && m_keepSearching && m_failure.empty()) {
-                closeGroup(previousSize, files);
-            }
-            if (m_contents && m_keepSearching && m_failure.empty()) {
-                drain(true);
-            }
-        } catch (const std::bad_alloc&) {
-            // The readers stop before their work goes; the front end says
-            // what happened and keeps the whole groups written so far.
-            m_contents.reset();
-            throw;
-        }
-    }
+    compareGroups(catalogue);
 
     m_window.setCaption(Caption::FileListCaption,
                         "What duplicates were found - double-click a file to review ...");
@@ -175,6 +100,84 @@ void DuplicateComparison::CompareCatalogue()
     m_window.setCaption(Caption::SearchButton, "Find Now");
     if (!m_failure.empty()) {
         m_window.showMessage(m_failure);
+    }
+}
+
+void DuplicateComparison::compareGroups(CatalogueList& catalogue)
+{
+    // Reading thousands of files must not slow down what the user is doing.
+    const platform::IdleIoPriority idle;
+    const bool bySize = sizeMode();
+    m_limits = limits ? *limits : ReadLimits::forCatalogue(catalogue.size());
+    // The readers end with the comparison, however it ends.
+    struct Readers {
+        std::unique_ptr<ContentClasses>& contents;
+        std::size_t& reads;
+        ~Readers()
+        {
+            reads += contents ? contents->reads() : 0;
+            contents.reset();
+        }
+    } readers{m_contents, ReadCount};
+    try {
+        std::int64_t previousSize = -1;
+        // The previous entry by value: its name stays in the catalogue's
+        // name buffer, and paths are made only for members of groups.
+        CatalogueList::Entry previous;
+        bool inGroup = false;
+        std::vector<CatalogueList::Entry> files;
+
+        while (!catalogue.empty() && m_keepSearching && m_failure.empty()) {
+            const CatalogueList::Entry entry = catalogue[catalogue.size() - 1];
+            const std::int64_t size = bySize ? entry.size : kNameModeSize;
+            const bool same =
+                size == previousSize &&
+                (!CheckFileName ||
+                 text::equalFold(catalogue.nameOf(entry), catalogue.nameOf(previous)));
+
+            if (same && !inGroup) {
+                files.clear();
+                files.push_back(previous);
+                if (bySize) {
+                    const std::string count = text::formatCount(previousSize, m_locale);
+                    m_window.setStatusText(3, CheckFileName
+                                                  ? "Comparing " + count +
+                                                        " byte files with the same name ..."
+                                                  : "Comparing " + count + " byte files ...");
+                } else {
+                    m_window.setStatusText(3, "Comparing files with the same name ...");
+                }
+                m_window.repaintStatusBar();
+            }
+            inGroup = same;
+            if (!same && !files.empty()) {
+                closeGroup(previousSize, files);
+                files.clear();
+            } else if (same) {
+                files.push_back(entry);
+            }
+
+            previousSize = size;
+            previous = entry;
+            ++m_processed;
+            catalogue.removeLast();
+            if ((m_processed & 1023) == 0) {
+                m_window.setProgressPosition(m_processed);
+            }
+            m_window.processEvents();
+        }
+        // A group cut short by a stop is not compared.
+        if (!files.empty() && m_keepSearching && m_failure.empty()) {
+            closeGroup(previousSize, files);
+        }
+        if (m_contents && m_keepSearching && m_failure.empty()) {
+            drain(true);
+        }
+    } catch (const std::bad_alloc&) {
+        // The readers stop before their work goes; the front end says
+        // what happened and keeps the whole groups written so far.
+        m_contents.reset();
+        throw;
     }
 }
 

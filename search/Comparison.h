@@ -60,6 +60,9 @@ public:
 
 private:
     bool sizeMode() const;
+    // Takes the catalogue's groups from its end, compares them and writes
+    // the duplicates, under idle I/O priority.
+    void compareGroups(CatalogueList& catalogue);
     // A group of two or more files: compared (size mode) or written at once
     // (name mode).
     void closeGroup(std::int64_t size, const std::vector<CatalogueList::Entry>& files);

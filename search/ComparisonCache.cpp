@@ -111,31 +111,27 @@ void ComparisonCache::learn(const ContentClasses::Finished& done)
     if (!m_open) {
         return;
     }
-    std::set<int> blocks;
+    // The files of each block, and those of none (index 0).
+    std::vector<std::vector<const ContentClasses::Finished::Outcome*>> blocks(done.blocks.size() + 1);
     for (const ContentClasses::Finished::Outcome& o : done.outcomes) {
-        if (o.block >= 0) {
-            blocks.insert(o.block);
-        }
+        blocks[static_cast<std::size_t>(o.block + 1)].push_back(&o);
     }
-    for (const ContentClasses::Finished::Outcome& o : done.outcomes) {
-        if (o.block < 0) {
-            learnBlock(done, -1);
-            break;
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        if (!blocks[b].empty()) {
+            learnBlock(blocks[b], b > 0);
         }
-    }
-    for (int block : blocks) {
-        learnBlock(done, block);
     }
 }
 
-void ComparisonCache::learnBlock(const ContentClasses::Finished& done, int block)
+void ComparisonCache::learnBlock(const std::vector<const ContentClasses::Finished::Outcome*>& files,
+                                 bool confirmed)
 {
     // A block's class: the lowest lasting id among its files, else a new one;
     // its other ids name the same contents from now on.
     std::int64_t classId = 0;
-    if (block >= 0) {
-        for (const ContentClasses::Finished::Outcome& o : done.outcomes) {
-            const cache::Entry* old = o.block == block ? trusted(o.entry) : nullptr;
+    if (confirmed) {
+        for (const ContentClasses::Finished::Outcome* o : files) {
+            const cache::Entry* old = trusted(o->entry);
             if (old != nullptr && old->classId > 0 && (classId == 0 || old->classId < classId)) {
                 classId = old->classId;
             }
@@ -145,17 +141,15 @@ void ComparisonCache::learnBlock(const ContentClasses::Finished& done, int block
         }
     }
     std::set<std::int64_t> merged;
-    for (const ContentClasses::Finished::Outcome& o : done.outcomes) {
-        if (o.block != block) {
-            continue;
-        }
+    for (const ContentClasses::Finished::Outcome* file : files) {
+        const ContentClasses::Finished::Outcome& o = *file;
         const dev_t device = m_catalogue.deviceOf(o.entry);
         const std::string& identity = identityOf(device);
         if (identity.empty() || o.entry.changeNs >= m_racyFrom) {
             continue;  // left alone, or possibly changed within the clock's tick
         }
         const cache::Entry* old = trusted(o.entry);
-        if (block >= 0 && old != nullptr && old->classId > 0 && old->classId != classId &&
+        if (confirmed && old != nullptr && old->classId > 0 && old->classId != classId &&
             merged.insert(old->classId).second) {
             m_merges.push_back({old->classId, classId});
         }
@@ -174,7 +168,7 @@ void ComparisonCache::learnBlock(const ContentClasses::Finished& done, int block
             e.head = old->head;
             e.headSum = old->headSum;
         }
-        e.classId = block >= 0 ? classId : (old != nullptr ? old->classId : 0);
+        e.classId = confirmed ? classId : (old != nullptr ? old->classId : 0);
         e.seenDay = m_today;
         if (e.headLength == 0 && e.classId == 0) {
             continue;  // nothing learned

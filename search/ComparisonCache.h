@@ -58,7 +58,9 @@ private:
     // The identity of a device's file system, "" when it is left alone.
     const std::string& identityOf(dev_t device);
     const cache::Entry* trusted(const CatalogueList::Entry& entry) const;
-    void learnBlock(const ContentClasses::Finished& done, int block);
+    // The files of one block (`confirmed`) or of none.
+    void learnBlock(const std::vector<const ContentClasses::Finished::Outcome*>& files,
+                    bool confirmed);
 
     const CatalogueList& m_catalogue;
     std::string m_folder;
