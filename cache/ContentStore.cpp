@@ -112,6 +112,20 @@ void checkFunction(sqlite3_context* context, int count, sqlite3_value** values)
     sqlite3_result_int64(context, checkOf(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]));
 }
 
+// Reads the file through once, in large reads: its entries are then looked
+// up from memory rather than page by page from a cold disk.
+void readAhead(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    std::vector<char> buffer(1u << 20);
+    while (::read(fd, buffer.data(), buffer.size()) > 0) {
+    }
+    ::close(fd);
+}
+
 }  // namespace
 
 std::int64_t entryCheck(std::int64_t fileSystem, const Entry& e)
@@ -214,11 +228,7 @@ bool ContentStore::openFile(std::vector<std::string>& notes)
     // finds (every entry carries its check) and sets aside, so the write is
     // not synced.
     exec("PRAGMA cache_size = -65536; PRAGMA synchronous = OFF");
-    // Read the whole file at once rather than page by page from the disk.
-    if (const int ahead = ::open(m_path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC); ahead >= 0) {
-        ::posix_fadvise(ahead, 0, 0, POSIX_FADV_WILLNEED);
-        ::close(ahead);
-    }
+    readAhead(m_path);
     sqlite3_create_function(m_db, "entry_check", 9, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                             checkFunction, nullptr, nullptr);
     Statement ids(m_db, "SELECT (SELECT application_id FROM pragma_application_id),"
@@ -321,6 +331,7 @@ bool ContentStore::load(const std::string& identity, const std::vector<std::uint
     int code = SQLITE_DONE;
     bool checked = true;
     const std::int64_t fs = fileSystemId(identity, false);
+    found.reserve(inodes.size());
     auto take = [&](Statement& s) {
         Entry e = entryFrom(s);
         if (entryCheck(fs, e) != s.column(9)) {

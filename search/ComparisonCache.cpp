@@ -78,6 +78,7 @@ void ComparisonCache::load(std::int64_t nowNs)
             m_open = m_store.isOpen();
             return;
         }
+        m_loaded.reserve(m_loaded.size() + found.size());
         for (const cache::Entry& e : found) {
             m_loaded.emplace(Key{device, e.inode}, e);
         }

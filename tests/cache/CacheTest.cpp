@@ -122,12 +122,14 @@ protected:
 
     std::string cacheFolder() const { return dir / "cache"; }
 
+    bool sameTime = false;
+
     std::vector<std::string> search(bool useCache, const search::ReadLimits* limits = nullptr)
     {
         TestWindow window;
         window.drives = {{'C', "", false}};
         window.fields[search::Field::RootDir] = dir / "tree/";
-        window.checks[search::Check::CheckFileTimestamp] = false;
+        window.checks[search::Check::CheckFileTimestamp] = sameTime;
         search::SearchRun run{window};
         run.comparison.useCache = useCache;
         run.comparison.cacheFolder = cacheFolder();
@@ -205,6 +207,36 @@ TEST_F(CacheSearchTest, SecondSearchReadsNothingAndAnswersAsWithout)
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat(cacheFolder().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST_F(CacheSearchTest, HostileTreesGetTheSameAnswersWithTheCache)
+{
+    // Names no line can hold, links, a FIFO, hard links, heads shared by
+    // files that differ later, copies of which some share a time.
+    const std::string head = noise(4096, 7);
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = i % 3 == 0 ? "tree/new\nline" : i % 3 == 1 ? "tree/bad\xff" : "tree/x";
+        dir.write(name + std::to_string(i), head + noise(3000, 20 + i % 4));
+        dir.touch(name + std::to_string(i), 1600000000 + (i % 2) * 10);
+    }
+    dir.write("tree/deep/one", noise(6000, 3));
+    dir.hardlink("tree/deep/one", "tree/deep/two");
+    dir.write("tree/deep/three", noise(6000, 3));
+    dir.symlink(dir / "tree/deep/one", "tree/deep/link");
+    dir.fifo("tree/deep/fifo");
+    dir.write("tree/empty1", "");
+    dir.write("tree/empty2", "");
+    letTimePass();
+    for (const bool byTime : {false, true}) {
+        SCOPED_TRACE(byTime);
+        sameTime = byTime;
+        ASSERT_TRUE(cache::ContentStore::clear(cacheFolder()));
+        const std::vector<std::string> without = search(false);
+        ASSERT_GT(without.size(), 8u);
+        EXPECT_EQ(search(true), without);
+        EXPECT_EQ(search(true), without);
+        EXPECT_TRUE(messages.empty());
+    }
 }
 
 TEST_F(CacheSearchTest, ChangedOrReplacedFilesAreNeverTakenForTheirOldSelves)
