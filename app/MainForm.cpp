@@ -20,6 +20,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "cache/ContentStore.h"
 #include "app/ListRows.h"
 #include "text/CommaText.h"
 #include "platform/FolderListing.h"
@@ -111,6 +112,8 @@ public:
             m_form.chkSkipDesktopFolders->setChecked(value);
         } else if (name == "SkipTrashFolders") {
             m_form.chkSkipTrashFolders->setChecked(value);
+        } else if (name == "UseCache") {
+            m_form.chkUseCache->setChecked(value);
         }
     }
 
@@ -317,10 +320,13 @@ TfrmMain::TfrmMain(QWidget* parent)
         tr("Uncheck to include files in the trash; a file in the trash is never the one kept"));
     chkCheckFilesize = new QCheckBox(tr("Require sam&e size"));
     chkCheckFilesize->setToolTip(tr("Uncheck if file contents do not matter"));
+    chkUseCache = new QCheckBox(tr("&Use the cache"));
+    chkUseCache->setToolTip(tr("Uncheck to read every file again; duplicates are always "
+                               "confirmed byte for byte"));
     // The designed states, before the settings are read.
     for (QCheckBox* box : {chkCheckFileTimestamp, chkSkipEmptyFiles, chkFloppyIsMaster,
                            chkSkipSysbckup, chkSkipDesktopFolders, chkSkipTrashFolders,
-                           chkCheckFilesize}) {
+                           chkCheckFilesize, chkUseCache}) {
         box->setChecked(true);
     }
     auto* basic = new QVBoxLayout(TabSheetBasic);
@@ -332,7 +338,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     auto* advanced = new QVBoxLayout(TabSheetAdvanced);
     advanced->setContentsMargins(6, 6, 4, 4);
     for (QCheckBox* box : {chkFloppyIsMaster, chkSkipSysbckup, chkSkipDesktopFolders,
-                           chkSkipTrashFolders, chkCheckFilesize}) {
+                           chkSkipTrashFolders, chkCheckFilesize, chkUseCache}) {
         advanced->addWidget(box);
     }
     advanced->addStretch(1);
@@ -512,6 +518,7 @@ settings::SearchOptions TfrmMain::currentOptions() const
     options.SkipEmptyFiles = chkSkipEmptyFiles->isChecked();
     options.SkipDesktopFolders = chkSkipDesktopFolders->isChecked();
     options.SkipTrashFolders = chkSkipTrashFolders->isChecked();
+    options.UseCache = chkUseCache->isChecked();
     return options;
 }
 
@@ -535,7 +542,8 @@ void TfrmMain::placeControls()
     int pageWidth = 155;
     for (QCheckBox* box :
          {chkCheckFileTimestamp, chkCheckFilename, chkSkipEmptyFiles, chkFloppyIsMaster,
-          chkSkipSysbckup, chkSkipDesktopFolders, chkSkipTrashFolders, chkCheckFilesize}) {
+          chkSkipSysbckup, chkSkipDesktopFolders, chkSkipTrashFolders, chkCheckFilesize,
+          chkUseCache}) {
         pageWidth = std::max(pageWidth, box->sizeHint().width() + 20);
     }
     PageControl1->resize(pageWidth, std::max(137, PageControl1->sizeHint().height()));
@@ -656,6 +664,8 @@ void TfrmMain::btnSearchClick()
         m_lastTurn = std::chrono::steady_clock::now();
         m_leftOut.clear();
         showLeftOutCount();
+        run.comparison.cacheFolder = cache::ContentStore::defaultFolder();
+        run.comparison.useCache = chkUseCache->isChecked() && !run.comparison.cacheFolder.empty();
     }
     listFilter->setEnabled(!starts);
     try {

@@ -98,6 +98,7 @@ public:
     QCheckBox* chkSkipSysbckup;
     QCheckBox* chkSkipDesktopFolders;
     QCheckBox* chkSkipTrashFolders;
+    QCheckBox* chkUseCache;
     QCheckBox* chkCheckFilesize;
     QLabel* lblFileListCaption;
     views::TFileListView* FileListView1;

@@ -125,7 +125,7 @@ def tools_for(tree, work, skip):
     cli = os.path.join(ROOT, 'build/gemmora-cli')
     out = lambda name: os.path.join(work, name + '.out')
     tools = [
-        Tool('gemmora', [cli, '--any-time', '--hidden-folders', '--format', 'paths', '-q', '-o', out('gemmora'), tree],
+        Tool('gemmora', [cli, '--no-cache', '--any-time', '--hidden-folders', '--format', 'paths', '-q', '-o', out('gemmora'), tree],
              out('gemmora'), groups_blank_separated),
         Tool('fdupes', ['fdupes', '-r', '-n', '-q', tree], out('fdupes'), groups_blank_separated, True),
         Tool('jdupes', ['jdupes', '-r', '-q', tree], out('jdupes'), groups_blank_separated, True),
@@ -134,7 +134,7 @@ def tools_for(tree, work, skip):
              out('rmlint'), groups_blank_separated),
         Tool('duff', ['duff', '-r', '-a', '-p', '-z', '-t', '-q', '-f', '#', tree], out('duff'),
              lambda p: groups_blank_separated(p, b'#'), True),
-        Tool('gemmora (same time)', [cli, '--hidden-folders', '--format', 'paths', '-q', '-o', out('default'), tree]),
+        Tool('gemmora (same time)', [cli, '--no-cache', '--hidden-folders', '--format', 'paths', '-q', '-o', out('default'), tree]),
         Tool('gemmora (scan only)', [cli, '--scan-only', '--any-time', '--hidden-folders', '-q', tree]),
         Tool('limit: find -printf %s', ['find', tree, '-printf', '%s\\n']),
         Tool('limit: walk + read same sizes', [os.path.join(ROOT, 'build/bench/read_limit'), tree]),
@@ -267,7 +267,7 @@ def syscall_section(tree, files):
     report = os.path.join(work, 'strace.txt')
     rows = []
     for name, flags in (('gemmora', ['--any-time']), ('gemmora (same time)', [])):
-        argv = [os.path.join(ROOT, 'build/gemmora-cli')] + flags + [
+        argv = [os.path.join(ROOT, 'build/gemmora-cli'), '--no-cache'] + flags + [
             '--hidden-folders', '--format', 'paths', '-q', '-o', os.path.join(work, 'out'), tree]
         subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run(['strace', '-c', '-f', '-o', report] + argv,

@@ -69,6 +69,17 @@ std::vector<help::OptionHelp> outputOptions()
                  "that acts refuses a FILE that is a file of its plan (by any name) or "
                  "lies in a searched folder or the move's folder",
          .completion = ValueCompletion::File},
+        {.names = {"--no-cache"},
+         .text = "neither use nor update the cache of earlier searches for this search. "
+                 "The cache ($XDG_CACHE_HOME/gemmora, else ~/.cache/gemmora) keeps, for "
+                 "each file read, a digest of its head and the files it was confirmed "
+                 "identical to, so that a later search reads only what changed; a "
+                 "duplicate is still always confirmed byte for byte. Files on FAT, "
+                 "exFAT, NTFS, network and FUSE file systems are never cached; entries "
+                 "of files not seen for 60 days expire"},
+        {.names = {"--clear-cache"},
+         .text = "remove the cache of earlier searches first; without a FOLDER, do "
+                 "only that"},
         {.names = {"--scan-only"},
          .text = "walk and catalogue only: print how many candidate files were found, "
                  "compare nothing"},

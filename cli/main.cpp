@@ -20,6 +20,7 @@
 #include "folders/FolderFinder.h"
 #include "platform/FolderListing.h"
 #include "platform/OutputFile.h"
+#include "cache/ContentStore.h"
 #include "search/SearchRun.h"
 #include "settings/ResultLines.h"
 #include "settings/SavedLists.h"
@@ -44,6 +45,8 @@ struct Arguments {
     bool scanOnly = false;
     bool null = false;
     bool namesOnly = false;
+    bool noCache = false;
+    bool clearCache = false;
 };
 
 int usageError(const std::string& message)
@@ -148,6 +151,10 @@ bool takeSwitch(const std::string& arg, Arguments& args)
         args.folderSearch = true;
     } else if (arg == "--scan-only") {
         args.scanOnly = true;
+    } else if (arg == "--no-cache") {
+        args.noCache = true;
+    } else if (arg == "--clear-cache") {
+        args.clearCache = true;
     } else {
         return false;
     }
@@ -184,7 +191,7 @@ int checkArguments(Arguments& args)
         return usageError("--null needs --format paths");
     }
 
-    if (args.folders.empty() && !args.cleanup.standalone()) {
+    if (args.folders.empty() && !args.cleanup.standalone() && !args.clearCache) {
         return usageError("no FOLDER to search");
     }
     return -1;

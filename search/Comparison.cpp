@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "platform/FolderListing.h"
@@ -71,78 +72,10 @@ void DuplicateComparison::CompareCatalogue()
     CheckFileName = m_window.checked(Check::CheckFilename);
     m_window.setCaption(Caption::FileListCaption, "Comparing files ...");
     list.clear();
+    ReadCount = 0;
+    openCache();
 
-    {
-        // Reading thousands of files must not slow down what the user is doing.
-        const platform::IdleIoPriority idle;
-        const bool bySize = sizeMode();
-        m_limits = limits ? *limits : ReadLimits::forCatalogue(catalogue.size());
-        // The readers end with the comparison, however it ends.
-        struct Readers {
-            std::unique_ptr<ContentClasses>& contents;
-            ~Readers() { contents.reset(); }
-        } readers{m_contents};
-        try {
-            std::int64_t previousSize = -1;
-            // The previous entry by value: its name stays in the catalogue's
-            // name buffer, and paths are made only for members of groups.
-            CatalogueList::Entry previous;
-            bool inGroup = false;
-            std::vector<CatalogueList::Entry> files;
-
-            while (!catalogue.empty() && m_keepSearching && m_failure.empty()) {
-                const CatalogueList::Entry entry = catalogue[catalogue.size() - 1];
-                const std::int64_t size = bySize ? entry.size : kNameModeSize;
-                const bool same =
-                    size == previousSize &&
-                    (!CheckFileName ||
-                     text::equalFold(catalogue.nameOf(entry), catalogue.nameOf(previous)));
-
-                if (same && !inGroup) {
-                    files.clear();
-                    files.push_back(previous);
-                    if (bySize) {
-                        const std::string count = text::formatCount(previousSize, m_locale);
-                        m_window.setStatusText(3, CheckFileName
-                                                      ? "Comparing " + count +
-                                                            " byte files with the same name ..."
-                                                      : "Comparing " + count + " byte files ...");
-                    } else {
-                        m_window.setStatusText(3, "Comparing files with the same name ...");
-                    }
-                    m_window.repaintStatusBar();
-                }
-                inGroup = same;
-                if (!same && !files.empty()) {
-                    closeGroup(previousSize, files);
-                    files.clear();
-                } else if (same) {
-                    files.push_back(entry);
-                }
-
-                previousSize = size;
-                previous = entry;
-                ++m_processed;
-                catalogue.removeLast();
-                if ((m_processed & 1023) == 0) {
-                    m_window.setProgressPosition(m_processed);
-                }
-                m_window.processEvents();
-            }
-            // A group cut short by a stop is not compared.
-            if (!files.empty() && m_keepSearching && m_failure.empty()) {
-                closeGroup(previousSize, files);
-            }
-            if (m_contents && m_keepSearching && m_failure.empty()) {
-                drain(true);
-            }
-        } catch (const std::bad_alloc&) {
-            // The readers stop before their work goes; the front end says
-            // what happened and keeps the whole groups written so far.
-            m_contents.reset();
-            throw;
-        }
-    }
+    compareGroups(catalogue);
 
     m_window.setCaption(Caption::FileListCaption,
                         "What duplicates were found - double-click a file to review ...");
@@ -161,11 +94,90 @@ void DuplicateComparison::CompareCatalogue()
     m_window.setWaitCursor(false);
     m_window.showProgress(false);
     m_window.setProgressPosition(0);
+    closeCache();
     m_catalogue.release();
     Comparing = false;
     m_window.setCaption(Caption::SearchButton, "Find Now");
     if (!m_failure.empty()) {
         m_window.showMessage(m_failure);
+    }
+}
+
+void DuplicateComparison::compareGroups(CatalogueList& catalogue)
+{
+    // Reading thousands of files must not slow down what the user is doing.
+    const platform::IdleIoPriority idle;
+    const bool bySize = sizeMode();
+    m_limits = limits ? *limits : ReadLimits::forCatalogue(catalogue.size());
+    // The readers end with the comparison, however it ends.
+    struct Readers {
+        std::unique_ptr<ContentClasses>& contents;
+        std::size_t& reads;
+        ~Readers()
+        {
+            reads += contents ? contents->reads() : 0;
+            contents.reset();
+        }
+    } readers{m_contents, ReadCount};
+    try {
+        std::int64_t previousSize = -1;
+        // The previous entry by value: its name stays in the catalogue's
+        // name buffer, and paths are made only for members of groups.
+        CatalogueList::Entry previous;
+        bool inGroup = false;
+        std::vector<CatalogueList::Entry> files;
+
+        while (!catalogue.empty() && m_keepSearching && m_failure.empty()) {
+            const CatalogueList::Entry entry = catalogue[catalogue.size() - 1];
+            const std::int64_t size = bySize ? entry.size : kNameModeSize;
+            const bool same =
+                size == previousSize &&
+                (!CheckFileName ||
+                 text::equalFold(catalogue.nameOf(entry), catalogue.nameOf(previous)));
+
+            if (same && !inGroup) {
+                files.clear();
+                files.push_back(previous);
+                if (bySize) {
+                    const std::string count = text::formatCount(previousSize, m_locale);
+                    m_window.setStatusText(3, CheckFileName
+                                                  ? "Comparing " + count +
+                                                        " byte files with the same name ..."
+                                                  : "Comparing " + count + " byte files ...");
+                } else {
+                    m_window.setStatusText(3, "Comparing files with the same name ...");
+                }
+                m_window.repaintStatusBar();
+            }
+            inGroup = same;
+            if (!same && !files.empty()) {
+                closeGroup(previousSize, files);
+                files.clear();
+            } else if (same) {
+                files.push_back(entry);
+            }
+
+            previousSize = size;
+            previous = entry;
+            ++m_processed;
+            catalogue.removeLast();
+            if ((m_processed & 1023) == 0) {
+                m_window.setProgressPosition(m_processed);
+            }
+            m_window.processEvents();
+        }
+        // A group cut short by a stop is not compared.
+        if (!files.empty() && m_keepSearching && m_failure.empty()) {
+            closeGroup(previousSize, files);
+        }
+        if (m_contents && m_keepSearching && m_failure.empty()) {
+            drain(true);
+        }
+    } catch (const std::bad_alloc&) {
+        // The readers stop before their work goes; the front end says
+        // what happened and keeps the whole groups written so far.
+        m_contents.reset();
+        throw;
     }
 }
 
@@ -180,8 +192,14 @@ void DuplicateComparison::closeGroup(std::int64_t size,
         // The readers start with the first group: a search without one
         // needs none.
         m_contents = std::make_unique<ContentClasses>(m_catalogue, CheckFileStamp, m_limits);
+        m_contents->recordOutcomes(m_cache != nullptr);
     }
-    m_contents->addGroup(size, files);
+    if (m_cache) {
+        const std::vector<cache::Known> known = m_cache->known(files);
+        m_contents->addGroup(size, files, &known);
+    } else {
+        m_contents->addGroup(size, files);
+    }
     if (m_contents->filesInWindow() >= m_limits.windowFiles) {
         drain(false);
     }
@@ -217,6 +235,9 @@ void DuplicateComparison::writeReady()
 {
     while (m_contents->frontReady()) {
         const ContentClasses::Finished done = m_contents->takeFront();
+        if (m_cache) {
+            m_cache->learn(done);
+        }
         for (const std::vector<std::string>& block : done.blocks) {
             const auto others = static_cast<std::int64_t>(block.size()) - 1;
             DuplicateCount += others;
@@ -293,6 +314,30 @@ void DuplicateComparison::reportLeftOut()
         ++LeftOutCount;
         m_window.reportLeftOut(file);
     }
+}
+
+void DuplicateComparison::openCache()
+{
+    m_cache.reset();
+    if (!useCache || !sizeMode()) {
+        return;
+    }
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    m_cache = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
+    m_cache->load(static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec);
+}
+
+void DuplicateComparison::closeCache()
+{
+    if (!m_cache) {
+        return;
+    }
+    m_cache->save();
+    for (const std::string& note : m_cache->takeNotes()) {
+        m_window.showMessage(note);
+    }
+    m_cache.reset();
 }
 
 void DuplicateComparison::fail(int error, const std::string& path)

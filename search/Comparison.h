@@ -9,6 +9,7 @@
 
 #include "text/Locale.h"
 #include "search/CatalogueList.h"
+#include "search/ComparisonCache.h"
 #include "search/ContentClasses.h"
 #include "search/SearchWindow.h"
 
@@ -50,8 +51,18 @@ public:
     // Smaller limits than the catalogue's size would give, for tests.
     std::optional<ReadLimits> limits;
 
+    // The cache of earlier searches, in `cacheFolder`: used and kept up to
+    // date when set (size mode only).
+    bool useCache = false;
+    std::string cacheFolder;
+    // Reads of file contents in the last comparison.
+    std::size_t ReadCount = 0;
+
 private:
     bool sizeMode() const;
+    // Takes the catalogue's groups from its end, compares them and writes
+    // the duplicates, under idle I/O priority.
+    void compareGroups(CatalogueList& catalogue);
     // A group of two or more files: compared (size mode) or written at once
     // (name mode).
     void closeGroup(std::int64_t size, const std::vector<CatalogueList::Entry>& files);
@@ -64,6 +75,8 @@ private:
     void reportNameGroup(const std::vector<CatalogueList::Entry>& files);
     void reportLeftOut();
     void fail(int error, const std::string& path);
+    void openCache();
+    void closeCache();
     bool turn();
 
     SearchWindow& m_window;
@@ -74,6 +87,7 @@ private:
     bool m_columnsFitted = false;
     std::int64_t m_processed = 0;
     std::unique_ptr<ContentClasses> m_contents;
+    std::unique_ptr<ComparisonCache> m_cache;
     ReadLimits m_limits;
     std::string m_failure;
 };

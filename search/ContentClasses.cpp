@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -120,7 +122,8 @@ std::int64_t ContentClasses::frontSize() const
     return m_groups.empty() ? -1 : m_groups.front().size;
 }
 
-void ContentClasses::addGroup(std::int64_t size, const std::vector<CatalogueList::Entry>& files)
+void ContentClasses::addGroup(std::int64_t size, const std::vector<CatalogueList::Entry>& files,
+                              const std::vector<cache::Known>* known)
 {
     const std::size_t groupId = m_groupBase + m_groups.size();
     Group group;
@@ -135,6 +138,11 @@ void ContentClasses::addGroup(std::int64_t size, const std::vector<CatalogueList
         if (m_byTime) {
             m.value = sameTimeKey(m.entry.writeSeconds);
         }
+        if (known != nullptr && (*known)[i].trusted) {
+            m.headLength = (*known)[i].headLength;
+            m.head = (*known)[i].head;
+            m.headSum = (*known)[i].headSum;
+        }
         m_members.push_back(m);
         ids[i] = group.firstMember + i;
     }
@@ -146,12 +154,38 @@ void ContentClasses::addGroup(std::int64_t size, const std::vector<CatalogueList
         if (ids.size() >= 2) {
             added.finished.push_back(std::move(ids));
         }
-    } else if (m_byTime) {
+        return;
+    }
+    if (known != nullptr) {
+        ids = toRead(ids, *known);
+    }
+    if (m_byTime) {
         splitByTime(groupId, std::move(ids));
-    } else {
+    } else if (ids.size() >= 2) {
         added.open = 1;
         queueClass({groupId, 0, std::move(ids)});
     }
+}
+
+std::vector<std::size_t> ContentClasses::toRead(const std::vector<std::size_t>& ids,
+                                                const std::vector<cache::Known>& known)
+{
+    std::vector<std::int64_t> parts;
+    if (m_byTime) {
+        for (std::size_t id : ids) {
+            parts.push_back(member(id).value);
+        }
+    }
+    const cache::GroupPlan plan = cache::planGroup(known, parts);
+    std::vector<std::size_t> read;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (plan.standsWith[i] != i) {
+            member(ids[i]).ridesWith = ids[plan.standsWith[i]];
+        } else if (plan.read[i]) {
+            read.push_back(ids[i]);
+        }
+    }
+    return read;
 }
 
 bool ContentClasses::frontReady() const
@@ -174,7 +208,7 @@ ContentClasses::Finished ContentClasses::takeFront()
         std::vector<std::pair<std::string, std::size_t>> files;
     };
     std::vector<Block> blocks;
-    for (const std::vector<std::size_t>& ids : group.finished) {
+    for (const std::vector<std::size_t>& ids : withRiders(group)) {
         Block block;
         block.value = member(ids.front()).value;
         for (std::size_t id : ids) {
@@ -193,12 +227,19 @@ ContentClasses::Finished ContentClasses::takeFront()
         const int c = text::compareOrder(a.files.front().first, b.files.front().first);
         return c != 0 ? c < 0 : a.files.front().second > b.files.front().second;
     });
+    std::vector<std::vector<std::size_t>> blockIds;
     for (Block& block : blocks) {
         std::vector<std::string> paths;
+        std::vector<std::size_t> ids;
         for (auto& file : block.files) {
             paths.push_back(std::move(file.first));
+            ids.push_back(file.second);
         }
         done.blocks.push_back(std::move(paths));
+        blockIds.push_back(std::move(ids));
+    }
+    if (m_record) {
+        addOutcomes(group, blockIds, done);
     }
     // A group's files are the oldest in the window.
     for (std::size_t i = 0; i < group.count; ++i) {
@@ -209,6 +250,72 @@ ContentClasses::Finished ContentClasses::takeFront()
     m_groups.pop_front();
     ++m_groupBase;
     return done;
+}
+
+std::vector<std::vector<std::size_t>> ContentClasses::withRiders(const Group& group)
+{
+    std::map<std::size_t, std::vector<std::size_t>> riders;
+    for (std::size_t id = group.firstMember; id < group.firstMember + group.count; ++id) {
+        if (member(id).ridesWith != kNone) {
+            riders[member(id).ridesWith].push_back(id);
+        }
+    }
+    std::vector<std::vector<std::size_t>> classes = group.finished;
+    if (riders.empty()) {
+        return classes;
+    }
+    std::set<std::size_t> placed;
+    for (std::vector<std::size_t>& c : classes) {
+        const std::size_t members = c.size();
+        for (std::size_t k = 0; k < members; ++k) {
+            placed.insert(c[k]);
+            const auto found = riders.find(c[k]);
+            if (found != riders.end()) {
+                c.insert(c.end(), found->second.begin(), found->second.end());
+            }
+        }
+    }
+    // A file with no copy among those read is still a copy of its riders;
+    // one that changed or could not be read takes them out with it.
+    for (auto& [id, with] : riders) {
+        Member& m = member(id);
+        if (placed.count(id) != 0 || m.failed()) {
+            continue;
+        }
+        if (!m_byTime) {
+            m.value = m.headSum;
+        }
+        classes.push_back({id});
+        classes.back().insert(classes.back().end(), with.begin(), with.end());
+    }
+    return classes;
+}
+
+void ContentClasses::addOutcomes(const Group& group,
+                                 const std::vector<std::vector<std::size_t>>& blocks,
+                                 Finished& done) const
+{
+    std::map<std::size_t, int> blockOf;
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        for (std::size_t id : blocks[b]) {
+            blockOf[id] = static_cast<int>(b);
+        }
+    }
+    for (std::size_t id = group.firstMember; id < group.firstMember + group.count; ++id) {
+        const Member& m = member(id);
+        if (m.failed()) {
+            continue;
+        }
+        Finished::Outcome outcome;
+        outcome.entry = m.entry;
+        outcome.learned.trusted = m.headLength != 0;
+        outcome.learned.headLength = m.headLength;
+        outcome.learned.head = m.head;
+        outcome.learned.headSum = m.headSum;
+        const auto found = blockOf.find(id);
+        outcome.block = found == blockOf.end() ? -1 : found->second;
+        done.outcomes.push_back(outcome);
+    }
 }
 
 std::vector<LeftOutFile> ContentClasses::takeLeftOut()
@@ -442,6 +549,14 @@ void ContentClasses::execute(Job& job, unsigned reader)
             m.value = platform::headSum(
                 out,
                 std::min<std::size_t>(job.length, static_cast<std::size_t>(platform::kHeadBytes)));
+        }
+        if (job.offset == 0 && m_record) {
+            // What the cache keeps of the file: the head's digest and sum.
+            const auto head =
+                std::min<std::size_t>(job.length, static_cast<std::size_t>(platform::kHeadBytes));
+            m.headLength = static_cast<std::uint32_t>(head);
+            m.head = platform::chunkHash(out, head);
+            m.headSum = static_cast<std::int32_t>(platform::headSum(out, head));
         }
         if (job.kind == Job::Kind::Verify) {
             m.equal = std::memcmp(out, job.bytes, job.length) == 0;

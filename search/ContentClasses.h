@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cache/Reuse.h"
 #include "platform/FileContents.h"
 #include "search/CatalogueList.h"
 #include "search/ReaderPool.h"
@@ -61,7 +62,11 @@ public:
 
     // A group of files of one size (two or more), in the order of the
     // catalogue's walk. Empty files form one class without being read.
-    void addGroup(std::int64_t size, const std::vector<CatalogueList::Entry>& files);
+    // `known`, one for each file: what an earlier search proved of them.
+    // Files it shows identical to another are not read but join that
+    // file's class; files it shows different from all others are not read.
+    void addGroup(std::int64_t size, const std::vector<CatalogueList::Entry>& files,
+                  const std::vector<cache::Known>* known = nullptr);
     std::size_t filesInWindow() const { return m_members.size(); }
     bool empty() const { return m_groups.empty(); }
     // The size of the first group not yet written.
@@ -81,8 +86,19 @@ public:
         // Each class of two or more files, by grouping value and then path;
         // the paths of a class in case-insensitive order.
         std::vector<std::vector<std::string>> blocks;
+        // With recordOutcomes: what was learned of each file that did not
+        // fail, for the cache.
+        struct Outcome {
+            CatalogueList::Entry entry;
+            cache::Known learned;  // trusted: the head read or known; classId unused
+            int block = -1;        // index into blocks
+        };
+        std::vector<Outcome> outcomes;
     };
     Finished takeFront();
+    void recordOutcomes(bool on) { m_record = on; }
+    // Reads of file contents so far.
+    std::size_t reads() const { return m_reads.load(); }
 
     // The files left out since the last call.
     std::vector<LeftOutFile> takeLeftOut();
@@ -92,6 +108,7 @@ public:
     const std::string& failurePath() const { return m_failurePath; }
 
 private:
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     enum class State : std::uint8_t { Listed, Unreadable, Changed };
     struct Member {
         CatalogueList::Entry entry;
@@ -102,6 +119,12 @@ private:
         State state = State::Listed;
         bool equal = false;       // a verify job's answer
         bool sequential = false;  // read-ahead advice given
+        // What is known of the file's head (the cache's or read here).
+        std::uint32_t headLength = 0;
+        std::uint64_t head = 0;
+        std::int32_t headSum = -1;
+        // The file this one is known identical to; npos: itself.
+        std::size_t ridesWith = kNone;
 
         bool failed() const { return state == State::Unreadable || state == State::Changed; }
     };
@@ -213,9 +236,18 @@ private:
     // of two or more files a class of its own.
     void splitByTime(std::size_t group, std::vector<std::size_t> ids);
     void leaveOut(const Member& m);
+    // Classes of the group with the files riding on their members added.
+    std::vector<std::vector<std::size_t>> withRiders(const Group& group);
+    // The files of a new group the cache cannot settle; the others ride
+    // with a file or are known to have no copy.
+    std::vector<std::size_t> toRead(const std::vector<std::size_t>& ids,
+                                    const std::vector<cache::Known>& known);
+    void addOutcomes(const Group& group, const std::vector<std::vector<std::size_t>>& blocks,
+                     Finished& done) const;
 
     const FileCatalogue& m_catalogue;
     const bool m_byTime;
+    bool m_record = false;
     ReadLimits m_limits;
     std::vector<std::unique_ptr<ReaderState>> m_readers;
 

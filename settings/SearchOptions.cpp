@@ -40,6 +40,7 @@ const Field kFields[] = {
     {"SkipEmptyFiles", Kind::Flag, nullptr, &SearchOptions::SkipEmptyFiles},
     {"SkipDesktopFolders", Kind::Flag, nullptr, &SearchOptions::SkipDesktopFolders},
     {"SkipTrashFolders", Kind::Flag, nullptr, &SearchOptions::SkipTrashFolders},
+    {"UseCache", Kind::Flag, nullptr, &SearchOptions::UseCache},
 };
 
 class OptionsTarget : public SettingsTarget {

@@ -517,6 +517,7 @@ private slots:
             form.chkSkipEmptyFiles->setChecked(false);
             form.chkCheckFilename->setChecked(true);
             form.chkSkipTrashFolders->setChecked(false);
+            form.chkUseCache->setChecked(false);
             QVERIFY(form.close());
         }
         QSettings stored("Quarrendale", "Kelvarin");
@@ -524,7 +525,9 @@ private slots:
         QCOMPARE(stored.value("SkipEmptyFiles").toString(), QString("0"));
         QCOMPARE(stored.value("CheckFileName").toString(), QString("1"));
         QCOMPARE(stored.value("SkipTrashFolders").toString(), QString("0"));
-        QCOMPARE(stored.allKeys().size(), 11);  // the ten designed values and the trash rule
+        QCOMPARE(stored.value("UseCache").toString(), QString("0"));
+        // The ten designed values, the trash rule and the cache.
+        QCOMPARE(stored.allKeys().size(), 12);
 
         TfrmMain next;
         QCOMPARE(next.edtFileMask->text(), QString("*.jpg,*.png"));
@@ -532,6 +535,7 @@ private slots:
         QVERIFY(!next.chkSkipEmptyFiles->isChecked());
         QVERIFY(next.chkCheckFilename->isChecked());
         QVERIFY(!next.chkSkipTrashFolders->isChecked());
+        QVERIFY(!next.chkUseCache->isChecked());
         next.ResultListFile = *m_lists / "Kelvarin.lis";
     }
 
@@ -794,7 +798,7 @@ private slots:
         {
             QSettings stored("Quarrendale", "Kelvarin");
             QCOMPARE(stored.status(), QSettings::NoError);
-            QCOMPARE(stored.allKeys().size(), 11);
+            QCOMPARE(stored.allKeys().size(), 12);
             QCOMPARE(stored.value("FoldersToIgnore").toString(), QString("/tmp/"));
             QCOMPARE(stored.value("FileMask").toString(), QString("*.*"));
             QCOMPARE(stored.value("SkipEmptyFiles").toString(), QString("0"));

@@ -1,0 +1,490 @@
+// The cache file: what earlier searches learned of files' contents, kept in SQLite.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cache/ContentStore.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/FileContents.h"
+
+namespace cache {
+
+namespace {
+
+constexpr int kApplicationId = 0x47654D63;
+constexpr int kBusyMilliseconds = 5000;
+
+const char kSchema[] =
+    "CREATE TABLE filesystem(id INTEGER PRIMARY KEY, identity TEXT NOT NULL UNIQUE);"
+    "CREATE TABLE file(fs INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
+    " mtime INTEGER NOT NULL, ctime INTEGER NOT NULL, headlen INTEGER NOT NULL,"
+    " head INTEGER NOT NULL, headsum INTEGER NOT NULL, class INTEGER NOT NULL,"
+    " seen INTEGER NOT NULL, checksum INTEGER NOT NULL, PRIMARY KEY(fs, inode)) WITHOUT ROWID;"
+    "CREATE TABLE state(name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;"
+    "INSERT INTO state VALUES('next_class', 1), ('expired_day', 0);";
+
+const char kColumns[] = "inode, size, mtime, ctime, headlen, head, headsum, class, seen, checksum";
+
+// A statement finalised however its use ends.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr); }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    explicit operator bool() const { return m_stmt != nullptr; }
+    sqlite3_stmt* get() const { return m_stmt; }
+    void bind(int at, std::int64_t value) { sqlite3_bind_int64(m_stmt, at, value); }
+    void bind(int at, const std::string& text)
+    {
+        sqlite3_bind_text(m_stmt, at, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+    int step() { return sqlite3_step(m_stmt); }
+    void reset()
+    {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
+    std::int64_t column(int at) const { return sqlite3_column_int64(m_stmt, at); }
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+Entry entryFrom(const Statement& s)
+{
+    Entry e;
+    e.inode = static_cast<std::uint64_t>(s.column(0));
+    e.size = s.column(1);
+    e.writeSeconds = s.column(2);
+    e.changeNs = s.column(3);
+    e.headLength = static_cast<std::uint32_t>(s.column(4));
+    e.head = static_cast<std::uint64_t>(s.column(5));
+    e.headSum = static_cast<std::int32_t>(s.column(6));
+    e.classId = s.column(7);
+    e.seenDay = s.column(8);
+    return e;
+}
+
+bool damaged(int code)
+{
+    return code == SQLITE_CORRUPT || code == SQLITE_NOTADB || code == SQLITE_FORMAT ||
+           code == SQLITE_SCHEMA || code == SQLITE_IOERR_SHORT_READ;
+}
+
+// Made with its parents; the last one only for the user.
+bool makeFolder(const std::string& folder)
+{
+    for (std::size_t at = 1; at <= folder.size(); ++at) {
+        if (at == folder.size() || folder[at] == '/') {
+            const std::string part = folder.substr(0, at);
+            if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::int64_t checkOf(std::int64_t fs, std::int64_t inode, std::int64_t size, std::int64_t mtime,
+                     std::int64_t ctime, std::int64_t headLength, std::int64_t head,
+                     std::int64_t headSum, std::int64_t classId)
+{
+    const std::int64_t fields[] = {fs, inode, size, mtime, ctime, headLength, head, headSum, classId};
+    return static_cast<std::int64_t>(
+        platform::chunkHash(reinterpret_cast<const unsigned char*>(fields), sizeof fields) &
+        0x7FFFFFFF);
+}
+
+// entry_check(fs, inode, size, mtime, ctime, headlen, head, headsum, class)
+void checkFunction(sqlite3_context* context, int count, sqlite3_value** values)
+{
+    std::int64_t v[9] = {};
+    for (int i = 0; i < count && i < 9; ++i) {
+        v[i] = sqlite3_value_int64(values[i]);
+    }
+    sqlite3_result_int64(context, checkOf(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]));
+}
+
+// Reads the file through once, in large reads: its entries are then looked
+// up from memory rather than page by page from a cold disk.
+void readAhead(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    std::vector<char> buffer(1u << 20);
+    while (::read(fd, buffer.data(), buffer.size()) > 0) {
+    }
+    ::close(fd);
+}
+
+}  // namespace
+
+std::int64_t entryCheck(std::int64_t fileSystem, const Entry& e)
+{
+    return checkOf(fileSystem, static_cast<std::int64_t>(e.inode), e.size, e.writeSeconds,
+                   e.changeNs, e.headLength, static_cast<std::int64_t>(e.head), e.headSum,
+                   e.classId);
+}
+
+ContentStore::~ContentStore()
+{
+    close();
+}
+
+void ContentStore::close()
+{
+    if (m_db != nullptr) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+}
+
+bool ContentStore::exec(const char* sql)
+{
+    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+std::string ContentStore::defaultFolder()
+{
+    const char* xdg = std::getenv("XDG_CACHE_HOME");
+    if (xdg != nullptr && xdg[0] == '/') {
+        return std::string(xdg) + "/gemmora";
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') {
+        return std::string(home) + "/.cache/gemmora";
+    }
+    return "";
+}
+
+bool ContentStore::clear(const std::string& folder)
+{
+    const std::string path = fileIn(folder);
+    ::unlink((path + "-journal").c_str());
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool ContentStore::open(const std::string& folder, std::vector<std::string>& notes)
+{
+    close();
+    m_folder = folder;
+    m_path = fileIn(folder);
+    struct stat st {};
+    if (folder.empty() || !makeFolder(folder) || ::lstat(folder.c_str(), &st) != 0) {
+        notes.push_back("The cache folder " + folder + " cannot be made (" +
+                        std::strerror(errno) + "): the cache is not used.");
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+        notes.push_back("The cache folder " + folder +
+                        " is not a folder of yours: the cache is not used.");
+        return false;
+    }
+    if ((st.st_mode & 077) != 0) {
+        ::chmod(folder.c_str(), 0700);
+    }
+    return openFile(notes);
+}
+
+bool ContentStore::openFile(std::vector<std::string>& notes)
+{
+    struct stat st {};
+    if (::lstat(m_path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+            notes.push_back("The cache file " + m_path +
+                            " was not a file of yours: it was set aside and made anew.");
+            if (::unlink(m_path.c_str()) != 0) {
+                return false;
+            }
+        } else if ((st.st_mode & 077) != 0) {
+            ::chmod(m_path.c_str(), 0600);
+        }
+    }
+    const int fd = ::open(m_path.c_str(), O_CREAT | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        notes.push_back("The cache file " + m_path + " cannot be opened (" + std::strerror(errno) +
+                        "): the cache is not used.");
+        return false;
+    }
+    ::close(fd);
+    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
+                        nullptr) != SQLITE_OK) {
+        close();
+        notes.push_back("The cache file " + m_path + " cannot be opened: the cache is not used.");
+        return false;
+    }
+    sqlite3_busy_timeout(m_db, kBusyMilliseconds);
+    // A search's entries are written in one go without spilling pages; a
+    // crash while saving may damage the file, which the next search then
+    // finds (every entry carries its check) and sets aside, so the write is
+    // not synced.
+    exec("PRAGMA cache_size = -65536; PRAGMA synchronous = OFF");
+    readAhead(m_path);
+    sqlite3_create_function(m_db, "entry_check", 9, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                            checkFunction, nullptr, nullptr);
+    Statement ids(m_db, "SELECT (SELECT application_id FROM pragma_application_id),"
+                        " (SELECT user_version FROM pragma_user_version),"
+                        " (SELECT count(*) FROM sqlite_master)");
+    const int code = ids ? ids.step() : sqlite3_errcode(m_db);
+    if (code != SQLITE_ROW) {
+        if (damaged(code) || damaged(sqlite3_errcode(m_db))) {
+            return rebuild("was damaged", notes);
+        }
+        close();
+        notes.push_back("The cache file " + m_path + " cannot be read: the cache is not used.");
+        return false;
+    }
+    const std::int64_t application = ids.column(0);
+    const std::int64_t version = ids.column(1);
+    const std::int64_t tables = ids.column(2);
+    if (application == 0 && version == 0 && tables == 0) {
+        return makeSchema() || rebuild("could not be set up", notes);
+    }
+    if (application != kApplicationId) {
+        return rebuild("was not Gemmora's", notes);
+    }
+    if (version != kVersion) {
+        return rebuild("was of another version", notes);
+    }
+    return true;
+}
+
+bool ContentStore::makeSchema()
+{
+    if (!exec("BEGIN IMMEDIATE")) {
+        return false;
+    }
+    Statement tables(m_db, "SELECT count(*) FROM sqlite_master");
+    if (tables && tables.step() == SQLITE_ROW && tables.column(0) != 0) {
+        return exec("COMMIT");  // another search made it meanwhile
+    }
+    const std::string pragmas = "PRAGMA application_id = " + std::to_string(kApplicationId) +
+                                "; PRAGMA user_version = " + std::to_string(kVersion) + ";";
+    if (exec(kSchema) && exec(pragmas.c_str()) && exec("COMMIT")) {
+        return true;
+    }
+    exec("ROLLBACK");
+    return false;
+}
+
+bool ContentStore::rebuild(const std::string& why, std::vector<std::string>& notes)
+{
+    close();
+    notes.push_back("The cache file " + m_path + " " + why + ": it was set aside and made anew.");
+    if (!clear(m_folder)) {
+        return false;
+    }
+    std::vector<std::string> more;
+    if (!openFile(more) || !isOpen()) {
+        notes.insert(notes.end(), more.begin(), more.end());
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool ContentStore::stateValue(const char* name, std::int64_t& value)
+{
+    Statement read(m_db, "SELECT value FROM state WHERE name = ?");
+    read.bind(1, std::string(name));
+    if (!read || read.step() != SQLITE_ROW) {
+        return false;
+    }
+    value = read.column(0);
+    return true;
+}
+
+std::int64_t ContentStore::fileSystemId(const std::string& identity, bool add)
+{
+    Statement find(m_db, "SELECT id FROM filesystem WHERE identity = ?");
+    find.bind(1, identity);
+    if (find.step() == SQLITE_ROW) {
+        return find.column(0);
+    }
+    if (!add) {
+        return 0;
+    }
+    Statement insert(m_db, "INSERT INTO filesystem(identity) VALUES(?)");
+    insert.bind(1, identity);
+    return insert.step() == SQLITE_DONE ? sqlite3_last_insert_rowid(m_db) : -1;
+}
+
+bool ContentStore::load(const std::string& identity, const std::vector<std::uint64_t>& inodes,
+                        std::vector<Entry>& found, std::vector<std::string>& notes)
+{
+    if (m_db == nullptr || inodes.empty()) {
+        return m_db != nullptr;
+    }
+    if (!exec("BEGIN")) {
+        notes.push_back("The cache is busy: this search does without it.");
+        return false;
+    }
+    int code = SQLITE_DONE;
+    bool checked = true;
+    const std::int64_t fs = fileSystemId(identity, false);
+    found.reserve(inodes.size());
+    auto take = [&](Statement& s) {
+        Entry e = entryFrom(s);
+        if (entryCheck(fs, e) != s.column(9)) {
+            checked = false;
+        }
+        found.push_back(e);
+    };
+    if (fs > 0) {
+        // A few files are looked up one by one; many, in one pass over the
+        // file system's entries in inode order.
+        const bool few = inodes.size() <= 2048;
+        const std::string sql = std::string("SELECT ") + kColumns + " FROM file WHERE fs = ?" +
+                                (few ? " AND inode = ?" : " ORDER BY inode");
+        Statement select(m_db, sql.c_str());
+        if (few) {
+            for (std::uint64_t inode : inodes) {
+                select.bind(1, fs);
+                select.bind(2, static_cast<std::int64_t>(inode));
+                while ((code = select.step()) == SQLITE_ROW) {
+                    take(select);
+                }
+                select.reset();
+                if (code != SQLITE_DONE) {
+                    break;
+                }
+            }
+        } else {
+            select.bind(1, fs);
+            auto next = inodes.begin();
+            while ((code = select.step()) == SQLITE_ROW) {
+                const auto inode = static_cast<std::uint64_t>(select.column(0));
+                next = std::lower_bound(next, inodes.end(), inode);
+                if (next != inodes.end() && *next == inode) {
+                    take(select);
+                }
+            }
+        }
+    }
+    exec("COMMIT");
+    if (damaged(code) || !checked) {
+        found.clear();
+        rebuild("was damaged", notes);
+        return false;
+    }
+    if (code != SQLITE_OK && code != SQLITE_DONE && code != SQLITE_ROW) {
+        found.clear();
+        notes.push_back(std::string("The cache could not be read (") + sqlite3_errstr(code) +
+                        "): this search does without it.");
+        return false;
+    }
+    return true;
+}
+
+bool ContentStore::save(std::vector<Write> writes, const std::vector<Merge>& merges,
+                        std::int64_t today, int expireDays, std::vector<std::string>& notes)
+{
+    if (m_db == nullptr) {
+        return false;
+    }
+    auto fail = [&](int code) {
+        exec("ROLLBACK");
+        if (code == SQLITE_FULL || code == SQLITE_IOERR_WRITE || code == SQLITE_IOERR_FSYNC ||
+            (code & 0xFF) == SQLITE_IOERR) {
+            notes.push_back(std::string("The cache was not saved (") + sqlite3_errstr(code) +
+                            "): the disk holding it may be full. The search is complete.");
+        } else if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+            notes.push_back("The cache was not saved: another search was saving it.");
+        } else {
+            notes.push_back(std::string("The cache was not saved (") + sqlite3_errstr(code) + ").");
+        }
+        return false;
+    };
+    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        return fail(sqlite3_extended_errcode(m_db));
+    }
+    // Classes made by this search get lasting ids.
+    std::int64_t base = 0;
+    if (!stateValue("next_class", base)) {
+        return fail(sqlite3_extended_errcode(m_db));
+    }
+    std::int64_t made = 0;
+    std::sort(writes.begin(), writes.end(), [](const Write& a, const Write& b) {
+        return a.identity != b.identity ? a.identity < b.identity : a.entry.inode < b.entry.inode;
+    });
+    Statement insert(m_db, "INSERT OR REPLACE INTO file VALUES(?,?,?,?,?,?,?,?,?,?,?)");
+    std::string identity;
+    std::int64_t fs = -1;
+    for (Write& w : writes) {
+        if (fs < 0 || w.identity != identity) {
+            identity = w.identity;
+            fs = fileSystemId(identity, true);
+            if (fs <= 0) {
+                return fail(sqlite3_extended_errcode(m_db));
+            }
+        }
+        Entry& e = w.entry;
+        if (e.classId < 0) {
+            made = std::max(made, -e.classId);
+            e.classId = base - 1 - e.classId;
+        }
+        const std::int64_t values[] = {fs,          static_cast<std::int64_t>(e.inode),
+                                       e.size,      e.writeSeconds,
+                                       e.changeNs,  e.headLength,
+                                       static_cast<std::int64_t>(e.head), e.headSum,
+                                       e.classId,   e.seenDay,
+                                       entryCheck(fs, e)};
+        for (int i = 0; i < 11; ++i) {
+            insert.bind(i + 1, values[i]);
+        }
+        if (insert.step() != SQLITE_DONE) {
+            return fail(sqlite3_extended_errcode(m_db));
+        }
+        insert.reset();
+    }
+    Statement advance(m_db, "UPDATE state SET value = ? WHERE name = 'next_class'");
+    advance.bind(1, base + made);
+    if (advance.step() != SQLITE_DONE) {
+        return fail(sqlite3_extended_errcode(m_db));
+    }
+    if (!merges.empty()) {
+        if (!exec("CREATE TEMP TABLE IF NOT EXISTS merged(old INTEGER PRIMARY KEY, new INTEGER)") ||
+            !exec("DELETE FROM merged")) {
+            return fail(sqlite3_extended_errcode(m_db));
+        }
+        Statement add(m_db, "INSERT OR IGNORE INTO merged VALUES(?, ?)");
+        for (const Merge& m : merges) {
+            add.bind(1, m.from);
+            add.bind(2, m.to);
+            add.step();
+            add.reset();
+        }
+        if (!exec("UPDATE file SET class = (SELECT new FROM merged WHERE old = class),"
+                  " checksum = entry_check(fs, inode, size, mtime, ctime, headlen, head, headsum,"
+                  " (SELECT new FROM merged WHERE old = class))"
+                  " WHERE class IN (SELECT old FROM merged)")) {
+            return fail(sqlite3_extended_errcode(m_db));
+        }
+    }
+    // Entries of files no search has seen for a while go, once a day.
+    std::int64_t expiredDay = today;
+    if (stateValue("expired_day", expiredDay) && expiredDay != today) {
+        Statement drop(m_db, "DELETE FROM file WHERE seen < ?");
+        drop.bind(1, today - expireDays);
+        Statement mark(m_db, "UPDATE state SET value = ? WHERE name = 'expired_day'");
+        mark.bind(1, today);
+        if (drop.step() != SQLITE_DONE || mark.step() != SQLITE_DONE) {
+            return fail(sqlite3_extended_errcode(m_db));
+        }
+    }
+    if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        return fail(sqlite3_extended_errcode(m_db));
+    }
+    return true;
+}
+
+}  // namespace cache

@@ -1,0 +1,98 @@
+// The cache file: what earlier searches learned of files' contents, kept in SQLite.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace cache {
+
+// One file's entry. The key is the file system's identity and the inode;
+// size, write time (seconds) and change time (nanoseconds) must match the
+// file as walked for anything else to count.
+struct Entry {
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t writeSeconds = 0;
+    std::int64_t changeNs = 0;
+    std::uint32_t headLength = 0;
+    std::uint64_t head = 0;
+    std::int32_t headSum = -1;
+    // Files of one class id were confirmed byte for byte identical while
+    // each was as its entry says. Below 0: a class made by this search,
+    // given a lasting id when saved.
+    std::int64_t classId = 0;
+    std::int64_t seenDay = 0;
+};
+
+// An entry to write for a file system.
+struct Write {
+    std::string identity;
+    Entry entry;
+};
+
+// Class ids found to name the same contents: `from` becomes `to`.
+struct Merge {
+    std::int64_t from = 0;
+    std::int64_t to = 0;
+};
+
+// The cache file in one folder. Every failure leaves the search as it would
+// be without a cache and says so in `notes`.
+class ContentStore {
+public:
+    ContentStore() = default;
+    ~ContentStore();
+    ContentStore(const ContentStore&) = delete;
+    ContentStore& operator=(const ContentStore&) = delete;
+
+    // Opens or makes `folder`/contents.db (the folder 0700, the file 0600).
+    // A file that is damaged, of another version, not the user's or not a
+    // plain file is set aside and a new one made.
+    bool open(const std::string& folder, std::vector<std::string>& notes);
+    bool isOpen() const { return m_db != nullptr; }
+
+    // The entries of the given inodes (sorted, distinct) of one file system,
+    // in one read. False when the file turned out damaged (it is then made
+    // anew, and nothing of it is used) or is busy.
+    bool load(const std::string& identity, const std::vector<std::uint64_t>& inodes,
+              std::vector<Entry>& found, std::vector<std::string>& notes);
+
+    // Writes entries, merges classes and drops entries not seen for
+    // `expireDays`, in one transaction; `today` is the day number of this
+    // search. False, with a note, when nothing was saved.
+    bool save(std::vector<Write> writes, const std::vector<Merge>& merges, std::int64_t today,
+              int expireDays, std::vector<std::string>& notes);
+
+    // Removes the cache file of `folder`; false with errno when it stays.
+    static bool clear(const std::string& folder);
+
+    static std::string fileIn(const std::string& folder) { return folder + "/contents.db"; }
+    // $XDG_CACHE_HOME/gemmora, else ~/.cache/gemmora; "" when neither is known.
+    static std::string defaultFolder();
+
+    static constexpr int kVersion = 1;
+    static constexpr int kExpireDays = 60;
+
+private:
+    bool openFile(std::vector<std::string>& notes);
+    bool makeSchema();
+    // Sets the file aside and opens a new one.
+    bool rebuild(const std::string& why, std::vector<std::string>& notes);
+    void close();
+    std::int64_t fileSystemId(const std::string& identity, bool add);
+    bool exec(const char* sql);
+    bool stateValue(const char* name, std::int64_t& value);
+
+    sqlite3* m_db = nullptr;
+    std::string m_folder;
+    std::string m_path;
+};
+
+// The check kept with an entry: a damaged value is never taken as true.
+std::int64_t entryCheck(std::int64_t fileSystem, const Entry& entry);
+
+}  // namespace cache

@@ -1,0 +1,202 @@
+// What a comparison takes from the cache of earlier searches and leaves in it.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "search/ComparisonCache.h"
+
+#include <algorithm>
+#include <set>
+
+namespace search {
+
+namespace {
+
+constexpr std::int64_t kDayNs = 86'400'000'000'000;
+
+bool sameKey(const cache::Entry& e, const CatalogueList::Entry& file)
+{
+    return e.size == file.size && e.writeSeconds == file.writeSeconds &&
+           e.changeNs == file.changeNs;
+}
+
+}  // namespace
+
+ComparisonCache::ComparisonCache(const CatalogueList& catalogue, std::string folder,
+                                 cache::FileSystems fileSystems)
+    : m_catalogue(catalogue), m_folder(std::move(folder)), m_fileSystems(std::move(fileSystems))
+{
+}
+
+const std::string& ComparisonCache::identityOf(dev_t device)
+{
+    const auto found = m_identities.find(device);
+    if (found != m_identities.end()) {
+        return found->second;
+    }
+    std::string identity = m_fileSystems.of(device).identity;
+    // Two mounted file systems with one UUID (a copied disk) cannot be told
+    // apart: neither is cached.
+    for (auto& [other, known] : m_identities) {
+        if (!identity.empty() && known == identity) {
+            known.clear();
+            identity.clear();
+        }
+    }
+    return m_identities.emplace(device, std::move(identity)).first->second;
+}
+
+void ComparisonCache::load(std::int64_t nowNs)
+{
+    m_racyFrom = nowNs - kRacyNs;
+    m_today = nowNs / kDayNs;
+    m_open = m_store.open(m_folder, m_notes);
+    if (!m_open) {
+        return;
+    }
+    // The files that share their size with a neighbour in the sorted list.
+    std::map<dev_t, std::vector<std::uint64_t>> inodes;
+    const std::size_t count = m_catalogue.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const CatalogueList::Entry& e = m_catalogue[i];
+        const bool shared = (i > 0 && m_catalogue[i - 1].size == e.size) ||
+                            (i + 1 < count && m_catalogue[i + 1].size == e.size);
+        if (shared) {
+            inodes[m_catalogue.deviceOf(e)].push_back(e.inode);
+        }
+    }
+    for (auto& [device, list] : inodes) {
+        identityOf(device);
+    }
+    for (auto& [device, list] : inodes) {
+        const std::string& identity = identityOf(device);
+        if (identity.empty()) {
+            continue;
+        }
+        std::sort(list.begin(), list.end());
+        list.erase(std::unique(list.begin(), list.end()), list.end());
+        std::vector<cache::Entry> found;
+        if (!m_store.load(identity, list, found, m_notes)) {
+            m_loaded.clear();
+            m_open = m_store.isOpen();
+            return;
+        }
+        m_loaded.reserve(m_loaded.size() + found.size());
+        for (const cache::Entry& e : found) {
+            m_loaded.emplace(Key{device, e.inode}, e);
+        }
+        m_trusted = m_loaded.size();
+    }
+}
+
+const cache::Entry* ComparisonCache::trusted(const CatalogueList::Entry& file) const
+{
+    const auto found = m_loaded.find(Key{m_catalogue.deviceOf(file), file.inode});
+    return found != m_loaded.end() && sameKey(found->second, file) ? &found->second : nullptr;
+}
+
+std::vector<cache::Known> ComparisonCache::known(const std::vector<CatalogueList::Entry>& files) const
+{
+    std::vector<cache::Known> known(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (const cache::Entry* e = trusted(files[i])) {
+            known[i].trusted = true;
+            known[i].classId = e->classId;
+            known[i].headLength = e->headLength;
+            known[i].head = e->head;
+            known[i].headSum = e->headSum;
+        }
+    }
+    return known;
+}
+
+void ComparisonCache::learn(const ContentClasses::Finished& done)
+{
+    if (!m_open) {
+        return;
+    }
+    // The files of each block, and those of none (index 0).
+    std::vector<std::vector<const ContentClasses::Finished::Outcome*>> blocks(done.blocks.size() + 1);
+    for (const ContentClasses::Finished::Outcome& o : done.outcomes) {
+        blocks[static_cast<std::size_t>(o.block + 1)].push_back(&o);
+    }
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        if (!blocks[b].empty()) {
+            learnBlock(blocks[b], b > 0);
+        }
+    }
+}
+
+void ComparisonCache::learnBlock(const std::vector<const ContentClasses::Finished::Outcome*>& files,
+                                 bool confirmed)
+{
+    // A block's class: the lowest lasting id among its files, else a new one;
+    // its other ids name the same contents from now on.
+    std::int64_t classId = 0;
+    if (confirmed) {
+        for (const ContentClasses::Finished::Outcome* o : files) {
+            const cache::Entry* old = trusted(o->entry);
+            if (old != nullptr && old->classId > 0 && (classId == 0 || old->classId < classId)) {
+                classId = old->classId;
+            }
+        }
+        if (classId == 0) {
+            classId = m_nextClass--;
+        }
+    }
+    std::set<std::int64_t> merged;
+    for (const ContentClasses::Finished::Outcome* file : files) {
+        const ContentClasses::Finished::Outcome& o = *file;
+        const dev_t device = m_catalogue.deviceOf(o.entry);
+        const std::string& identity = identityOf(device);
+        if (identity.empty() || o.entry.changeNs >= m_racyFrom) {
+            continue;  // left alone, or possibly changed within the clock's tick
+        }
+        const cache::Entry* old = trusted(o.entry);
+        if (confirmed && old != nullptr && old->classId > 0 && old->classId != classId &&
+            merged.insert(old->classId).second) {
+            m_merges.push_back({old->classId, classId});
+        }
+        cache::Entry e;
+        e.inode = o.entry.inode;
+        e.size = o.entry.size;
+        e.writeSeconds = o.entry.writeSeconds;
+        e.changeNs = o.entry.changeNs;
+        const cache::Known& head = o.learned;
+        if (head.trusted) {
+            e.headLength = head.headLength;
+            e.head = head.head;
+            e.headSum = head.headSum;
+        } else if (old != nullptr) {
+            e.headLength = old->headLength;
+            e.head = old->head;
+            e.headSum = old->headSum;
+        }
+        e.classId = confirmed ? classId : (old != nullptr ? old->classId : 0);
+        e.seenDay = m_today;
+        if (e.headLength == 0 && e.classId == 0) {
+            continue;  // nothing learned
+        }
+        if (old != nullptr && old->seenDay == m_today && old->classId == e.classId &&
+            old->headLength == e.headLength && old->head == e.head && old->headSum == e.headSum) {
+            continue;  // the entry says it already
+        }
+        m_writes.push_back({identity, e});
+    }
+}
+
+void ComparisonCache::save()
+{
+    if (m_open && (!m_writes.empty() || !m_merges.empty())) {
+        m_store.save(std::move(m_writes), m_merges, m_today, cache::ContentStore::kExpireDays,
+                     m_notes);
+    }
+    m_writes.clear();
+    m_merges.clear();
+}
+
+std::vector<std::string> ComparisonCache::takeNotes()
+{
+    std::vector<std::string> notes;
+    notes.swap(m_notes);
+    return notes;
+}
+
+}  // namespace search

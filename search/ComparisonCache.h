@@ -1,0 +1,81 @@
+// What a comparison takes from the cache of earlier searches and leaves in it.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "cache/ContentStore.h"
+#include "cache/FileSystems.h"
+#include "cache/Reuse.h"
+#include "search/CatalogueList.h"
+#include "search/ContentClasses.h"
+
+namespace search {
+
+// The cache as one comparison uses it: loaded in one read before the first
+// group, told what each finished group showed, saved in one transaction
+// at the end. Whatever goes wrong, the search goes on without it and the
+// notes say so.
+class ComparisonCache {
+public:
+    // `folder`: where the cache file lives.
+    ComparisonCache(const CatalogueList& catalogue, std::string folder,
+                    cache::FileSystems fileSystems = cache::FileSystems());
+
+    // Loads the entries of the catalogue's files that share their size with
+    // another; `nowNs` is the moment before the first read (nanoseconds
+    // since 1970).
+    void load(std::int64_t nowNs);
+    // What the cache proves of each file of a group.
+    std::vector<cache::Known> known(const std::vector<CatalogueList::Entry>& files) const;
+    // What a finished group showed.
+    void learn(const ContentClasses::Finished& done);
+    // Writes what was learned.
+    void save();
+
+    std::vector<std::string> takeNotes();
+    // Entries found by the load.
+    std::size_t loadedCount() const { return m_trusted; }
+
+    // A file whose change time is this close to its read may have changed
+    // within the clock's tick and is not kept.
+    static constexpr std::int64_t kRacyNs = 2'000'000'000;
+
+private:
+    struct KeyHash {
+        std::size_t operator()(const std::pair<dev_t, std::uint64_t>& k) const
+        {
+            return std::hash<std::uint64_t>()(k.second * 31 + k.first);
+        }
+    };
+    using Key = std::pair<dev_t, std::uint64_t>;
+
+    // The identity of a device's file system, "" when it is left alone.
+    const std::string& identityOf(dev_t device);
+    const cache::Entry* trusted(const CatalogueList::Entry& entry) const;
+    // The files of one block (`confirmed`) or of none.
+    void learnBlock(const std::vector<const ContentClasses::Finished::Outcome*>& files,
+                    bool confirmed);
+
+    const CatalogueList& m_catalogue;
+    std::string m_folder;
+    cache::FileSystems m_fileSystems;
+    cache::ContentStore m_store;
+    std::map<dev_t, std::string> m_identities;
+    std::unordered_map<Key, cache::Entry, KeyHash> m_loaded;
+    std::vector<cache::Write> m_writes;
+    std::vector<cache::Merge> m_merges;
+    std::vector<std::string> m_notes;
+    std::int64_t m_racyFrom = 0;
+    std::int64_t m_today = 0;
+    std::int64_t m_nextClass = -1;
+    std::size_t m_trusted = 0;
+    bool m_open = false;
+};
+
+}  // namespace search
