@@ -513,11 +513,33 @@ int writeResults(const Arguments& args, cli::CliWindow& window, const search::Se
     return stopped ? 1 : 0;
 }
 
+// --clear-cache: empties the cache first. -1 when the search goes on,
+// otherwise the exit status.
+int clearCacheIfAsked(const Arguments& args, const std::string& cacheFolder)
+{
+    if (!args.clearCache) {
+        return -1;
+    }
+    if (!cacheFolder.empty() && !cache::ContentStore::clear(cacheFolder)) {
+        std::fprintf(stderr, "gemmora-cli: cannot clear the cache in %s: %s\n",
+                     cacheFolder.c_str(), std::strerror(errno));
+        return 2;
+    }
+    if (!args.quiet) {
+        std::fprintf(stderr, "gemmora-cli: the cache was cleared\n");
+    }
+    return args.folders.empty() && !args.cleanup.standalone() ? 0 : -1;
+}
+
 int runSearch(int argc, char** argv)
 {
     Arguments args;
     if (const int parsed = parseArguments(argc, argv, args); parsed >= 0) {
         return parsed;
+    }
+    const std::string cacheFolder = cache::ContentStore::defaultFolder();
+    if (const int status = clearCacheIfAsked(args, cacheFolder); status >= 0) {
+        return status;
     }
     std::vector<std::string> roots;
     if (const int status = takeRootFolders(args, roots); status >= 0) {
@@ -533,6 +555,8 @@ int runSearch(int argc, char** argv)
     window.list().pathsOnly = args.format == "paths";
     search::SearchRun run(window);
     window.attach(run);
+    run.comparison.useCache = !args.noCache && !cacheFolder.empty();
+    run.comparison.cacheFolder = cacheFolder;
     run.TreeScanner1.FindHiddenFolders = args.hiddenFolders;
     folders::FolderFinder finder;
     if (args.folderSearch) {
