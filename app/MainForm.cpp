@@ -16,7 +16,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -35,7 +34,6 @@ namespace {
 
 constexpr int kDesignWidth = 609;
 constexpr int kDesignHeight = 469;
-constexpr int kPanelWidths[3] = {150, 110, 75};
 constexpr auto kTurnInterval = std::chrono::milliseconds(20);
 // Showing a batch of rows repaints the list: a few batches a second keep it
 // lively without the painting slowing the search.
@@ -111,6 +109,8 @@ public:
             m_form.chkSkipDesktopFolders->setChecked(value);
         } else if (name == "SkipTrashFolders") {
             m_form.chkSkipTrashFolders->setChecked(value);
+        } else if (name == "IncludeHiddenFolders") {
+            m_form.chkIncludeHiddenFolders->setChecked(value);
         }
     }
 
@@ -118,142 +118,7 @@ private:
     TfrmMain& m_form;
 };
 
-// A status bar panel that, given less room than its text needs, shows its
-// brief form (the "brief" property) where that fits, and else ends the text
-// with "..."; the whole text stays its text and its tooltip.
-class ElidingPanel : public QLabel {
-public:
-    explicit ElidingPanel(QWidget* parent) : QLabel(parent) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        drawFrame(&painter);
-        const QRect room = contentsRect().adjusted(indent(), 0, 0, 0);
-        QString shown = text();
-        const QString brief = property("brief").toString();
-        if (fontMetrics().horizontalAdvance(shown) > room.width() && !brief.isEmpty()) {
-            shown = brief;
-        }
-        shown = fontMetrics().elidedText(shown, Qt::ElideRight, room.width());
-        painter.drawText(room, Qt::AlignLeft | Qt::AlignVCenter, shown);
-    }
-};
-
 }  // namespace
-
-TStatusBar::TStatusBar(QWidget* parent) : QWidget(parent)
-{
-    for (QLabel*& label : m_panels) {
-        label = new QLabel(this);
-        label->setFrameShape(QFrame::Panel);
-        label->setFrameShadow(QFrame::Sunken);
-        label->setIndent(2);
-    }
-    m_panels[1]->setText(tr("Bytes:"));
-    m_panels[2]->setText(tr("Files:"));
-}
-
-int TStatusBar::panelWidth(int index) const
-{
-    if (index == 0) {
-        return kPanelWidths[0];
-    }
-    if (index < 3) {
-        return std::max(kPanelWidths[index], m_panels[index]->sizeHint().width() + 6);
-    }
-    return std::max(50, width() - panelWidth(0) - panelWidth(1) - panelWidth(2) - addedWidth());
-}
-
-int TStatusBar::panel3Least() const
-{
-    // "Scan complete" and the like stay readable; a long folder name may be
-    // cut, as it is without added panels.
-    return std::min(m_panels[3]->sizeHint().width() + 6, 130);
-}
-
-QLabel* TStatusBar::addPanel()
-{
-    auto* label = new ElidingPanel(this);
-    label->setFrameShape(QFrame::Panel);
-    label->setFrameShadow(QFrame::Sunken);
-    label->setIndent(2);
-    label->hide();
-    m_added.push_back(label);
-    return label;
-}
-
-int TStatusBar::addedWidth() const
-{
-    int total = 0;
-    for (const QLabel* label : m_added) {
-        total += label->text().isEmpty() ? 0 : label->sizeHint().width() + 6;
-    }
-    return total;
-}
-
-void TStatusBar::setPanelText(int index, const QString& text)
-{
-    const int before = panelWidth(index);
-    m_panels[index]->setText(text);
-    if (index > 0 && index < 3 && panelWidth(index) != before) {
-        resizeEvent(nullptr);
-    }
-}
-
-void TStatusBar::setTrailing(QWidget* widget)
-{
-    m_trailing = widget;
-    resizeEvent(nullptr);
-}
-
-void TStatusBar::resizeEvent(QResizeEvent*)
-{
-    const int trailing =
-        m_trailing != nullptr && !m_trailing->isHidden() ? m_trailing->sizeHint().width() + 2 : 0;
-    // Where the added panels do not fit beside panel 3's words, they give
-    // way to their brief forms, and past those to "..." (the tooltip holds
-    // the whole text).
-    const int designed = panelWidth(0) + panelWidth(1) + panelWidth(2);
-    int spare = width() - designed - panel3Least() - trailing;
-    const bool crowded = addedWidth() > spare;
-    std::vector<int> widths;
-    int added = 0;
-    for (QLabel* label : m_added) {
-        int width = label->text().isEmpty() ? 0 : label->sizeHint().width() + 6;
-        if (crowded && width > 0) {
-            const QString brief = label->property("brief").toString();
-            const int least = brief.isEmpty() ? 40
-                                              : label->fontMetrics().horizontalAdvance(brief) +
-                                                    label->indent() + 2 * label->frameWidth() + 6;
-            width = std::max(std::min(width, spare), least);
-            spare -= width;
-        }
-        widths.push_back(width);
-        added += width;
-    }
-    int left = 0;
-    for (int i = 0; i < 4; ++i) {
-        const int panel = i < 3 ? panelWidth(i) : width() - designed - trailing - added;
-        m_panels[i]->setGeometry(left, 0, std::max(10, panel - 2), height());
-        left += std::max(10, panel);
-    }
-    if (trailing > 0) {
-        m_trailing->setGeometry(width() - trailing, 0, trailing, height());
-    }
-    for (std::size_t i = 0; i < m_added.size(); ++i) {
-        QLabel* label = m_added[i];
-        const bool shown = widths[i] > 0;
-        if (shown) {
-            label->setGeometry(left, 0, widths[i] - 2, height());
-            label->setToolTip(widths[i] < label->sizeHint().width() + 6 ? label->text()
-                                                                        : QString());
-            left += widths[i];
-        }
-        label->setVisible(shown);
-    }
-}
 
 TfrmMain::TfrmMain(QWidget* parent)
     : QWidget(parent), run(*this), TreeScanner1(run.TreeScanner1),
@@ -315,6 +180,10 @@ TfrmMain::TfrmMain(QWidget* parent)
     chkSkipTrashFolders = new QCheckBox(tr("Skip tras&h folders"));
     chkSkipTrashFolders->setToolTip(
         tr("Uncheck to include files in the trash; a file in the trash is never the one kept"));
+    chkIncludeHiddenFolders = new QCheckBox(tr("Incl&ude hidden folders"));
+    chkIncludeHiddenFolders->setToolTip(
+        tr("Check to also search folders whose names begin with a dot (hidden files in the "
+           "folders searched are always included)"));
     chkCheckFilesize = new QCheckBox(tr("Require sam&e size"));
     chkCheckFilesize->setToolTip(tr("Uncheck if file contents do not matter"));
     // The designed states, before the settings are read.
@@ -332,7 +201,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     auto* advanced = new QVBoxLayout(TabSheetAdvanced);
     advanced->setContentsMargins(6, 6, 4, 4);
     for (QCheckBox* box : {chkFloppyIsMaster, chkSkipSysbckup, chkSkipDesktopFolders,
-                           chkSkipTrashFolders, chkCheckFilesize}) {
+                           chkSkipTrashFolders, chkIncludeHiddenFolders, chkCheckFilesize}) {
         advanced->addWidget(box);
     }
     advanced->addStretch(1);
@@ -430,6 +299,13 @@ TfrmMain::TfrmMain(QWidget* parent)
         pnlOrder->setText(GroupSortMenu::statusText(FileListView1->groupOrder()));
         StatusBar1->layoutPanels();
     });
+    connect(FileListView1, &views::TFileListView::rowsDeleted, this, [this] {
+        // Once for the rows a deletion or a cleanup took, after the last.
+        if (!m_totalsPending) {
+            m_totalsPending = true;
+            QTimer::singleShot(0, this, &TfrmMain::showTotalsLeft);
+        }
+    });
     connect(cleanupActions, &CleanupActions::finished, this, [this] {
         if (m_closeRequested) {
             close();  // the close asked for during the cleanup
@@ -481,6 +357,57 @@ void TfrmMain::FormCreate()
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
+    restoreWindowPlace();
+}
+
+namespace {
+
+// The keys of the window's place and its columns, beside the search settings.
+constexpr char kGeometryKey[] = "WindowGeometry";
+constexpr char kColumnsKey[] = "ColumnWidths";
+
+}  // namespace
+
+void TfrmMain::restoreWindowPlace()
+{
+    std::string text;
+    if (m_settingsStore->read(kGeometryKey, text) == settings::SettingsStore::ReadStatus::Text) {
+        // Qt keeps it within the screens there are now.
+        restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(text)));
+    }
+    m_rememberedColumns.clear();
+    if (m_settingsStore->read(kColumnsKey, text) == settings::SettingsStore::ReadStatus::Text) {
+        for (const QString& item : QString::fromStdString(text).split(',')) {
+            bool number = false;
+            const int width = item.toInt(&number);
+            if (!number || width < 0 || width > 100000) {
+                m_rememberedColumns.clear();
+                break;
+            }
+            m_rememberedColumns.push_back(width);
+        }
+    }
+    restoreColumnWidths();
+}
+
+void TfrmMain::restoreColumnWidths()
+{
+    if (m_rememberedColumns.size() != views::FileListModel::kColumnCount) {
+        return;
+    }
+    for (int column = 0; column < views::FileListModel::kColumnCount; ++column) {
+        FileListView1->setColumnWidth(column, m_rememberedColumns[static_cast<std::size_t>(column)]);
+    }
+}
+
+bool TfrmMain::saveWindowPlace()
+{
+    QStringList widths;
+    for (int column = 0; column < views::FileListModel::kColumnCount; ++column) {
+        widths << QString::number(FileListView1->columnWidth(column));
+    }
+    return m_settingsStore->write(kGeometryKey, saveGeometry().toBase64().toStdString()) &&
+           m_settingsStore->write(kColumnsKey, widths.join(',').toStdString());
 }
 
 void TfrmMain::LoadSettings()
@@ -512,6 +439,7 @@ settings::SearchOptions TfrmMain::currentOptions() const
     options.SkipEmptyFiles = chkSkipEmptyFiles->isChecked();
     options.SkipDesktopFolders = chkSkipDesktopFolders->isChecked();
     options.SkipTrashFolders = chkSkipTrashFolders->isChecked();
+    options.IncludeHiddenFolders = chkIncludeHiddenFolders->isChecked();
     return options;
 }
 
@@ -520,7 +448,10 @@ bool TfrmMain::SaveSettings()
     if (!m_settingsStore) {
         m_settingsStore = std::make_unique<QSettingsStore>();
     }
-    const std::string error = settings::SaveSettings(*m_settingsStore, currentOptions());
+    std::string error = settings::SaveSettings(*m_settingsStore, currentOptions());
+    if (error.empty() && !saveWindowPlace()) {
+        error = "Failed to set data for '" + std::string(kGeometryKey) + "'";
+    }
     if (!error.empty()) {
         QMessageBox::critical(this, tr("Gemmora"), QString::fromStdString(error));
         return false;
@@ -535,7 +466,8 @@ void TfrmMain::placeControls()
     int pageWidth = 155;
     for (QCheckBox* box :
          {chkCheckFileTimestamp, chkCheckFilename, chkSkipEmptyFiles, chkFloppyIsMaster,
-          chkSkipSysbckup, chkSkipDesktopFolders, chkSkipTrashFolders, chkCheckFilesize}) {
+          chkSkipSysbckup, chkSkipDesktopFolders, chkSkipTrashFolders, chkIncludeHiddenFolders,
+          chkCheckFilesize}) {
         pageWidth = std::max(pageWidth, box->sizeHint().width() + 20);
     }
     PageControl1->resize(pageWidth, std::max(137, PageControl1->sizeHint().height()));
@@ -658,6 +590,9 @@ void TfrmMain::btnSearchClick()
         showLeftOutCount();
     }
     listFilter->setEnabled(!starts);
+    if (starts) {
+        TreeScanner1.FindHiddenFolders = chkIncludeHiddenFolders->isChecked();
+    }
     try {
         run.btnSearchClick();
     } catch (const std::bad_alloc&) {
@@ -789,6 +724,8 @@ void TfrmMain::OfferSavedLists()
             settings::previousListQuestion(
                 settings::previousRunText(entry.writeSeconds, locale)))) {
         ReloadResultList();
+        // The list the window closed with, in the columns it had then.
+        restoreColumnWidths();
     }
     DiskListView1->RefreshDrives();
 }
@@ -846,6 +783,7 @@ void TfrmMain::ReloadResultList(const std::string& path)
     const int rowsBefore = FileListView1->rowCount();
     settings::ReloadCounter counter;
     bool outOfMemory = false;
+    bool fitted = false;
     try {
         // One line and one row at a time: the memory taken is that of the
         // rows kept, however the file is made.
@@ -853,10 +791,19 @@ void TfrmMain::ReloadResultList(const std::string& path)
         settings::ResultRow row;
         QElapsedTimer sinceProgress;
         sinceProgress.start();
+        bool filesRead = false;
         for (std::uint64_t lines = 1; reader.next(line); ++lines) {
             const std::size_t fields =
                 settings::parseResultLine(line, row, views::FileListModel::kColumnCount - 1);
-            FileListView1->addRow(reloadedKind(row, fields), row.caption, row.subItems);
+            const views::RowKind kind = reloadedKind(row, fields);
+            if (kind != views::RowKind::File && filesRead && !fitted) {
+                // As a search does: the columns fit the first group, so a
+                // long path further down does not push the others out of sight.
+                FileListView1->fixColumns();
+                fitted = true;
+            }
+            filesRead = filesRead || kind == views::RowKind::File;
+            FileListView1->addRow(kind, row.caption, row.subItems);
             counter.add(row, fields > 1);
             if ((lines & 1023) == 0 && sinceProgress.elapsed() >= 50) {
                 ProgressBar->setValue(static_cast<int>(reader.consumed() * 1000 /
@@ -881,7 +828,9 @@ void TfrmMain::ReloadResultList(const std::string& path)
         }
     }
     FileListView1->endUpdate();
-    FileListView1->fitColumns();
+    if (!fitted) {
+        FileListView1->fixColumns();
+    }
     setWaitCursor(false);
     showProgress(false);
     if (outOfMemory) {
@@ -1016,9 +965,53 @@ void TfrmMain::setCaption(search::Caption caption, const std::string& text)
 
 void TfrmMain::setStatusText(int panel, const std::string& text)
 {
+    if (panel == 1) {
+        // The comparison shows its totals once a group's rows are all
+        // written: a group a deletion left with one file can go now.
+        FileListView1->endGroup();
+    }
     if (panel >= 0 && panel < 4) {
         StatusBar1->setPanelText(panel, display(text));
     }
+    if (panel == 2) {
+        showGroupCount();
+    }
+}
+
+void TfrmMain::showGroupCount()
+{
+    StatusBar1->setGroupsText(
+        tr("Groups: %1")
+            .arg(QString::fromStdString(text::formatCount(
+                FileListView1->groupCount(), views::TFileListView::processLocale()))));
+}
+
+void TfrmMain::showTotalsLeft()
+{
+    m_totalsPending = false;
+    if (run.running()) {
+        return;  // the run keeps its own totals
+    }
+    // Counted as a reloaded list counts: each file after the first of its
+    // group, with its size where the contents were compared.
+    std::int64_t count = 0;
+    std::int64_t bytes = 0;
+    const views::FileListModel& rows = FileListView1->rows();
+    bool first = true;
+    for (int row = 0; row < rows.size(); ++row) {
+        if (rows.kind(row) != views::RowKind::File) {
+            first = true;
+            continue;
+        }
+        if (!first) {
+            ++count;
+            bytes += handlers.contentsConfirmed ? rows.sizeOf(row) : 0;
+        }
+        first = false;
+    }
+    run.comparison.DuplicateCount = count;
+    run.comparison.DuplicateBytes = bytes;
+    run.comparison.ShowTotals();
 }
 
 void TfrmMain::repaintStatusBar()

@@ -40,6 +40,7 @@ const Field kFields[] = {
     {"SkipEmptyFiles", Kind::Flag, nullptr, &SearchOptions::SkipEmptyFiles},
     {"SkipDesktopFolders", Kind::Flag, nullptr, &SearchOptions::SkipDesktopFolders},
     {"SkipTrashFolders", Kind::Flag, nullptr, &SearchOptions::SkipTrashFolders},
+    {"IncludeHiddenFolders", Kind::Flag, nullptr, &SearchOptions::IncludeHiddenFolders},
 };
 
 class OptionsTarget : public SettingsTarget {

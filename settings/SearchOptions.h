@@ -22,6 +22,8 @@ struct SearchOptions {
     bool SkipDesktopFolders = true;
     // Added after the ten designed values: leave trash folders out.
     bool SkipTrashFolders = true;
+    // Added too: also enter hidden folders (hidden files are always searched).
+    bool IncludeHiddenFolders = false;
 
     // Without the size rule only names can match, and the time stamp means
     // nothing: the same name is required and the time is not.

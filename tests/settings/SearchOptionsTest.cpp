@@ -34,6 +34,7 @@ TEST(SearchOptionsTest, AnEmptyStoreGivesTheDefaults)
     EXPECT_TRUE(options.CheckFileSize);
     EXPECT_TRUE(options.SkipEmptyFiles);
     EXPECT_TRUE(options.SkipDesktopFolders);
+    EXPECT_FALSE(options.IncludeHiddenFolders);
 }
 
 TEST(SearchOptionsTest, ValuesAreReadAndWrittenInTheStoredOrder)
@@ -44,7 +45,7 @@ TEST(SearchOptionsTest, ValuesAreReadAndWrittenInTheStoredOrder)
     const std::vector<std::string> expected = {
         "FoldersToIgnore",    "FileMask",          "RootFolder",    "FloppyIsMaster",
         "SkipSysbckupFolder", "CheckFileStamp",    "CheckFileName", "CheckFileSize",
-        "SkipEmptyFiles",     "SkipDesktopFolders", "SkipTrashFolders"};
+        "SkipEmptyFiles",     "SkipDesktopFolders", "SkipTrashFolders", "IncludeHiddenFolders"};
     EXPECT_EQ(target.order, expected);
 
     SearchOptions options;
@@ -52,7 +53,7 @@ TEST(SearchOptionsTest, ValuesAreReadAndWrittenInTheStoredOrder)
     options.CheckFileName = true;
     options.SkipEmptyFiles = false;
     EXPECT_EQ(SaveSettings(store, options), "");
-    EXPECT_EQ(store.valueCount(), 11u);
+    EXPECT_EQ(store.valueCount(), 12u);
     EXPECT_EQ(store.value("FileMask"), "*.jpg,*.png");
     EXPECT_EQ(store.value("CheckFileName"), "1");
     EXPECT_EQ(store.value("SkipEmptyFiles"), "0");
