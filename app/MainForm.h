@@ -151,6 +151,17 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The steps of making the window, in order (MainFormControls.cpp,
+    // MainForm.cpp, MainFormResultList.cpp, MainFormSearch.cpp).
+    void createSearchControls();
+    void createRulePages();
+    void createListAndStatusBar();
+    void connectDesignedHandlers();
+    void addCleanupAndMarks();
+    void addListMenusAndFilter();
+    void addStatusPanels();
+    void createResultList();
+
     void FormCreate();
     bool FormCloseQuery();
     void LoadSettings();

@@ -47,7 +47,7 @@ TStatusBar::TStatusBar(QWidget* parent) : QWidget(parent)
     }
     m_panels[1]->setText(tr("Bytes:"));
     m_panels[2]->setText(tr("Files:"));
-    m_groups = new QLabel(this);
+    m_groups = new ElidingPanel(this);
     m_groups->setFrameShape(QFrame::Panel);
     m_groups->setFrameShadow(QFrame::Sunken);
     m_groups->setIndent(2);
@@ -72,9 +72,14 @@ int TStatusBar::panelWidth(int index) const
     return std::max(50, width() - designedWidth() - addedWidth());
 }
 
-int TStatusBar::groupsWidth() const
+int TStatusBar::groupsWidth(bool brief) const
 {
-    return std::max(kPanelWidths[2], m_groups->sizeHint().width() + 6);
+    if (brief) {
+        // The number alone; the tooltip says what it counts.
+        return m_groups->fontMetrics().horizontalAdvance(m_groups->property("brief").toString()) +
+               m_groups->indent() + 2 * m_groups->frameWidth() + 4;
+    }
+    return m_groups->sizeHint().width() + 6;
 }
 
 int TStatusBar::designedWidth() const
@@ -82,10 +87,11 @@ int TStatusBar::designedWidth() const
     return panelWidth(0) + panelWidth(1) + panelWidth(2) + groupsWidth();
 }
 
-void TStatusBar::setGroupsText(const QString& text)
+void TStatusBar::setGroupsText(const QString& text, const QString& brief)
 {
     const int before = groupsWidth();
     m_groups->setText(text);
+    m_groups->setProperty("brief", brief);
     if (groupsWidth() != before) {
         resizeEvent(nullptr);
     }
@@ -107,6 +113,14 @@ QLabel* TStatusBar::addPanel()
     label->hide();
     m_added.push_back(label);
     return label;
+}
+
+int TStatusBar::leastWidth(const QLabel* label)
+{
+    const QString brief = label->property("brief").toString();
+    return brief.isEmpty() ? 40
+                           : label->fontMetrics().horizontalAdvance(brief) + label->indent() +
+                                 2 * label->frameWidth() + 6;
 }
 
 int TStatusBar::addedWidth() const
@@ -140,7 +154,19 @@ void TStatusBar::resizeEvent(QResizeEvent*)
     // Where the added panels do not fit beside panel 3's words, they give
     // way to their brief forms, and past those to "..." (the tooltip holds
     // the whole text).
-    const int designed = designedWidth();
+    // In a bar crowded past the added panels' brief forms, the count of
+    // groups gives way to its number too.
+    int leastAdded = 0;
+    for (const QLabel* label : m_added) {
+        leastAdded += label->text().isEmpty() ? 0 : leastWidth(label);
+    }
+    const int room = width() - designedWidth() + groupsWidth() - panel3Least() - trailing -
+                     leastAdded;
+    // Past that it steps aside for the designed panels' words.
+    const int groups = room >= groupsWidth()        ? groupsWidth()
+                       : room >= groupsWidth(true) ? groupsWidth(true)
+                                                   : 0;
+    const int designed = designedWidth() - groupsWidth() + groups;
     int spare = width() - designed - panel3Least() - trailing;
     const bool crowded = addedWidth() > spare;
     std::vector<int> widths;
@@ -148,11 +174,7 @@ void TStatusBar::resizeEvent(QResizeEvent*)
     for (QLabel* label : m_added) {
         int width = label->text().isEmpty() ? 0 : label->sizeHint().width() + 6;
         if (crowded && width > 0) {
-            const QString brief = label->property("brief").toString();
-            const int least = brief.isEmpty() ? 40
-                                              : label->fontMetrics().horizontalAdvance(brief) +
-                                                    label->indent() + 2 * label->frameWidth() + 6;
-            width = std::max(std::min(width, spare), least);
+            width = std::max(std::min(width, spare), leastWidth(label));
             spare -= width;
         }
         widths.push_back(width);
@@ -165,8 +187,9 @@ void TStatusBar::resizeEvent(QResizeEvent*)
         left += std::max(10, panel);
         if (i == 2) {
             // The count of groups, beside the designed totals.
-            m_groups->setGeometry(left, 0, groupsWidth() - 2, height());
-            left += groupsWidth();
+            m_groups->setVisible(groups > 0);
+            m_groups->setGeometry(left, 0, std::max(0, groups - 2), height());
+            left += groups;
         }
     }
     if (trailing > 0) {

@@ -15,9 +15,10 @@ class TStatusBar : public QWidget {
 public:
     explicit TStatusBar(QWidget* parent);
     QLabel* panel(int index) const { return m_panels[index]; }
-    // "Groups:" and the number of groups listed, right of panel 2.
+    // "Groups:" and the number of groups listed, right of panel 2; in a
+    // crowded bar it shows its brief form (the number alone).
     QLabel* groupsPanel() const { return m_groups; }
-    void setGroupsText(const QString& text);
+    void setGroupsText(const QString& text, const QString& brief);
     int panelWidth(int index) const;
     // Sets a panel's text; panels 0 to 2 widen past their designed width
     // rather than clip a long total.
@@ -37,7 +38,10 @@ protected:
 
 private:
     int addedWidth() const;
-    int groupsWidth() const;
+    // The least an added panel takes in a crowded bar: its brief form, or
+    // room for "...".
+    static int leastWidth(const QLabel* label);
+    int groupsWidth(bool brief = false) const;
     // Panels 0 to 2 and the groups panel.
     int designedWidth() const;
     // The least panel 3 keeps beside added panels.

@@ -373,6 +373,7 @@ private slots:
         bar.setPanelText(0, "Duplicates found....");
         bar.setPanelText(1, "Bytes: 1,503,750");
         bar.setPanelText(2, "Files: 105");
+        bar.setGroupsText("Groups: 52", "52");
         bar.setPanelText(3, "Scan complete");
         QToolButton leftOut(&bar);
         leftOut.setText("Left out: 1");
@@ -386,13 +387,24 @@ private slots:
 
         QLabel* status = bar.panel(3);
         QVERIFY2(status->width() >= status->fontMetrics().horizontalAdvance("Scan complete"),
-                 qPrintable(QString::number(status->width())));
+                 qPrintable(QString::number(status->width()) + " for " +
+                            QString::number(
+                                status->fontMetrics().horizontalAdvance("Scan complete"))));
         QVERIFY(marks->x() >= status->geometry().right());
         QVERIFY(marks->geometry().right() < leftOut.x());
+        // The count of groups, beside the designed totals, steps aside for
+        // their words, and with room enough says its number at least.
+        QLabel* groups = bar.groupsPanel();
+        QVERIFY(groups->isHidden());
         QVERIFY(marks->width() >= marks->fontMetrics().horizontalAdvance("Marked: 105"));
         QCOMPARE(marks->text(), full);
         QCOMPARE(marks->toolTip(), full);
         QCOMPARE(leftOut.geometry().right(), bar.width() - 1);
+
+        bar.resize(700, 19);
+        QVERIFY(groups->isVisible());
+        QVERIFY(groups->width() >= groups->fontMetrics().horizontalAdvance("52"));
+        QVERIFY(groups->x() > bar.panel(2)->x() && groups->x() < status->x());
 
         // With room enough the whole text shows and there is no tooltip.
         bar.resize(1400, 19);
