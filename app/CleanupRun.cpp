@@ -1,7 +1,9 @@
 // The window's cleanup run and its undo on a helper thread, from the question to the report.
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <algorithm>
+#include <fcntl.h>
 #include <mutex>
+#include <unistd.h>
 
 #include <QMessageBox>
 
@@ -287,12 +289,38 @@ void CleanupActions::showReport(const cleanup::Plan& plan, const cleanup::Report
     dialog.exec();
 }
 
+namespace {
+
+// Beside a journal whose cleanup was undone whole: it is not offered again,
+// in this session or a later one.
+std::string undoneMark(const std::string& journal)
+{
+    return journal + ".undone";
+}
+
+void markUndone(const std::string& journal)
+{
+    const int fd = ::open(undoneMark(journal).c_str(),
+                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
 std::string CleanupActions::journalToUndo() const
 {
+    std::string journal;
     if (!m_lastJournal.empty() && platform::fileExists(m_lastJournal)) {
-        return m_lastJournal;
+        journal = m_lastJournal;
+    } else if (!journalFolder.empty()) {
+        journal = cleanup::latestJournal(journalFolder);
     }
-    return journalFolder.empty() ? std::string() : cleanup::latestJournal(journalFolder);
+    if (!journal.empty() && platform::fileExists(undoneMark(journal))) {
+        return "";
+    }
+    return journal;
 }
 
 void CleanupActions::undoLastCleanup()
@@ -337,6 +365,9 @@ void CleanupActions::undo()
     }
     if (!runUndo(title, when, journal)) {
         return;
+    }
+    if (!m_lastUndo.stopped && m_lastUndo.count(cleanup::UndoItem::NotPutBack) == 0) {
+        markUndone(journal);
     }
     TfrmCleanupReport reportDialog(m_window);
     reportDialog.setReport(title, undoSummary(m_lastUndo), tr("&Not put back:"),

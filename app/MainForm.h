@@ -26,6 +26,7 @@
 #include "app/MainMenu.h"
 #include "app/QSettingsStore.h"
 #include "app/ResultListHandlers.h"
+#include "app/StatusBar.h"
 #include "app/VersInfo.h"
 #include "review/FilProps.h"
 #include "search/SearchRun.h"
@@ -35,39 +36,6 @@
 #include "views/FileList.h"
 
 namespace app {
-
-// The status bar: four panels, the progress bar laid over the first while a
-// long step runs.
-class TStatusBar : public QWidget {
-public:
-    explicit TStatusBar(QWidget* parent);
-    QLabel* panel(int index) const { return m_panels[index]; }
-    int panelWidth(int index) const;
-    // Sets a panel's text; panels 1 and 2 widen past their designed width
-    // rather than clip a long total.
-    void setPanelText(int index, const QString& text);
-    // A widget at the right end, after panel 3 and the added panels, while
-    // it is shown.
-    void setTrailing(QWidget* widget);
-    // A panel after the designed four, at the right end: as wide as its text,
-    // and hidden while it has none. Panel 3 gives it the room, so the
-    // designed panels keep their places and meaning. Call layoutPanels()
-    // after changing its text.
-    QLabel* addPanel();
-    void layoutPanels() { resizeEvent(nullptr); }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-
-private:
-    int addedWidth() const;
-    // The least panel 3 keeps beside added panels.
-    int panel3Least() const;
-
-    QLabel* m_panels[4];
-    QWidget* m_trailing = nullptr;
-    std::vector<QLabel*> m_added;
-};
 
 // The main window: what to search for, the rules, the result list and the
 // status bar. It runs searches through the search run, which reaches it
@@ -99,6 +67,7 @@ public:
     QCheckBox* chkSkipDesktopFolders;
     QCheckBox* chkSkipTrashFolders;
     QCheckBox* chkUseCache;
+    QCheckBox* chkIncludeHiddenFolders;
     QCheckBox* chkCheckFilesize;
     QLabel* lblFileListCaption;
     views::TFileListView* FileListView1;
@@ -183,25 +152,46 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The steps of making the window, in order (MainFormControls.cpp,
+    // MainForm.cpp, MainFormResultList.cpp, MainFormSearch.cpp).
+    void createSearchControls();
+    void createRulePages();
+    void createListAndStatusBar();
+    void connectDesignedHandlers();
+    void addCleanupAndMarks();
+    void addListMenusAndFilter();
+    void addStatusPanels();
+    void createResultList();
+
     void FormCreate();
     bool FormCloseQuery();
     void LoadSettings();
     bool SaveSettings();
     void setSearchDefault(bool on);
+    // The window's size and place and the list's column widths, kept with
+    // the settings.
+    void restoreWindowPlace();
+    void restoreColumnWidths();
+    bool saveWindowPlace();
     void placeControls();
     // Ends a search that ran out of memory with what it found so far.
     void searchOutOfMemory();
 
     void showLeftOutCount();
+    void showGroupCount();
+    // After rows went: the status bar's totals say what is left.
+    void showTotalsLeft();
 
     std::unique_ptr<search::ResultList> m_results;
     // Read at start, written at close: it remembers a damaged file.
     std::unique_ptr<QSettingsStore> m_settingsStore;
     std::vector<search::LeftOutFile> m_leftOut;
+    std::vector<int> m_rememberedColumns;
     std::chrono::steady_clock::time_point m_leftOutShown;
     bool m_searchDefault = true;
     bool m_closeRequested = false;
     bool m_settingsSaved = false;
+    bool m_totalsPending = false;
     std::int64_t m_progressScale = 1;
     std::chrono::steady_clock::time_point m_lastTurn;
     std::chrono::steady_clock::time_point m_lastRowsShown;

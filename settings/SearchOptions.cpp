@@ -41,6 +41,7 @@ const Field kFields[] = {
     {"SkipDesktopFolders", Kind::Flag, nullptr, &SearchOptions::SkipDesktopFolders},
     {"SkipTrashFolders", Kind::Flag, nullptr, &SearchOptions::SkipTrashFolders},
     {"UseCache", Kind::Flag, nullptr, &SearchOptions::UseCache},
+    {"IncludeHiddenFolders", Kind::Flag, nullptr, &SearchOptions::IncludeHiddenFolders},
 };
 
 class OptionsTarget : public SettingsTarget {

@@ -24,6 +24,8 @@ struct SearchOptions {
     bool SkipTrashFolders = true;
     // Use and update the cache of earlier searches.
     bool UseCache = true;
+    // Added too: also enter hidden folders (hidden files are always searched).
+    bool IncludeHiddenFolders = false;
 
     // Without the size rule only names can match, and the time stamp means
     // nothing: the same name is required and the time is not.

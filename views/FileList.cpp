@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <utility>
 
 #include <QContextMenuEvent>
 #include <QDateTime>
@@ -252,7 +253,13 @@ TFileListView::TFileListView(QWidget* owner)
     fitColumns();
 }
 
-TFileListView::~TFileListView() = default;
+TFileListView::~TFileListView()
+{
+    // The helper's answer, posted to this view, goes with it.
+    if (m_sortThread.joinable()) {
+        m_sortThread.join();
+    }
+}
 
 text::Locale TFileListView::localeFrom(const QLocale& locale)
 {
@@ -508,6 +515,11 @@ int TFileListView::addRow(RowKind kind, const std::string& caption,
                   kind == RowKind::File ? factsFromTexts(subItems, processLocale()) : RowFacts());
 }
 
+int TFileListView::groupCount() const
+{
+    return m_model->headerCount();
+}
+
 void TFileListView::closeOpenGroup()
 {
     const int header = m_openHeader;
@@ -563,6 +575,7 @@ void TFileListView::deleteRow(int row)
     if (!m_filter.empty()) {
         emit filterChanged();
     }
+    emit rowsDeleted();
 }
 
 void TFileListView::deleteRows(const std::vector<int>& rows)
@@ -639,6 +652,7 @@ void TFileListView::deleteRows(const std::vector<int>& rows)
         scrollTo(m_model->index(newRow(top), 0), QAbstractItemView::PositionAtTop);
     }
     horizontalScrollBar()->setValue(horizontal);
+    emit rowsDeleted();
 }
 
 std::vector<int> TFileListView::selectedFileRows() const
@@ -710,6 +724,10 @@ void TFileListView::contextMenuEvent(QContextMenuEvent* event)
 void TFileListView::clearRows()
 {
     m_openHeader = -1;
+    if (m_sortRunning) {
+        m_sortDropped = true;
+        m_sortQueued.reset();
+    }
     m_model->clear();
     if (!m_filter.empty()) {
         m_filter = GroupFilter();
@@ -723,8 +741,60 @@ void TFileListView::clearRows()
 
 void TFileListView::sortGroups(GroupOrder order)
 {
+    if (m_sortRunning) {
+        m_sortQueued = order;
+        return;
+    }
     closeOpenGroup();
-    m_model->reorderRows(GroupSort::rowOrder(*m_model, order));
+    showPendingRows();
+    GroupSort::Snapshot snapshot = GroupSort::snapshot(*m_model, order);
+    if (m_model->size() < kSortAsideRows) {
+        applyGroupOrder(GroupSort::rowOrder(std::move(snapshot), order), order);
+        return;
+    }
+    startSortAside(std::move(snapshot), order);
+}
+
+void TFileListView::startSortAside(GroupSort::Snapshot snapshot, GroupOrder order)
+{
+    m_sortRunning = true;
+    viewport()->setCursor(Qt::BusyCursor);
+    if (m_sortThread.joinable()) {
+        m_sortThread.join();
+    }
+    const std::uint64_t generation = m_model->generation();
+    // The helper touches only the snapshot; its answer comes back through
+    // the event loop, to be put in place on this thread.
+    m_sortThread = std::thread([this, snapshot = std::move(snapshot), order, generation]() mutable {
+        auto rows = std::make_shared<const std::vector<int>>(
+            GroupSort::rowOrder(std::move(snapshot), order));
+        QMetaObject::invokeMethod(
+            this, [this, rows, order, generation] { sortAsideDone(*rows, order, generation); },
+            Qt::QueuedConnection);
+    });
+}
+
+void TFileListView::sortAsideDone(const std::vector<int>& rows, GroupOrder order,
+                                  std::uint64_t generation)
+{
+    m_sortThread.join();
+    m_sortRunning = false;
+    viewport()->unsetCursor();
+    const bool dropped = std::exchange(m_sortDropped, false);
+    if (m_sortQueued) {
+        sortGroups(*std::exchange(m_sortQueued, std::nullopt));
+    } else if (dropped) {
+        return;  // the rows it ordered were cleared
+    } else if (generation != m_model->generation() || rows.size() != static_cast<std::size_t>(m_model->size())) {
+        sortGroups(order);  // rows went or came meanwhile: the order is worked out anew
+    } else {
+        applyGroupOrder(rows, order);
+    }
+}
+
+void TFileListView::applyGroupOrder(const std::vector<int>& rows, GroupOrder order)
+{
+    m_model->reorderRows(rows);
     m_groupOrder = order;
     applyFilter();
     emit groupOrderChanged();

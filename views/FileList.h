@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QFileIconProvider>
@@ -111,6 +113,11 @@ public:
     // rows are added in an update, the last group may still grow; it closes
     // when the next separator or header comes or the update ends.
     int openGroup() const { return m_openHeader; }
+    // The group being written is whole: closes it now rather than when the
+    // next group or the end of the update comes.
+    void endGroup() { closeOpenGroup(); }
+    // The number of groups listed (their header rows).
+    int groupCount() const;
 
     // Rows added between these are shown together at the end.
     void beginUpdate();
@@ -131,8 +138,14 @@ public:
 
     // Puts the groups in an order, each whole (see GroupSort); Found gives
     // back the order they were written in. Clearing the rows returns to it.
+    // A long list's order is worked out on a helper thread while the event
+    // loop turns, and put in place when it is ready (groupOrderChanged);
+    // an order chosen meanwhile follows it.
     void sortGroups(GroupOrder order);
     GroupOrder groupOrder() const { return m_groupOrder; }
+    bool sorting() const { return m_sortRunning; }
+    // Lists of this many rows and more are sorted on the helper thread.
+    static constexpr int kSortAsideRows = 20000;
 
     // Keeps in sight only the groups the filter keeps (see GroupFilter); the
     // empty filter shows every row again. The selection is cleared, so what
@@ -158,6 +171,8 @@ signals:
     void groupOrderChanged();
     // The filter changed, or rows went while it was set.
     void filterChanged();
+    // Rows were deleted (by deleteRow or deleteRows; clearing is not deleting).
+    void rowsDeleted();
     // The context menu is asked for over `row` (-1: no row), by the mouse or
     // the keyboard (the Menu key, Shift+F10); `at` is where it should open.
     void menuRequested(const QPoint& at, int row);
@@ -178,6 +193,9 @@ private:
     int append(RowKind kind, const std::string& caption, std::span<const std::string> subItems,
                const RowFacts& facts = {}, const QIcon* icon = nullptr);
     void closeOpenGroup();
+    void startSortAside(GroupSort::Snapshot snapshot, GroupOrder order);
+    void sortAsideDone(const std::vector<int>& rows, GroupOrder order, std::uint64_t generation);
+    void applyGroupOrder(const std::vector<int>& rows, GroupOrder order);
     void setRowHeight();
     // The rectangle of a whole row in the viewport, for its focus frame.
     QRect rowRect(int row) const;
@@ -198,6 +216,12 @@ private:
     int m_openHeader = -1;
     GroupOrder m_groupOrder = GroupOrder::Found;
     GroupFilter m_filter;
+    // The sort on the helper thread, the order asked for while it ran, and
+    // whether the rows it was working out were cleared meanwhile.
+    std::thread m_sortThread;
+    bool m_sortRunning = false;
+    std::optional<GroupOrder> m_sortQueued;
+    bool m_sortDropped = false;
 
     // Hides and shows rows as the filter says; rows whose state is right stay untouched.
     void applyFilter();

@@ -275,6 +275,7 @@ int FileListModel::append(RowKind kind, std::string_view caption,
         record.icon = iconIndex(*icon);
     }
     m_records.push_back(record);
+    m_headers += kind == RowKind::Header ? 1 : 0;
     if (kind == RowKind::File) {
         // A new file is unmarked: a group whose files were all marked is no
         // longer. Only a run of marked files can lead up to such a header.
@@ -305,6 +306,7 @@ void FileListModel::remove(int row)
     const bool wasMarked = isMarked(row);
     const std::int64_t bytes = wasMarked ? sizeOf(row) : 0;
     const bool shown = row < m_shown;
+    m_headers -= kind(row) == RowKind::Header ? 1 : 0;
     if (shown) {
         beginRemoveRows(QModelIndex(), row, row);
     }
@@ -352,6 +354,7 @@ void FileListModel::removeMany(const std::vector<int>& rows)
                 marksMoved = true;
             }
             shownGone += row < m_shown ? 1 : 0;
+            m_headers -= kind(row) == RowKind::Header ? 1 : 0;
             continue;
         }
         m_records[kept++] = m_records[i];
@@ -378,6 +381,7 @@ void FileListModel::clear()
         texts.clear();
     }
     m_shown = 0;
+    m_headers = 0;
     m_added = 0;
     ++m_generation;
     const bool hadMarks = m_markedCount > 0;

@@ -65,6 +65,8 @@ public:
     // Every row, shown or still waiting.
     int size() const { return static_cast<int>(m_records.size()); }
     int shownCount() const { return m_shown; }
+    // Header rows, shown or waiting: the number of groups listed.
+    int headerCount() const { return m_headers; }
     void setHold(bool hold);
     bool holding() const { return m_hold; }
     void showPending();
@@ -183,6 +185,7 @@ private:
     std::vector<QIcon> m_icons;
     std::vector<std::string> m_longTexts[kColumnCount];
     int m_shown = 0;
+    int m_headers = 0;
     std::int64_t m_markedCount = 0;
     std::int64_t m_markedBytes = 0;
     int m_markingDepth = 0;

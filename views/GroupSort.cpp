@@ -13,24 +13,8 @@ namespace views {
 
 namespace {
 
-// A run of rows that moves as one: a group, or a row between groups.
-struct Run {
-    int first = 0;
-    int end = 0;
-    bool group = false;
-};
-
-// What a group is compared by.
-struct GroupKey {
-    int run = 0;  // index into the runs
-    std::uint32_t found = 0;
-    std::int64_t size = 0;
-    std::int64_t bytesBack = 0;
-    std::int64_t newest = 0;
-    std::int64_t oldest = 0;
-    int copies = 0;
-    std::string_view name;
-};
+using Run = GroupSort::Run;
+using GroupKey = GroupSort::Key;
 
 std::vector<Run> runsOf(const FileListModel& rows)
 {
@@ -48,7 +32,7 @@ std::vector<Run> runsOf(const FileListModel& rows)
     return runs;
 }
 
-GroupKey keyOf(const FileListModel& rows, const Run& run, int index)
+GroupKey keyOf(const FileListModel& rows, const Run& run, int index, GroupOrder order)
 {
     GroupKey key;
     key.run = index;
@@ -65,7 +49,7 @@ GroupKey keyOf(const FileListModel& rows, const Run& run, int index)
         }
     }
     key.bytesBack = key.copies > 1 ? key.size * (key.copies - 1) : 0;
-    if (key.copies > 0) {
+    if (key.copies > 0 && order == GroupOrder::FirstName) {
         key.name = platform::nameOf(rows.caption(run.first + 1));
     }
     return key;
@@ -98,22 +82,30 @@ bool before(const GroupKey& a, const GroupKey& b, GroupOrder order)
 
 }  // namespace
 
-std::vector<int> GroupSort::rowOrder(const FileListModel& rows, GroupOrder order)
+GroupSort::Snapshot GroupSort::snapshot(const FileListModel& rows, GroupOrder order)
 {
-    const std::vector<Run> runs = runsOf(rows);
-    std::vector<GroupKey> keys;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        if (runs[i].group) {
-            keys.push_back(keyOf(rows, runs[i], static_cast<int>(i)));
+    Snapshot snapshot;
+    snapshot.runs = runsOf(rows);
+    snapshot.rows = static_cast<std::size_t>(rows.size());
+    for (std::size_t i = 0; i < snapshot.runs.size(); ++i) {
+        if (snapshot.runs[i].group) {
+            snapshot.keys.push_back(keyOf(rows, snapshot.runs[i], static_cast<int>(i), order));
         }
     }
+    return snapshot;
+}
+
+std::vector<int> GroupSort::rowOrder(Snapshot snapshot, GroupOrder order)
+{
+    std::vector<GroupKey>& keys = snapshot.keys;
     std::sort(keys.begin(), keys.end(),
               [order](const GroupKey& a, const GroupKey& b) { return before(a, b, order); });
     std::vector<int> result;
-    result.reserve(static_cast<std::size_t>(rows.size()));
+    result.reserve(snapshot.rows);
     std::size_t next = 0;
-    for (const Run& run : runs) {
-        const Run& placed = run.group ? runs[static_cast<std::size_t>(keys[next++].run)] : run;
+    for (const Run& run : snapshot.runs) {
+        const Run& placed =
+            run.group ? snapshot.runs[static_cast<std::size_t>(keys[next++].run)] : run;
         for (int row = placed.first; row < placed.end; ++row) {
             result.push_back(row);
         }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace views {
@@ -27,8 +28,40 @@ enum class GroupOrder : std::uint8_t {
 // Groups that compare equal keep the order they were found in.
 class GroupSort {
 public:
-    // The old row of each new row, for FileListModel::reorderRows.
-    static std::vector<int> rowOrder(const FileListModel& rows, GroupOrder order);
+    // A run of rows that moves as one: a group, or a row between groups.
+    struct Run {
+        int first = 0;
+        int end = 0;
+        bool group = false;
+    };
+    // What a group is compared by.
+    struct Key {
+        int run = 0;  // index into the runs
+        std::uint32_t found = 0;
+        std::int64_t size = 0;
+        std::int64_t bytesBack = 0;
+        std::int64_t newest = 0;
+        std::int64_t oldest = 0;
+        int copies = 0;
+        std::string name;  // for the order by first name only
+    };
+    // The values an order is worked out from, copied out of the rows: the
+    // order can then be worked out on another thread while the rows stay
+    // with the window's.
+    struct Snapshot {
+        std::vector<Run> runs;
+        std::vector<Key> keys;
+        std::size_t rows = 0;
+    };
+
+    static Snapshot snapshot(const FileListModel& rows, GroupOrder order);
+    // The old row of each new row, for FileListModel::reorderRows. Touches
+    // nothing but the snapshot.
+    static std::vector<int> rowOrder(Snapshot snapshot, GroupOrder order);
+    static std::vector<int> rowOrder(const FileListModel& rows, GroupOrder order)
+    {
+        return rowOrder(snapshot(rows, order), order);
+    }
 };
 
 }  // namespace views

@@ -227,7 +227,8 @@ private slots:
         for (QWidget* control : std::initializer_list<QWidget*>{
                  form->edtFileMask, form->edtRootDir, form->edtSkipFolder, form->DiskListView1,
                  form->FileListView1, form->chkFloppyIsMaster, form->chkSkipSysbckup,
-                 form->chkSkipDesktopFolders, form->chkCheckFilesize}) {
+                 form->chkSkipDesktopFolders, form->chkIncludeHiddenFolders,
+                 form->chkCheckFilesize}) {
             QVERIFY2(descriptionOf(control).size() > nameOf(control).size(),
                      qPrintable("no description: " + nameOf(control)));
         }
@@ -271,6 +272,10 @@ private slots:
         const bool sameTime = form->chkCheckFileTimestamp->isChecked();
         QTest::keyClick(form.get(), Qt::Key_D, Qt::AltModifier);
         QTRY_COMPARE(form->chkCheckFileTimestamp->isChecked(), !sameTime);
+        QTest::keyClick(form.get(), Qt::Key_A, Qt::AltModifier);
+        QTest::keyClick(form.get(), Qt::Key_U, Qt::AltModifier);
+        QTRY_VERIFY(form->chkIncludeHiddenFolders->isChecked());
+        QTest::keyClick(form.get(), Qt::Key_R, Qt::AltModifier);
         QCOMPARE(QKeySequence::mnemonic(form->btnSearch->text()),
                  QKeySequence(Qt::ALT | Qt::Key_N));
         QCOMPARE(QKeySequence::mnemonic(form->btnExit->text()), QKeySequence(Qt::ALT | Qt::Key_X));

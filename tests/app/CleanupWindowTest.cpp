@@ -314,7 +314,16 @@ private slots:
         const QString count = form->StatusBar1->panel(2)->text();
         QVERIFY(form->pnlMarks->isHidden());
         QCOMPARE(form->cleanupActions->marksText(), QString());
+        QCOMPARE(bytes, QString("Bytes: 44"));
+        QCOMPARE(count, QString("Files: 3"));
+        const QLabel* groups = form->StatusBar1->groupsPanel();
+        QCOMPARE(groups->text(), QString("Groups: 2"));
+        // Each total says what it counts.
+        QVERIFY(form->StatusBar1->panel(1)->toolTip().startsWith("Bytes: the space"));
+        QVERIFY(form->StatusBar1->panel(2)->toolTip().startsWith("Files: the listed copies"));
+        QVERIFY(groups->toolTip().startsWith("Groups: the groups"));
         form->show();
+        QCOMPARE(groups->x(), form->StatusBar1->panel(2)->geometry().right() + 3);
         select(*form, rowOf(*form, "short.dat"));
         form->FileListView1->setRowSelected(rowOf(*form, "pair/one.txt"), true);
         form->cleanupActions->markSelected(true);
@@ -334,6 +343,10 @@ private slots:
         QVERIFY(answers.done());
         QCOMPARE(rowOf(*form, "pair/two.txt"), -1);
         QCOMPARE(form->pnlMarks->text(), QString("Marked: 1 file, 18 bytes"));
+        // The totals say what is left.
+        QTRY_COMPARE(form->StatusBar1->panel(1)->text(), QString("Bytes: 36"));
+        QCOMPARE(form->StatusBar1->panel(2)->text(), QString("Files: 2"));
+        QCOMPARE(groups->text(), QString("Groups: 1"));
 
         form->cleanupActions->unmarkAll();
         QVERIFY(form->pnlMarks->isHidden());
@@ -344,6 +357,10 @@ private slots:
         form->cleanupActions->invertMarksInGroups();
         QCOMPARE(listed(*form), (QStringList{"*k/deep/er/p1.dat", "*m/mid name.dat", "short.dat"}));
         QCOMPARE(form->pnlMarks->text(), QString("Marked: 2 files, 36 bytes"));
+        act(*form, actionOfKind(ActionKind::Trash), answers);
+        QTRY_COMPARE(form->StatusBar1->panel(1)->text(), QString("Bytes: 0"));
+        QCOMPARE(form->StatusBar1->panel(2)->text(), QString("Files: 0"));
+        QCOMPARE(groups->text(), QString("Groups: 0"));
     }
 
     void aCrowdedStatusBarKeepsTheDesignedWordsAndShortensTheMarks()
@@ -356,6 +373,7 @@ private slots:
         bar.setPanelText(0, "Duplicates found....");
         bar.setPanelText(1, "Bytes: 1,503,750");
         bar.setPanelText(2, "Files: 105");
+        bar.setGroupsText("Groups: 52", "52");
         bar.setPanelText(3, "Scan complete");
         QToolButton leftOut(&bar);
         leftOut.setText("Left out: 1");
@@ -369,13 +387,24 @@ private slots:
 
         QLabel* status = bar.panel(3);
         QVERIFY2(status->width() >= status->fontMetrics().horizontalAdvance("Scan complete"),
-                 qPrintable(QString::number(status->width())));
+                 qPrintable(QString::number(status->width()) + " for " +
+                            QString::number(
+                                status->fontMetrics().horizontalAdvance("Scan complete"))));
         QVERIFY(marks->x() >= status->geometry().right());
         QVERIFY(marks->geometry().right() < leftOut.x());
+        // The count of groups, beside the designed totals, steps aside for
+        // their words, and with room enough says its number at least.
+        QLabel* groups = bar.groupsPanel();
+        QVERIFY(groups->isHidden());
         QVERIFY(marks->width() >= marks->fontMetrics().horizontalAdvance("Marked: 105"));
         QCOMPARE(marks->text(), full);
         QCOMPARE(marks->toolTip(), full);
         QCOMPARE(leftOut.geometry().right(), bar.width() - 1);
+
+        bar.resize(700, 19);
+        QVERIFY(groups->isVisible());
+        QVERIFY(groups->width() >= groups->fontMetrics().horizontalAdvance("52"));
+        QVERIFY(groups->x() > bar.panel(2)->x() && groups->x() < status->x());
 
         // With room enough the whole text shows and there is no tooltip.
         bar.resize(1400, 19);
@@ -676,6 +705,19 @@ private slots:
         QVERIFY2(reportText.startsWith("3 files were put back."), qPrintable(reportText));
         QCOMPARE(QString::fromStdString(describeChanges(before, snapshotTree(m_tree->path()))),
                  QString());
+        // A cleanup undone whole is not offered again, nor after a restart.
+        for (int restart = 0; restart < 2; ++restart) {
+            if (restart == 1) {
+                form = searched();
+            }
+            std::unique_ptr<QMenu> menu(form->cleanupActions->buildMenu(-1, form.get()));
+            QVERIFY(!actionOf(menu.get(), "Undo last cleanup")->isEnabled());
+            QString said;
+            answers.acknowledge(said);
+            form->cleanupActions->undoLastCleanup();
+            QTRY_VERIFY(answers.done());
+            QCOMPARE(said, QString("There is no cleanup to undo."));
+        }
 
         // A move, undone after the window was made anew: the newest journal is found.
         form = searched();

@@ -200,6 +200,47 @@ private slots:
         QVERIFY(form->longestTurnGap() < std::chrono::milliseconds(1000));
     }
 
+    void hiddenFoldersAreSearchedOnlyWhenTheBoxIsTicked()
+    {
+        m_tree->write("shown/a.txt", "same words");
+        m_tree->write(".hidden/b.txt", "same words");
+        m_tree->write("shown/.c.txt", "same words");  // a hidden file is always searched
+        auto form = makeForm();
+        QVERIFY(!form->chkIncludeHiddenFolders->isChecked());
+        QCOMPARE(form->chkIncludeHiddenFolders->parentWidget(), form->TabSheetAdvanced);
+        form->btnSearch->click();
+        QCOMPARE(rows(*form), (QStringList{H, "shown/.c.txt", "shown/a.txt"}));
+        form->chkIncludeHiddenFolders->setChecked(true);
+        form->btnSearch->click();
+        QCOMPARE(rows(*form), (QStringList{H, ".hidden/b.txt", "shown/.c.txt", "shown/a.txt"}));
+    }
+
+    void aGroupLeftWithOneFileWhileASearchWritesLeavesOnceItsRowsAreWritten()
+    {
+        m_tree->write("a1", "same words");
+        m_tree->write("a2", "same words");
+        auto form = makeForm();
+        // The comparison writes a group, turning the event loop after each file.
+        search::ResultList& list = form->resultList();
+        list.beginUpdate();
+        list.addRow(H);
+        QVERIFY(list.addFile(*m_tree / "a1"));
+        QVERIFY(list.addFile(*m_tree / "a2"));
+        // At that turn the user deletes a file of it.
+        form->FileListView1->setRowSelected(1, true);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        form->handlers.FileListView1KeyDown(Qt::Key_Delete, Qt::NoModifier, Qt::NoButton);
+        QVERIFY(answers.done());
+        QCOMPARE(rows(*form), (QStringList{H, "a2"}));  // more files of it may come
+        // The group's rows are all written: the comparison shows its totals,
+        // and the group goes at once, not when the next group comes.
+        form->run.comparison.ShowTotals();
+        QCOMPARE(rows(*form), QStringList());
+        list.endUpdate();
+        QCOMPARE(rows(*form), QStringList());
+    }
+
     void groupsSortWholeByTheirValuesAndANewSearchGivesBackTheOrderFound()
     {
         // Bytes given back: big 300, three 120, small 100; oldest: three, small, big.
@@ -518,6 +559,9 @@ private slots:
             form.chkCheckFilename->setChecked(true);
             form.chkSkipTrashFolders->setChecked(false);
             form.chkUseCache->setChecked(false);
+            form.chkIncludeHiddenFolders->setChecked(true);
+            form.resize(form.width() + 40, form.height() + 30);
+            form.FileListView1->setColumnWidth(3, 123);
             QVERIFY(form.close());
         }
         QSettings stored("Quarrendale", "Kelvarin");
@@ -526,8 +570,10 @@ private slots:
         QCOMPARE(stored.value("CheckFileName").toString(), QString("1"));
         QCOMPARE(stored.value("SkipTrashFolders").toString(), QString("0"));
         QCOMPARE(stored.value("UseCache").toString(), QString("0"));
-        // The ten designed values, the trash rule and the cache.
-        QCOMPARE(stored.allKeys().size(), 12);
+        QCOMPARE(stored.value("IncludeHiddenFolders").toString(), QString("1"));
+        // The ten designed values, the trash and hidden folder rules, the cache,
+        // the window and its columns.
+        QCOMPARE(stored.allKeys().size(), 15);
 
         TfrmMain next;
         QCOMPARE(next.edtFileMask->text(), QString("*.jpg,*.png"));
@@ -536,6 +582,9 @@ private slots:
         QVERIFY(next.chkCheckFilename->isChecked());
         QVERIFY(!next.chkSkipTrashFolders->isChecked());
         QVERIFY(!next.chkUseCache->isChecked());
+        QVERIFY(next.chkIncludeHiddenFolders->isChecked());
+        QCOMPARE(next.height(), 469 + 30);
+        QCOMPARE(next.FileListView1->columnWidth(3), 123);
         next.ResultListFile = *m_lists / "Kelvarin.lis";
     }
 
@@ -605,7 +654,8 @@ private slots:
                        "\"/d/a2\",200,\"TXT file\",2024/01/01,\"    \",,\r\n"
                        "\"\"\r\n\"Duplicate files .....\"\r\n"
                        "\"/d/b1\",10,x\r\n\"/d/b2\",20,x\r\n\"/d/b3\",not-a-number,x\r\n"
-                       "\"\"\r\n\"Duplicate files .....\"\r\n\"/d/c1\",5,x\r\n");
+                       "\"\"\r\n\"Duplicate files .....\"\r\n\"/d/" +
+                           std::string(600, 'c') + "\",5,x\r\n");
         TfrmMain form;
         form.ResultListFile = *m_lists / "Kelvarin.lis";
         form.SkipListFile = *m_lists / "SkipDupl.lis";
@@ -625,6 +675,15 @@ private slots:
         QCOMPARE(form.run.comparison.DuplicateBytes, std::int64_t(220));
         QCOMPARE(status(form, 0), QString("Duplicates read from file ....."));
         QCOMPARE(status(form, 2), QString("Files: 3"));
+        QCOMPARE(form.StatusBar1->groupsPanel()->text(), QString("Groups: 3"));
+        // The phase is read whole, and the columns fit the first group as
+        // after a search: the long path of the last does not push the others away.
+        QVERIFY(form.StatusBar1->panel(0)->width() >=
+                form.StatusBar1->panel(0)->sizeHint().width());
+        const QFontMetrics metrics = form.FileListView1->fontMetrics();
+        QVERIFY(form.FileListView1->columnWidth(0) >= metrics.horizontalAdvance("/d/a1"));
+        QVERIFY(form.FileListView1->columnWidth(0) < metrics.horizontalAdvance(QString(600, 'c')));
+        QVERIFY(form.FileListView1->columnWidth(1) >= metrics.horizontalAdvance("Size"));
         QVERIFY(form.DiskListView1->topLevelItemCount() > 0);
         QVERIFY(!form.Timer1->isActive());
         // The empty Prod Ver is lost, the blank Attr trimmed.
@@ -798,7 +857,7 @@ private slots:
         {
             QSettings stored("Quarrendale", "Kelvarin");
             QCOMPARE(stored.status(), QSettings::NoError);
-            QCOMPARE(stored.allKeys().size(), 12);
+            QCOMPARE(stored.allKeys().size(), 15);
             QCOMPARE(stored.value("FoldersToIgnore").toString(), QString("/tmp/"));
             QCOMPARE(stored.value("FileMask").toString(), QString("*.*"));
             QCOMPARE(stored.value("SkipEmptyFiles").toString(), QString("0"));

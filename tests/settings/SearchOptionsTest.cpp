@@ -34,6 +34,7 @@ TEST(SearchOptionsTest, AnEmptyStoreGivesTheDefaults)
     EXPECT_TRUE(options.CheckFileSize);
     EXPECT_TRUE(options.SkipEmptyFiles);
     EXPECT_TRUE(options.SkipDesktopFolders);
+    EXPECT_FALSE(options.IncludeHiddenFolders);
 }
 
 TEST(SearchOptionsTest, ValuesAreReadAndWrittenInTheStoredOrder)
@@ -44,7 +45,8 @@ TEST(SearchOptionsTest, ValuesAreReadAndWrittenInTheStoredOrder)
     const std::vector<std::string> expected = {
         "FoldersToIgnore",    "FileMask",          "RootFolder",    "FloppyIsMaster",
         "SkipSysbckupFolder", "CheckFileStamp",    "CheckFileName", "CheckFileSize",
-        "SkipEmptyFiles",     "SkipDesktopFolders", "SkipTrashFolders", "UseCache"};
+        "SkipEmptyFiles",     "SkipDesktopFolders", "SkipTrashFolders", "UseCache",
+        "IncludeHiddenFolders"};
     EXPECT_EQ(target.order, expected);
 
     SearchOptions options;

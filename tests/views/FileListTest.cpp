@@ -610,6 +610,64 @@ private slots:
         QCOMPARE(view.captionOf(100), std::string("/f150"));
     }
 
+    void aLongListIsSortedWhileTheEventLoopTurns()
+    {
+        // Groups whose first names come in the reverse of the order found.
+        constexpr int kGroups = 100000;
+        TFileListView view;
+        view.beginUpdate();
+        const std::vector<std::string> size = {"10"};
+        for (int group = 0; group < kGroups; ++group) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/t/n%06d-", kGroups - group);
+            if (group > 0) {
+                view.addSeparatorRow();
+            }
+            view.addHeaderRow();
+            view.addRow(std::string(name) + "a", size);
+            view.addRow(std::string(name) + "b", size);
+        }
+        view.endUpdate();
+        QVERIFY(view.rowCount() >= TFileListView::kSortAsideRows);
+
+        int turns = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&turns] { ++turns; });
+        tick.start(0);
+        QSignalSpy sorted(&view, &TFileListView::groupOrderChanged);
+        view.sortGroups(views::GroupOrder::FirstName);
+        // The window goes on while the order is worked out.
+        QVERIFY(view.sorting());
+        QCOMPARE(view.groupOrder(), views::GroupOrder::Found);
+        QTRY_COMPARE_WITH_TIMEOUT(sorted.count(), 1, 30000);
+        QVERIFY(turns > 0);
+        QCOMPARE(view.groupOrder(), views::GroupOrder::FirstName);
+        QVERIFY(!view.sorting());
+        // Each group whole and in place, the separators between them.
+        for (int group = 0; group < kGroups; ++group) {
+            const int header = group * 4;
+            char name[32];
+            std::snprintf(name, sizeof name, "/t/n%06d-", group + 1);
+            QCOMPARE(view.kindOf(header), views::RowKind::Header);
+            QCOMPARE(view.captionOf(header + 1), std::string(name) + "a");
+            QCOMPARE(view.captionOf(header + 2), std::string(name) + "b");
+            if (group + 1 < kGroups) {
+                QCOMPARE(view.kindOf(header + 3), views::RowKind::Separator);
+            }
+        }
+
+        // An order chosen while one is worked out follows it; rows that go
+        // meanwhile are not brought back.
+        view.sortGroups(views::GroupOrder::Found);
+        view.sortGroups(views::GroupOrder::FirstName);
+        view.deleteRow(view.rowCount() - 1);
+        QTRY_COMPARE_WITH_TIMEOUT(sorted.count(), 2, 30000);
+        QCOMPARE(view.groupOrder(), views::GroupOrder::FirstName);
+        QTRY_VERIFY(!view.sorting());
+        QCOMPARE(view.captionOf(1), std::string("/t/n000001-a"));
+        QCOMPARE(view.rowCount(), kGroups * 4 - 2);
+    }
+
     void localeValuesComeFromQtLocales()
     {
         const text::Locale german =
