@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MainForm.h"
 
+#include "app/FolderView.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -400,6 +402,7 @@ TfrmMain::TfrmMain(QWidget* parent)
         run.comparison.DuplicateCount = 0;
         run.comparison.DuplicateBytes = 0;
         cleanupActions->roots.clear();
+        folderView->forget();
         ReloadResultList(path);
     };
     mnuMain = new MainMenu(*groupSortMenu, *listFiles, *FileListView1, this);
@@ -416,6 +419,7 @@ TfrmMain::TfrmMain(QWidget* parent)
         menu.addMenu(groupSortMenu->menu());
         listFilter->addToMenu(menu, row);
     };
+    folderView = new FolderView(TreeScanner1, *FileListView1, *listFilter, *mnuMain->mnuView, this);
     pnlShown = StatusBar1->addPanel();
     pnlShown->setAccessibleName(tr("Groups shown"));
     const auto showShown = [this] {
@@ -608,6 +612,9 @@ void TfrmMain::FormResize()
     FileListView1->setGeometry(6, listTop, clientWidth - 12,
                                clientHeight - listTop - lblVersion->height() -
                                    StatusBar1->height() - 2);
+    if (folderView != nullptr) {
+        folderView->place(StatusBar1->y());
+    }
 }
 
 void TfrmMain::resizeEvent(QResizeEvent* event)
@@ -656,6 +663,7 @@ void TfrmMain::btnSearchClick()
         m_lastTurn = std::chrono::steady_clock::now();
         m_leftOut.clear();
         showLeftOutCount();
+        folderView->searchStarts();
     }
     listFilter->setEnabled(!starts);
     try {
@@ -667,6 +675,7 @@ void TfrmMain::btnSearchClick()
     if (starts) {
         showLeftOutCount();
         handlers.contentsConfirmed = run.catalogue.CheckFileSize;
+        folderView->searchEnded(run.catalogue.CheckFileSize);
         if (m_closeRequested) {
             close();  // the close asked for during the search
         }

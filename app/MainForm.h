@@ -36,6 +36,8 @@
 
 namespace app {
 
+class FolderView;
+
 // The status bar: four panels, the progress bar laid over the first while a
 // long step runs.
 class TStatusBar : public QWidget {
@@ -129,6 +131,8 @@ public:
     // The filter field above the list, and the panel that counts what it shows.
     ListFilter* listFilter;
     QLabel* pnlShown;
+    // The folders of the result, in place of the file rows on demand.
+    FolderView* folderView = nullptr;
 
     int MinTrackWidth = 0;
     int MinTrackHeight = 0;
