@@ -128,6 +128,7 @@ FolderView::FolderView(scanner::TTreeScanner& scanner, views::TFileListView& fil
     connect(lstFolders, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& index) { openFolder(index.row()); });
     connect(lstFolders, &QWidget::customContextMenuRequested, this, &FolderView::showMenu);
+    connect(model, &FolderListModel::marksChanged, this, &FolderView::marksChanged);
     connect(model, &QAbstractItemModel::modelReset, this, [this, empty] {
         empty->setText(emptyText());
         empty->setVisible(model->rowCount() == 0);
@@ -421,11 +422,14 @@ void FolderView::openFolder(int row)
         model->kind(row) != FolderListModel::RowKind::Folder) {
         return;
     }
-    m_filter.showFolder(model->path(row), true);
+    const std::string folder = model->path(row);
+    m_filter.showFolder(folder, true);
     setShown(false);
     m_files.setFocus();
+    // The first of the folder's own files is the current row.
     for (int file = 0; file < m_files.rowCount(); ++file) {
-        if (m_files.kindOf(file) == views::RowKind::File && m_files.isRowShown(file)) {
+        if (m_files.kindOf(file) == views::RowKind::File && m_files.isRowShown(file) &&
+            m_files.captionOf(file).rfind(folder, 0) == 0) {
             m_files.setCurrentIndex(m_files.model()->index(file, 0));
             m_files.scrollTo(m_files.model()->index(file, 0));
             break;
@@ -567,8 +571,12 @@ bool FolderView::eventFilter(QObject* watched, QEvent* event)
     }
     if (watched == lstFolders && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            openFolder(lstFolders->currentIndex().row());
+        const int row = lstFolders->currentIndex().row();
+        const bool folderRow =
+            row >= 0 && model->kind(row) == FolderListModel::RowKind::Folder;
+        // Elsewhere Enter goes on to the window, where it may press Find Now.
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && folderRow) {
+            openFolder(row);
             return true;
         }
         if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {

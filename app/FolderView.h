@@ -83,6 +83,8 @@ public:
 
 signals:
     void viewChanged(bool folders);
+    // A folder's mark was set or cleared, or the marked folders went.
+    void marksChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -95,6 +97,7 @@ private:
     // Takes out what the file rows that went since the folders were found
     // may have made untrue.
     void dropTouched();
+
     std::vector<std::int64_t> watchedCounts() const;
     std::vector<int> selectedFolderRows() const;
     void showMenu(const QPoint& at);

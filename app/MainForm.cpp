@@ -420,6 +420,12 @@ TfrmMain::TfrmMain(QWidget* parent)
         listFilter->addToMenu(menu, row);
     };
     folderView = new FolderView(TreeScanner1, *FileListView1, *listFilter, *mnuMain->mnuView, this);
+    QLabel* pnlFolderMarks = StatusBar1->addPanel();
+    pnlFolderMarks->setAccessibleName(tr("Marked folders"));
+    connect(folderView, &FolderView::marksChanged, this, [this, pnlFolderMarks] {
+        pnlFolderMarks->setText(folderView->marksText());
+        StatusBar1->layoutPanels();
+    });
     pnlShown = StatusBar1->addPanel();
     pnlShown->setAccessibleName(tr("Groups shown"));
     const auto showShown = [this] {

@@ -58,7 +58,8 @@ QString alsoHolds(const folders::FolderFacts& f)
 }
 
 // "all 12 have copies: 10 in /a/, 2 in /b/" or, for a folder nearly
-// contained, "10 of 12 have copies: 10 in /a/; no copy: x.txt, y.txt".
+// contained, the files without a copy first: "no copy: x.txt, y.txt; 10 of
+// 12 have copies: 10 in /a/".
 QString copiesText(const folders::ContainedFolder& c)
 {
     std::int64_t copied = 0;
@@ -67,21 +68,16 @@ QString copiesText(const folders::ContainedFolder& c)
         copied += h.files;
         where.push_back(FolderListModel::tr("%1 in %2").arg(count(h.files), shown(h.folder)));
     }
-    QString out = c.withoutCopy.empty()
-                      ? FolderListModel::tr("all %1 have copies: %2")
-                            .arg(count(copied), someNames(where))
-                      : FolderListModel::tr("%1 of %2 have copies: %3")
-                            .arg(count(copied), count(c.folder.files), someNames(where));
-    if (!c.withoutCopy.empty()) {
-        std::vector<QString> names;
-        for (const std::string& path : c.withoutCopy) {
-            names.push_back(shown(path.rfind(c.folder.path, 0) == 0
-                                      ? path.substr(c.folder.path.size())
-                                      : path));
-        }
-        out += FolderListModel::tr("; no copy: %1").arg(someNames(names));
+    if (c.withoutCopy.empty()) {
+        return FolderListModel::tr("all %1 have copies: %2").arg(count(copied), someNames(where));
     }
-    return out;
+    std::vector<QString> names;
+    for (const std::string& path : c.withoutCopy) {
+        names.push_back(shown(path.rfind(c.folder.path, 0) == 0 ? path.substr(c.folder.path.size())
+                                                                : path));
+    }
+    return FolderListModel::tr("no copy: %1; %2 of %3 have copies: %4")
+        .arg(someNames(names), count(copied), count(c.folder.files), someNames(where));
 }
 
 }  // namespace
