@@ -32,6 +32,9 @@ struct PlanFolder {
     // (each below `path`, ending with '/'), links, FIFOs, sockets, devices.
     // Relative to `path`, sorted; said before the action.
     std::vector<std::string> alsoRemoved;
+    // Parallel to it: "empty file", "empty folder", "link", "FIFO", "socket"
+    // or "device".
+    std::vector<std::string> alsoRemovedKinds;
     // Identical folders: the folder of the group that stays. Contained
     // folders: "" (the copies are named file by file).
     std::string keptFolder;
