@@ -190,7 +190,9 @@ void TTreeScanner::ScanFolder(const std::string& folder, std::size_t depth)
     std::vector<platform::FileEntry> entries;
     int error = 0;
     const int fd = openLevel(depth);
-    if (fd < 0 || !platform::readOpenFolder(fd, m_levels[depth].device, entries)) {
+    m_folderOthers.clear();
+    if (fd < 0 ||
+        !platform::readOpenFolder(fd, m_levels[depth].device, entries, &m_folderOthers)) {
         error = errno;
     }
 
