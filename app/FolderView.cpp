@@ -27,6 +27,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "app/CleanupActions.h"
+#include "app/FolderCleanup.h"
 #include "app/ListFilter.h"
 #include "review/FileOpener.h"
 #include "text/Text.h"
@@ -96,10 +98,12 @@ protected:
 }  // namespace
 
 FolderView::FolderView(scanner::TTreeScanner& scanner, views::TFileListView& files,
-                       ListFilter& filter, QMenu& viewMenu, QWidget* window)
+                       ListFilter& filter, QMenu& viewMenu, CleanupActions& fileCleanup,
+                       QWidget* window)
     : QObject(window), lstFolders(new QTableView(window)), model(new FolderListModel(this)),
-      tabView(new QTabBar(window)), m_scanner(scanner), m_files(files), m_filter(filter),
-      m_window(window), m_opener(new review::FileOpener(this))
+      tabView(new QTabBar(window)), folderCleanup(new FolderCleanup(window)), m_scanner(scanner),
+      m_files(files), m_filter(filter), m_fileCleanup(fileCleanup), m_window(window),
+      m_opener(new review::FileOpener(this))
 {
     lstFolders->setModel(model);
     lstFolders->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -416,6 +420,61 @@ void FolderView::dropTouched()
     model->setResult(m_result);
 }
 
+void FolderView::actOnMarked(cleanup::ActionKind kind)
+{
+    std::vector<std::string> marked;
+    for (const int row : model->markedRows()) {
+        marked.push_back(model->path(row));
+    }
+    if (marked.empty() || !m_found || !m_finder || m_fileCleanup.busy()) {
+        return;
+    }
+    folderCleanup->roots = m_fileCleanup.roots;
+    folderCleanup->journalFolder = m_fileCleanup.journalFolder;
+    const std::vector<std::string> gone = folderCleanup->act(*m_finder, m_result, marked, kind);
+    if (!gone.empty()) {
+        removeFileRows(gone);
+        dropTouched();
+    }
+}
+
+void FolderView::removeFileRows(const std::vector<std::string>& gone)
+{
+    const auto below = [&gone](std::string_view path) {
+        return std::any_of(gone.begin(), gone.end(), [path](const std::string& folder) {
+            return path.substr(0, folder.size()) == folder;
+        });
+    };
+    const views::FileListModel& rows = m_files.rows();
+    std::vector<int> out;
+    for (int row = 0; row < rows.size();) {
+        if (rows.kind(row) != views::RowKind::Header) {
+            ++row;
+            continue;
+        }
+        const int header = row;
+        std::vector<int> left;
+        for (row = header + 1; row < rows.size() && rows.kind(row) == views::RowKind::File;
+             ++row) {
+            (below(rows.caption(row)) ? out : left).push_back(row);
+        }
+        if (left.size() <= 1) {
+            // The group goes whole: its header, what is left, and the
+            // separator after it (or, for the last group, the one before).
+            out.push_back(header);
+            out.insert(out.end(), left.begin(), left.end());
+            if (row < rows.size() && rows.kind(row) == views::RowKind::Separator) {
+                out.push_back(row);
+            } else if (header > 0 && rows.kind(header - 1) == views::RowKind::Separator) {
+                out.push_back(header - 1);
+            }
+        }
+    }
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    m_files.deleteRows(out);
+}
+
 void FolderView::openFolder(int row)
 {
     if (row < 0 || row >= model->rowCount() ||
@@ -519,6 +578,16 @@ QMenu* FolderView::buildMenu(int row, QWidget* parent)
     add(tr("U&nmark"), selected, [this] { markSelected(false); });
     add(tr("Unmark &all"), model->markedCount() > 0, [this] { unmarkAll(); });
     menu->addSeparator();
+    const bool canAct = model->markedCount() > 0 && m_found && m_finder &&
+                        !folderCleanup->busy() && !m_fileCleanup.busy();
+    add(tr("&Trash marked folders"), canAct,
+        [this] { actOnMarked(cleanup::ActionKind::Trash); })
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
+    add(tr("Mo&ve marked folders to a folder..."), canAct,
+        [this] { actOnMarked(cleanup::ActionKind::Move); });
+    add(tr("Undo last folder clean&up"), folderCleanup->canUndo(),
+        [this] { folderCleanup->undoLast(); });
+    menu->addSeparator();
     add(tr("Open in file mana&ger"), folderRow, [this, row] { openInFileManager(row); });
     add(tr("&Copy path"), folderRow || selected, [this, row] { copyPaths(row); });
     menu->addSeparator();
@@ -577,6 +646,10 @@ bool FolderView::eventFilter(QObject* watched, QEvent* event)
         // Elsewhere Enter goes on to the window, where it may press Find Now.
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && folderRow) {
             openFolder(row);
+            return true;
+        }
+        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::ControlModifier) {
+            actOnMarked(cleanup::ActionKind::Trash);
             return true;
         }
         if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {

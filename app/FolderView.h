@@ -11,6 +11,7 @@
 #include <QPoint>
 #include <QString>
 
+#include "cleanup/Runner.h"
 #include "folders/FolderFinder.h"
 #include "scanner/TreeScan.h"
 
@@ -31,6 +32,8 @@ class TFileListView;
 
 namespace app {
 
+class CleanupActions;
+class FolderCleanup;
 class ListFilter;
 
 // Switches the result list between its file rows (the designed list, shown
@@ -43,8 +46,9 @@ class ListFilter;
 class FolderView : public QObject {
     Q_OBJECT
 public:
+    // `fileCleanup` gives the searched folders and where journals go.
     FolderView(scanner::TTreeScanner& scanner, views::TFileListView& files, ListFilter& filter,
-               QMenu& viewMenu, QWidget* window);
+               QMenu& viewMenu, CleanupActions& fileCleanup, QWidget* window);
     ~FolderView() override;
 
     QTableView* lstFolders;
@@ -53,6 +57,7 @@ public:
     QTabBar* tabView;
     QAction* actShowFiles;
     QAction* actShowFolders;
+    FolderCleanup* folderCleanup;
 
     // The window's hooks: a search starts (the file view comes back and a new
     // finder follows the walk), a search ended (whether it compared
@@ -71,6 +76,9 @@ public:
     // Shows the groups with a file in the folder of `row`, or below it, in
     // the file view.
     void openFolder(int row);
+    // Trashes or moves the marked folders, after asking; their file rows
+    // leave the file view.
+    void actOnMarked(cleanup::ActionKind kind);
     void markSelected(bool mark);
     void unmarkAll();
     void openInFileManager(int row);
@@ -97,7 +105,9 @@ private:
     // Takes out what the file rows that went since the folders were found
     // may have made untrue.
     void dropTouched();
-
+    // Takes the file rows below the folders that went out of the file view,
+    // and the groups left with one file, as a deletion by hand leaves them.
+    void removeFileRows(const std::vector<std::string>& gone);
     std::vector<std::int64_t> watchedCounts() const;
     std::vector<int> selectedFolderRows() const;
     void showMenu(const QPoint& at);
@@ -108,6 +118,7 @@ private:
     scanner::TTreeScanner& m_scanner;
     views::TFileListView& m_files;
     ListFilter& m_filter;
+    CleanupActions& m_fileCleanup;
     QWidget* m_window;
     review::FileOpener* m_opener;
     scanner::TTreeScanner::Event m_savedFound;

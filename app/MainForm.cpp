@@ -419,7 +419,8 @@ TfrmMain::TfrmMain(QWidget* parent)
         menu.addMenu(groupSortMenu->menu());
         listFilter->addToMenu(menu, row);
     };
-    folderView = new FolderView(TreeScanner1, *FileListView1, *listFilter, *mnuMain->mnuView, this);
+    folderView = new FolderView(TreeScanner1, *FileListView1, *listFilter, *mnuMain->mnuView,
+                                *cleanupActions, this);
     QLabel* pnlFolderMarks = StatusBar1->addPanel();
     pnlFolderMarks->setAccessibleName(tr("Marked folders"));
     connect(folderView, &FolderView::marksChanged, this, [this, pnlFolderMarks] {

@@ -6,7 +6,11 @@
 #include <QTableView>
 #include <QtTest>
 
+#include "app/CleanupDialogs.h"
+#include "app/FolderCleanup.h"
 #include "app/MainForm.h"
+#include "platform/FolderListing.h"
+#include "support/ModalAnswer.h"
 #include "support/TempFolder.h"
 #include "support/TestForm.h"
 #include "views/FolderListModel.h"
@@ -188,6 +192,43 @@ private slots:
         }
         view.showFolders();
         QCOMPARE(folders(view, FolderKind::SameLayout), (QStringList{"music copy/", "music/"}));
+    }
+
+    void aMarkedFolderGoesToTheTrashWholeAndUndoPutsItBack()
+    {
+        writeTree();
+        auto form = makeTestForm(*m_lists, m_tree->path());
+        app::FolderView& view = *form->folderView;
+        form->btnSearch->click();
+        view.showFolders();
+        view.model->setMarked(rowOf(view, "backup/photos/"), true);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        QString summary;
+        answers.when<app::TfrmCleanupReport>([&summary](app::TfrmCleanupReport* dialog) {
+            summary = dialog->lblSummary->text();
+            dialog->accept();
+        });
+        view.actOnMarked(cleanup::ActionKind::Trash);
+        QTRY_VERIFY(answers.done());
+        QVERIFY(summary.startsWith("1 of 1 folder went to the trash, giving back 27 bytes"));
+        QVERIFY(answers.texts.front().contains("3 files and 27 bytes"));
+        QVERIFY(!platform::fileExists(*m_tree / "backup/photos/a.jpg"));
+        QVERIFY(platform::fileExists(m_home / "data/Trash/files/photos/2019/c.jpg"));
+        QVERIFY(platform::fileExists(*m_tree / "photos/a.jpg"));
+        // Its file rows left the file view; the folder view lists what still holds.
+        for (int row = 0; row < form->FileListView1->rowCount(); ++row) {
+            QVERIFY(form->FileListView1->captionOf(row).find("backup/photos/") == std::string::npos);
+        }
+        QCOMPARE(folders(view, FolderKind::SameLayout), (QStringList{"music copy/", "music/"}));
+
+        ModalAnswers undo;
+        undo.answer(QMessageBox::Yes);
+        QString said;
+        undo.acknowledge(said);
+        view.folderCleanup->undoLast();
+        QTRY_VERIFY(undo.done());
+        QVERIFY(platform::fileExists(*m_tree / "backup/photos/2019/c.jpg"));
     }
 
     void aSearchWithoutTheSizeRuleSaysWhyNoFolderIsShown()
