@@ -180,13 +180,9 @@ FolderView::FolderView(scanner::TTreeScanner& scanner, views::TFileListView& fil
     model->clear();
 }
 
-FolderView::~FolderView()
-{
-    if (m_following) {
-        m_scanner.OnDirectoryFound = m_savedFound;
-        m_scanner.OnFolderError = m_savedError;
-    }
-}
+// The window's walk never runs past the window, and this goes with the
+// window after its scanner: nothing is left to unchain.
+FolderView::~FolderView() = default;
 
 void FolderView::searchStarts()
 {
