@@ -64,11 +64,12 @@ void ListFilter::apply()
     }
 }
 
-void ListFilter::showFolder(const std::string& folder)
+void ListFilter::showFolder(const std::string& folder, bool below)
 {
     views::GroupFilter filter = m_list.filter();
     filter.text = edtFilter->text().toStdString();
     filter.folder = folder;
+    filter.below = below && !folder.empty();
     while (filter.folder.size() > 1 && filter.folder.back() == '/') {
         filter.folder.pop_back();
     }
@@ -96,7 +97,7 @@ QString ListFilter::shownText() const
                        .arg(locale.toString(counts.groups), locale.toString(counts.allGroups),
                             locale.toString(counts.files), locale.toString(counts.allFiles));
     if (!filter.folder.empty()) {
-        text += tr(", in %1")
+        text += (filter.below ? tr(", in %1 and below") : tr(", in %1"))
                     .arg(QString::fromStdString(text::displayName(filter.folder)));
     }
     return text;

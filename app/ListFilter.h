@@ -30,8 +30,9 @@ public:
 
     // Applies the field's text now.
     void apply();
-    // Keeps only the groups with a file right in `folder`; "" lets every folder in.
-    void showFolder(const std::string& folder);
+    // Keeps only the groups with a file right in `folder`, or with `below`
+    // anywhere in its tree; "" lets every folder in.
+    void showFolder(const std::string& folder, bool below = false);
     void clear();
     // "Shown: 3 of 700 groups, 6 of 1,500 files"; "" without a filter.
     QString shownText() const;

@@ -153,6 +153,7 @@ void TfrmMain::btnSearchClick()
         m_lastTurn = std::chrono::steady_clock::now();
         m_leftOut.clear();
         showLeftOutCount();
+        folderView->searchStarts();
     }
     listFilter->setEnabled(!starts);
     if (starts) {
@@ -169,6 +170,7 @@ void TfrmMain::btnSearchClick()
     if (starts) {
         showLeftOutCount();
         handlers.contentsConfirmed = run.catalogue.CheckFileSize;
+        folderView->searchEnded(run.catalogue.CheckFileSize);
         if (m_closeRequested) {
             close();  // the close asked for during the search
         }

@@ -37,6 +37,8 @@
 
 namespace app {
 
+class FolderView;
+
 // The main window: what to search for, the rules, the result list and the
 // status bar. It runs searches through the search run, which reaches it
 // only through the window operations below.
@@ -99,6 +101,8 @@ public:
     // The filter field above the list, and the panel that counts what it shows.
     ListFilter* listFilter;
     QLabel* pnlShown;
+    // The folders of the result, in place of the file rows on demand.
+    FolderView* folderView = nullptr;
 
     int MinTrackWidth = 0;
     int MinTrackHeight = 0;

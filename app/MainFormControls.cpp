@@ -198,6 +198,9 @@ void TfrmMain::FormResize()
     FileListView1->setGeometry(6, listTop, clientWidth - 12,
                                clientHeight - listTop - lblVersion->height() -
                                    StatusBar1->height() - 2);
+    if (folderView != nullptr) {
+        folderView->place(StatusBar1->y());
+    }
 }
 
 }  // namespace app

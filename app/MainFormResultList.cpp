@@ -5,6 +5,7 @@
 #include <QMenu>
 
 #include "app/MainForm.h"
+#include "app/FolderView.h"
 #include "app/MainFormCommon.h"
 
 namespace app {
@@ -34,6 +35,7 @@ void TfrmMain::addListMenusAndFilter()
         run.comparison.DuplicateCount = 0;
         run.comparison.DuplicateBytes = 0;
         cleanupActions->roots.clear();
+        folderView->forget();
         ReloadResultList(path);
     };
     mnuMain = new MainMenu(*groupSortMenu, *listFiles, *FileListView1, this);
@@ -54,6 +56,14 @@ void TfrmMain::addListMenusAndFilter()
 
 void TfrmMain::addStatusPanels()
 {
+    folderView = new FolderView(TreeScanner1, *FileListView1, *listFilter, *mnuMain->mnuView,
+                                *cleanupActions, this);
+    QLabel* pnlFolderMarks = StatusBar1->addPanel();
+    pnlFolderMarks->setAccessibleName(tr("Marked folders"));
+    connect(folderView, &FolderView::marksChanged, this, [this, pnlFolderMarks] {
+        pnlFolderMarks->setText(folderView->marksText());
+        StatusBar1->layoutPanels();
+    });
     pnlShown = StatusBar1->addPanel();
     pnlShown->setAccessibleName(tr("Groups shown"));
     const auto showShown = [this] {

@@ -428,7 +428,8 @@ bool summariseJournal(const std::string& path, JournalSummary& summary, std::str
             summary.action = line[3];
         } else if (line.size() >= 3 && line[0] == step::kDone) {
             ++summary.done;
-            if (line[2] == "trash" || line[2] == "move") {
+            if (line[2] == "trash" || line[2] == "move" || line[2] == "trash-folder" ||
+                line[2] == "move-folder") {
                 ++summary.canPutBack;
             }
         }

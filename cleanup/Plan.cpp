@@ -160,9 +160,13 @@ std::vector<std::size_t> applyRule(const KeepRule& rule, const InputGroup& group
         }
         return kept;
     };
+    // A folder of a folder cleanup (named without its '/') is in itself.
     auto inAny = [&](const FileFacts& file) {
-        return std::any_of(rule.values.begin(), rule.values.end(),
-                           [&](const std::string& folder) { return isBelow(file.path, folder); });
+        return std::any_of(rule.values.begin(), rule.values.end(), [&](const std::string& folder) {
+            return isBelow(file.path, folder) ||
+                   (folder.size() == file.path.size() + 1 &&
+                    folder.compare(0, file.path.size(), file.path) == 0);
+        });
     };
     auto modified = [](const FileFacts& file) { return file.modifiedNs; };
     auto length = [](const FileFacts& file) { return static_cast<std::int64_t>(file.path.size()); };

@@ -614,8 +614,143 @@ UndoItem undoBegun(const StepRecord& step, const std::map<std::string, Fields>& 
     return item;
 }
 
+bool isFolderStep(const StepRecord& step)
+{
+    const std::string& action = step.intent[2];
+    return action.size() > 7 && action.compare(action.size() - 7, 7, "-folder") == 0;
+}
+
+bool folderIs(int folder, const std::string& name, const Identity& identity)
+{
+    struct stat st = {};
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(st.st_mode) && st.st_dev == identity.device && st.st_ino == identity.inode;
+}
+
+bool folderInPlace(const std::string& path, const std::string& root, const Identity& identity)
+{
+    platform::PathPlace place;
+    return platform::openPlaceNoFollow(path, trustedFor(path, root), place) &&
+           folderIs(place.folder.get(), place.name, identity);
+}
+
+// Moves the folder `identity` at `from` (below `fromTrusted` bytes) back to
+// `path`, by one rename; `where` names the place it is in, for the report.
+UndoItem folderBack(const std::string& from, std::size_t fromTrusted, const std::string& where,
+                    const std::string& path, const std::string& root, const Identity& identity)
+{
+    UndoItem item;
+    item.path = path + "/";
+    platform::PathPlace source;
+    if (!platform::openPlaceNoFollow(from, fromTrusted, source) ||
+        !folderIs(source.folder.get(), source.name, identity)) {
+        item.detail = "it is no longer " + where;
+        return item;
+    }
+    platform::PathPlace target;
+    if (!placeOf(path, trustedFor(path, root), true, target, item.detail, from)) {
+        item.detail = "it stays " + where + ": " + item.detail;
+        return item;
+    }
+    if (renameNoReplace(source.folder.get(), source.name, target.folder.get(), target.name) != 0) {
+        item.detail = errno == EEXIST ? "something else has taken its place; it stays " + where
+                                      : "it stays " + where + ": " + std::strerror(errno);
+        return item;
+    }
+    item.status = UndoItem::PutBack;
+    return item;
+}
+
+UndoItem folderFromTrash(const StepRecord& step, bool done, const std::string& path,
+                         const std::string& root, const Identity& identity)
+{
+    const Fields& line = done ? step.done : step.trashing;
+    if (line.size() < 4) {
+        UndoItem item;
+        item.path = path + "/";
+        item.detail = "it is not where its journal says";
+        return item;
+    }
+    const std::string& file = done ? line[7] : line[2];
+    const std::string& info = done ? line[8] : line[3];
+    if (const std::string why = untrustedTrashEntry(file, info); !why.empty()) {
+        return refused(path + "/", why);
+    }
+    struct stat st = {};
+    if (::lstat(file.c_str(), &st) == 0) {
+        if (const std::string why = unmatchedTrashInfo(info, path); !why.empty()) {
+            return refused(path + "/", why);
+        }
+    }
+    const std::string trash(platform::folderOf(file));
+    UndoItem item = folderBack(file, trash.size() - 1,
+                               "in the trash as " + text::displayName(file), path, root, identity);
+    if (item.status == UndoItem::PutBack) {
+        ::unlink(info.c_str());
+    }
+    return item;
+}
+
+// A folder step: a trashed or moved folder comes back by one rename, and a
+// folder that a killed run left away from its name (beside it, in the trash
+// or at its move target) comes back the same way.
+UndoItem undoFolderStep(const StepRecord& step, const std::map<std::string, Fields>& runs)
+{
+    const bool done = step.done.size() >= 11;
+    const Fields& fields = done ? step.done : step.intent;
+    Identity identity;
+    const std::string& path = fields[3];
+    const std::string& root = fields[4];
+    const std::string& action = fields[2];
+    UndoItem item;
+    item.path = path + "/";
+    if (!parseIdentity(fields, 5, done ? 9 : 8, identity) || !isPlain(path)) {
+        item.detail = "its journal line is damaged";
+        return item;
+    }
+    if (folderInPlace(path, root, identity)) {
+        item.status = UndoItem::AlreadyBack;
+        return item;
+    }
+    const std::string& id = step.intent[1];
+    if (action == "delete-folder") {
+        if (done) {
+            item.status = UndoItem::CannotUndo;
+            item.detail = "deleted for good";
+            return item;
+        }
+        if (step.intent[7] != spareNameOf(id)) {
+            return refused(item.path, "its journal line names no spare name of its own");
+        }
+        const std::string from = std::string(platform::folderOf(path)) + step.intent[7];
+        item = folderBack(from, trustedFor(from, root), "as " + text::displayName(from), path,
+                          root, identity);
+        if (item.status == UndoItem::PutBack) {
+            item.detail = "a delete of it was cut short: what it still held is back";
+        }
+        return item;
+    }
+    if (action == "trash-folder") {
+        return folderFromTrash(step, done, path, root, identity);
+    }
+    if (action == "move-folder") {
+        const std::string& where = done ? step.done[7] : step.intent[7];
+        const std::string folder = moveFolderOf(id, runs);
+        if (const std::string why = untrustedMove(where, folder); !why.empty()) {
+            return refused(item.path, why);
+        }
+        return folderBack(where, folder.size(), "moved to " + text::displayName(where), path,
+                          root, identity);
+    }
+    item.detail = "its journal line names an action that is not known";
+    return item;
+}
+
 UndoItem undoStep(const StepRecord& step, const std::map<std::string, Fields>& runs)
 {
+    if (isFolderStep(step)) {
+        return undoFolderStep(step, runs);
+    }
     const bool done = step.done.size() >= 11;
     const Fields& fields = done ? step.done : step.intent;
     Identity identity;
@@ -710,7 +845,7 @@ void removeKilledStepsLeftovers(const Steps& steps, const std::vector<std::strin
         const std::string& path = record.intent[3];
         const auto below = [&](const std::string& folder) { return trustedFor(path, folder) > 0; };
         Identity identity;
-        if (!record.done.empty() || !record.untouched.empty() ||
+        if (!record.done.empty() || !record.untouched.empty() || isFolderStep(record) ||
             std::none_of(folders.begin(), folders.end(), below) ||
             mayBeRunning(id.substr(0, id.rfind('.')), steps) ||
             !parseIdentity(record.intent, 5, 8, identity) ||

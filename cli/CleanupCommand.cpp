@@ -18,6 +18,7 @@
 #include "cleanup/Prepare.h"
 #include "cleanup/Runner.h"
 #include "cleanup/Undo.h"
+#include "cli/CleanupSteps.h"
 #include "cli/CleanupText.h"
 #include "cli/CliWindow.h"
 #include "platform/FolderListing.h"
@@ -105,8 +106,6 @@ std::string CleanupOptions::check(const std::string& format, bool null, bool hav
     return "";
 }
 
-namespace {
-
 std::string currentFolder()
 {
     const std::string folder = platform::currentFolder();
@@ -158,57 +157,7 @@ int emit(const CleanupOutput& output, const std::string& text, std::size_t leftO
     return 0;
 }
 
-// The progress line of a run on a terminal.
-class ProgressLine {
-public:
-    explicit ProgressLine(bool shown) : m_shown(shown) {}
-    ~ProgressLine() { finish(); }
-
-    void show(const cleanup::Progress& progress)
-    {
-        if (!m_shown) {
-            return;
-        }
-        const auto now = std::chrono::steady_clock::now();
-        if (now - m_last < std::chrono::milliseconds(200)) {
-            return;
-        }
-        m_last = now;
-        winsize size = {};
-        std::size_t width = 80;
-        if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20) {
-            width = size.ws_col;
-        }
-        std::string line = "Cleaning up " + std::to_string(progress.filesDone + 1) + " of " +
-                           std::to_string(progress.filesToDo) + ": ";
-        std::string name = text::displayName(progress.path);
-        const std::size_t room = width > line.size() + 2 ? width - line.size() - 2 : 0;
-        if (name.size() > room) {
-            name = name.substr(name.size() - room);
-            // Start at a whole character.
-            while (!name.empty() && (static_cast<unsigned char>(name[0]) & 0xC0) == 0x80) {
-                name.erase(0, 1);
-            }
-        }
-        std::fprintf(stderr, "\r%s%s\x1b[K", line.c_str(), name.c_str());
-        std::fflush(stderr);
-        m_drawn = true;
-    }
-
-    void finish()
-    {
-        if (m_drawn) {
-            std::fprintf(stderr, "\r\x1b[K");
-            std::fflush(stderr);
-            m_drawn = false;
-        }
-    }
-
-private:
-    bool m_shown;
-    bool m_drawn = false;
-    std::chrono::steady_clock::time_point m_last;
-};
+namespace {
 
 // Refuses an -o that would be written over, or among, the files an undo
 // puts back: below the searched folders the journal names, or in the
@@ -264,6 +213,8 @@ int runUndo(const CleanupOptions& options, const CleanupOutput& output)
     return report.stopped ? 1 : notUndone > 0 ? 3 : 0;
 }
 
+}  // namespace
+
 // The action and the keep rules the command line chose; 0, or the exit
 // status of a choice refused.
 int readChoices(const CleanupOptions& options, CleanupContext& context,
@@ -285,6 +236,8 @@ int readChoices(const CleanupOptions& options, CleanupContext& context,
     }
     return 0;
 }
+
+namespace {
 
 // What the cleanup acts on, as gathered from a search or a list: a plan the
 // list gave, or groups to make one of.
@@ -404,6 +357,8 @@ int showDryRun(const cleanup::Plan& plan, const CleanupContext& context,
     return 0;
 }
 
+}  // namespace
+
 // Refuses an output or a journal that the run would write over, or among,
 // the files it acts on.
 bool checkOutputs(const CleanupOptions& options, const CleanupOutput& output,
@@ -445,6 +400,8 @@ bool openJournal(const CleanupOptions& options, cleanup::Journal& journal, std::
     }
     return true;
 }
+
+namespace {
 
 // Writes the report of a run and its summary; the exit status.
 int reportRun(const cleanup::Plan& plan, const cleanup::Report& report,

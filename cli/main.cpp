@@ -16,6 +16,7 @@
 #include "cli/CleanupCommand.h"
 #include "cli/CliHelp.h"
 #include "cli/CliWindow.h"
+#include "cli/FolderCleanupCommand.h"
 #include "cli/FolderText.h"
 #include "folders/FolderFinder.h"
 #include "platform/FolderListing.h"
@@ -176,13 +177,13 @@ int checkArguments(Arguments& args)
     if (!args.containedIn.empty() && !args.folderSearch) {
         return usageError("--contained-in needs --folders");
     }
-    if (args.folderSearch && (args.namesOnly || args.scanOnly || args.cleanup.wanted())) {
-        return usageError("--folders compares contents: not with --names-only, --scan-only or "
-                          "a cleanup");
+    if (args.folderSearch && (args.namesOnly || args.scanOnly || args.cleanup.standalone())) {
+        return usageError("--folders compares contents: not with --names-only, --scan-only, "
+                          "--from-list or --undo");
     }
-    // A folder search writes json of its own; the cleanup's checks do not apply.
+    // A folder search writes json of its own; its cleanup has checks of its own.
     if (const std::string problem =
-            args.folderSearch ? std::string()
+            args.folderSearch ? cli::folderCleanupProblem(args.cleanup, args.format, args.null)
                               : args.cleanup.check(args.format, args.null, !args.folders.empty());
         !problem.empty()) {
         return usageError(problem);
@@ -595,6 +596,10 @@ int runSearch(int argc, char** argv)
             std::fprintf(stderr, "gemmora-cli: the search %s; nothing was changed\n",
                          outOfMemory || failed ? "could not go on" : "was stopped");
             return outOfMemory || failed ? kOutOfMemory : 1;
+        }
+        if (args.folderSearch) {
+            return cli::runFolderCleanup(args.cleanup, roots, window.list().groups, finder,
+                                         containedIn, cleanupOutput);
         }
         return cli::runCleanup(args.cleanup, roots, &window.list().groups, cleanupOutput);
     }

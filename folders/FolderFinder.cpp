@@ -58,7 +58,7 @@ void FolderFinder::follow(scanner::TTreeScanner& scanner)
         if (found) {
             found(s);
         }
-        listed(s.FileFound(), s.FolderEntries());
+        listed(s.FileFound(), s.FolderEntries(), s.FolderOthers());
     };
     auto failed = scanner.OnFolderError;
     scanner.OnFolderError = [this, failed](scanner::TTreeScanner& s) {
@@ -70,13 +70,15 @@ void FolderFinder::follow(scanner::TTreeScanner& scanner)
 }
 
 void FolderFinder::listed(const std::string& folder,
-                          const std::vector<platform::FileEntry>& entries)
+                          const std::vector<platform::FileEntry>& entries,
+                          const std::vector<std::string>& others)
 {
     if (m_index.count(folder) != 0) {
         return;  // one folder reached twice by name is counted once
     }
     Folder& f = m_folders.emplace_back();
     f.path = folder;
+    f.others = others;
     for (const platform::FileEntry& entry : entries) {
         if ((entry.attributes & platform::kAttrDirectory) != 0) {
             ++f.subfolders;
@@ -221,8 +223,8 @@ void FolderFinder::sumTrees()
         t.noCopy = std::max<std::int64_t>(0, f.files - classed) + skipped;
         t.classed = classed;
         for (std::uint32_t i = m_firstFile[p]; i < m_firstFile[p + 1]; ++i) {
-            t.sum1 += key1(m_files[i].cls);
-            t.sum2 += key2(m_files[i].cls);
+            t.sum1 += key1(m_files[i].cls) & m_keyMask;
+            t.sum2 += key2(m_files[i].cls) & m_keyMask;
         }
     }
     for (std::size_t p = places; p-- > 0;) {
@@ -270,7 +272,7 @@ void FolderFinder::hashLayouts()
             h = mix(h ^ a);
             h = mix(h ^ b);
         }
-        m_trees[p].layout = h;
+        m_trees[p].layout = h & m_keyMask;
     }
 }
 
@@ -293,28 +295,20 @@ std::vector<IdenticalGroup> FolderFinder::identicalGroups(bool layout,
     std::sort(keyed.begin(), keyed.end());
     groupOf.assign(m_trees.size(), -1);
     std::vector<std::vector<std::int32_t>> groups;
+    std::vector<std::int32_t> candidates;
     for (std::size_t i = 0; i < keyed.size();) {
         std::size_t j = i;
-        std::vector<std::int32_t> members;
-        std::vector<std::int32_t> nested;  // inside a member: that member's group
+        candidates.clear();
         for (; j < keyed.size() && keyed[j].first == keyed[i].first; ++j) {
-            const std::int32_t p = keyed[j].second;
-            if (members.empty() ||
-                p >= m_folders[static_cast<std::size_t>(m_order[members.back()])].end) {
-                members.push_back(p);
-            } else {
-                nested.push_back(p);
-            }
+            candidates.push_back(keyed[j].second);
         }
         i = j;
-        if (members.size() >= 2) {
-            for (const std::int32_t p : members) {
-                groupOf[static_cast<std::size_t>(p)] = static_cast<std::int32_t>(groups.size());
-            }
-            for (const std::int32_t p : nested) {
-                groupOf[static_cast<std::size_t>(p)] = static_cast<std::int32_t>(groups.size());
-            }
-            groups.push_back(std::move(members));
+        if (candidates.size() < 2) {
+            continue;
+        }
+        // Equal sums are only a sign: the trees' classes (and names) decide.
+        for (const std::vector<std::int32_t>& run : exactRuns(candidates, layout)) {
+            addGroup(run, groupOf, groups);
         }
     }
     auto sameGroup = [&](const std::vector<std::int32_t>& members,
@@ -368,6 +362,97 @@ std::vector<IdenticalGroup> FolderFinder::identicalGroups(bool layout,
         return a.folders.front().path < b.folders.front().path;
     });
     return listed;
+}
+
+// The candidates (in place order) split into runs whose trees hold exactly
+// the same classes, and with `layout` each under the same relative path.
+std::vector<std::vector<std::int32_t>> FolderFinder::exactRuns(
+    const std::vector<std::int32_t>& candidates, bool layout) const
+{
+    using Content = std::vector<std::pair<std::string, std::uint32_t>>;
+    std::vector<std::pair<Content, std::int32_t>> contents;
+    for (const std::int32_t p : candidates) {
+        const Folder& f = m_folders[static_cast<std::size_t>(m_order[p])];
+        Content content;
+        for (std::uint32_t i = m_firstFile[static_cast<std::size_t>(f.pre)];
+             i < m_firstFile[static_cast<std::size_t>(f.end)]; ++i) {
+            content.emplace_back(layout ? pathOf(i).substr(f.path.size()) : std::string(),
+                                 m_files[i].cls);
+        }
+        std::sort(content.begin(), content.end());
+        contents.emplace_back(std::move(content), p);
+    }
+    std::sort(contents.begin(), contents.end());
+    std::vector<std::vector<std::int32_t>> runs;
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+        if (i == 0 || contents[i].first != contents[i - 1].first) {
+            runs.emplace_back();
+        }
+        runs.back().push_back(contents[i].second);
+    }
+    return runs;
+}
+
+// A run of exactly alike folders becomes a group when two or more of them
+// lie apart; one inside another (a folder holding nothing but the other)
+// joins the group without being a member of its own.
+void FolderFinder::addGroup(const std::vector<std::int32_t>& run,
+                            std::vector<std::int32_t>& groupOf,
+                            std::vector<std::vector<std::int32_t>>& groups) const
+{
+    std::vector<std::int32_t> members;
+    std::vector<std::int32_t> nested;
+    for (const std::int32_t p : run) {
+        if (members.empty() ||
+            p >= m_folders[static_cast<std::size_t>(m_order[members.back()])].end) {
+            members.push_back(p);
+        } else {
+            nested.push_back(p);
+        }
+    }
+    if (members.size() < 2) {
+        return;
+    }
+    for (const std::int32_t p : members) {
+        groupOf[static_cast<std::size_t>(p)] = static_cast<std::int32_t>(groups.size());
+    }
+    for (const std::int32_t p : nested) {
+        groupOf[static_cast<std::size_t>(p)] = static_cast<std::int32_t>(groups.size());
+    }
+    groups.push_back(std::move(members));
+}
+
+std::string FolderFinder::pathOf(std::uint32_t file) const
+{
+    const File& f = m_files[file];
+    return m_folders[static_cast<std::size_t>(m_order[f.folder])].path + std::string(nameOf(f));
+}
+
+std::vector<FolderFinder::TreeFile> FolderFinder::filesIn(const std::string& folder) const
+{
+    std::vector<TreeFile> files;
+    const auto at = m_index.find(folder);
+    if (at == m_index.end() || m_firstFile.empty()) {
+        return files;
+    }
+    const Folder& f = m_folders[static_cast<std::size_t>(at->second)];
+    for (std::uint32_t i = m_firstFile[static_cast<std::size_t>(f.pre)];
+         i < m_firstFile[static_cast<std::size_t>(f.end)]; ++i) {
+        files.push_back({pathOf(i), m_files[i].cls});
+    }
+    return files;
+}
+
+std::vector<std::string> FolderFinder::pathsOf(std::uint32_t cls) const
+{
+    std::vector<std::string> paths;
+    if (cls >= m_classes || m_classStart.empty()) {
+        return paths;
+    }
+    for (std::uint32_t m = m_classStart[cls]; m < m_classStart[cls + 1]; ++m) {
+        paths.push_back(pathOf(m_members[m]));
+    }
+    return paths;
 }
 
 std::int32_t FolderFinder::soleContent(std::int32_t place) const
@@ -569,12 +654,16 @@ std::vector<std::string> FolderFinder::withoutCopy(std::int32_t folder) const
 FolderFacts FolderFinder::factsOf(std::int32_t place) const
 {
     const Tree& t = m_trees[static_cast<std::size_t>(place)];
-    return {m_folders[static_cast<std::size_t>(m_order[place])].path,
-            t.files,
-            t.bytes,
-            t.emptyFiles,
-            t.emptyFolders,
-            t.notSearched};
+    const Folder& f = m_folders[static_cast<std::size_t>(m_order[place])];
+    FolderFacts facts{f.path, t.files, t.bytes, t.emptyFiles, t.emptyFolders, t.notSearched, {}};
+    for (std::int32_t p = f.pre; p < f.end; ++p) {
+        const Folder& in = m_folders[static_cast<std::size_t>(m_order[p])];
+        for (const std::string& name : in.others) {
+            facts.others.push_back(in.path + name);
+        }
+    }
+    std::sort(facts.others.begin(), facts.others.end());
+    return facts;
 }
 
 FolderResult FolderFinder::find(const std::string& containedIn)
@@ -611,13 +700,25 @@ FolderResult FolderFinder::find(const std::string& containedIn)
         }
         return t.uncovered <= kFewFiles && t.uncovered * 4 <= t.files ? 2 : 0;
     };
+    // A folder of an identical group is said to be a copy there, and it and
+    // what lies below it are not listed again as contained, unless the
+    // question is what lies in one chosen folder (two identical
+    // folders each contained in the other would invite taking both away).
+    std::vector<char> identical(m_trees.size(), 0);
+    for (std::size_t p = 0; p < m_trees.size(); ++p) {
+        const std::int32_t parent = m_folders[static_cast<std::size_t>(m_order[p])].parent;
+        identical[p] = static_cast<char>(
+            (inside < 0 && (layoutGroups[p] >= 0 || anyGroups[p] >= 0)) ||
+            (parent >= 0 && identical[static_cast<std::size_t>(parent)] != 0));
+    }
     for (std::int32_t p = 0; p < static_cast<std::int32_t>(m_trees.size()); ++p) {
         const int k = kind(p);
         const std::int32_t parent = m_folders[static_cast<std::size_t>(m_order[p])].parent;
         // A contained folder below a contained one is not listed again, nor
         // a nearly contained one below either kind.
         const int above = parent >= 0 ? kind(parent) : 0;
-        if (k == 0 || above == 1 || (k == 2 && above != 0)) {
+        if (k == 0 || above == 1 || (k == 2 && above != 0) ||
+            identical[static_cast<std::size_t>(p)] != 0) {
             continue;
         }
         ContainedFolder found{factsOf(p), holdersOf(p, inside), {}};

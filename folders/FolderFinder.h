@@ -28,6 +28,9 @@ struct FolderFacts {
     // Subfolders the walk did not enter (hidden, another file system, or
     // unreadable): what they hold was not compared.
     std::int64_t notSearched = 0;
+    // Links, FIFOs, sockets and devices in its tree: never a copy, but they
+    // go with the folder. Their paths, sorted.
+    std::vector<std::string> others;
 };
 
 // Two or more folders whose trees hold the same contents.
@@ -74,8 +77,10 @@ public:
     // Chains this finder to the scanner's folder events (after the handlers
     // already bound, which keep running first).
     void follow(scanner::TTreeScanner& scanner);
-    // One folder as the walk listed it ("/path/", entries as read).
-    void listed(const std::string& folder, const std::vector<platform::FileEntry>& entries);
+    // One folder as the walk listed it ("/path/", entries as read), with the
+    // names of the links and special files the listing left out.
+    void listed(const std::string& folder, const std::vector<platform::FileEntry>& entries,
+                const std::vector<std::string>& others = {});
     // A folder the walk could not read: nothing in it counts as compared.
     void unreadable(const std::string& folder);
     // One class of two or more files with identical bytes, by path. A class
@@ -84,10 +89,24 @@ public:
 
     // Whether the walk listed `folder` ("/path/").
     bool knows(const std::string& folder) const;
+    // Keeps only `bits` low bits of the keys the folders are first sorted by,
+    // so that the tests can make different trees' keys collide: the exact
+    // comparison of their contents must still tell them apart.
+    void narrowKeys(int bits) { m_keyMask = bits >= 64 ? ~0ull : (1ull << bits) - 1; }
     // The folders found. With `containedIn` (a folder the walk listed),
     // contained means every file has a copy inside that folder and outside
     // the contained one; folders inside it are not listed.
     FolderResult find(const std::string& containedIn = {});
+
+    // After find(): the compared files of the tree of a listed `folder`
+    // ("/path/"), each with the number of its class.
+    struct TreeFile {
+        std::string path;
+        std::uint32_t cls = 0;
+    };
+    std::vector<TreeFile> filesIn(const std::string& folder) const;
+    // After find(): every path of a class the walk listed.
+    std::vector<std::string> pathsOf(std::uint32_t cls) const;
 
 private:
     struct Folder {
@@ -103,6 +122,7 @@ private:
         std::int32_t subfolders = 0;  // listed
         std::int32_t children = 0;    // walked
         bool unreadable = false;
+        std::vector<std::string> others;  // names of links and special files
     };
     struct File {
         std::int32_t folder = 0;  // a preorder place once sorted
@@ -130,6 +150,11 @@ private:
     void hashLayouts();
     std::vector<IdenticalGroup> identicalGroups(bool layout, std::vector<std::int32_t>& groupOf,
                                                 const std::vector<std::int32_t>* sameAs);
+    std::vector<std::vector<std::int32_t>> exactRuns(const std::vector<std::int32_t>& candidates,
+                                                     bool layout) const;
+    void addGroup(const std::vector<std::int32_t>& run, std::vector<std::int32_t>& groupOf,
+                  std::vector<std::vector<std::int32_t>>& groups) const;
+    std::string pathOf(std::uint32_t file) const;
     void markUncovered(std::int32_t inside);
     // The folder a folder's compared files all lie in, going down through
     // folders that hold nothing but one subfolder.
@@ -147,6 +172,7 @@ private:
     std::vector<File> m_files;
     std::string m_names;
     std::uint32_t m_classes = 0;
+    std::uint64_t m_keyMask = ~0ull;
     // Filled by find(), by preorder place.
     std::vector<std::int32_t> m_order;  // place -> folder
     std::vector<Tree> m_trees;

@@ -73,7 +73,8 @@ struct LinuxDirent {
 
 // Reads the entries of an open folder straight from getdents64, which
 // saves the descriptor checks that fdopendir makes for every folder.
-bool listEntries(int fd, dev_t device, std::vector<FileEntry>& entries)
+bool listEntries(int fd, dev_t device, std::vector<FileEntry>& entries,
+                 std::vector<std::string>* others)
 {
     alignas(8) char buffer[64 * 1024];
     for (;;) {
@@ -97,6 +98,9 @@ bool listEntries(int fd, dev_t device, std::vector<FileEntry>& entries)
             // Links, FIFOs, sockets and devices are known from the folder
             // itself on most file systems, without a query of their own.
             if (item->type != DT_UNKNOWN && item->type != DT_REG && item->type != DT_DIR) {
+                if (others != nullptr) {
+                    others->emplace_back(name);
+                }
                 continue;
             }
             struct stat st = {};
@@ -104,6 +108,9 @@ bool listEntries(int fd, dev_t device, std::vector<FileEntry>& entries)
                 continue;  // gone since the folder was read
             }
             if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+                if (others != nullptr) {
+                    others->emplace_back(name);
+                }
                 continue;
             }
             FileEntry entry;
@@ -117,9 +124,10 @@ bool listEntries(int fd, dev_t device, std::vector<FileEntry>& entries)
 
 }  // namespace
 
-bool readOpenFolder(int fd, dev_t device, std::vector<FileEntry>& entries)
+bool readOpenFolder(int fd, dev_t device, std::vector<FileEntry>& entries,
+                    std::vector<std::string>* others)
 {
-    return listEntries(fd, device, entries);
+    return listEntries(fd, device, entries, others);
 }
 
 bool readFolder(const std::string& folder, std::vector<FileEntry>& entries)
@@ -129,7 +137,7 @@ bool readFolder(const std::string& folder, std::vector<FileEntry>& entries)
         return false;
     }
     struct stat self = {};
-    const bool ok = ::fstat(fd, &self) == 0 && listEntries(fd, self.st_dev, entries);
+    const bool ok = ::fstat(fd, &self) == 0 && listEntries(fd, self.st_dev, entries, nullptr);
     ::close(fd);
     return ok;
 }

@@ -46,7 +46,10 @@ bool readFolder(const std::string& folder, std::vector<FileEntry>& entries);
 // device is `device`. Every entry is queried relative to the descriptor, so
 // nothing is resolved by path: a name swapped for a link meanwhile is seen
 // as that link and left out. False with errno set when the listing broke off.
-bool readOpenFolder(int fd, dev_t device, std::vector<FileEntry>& entries);
+// `others`, when given, receives the names of the entries left out: links,
+// FIFOs, sockets and devices.
+bool readOpenFolder(int fd, dev_t device, std::vector<FileEntry>& entries,
+                    std::vector<std::string>* others = nullptr);
 
 // The Windows filter of a listing request: an entry is returned unless it
 // carries a hidden, system or volume-label bit that the request lacks.

@@ -343,14 +343,14 @@ bool moveToTrash(const std::string& path, std::string& error)
 bool moveToTrashAt(int folder, const std::string& name, const std::string& path,
                    const FileIdentity* expected,
                    const std::function<bool(const TrashEntry&)>& beforeMove, TrashEntry& entry,
-                   std::string& error)
+                   std::string& error, bool folderToo)
 {
     struct stat file = {};
     if (::fstatat(folder, name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
         error = std::strerror(errno);
         return false;
     }
-    if (!S_ISREG(file.st_mode)) {
+    if (!S_ISREG(file.st_mode) && !(folderToo && S_ISDIR(file.st_mode))) {
         error = "it is not a plain file";
         return false;
     }

@@ -37,11 +37,12 @@ bool moveToTrash(const std::string& path, std::string& error);
 // (replaced in the instant before the move) is moved back and refused.
 // `beforeMove`, when given, learns the entry claimed for the file before the
 // file moves; when it returns false the file stays where it is. `entry`
-// receives where the file went.
+// receives where the file went. With `folderToo`, a folder goes the same way
+// (whole, by one rename).
 bool moveToTrashAt(int folder, const std::string& name, const std::string& path,
                    const FileIdentity* expected,
                    const std::function<bool(const TrashEntry&)>& beforeMove, TrashEntry& entry,
-                   std::string& error);
+                   std::string& error, bool folderToo = false);
 
 // The original full path a trash information file names (a mount's trash
 // names it relative to the top of the mount). False when the file cannot be

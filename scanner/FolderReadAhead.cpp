@@ -192,7 +192,7 @@ void FolderReadAhead::read(const NodePtr& shared, std::vector<NodePtr>& children
     Listing& listing = node.listing;
     platform::UniqueFd fd;
     if (openNode(node, fd) < 0 ||
-        !platform::readOpenFolder(fd.get(), node.device, listing.entries)) {
+        !platform::readOpenFolder(fd.get(), node.device, listing.entries, &listing.others)) {
         listing.error = errno;
     }
     sortOut(listing, m_rules);

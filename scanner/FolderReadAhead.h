@@ -32,6 +32,7 @@ struct Listing {
     std::vector<platform::FileEntry> entries;
     std::vector<std::uint32_t> files;   // indexes into entries, in report order
     std::vector<Subfolder> subfolders;  // in walk order; empty unless recursive
+    std::vector<std::string> others;    // names of its links, FIFOs, sockets and devices
     int error = 0;                      // why the folder could not be (wholly) read
 };
 

@@ -199,7 +199,8 @@ void TTreeScanner::ScanFolder(const std::string& folder, std::size_t depth)
     // the folder event can see what the folder holds.
     Listing listing;
     const int fd = openLevel(depth);
-    if (fd < 0 || !platform::readOpenFolder(fd, m_levels[depth].device, listing.entries)) {
+    if (fd < 0 || !platform::readOpenFolder(fd, m_levels[depth].device, listing.entries,
+                                            &listing.others)) {
         listing.error = errno;
     }
     sortOut(listing, rules());
@@ -244,9 +245,11 @@ void TTreeScanner::reportFolder(const std::string& folder, Listing& listing)
     m_fileFolder = nullptr;
     m_fileFound = folder;
     m_folderEntries.swap(listing.entries);
+    m_folderOthers.swap(listing.others);
     raise(OnDirectoryFound);
     m_folderEntries.swap(listing.entries);
     m_folderEntries.clear();
+    m_folderOthers.clear();
     if (listing.error != 0) {
         m_folderError = listing.error;
         raise(OnFolderError);

@@ -54,6 +54,8 @@ public:
     // During OnDirectoryFound: the folder's files and subfolders as listed
     // (links and special files left out); empty when it could not be read.
     const std::vector<platform::FileEntry>& FolderEntries() const { return m_folderEntries; }
+    // The names of the links, FIFOs, sockets and devices of that listing.
+    const std::vector<std::string>& FolderOthers() const { return m_folderOthers; }
     // During OnFolderError: the system's error number.
     int FolderError() const { return m_folderError; }
     bool SearchInProgress() const { return m_searchInProgress; }
@@ -111,6 +113,7 @@ private:
     mutable const std::string* m_fileFolder = nullptr;
     platform::FileEntry m_entry;
     std::vector<platform::FileEntry> m_folderEntries;
+    std::vector<std::string> m_folderOthers;
     int m_folderError = 0;
     std::int64_t m_fileSize = 0;
     bool m_searchInProgress = false;

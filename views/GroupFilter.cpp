@@ -32,6 +32,11 @@ bool GroupFilter::matchesText(std::string_view path) const
 
 bool GroupFilter::inFolder(std::string_view path) const
 {
+    if (below && !folder.empty()) {
+        const std::size_t length = folder == "/" ? 0 : folder.size();
+        return path.size() > length + 1 && path.compare(0, length, folder) == 0 &&
+               path[length] == '/';
+    }
     std::string_view in = platform::folderOf(path);
     while (in.size() > 1 && in.back() == '/') {
         in.remove_suffix(1);

@@ -11,11 +11,12 @@ class FileListModel;
 
 // What the list is narrowed to: groups with a file whose path holds `text`
 // (ignoring the case of ASCII letters) and, when `folder` is given, a file
-// right in that folder (the same file or another). The empty filter keeps
-// everything.
+// right in that folder (the same file or another), or with `below` anywhere
+// in its tree. The empty filter keeps everything.
 struct GroupFilter {
     std::string text;
     std::string folder;  // without its trailing '/', except for "/"
+    bool below = false;
 
     bool empty() const { return text.empty() && folder.empty(); }
     bool matchesText(std::string_view path) const;

@@ -1,0 +1,41 @@
+// A folder's whole tree listed and removed without following a link, for the cleanup of folders.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "platform/NoFollowOpen.h"
+
+namespace cleanup {
+
+struct TreeEntry {
+    enum Type { File, EmptyFile, Folder, Other };
+    std::string relative;  // below the listed folder; a folder's ends with '/'
+    Type type = Other;
+    struct stat st = {};
+};
+
+// Every entry below the open folder `fd`, sorted by path, each queried
+// without following a link. False with the reason when a folder of it cannot
+// be read or is another file system mounted there.
+bool listTree(int fd, std::vector<TreeEntry>& entries, std::string& reason);
+
+// Removes the folder `name` of the open folder `parent` and everything below
+// it, never following a link. False with the reason at the first entry that
+// cannot be removed (what was removed before stays removed).
+bool removeTree(int parent, const std::string& name, std::string& reason);
+
+// "link", "empty file", "empty folder", "special file" and so on: what an
+// entry that goes with a folder is, for saying so.
+std::string entryKind(const TreeEntry& entry);
+
+// Opens the folder `path` (ending with '/') without following a link below
+// its searched folder `root`: `place` is its parent and its name there,
+// `fd` the folder itself and `st` its status. False with the reason.
+bool openPlannedFolder(const std::string& path, const std::string& root,
+                       platform::PathPlace& place, platform::UniqueFd& fd, struct stat& st,
+                       std::string& reason);
+
+}  // namespace cleanup

@@ -1,0 +1,249 @@
+// Tests of the window's folder view: switching, the rows found, opening a folder's files, marks.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/FolderView.h"
+
+#include <QTabBar>
+#include <QTableView>
+#include <QtTest>
+
+#include "app/CleanupDialogs.h"
+#include "app/FolderCleanup.h"
+#include "app/MainForm.h"
+#include "platform/FolderListing.h"
+#include "support/ModalAnswer.h"
+#include "support/TempFolder.h"
+#include "support/TestForm.h"
+#include "views/FolderListModel.h"
+
+using app::TfrmMain;
+using views::FolderKind;
+using views::FolderListModel;
+
+class FolderViewTest : public QObject {
+    Q_OBJECT
+private:
+    TempFolder m_home;
+    std::unique_ptr<TempFolder> m_tree;
+    std::unique_ptr<TempFolder> m_lists;
+
+    // photos/ copied whole to backup/photos/, its files again in one flat
+    // folder, a folder whose two files both have copies in photos/, and
+    // music/ copied beside it.
+    void writeTree()
+    {
+        for (const std::string top : {"photos/", "backup/photos/"}) {
+            m_tree->write(top + "a.jpg", "picture a");
+            m_tree->write(top + "b.jpg", "picture b");
+            m_tree->write(top + "2019/c.jpg", "picture c");
+        }
+        m_tree->write("backup/notes.txt", "only here");
+        for (const std::string top : {"music/", "music copy/"}) {
+            m_tree->write(top + "x.ogg", "tune x");
+            m_tree->write(top + "y.ogg", "tune y");
+        }
+        m_tree->write("flat/a.jpg", "picture a");
+        m_tree->write("flat/b.jpg", "picture b");
+        m_tree->write("flat/c.jpg", "picture c");
+        m_tree->write("flat/d.jpg", "picture d");
+        m_tree->write("old/a copy.jpg", "picture a");
+        m_tree->write("old/b copy.jpg", "picture b");
+        m_tree->write("elsewhere/d.jpg", "picture d");
+        m_tree->write("elsewhere/unique.txt", "unique");
+    }
+
+    // The folders of each kind the folder view lists, below the tree.
+    QStringList folders(const app::FolderView& view, FolderKind kind) const
+    {
+        QStringList out;
+        for (int row = 0; row < view.model->rowCount(); ++row) {
+            if (view.model->kind(row) == FolderListModel::RowKind::Folder &&
+                view.model->folderKind(row) == kind) {
+                out << QString::fromStdString(view.model->path(row).substr(m_tree->path().size()));
+            }
+        }
+        out.sort();
+        return out;
+    }
+
+    int rowOf(const app::FolderView& view, const std::string& relative) const
+    {
+        for (int row = 0; row < view.model->rowCount(); ++row) {
+            if (view.model->path(row) == m_tree->path() + relative) {
+                return row;
+            }
+        }
+        return -1;
+    }
+
+    QStringList fileRows(const TfrmMain& form, bool shownOnly) const
+    {
+        QStringList out;
+        for (int row = 0; row < form.FileListView1->rowCount(); ++row) {
+            if (!shownOnly || form.FileListView1->isRowShown(row)) {
+                out << QString::fromStdString(form.FileListView1->captionOf(row)) + "|" +
+                           form.FileListView1->text(row, 1);
+            }
+        }
+        return out;
+    }
+
+private slots:
+    void initTestCase() { useTestHome(m_home); }
+
+    void init()
+    {
+        m_tree = std::make_unique<TempFolder>();
+        m_lists = std::make_unique<TempFolder>();
+    }
+
+    void theFoldersOfASearchAreShownAndTheFilesComeBackAsTheyWere()
+    {
+        writeTree();
+        auto form = makeTestForm(*m_lists, m_tree->path());
+        form->show();
+        app::FolderView& view = *form->folderView;
+        form->btnSearch->click();
+        QVERIFY(!view.showingFolders());
+        QVERIFY(form->FileListView1->isVisible());
+        const QStringList before = fileRows(*form, false);
+
+        view.actShowFolders->trigger();
+        QVERIFY(view.showingFolders());
+        QVERIFY(view.lstFolders->isVisible());
+        QVERIFY(!form->FileListView1->isVisible());
+        QCOMPARE(view.tabView->currentIndex(), 1);
+        QCOMPARE(folders(view, FolderKind::SameLayout),
+                 (QStringList{"backup/photos/", "music copy/", "music/", "photos/"}));
+        QCOMPARE(folders(view, FolderKind::AnyLayout), QStringList());
+        QVERIFY(folders(view, FolderKind::Contained).contains("old/"));
+        QVERIFY(!folders(view, FolderKind::Contained).contains("elsewhere/"));
+        const int old = rowOf(view, "old/");
+        QCOMPARE(view.model->text(old, FolderListModel::Files), QString("2"));
+        QVERIFY(view.model->text(old, FolderListModel::Copies).startsWith("all 2 have copies: "));
+
+        // Back to the files: the designed rows as they were, all in sight.
+        view.tabView->setCurrentIndex(0);
+        QVERIFY(!view.showingFolders());
+        QVERIFY(form->FileListView1->isVisible());
+        QCOMPARE(fileRows(*form, true), before);
+
+        // A new search starts in the file view.
+        view.showFolders();
+        form->btnSearch->click();
+        QVERIFY(!view.showingFolders());
+        QVERIFY(form->FileListView1->isVisible());
+        QCOMPARE(fileRows(*form, true), before);
+    }
+
+    void enterOnAFolderShowsItsFilesAndSpaceMarksIt()
+    {
+        writeTree();
+        auto form = makeTestForm(*m_lists, m_tree->path());
+        form->show();
+        app::FolderView& view = *form->folderView;
+        form->btnSearch->click();
+        view.showFolders();
+        const int photos = rowOf(view, "photos/");
+        QVERIFY(photos >= 0);
+        view.lstFolders->setFocus();
+        view.lstFolders->setCurrentIndex(view.model->index(photos, 0));
+        QTest::keyClick(view.lstFolders, Qt::Key_Space);
+        QVERIFY(view.model->isMarked(photos));
+        QCOMPARE(view.marksText(), QString("Marked: 1 folder, 27 bytes"));
+
+        QTest::keyClick(view.lstFolders, Qt::Key_Return);
+        QVERIFY(!view.showingFolders());
+        QVERIFY(form->FileListView1->isVisible());
+        // The three groups with a file in photos/ or below it, and no other.
+        const std::string photosPath = m_tree->path() + "photos/";
+        int headers = 0;
+        int inPhotos = 0;
+        for (int row = 0; row < form->FileListView1->rowCount(); ++row) {
+            const bool shown = form->FileListView1->isRowShown(row);
+            const bool there = form->FileListView1->captionOf(row).rfind(photosPath, 0) == 0;
+            QVERIFY(shown || !there);
+            inPhotos += shown && there ? 1 : 0;
+            headers += shown && form->FileListView1->kindOf(row) == views::RowKind::Header;
+        }
+        QCOMPARE(inPhotos, 3);
+        QCOMPARE(headers, 3);
+        QVERIFY(form->pnlShown->text().endsWith(
+            QString::fromStdString(m_tree->path() + "photos and below")));
+        // The marks stay for when the folders are shown again.
+        view.showFolders();
+        QVERIFY(view.model->isMarked(photos));
+    }
+
+    void foldersWhoseFilesLeftTheListAreNoLongerCalledCopies()
+    {
+        writeTree();
+        auto form = makeTestForm(*m_lists, m_tree->path());
+        app::FolderView& view = *form->folderView;
+        form->btnSearch->click();
+        view.showFolders();
+        QVERIFY(rowOf(view, "backup/photos/") >= 0);
+        view.showFiles();
+        // The row of backup/photos/2019/c.jpg goes, as Delete takes it.
+        for (int row = 0; row < form->FileListView1->rowCount(); ++row) {
+            if (form->FileListView1->captionOf(row) == m_tree->path() + "backup/photos/2019/c.jpg") {
+                form->FileListView1->deleteRow(row);
+                break;
+            }
+        }
+        view.showFolders();
+        QCOMPARE(folders(view, FolderKind::SameLayout), (QStringList{"music copy/", "music/"}));
+    }
+
+    void aMarkedFolderGoesToTheTrashWholeAndUndoPutsItBack()
+    {
+        writeTree();
+        auto form = makeTestForm(*m_lists, m_tree->path());
+        app::FolderView& view = *form->folderView;
+        form->btnSearch->click();
+        view.showFolders();
+        view.model->setMarked(rowOf(view, "backup/photos/"), true);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        QString summary;
+        answers.when<app::TfrmCleanupReport>([&summary](app::TfrmCleanupReport* dialog) {
+            summary = dialog->lblSummary->text();
+            dialog->accept();
+        });
+        view.actOnMarked(cleanup::ActionKind::Trash);
+        QTRY_VERIFY(answers.done());
+        QVERIFY(summary.startsWith("1 of 1 folder went to the trash, giving back 27 bytes"));
+        QVERIFY(answers.texts.front().contains("3 files and 27 bytes"));
+        QVERIFY(!platform::fileExists(*m_tree / "backup/photos/a.jpg"));
+        QVERIFY(platform::fileExists(m_home / "data/Trash/files/photos/2019/c.jpg"));
+        QVERIFY(platform::fileExists(*m_tree / "photos/a.jpg"));
+        // Its file rows left the file view; the folder view lists what still holds.
+        for (int row = 0; row < form->FileListView1->rowCount(); ++row) {
+            QVERIFY(form->FileListView1->captionOf(row).find("backup/photos/") == std::string::npos);
+        }
+        QCOMPARE(folders(view, FolderKind::SameLayout), (QStringList{"music copy/", "music/"}));
+
+        ModalAnswers undo;
+        undo.answer(QMessageBox::Yes);
+        QString said;
+        undo.acknowledge(said);
+        view.folderCleanup->undoLast();
+        QTRY_VERIFY(undo.done());
+        QVERIFY(platform::fileExists(*m_tree / "backup/photos/2019/c.jpg"));
+    }
+
+    void aSearchWithoutTheSizeRuleSaysWhyNoFolderIsShown()
+    {
+        writeTree();
+        auto form = makeTestForm(*m_lists, m_tree->path());
+        app::FolderView& view = *form->folderView;
+        form->chkCheckFilesize->setChecked(false);
+        form->btnSearch->click();
+        view.showFolders();
+        QVERIFY(view.showingFolders());
+        QCOMPARE(view.model->rowCount(), 0);
+        QVERIFY(view.emptyText().contains("compares contents"));
+    }
+};
+
+QTEST_MAIN(FolderViewTest)
+#include "FolderViewTest.moc"
