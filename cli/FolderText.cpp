@@ -40,8 +40,13 @@ std::string factsLine(const FolderFacts& f, const char* indent)
     add(f.emptyFiles, "empty file", "empty files");
     add(f.emptyFolders, "empty folder", "empty folders");
     add(f.notSearched, "folder not searched", "folders not searched");
+    add(static_cast<std::int64_t>(f.others.size()), "link or special file",
+        "links or special files");
     if (!also.empty()) {
         line += std::string(indent) + "    also holds " + also + "\n";
+    }
+    for (const std::string& other : f.others) {
+        line += std::string(indent) + "      " + text::displayUtf8(other) + "\n";
     }
     return line;
 }
@@ -168,6 +173,14 @@ void factsJson(cleanup::JsonWriter& json, const FolderFacts& f)
     json.number(f.emptyFolders);
     json.key("not_searched");
     json.number(f.notSearched);
+    json.key("links_and_special_files");
+    json.beginArray();
+    for (const std::string& other : f.others) {
+        json.beginObject();
+        json.bytesMember("path", other);
+        json.endObject();
+    }
+    json.endArray();
 }
 
 void groupsJson(cleanup::JsonWriter& json, const char* name,
