@@ -144,6 +144,7 @@ TEST_F(FolderCleanupTest, IdenticalAndContainedFoldersGoWholeWithWhatTheyHoldAnd
     for (const ActionKind kind : kFolderActions) {
         SCOPED_TRACE(actionName(kind));
         clearTree();
+        ::unlink(journalPath().c_str());
         writeFolder("orig/");
         writeFolder("copy/");
         for (int i = 0; i < 4; ++i) {
