@@ -836,6 +836,23 @@ bool mayBeRunning(const std::string& id, const Steps& steps)
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
+// A folder a killed run took away from its name (and never finished with)
+// goes back under it.
+void putBackKilledFolder(const StepRecord& record, const Steps& steps, bool below,
+                         std::vector<std::string>& said)
+{
+    const std::string& id = record.intent[1];
+    if (!record.done.empty() || !record.untouched.empty() || !below ||
+        mayBeRunning(id.substr(0, id.rfind('.')), steps)) {
+        return;
+    }
+    const UndoItem item = undoFolderStep(record, steps.runs);
+    if (item.status == UndoItem::PutBack) {
+        said.push_back(text::displayName(item.path) +
+                       ": a run that was killed had taken it away; it is back under its name");
+    }
+}
+
 // The leftovers of the killed steps of one journal below `folders`.
 void removeKilledStepsLeftovers(const Steps& steps, const std::vector<std::string>& folders,
                                 std::vector<std::string>& said)
@@ -844,8 +861,13 @@ void removeKilledStepsLeftovers(const Steps& steps, const std::vector<std::strin
         const StepRecord& record = steps.records.at(id);
         const std::string& path = record.intent[3];
         const auto below = [&](const std::string& folder) { return trustedFor(path, folder) > 0; };
+        if (isFolderStep(record)) {
+            putBackKilledFolder(record, steps, std::any_of(folders.begin(), folders.end(), below),
+                                said);
+            continue;
+        }
         Identity identity;
-        if (!record.done.empty() || !record.untouched.empty() || isFolderStep(record) ||
+        if (!record.done.empty() || !record.untouched.empty() ||
             std::none_of(folders.begin(), folders.end(), below) ||
             mayBeRunning(id.substr(0, id.rfind('.')), steps) ||
             !parseIdentity(record.intent, 5, 8, identity) ||

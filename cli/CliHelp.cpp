@@ -93,7 +93,12 @@ std::vector<help::OptionHelp> outputOptions()
                  "second name of a file (a hard link), keeps its folder from being a "
                  "copy; empty files and empty folders are counted, never a reason. "
                  "--format paths writes each group of identical folders as a block, "
-                 "then each contained folder as a block of one path"},
+                 "then each contained folder as a block of one path. Links and special "
+                 "files in a folder are named with it. With --action trash, delete or "
+                 "move:DIR the cleanup takes whole folders: the keep rules choose the "
+                 "folder of each identical group that stays, and each contained folder "
+                 "goes; right before, every file is compared again with its copy, and a "
+                 "folder holding anything else then is left as it is"},
         {.names = {"--contained-in"},
          .value = "DIR",
          .text = "with --folders: which folders have a copy of every file inside DIR "

@@ -47,9 +47,10 @@ std::string outcomeWord(const cleanup::FolderOutcome& result, cleanup::ActionKin
 // "8 files, 80 bytes; copies in /a/orig/" and what else goes, for a list line.
 std::string folderLine(const cleanup::PlanFolder& folder, const text::Locale& locale)
 {
+    const auto files = static_cast<std::int64_t>(folder.files.size());
     std::string line = "  " + text::displayName(folder.path) + "  " +
-                       text::formatCount(static_cast<std::int64_t>(folder.files.size()), locale) +
-                       " files, " + text::formatCount(folder.bytes(), locale) + " bytes";
+                       text::formatCount(files, locale) + (files == 1 ? " file, " : " files, ") +
+                       text::formatCount(folder.bytes(), locale) + " bytes";
     line += folder.keptFolder.empty()
                 ? "; every file has a copy outside it"
                 : "; identical to " + text::displayName(folder.keptFolder) + ", which stays";
@@ -124,8 +125,8 @@ void jsonFolder(text::JsonWriter& json, const cleanup::PlanFolder& folder,
     json.number(static_cast<std::int64_t>(folder.files.size()));
     json.key("bytes");
     json.number(folder.bytes());
-    json.bytesMember("identicalTo", folder.keptFolder);
-    json.key("alsoRemoved");
+    json.bytesMember("identical_to", folder.keptFolder);
+    json.key("also_removed");
     json.beginArray();
     for (std::size_t i = 0; i < folder.alsoRemoved.size(); ++i) {
         json.beginObject();
@@ -151,7 +152,7 @@ std::string jsonText(const cleanup::FolderPlan& plan, const cleanup::FolderRepor
     json.beginObject();
     json.key("action");
     json.string(cleanup::actionName(context.action.kind));
-    json.key("dryRun");
+    json.key("dry_run");
     json.boolean(report == nullptr);
     json.bytesMember("journal", context.journal);
     json.key("folders");
@@ -161,7 +162,7 @@ std::string jsonText(const cleanup::FolderPlan& plan, const cleanup::FolderRepor
                    context.action.kind);
     }
     json.endArray();
-    json.key("leftAlone");
+    json.key("left_alone");
     json.beginArray();
     for (const std::string& note : plan.notes) {
         json.string(note);

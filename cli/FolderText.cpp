@@ -40,8 +40,13 @@ std::string factsLine(const FolderFacts& f, const char* indent)
     add(f.emptyFiles, "empty file", "empty files");
     add(f.emptyFolders, "empty folder", "empty folders");
     add(f.notSearched, "folder not searched", "folders not searched");
+    add(static_cast<std::int64_t>(f.others.size()), "link or special file",
+        "links or special files");
     if (!also.empty()) {
         line += std::string(indent) + "    also holds " + also + "\n";
+    }
+    for (const std::string& other : f.others) {
+        line += std::string(indent) + "      " + text::displayUtf8(other) + "\n";
     }
     return line;
 }
@@ -163,6 +168,14 @@ void factsJson(text::JsonWriter& json, const FolderFacts& f)
     json.numberMember("empty_files", f.emptyFiles);
     json.numberMember("empty_folders", f.emptyFolders);
     json.numberMember("not_searched", f.notSearched);
+    json.key("links_and_special_files");
+    json.beginArray();
+    for (const std::string& other : f.others) {
+        json.beginObject();
+        json.bytesMember("path", other);
+        json.endObject();
+    }
+    json.endArray();
 }
 
 void groupsJson(text::JsonWriter& json, const char* name, const std::vector<IdenticalGroup>& groups)

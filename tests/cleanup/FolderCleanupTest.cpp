@@ -144,6 +144,7 @@ TEST_F(FolderCleanupTest, IdenticalAndContainedFoldersGoWholeWithWhatTheyHoldAnd
     for (const ActionKind kind : kFolderActions) {
         SCOPED_TRACE(actionName(kind));
         clearTree();
+        ::unlink(journalPath().c_str());
         writeFolder("orig/");
         writeFolder("copy/");
         for (int i = 0; i < 4; ++i) {
@@ -231,9 +232,6 @@ class FolderFaultTest : public FolderCleanupTest,
 TEST_P(FolderFaultTest, AFolderThatIsNoLongerWhatWasPlannedIsLeftAtItsName)
 {
     const auto [fault, kind] = GetParam();
-    if (fault == Fault::NoPermission && ::geteuid() == 0) {
-        GTEST_SKIP() << "running as root: permissions do not hold it back";
-    }
     writeFolder("orig/");
     writeFolder("copy/");
     search();
@@ -243,9 +241,30 @@ TEST_P(FolderFaultTest, AFolderThatIsNoLongerWhatWasPlannedIsLeftAtItsName)
         tree.write("copy/sub/h.txt", "contents i");
     }
     if (fault == Fault::NoPermission) {
-        ::chmod(tree.path().c_str(), 0555);
+        // Readable by everyone, writable by its owner only.
+        ::chmod(tree.path().c_str(), ::geteuid() == 0 ? 0755 : 0555);
     }
     const Snapshot before = files();
+    if (fault == Fault::NoPermission && ::geteuid() == 0) {
+        // The run as another user, who may read the folder but not take it away.
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const FolderReport report = run(planned, kind, [](FolderRunner&) {
+                if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) {
+                    ::_exit(77);
+                }
+            });
+            ::_exit(report.count(Outcome::Untouched) == 1 ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_NE(WEXITSTATUS(status), 77) << "no other user to run as";
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(describeChanges(before, files()), "");
+        return;
+    }
     const FolderReport report = run(planned, kind, [&](FolderRunner& runner) {
         runner.afterCheck = [&](const PlanFolder&) {
             if (fault == Fault::FileAdded) {
@@ -324,12 +343,15 @@ TEST_F(FolderCleanupTest, TwoRunsThatCrossEachOtherNeverRemoveBothFolders)
     }
 }
 
-TEST_F(FolderCleanupTest, ARunKilledWhileAFolderIsAwayIsPutBackByUndo)
+TEST_F(FolderCleanupTest, ARunKilledWhileAFolderIsAwayIsPutBackByUndoOrTheNextRun)
 {
     for (const ActionKind kind : kFolderActions) {
         SCOPED_TRACE(actionName(kind));
         clearTree();
         ::unlink(journalPath().c_str());
+        // The next run finds a journal named as a run's own names it.
+        const std::string journal =
+            kind == ActionKind::Delete ? newJournalPath(work.path()) : journalPath();
         writeFolder("orig/");
         writeFolder("copy/");
         search();
@@ -339,17 +361,25 @@ TEST_F(FolderCleanupTest, ARunKilledWhileAFolderIsAwayIsPutBackByUndo)
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            run(planned, kind,
-                [](FolderRunner& runner) { runner.whileAway = [](const PlanFolder&) { ::_exit(9); }; });
+            run(
+                planned, kind,
+                [](FolderRunner& runner) { runner.whileAway = [](const PlanFolder&) { ::_exit(9); }; },
+                journal);
             ::_exit(0);
         }
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_EQ(WEXITSTATUS(status), 9);
         EXPECT_FALSE(isFolder("copy"));
-        const UndoReport undone = undo();
-        ASSERT_EQ(undone.items.size(), 1u);
-        EXPECT_EQ(undone.items[0].status, UndoItem::PutBack) << undone.items[0].detail;
+        if (kind == ActionKind::Delete) {
+            const std::vector<std::string> said =
+                removeLeftoversOfKilledRuns(work.path(), {tree.path()});
+            EXPECT_EQ(said.size(), 1u);
+        } else {
+            const UndoReport undone = undo();
+            ASSERT_EQ(undone.items.size(), 1u);
+            EXPECT_EQ(undone.items[0].status, UndoItem::PutBack) << undone.items[0].detail;
+        }
         EXPECT_EQ(describeChanges(before, files()), "");
     }
 }

@@ -28,8 +28,8 @@ TEST(CliFoldersTest, FoldersAreWrittenInEachFormat)
 
     const CliOutcome paths = runCli({"--folders", "--any-time", "--format", "paths", "-q", root});
     ASSERT_EQ(paths.status, 0) << paths.err;
-    EXPECT_EQ(paths.out, root + "copy/\n" + root + "orig/\n\n" + root + "copy/\n\n" + root +
-                             "orig/\n");
+    // Identical folders are not listed again as contained in each other.
+    EXPECT_EQ(paths.out, root + "copy/\n" + root + "orig/\n");
 
     const CliOutcome list = runCli({"--folders", "--any-time", "-q", root});
     ASSERT_EQ(list.status, 0) << list.err;
@@ -60,4 +60,38 @@ TEST(CliFoldersTest, FoldersAreWrittenInEachFormat)
     EXPECT_EQ(outside.status, 2);
     EXPECT_NE(outside.err.find("is not a folder of this search"), std::string::npos);
     EXPECT_EQ(runCli({"--contained-in", root, root}).status, 2);
+}
+
+TEST(CliFoldersTest, AFolderCleanupIsShownMovedAndUndoneFromATerminal)
+{
+    TempFolder dir;
+    const std::string root = dir.mkdir("t") + "/";
+    writeFour(dir, "t/orig/");
+    writeFour(dir, "t/copy/");
+    dir.symlink("a.txt", "t/copy/link");
+    const std::string moved = dir.mkdir("moved") + "/";
+    const std::string journal = dir / "run.journal";
+
+    const CliOutcome refused =
+        runCli({"--folders", "--keep", "in:" + root + "orig", "--action", "hardlink", root});
+    EXPECT_EQ(refused.status, 2);
+    const CliOutcome shown =
+        runCli({"--folders", "--keep", "in:" + root + "orig", "--action", "move:" + moved, root});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_NE(shown.out.find("  " + root + "copy/  4 files, 52 bytes; identical to " + root +
+                             "orig/, which stays\n    also goes: link link\n"),
+              std::string::npos)
+        << shown.out;
+
+    const CliOutcome done =
+        runCli({"--folders", "--keep", "in:" + root + "orig", "--action", "move:" + moved, "--yes",
+                "--journal", journal, "--format", "paths", "-q", root});
+    ASSERT_EQ(done.status, 0) << done.err;
+    EXPECT_EQ(done.out, root + "copy/\n");
+    EXPECT_EQ(readFileBytes(moved + "copy/a.txt"), "contents of a");
+    EXPECT_EQ(readFileBytes(root + "orig/a.txt"), "contents of a");
+
+    const CliOutcome undone = runCli({"--undo", journal, "-q"});
+    ASSERT_EQ(undone.status, 0) << undone.err;
+    EXPECT_EQ(readFileBytes(root + "copy/d.txt"), "contents of d");
 }
