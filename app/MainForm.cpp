@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QScreen>
 
+#include "app/FolderView.h"
 #include "app/MainFormCommon.h"
 #include "cache/ContentStore.h"
 #include "settings/SavedLists.h"

@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "app/MainForm.h"
+#include "app/FolderView.h"
 #include "app/MainFormCommon.h"
 
 namespace app {
