@@ -385,32 +385,47 @@ bool ContentStore::load(const std::string& identity, const std::vector<std::uint
     return true;
 }
 
+namespace {
+
+// What the user is told when the cache could not be saved.
+std::string notSavedNote(int code)
+{
+    if (code == SQLITE_FULL || code == SQLITE_IOERR_WRITE || code == SQLITE_IOERR_FSYNC ||
+        (code & 0xFF) == SQLITE_IOERR) {
+        return std::string("The cache was not saved (") + sqlite3_errstr(code) +
+               "): the disk holding it may be full. The search is complete.";
+    }
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+        return "The cache was not saved: another search was saving it.";
+    }
+    return std::string("The cache was not saved (") + sqlite3_errstr(code) + ").";
+}
+
+}  // namespace
+
 bool ContentStore::save(std::vector<Write> writes, const std::vector<Merge>& merges,
                         std::int64_t today, int expireDays, std::vector<std::string>& notes)
 {
     if (m_db == nullptr) {
         return false;
     }
-    auto fail = [&](int code) {
-        exec("ROLLBACK");
-        if (code == SQLITE_FULL || code == SQLITE_IOERR_WRITE || code == SQLITE_IOERR_FSYNC ||
-            (code & 0xFF) == SQLITE_IOERR) {
-            notes.push_back(std::string("The cache was not saved (") + sqlite3_errstr(code) +
-                            "): the disk holding it may be full. The search is complete.");
-        } else if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
-            notes.push_back("The cache was not saved: another search was saving it.");
-        } else {
-            notes.push_back(std::string("The cache was not saved (") + sqlite3_errstr(code) + ").");
-        }
-        return false;
-    };
-    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        return fail(sqlite3_extended_errcode(m_db));
+    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK &&
+        writeEntries(writes) && applyMerges(merges) && expireOld(today, expireDays) &&
+        sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        return true;
     }
+    const int code = sqlite3_extended_errcode(m_db);
+    exec("ROLLBACK");
+    notes.push_back(notSavedNote(code));
+    return false;
+}
+
+bool ContentStore::writeEntries(std::vector<Write>& writes)
+{
     // Classes made by this search get lasting ids.
     std::int64_t base = 0;
     if (!stateValue("next_class", base)) {
-        return fail(sqlite3_extended_errcode(m_db));
+        return false;
     }
     std::int64_t made = 0;
     std::sort(writes.begin(), writes.end(), [](const Write& a, const Write& b) {
@@ -424,7 +439,7 @@ bool ContentStore::save(std::vector<Write> writes, const std::vector<Merge>& mer
             identity = w.identity;
             fs = fileSystemId(identity, true);
             if (fs <= 0) {
-                return fail(sqlite3_extended_errcode(m_db));
+                return false;
             }
         }
         Entry& e = w.entry;
@@ -442,49 +457,49 @@ bool ContentStore::save(std::vector<Write> writes, const std::vector<Merge>& mer
             insert.bind(i + 1, values[i]);
         }
         if (insert.step() != SQLITE_DONE) {
-            return fail(sqlite3_extended_errcode(m_db));
+            return false;
         }
         insert.reset();
     }
     Statement advance(m_db, "UPDATE state SET value = ? WHERE name = 'next_class'");
     advance.bind(1, base + made);
-    if (advance.step() != SQLITE_DONE) {
-        return fail(sqlite3_extended_errcode(m_db));
+    return advance.step() == SQLITE_DONE;
+}
+
+bool ContentStore::applyMerges(const std::vector<Merge>& merges)
+{
+    if (merges.empty()) {
+        return true;
     }
-    if (!merges.empty()) {
-        if (!exec("CREATE TEMP TABLE IF NOT EXISTS merged(old INTEGER PRIMARY KEY, new INTEGER)") ||
-            !exec("DELETE FROM merged")) {
-            return fail(sqlite3_extended_errcode(m_db));
-        }
-        Statement add(m_db, "INSERT OR IGNORE INTO merged VALUES(?, ?)");
-        for (const Merge& m : merges) {
-            add.bind(1, m.from);
-            add.bind(2, m.to);
-            add.step();
-            add.reset();
-        }
-        if (!exec("UPDATE file SET class = (SELECT new FROM merged WHERE old = class),"
-                  " checksum = entry_check(fs, inode, size, mtime, ctime, headlen, head, headsum,"
-                  " (SELECT new FROM merged WHERE old = class))"
-                  " WHERE class IN (SELECT old FROM merged)")) {
-            return fail(sqlite3_extended_errcode(m_db));
-        }
+    if (!exec("CREATE TEMP TABLE IF NOT EXISTS merged(old INTEGER PRIMARY KEY, new INTEGER)") ||
+        !exec("DELETE FROM merged")) {
+        return false;
     }
+    Statement add(m_db, "INSERT OR IGNORE INTO merged VALUES(?, ?)");
+    for (const Merge& m : merges) {
+        add.bind(1, m.from);
+        add.bind(2, m.to);
+        add.step();
+        add.reset();
+    }
+    return exec("UPDATE file SET class = (SELECT new FROM merged WHERE old = class),"
+                " checksum = entry_check(fs, inode, size, mtime, ctime, headlen, head, headsum,"
+                " (SELECT new FROM merged WHERE old = class))"
+                " WHERE class IN (SELECT old FROM merged)");
+}
+
+bool ContentStore::expireOld(std::int64_t today, int expireDays)
+{
     // Entries of files no search has seen for a while go, once a day.
     std::int64_t expiredDay = today;
-    if (stateValue("expired_day", expiredDay) && expiredDay != today) {
-        Statement drop(m_db, "DELETE FROM file WHERE seen < ?");
-        drop.bind(1, today - expireDays);
-        Statement mark(m_db, "UPDATE state SET value = ? WHERE name = 'expired_day'");
-        mark.bind(1, today);
-        if (drop.step() != SQLITE_DONE || mark.step() != SQLITE_DONE) {
-            return fail(sqlite3_extended_errcode(m_db));
-        }
+    if (!stateValue("expired_day", expiredDay) || expiredDay == today) {
+        return true;
     }
-    if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        return fail(sqlite3_extended_errcode(m_db));
-    }
-    return true;
+    Statement drop(m_db, "DELETE FROM file WHERE seen < ?");
+    drop.bind(1, today - expireDays);
+    Statement mark(m_db, "UPDATE state SET value = ? WHERE name = 'expired_day'");
+    mark.bind(1, today);
+    return drop.step() == SQLITE_DONE && mark.step() == SQLITE_DONE;
 }
 
 }  // namespace cache

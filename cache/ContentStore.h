@@ -85,6 +85,10 @@ private:
     void close();
     std::int64_t fileSystemId(const std::string& identity, bool add);
     bool exec(const char* sql);
+    // The steps of a save, inside its transaction: false on a database error.
+    bool writeEntries(std::vector<Write>& writes);
+    bool applyMerges(const std::vector<Merge>& merges);
+    bool expireOld(std::int64_t today, int expireDays);
     bool stateValue(const char* name, std::int64_t& value);
 
     sqlite3* m_db = nullptr;

@@ -164,6 +164,21 @@ void SearchRun::RunScan()
     m_window.setWaitCursor(false);
     catalogue.startScan();
 
+    tidyRootFolders();
+    UpdateCaption();
+    StringList rootFolders(StringList::Order::Sorted, StringList::Repeats::IgnoreExact);
+    for (std::string& item : text::parseCommaText(m_window.fieldText(Field::RootDir))) {
+        rootFolders.add(std::move(item));
+    }
+    takeSkipFolders();
+    takeMaskAndRules();
+    scanDrives(rootFolders);
+    m_window.setStatusText(0, "");
+    m_window.setStatusText(3, "");
+}
+
+void SearchRun::tidyRootFolders()
+{
     // Root folders keep the user's case: on Linux /Docs and /docs differ.
     if (text::trim(m_window.fieldText(Field::RootDir)).empty()) {
         m_window.setFieldText(Field::RootDir, "/");
@@ -190,12 +205,10 @@ void SearchRun::RunScan()
         }
     }
     m_window.setFieldText(Field::RootDir, text::formatCommaText(roots.strings()));
-    UpdateCaption();
-    StringList rootFolders(StringList::Order::Sorted, StringList::Repeats::IgnoreExact);
-    for (std::string& item : text::parseCommaText(m_window.fieldText(Field::RootDir))) {
-        rootFolders.add(std::move(item));
-    }
+}
 
+void SearchRun::takeSkipFolders()
+{
     StringList skips(StringList::Order::Sorted, StringList::Repeats::IgnoreExact);
     for (const std::string& item :
          text::parseCommaText(m_window.fieldText(Field::SkipFolder))) {
@@ -209,7 +222,10 @@ void SearchRun::RunScan()
     for (std::string& item : text::parseCommaText(m_window.fieldText(Field::SkipFolder))) {
         catalogue.SkipFolders.add(std::move(item));
     }
+}
 
+void SearchRun::takeMaskAndRules()
+{
     if (m_window.fieldText(Field::FileMask).empty()) {
         m_window.setFieldText(Field::FileMask, "*.*");
     }
@@ -222,7 +238,10 @@ void SearchRun::RunScan()
     catalogue.SkipEmptyFiles = m_window.checked(Check::SkipEmptyFiles);
     catalogue.CheckFileSize = m_window.checked(Check::CheckFilesize);
     catalogue.Catalogue.setNameMode(!catalogue.CheckFileSize);
+}
 
+void SearchRun::scanDrives(const StringList& rootFolders)
+{
     catalogue.scanMode = ScanMode::Normal;
     for (const SearchDrive& drive : m_window.selectedDrives()) {
         if (catalogue.scanMode == ScanMode::Master) {
@@ -253,8 +272,6 @@ void SearchRun::RunScan()
             break;
         }
     }
-    m_window.setStatusText(0, "");
-    m_window.setStatusText(3, "");
 }
 
 void SearchRun::UpdateCaption()

@@ -10,6 +10,7 @@
 #include "search/Comparison.h"
 #include "search/FileCatalogue.h"
 #include "search/SearchWindow.h"
+#include "text/StringList.h"
 
 namespace search {
 
@@ -59,6 +60,13 @@ public:
     }
 
 private:
+    // The steps of the scan phase: the start folders tidied in their field
+    // (sorted, a folder inside another dropped), the folders to skip, the
+    // masks and rules taken from the window, and the walk of each drive.
+    void tidyRootFolders();
+    void takeSkipFolders();
+    void takeMaskAndRules();
+    void scanDrives(const text::StringList& rootFolders);
     void showCurrentFolder(const std::string& text) override;
     // Walks one start folder; a start folder that cannot be opened is said
     // so at once, and the run goes on with the others.
