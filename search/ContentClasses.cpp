@@ -275,18 +275,26 @@ std::vector<std::vector<std::size_t>> ContentClasses::withRiders(const Group& gr
             }
         }
     }
-    // A file with no copy among those read is still a copy of its riders;
-    // one that changed or could not be read takes them out with it.
+    // A file with no copy among those read is still a copy of its riders.
+    // One that changed or could not be read leaves them to each other: an
+    // earlier search confirmed them identical, and none of them changed.
     for (auto& [id, with] : riders) {
         Member& m = member(id);
-        if (placed.count(id) != 0 || m.failed()) {
+        if (placed.count(id) != 0) {
+            continue;
+        }
+        std::vector<std::size_t> ids;
+        if (!m.failed()) {
+            ids.push_back(id);
+        }
+        ids.insert(ids.end(), with.begin(), with.end());
+        if (ids.size() < 2) {
             continue;
         }
         if (!m_byTime) {
-            m.value = m.headSum;
+            member(ids.front()).value = member(ids.front()).headSum;
         }
-        classes.push_back({id});
-        classes.back().insert(classes.back().end(), with.begin(), with.end());
+        classes.push_back(std::move(ids));
     }
     return classes;
 }

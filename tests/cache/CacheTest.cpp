@@ -269,6 +269,39 @@ TEST_F(CacheSearchTest, ChangedOrReplacedFilesAreNeverTakenForTheirOldSelves)
     EXPECT_GT(reads, 0u);
 }
 
+TEST_F(CacheSearchTest, CopiesKnownFromTheCacheStayCopiesWhenTheOneReadForThemChanges)
+{
+    // a0, a1 and a2 were confirmed identical; a3 shares their head, so a0 is
+    // read for the three of them, and is rewritten while it is read.
+    for (int i = 0; i < 3; ++i) {
+        dir.write("tree/a" + std::to_string(i), noise(9000, 1));
+    }
+    letTimePass();
+    search(true);
+    dir.write("tree/a3", noise(9000, 1).substr(0, 8000) + noise(1000, 5));
+    search::SearchRun* running = nullptr;
+    bool rewritten = false;
+    TestWindow window;
+    window.drives = {{'C', "", false}};
+    window.fields[search::Field::RootDir] = dir / "tree/";
+    window.checks[search::Check::CheckFileTimestamp] = false;
+    window.onTurn = [&] {
+        if (running != nullptr && running->comparing() && !rewritten) {
+            rewritten = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            rewrite("tree/a0", noise(9000, 6));
+        }
+    };
+    search::SearchRun run{window};
+    running = &run;
+    run.comparison.useCache = true;
+    run.comparison.cacheFolder = cacheFolder();
+    run.btnSearchClick();
+    ASSERT_TRUE(rewritten);
+    EXPECT_EQ(window.rowTexts(dir / "tree/"),
+              (std::vector<std::string>{"Duplicate files .....", "a1", "a2"}));
+}
+
 TEST_F(CacheSearchTest, DamagedForeignOrOtherCacheFilesAreSetAsideNeverBelieved)
 {
     dir.write("tree/a", noise(9000, 1));
