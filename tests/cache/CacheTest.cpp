@@ -1,5 +1,6 @@
 // Tests of the cache of earlier searches: what it proves, what it never trusts, and its file.
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
@@ -269,37 +270,51 @@ TEST_F(CacheSearchTest, ChangedOrReplacedFilesAreNeverTakenForTheirOldSelves)
     EXPECT_GT(reads, 0u);
 }
 
+// The files a reader rewrites, all with the same other bytes of their size,
+// before it digests its first chunk.
+std::atomic<const std::vector<std::string>*> g_rewriteOnFirstDigest{nullptr};
+
+std::uint64_t digestAfterRewriting(const unsigned char* bytes, std::size_t length)
+{
+    if (const std::vector<std::string>* paths = g_rewriteOnFirstDigest.exchange(nullptr)) {
+        const std::string other = noise(400000, 6);
+        for (const std::string& path : *paths) {
+            const int fd = ::open(path.c_str(), O_WRONLY);
+            EXPECT_EQ(::pwrite(fd, other.data(), other.size(), 0),
+                      static_cast<ssize_t>(other.size()));
+            ::close(fd);
+        }
+    }
+    return platform::chunkHash(bytes, length);
+}
+
 TEST_F(CacheSearchTest, CopiesKnownFromTheCacheStayCopiesWhenTheOneReadForThemChanges)
 {
-    // a0, a1 and a2 were confirmed identical; a3 shares their head, so a0 is
-    // read for the three of them, and is rewritten while it is read.
+    // a0, a1 and a2 were confirmed identical; the b files differ from them
+    // only in their last bytes, so one of the a files is read for the three,
+    // and all three change alike while it is read. The two not read are
+    // still copies of each other; the one read is taken as changed.
+    const std::string bytes = noise(400000, 1);
+    std::vector<std::string> copies;
     for (int i = 0; i < 3; ++i) {
-        dir.write("tree/a" + std::to_string(i), noise(9000, 1));
+        dir.write("tree/a" + std::to_string(i), bytes);
+        copies.push_back(dir / ("tree/a" + std::to_string(i)));
     }
     letTimePass();
     search(true);
-    dir.write("tree/a3", noise(9000, 1).substr(0, 8000) + noise(1000, 5));
-    search::SearchRun* running = nullptr;
-    bool rewritten = false;
-    TestWindow window;
-    window.drives = {{'C', "", false}};
-    window.fields[search::Field::RootDir] = dir / "tree/";
-    window.checks[search::Check::CheckFileTimestamp] = false;
-    window.onTurn = [&] {
-        if (running != nullptr && running->comparing() && !rewritten) {
-            rewritten = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            rewrite("tree/a0", noise(9000, 6));
-        }
-    };
-    search::SearchRun run{window};
-    running = &run;
-    run.comparison.useCache = true;
-    run.comparison.cacheFolder = cacheFolder();
-    run.btnSearchClick();
-    ASSERT_TRUE(rewritten);
-    EXPECT_EQ(window.rowTexts(dir / "tree/"),
-              (std::vector<std::string>{"Duplicate files .....", "a1", "a2"}));
+    for (const char last : {'!', '?', '#', '%'}) {
+        dir.write(std::string("tree/b") + last, bytes.substr(0, bytes.size() - 1) + last);
+    }
+    g_rewriteOnFirstDigest = &copies;
+    search::ReadLimits narrow;
+    narrow.memoryBytes = 8192;
+    narrow.readers = 1;
+    narrow.digest = digestAfterRewriting;
+    const std::vector<std::string> rows = search(true, &narrow);
+    EXPECT_EQ(g_rewriteOnFirstDigest.load(), nullptr);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0], "Duplicate files .....");
+    EXPECT_TRUE(rows[1][0] == 'a' && rows[2][0] == 'a' && rows[1] != rows[2]);
 }
 
 TEST_F(CacheSearchTest, DamagedForeignOrOtherCacheFilesAreSetAsideNeverBelieved)

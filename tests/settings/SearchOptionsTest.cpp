@@ -54,7 +54,7 @@ TEST(SearchOptionsTest, ValuesAreReadAndWrittenInTheStoredOrder)
     options.CheckFileName = true;
     options.SkipEmptyFiles = false;
     EXPECT_EQ(SaveSettings(store, options), "");
-    EXPECT_EQ(store.valueCount(), 12u);
+    EXPECT_EQ(store.valueCount(), 13u);
     EXPECT_EQ(store.value("FileMask"), "*.jpg,*.png");
     EXPECT_EQ(store.value("CheckFileName"), "1");
     EXPECT_EQ(store.value("SkipEmptyFiles"), "0");
