@@ -401,6 +401,22 @@ bool openJournal(const CleanupOptions& options, cleanup::Journal& journal, std::
     return true;
 }
 
+int startRun(const CleanupOptions& options, const CleanupOutput& output,
+             const cleanup::Plan& files, CleanupContext& context,
+             const std::vector<std::string>& folders, cleanup::Journal& journal)
+{
+    std::string error;
+    if (!checkOutputs(options, output, files, context.action, folders, error)) {
+        return fail(error + "; nothing was changed", 2);
+    }
+    for (const std::string& removed :
+         cleanup::removeLeftoversOfKilledRuns(settings::listFileFolder(), folders)) {
+        std::fprintf(stderr, "gemmora-cli: a run that was killed left this behind: %s\n",
+                     removed.c_str());
+    }
+    return openJournal(options, journal, context.journal) ? -1 : 2;
+}
+
 namespace {
 
 // Writes the report of a run and its summary; the exit status.
@@ -442,25 +458,13 @@ int actOnPlan(const CleanupOptions& options, const std::vector<std::string>& fol
               const cleanup::Plan& plan, CleanupContext& context, const CleanupOutput& output,
               bool leftAlone)
 {
-    std::string error;
-    if (!checkOutputs(options, output, plan, context.action, folders, error)) {
-        return fail(error + "; nothing was changed", 2);
-    }
-    for (const std::string& removed :
-         cleanup::removeLeftoversOfKilledRuns(settings::listFileFolder(), folders)) {
-        std::fprintf(stderr, "gemmora-cli: a run that was killed left this behind: %s\n",
-                     removed.c_str());
-    }
     cleanup::Journal journal;
-    if (!openJournal(options, journal, context.journal)) {
-        return 2;
+    if (const int status = startRun(options, output, plan, context, folders, journal);
+        status >= 0) {
+        return status;
     }
     cleanup::Runner runner(plan, context.action, &journal);
-    ProgressLine line(!output.quiet && ::isatty(STDERR_FILENO) != 0);
-    runner.onProgress = [&](const cleanup::Progress& progress) { line.show(progress); };
-    runner.stopRequested = [] { return g_stopRequested != 0; };
-    const cleanup::Report report = runner.run();
-    line.finish();
+    const cleanup::Report report = runShowingProgress(runner, output);
     if (report.refused) {
         return fail(report.refusal + "; nothing was changed", 2);
     }

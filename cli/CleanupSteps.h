@@ -15,6 +15,7 @@
 #include "cleanup/Runner.h"
 #include "cli/CleanupCommand.h"
 #include "cli/CleanupText.h"
+#include "cli/CliWindow.h"
 #include "text/Text.h"
 
 namespace cli {
@@ -39,6 +40,12 @@ bool checkOutputs(const CleanupOptions& options, const CleanupOutput& output,
 // Opens the journal --journal names, or one of the run's own; false after
 // saying why not.
 bool openJournal(const CleanupOptions& options, cleanup::Journal& journal, std::string& path);
+// What every run that acts does first: its outputs checked against the
+// files of its plan, what a killed run left behind removed, its journal
+// opened. -1 when the run may go on, otherwise the exit status.
+int startRun(const CleanupOptions& options, const CleanupOutput& output,
+             const cleanup::Plan& files, CleanupContext& context,
+             const std::vector<std::string>& folders, cleanup::Journal& journal);
 
 // The progress line of a run on a terminal.
 class ProgressLine {
@@ -91,5 +98,18 @@ private:
     bool m_drawn = false;
     std::chrono::steady_clock::time_point m_last;
 };
+
+// Runs a file or folder runner with the progress line and Ctrl+C as Stop;
+// its report.
+template <typename Runner>
+auto runShowingProgress(Runner& runner, const CleanupOutput& output)
+{
+    ProgressLine line(!output.quiet && ::isatty(STDERR_FILENO) != 0);
+    runner.onProgress = [&](const cleanup::Progress& progress) { line.show(progress); };
+    runner.stopRequested = [] { return g_stopRequested != 0; };
+    auto report = runner.run();
+    line.finish();
+    return report;
+}
 
 }  // namespace cli

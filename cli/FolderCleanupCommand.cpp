@@ -233,25 +233,13 @@ int actOnFolders(const CleanupOptions& options, std::vector<std::string> folders
                  const cleanup::FolderPlan& plan, CleanupContext& context,
                  const CleanupOutput& output)
 {
-    std::string error;
-    if (!checkOutputs(options, output, filesOf(plan), context.action, folders, error)) {
-        return fail(error + "; nothing was changed", 2);
-    }
-    for (const std::string& removed :
-         cleanup::removeLeftoversOfKilledRuns(settings::listFileFolder(), folders)) {
-        std::fprintf(stderr, "gemmora-cli: a run that was killed left this behind: %s\n",
-                     removed.c_str());
-    }
     cleanup::Journal journal;
-    if (!openJournal(options, journal, context.journal)) {
-        return 2;
+    if (const int status = startRun(options, output, filesOf(plan), context, folders, journal);
+        status >= 0) {
+        return status;
     }
     cleanup::FolderRunner runner(plan, context.action, &journal);
-    ProgressLine line(!output.quiet && ::isatty(STDERR_FILENO) != 0);
-    runner.onProgress = [&](const cleanup::Progress& progress) { line.show(progress); };
-    runner.stopRequested = [] { return g_stopRequested != 0; };
-    const cleanup::FolderReport report = runner.run();
-    line.finish();
+    const cleanup::FolderReport report = runShowingProgress(runner, output);
     if (report.refused) {
         return fail(report.refusal + "; nothing was changed", 2);
     }
