@@ -105,8 +105,10 @@ struct FolderReport {
 // hold exactly what the plan accounts for (the same files, unchanged, and
 // the same other entries), and every copy must still be at its place; only
 // then is the action finished, else the folder goes back under its name and
-// is reported untouched. Journaled, so undo puts trashed and moved folders
-// back and a killed run's folder away from its name is found again.
+// is reported untouched. A delete then removes only the entries it checked,
+// each still as it was; anything else stays, and so does the folder.
+// Journaled, so undo puts trashed and moved folders back and a killed run's
+// folder away from its name is found again.
 class FolderRunner {
 public:
     FolderRunner(const FolderPlan& plan, const Action& action, Journal* journal);
@@ -118,6 +120,8 @@ public:
     // its name; and once it is away, before it is checked again.
     std::function<void(const PlanFolder&)> afterCheck;
     std::function<void(const PlanFolder&)> whileAway;
+    // And for a delete, once it is checked, just before it is removed.
+    std::function<void(const PlanFolder&)> beforeDelete;
 
     FolderReport run();
 

@@ -100,6 +100,8 @@ struct FolderRunner::Impl {
     // Per file of the folder at hand: its stamp when it was compared.
     std::map<std::string, platform::FileStamp> stamps;
     std::vector<CopyAtPlace> copies;
+    // Every entry of the folder at hand as it was checked once away.
+    std::map<std::string, struct stat> checked;
 
     bool stopping()
     {
@@ -226,8 +228,12 @@ struct FolderRunner::Impl {
     bool holdsOnlyThePlan(const PlanFolder& folder, int fd, std::string& why)
     {
         std::vector<TreeEntry> entries;
+        checked.clear();
         if (!listTree(fd, entries, why)) {
             return false;
+        }
+        for (const TreeEntry& entry : entries) {
+            checked.emplace(entry.relative, entry.st);
         }
         const std::set<std::string> extras(folder.alsoRemoved.begin(), folder.alsoRemoved.end());
         std::size_t files = 0;
@@ -262,6 +268,17 @@ struct FolderRunner::Impl {
         return true;
     }
 
+    // An entry a delete may remove: the very one that was checked, unchanged.
+    bool wasChecked(const std::string& relative, const struct stat& now) const
+    {
+        const auto at = checked.find(relative);
+        return at != checked.end() && now.st_dev == at->second.st_dev &&
+               now.st_ino == at->second.st_ino &&
+               (now.st_mode & S_IFMT) == (at->second.st_mode & S_IFMT) &&
+               now.st_size == at->second.st_size &&
+               nanoseconds(now.st_ctim) == nanoseconds(at->second.st_ctim);
+    }
+
     bool copiesHold(std::string& why)
     {
         for (const CopyAtPlace& copy : copies) {
@@ -276,7 +293,8 @@ struct FolderRunner::Impl {
     bool takeAway(const PlanFolder& folder, const platform::PathPlace& place,
                   const struct stat& st, Away& away, FolderOutcome& result);
     bool putBack(const platform::PathPlace& place, Away& away, std::string& why);
-    FolderOutcome finish(const PlanFolder& folder, const struct stat& st, Away& away);
+    FolderOutcome finish(const PlanFolder& folder, const platform::PathPlace& place,
+                         const struct stat& st, Away& away);
 };
 
 FolderRunner::FolderRunner(const FolderPlan& plan, const Action& action, Journal* journal)
@@ -374,7 +392,8 @@ bool FolderRunner::Impl::putBack(const platform::PathPlace& place, Away& away, s
     return true;
 }
 
-FolderOutcome FolderRunner::Impl::finish(const PlanFolder& folder, const struct stat& st,
+FolderOutcome FolderRunner::Impl::finish(const PlanFolder& folder,
+                                         const platform::PathPlace& place, const struct stat& st,
                                          Away& away)
 {
     FolderOutcome result;
@@ -382,10 +401,19 @@ FolderOutcome FolderRunner::Impl::finish(const PlanFolder& folder, const struct 
     result.target = away.where;
     result.reclaimed = folder.bytes();
     if (!away.inTrash && runner.m_action.kind == ActionKind::Delete) {
+        if (runner.beforeDelete) {
+            runner.beforeDelete(folder);
+        }
+        // Only what was checked goes: what another program put in since stays.
         std::string why;
-        if (!removeTree(away.folder.get(), away.name, why)) {
-            result.reason = "only part of it was deleted (" + why + "); the rest is at " +
-                            shown(away.where);
+        const auto checkedOnly = [this](const std::string& relative, const struct stat& now) {
+            return wasChecked(relative, now);
+        };
+        if (!removeTree(away.folder.get(), away.name, checkedOnly, why)) {
+            result.reason = "only part of it was deleted (" + why + ")";
+            result.reason += putBack(place, away, result.reason)
+                                 ? "; the rest is back under its name"
+                                 : "";
         }
         result.target.clear();
     }
@@ -445,12 +473,12 @@ FolderOutcome FolderRunner::Impl::actOn(const PlanFolder& folder)
         journal({step::kUntouched, stepId, folder.path, why});
         return untouched(why);
     }
-    return finish(folder, st, away);
+    return finish(folder, place, st, away);
 }
 
 FolderReport FolderRunner::run()
 {
-    Impl impl{*this, {}, {}, {}, 0, 0, {}, {}, {}, {}};
+    Impl impl{*this, {}, {}, {}, 0, 0, {}, {}, {}, {}, {}};
     FolderReport& report = impl.report;
     report.results.resize(m_plan.folders.size());
     std::string error;

@@ -104,7 +104,10 @@ bool listTree(int fd, std::vector<TreeEntry>& entries, std::string& reason)
     return true;
 }
 
-bool removeTree(int parent, const std::string& name, std::string& reason)
+namespace {
+
+bool removeBelow(int parent, const std::string& name, const std::string& prefix,
+                 const MayRemove& mayRemove, std::string& reason)
 {
     platform::UniqueFd fd(
         ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -119,9 +122,12 @@ bool removeTree(int parent, const std::string& name, std::string& reason)
             continue;  // gone already
         }
         if (S_ISDIR(st.st_mode)) {
-            if (!removeTree(fd.get(), entry, reason)) {
+            if (!removeBelow(fd.get(), entry, prefix + entry + "/", mayRemove, reason)) {
                 return false;
             }
+        } else if (!mayRemove(prefix + entry, st)) {
+            reason = prefix + entry + " is not what was checked (another program put it there)";
+            return false;
         } else if (::unlinkat(fd.get(), entry.c_str(), 0) != 0 && errno != ENOENT) {
             reason = entry + " cannot be removed: " + std::strerror(errno);
             return false;
@@ -132,6 +138,14 @@ bool removeTree(int parent, const std::string& name, std::string& reason)
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool removeTree(int parent, const std::string& name, const MayRemove& mayRemove,
+                std::string& reason)
+{
+    return removeBelow(parent, name, "", mayRemove, reason);
 }
 
 std::string entryKind(const TreeEntry& entry)

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -22,10 +23,18 @@ struct TreeEntry {
 // be read or is another file system mounted there.
 bool listTree(int fd, std::vector<TreeEntry>& entries, std::string& reason);
 
+// Whether an entry may be removed: its path below the folder removed (as
+// listTree gives it) and its status now.
+using MayRemove = std::function<bool(const std::string& relative, const struct stat& st)>;
+
 // Removes the folder `name` of the open folder `parent` and everything below
-// it, never following a link. False with the reason at the first entry that
-// cannot be removed (what was removed before stays removed).
-bool removeTree(int parent, const std::string& name, std::string& reason);
+// it, never following a link. Each entry that is not a folder is removed only
+// when `mayRemove` allows it; a folder goes only once it is empty, so what
+// another program adds meanwhile stays. False with the reason at the first
+// entry that cannot or may not be removed (what was removed before stays
+// removed).
+bool removeTree(int parent, const std::string& name, const MayRemove& mayRemove,
+                std::string& reason);
 
 // "link", "empty file", "empty folder", "special file" and so on: what an
 // entry that goes with a folder is, for saying so.

@@ -308,6 +308,44 @@ INSTANTIATE_TEST_SUITE_P(
                                          Fault::CopyReplaced, Fault::NoPermission),
                        ::testing::ValuesIn(kFolderActions)));
 
+TEST_F(FolderCleanupTest, WhatArrivesInAFolderWhileItIsDeletedStays)
+{
+    // Once checked, the folder is still open to a program inside it: a file
+    // it writes, or a kept file it moves in over a checked one, must stay.
+    for (const bool keptMovedIn : {false, true}) {
+        SCOPED_TRACE(keptMovedIn ? "a kept file moved in" : "a new file");
+        clearTree();
+        writeFolder("orig/");
+        writeFolder("copy/");
+        search();
+        const FolderPlan planned = plan({keepIn(tree / "orig")});
+        ASSERT_EQ(planned.folders.size(), 1u);
+        const Snapshot before = files();
+        const FolderReport report = run(planned, ActionKind::Delete, [&](FolderRunner& runner) {
+            runner.beforeDelete = [&](const PlanFolder&) {
+                for (const std::string& name : namesIn(tree.path())) {
+                    if (name.rfind(".gemmora-", 0) != 0) {
+                        continue;
+                    }
+                    if (keptMovedIn) {
+                        ASSERT_EQ(::rename((tree / "orig/sub/h.txt").c_str(),
+                                           (tree / (name + "/sub/h.txt")).c_str()),
+                                  0);
+                    } else {
+                        tree.write(name + "/sub/new.txt", "written at the last instant");
+                    }
+                }
+            };
+        });
+        ASSERT_EQ(report.results.size(), 1u);
+        EXPECT_NE(report.results[0].reason.find("back under its name"), std::string::npos)
+            << report.results[0].reason;
+        EXPECT_EQ(tree.read(keptMovedIn ? "copy/sub/h.txt" : "copy/sub/new.txt"),
+                  keptMovedIn ? "contents h" : "written at the last instant");
+        expectNothingLost(before, Plan());
+    }
+}
+
 TEST_F(FolderCleanupTest, TwoRunsThatCrossEachOtherNeverRemoveBothFolders)
 {
     for (int round = 0; round < 8; ++round) {
