@@ -21,6 +21,24 @@ bool isAtOrBelow(const std::string& folder, const std::string& top)
            folder[top.size()] == '/';
 }
 
+// The device every layer of `overlay` is on, when they share one.
+std::optional<dev_t> sharedDevice(const platform::OverlayMount& overlay)
+{
+    std::optional<dev_t> device;
+    std::vector<std::string> layers = overlay.lowers;
+    if (!overlay.upper.empty()) {
+        layers.push_back(overlay.upper);
+    }
+    for (const std::string& layer : layers) {
+        struct stat st = {};
+        if (::stat(layer.c_str(), &st) != 0 || (device && *device != st.st_dev)) {
+            return std::nullopt;
+        }
+        device = st.st_dev;
+    }
+    return device;
+}
+
 }  // namespace
 
 void OverlayAliases::load(std::vector<platform::OverlayMount> overlays)
@@ -41,7 +59,9 @@ void OverlayAliases::load(std::vector<platform::OverlayMount> overlays)
         }
     }
     m_layers.clear();
+    m_layerDevices.clear();
     for (const platform::OverlayMount& overlay : m_overlays) {
+        m_layerDevices.push_back(sharedDevice(overlay));
         if (!overlay.upper.empty()) {
             m_layers.push_back(overlay.upper);
         }
@@ -74,8 +94,9 @@ void OverlayAliases::enterFolder(const std::string& folder)
     }
 }
 
-bool OverlayAliases::backingFile(const platform::OverlayMount& overlay,
-                                 const std::string& relative, Identity& identity) const
+void OverlayAliases::backingFiles(const platform::OverlayMount& overlay,
+                                  const std::string& relative,
+                                  std::vector<Identity>& identities) const
 {
     std::vector<const std::string*> layers;
     if (!overlay.upper.empty()) {
@@ -88,28 +109,34 @@ bool OverlayAliases::backingFile(const platform::OverlayMount& overlay,
         struct stat st = {};
         if (::lstat((*layer + "/" + relative).c_str(), &st) == 0) {
             if (!S_ISREG(st.st_mode)) {
-                return false;  // a whiteout or a folder hides what lies below
+                return;  // a whiteout or a folder hides what lies below
             }
-            identity = {st.st_dev, st.st_ino};
-            return true;
+            identities.push_back({st.st_dev, st.st_ino});
         }
     }
-    return false;
 }
 
 bool OverlayAliases::isAlias(const std::string& path, const platform::FileEntry& entry)
 {
     if (m_overlay >= 0) {
-        const platform::OverlayMount& overlay = m_overlays[static_cast<std::size_t>(m_overlay)];
+        const auto index = static_cast<std::size_t>(m_overlay);
+        const platform::OverlayMount& overlay = m_overlays[index];
         const std::size_t skip = overlay.mountPoint == "/" ? 1 : overlay.mountPoint.size() + 1;
-        Identity backing;
-        if (entry.device == overlay.device && path.size() > skip &&
-            backingFile(overlay, path.substr(skip), backing)) {
-            if (m_takenInLayer.count(backing) != 0) {
+        // Layers on several file systems give a file of the overlay the
+        // device of its layer's own, not the overlay's.
+        std::vector<Identity> backing;
+        if (entry.device == overlay.device && m_layerDevices[index]) {
+            backing.push_back({*m_layerDevices[index], entry.inode});
+        }
+        if (path.size() > skip) {
+            backingFiles(overlay, path.substr(skip), backing);
+        }
+        for (const Identity& identity : backing) {
+            if (m_takenInLayer.count(identity) != 0) {
                 return true;
             }
-            m_takenThroughOverlay.insert(backing);
         }
+        m_takenThroughOverlay.insert(backing.begin(), backing.end());
     }
     if (m_inLayer) {
         const Identity own = {entry.device, entry.inode};

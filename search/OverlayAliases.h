@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <optional>
 #include <set>
 #include <string>
 #include <sys/types.h>
@@ -35,12 +36,18 @@ public:
 private:
     using Identity = std::pair<dev_t, ino_t>;
 
-    // The file of the overlay's layers that a merged path shows: the
-    // topmost layer that holds the path.
-    bool backingFile(const platform::OverlayMount& overlay, const std::string& relative,
-                     Identity& identity) const;
+    // The files of the overlay's layers that a merged path may show: each
+    // layer's file at that path, from the topmost down to the first entry
+    // that hides what lies below (a file copied up for its metadata only
+    // keeps its data in the layer below).
+    void backingFiles(const platform::OverlayMount& overlay, const std::string& relative,
+                      std::vector<Identity>& identities) const;
 
     std::vector<platform::OverlayMount> m_overlays;
+    // Parallel to it: the device of its layers when they all share one. Then
+    // the overlay gives each file the inode of the layer file behind it, which
+    // finds it even in a folder renamed through the overlay.
+    std::vector<std::optional<dev_t>> m_layerDevices;
     // Layer folders, each ending with '/'.
     std::vector<std::string> m_layers;
     // The overlay whose merged folder holds the current folder, or -1.

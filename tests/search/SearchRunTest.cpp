@@ -332,3 +332,48 @@ TEST_F(SearchRunTest, AnOverlaysMergedFolderAndItsLayersAreNotCopiesOfEachOther)
     EXPECT_EQ(result, 0);
 }
 
+TEST_F(SearchRunTest, AnOverlaysFileIsOneFileWithItsLowerFileWhenOnlyItsDataIsThere)
+{
+    // A file copied up for its metadata only keeps its data in the lower
+    // file, and a folder renamed through the overlay keeps its files under
+    // the lower folder's old name: each merged path is that lower file. The
+    // layers on one file system, then the lower one on a file system of its
+    // own (where a renamed folder is not told).
+    for (const bool ownLower : {false, true}) {
+        SCOPED_TRACE(ownLower ? "a lower folder of its own" : "one file system");
+        const std::string top = ownLower ? "own/" : "one/";
+        const std::string lower = dir.mkdir(top + "lower");
+        const std::string upper = dir.mkdir(top + "upper");
+        const std::string work = dir.mkdir(top + "work");
+        const std::string merged = dir.mkdir(top + "merged");
+        const int result = inMountNamespace(
+            [&] {
+                if (ownLower && !mountTmpfs(lower, "1m")) {
+                    return false;
+                }
+                dir.write(top + "lower/meta.txt", "its data only in the lower folder");
+                dir.write(top + "lower/old/moved.txt", "found under the old name");
+                const std::string options = "lowerdir=" + lower + ",upperdir=" + upper +
+                                            ",workdir=" + work + ",metacopy=on,redirect_dir=on";
+                return ::mount("gemmora-test", merged.c_str(), "overlay", 0, options.c_str()) ==
+                       0;
+            },
+            [&] {
+                if (::chmod((merged + "/meta.txt").c_str(), 0600) != 0 ||
+                    (!ownLower &&
+                     ::rename((merged + "/old").c_str(), (merged + "/new").c_str()) != 0)) {
+                    return 2;
+                }
+                window.checks[search::Check::CheckFileTimestamp] = false;
+                window.drives = {{'C', dir.path().substr(0, dir.path().size() - 1), false}};
+                window.fields[Field::RootDir] = "/" + top + "merged,/" + top + "lower";
+                run.btnSearchClick();
+                return window.list.rows.empty() ? 0 : 1;
+            });
+        if (result == 77) {
+            GTEST_SKIP() << "mounting an overlay with metadata-only copy-up is refused here";
+        }
+        EXPECT_EQ(result, 0);
+    }
+}
+
