@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include "cleanup/Rename.h"
 #include "platform/FolderListing.h"
+#include "platform/Mounts.h"
 #include "platform/NoFollowOpen.h"
 #include "text/Text.h"
 
@@ -50,6 +53,60 @@ bool copyStillAt(const CopyAtPlace& copy, const struct stat* away, std::string& 
         return false;
     }
     return true;
+}
+
+namespace {
+
+// The overlay whose merged folder holds `path`, the innermost; null when none.
+const platform::OverlayMount* overlayHolding(const std::vector<platform::OverlayMount>& overlays,
+                                             const std::string& path)
+{
+    const platform::OverlayMount* found = nullptr;
+    for (const platform::OverlayMount& overlay : overlays) {
+        const std::string& point = overlay.mountPoint;
+        const bool holds = point == "/" || (path.size() > point.size() + 1 &&
+                                            path.compare(0, point.size(), point) == 0 &&
+                                            path[point.size()] == '/');
+        if (holds && (found == nullptr || point.size() > found->mountPoint.size())) {
+            found = &overlay;
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+bool shownThroughOverlay(int keptFd, const std::string& keptPath, const struct stat& kept,
+                         const struct stat& marked)
+{
+    struct statfs fs = {};
+    if (::fstatfs(keptFd, &fs) != 0 || fs.f_type != OVERLAYFS_SUPER_MAGIC) {
+        return false;
+    }
+    const std::vector<platform::OverlayMount> overlays = platform::systemOverlays();
+    const platform::OverlayMount* overlay = overlayHolding(overlays, keptPath);
+    if (overlay == nullptr) {
+        return false;
+    }
+    std::vector<std::string> layers = overlay->lowers;
+    if (!overlay->upper.empty()) {
+        layers.insert(layers.begin(), overlay->upper);
+    }
+    const std::string relative =
+        keptPath.substr(overlay->mountPoint == "/" ? 1 : overlay->mountPoint.size() + 1);
+    bool oneDevice = true;
+    bool hidden = false;
+    for (const std::string& layer : layers) {
+        struct stat st = {};
+        oneDevice = oneDevice && ::stat(layer.c_str(), &st) == 0 && st.st_dev == marked.st_dev;
+        if (!hidden && ::lstat((layer + "/" + relative).c_str(), &st) == 0) {
+            hidden = !S_ISREG(st.st_mode);
+            if (!hidden && st.st_dev == marked.st_dev && st.st_ino == marked.st_ino) {
+                return true;
+            }
+        }
+    }
+    return oneDevice && kept.st_dev == overlay->device && kept.st_ino == marked.st_ino;
 }
 
 bool entryIsFile(int folder, const std::string& name, const struct stat& file)

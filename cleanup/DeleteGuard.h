@@ -38,6 +38,16 @@ bool copyStillAt(const CopyAtPlace& copy, const struct stat* away, std::string& 
 bool copyHoldsWhileAway(int awayFolder, const std::string& awayName, const CopyAtPlace* copy,
                         std::string& reason);
 
+// Whether the kept file, open as `keptFd` at `keptPath`, is on an overlay
+// that shows the file `marked` of one of its layers there: the layers' files
+// at that path (down to the first entry that hides the rest; a file copied
+// up for its metadata only keeps its data in the layer below), or, where the
+// layers share one device, the layer file whose inode the overlay gives it.
+// Removing `marked` would then take the kept file's data with it, while the
+// kept path still answers as before.
+bool shownThroughOverlay(int keptFd, const std::string& keptPath, const struct stat& kept,
+                         const struct stat& marked);
+
 // The entry `name` of `folder` is still `file` as it was compared: a regular
 // file with the same device, inode, size and modification time.
 bool entryIsFile(int folder, const std::string& name, const struct stat& file);

@@ -424,6 +424,12 @@ bool Runner::check(const PlanGroup& group, std::size_t index, OpenedFile& marked
             continue;
         }
         if (!sameInode(candidate.st, marked.st)) {
+            if (shownThroughOverlay(candidate.fd.get(), candidate.file->file.path, candidate.st,
+                                    marked.st)) {
+                keptReasons.push_back("it is the kept file " + shown(candidate.file->file.path) +
+                                      " itself, seen through an overlay");
+                continue;
+            }
             if (!compare(marked, candidate, result)) {
                 if (result.outcome == Outcome::NotReached) {
                     return false;

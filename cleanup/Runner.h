@@ -76,7 +76,8 @@ struct Progress {
 // Carries out a plan file by file. Before a marked file is touched it is
 // reached again from its searched folder without following a link, and
 // compared byte for byte with a kept file of its group, which must be a
-// different directory entry, still a regular file of the planned size. Each
+// different directory entry, still a regular file of the planned size, and
+// not an overlay's path to the marked file itself. Each
 // action first takes the marked file away from its name (to a spare name,
 // the trash or the move's target; a link or a reflink is built beside it
 // instead), checks that the entry it took is the very file it compared and
