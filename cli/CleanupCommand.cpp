@@ -401,6 +401,15 @@ bool openJournal(const CleanupOptions& options, cleanup::Journal& journal, std::
     return true;
 }
 
+void putBackKilledRuns(const std::vector<std::string>& folders)
+{
+    for (const std::string& removed :
+         cleanup::removeLeftoversOfKilledRuns(settings::listFileFolder(), folders)) {
+        std::fprintf(stderr, "gemmora-cli: a run that was killed left this behind: %s\n",
+                     removed.c_str());
+    }
+}
+
 int startRun(const CleanupOptions& options, const CleanupOutput& output,
              const cleanup::Plan& files, CleanupContext& context,
              const std::vector<std::string>& folders, cleanup::Journal& journal)
@@ -409,11 +418,7 @@ int startRun(const CleanupOptions& options, const CleanupOutput& output,
     if (!checkOutputs(options, output, files, context.action, folders, error)) {
         return fail(error + "; nothing was changed", 2);
     }
-    for (const std::string& removed :
-         cleanup::removeLeftoversOfKilledRuns(settings::listFileFolder(), folders)) {
-        std::fprintf(stderr, "gemmora-cli: a run that was killed left this behind: %s\n",
-                     removed.c_str());
-    }
+    putBackKilledRuns(folders);
     return openJournal(options, journal, context.journal) ? -1 : 2;
 }
 

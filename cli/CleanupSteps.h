@@ -40,6 +40,9 @@ bool checkOutputs(const CleanupOptions& options, const CleanupOutput& output,
 // Opens the journal --journal names, or one of the run's own; false after
 // saying why not.
 bool openJournal(const CleanupOptions& options, cleanup::Journal& journal, std::string& path);
+// Puts back what runs that were killed left away from its name below
+// `folders`, and removes what they left beside, saying each.
+void putBackKilledRuns(const std::vector<std::string>& folders);
 // What every run that acts does first: its outputs checked against the
 // files of its plan, what a killed run left behind removed, its journal
 // opened. -1 when the run may go on, otherwise the exit status.

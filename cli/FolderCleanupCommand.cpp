@@ -285,6 +285,7 @@ int runFolderCleanup(const CleanupOptions& options, const std::vector<std::strin
         return 0;
     }
     if (plan.folders.empty()) {
+        putBackKilledRuns(roots);  // a run with nothing to do still does that
         return fail("no folder to act on; nothing was changed", plan.notes.empty() ? 0 : 3);
     }
     return actOnFolders(options, roots, plan, context, output);
