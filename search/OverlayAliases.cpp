@@ -3,7 +3,9 @@
 #include "search/OverlayAliases.h"
 
 #include <algorithm>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 
 #include "text/Text.h"
 
@@ -89,6 +91,12 @@ void OverlayAliases::enterFolder(const std::string& folder)
             best = point.size();
         }
     }
+    // Another file system mounted inside a merged folder is no overlay.
+    struct statfs fs = {};
+    if (m_overlay >= 0 && ::statfs(folder.c_str(), &fs) == 0 &&
+        fs.f_type != OVERLAYFS_SUPER_MAGIC) {
+        m_overlay = -1;
+    }
     for (const std::string& layer : m_layers) {
         m_inLayer = m_inLayer || isAtOrBelow(folder, layer);
     }
@@ -130,6 +138,11 @@ bool OverlayAliases::isAlias(const std::string& path, const platform::FileEntry&
         }
         if (path.size() > skip) {
             backingFiles(overlay, path.substr(skip), backing);
+        }
+        // No layer file at its path: a folder on the way was renamed through
+        // the overlay, and which lower file it shows cannot be told.
+        if (backing.empty()) {
+            return true;
         }
         for (const Identity& identity : backing) {
             if (m_takenInLayer.count(identity) != 0) {

@@ -27,7 +27,8 @@ public:
     // Called for each folder the walk enters (its path ends with '/').
     void enterFolder(const std::string& folder);
     // Whether the file at `path` of the current folder is another path to a
-    // file already taken.
+    // file already taken, or a file of an overlay whose layer file cannot be
+    // told (which is then never taken).
     bool isAlias(const std::string& path, const platform::FileEntry& entry);
     // Whether the current folder is on an overlay or in a layer: only then
     // does a file need its path for isAlias.

@@ -338,7 +338,7 @@ TEST_F(SearchRunTest, AnOverlaysFileIsOneFileWithItsLowerFileWhenOnlyItsDataIsTh
     // file, and a folder renamed through the overlay keeps its files under
     // the lower folder's old name: each merged path is that lower file. The
     // layers on one file system, then the lower one on a file system of its
-    // own (where a renamed folder is not told).
+    // own. A file system mounted inside the merged folder is no overlay.
     for (const bool ownLower : {false, true}) {
         SCOPED_TRACE(ownLower ? "a lower folder of its own" : "one file system");
         const std::string top = ownLower ? "own/" : "one/";
@@ -356,19 +356,32 @@ TEST_F(SearchRunTest, AnOverlaysFileIsOneFileWithItsLowerFileWhenOnlyItsDataIsTh
                 const std::string options = "lowerdir=" + lower + ",upperdir=" + upper +
                                             ",workdir=" + work + ",metacopy=on,redirect_dir=on";
                 return ::mount("gemmora-test", merged.c_str(), "overlay", 0, options.c_str()) ==
-                       0;
+                           0 &&
+                       ::mkdir((merged + "/inner").c_str(), 0755) == 0 &&
+                       mountTmpfs(merged + "/inner", "1m");
             },
             [&] {
+                dir.write(top + "merged/inner/a", "two copies on a tmpfs");
+                dir.write(top + "merged/inner/b", "two copies on a tmpfs");
                 if (::chmod((merged + "/meta.txt").c_str(), 0600) != 0 ||
-                    (!ownLower &&
-                     ::rename((merged + "/old").c_str(), (merged + "/new").c_str()) != 0)) {
+                    ::rename((merged + "/old").c_str(), (merged + "/new").c_str()) != 0) {
                     return 2;
                 }
                 window.checks[search::Check::CheckFileTimestamp] = false;
                 window.drives = {{'C', dir.path().substr(0, dir.path().size() - 1), false}};
                 window.fields[Field::RootDir] = "/" + top + "merged,/" + top + "lower";
                 run.btnSearchClick();
-                return window.list.rows.empty() ? 0 : 1;
+                if (!window.list.rows.empty()) {
+                    return 1;
+                }
+                window.fields[Field::RootDir] = "/" + top + "merged/inner";
+                run.btnSearchClick();
+                return window.rowTexts(dir.path()) ==
+                               std::vector<std::string>{"Duplicate files .....",
+                                                        top + "merged/inner/a",
+                                                        top + "merged/inner/b"}
+                           ? 0
+                           : 3;
             });
         if (result == 77) {
             GTEST_SKIP() << "mounting an overlay with metadata-only copy-up is refused here";
