@@ -79,7 +79,7 @@ TEST(CliFoldersTest, AFolderCleanupIsShownMovedAndUndoneFromATerminal)
         runCli({"--folders", "--keep", "in:" + root + "orig", "--action", "move:" + moved, root});
     ASSERT_EQ(shown.status, 0) << shown.err;
     EXPECT_NE(shown.out.find("  " + root + "copy/  4 files, 52 bytes; identical to " + root +
-                             "orig/, which stays\n    also goes: link link\n"),
+                             "orig/, which stays\n    also goes: 1 link: link\n"),
               std::string::npos)
         << shown.out;
 
