@@ -618,15 +618,14 @@ bool FolderView::markByRule(const cleanup::KeepRule& rule)
     }
     std::int64_t undecided = 0;
     std::size_t group = 0;
+    std::vector<int> contained;
     for (int row = 0; row < model->rowCount(); ++row) {
         if (model->kind(row) != FolderListModel::RowKind::Header) {
             continue;
         }
         const views::FolderKind why = model->folderKind(row);
         if (why == views::FolderKind::Contained) {
-            for (const int folder : model->groupRows(row)) {
-                model->setMarked(folder, true);
-            }
+            contained = model->groupRows(row);
         } else if (why != views::FolderKind::Nearly && group < keep.size()) {
             const cleanup::KeptFolder& kept = keep[group++];
             undecided += kept.decided ? 0 : 1;
@@ -634,6 +633,16 @@ bool FolderView::markByRule(const cleanup::KeepRule& rule)
                 model->setMarked(folder, model->path(folder) != kept.path);
             }
         }
+    }
+    // A contained folder that holds or lies in a marked one stays unmarked,
+    // as the folder cleanup leaves it: its marked bytes would count twice.
+    for (const int row : contained) {
+        const std::string& path = model->path(row);
+        const std::vector<int> marked = model->markedRows();
+        model->setMarked(row, std::none_of(marked.begin(), marked.end(), [&](int other) {
+                             return other != row && (isBelow(path, model->path(other)) ||
+                                                     isBelow(model->path(other), path));
+                         }));
     }
     if (undecided > 0) {
         const QString why =
