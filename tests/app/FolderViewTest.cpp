@@ -327,6 +327,7 @@ private slots:
             m_tree->write("keep/g" + std::to_string(i), "picture g" + std::to_string(i));
             m_tree->write("gone/g" + std::to_string(i), "picture g" + std::to_string(i));
         }
+        m_tree->symlink("a.jpg", "gone/latest");
         auto form = makeTestForm(*m_lists, m_tree->path());
         app::FolderView& view = *form->folderView;
         form->btnSearch->click();
@@ -339,6 +340,10 @@ private slots:
         answers.when<app::TfrmCleanupReport>([](app::TfrmCleanupReport* dialog) { dialog->accept(); });
         view.actOnMarked(cleanup::ActionKind::Trash);
         QTRY_VERIFY(answers.done());
+        // The question said what else goes.
+        QVERIFY2(answers.texts.front().contains(QString::fromStdString(
+                     "being no copies (1 link):\n" + m_tree->path() + "gone/latest (link)")),
+                 qPrintable(answers.texts.front()));
         QVERIFY(!isFolder(*m_tree / "gone"));
 
         // The group of three keeps its two folders, that of the five 2019/
