@@ -441,7 +441,8 @@ void FolderView::dropTouched(const std::vector<GoneFolder>& gone)
     for (auto [from, to] : {std::pair{&m_result.contained, &kept.contained},
                             std::pair{&m_result.nearlyContained, &kept.nearlyContained}}) {
         for (folders::ContainedFolder& c : *from) {
-            bool stays = sameRows() && clearOf(c.folder.path);
+            const bool stays = sameRows() && clearOf(c.folder.path);
+            bool check = false;
             for (folders::Holder& h : c.holders) {
                 const bool same = sameRows();
                 const auto went = std::find_if(gone.begin(), gone.end(), [&h](const GoneFolder& g) {
@@ -449,12 +450,11 @@ void FolderView::dropTouched(const std::vector<GoneFolder>& gone)
                 });
                 if (went != gone.end()) {
                     h.folder = went->keptFolder;  // its equal holds the same copies
-                } else {
-                    stays = stays && same && clearOf(h.folder);
                 }
+                check = check || went != gone.end() || !same || !clearOf(h.folder);
             }
-            if (stays) {
-                mergeHolders(c.holders);
+            mergeHolders(c.holders);
+            if (stays && (!check || copiesStand(c))) {
                 to->push_back(std::move(c));
             }
         }
@@ -463,6 +463,48 @@ void FolderView::dropTouched(const std::vector<GoneFolder>& gone)
     m_generation = m_files.rows().generation();
     m_counts = watchedCounts();
     model->setResult(m_result);
+}
+
+bool FolderView::copiesStand(const folders::ContainedFolder& c) const
+{
+    const views::FileListModel& rows = m_files.rows();
+    std::int64_t covered = 0;
+    std::vector<std::int64_t> inHolder(c.holders.size(), 0);
+    std::vector<char> held(c.holders.size(), 0);
+    for (int row = 0; row < rows.size();) {
+        if (rows.kind(row) != views::RowKind::Header) {
+            ++row;
+            continue;
+        }
+        std::int64_t inside = 0;
+        bool outside = false;
+        std::fill(held.begin(), held.end(), 0);
+        for (++row; row < rows.size() && rows.kind(row) == views::RowKind::File; ++row) {
+            const std::string_view path = rows.caption(row);
+            if (isBelow(path, c.folder.path)) {
+                ++inside;
+                continue;
+            }
+            outside = true;
+            for (std::size_t i = 0; i < c.holders.size(); ++i) {
+                held[i] = held[i] != 0 || isBelow(path, c.holders[i].folder) ? 1 : 0;
+            }
+        }
+        if (inside > 0 && outside) {
+            covered += inside;
+            for (std::size_t i = 0; i < c.holders.size(); ++i) {
+                inHolder[i] += held[i] != 0 ? inside : 0;
+            }
+        }
+    }
+    std::int64_t copied = 0;
+    for (std::size_t i = 0; i < c.holders.size(); ++i) {
+        if (inHolder[i] < c.holders[i].files) {
+            return false;
+        }
+        copied += c.holders[i].files;
+    }
+    return covered >= copied;
 }
 
 void FolderView::actOnMarked(cleanup::ActionKind kind)

@@ -116,11 +116,15 @@ private:
     // Takes out what the file rows that went since the folders were found,
     // and the folders a cleanup took away, may have made untrue: a folder
     // gone, holding one that went or having lost a file row leaves its
-    // group, and a group left with one folder goes; a contained folder goes
-    // when its copies may have gone with another folder, unless the folder
-    // that held them went with the folder identical to it staying, which
-    // then holds its copies.
+    // group, and a group left with one folder goes; a contained folder that
+    // is gone or changed goes, and so does one whose holders changed unless
+    // the file rows show its copies still there (a holder that went gives
+    // way to the folder identical to it that stayed).
     void dropTouched(const std::vector<GoneFolder>& gone = {});
+    // Whether, by the file rows as they stand, the files of `c` still have
+    // copies outside it: as many in all, and as many in each holder, as
+    // its holders name.
+    bool copiesStand(const folders::ContainedFolder& c) const;
     // Takes the file rows below the folders that went out of the file view,
     // and the groups left with one file, as a deletion by hand leaves them.
     void removeFileRows(const std::vector<GoneFolder>& gone);
