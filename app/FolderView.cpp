@@ -277,7 +277,7 @@ void FolderView::fitRows()
     for (const int column : {FolderListModel::Name, FolderListModel::Files,
                              FolderListModel::Bytes, FolderListModel::Also}) {
         const int cap = column == FolderListModel::Name   ? room * 2 / 5
-                        : column == FolderListModel::Also ? room / 5
+                        : column == FolderListModel::Also ? room * 3 / 10
                                                           : room;
         lstFolders->resizeColumnToContents(column);
         lstFolders->setColumnWidth(column, std::min(cap, lstFolders->columnWidth(column)));
