@@ -82,6 +82,9 @@ TEST(CliFoldersTest, AFolderCleanupIsShownMovedAndUndoneFromATerminal)
                              "orig/, which stays\n    also goes: 1 link: link\n"),
               std::string::npos)
         << shown.out;
+    EXPECT_NE(shown.err.find("Dry run, nothing was changed: 1 folder, 4 files to move, 52 bytes."),
+              std::string::npos)
+        << shown.err;
 
     const CliOutcome done =
         runCli({"--folders", "--keep", "in:" + root + "orig", "--action", "move:" + moved, "--yes",
