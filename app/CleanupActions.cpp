@@ -204,8 +204,8 @@ bool CleanupActions::chooseFolder(const QString& title, const std::string& start
     return true;
 }
 
-bool CleanupActions::askRule(cleanup::KeepRule::Kind kind, const std::string& start,
-                             bool folders, cleanup::KeepRule& rule)
+bool CleanupActions::askRule(cleanup::KeepRule::Kind kind, const std::string& start, bool folders,
+                             cleanup::KeepRule& rule)
 {
     rule = {};
     rule.kind = kind;

@@ -56,8 +56,7 @@ QString alsoRemovedText(const cleanup::FolderPlan& plan)
             (seen == kinds.end() ? kinds.emplace_back(kind, 0) : *seen).second += 1;
             if (lines.size() < kListed) {
                 lines << FolderCleanup::tr("%1 (%2)").arg(
-                             display(folder.path + folder.alsoRemoved[i]),
-                             QString::fromStdString(kind));
+                    display(folder.path + folder.alsoRemoved[i]), QString::fromStdString(kind));
             } else {
                 ++more;
             }
@@ -71,8 +70,8 @@ QString alsoRemovedText(const cleanup::FolderPlan& plan)
     }
     QStringList counts;
     for (const auto& [kind, n] : kinds) {
-        counts << QStringLiteral("%1 %2").arg(count(n), QString::fromStdString(
-                                                            n == 1 ? kind : kind + "s"));
+        counts << QStringLiteral("%1 %2").arg(count(n),
+                                              QString::fromStdString(n == 1 ? kind : kind + "s"));
     }
     return FolderCleanup::tr("\n\nThese go with them, being no copies (%1):\n")
                .arg(counts.join(QStringLiteral(", "))) +
@@ -94,9 +93,9 @@ void FolderCleanup::message(const QString& text, bool warning, const QString& de
 }
 
 std::vector<GoneFolder> FolderCleanup::act(const folders::FolderFinder& finder,
-                                            const folders::FolderResult& result,
-                                            const std::vector<std::string>& marked,
-                                            cleanup::ActionKind kind)
+                                           const folders::FolderResult& result,
+                                           const std::vector<std::string>& marked,
+                                           cleanup::ActionKind kind)
 {
     if (m_busy || marked.empty()) {
         return {};
@@ -109,9 +108,9 @@ std::vector<GoneFolder> FolderCleanup::act(const folders::FolderFinder& finder,
 }
 
 std::vector<GoneFolder> FolderCleanup::planAndRun(const folders::FolderFinder& finder,
-                                                   const folders::FolderResult& result,
-                                                   const std::vector<std::string>& marked,
-                                                   cleanup::ActionKind kind)
+                                                  const folders::FolderResult& result,
+                                                  const std::vector<std::string>& marked,
+                                                  cleanup::ActionKind kind)
 {
     cleanup::FolderChoice choice;
     choice.only = marked;

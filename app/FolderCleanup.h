@@ -40,8 +40,8 @@ public:
     // Acts on the `marked` folders of `result`, found by `finder`: asks (and
     // for a move, where to), runs, reports. The folders that went.
     std::vector<GoneFolder> act(const folders::FolderFinder& finder,
-                                 const folders::FolderResult& result,
-                                 const std::vector<std::string>& marked, cleanup::ActionKind kind);
+                                const folders::FolderResult& result,
+                                const std::vector<std::string>& marked, cleanup::ActionKind kind);
     bool canUndo() const { return !m_lastJournal.empty() && !m_busy; }
     // Puts back what the last folder cleanup of this session took away.
     void undoLast();
@@ -49,9 +49,9 @@ public:
 
 private:
     std::vector<GoneFolder> planAndRun(const folders::FolderFinder& finder,
-                                        const folders::FolderResult& result,
-                                        const std::vector<std::string>& marked,
-                                        cleanup::ActionKind kind);
+                                       const folders::FolderResult& result,
+                                       const std::vector<std::string>& marked,
+                                       cleanup::ActionKind kind);
     bool confirm(const cleanup::FolderPlan& plan, const cleanup::Action& action);
     cleanup::FolderReport run(const cleanup::FolderPlan& plan, const cleanup::Action& action,
                               cleanup::Journal& journal);

@@ -21,8 +21,8 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QTabBar>
 #include <QStyledItemDelegate>
+#include <QTabBar>
 #include <QTableView>
 #include <QTimer>
 #include <QUrl>
@@ -70,16 +70,18 @@ void mergeHolders(std::vector<folders::Holder>& holders)
 {
     std::vector<folders::Holder> merged;
     for (folders::Holder& h : holders) {
-        const auto same = std::find_if(merged.begin(), merged.end(),
-                                       [&h](const folders::Holder& m) { return m.folder == h.folder; });
+        const auto same =
+            std::find_if(merged.begin(), merged.end(),
+                         [&h](const folders::Holder& m) { return m.folder == h.folder; });
         if (same != merged.end()) {
             same->files += h.files;
         } else {
             merged.push_back(std::move(h));
         }
     }
-    std::stable_sort(merged.begin(), merged.end(),
-                     [](const folders::Holder& a, const folders::Holder& b) { return a.files > b.files; });
+    std::stable_sort(
+        merged.begin(), merged.end(),
+        [](const folders::Holder& a, const folders::Holder& b) { return a.files > b.files; });
     holders = std::move(merged);
 }
 
@@ -611,10 +613,10 @@ void FolderView::unmarkAll()
 void FolderView::markByRuleAsking(cleanup::KeepRule::Kind kind)
 {
     const int row = lstFolders->currentIndex().row();
-    const std::string start =
-        row >= 0 && row < model->rowCount() && !model->path(row).empty() ? model->path(row)
-        : m_fileCleanup.roots.empty()                                     ? std::string("/")
-                                                                          : m_fileCleanup.roots.front();
+    const std::string start = row >= 0 && row < model->rowCount() && !model->path(row).empty()
+                                  ? model->path(row)
+                              : m_fileCleanup.roots.empty() ? std::string("/")
+                                                            : m_fileCleanup.roots.front();
     cleanup::KeepRule rule;
     if (m_fileCleanup.askRule(kind, start, true, rule)) {
         markByRule(rule);

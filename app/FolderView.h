@@ -86,9 +86,9 @@ public:
     // Marks, in every group of identical folders, each folder but the one
     // `rule` keeps (as the folder cleanup of gemmora-cli keeps it), and
     // each contained folder that neither holds nor lies in a marked folder
-    // (the cleanup would leave it: its bytes would count twice). Groups the rule cannot decide (no folder
-    // in the rule's folder, none whose name matches) keep their marks.
-    // False when cancelled or when there is nothing to mark.
+    // (the cleanup would leave it: its bytes would count twice). Groups the rule cannot decide (no
+    // folder in the rule's folder, none whose name matches) keep their marks. False when cancelled
+    // or when there is nothing to mark.
     bool markByRule(const cleanup::KeepRule& rule);
     // Asks for the folder or the masks a rule needs, then marks by it.
     void markByRuleAsking(cleanup::KeepRule::Kind kind);

@@ -6,12 +6,12 @@
 #include <cstdio>
 
 #include "cleanup/FolderPlan.h"
-#include "text/JsonWriter.h"
 #include "cleanup/Prepare.h"
 #include "cleanup/Undo.h"
 #include "cli/CleanupSteps.h"
 #include "cli/CliWindow.h"
 #include "settings/SavedLists.h"
+#include "text/JsonWriter.h"
 #include "text/Locale.h"
 
 namespace cli {
@@ -239,14 +239,14 @@ int reportFolderRun(const cleanup::FolderPlan& plan, const cleanup::FolderReport
     const std::int64_t untouched = report.count(cleanup::Outcome::Untouched);
     if (!output.quiet) {
         const text::Locale locale;
-        std::fprintf(stderr, "%s %s (%s bytes), %lld left untouched, %lld not reached%s.\n",
-                     counted(report.count(cleanup::Outcome::Done), "folder", "folders", locale)
-                         .c_str(),
-                     cleanup::actionDoneWord(context.action.kind).c_str(),
-                     text::formatCount(report.bytesReclaimed(), locale).c_str(),
-                     static_cast<long long>(untouched),
-                     static_cast<long long>(report.count(cleanup::Outcome::NotReached)),
-                     report.stopped ? " (stopped)" : "");
+        std::fprintf(
+            stderr, "%s %s (%s bytes), %lld left untouched, %lld not reached%s.\n",
+            counted(report.count(cleanup::Outcome::Done), "folder", "folders", locale).c_str(),
+            cleanup::actionDoneWord(context.action.kind).c_str(),
+            text::formatCount(report.bytesReclaimed(), locale).c_str(),
+            static_cast<long long>(untouched),
+            static_cast<long long>(report.count(cleanup::Outcome::NotReached)),
+            report.stopped ? " (stopped)" : "");
     }
     if (!output.quiet || report.count(cleanup::Outcome::Done) > 0) {
         std::fprintf(stderr, "Journal: %s\nUndo with: gemmora-cli --undo %s\n",
@@ -304,15 +304,15 @@ int runFolderCleanup(const CleanupOptions& options, const std::vector<std::strin
         }
         if (!output.quiet) {
             const text::Locale locale;
-            std::fprintf(stderr,
-                         "Dry run, nothing was changed: %s, %s to %s, %s bytes.\nAdd --yes to "
-                         "act.\n",
-                         counted(static_cast<std::int64_t>(plan.folders.size()), "folder",
-                                 "folders", locale)
-                             .c_str(),
-                         counted(plan.fileCount(), "file", "files", locale).c_str(),
-                         cleanup::actionName(context.action.kind).c_str(),
-                         text::formatCount(plan.bytesToReclaim(), locale).c_str());
+            std::fprintf(
+                stderr,
+                "Dry run, nothing was changed: %s, %s to %s, %s bytes.\nAdd --yes to "
+                "act.\n",
+                counted(static_cast<std::int64_t>(plan.folders.size()), "folder", "folders", locale)
+                    .c_str(),
+                counted(plan.fileCount(), "file", "files", locale).c_str(),
+                cleanup::actionName(context.action.kind).c_str(),
+                text::formatCount(plan.bytesToReclaim(), locale).c_str());
         }
         return 0;
     }

@@ -60,8 +60,9 @@ QString alsoHolds(const folders::FolderFacts& f)
             names.push_back(shown(path.rfind(f.path, 0) == 0 ? path.substr(f.path.size()) : path));
         }
         const auto links = static_cast<std::int64_t>(f.others.size());
-        parts << (links == 1 ? FolderListModel::tr("1 link or special file: %1")
-                             : FolderListModel::tr("%1 links or special files: %2").arg(count(links)))
+        parts << (links == 1
+                      ? FolderListModel::tr("1 link or special file: %1")
+                      : FolderListModel::tr("%1 links or special files: %2").arg(count(links)))
                      .arg(someNames(names));
     }
     return parts.join(QStringLiteral(", "));

@@ -283,9 +283,10 @@ private slots:
         QVERIFY(view.markByRule({cleanup::KeepRule::Shortest, {}}));
         using Marks = std::vector<std::pair<std::string, bool>>;
         QCOMPARE(groupMarks(view, FolderKind::SameLayout),
-                 (std::vector<Marks>{{{"backup/photos/", true}, {"photos/", false}},
-                                     {{"deep/er/set/", true}, {"set/", false}},
-                                     {{"music copy/", true}, {"music/", false}, {"stash/music/", true}}}));
+                 (std::vector<Marks>{
+                     {{"backup/photos/", true}, {"photos/", false}},
+                     {{"deep/er/set/", true}, {"set/", false}},
+                     {{"music copy/", true}, {"music/", false}, {"stash/music/", true}}}));
         // Each contained folder is marked but stash/, which holds a marked one.
         for (const auto& contained : groupMarks(view, FolderKind::Contained)) {
             for (const auto& [folder, marked] : contained) {
@@ -304,9 +305,11 @@ private slots:
         QVERIFY(said.contains("In 2 groups of identical folders no folder is or lies in"));
         const std::vector<Marks> groups = groupMarks(view, FolderKind::SameLayout);
         QCOMPARE(groups[0], (Marks{{"backup/photos/", false}, {"photos/", true}}));
-        QCOMPARE(groups[2], (Marks{{"music copy/", true}, {"music/", false}, {"stash/music/", true}}));
+        QCOMPARE(groups[2],
+                 (Marks{{"music copy/", true}, {"music/", false}, {"stash/music/", true}}));
         for (const Marks& group : groups) {
-            QVERIFY(std::any_of(group.begin(), group.end(), [](const auto& f) { return !f.second; }));
+            QVERIFY(
+                std::any_of(group.begin(), group.end(), [](const auto& f) { return !f.second; }));
         }
     }
 
@@ -337,7 +340,8 @@ private slots:
         view.model->setMarked(rowOf(view, "gone/"), true);
         ModalAnswers answers;
         answers.answer(QMessageBox::Yes);
-        answers.when<app::TfrmCleanupReport>([](app::TfrmCleanupReport* dialog) { dialog->accept(); });
+        answers.when<app::TfrmCleanupReport>(
+            [](app::TfrmCleanupReport* dialog) { dialog->accept(); });
         view.actOnMarked(cleanup::ActionKind::Trash);
         QTRY_VERIFY(answers.done());
         // The question said what else goes.
