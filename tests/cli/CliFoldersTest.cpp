@@ -94,7 +94,9 @@ TEST(CliFoldersTest, AFolderCleanupIsShownMovedAndUndoneFromATerminal)
     EXPECT_EQ(readFileBytes(moved + "copy/a.txt"), "contents of a");
     EXPECT_EQ(readFileBytes(root + "orig/a.txt"), "contents of a");
 
-    const CliOutcome undone = runCli({"--undo", journal, "-q"});
+    const CliOutcome undone = runCli({"--undo", journal});
     ASSERT_EQ(undone.status, 0) << undone.err;
+    EXPECT_NE(undone.err.find("1 folder put back, 0 not put back"), std::string::npos)
+        << undone.err;
     EXPECT_EQ(readFileBytes(root + "copy/d.txt"), "contents of d");
 }
