@@ -123,19 +123,7 @@ QMenu* CleanupActions::buildMenu(int row, QWidget* parent)
 
     QMenu* rules = menu->addMenu(tr("&Mark all but one in each group"));
     rules->setEnabled(idle && haveGroups);
-    const std::pair<QString, cleanup::KeepRule::Kind> kinds[] = {
-        {tr("Keep the &oldest"), cleanup::KeepRule::Oldest},
-        {tr("Keep the &newest"), cleanup::KeepRule::Newest},
-        {tr("Keep the &shortest path"), cleanup::KeepRule::Shortest},
-        {tr("Keep the &longest path"), cleanup::KeepRule::Longest},
-        {tr("Keep the one in the fe&west folders"), cleanup::KeepRule::Shallowest},
-        {tr("Keep the one in the most fol&ders"), cleanup::KeepRule::Deepest},
-        {tr("Keep the &first listed"), cleanup::KeepRule::First},
-        {tr("Keep the one &in a folder..."), cleanup::KeepRule::InFolder},
-        {tr("Keep the one no&t in a folder..."), cleanup::KeepRule::NotInFolder},
-        {tr("Keep the one whose name &matches..."), cleanup::KeepRule::NameMatches},
-    };
-    for (const auto& [text, kind] : kinds) {
+    for (const auto& [text, kind] : keepRuleChoices()) {
         add(rules, text, true, [this, kind = kind] { markByRuleAsking(kind); });
     }
     add(menu, tr("Mar&k selected\tSpace"), selectedFiles, [this] { markSelected(true); });
@@ -216,31 +204,34 @@ bool CleanupActions::chooseFolder(const QString& title, const std::string& start
     return true;
 }
 
-void CleanupActions::markByRuleAsking(cleanup::KeepRule::Kind kind)
+bool CleanupActions::askRule(cleanup::KeepRule::Kind kind, const std::string& start, bool folders,
+                             cleanup::KeepRule& rule)
 {
-    cleanup::KeepRule rule;
+    rule = {};
     rule.kind = kind;
     if (kind == cleanup::KeepRule::InFolder || kind == cleanup::KeepRule::NotInFolder) {
-        const int row = m_list.firstSelected();
-        const std::string start = row >= 0 && m_list.kindOf(row) == views::RowKind::File
-                                      ? std::string(platform::folderOf(m_list.captionOf(row)))
-                                      : (roots.empty() ? std::string("/") : roots.front());
+        const QString title =
+            kind == cleanup::KeepRule::InFolder
+                ? (folders ? tr("Gemmora - keep the folder that is or lies in this folder")
+                           : tr("Gemmora - keep the file in this folder"))
+                : (folders ? tr("Gemmora - keep the folder outside this folder")
+                           : tr("Gemmora - keep the file outside this folder"));
         std::string folder;
-        if (!chooseFolder(kind == cleanup::KeepRule::InFolder
-                              ? tr("Gemmora - keep the file in this folder")
-                              : tr("Gemmora - keep the file outside this folder"),
-                          start, folder)) {
-            return;
+        if (!chooseFolder(title, start, folder)) {
+            return false;
         }
         rule.values = cleanup::folderForms(folder, "/");
     } else if (kind == cleanup::KeepRule::NameMatches) {
         QInputDialog dialog(m_window);
-        dialog.setWindowTitle(tr("Gemmora - keep the file whose name matches"));
-        dialog.setLabelText(tr("&Masks of the name to keep, such as *.jpg or \"IMG_*.*\" "
-                               "(several separated by commas):"));
+        dialog.setWindowTitle(folders ? tr("Gemmora - keep the folder whose name matches")
+                                      : tr("Gemmora - keep the file whose name matches"));
+        dialog.setLabelText(folders ? tr("&Masks of the folder's name to keep, such as \"2019*\" "
+                                         "(several separated by commas):")
+                                    : tr("&Masks of the name to keep, such as *.jpg or "
+                                         "\"IMG_*.*\" (several separated by commas):"));
         dialog.setInputMode(QInputDialog::TextInput);
         if (dialog.exec() != QDialog::Accepted) {
-            return;
+            return false;
         }
         for (std::string& mask : text::parseCommaText(dialog.textValue().toStdString())) {
             if (!mask.empty()) {
@@ -248,10 +239,22 @@ void CleanupActions::markByRuleAsking(cleanup::KeepRule::Kind kind)
             }
         }
         if (rule.values.empty()) {
-            return;
+            return false;
         }
     }
-    markByRule(rule);
+    return true;
+}
+
+void CleanupActions::markByRuleAsking(cleanup::KeepRule::Kind kind)
+{
+    const int row = m_list.firstSelected();
+    const std::string start = row >= 0 && m_list.kindOf(row) == views::RowKind::File
+                                  ? std::string(platform::folderOf(m_list.captionOf(row)))
+                                  : (roots.empty() ? std::string("/") : roots.front());
+    cleanup::KeepRule rule;
+    if (askRule(kind, start, false, rule)) {
+        markByRule(rule);
+    }
 }
 
 bool CleanupActions::markByRule(const cleanup::KeepRule& rule)

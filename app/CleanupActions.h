@@ -77,6 +77,11 @@ public:
     bool markByRule(const cleanup::KeepRule& rule);
     // Asks for the folder or the masks a rule needs, then marks by it.
     void markByRuleAsking(cleanup::KeepRule::Kind kind);
+    // Asks for the folder (the dialog opens at `start`) or the masks a rule
+    // of `kind` needs, in words about files or, with `folders`, folders.
+    // False when the user cancelled.
+    bool askRule(cleanup::KeepRule::Kind kind, const std::string& start, bool folders,
+                 cleanup::KeepRule& rule);
     void markSelected(bool mark);
     void unmarkAll();
     // Inverts the marks of every file of the groups the selection touches.

@@ -168,6 +168,22 @@ QString doneWords(const cleanup::Action& action)
     return QString();
 }
 
+std::vector<std::pair<QString, cleanup::KeepRule::Kind>> keepRuleChoices()
+{
+    return {
+        {QObject::tr("Keep the &oldest"), cleanup::KeepRule::Oldest},
+        {QObject::tr("Keep the &newest"), cleanup::KeepRule::Newest},
+        {QObject::tr("Keep the &shortest path"), cleanup::KeepRule::Shortest},
+        {QObject::tr("Keep the &longest path"), cleanup::KeepRule::Longest},
+        {QObject::tr("Keep the one in the fe&west folders"), cleanup::KeepRule::Shallowest},
+        {QObject::tr("Keep the one in the most fol&ders"), cleanup::KeepRule::Deepest},
+        {QObject::tr("Keep the &first listed"), cleanup::KeepRule::First},
+        {QObject::tr("Keep the one &in a folder..."), cleanup::KeepRule::InFolder},
+        {QObject::tr("Keep the one no&t in a folder..."), cleanup::KeepRule::NotInFolder},
+        {QObject::tr("Keep the one whose name &matches..."), cleanup::KeepRule::NameMatches},
+    };
+}
+
 QString ruleWords(const cleanup::KeepRule& rule)
 {
     switch (rule.kind) {

@@ -45,6 +45,8 @@ QString question(const cleanup::Action& action, std::int64_t marked, std::int64_
                  std::int64_t groupCount);
 // What the files acted on became: "moved to the trash", ...
 QString doneWords(const cleanup::Action& action);
+// The keep rules a list's menu offers, with their menu texts.
+std::vector<std::pair<QString, cleanup::KeepRule::Kind>> keepRuleChoices();
 // The file a rule keeps: "the oldest", ...
 QString ruleWords(const cleanup::KeepRule& rule);
 // What becomes of `whole` groups whose every file is marked: Yes keeps a file of each.

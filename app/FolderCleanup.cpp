@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/FolderCleanup.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include <QFile>
@@ -39,18 +40,42 @@ QString folderCount(std::int64_t value)
                       : FolderCleanup::tr("%1 folders").arg(count(value));
 }
 
-// What goes with the folders beside their files, a line each.
-QString alsoRemovedLines(const cleanup::FolderPlan& plan)
+// What goes with the folders beside their files: how many of each kind
+// ("2 links, 1 empty file"), then a line each, the first few.
+QString alsoRemovedText(const cleanup::FolderPlan& plan)
 {
+    constexpr int kListed = 15;
+    std::vector<std::pair<std::string, std::int64_t>> kinds;
     QStringList lines;
+    std::int64_t more = 0;
     for (const cleanup::PlanFolder& folder : plan.folders) {
         for (std::size_t i = 0; i < folder.alsoRemoved.size(); ++i) {
-            lines << FolderCleanup::tr("%1 (%2)").arg(
-                         display(folder.path + folder.alsoRemoved[i]),
-                         QString::fromStdString(folder.alsoRemovedKinds[i]));
+            const std::string& kind = folder.alsoRemovedKinds[i];
+            const auto seen = std::find_if(kinds.begin(), kinds.end(),
+                                           [&kind](const auto& k) { return k.first == kind; });
+            (seen == kinds.end() ? kinds.emplace_back(kind, 0) : *seen).second += 1;
+            if (lines.size() < kListed) {
+                lines << FolderCleanup::tr("%1 (%2)").arg(
+                    display(folder.path + folder.alsoRemoved[i]), QString::fromStdString(kind));
+            } else {
+                ++more;
+            }
         }
     }
-    return lines.join('\n');
+    if (lines.isEmpty()) {
+        return {};
+    }
+    if (more > 0) {
+        lines << FolderCleanup::tr("and %1 more").arg(count(more));
+    }
+    QStringList counts;
+    for (const auto& [kind, n] : kinds) {
+        counts << QStringLiteral("%1 %2").arg(count(n),
+                                              QString::fromStdString(n == 1 ? kind : kind + "s"));
+    }
+    return FolderCleanup::tr("\n\nThese go with them, being no copies (%1):\n")
+               .arg(counts.join(QStringLiteral(", "))) +
+           lines.join('\n');
 }
 
 }  // namespace
@@ -67,25 +92,25 @@ void FolderCleanup::message(const QString& text, bool warning, const QString& de
     box.exec();
 }
 
-std::vector<std::string> FolderCleanup::act(const folders::FolderFinder& finder,
-                                            const folders::FolderResult& result,
-                                            const std::vector<std::string>& marked,
-                                            cleanup::ActionKind kind)
+std::vector<GoneFolder> FolderCleanup::act(const folders::FolderFinder& finder,
+                                           const folders::FolderResult& result,
+                                           const std::vector<std::string>& marked,
+                                           cleanup::ActionKind kind)
 {
     if (m_busy || marked.empty()) {
         return {};
     }
     m_busy = true;
     m_stop = false;
-    std::vector<std::string> gone = planAndRun(finder, result, marked, kind);
+    std::vector<GoneFolder> gone = planAndRun(finder, result, marked, kind);
     m_busy = false;
     return gone;
 }
 
-std::vector<std::string> FolderCleanup::planAndRun(const folders::FolderFinder& finder,
-                                                   const folders::FolderResult& result,
-                                                   const std::vector<std::string>& marked,
-                                                   cleanup::ActionKind kind)
+std::vector<GoneFolder> FolderCleanup::planAndRun(const folders::FolderFinder& finder,
+                                                  const folders::FolderResult& result,
+                                                  const std::vector<std::string>& marked,
+                                                  cleanup::ActionKind kind)
 {
     cleanup::FolderChoice choice;
     choice.only = marked;
@@ -135,10 +160,10 @@ std::vector<std::string> FolderCleanup::planAndRun(const folders::FolderFinder& 
     }
     const cleanup::FolderReport done = run(plan, action, journal);
     m_lastJournal = journal.path();
-    std::vector<std::string> gone;
+    std::vector<GoneFolder> gone;
     for (std::size_t i = 0; i < done.results.size(); ++i) {
         if (done.results[i].outcome == cleanup::Outcome::Done) {
-            gone.push_back(plan.folders[i].path);
+            gone.push_back({plan.folders[i].path, plan.folders[i].keptFolder});
         }
     }
     report(plan, done, action);
@@ -158,10 +183,7 @@ bool FolderCleanup::confirm(const cleanup::FolderPlan& plan, const cleanup::Acti
                         count(plan.bytesToReclaim()))) +
         tr("\n\nRight before a folder goes, each of its files is compared byte for byte with its "
            "copy outside it; a folder that differs in anything is left as it is.");
-    const QString also = alsoRemovedLines(plan);
-    if (!also.isEmpty()) {
-        text += tr("\n\nThese go with them, being no copies:\n") + also;
-    }
+    text += alsoRemovedText(plan);
     if (!plan.notes.empty()) {
         text += tr("\n\n%1 of the marked folders stay: each would take the last copy of a file.")
                     .arg(count(static_cast<std::int64_t>(plan.notes.size())));

@@ -21,6 +21,13 @@ namespace app {
 // anything the plan does not account for stays as it is. The window asks
 // once, shows the progress with Cancel, and reports every folder left
 // alone with why.
+// A folder a cleanup took away, and the folder of its group that stayed
+// ("" for a contained folder).
+struct GoneFolder {
+    std::string path;
+    std::string keptFolder;
+};
+
 class FolderCleanup : public QObject {
     Q_OBJECT
 public:
@@ -32,19 +39,19 @@ public:
 
     // Acts on the `marked` folders of `result`, found by `finder`: asks (and
     // for a move, where to), runs, reports. The folders that went.
-    std::vector<std::string> act(const folders::FolderFinder& finder,
-                                 const folders::FolderResult& result,
-                                 const std::vector<std::string>& marked, cleanup::ActionKind kind);
+    std::vector<GoneFolder> act(const folders::FolderFinder& finder,
+                                const folders::FolderResult& result,
+                                const std::vector<std::string>& marked, cleanup::ActionKind kind);
     bool canUndo() const { return !m_lastJournal.empty() && !m_busy; }
     // Puts back what the last folder cleanup of this session took away.
     void undoLast();
     bool busy() const { return m_busy; }
 
 private:
-    std::vector<std::string> planAndRun(const folders::FolderFinder& finder,
-                                        const folders::FolderResult& result,
-                                        const std::vector<std::string>& marked,
-                                        cleanup::ActionKind kind);
+    std::vector<GoneFolder> planAndRun(const folders::FolderFinder& finder,
+                                       const folders::FolderResult& result,
+                                       const std::vector<std::string>& marked,
+                                       cleanup::ActionKind kind);
     bool confirm(const cleanup::FolderPlan& plan, const cleanup::Action& action);
     cleanup::FolderReport run(const cleanup::FolderPlan& plan, const cleanup::Action& action,
                               cleanup::Journal& journal);

@@ -21,15 +21,18 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QTabBar>
 #include <QStyledItemDelegate>
+#include <QTabBar>
 #include <QTableView>
 #include <QTimer>
 #include <QUrl>
 
 #include "app/CleanupActions.h"
+#include "app/CleanupDialogs.h"
+#include "app/CleanupTexts.h"
 #include "app/FolderCleanup.h"
 #include "app/ListFilter.h"
+#include "cleanup/FolderPlan.h"
 #include "review/FileOpener.h"
 #include "text/Text.h"
 #include "views/FileList.h"
@@ -55,6 +58,31 @@ std::int64_t filesBelow(const std::vector<std::string_view>& sorted, const std::
         ++end;
     }
     return end - first;
+}
+
+bool isBelow(std::string_view path, std::string_view folder)
+{
+    return path.substr(0, folder.size()) == folder;
+}
+
+// One holder a folder, most files first.
+void mergeHolders(std::vector<folders::Holder>& holders)
+{
+    std::vector<folders::Holder> merged;
+    for (folders::Holder& h : holders) {
+        const auto same =
+            std::find_if(merged.begin(), merged.end(),
+                         [&h](const folders::Holder& m) { return m.folder == h.folder; });
+        if (same != merged.end()) {
+            same->files += h.files;
+        } else {
+            merged.push_back(std::move(h));
+        }
+    }
+    std::stable_sort(
+        merged.begin(), merged.end(),
+        [](const folders::Holder& a, const folders::Holder& b) { return a.files > b.files; });
+    holders = std::move(merged);
 }
 
 // The folders of a result whose files are watched, in one fixed order: each
@@ -251,7 +279,7 @@ void FolderView::fitRows()
     for (const int column : {FolderListModel::Name, FolderListModel::Files,
                              FolderListModel::Bytes, FolderListModel::Also}) {
         const int cap = column == FolderListModel::Name   ? room * 2 / 5
-                        : column == FolderListModel::Also ? room / 5
+                        : column == FolderListModel::Also ? room * 3 / 10
                                                           : room;
         lstFolders->resizeColumnToContents(column);
         lstFolders->setColumnWidth(column, std::min(cap, lstFolders->columnWidth(column)));
@@ -381,31 +409,54 @@ std::vector<std::int64_t> FolderView::watchedCounts() const
     return counts;
 }
 
-void FolderView::dropTouched()
+void FolderView::dropTouched(const std::vector<GoneFolder>& gone)
 {
     const std::vector<std::int64_t> now = watchedCounts();
     std::size_t at = 0;
-    // Whether none of the next `n` watched folders lost a file row.
-    const auto whole = [&](std::size_t n) {
-        bool same = true;
-        for (std::size_t i = 0; i < n; ++i, ++at) {
-            same = same && now[at] == m_counts[at];
-        }
+    // Whether the next watched folder kept all its file rows.
+    const auto sameRows = [&] {
+        const bool same = now[at] == m_counts[at];
+        ++at;
         return same;
+    };
+    // Whether no folder that went is, holds or lies above `folder`.
+    const auto clearOf = [&gone](const std::string& folder) {
+        return std::none_of(gone.begin(), gone.end(), [&folder](const GoneFolder& g) {
+            return isBelow(folder, g.path) || isBelow(g.path, folder);
+        });
     };
     folders::FolderResult kept;
     for (auto [from, to] : {std::pair{&m_result.sameLayout, &kept.sameLayout},
                             std::pair{&m_result.anyLayout, &kept.anyLayout}}) {
         for (folders::IdenticalGroup& group : *from) {
-            if (whole(group.folders.size())) {
-                to->push_back(std::move(group));
+            folders::IdenticalGroup left;
+            for (folders::FolderFacts& f : group.folders) {
+                if (sameRows() && clearOf(f.path)) {
+                    left.folders.push_back(std::move(f));
+                }
+            }
+            if (left.folders.size() >= 2) {
+                to->push_back(std::move(left));
             }
         }
     }
     for (auto [from, to] : {std::pair{&m_result.contained, &kept.contained},
                             std::pair{&m_result.nearlyContained, &kept.nearlyContained}}) {
         for (folders::ContainedFolder& c : *from) {
-            if (whole(1 + c.holders.size())) {
+            const bool stays = sameRows() && clearOf(c.folder.path);
+            bool check = false;
+            for (folders::Holder& h : c.holders) {
+                const bool same = sameRows();
+                const auto went = std::find_if(gone.begin(), gone.end(), [&h](const GoneFolder& g) {
+                    return g.path == h.folder && !g.keptFolder.empty();
+                });
+                if (went != gone.end()) {
+                    h.folder = went->keptFolder;  // its equal holds the same copies
+                }
+                check = check || went != gone.end() || !same || !clearOf(h.folder);
+            }
+            mergeHolders(c.holders);
+            if (stays && (!check || copiesStand(c))) {
                 to->push_back(std::move(c));
             }
         }
@@ -414,6 +465,48 @@ void FolderView::dropTouched()
     m_generation = m_files.rows().generation();
     m_counts = watchedCounts();
     model->setResult(m_result);
+}
+
+bool FolderView::copiesStand(const folders::ContainedFolder& c) const
+{
+    const views::FileListModel& rows = m_files.rows();
+    std::int64_t covered = 0;
+    std::vector<std::int64_t> inHolder(c.holders.size(), 0);
+    std::vector<char> held(c.holders.size(), 0);
+    for (int row = 0; row < rows.size();) {
+        if (rows.kind(row) != views::RowKind::Header) {
+            ++row;
+            continue;
+        }
+        std::int64_t inside = 0;
+        bool outside = false;
+        std::fill(held.begin(), held.end(), 0);
+        for (++row; row < rows.size() && rows.kind(row) == views::RowKind::File; ++row) {
+            const std::string_view path = rows.caption(row);
+            if (isBelow(path, c.folder.path)) {
+                ++inside;
+                continue;
+            }
+            outside = true;
+            for (std::size_t i = 0; i < c.holders.size(); ++i) {
+                held[i] = held[i] != 0 || isBelow(path, c.holders[i].folder) ? 1 : 0;
+            }
+        }
+        if (inside > 0 && outside) {
+            covered += inside;
+            for (std::size_t i = 0; i < c.holders.size(); ++i) {
+                inHolder[i] += held[i] != 0 ? inside : 0;
+            }
+        }
+    }
+    std::int64_t copied = 0;
+    for (std::size_t i = 0; i < c.holders.size(); ++i) {
+        if (inHolder[i] < c.holders[i].files) {
+            return false;
+        }
+        copied += c.holders[i].files;
+    }
+    return covered >= copied;
 }
 
 void FolderView::actOnMarked(cleanup::ActionKind kind)
@@ -427,19 +520,18 @@ void FolderView::actOnMarked(cleanup::ActionKind kind)
     }
     folderCleanup->roots = m_fileCleanup.roots;
     folderCleanup->journalFolder = m_fileCleanup.journalFolder;
-    const std::vector<std::string> gone = folderCleanup->act(*m_finder, m_result, marked, kind);
+    const std::vector<GoneFolder> gone = folderCleanup->act(*m_finder, m_result, marked, kind);
     if (!gone.empty()) {
         removeFileRows(gone);
-        dropTouched();
+        dropTouched(gone);
     }
 }
 
-void FolderView::removeFileRows(const std::vector<std::string>& gone)
+void FolderView::removeFileRows(const std::vector<GoneFolder>& gone)
 {
     const auto below = [&gone](std::string_view path) {
-        return std::any_of(gone.begin(), gone.end(), [path](const std::string& folder) {
-            return path.substr(0, folder.size()) == folder;
-        });
+        return std::any_of(gone.begin(), gone.end(),
+                           [path](const GoneFolder& folder) { return isBelow(path, folder.path); });
     };
     const views::FileListModel& rows = m_files.rows();
     std::vector<int> out;
@@ -518,6 +610,99 @@ void FolderView::unmarkAll()
     }
 }
 
+void FolderView::markByRuleAsking(cleanup::KeepRule::Kind kind)
+{
+    const int row = lstFolders->currentIndex().row();
+    const std::string start = row >= 0 && row < model->rowCount() && !model->path(row).empty()
+                                  ? model->path(row)
+                              : m_fileCleanup.roots.empty() ? std::string("/")
+                                                            : m_fileCleanup.roots.front();
+    cleanup::KeepRule rule;
+    if (m_fileCleanup.askRule(kind, start, true, rule)) {
+        markByRule(rule);
+    }
+}
+
+bool FolderView::markByRule(const cleanup::KeepRule& rule)
+{
+    if (!m_found || model->rowCount() == 0 || folderCleanup->busy() || m_fileCleanup.busy()) {
+        return false;
+    }
+    // The groups in the order of their rows.
+    std::vector<const folders::IdenticalGroup*> groups;
+    for (const auto* list : {&m_result.sameLayout, &m_result.anyLayout}) {
+        for (const folders::IdenticalGroup& group : *list) {
+            groups.push_back(&group);
+        }
+    }
+    std::vector<cleanup::KeptFolder> keep(groups.size());
+    std::atomic<bool> stop{false};
+    {
+        // The rules read each folder's time: on the helper thread.
+        TfrmCleanupProgress dialog(m_window);
+        dialog.setWindowTitle(tr("Gemmora - mark folders"));
+        dialog.lblAction->setText(
+            tr("Reading the folders' dates to keep %1 of each group").arg(texts::ruleWords(rule)));
+        dialog.lblBytes->hide();
+        std::atomic<std::int64_t> done{0};
+        const std::vector<cleanup::KeepRule> rules = {rule};
+        const std::vector<std::string> roots = m_fileCleanup.roots;
+        runOnHelper(
+            dialog,
+            [&] {
+                for (std::size_t i = 0; i < groups.size() && !stop; ++i, ++done) {
+                    keep[i] = cleanup::keptFolderOf(*groups[i], rules, roots);
+                }
+            },
+            stop,
+            [&] { dialog.setPosition(done.load(), static_cast<std::int64_t>(groups.size())); });
+    }
+    if (stop) {
+        return false;
+    }
+    std::int64_t undecided = 0;
+    std::size_t group = 0;
+    std::vector<int> contained;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        if (model->kind(row) != FolderListModel::RowKind::Header) {
+            continue;
+        }
+        const views::FolderKind why = model->folderKind(row);
+        if (why == views::FolderKind::Contained) {
+            contained = model->groupRows(row);
+        } else if (why != views::FolderKind::Nearly && group < keep.size()) {
+            const cleanup::KeptFolder& kept = keep[group++];
+            undecided += kept.decided ? 0 : 1;
+            for (const int folder : kept.decided ? model->groupRows(row) : std::vector<int>()) {
+                model->setMarked(folder, model->path(folder) != kept.path);
+            }
+        }
+    }
+    // A contained folder that holds or lies in a marked one stays unmarked,
+    // as the folder cleanup leaves it: its marked bytes would count twice.
+    for (const int row : contained) {
+        const std::string& path = model->path(row);
+        const std::vector<int> marked = model->markedRows();
+        model->setMarked(row, std::none_of(marked.begin(), marked.end(), [&](int other) {
+                             return other != row && (isBelow(path, model->path(other)) ||
+                                                     isBelow(model->path(other), path));
+                         }));
+    }
+    if (undecided > 0) {
+        const QString why =
+            rule.kind == cleanup::KeepRule::InFolder
+                ? tr("no folder is or lies in %1").arg(display(rule.values.front()))
+            : rule.kind == cleanup::KeepRule::NotInFolder
+                ? tr("every folder is or lies in %1").arg(display(rule.values.front()))
+                : tr("no folder's name matches");
+        QMessageBox::information(
+            m_window, texts::cleanupTitle(),
+            tr("In %1 of identical folders %2, so their marks are as they were.")
+                .arg(texts::groups(undecided), why));
+    }
+    return true;
+}
+
 void FolderView::openInFileManager(int row)
 {
     if (row < 0 || row >= model->rowCount() || model->path(row).empty()) {
@@ -569,6 +754,13 @@ QMenu* FolderView::buildMenu(int row, QWidget* parent)
     open->setShortcut(QKeySequence(Qt::Key_Return));
     menu->setDefaultAction(open);
     menu->addSeparator();
+    QMenu* rules = menu->addMenu(tr("Mark all but one in each &group"));
+    rules->setEnabled(m_found && model->rowCount() > 0 && !folderCleanup->busy() &&
+                      !m_fileCleanup.busy());
+    for (const auto& [text, kind] : texts::keepRuleChoices()) {
+        QAction* action = rules->addAction(text);
+        connect(action, &QAction::triggered, menu, [this, kind = kind] { markByRuleAsking(kind); });
+    }
     add(tr("&Mark"), selected, [this] { markSelected(true); })
         ->setShortcut(QKeySequence(Qt::Key_Space));
     add(tr("U&nmark"), selected, [this] { markSelected(false); });

@@ -11,6 +11,7 @@
 #include <QPoint>
 #include <QString>
 
+#include "cleanup/Plan.h"
 #include "cleanup/Runner.h"
 #include "folders/FolderFinder.h"
 #include "scanner/TreeScan.h"
@@ -35,6 +36,7 @@ namespace app {
 class CleanupActions;
 class FolderCleanup;
 class ListFilter;
+struct GoneFolder;
 
 // Switches the result list between its file rows (the designed list, shown
 // after every search) and the folders of the same result: identical
@@ -81,6 +83,15 @@ public:
     void actOnMarked(cleanup::ActionKind kind);
     void markSelected(bool mark);
     void unmarkAll();
+    // Marks, in every group of identical folders, each folder but the one
+    // `rule` keeps (as the folder cleanup of gemmora-cli keeps it), and
+    // each contained folder that neither holds nor lies in a marked folder
+    // (the cleanup would leave it: its bytes would count twice). Groups the rule cannot decide (no
+    // folder in the rule's folder, none whose name matches) keep their marks. False when cancelled
+    // or when there is nothing to mark.
+    bool markByRule(const cleanup::KeepRule& rule);
+    // Asks for the folder or the masks a rule needs, then marks by it.
+    void markByRuleAsking(cleanup::KeepRule::Kind kind);
     void openInFileManager(int row);
     void copyPaths(int row);
     QMenu* buildMenu(int row, QWidget* parent);
@@ -102,12 +113,21 @@ private:
     // each folder the result names, the way the list stands now.
     std::vector<std::vector<std::string>> fileClasses() const;
     void findFolders();
-    // Takes out what the file rows that went since the folders were found
-    // may have made untrue.
-    void dropTouched();
+    // Takes out what the file rows that went since the folders were found,
+    // and the folders a cleanup took away, may have made untrue: a folder
+    // gone, holding one that went or having lost a file row leaves its
+    // group, and a group left with one folder goes; a contained folder that
+    // is gone or changed goes, and so does one whose holders changed unless
+    // the file rows show its copies still there (a holder that went gives
+    // way to the folder identical to it that stayed).
+    void dropTouched(const std::vector<GoneFolder>& gone = {});
+    // Whether, by the file rows as they stand, the files of `c` still have
+    // copies outside it: as many in all, and as many in each holder, as
+    // its holders name.
+    bool copiesStand(const folders::ContainedFolder& c) const;
     // Takes the file rows below the folders that went out of the file view,
     // and the groups left with one file, as a deletion by hand leaves them.
-    void removeFileRows(const std::vector<std::string>& gone);
+    void removeFileRows(const std::vector<GoneFolder>& gone);
     std::vector<std::int64_t> watchedCounts() const;
     std::vector<int> selectedFolderRows() const;
     void showMenu(const QPoint& at);

@@ -103,6 +103,27 @@ std::int64_t modifiedNs(const std::string& path)
     return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
+FileFacts folderFacts(const folders::FolderFacts& f, const std::vector<std::string>& roots)
+{
+    const std::string named = f.path.substr(0, f.path.size() - 1);
+    return {named, searchedFolderOf(named, roots), f.bytes, modifiedNs(named)};
+}
+
+KeptFolder keepAmong(const InputGroup& input, const std::vector<KeepRule>& rules)
+{
+    if (input.size() == 1) {
+        return {input.front().path + "/", true};
+    }
+    const Plan plan = makePlan({input}, rules);
+    const PlanGroup& group = plan.groups.front();
+    for (const PlanFile& file : group.files) {
+        if (file.role == Role::Keep) {
+            return {file.file.path + "/", group.note.empty()};
+        }
+    }
+    return {input.front().path + "/", false};
+}
+
 // The folder of an identical group that stays, chosen by the keep rules as
 // for files, among the folders not chosen to go when some are not.
 std::string keptOf(const folders::IdenticalGroup& group, const std::vector<KeepRule>& rules,
@@ -111,26 +132,15 @@ std::string keptOf(const folders::IdenticalGroup& group, const std::vector<KeepR
     InputGroup input;
     for (const folders::FolderFacts& f : group.folders) {
         if (choice.only.empty() || !chosen(choice, f.path)) {
-            const std::string named = f.path.substr(0, f.path.size() - 1);
-            input.push_back({named, searchedFolderOf(named, roots), f.bytes, modifiedNs(named)});
+            input.push_back(folderFacts(f, roots));
         }
     }
     if (input.empty()) {
         for (const folders::FolderFacts& f : group.folders) {
-            const std::string named = f.path.substr(0, f.path.size() - 1);
-            input.push_back({named, searchedFolderOf(named, roots), f.bytes, modifiedNs(named)});
+            input.push_back(folderFacts(f, roots));
         }
     }
-    if (input.size() == 1) {
-        return input.front().path + "/";
-    }
-    const Plan plan = makePlan({input}, rules);
-    for (const PlanFile& file : plan.groups.front().files) {
-        if (file.role == Role::Keep) {
-            return file.file.path + "/";
-        }
-    }
-    return input.front().path + "/";
+    return keepAmong(input, rules).path;
 }
 
 std::vector<Candidate> candidatesOf(const folders::FolderResult& result,
@@ -292,6 +302,19 @@ bool isPlainFolder(const std::string& path)
 }
 
 }  // namespace
+
+KeptFolder keptFolderOf(const folders::IdenticalGroup& group, const std::vector<KeepRule>& rules,
+                        const std::vector<std::string>& roots)
+{
+    InputGroup input;
+    for (const folders::FolderFacts& f : group.folders) {
+        input.push_back(folderFacts(f, roots));
+    }
+    if (input.empty()) {
+        return {"", false};
+    }
+    return keepAmong(input, rules);
+}
 
 FolderPlan makeFolderPlan(const folders::FolderFinder& finder,
                           const folders::FolderResult& result,

@@ -60,6 +60,19 @@ struct FolderChoice {
     std::vector<std::string> only;
 };
 
+// The folder of an identical group the keep rules keep, as a plan keeps
+// it. `decided` is false when a folder or name rule fits no folder of the
+// group: the first folder by path order is named then.
+struct KeptFolder {
+    std::string path;  // ending with '/'
+    bool decided = true;
+};
+
+// Reads each folder's modification time (without following links) for the
+// rules that ask for it.
+KeptFolder keptFolderOf(const folders::IdenticalGroup& group, const std::vector<KeepRule>& rules,
+                        const std::vector<std::string>& roots);
+
 // Makes the plan from a finder's result (find() called): the keep rules
 // choose, as for files, the folder of each identical group that stays; the
 // others go, and so does each contained folder. Each folder is listed again

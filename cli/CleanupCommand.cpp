@@ -202,8 +202,13 @@ int runUndo(const CleanupOptions& options, const CleanupOutput& output)
     }
     const std::int64_t missed = report.count(cleanup::UndoItem::NotPutBack);
     if (!output.quiet) {
-        std::fprintf(stderr, "%lld files put back, %lld not put back, %lld cannot be undone%s\n",
-                     static_cast<long long>(report.count(cleanup::UndoItem::PutBack)),
+        // A folder cleanup's journal names folders, each ending with '/'.
+        const bool folders = !report.items.empty() && !report.items.front().path.empty() &&
+                             report.items.front().path.back() == '/';
+        const std::int64_t putBack = report.count(cleanup::UndoItem::PutBack);
+        std::fprintf(stderr, "%lld %s put back, %lld not put back, %lld cannot be undone%s\n",
+                     static_cast<long long>(putBack),
+                     putBack == 1 ? (folders ? "folder" : "file") : (folders ? "folders" : "files"),
                      static_cast<long long>(missed),
                      static_cast<long long>(report.count(cleanup::UndoItem::CannotUndo)),
                      report.stopped ? "; stopped" : "");

@@ -2,15 +2,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/FolderCleanupCommand.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cleanup/FolderPlan.h"
-#include "text/JsonWriter.h"
 #include "cleanup/Prepare.h"
 #include "cleanup/Undo.h"
 #include "cli/CleanupSteps.h"
 #include "cli/CliWindow.h"
 #include "settings/SavedLists.h"
+#include "text/JsonWriter.h"
 #include "text/Locale.h"
 
 namespace cli {
@@ -44,24 +45,51 @@ std::string outcomeWord(const cleanup::FolderOutcome& result, cleanup::ActionKin
     }
 }
 
+// "1 folder", "2 folders".
+std::string counted(std::int64_t value, const char* one, const char* many,
+                    const text::Locale& locale)
+{
+    return text::formatCount(value, locale) + " " + (value == 1 ? one : many);
+}
+
+// What goes with a folder beside its files, kind by kind, each named:
+// "1 link: photos/latest; 2 empty files: a.txt, b/c.txt".
+std::string alsoGoes(const cleanup::PlanFolder& folder, const text::Locale& locale)
+{
+    std::vector<std::string> kinds;  // in the order first met
+    for (const std::string& kind : folder.alsoRemovedKinds) {
+        if (std::find(kinds.begin(), kinds.end(), kind) == kinds.end()) {
+            kinds.push_back(kind);
+        }
+    }
+    std::string text;
+    for (const std::string& kind : kinds) {
+        std::string names;
+        std::int64_t count = 0;
+        for (std::size_t i = 0; i < folder.alsoRemoved.size(); ++i) {
+            if (folder.alsoRemovedKinds[i] == kind) {
+                names += (count++ == 0 ? "" : ", ") + text::displayName(folder.alsoRemoved[i]);
+            }
+        }
+        text += (text.empty() ? "" : "; ") +
+                counted(count, kind.c_str(), (kind + "s").c_str(), locale) + ": " + names;
+    }
+    return text;
+}
+
 // "8 files, 80 bytes; copies in /a/orig/" and what else goes, for a list line.
 std::string folderLine(const cleanup::PlanFolder& folder, const text::Locale& locale)
 {
     const auto files = static_cast<std::int64_t>(folder.files.size());
     std::string line = "  " + text::displayName(folder.path) + "  " +
-                       text::formatCount(files, locale) + (files == 1 ? " file, " : " files, ") +
-                       text::formatCount(folder.bytes(), locale) + " bytes";
+                       counted(files, "file", "files", locale) + ", " +
+                       counted(folder.bytes(), "byte", "bytes", locale);
     line += folder.keptFolder.empty()
                 ? "; every file has a copy outside it"
                 : "; identical to " + text::displayName(folder.keptFolder) + ", which stays";
     line += "\n";
     if (!folder.alsoRemoved.empty()) {
-        line += "    also goes:";
-        for (std::size_t i = 0; i < folder.alsoRemoved.size(); ++i) {
-            line += (i == 0 ? " " : ", ") + folder.alsoRemovedKinds[i] + " " +
-                    text::displayName(folder.alsoRemoved[i]);
-        }
-        line += "\n";
+        line += "    also goes: " + alsoGoes(folder, locale) + "\n";
     }
     return line;
 }
@@ -211,13 +239,14 @@ int reportFolderRun(const cleanup::FolderPlan& plan, const cleanup::FolderReport
     const std::int64_t untouched = report.count(cleanup::Outcome::Untouched);
     if (!output.quiet) {
         const text::Locale locale;
-        std::fprintf(stderr, "%lld folders %s (%s bytes), %lld left untouched, %lld not reached%s.\n",
-                     static_cast<long long>(report.count(cleanup::Outcome::Done)),
-                     cleanup::actionDoneWord(context.action.kind).c_str(),
-                     text::formatCount(report.bytesReclaimed(), locale).c_str(),
-                     static_cast<long long>(untouched),
-                     static_cast<long long>(report.count(cleanup::Outcome::NotReached)),
-                     report.stopped ? " (stopped)" : "");
+        std::fprintf(
+            stderr, "%s %s (%s bytes), %lld left untouched, %lld not reached%s.\n",
+            counted(report.count(cleanup::Outcome::Done), "folder", "folders", locale).c_str(),
+            cleanup::actionDoneWord(context.action.kind).c_str(),
+            text::formatCount(report.bytesReclaimed(), locale).c_str(),
+            static_cast<long long>(untouched),
+            static_cast<long long>(report.count(cleanup::Outcome::NotReached)),
+            report.stopped ? " (stopped)" : "");
     }
     if (!output.quiet || report.count(cleanup::Outcome::Done) > 0) {
         std::fprintf(stderr, "Journal: %s\nUndo with: gemmora-cli --undo %s\n",
@@ -275,12 +304,15 @@ int runFolderCleanup(const CleanupOptions& options, const std::vector<std::strin
         }
         if (!output.quiet) {
             const text::Locale locale;
-            std::fprintf(stderr,
-                         "Dry run, nothing was changed: %zu folders, %lld files to %s, %s "
-                         "bytes.\nAdd --yes to act.\n",
-                         plan.folders.size(), static_cast<long long>(plan.fileCount()),
-                         cleanup::actionName(context.action.kind).c_str(),
-                         text::formatCount(plan.bytesToReclaim(), locale).c_str());
+            std::fprintf(
+                stderr,
+                "Dry run, nothing was changed: %s, %s to %s, %s bytes.\nAdd --yes to "
+                "act.\n",
+                counted(static_cast<std::int64_t>(plan.folders.size()), "folder", "folders", locale)
+                    .c_str(),
+                counted(plan.fileCount(), "file", "files", locale).c_str(),
+                cleanup::actionName(context.action.kind).c_str(),
+                text::formatCount(plan.bytesToReclaim(), locale).c_str());
         }
         return 0;
     }

@@ -54,7 +54,33 @@ QString alsoHolds(const folders::FolderFacts& f)
                       ? FolderListModel::tr("1 folder not searched")
                       : FolderListModel::tr("%1 folders not searched").arg(count(f.notSearched)));
     }
+    if (!f.others.empty()) {
+        std::vector<QString> names;
+        for (const std::string& path : f.others) {
+            names.push_back(shown(path.rfind(f.path, 0) == 0 ? path.substr(f.path.size()) : path));
+        }
+        const auto links = static_cast<std::int64_t>(f.others.size());
+        parts << (links == 1
+                      ? FolderListModel::tr("1 link or special file: %1")
+                      : FolderListModel::tr("%1 links or special files: %2").arg(count(links)))
+                     .arg(someNames(names));
+    }
     return parts.join(QStringLiteral(", "));
+}
+
+// The links and special files of a folder, a line each, for its tooltip.
+QString othersList(const folders::FolderFacts& f)
+{
+    constexpr std::size_t kListed = 20;
+    QStringList lines;
+    for (std::size_t i = 0; i < f.others.size() && i < kListed; ++i) {
+        lines << shown(f.others[i]);
+    }
+    if (f.others.size() > kListed) {
+        lines << FolderListModel::tr("and %1 more")
+                     .arg(count(static_cast<std::int64_t>(f.others.size() - kListed)));
+    }
+    return lines.join('\n');
 }
 
 // "all 12 have copies: 10 in /a/, 2 in /b/" or, for a folder nearly
@@ -126,8 +152,13 @@ QVariant FolderListModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return text(index.row(), index.column());
     case Qt::ToolTipRole:
-        return index.column() == Copies || index.column() == Name ? text(index.row(), index.column())
-                                                                  : QVariant();
+        if (index.column() == Also && !r.others.isEmpty()) {
+            return r.also + FolderListModel::tr("\n\nGoing with the folder, never a copy:\n") +
+                   r.others;
+        }
+        return index.column() == Copies || index.column() == Name || index.column() == Also
+                   ? text(index.row(), index.column())
+                   : QVariant();
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(
             Qt::Alignment(index.column() == Files || index.column() == Bytes ? Qt::AlignRight
@@ -243,6 +274,7 @@ void FolderListModel::addFolder(const folders::FolderFacts& facts, FolderKind wh
     row.caption = shown(facts.path);
     row.copies = copies;
     row.also = alsoHolds(facts);
+    row.others = othersList(facts);
     m_rows.push_back(std::move(row));
 }
 

@@ -82,6 +82,7 @@ private:
         QString caption;  // the Name column's text
         QString copies;
         QString also;
+        QString others;  // the links and special files, a line each
     };
 
     void addGroups(const std::vector<folders::IdenticalGroup>& groups, FolderKind why);

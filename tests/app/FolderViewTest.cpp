@@ -2,6 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/FolderView.h"
 
+#include <algorithm>
+#include <sys/stat.h>
+
 #include <QTabBar>
 #include <QTableView>
 #include <QtTest>
@@ -9,6 +12,7 @@
 #include "app/CleanupDialogs.h"
 #include "app/FolderCleanup.h"
 #include "app/MainForm.h"
+#include "cleanup/Plan.h"
 #include "platform/FolderListing.h"
 #include "support/ModalAnswer.h"
 #include "support/TempFolder.h"
@@ -63,6 +67,12 @@ private:
         }
         out.sort();
         return out;
+    }
+
+    static bool isFolder(const std::string& path)
+    {
+        struct stat st = {};
+        return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
 
     int rowOf(const app::FolderView& view, const std::string& relative) const
@@ -229,6 +239,145 @@ private slots:
         view.folderCleanup->undoLast();
         QTRY_VERIFY(undo.done());
         QVERIFY(platform::fileExists(*m_tree / "backup/photos/2019/c.jpg"));
+    }
+
+    // The folder rows of each group, and whether each is marked.
+    std::vector<std::vector<std::pair<std::string, bool>>> groupMarks(const app::FolderView& view,
+                                                                      FolderKind kind) const
+    {
+        std::vector<std::vector<std::pair<std::string, bool>>> out;
+        for (int row = 0; row < view.model->rowCount(); ++row) {
+            if (view.model->kind(row) == FolderListModel::RowKind::Header &&
+                view.model->folderKind(row) == kind) {
+                out.emplace_back();
+                for (const int folder : view.model->groupRows(row)) {
+                    out.back().emplace_back(view.model->path(folder).substr(m_tree->path().size()),
+                                            view.model->isMarked(folder));
+                }
+                std::sort(out.back().begin(), out.back().end());
+            }
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    void aKeepRuleMarksAllButTheFolderItKeepsInEachGroup()
+    {
+        writeTree();
+        for (const std::string top : {"set/", "deep/er/set/"}) {
+            m_tree->write(top + "p.bin", "part p");
+            m_tree->write(top + "q/r.bin", "part r");
+        }
+        m_tree->symlink("a.jpg", "backup/photos/latest");
+        m_tree->write("stash/music/x.ogg", "tune x");
+        m_tree->write("stash/music/y.ogg", "tune y");
+        m_tree->write("stash/a.jpg", "picture a");
+        auto form = makeTestForm(*m_lists, m_tree->path());
+        app::FolderView& view = *form->folderView;
+        form->btnSearch->click();
+        view.showFolders();
+        // A link goes with its folder and is named with it.
+        QCOMPARE(view.model->text(rowOf(view, "backup/photos/"), FolderListModel::Also),
+                 QString("1 link or special file: latest"));
+
+        QVERIFY(view.markByRule({cleanup::KeepRule::Shortest, {}}));
+        using Marks = std::vector<std::pair<std::string, bool>>;
+        QCOMPARE(groupMarks(view, FolderKind::SameLayout),
+                 (std::vector<Marks>{
+                     {{"backup/photos/", true}, {"photos/", false}},
+                     {{"deep/er/set/", true}, {"set/", false}},
+                     {{"music copy/", true}, {"music/", false}, {"stash/music/", true}}}));
+        // Each contained folder is marked but stash/, which holds a marked one.
+        for (const auto& contained : groupMarks(view, FolderKind::Contained)) {
+            for (const auto& [folder, marked] : contained) {
+                QVERIFY2(marked == (folder != "stash/"), folder.c_str());
+            }
+        }
+        QVERIFY(folders(view, FolderKind::Contained).contains("stash/"));
+
+        // A rule no folder of a group fits leaves that group's marks as they were.
+        ModalAnswers answers;
+        QString said;
+        answers.acknowledge(said);
+        QVERIFY(view.markByRule(
+            {cleanup::KeepRule::InFolder, cleanup::folderForms(*m_tree / "backup", "/")}));
+        QTRY_VERIFY(answers.done());
+        QVERIFY(said.contains("In 2 groups of identical folders no folder is or lies in"));
+        const std::vector<Marks> groups = groupMarks(view, FolderKind::SameLayout);
+        QCOMPARE(groups[0], (Marks{{"backup/photos/", false}, {"photos/", true}}));
+        QCOMPARE(groups[2],
+                 (Marks{{"music copy/", true}, {"music/", false}, {"stash/music/", true}}));
+        for (const Marks& group : groups) {
+            QVERIFY(
+                std::any_of(group.begin(), group.end(), [](const auto& f) { return !f.second; }));
+        }
+    }
+
+    void aFolderCleanupLeavesTheListsAsTheTreeIsNow()
+    {
+        writeTree();
+        for (const std::string top : {"spare/photos/", "keep/", "gone/"}) {
+            m_tree->write(top + "a.jpg", "picture a");
+            m_tree->write(top + "b.jpg", "picture b");
+            m_tree->write(top + "2019/c.jpg", "picture c");
+        }
+        m_tree->write("keep/e.jpg", "picture e");
+        m_tree->write("gone/e.jpg", "picture e");
+        m_tree->write("part/e.jpg", "picture e");
+        m_tree->write("part/f.txt", "only in part");
+        for (int i = 0; i < 4; ++i) {
+            m_tree->write("part/g" + std::to_string(i), "picture g" + std::to_string(i));
+            m_tree->write("keep/g" + std::to_string(i), "picture g" + std::to_string(i));
+            m_tree->write("gone/g" + std::to_string(i), "picture g" + std::to_string(i));
+        }
+        m_tree->symlink("a.jpg", "gone/latest");
+        auto form = makeTestForm(*m_lists, m_tree->path());
+        app::FolderView& view = *form->folderView;
+        form->btnSearch->click();
+        view.showFolders();
+        QVERIFY(folders(view, FolderKind::Nearly).contains("part/"));
+        view.model->setMarked(rowOf(view, "backup/photos/"), true);
+        view.model->setMarked(rowOf(view, "gone/"), true);
+        ModalAnswers answers;
+        answers.answer(QMessageBox::Yes);
+        answers.when<app::TfrmCleanupReport>(
+            [](app::TfrmCleanupReport* dialog) { dialog->accept(); });
+        view.actOnMarked(cleanup::ActionKind::Trash);
+        QTRY_VERIFY(answers.done());
+        // The question said what else goes.
+        QVERIFY2(answers.texts.front().contains(QString::fromStdString(
+                     "being no copies (1 link):\n" + m_tree->path() + "gone/latest (link)")),
+                 qPrintable(answers.texts.front()));
+        QVERIFY(!isFolder(*m_tree / "gone"));
+
+        // The group of three keeps its two folders, that of the five 2019/
+        // folders its three; the pair left with one goes, and so does
+        // backup/, which held a folder that went; the folder whose copies
+        // were in gone/ has them in keep/.
+        QCOMPARE(folders(view, FolderKind::SameLayout),
+                 (QStringList{"keep/2019/", "music copy/", "music/", "photos/", "photos/2019/",
+                              "spare/photos/", "spare/photos/2019/"}));
+        QCOMPARE(folders(view, FolderKind::Nearly), QStringList{"part/"});
+        const QString copies = view.model->text(rowOf(view, "part/"), FolderListModel::Copies);
+        QVERIFY2(!copies.contains("gone/") && copies.contains("keep/"), qPrintable(copies));
+        for (int row = 0; row < view.model->rowCount(); ++row) {
+            const std::string& path = view.model->path(row);
+            QVERIFY(path.empty() || isFolder(path));
+        }
+        // The file rows: none below the folders that went, no group of one.
+        const views::TFileListView& list = *form->FileListView1;
+        int inGroup = 2;
+        for (int row = 0; row < list.rowCount(); ++row) {
+            const std::string& path = list.captionOf(row);
+            QVERIFY(path.find("/gone/") == std::string::npos &&
+                    path.find("/backup/photos/") == std::string::npos);
+            if (list.kindOf(row) == views::RowKind::Header) {
+                QVERIFY(inGroup >= 2);
+                inGroup = 0;
+            }
+            inGroup += list.kindOf(row) == views::RowKind::File ? 1 : 0;
+        }
+        QVERIFY(inGroup >= 2);
     }
 
     void aSearchWithoutTheSizeRuleSaysWhyNoFolderIsShown()

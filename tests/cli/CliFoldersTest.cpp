@@ -79,9 +79,12 @@ TEST(CliFoldersTest, AFolderCleanupIsShownMovedAndUndoneFromATerminal)
         runCli({"--folders", "--keep", "in:" + root + "orig", "--action", "move:" + moved, root});
     ASSERT_EQ(shown.status, 0) << shown.err;
     EXPECT_NE(shown.out.find("  " + root + "copy/  4 files, 52 bytes; identical to " + root +
-                             "orig/, which stays\n    also goes: link link\n"),
+                             "orig/, which stays\n    also goes: 1 link: link\n"),
               std::string::npos)
         << shown.out;
+    EXPECT_NE(shown.err.find("Dry run, nothing was changed: 1 folder, 4 files to move, 52 bytes."),
+              std::string::npos)
+        << shown.err;
 
     const CliOutcome done =
         runCli({"--folders", "--keep", "in:" + root + "orig", "--action", "move:" + moved, "--yes",
@@ -91,7 +94,9 @@ TEST(CliFoldersTest, AFolderCleanupIsShownMovedAndUndoneFromATerminal)
     EXPECT_EQ(readFileBytes(moved + "copy/a.txt"), "contents of a");
     EXPECT_EQ(readFileBytes(root + "orig/a.txt"), "contents of a");
 
-    const CliOutcome undone = runCli({"--undo", journal, "-q"});
+    const CliOutcome undone = runCli({"--undo", journal});
     ASSERT_EQ(undone.status, 0) << undone.err;
+    EXPECT_NE(undone.err.find("1 folder put back, 0 not put back"), std::string::npos)
+        << undone.err;
     EXPECT_EQ(readFileBytes(root + "copy/d.txt"), "contents of d");
 }
