@@ -112,16 +112,33 @@ void checkFunction(sqlite3_context* context, int count, sqlite3_value** values)
     sqlite3_result_int64(context, checkOf(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]));
 }
 
+// SQLite's progress callback: nonzero interrupts the statement under way.
+int progressCheck(void* cancelled)
+{
+    return static_cast<std::atomic<bool>*>(cancelled)->load() ? 1 : 0;
+}
+
+// SQLite's busy callback: waits for another search's transaction in short
+// naps, up to kBusyMilliseconds, and not at all once cancelled.
+int busyWait(void* cancelled, int tries)
+{
+    if (static_cast<std::atomic<bool>*>(cancelled)->load() || tries * 10 >= kBusyMilliseconds) {
+        return 0;
+    }
+    ::usleep(10'000);
+    return 1;
+}
+
 // Reads the file through once, in large reads: its entries are then looked
 // up from memory rather than page by page from a cold disk.
-void readAhead(const std::string& path)
+void readAhead(const std::string& path, const std::atomic<bool>& cancelled)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         return;
     }
     std::vector<char> buffer(1u << 20);
-    while (::read(fd, buffer.data(), buffer.size()) > 0) {
+    while (!cancelled && ::read(fd, buffer.data(), buffer.size()) > 0) {
     }
     ::close(fd);
 }
@@ -222,13 +239,14 @@ bool ContentStore::openFile(std::vector<std::string>& notes)
         notes.push_back("The cache file " + m_path + " cannot be opened: the cache is not used.");
         return false;
     }
-    sqlite3_busy_timeout(m_db, kBusyMilliseconds);
+    sqlite3_busy_handler(m_db, busyWait, &m_cancelled);
+    sqlite3_progress_handler(m_db, 1000, progressCheck, &m_cancelled);
     // A search's entries are written in one go without spilling pages; a
     // crash while saving may damage the file, which the next search then
     // finds (every entry carries its check) and sets aside, so the write is
     // not synced.
     exec("PRAGMA cache_size = -65536; PRAGMA synchronous = OFF");
-    readAhead(m_path);
+    readAhead(m_path, m_cancelled);
     sqlite3_create_function(m_db, "entry_check", 9, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                             checkFunction, nullptr, nullptr);
     Statement ids(m_db, "SELECT (SELECT application_id FROM pragma_application_id),"
@@ -378,6 +396,9 @@ bool ContentStore::load(const std::string& identity, const std::vector<std::uint
     }
     if (code != SQLITE_OK && code != SQLITE_DONE && code != SQLITE_ROW) {
         found.clear();
+        if (m_cancelled) {
+            return false;  // the search was stopped: nothing to say
+        }
         notes.push_back(std::string("The cache could not be read (") + sqlite3_errstr(code) +
                         "): this search does without it.");
         return false;
@@ -416,7 +437,9 @@ bool ContentStore::save(std::vector<Write> writes, const std::vector<Merge>& mer
     }
     const int code = sqlite3_extended_errcode(m_db);
     exec("ROLLBACK");
-    notes.push_back(notSavedNote(code));
+    if (!m_cancelled) {
+        notes.push_back(notSavedNote(code));
+    }
     return false;
 }
 

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -67,6 +68,12 @@ public:
     bool save(std::vector<Write> writes, const std::vector<Merge>& merges, std::int64_t today,
               int expireDays, std::vector<std::string>& notes);
 
+    // Ends a load or save under way on another thread as soon as SQLite
+    // next looks (a load then finds nothing, a save keeps nothing); callable
+    // from any thread, the store stays usable only for closing.
+    void cancel() { m_cancelled = true; }
+    bool cancelled() const { return m_cancelled; }
+
     // Removes the cache file of `folder`; false with errno when it stays.
     static bool clear(const std::string& folder);
 
@@ -92,6 +99,7 @@ private:
     bool stateValue(const char* name, std::int64_t& value);
 
     sqlite3* m_db = nullptr;
+    std::atomic<bool> m_cancelled{false};
     std::string m_folder;
     std::string m_path;
 };

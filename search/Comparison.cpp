@@ -3,9 +3,15 @@
 #include "search/Comparison.h"
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <exception>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "platform/FolderListing.h"
 #include "platform/IoPriority.h"
@@ -324,8 +330,16 @@ void DuplicateComparison::openCache()
     }
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    m_cache = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
-    m_cache->load(static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec);
+    // The mount table, the UUIDs and the cache file are read off the
+    // window's thread: a slow disk must not freeze the window.
+    runAside([this, now] {
+        auto loaded = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
+        {
+            const std::lock_guard<std::mutex> lock(m_cacheLock);
+            m_cache = std::move(loaded);
+        }
+        m_cache->load(static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec);
+    });
 }
 
 void DuplicateComparison::closeCache()
@@ -333,11 +347,59 @@ void DuplicateComparison::closeCache()
     if (!m_cache) {
         return;
     }
-    m_cache->save();
+    runAside([this] { m_cache->save(); });
     for (const std::string& note : m_cache->takeNotes()) {
         m_window.showMessage(note);
     }
     m_cache.reset();
+}
+
+void DuplicateComparison::runAside(const std::function<void()>& work)
+{
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;
+    std::exception_ptr thrown;
+    auto body = [&] {
+        try {
+            if (onCacheWork) {
+                onCacheWork();
+            }
+            work();
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+        const std::lock_guard<std::mutex> hold(lock);
+        done = true;
+        ended.notify_one();
+    };
+    std::thread helper;
+    try {
+        helper = std::thread(body);
+    } catch (const std::system_error&) {
+        body();  // no thread to be had: the work is short enough to wait for
+    }
+    bool cancelled = false;
+    std::unique_lock<std::mutex> hold(lock);
+    while (!ended.wait_for(hold, std::chrono::milliseconds(20), [&] { return done; })) {
+        hold.unlock();
+        m_window.processEvents();
+        if (!m_keepSearching && !cancelled) {
+            const std::lock_guard<std::mutex> cacheHold(m_cacheLock);
+            if (m_cache) {
+                m_cache->cancel();
+                cancelled = true;
+            }
+        }
+        hold.lock();
+    }
+    hold.unlock();
+    if (helper.joinable()) {
+        helper.join();
+    }
+    if (thrown) {
+        std::rethrow_exception(thrown);
+    }
 }
 
 void DuplicateComparison::fail(int error, const std::string& path)

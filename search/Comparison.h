@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,6 +57,9 @@ public:
     // date when set (size mode only).
     bool useCache = false;
     std::string cacheFolder;
+    // Called on the thread that loads or saves the cache, just before;
+    // tests learn from it which thread that is.
+    std::function<void()> onCacheWork;
     // Reads of file contents in the last comparison.
     std::size_t ReadCount = 0;
 
@@ -77,6 +82,9 @@ private:
     void fail(int error, const std::string& path);
     void openCache();
     void closeCache();
+    // Runs `work` on a helper thread while the event loop turns; a stop
+    // cancels the cache's work under way.
+    void runAside(const std::function<void()>& work);
     bool turn();
 
     SearchWindow& m_window;
@@ -88,6 +96,8 @@ private:
     std::int64_t m_processed = 0;
     std::unique_ptr<ContentClasses> m_contents;
     std::unique_ptr<ComparisonCache> m_cache;
+    // Guards m_cache while the helper thread makes it.
+    std::mutex m_cacheLock;
     ReadLimits m_limits;
     std::string m_failure;
 };

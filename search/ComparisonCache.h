@@ -20,7 +20,8 @@ namespace search {
 // The cache as one comparison uses it: loaded in one read before the first
 // group, told what each finished group showed, saved in one transaction
 // at the end. Whatever goes wrong, the search goes on without it and the
-// notes say so.
+// notes say so. Made, loaded and saved on a helper thread while the
+// window's thread waits for it; told and asked on the window's thread.
 class ComparisonCache {
 public:
     // `folder`: where the cache file lives.
@@ -37,6 +38,9 @@ public:
     void learn(const ContentClasses::Finished& done);
     // Writes what was learned.
     void save();
+
+    // Ends a load or save under way on another thread (see ContentStore).
+    void cancel() { m_store.cancel(); }
 
     std::vector<std::string> takeNotes();
     // Entries found by the load.
