@@ -24,12 +24,13 @@ const char kSchema[] =
     "CREATE TABLE filesystem(id INTEGER PRIMARY KEY, identity TEXT NOT NULL UNIQUE);"
     "CREATE TABLE file(fs INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
     " mtime INTEGER NOT NULL, ctime INTEGER NOT NULL, headlen INTEGER NOT NULL,"
-    " head INTEGER NOT NULL, headsum INTEGER NOT NULL, class INTEGER NOT NULL,"
+    " head INTEGER NOT NULL, headsum INTEGER NOT NULL, chunks BLOB NOT NULL, class INTEGER NOT NULL,"
     " seen INTEGER NOT NULL, checksum INTEGER NOT NULL, PRIMARY KEY(fs, inode)) WITHOUT ROWID;"
     "CREATE TABLE state(name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;"
     "INSERT INTO state VALUES('next_class', 1), ('expired_day', 0);";
 
-const char kColumns[] = "inode, size, mtime, ctime, headlen, head, headsum, class, seen, checksum";
+const char kColumns[] =
+    "inode, size, mtime, ctime, headlen, head, headsum, chunks, class, seen, checksum";
 
 // A statement finalised however its use ends.
 class Statement {
@@ -51,15 +52,24 @@ public:
         sqlite3_reset(m_stmt);
         sqlite3_clear_bindings(m_stmt);
     }
+    void bind(int at, const std::string& bytes, bool blob)
+    {
+        if (blob) {
+            sqlite3_bind_blob(m_stmt, at, bytes.data(), static_cast<int>(bytes.size()),
+                              SQLITE_TRANSIENT);
+        } else {
+            bind(at, bytes);
+        }
+    }
     std::int64_t column(int at) const { return sqlite3_column_int64(m_stmt, at); }
 
 private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-Entry entryFrom(const Statement& s)
+// False when the entry's chunk digests are not in their form.
+bool entryFrom(const Statement& s, Entry& e)
 {
-    Entry e;
     e.inode = static_cast<std::uint64_t>(s.column(0));
     e.size = s.column(1);
     e.writeSeconds = s.column(2);
@@ -67,9 +77,11 @@ Entry entryFrom(const Statement& s)
     e.headLength = static_cast<std::uint32_t>(s.column(4));
     e.head = static_cast<std::uint64_t>(s.column(5));
     e.headSum = static_cast<std::int32_t>(s.column(6));
-    e.classId = s.column(7);
-    e.seenDay = s.column(8);
-    return e;
+    const void* chunks = sqlite3_column_blob(s.get(), 7);
+    const int chunkBytes = sqlite3_column_bytes(s.get(), 7);
+    e.classId = s.column(8);
+    e.seenDay = s.column(9);
+    return ChunkDigests::decode(chunks, static_cast<std::size_t>(chunkBytes), e.chunks);
 }
 
 bool damaged(int code)
@@ -92,24 +104,30 @@ bool makeFolder(const std::string& folder)
     return true;
 }
 
-std::int64_t checkOf(std::int64_t fs, std::int64_t inode, std::int64_t size, std::int64_t mtime,
-                     std::int64_t ctime, std::int64_t headLength, std::int64_t head,
-                     std::int64_t headSum, std::int64_t classId)
+// The fields of an entry, its chunk digests in their stored form apart.
+constexpr int kCheckedFields = 9;
+
+std::int64_t checkOf(const std::int64_t (&fields)[kCheckedFields], const void* chunks,
+                     std::size_t chunkBytes)
 {
-    const std::int64_t fields[] = {fs, inode, size, mtime, ctime, headLength, head, headSum, classId};
-    return static_cast<std::int64_t>(
-        platform::chunkHash(reinterpret_cast<const unsigned char*>(fields), sizeof fields) &
-        0x7FFFFFFF);
+    std::uint64_t check =
+        platform::chunkHash(reinterpret_cast<const unsigned char*>(fields), sizeof fields);
+    if (chunkBytes > 0) {
+        check ^= platform::chunkHash(static_cast<const unsigned char*>(chunks), chunkBytes) * 31;
+    }
+    return static_cast<std::int64_t>(check & 0x7FFFFFFF);
 }
 
-// entry_check(fs, inode, size, mtime, ctime, headlen, head, headsum, class)
+// entry_check(fs, inode, size, mtime, ctime, headlen, head, headsum, class, chunks)
 void checkFunction(sqlite3_context* context, int count, sqlite3_value** values)
 {
-    std::int64_t v[9] = {};
-    for (int i = 0; i < count && i < 9; ++i) {
+    std::int64_t v[kCheckedFields] = {};
+    for (int i = 0; i < count && i < kCheckedFields; ++i) {
         v[i] = sqlite3_value_int64(values[i]);
     }
-    sqlite3_result_int64(context, checkOf(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]));
+    const void* chunks = count > kCheckedFields ? sqlite3_value_blob(values[kCheckedFields]) : nullptr;
+    const int bytes = count > kCheckedFields ? sqlite3_value_bytes(values[kCheckedFields]) : 0;
+    sqlite3_result_int64(context, checkOf(v, chunks, static_cast<std::size_t>(bytes)));
 }
 
 // SQLite's progress callback: nonzero interrupts the statement under way.
@@ -147,9 +165,14 @@ void readAhead(const std::string& path, const std::atomic<bool>& cancelled)
 
 std::int64_t entryCheck(std::int64_t fileSystem, const Entry& e)
 {
-    return checkOf(fileSystem, static_cast<std::int64_t>(e.inode), e.size, e.writeSeconds,
-                   e.changeNs, e.headLength, static_cast<std::int64_t>(e.head), e.headSum,
-                   e.classId);
+    const std::string chunks = e.chunks.encode();
+    const std::int64_t fields[kCheckedFields] = {
+        fileSystem,   static_cast<std::int64_t>(e.inode),
+        e.size,       e.writeSeconds,
+        e.changeNs,   e.headLength,
+        static_cast<std::int64_t>(e.head), e.headSum,
+        e.classId};
+    return checkOf(fields, chunks.data(), chunks.size());
 }
 
 ContentStore::~ContentStore()
@@ -247,7 +270,7 @@ bool ContentStore::openFile(std::vector<std::string>& notes)
     // not synced.
     exec("PRAGMA cache_size = -65536; PRAGMA synchronous = OFF");
     readAhead(m_path, m_cancelled);
-    sqlite3_create_function(m_db, "entry_check", 9, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+    sqlite3_create_function(m_db, "entry_check", 10, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                             checkFunction, nullptr, nullptr);
     Statement ids(m_db, "SELECT (SELECT application_id FROM pragma_application_id),"
                         " (SELECT user_version FROM pragma_user_version),"
@@ -351,8 +374,8 @@ bool ContentStore::load(const std::string& identity, const std::vector<std::uint
     const std::int64_t fs = fileSystemId(identity, false);
     found.reserve(inodes.size());
     auto take = [&](Statement& s) {
-        Entry e = entryFrom(s);
-        if (entryCheck(fs, e) != s.column(9)) {
+        Entry e;
+        if (!entryFrom(s, e) || entryCheck(fs, e) != s.column(10)) {
             checked = false;
         }
         found.push_back(e);
@@ -454,7 +477,7 @@ bool ContentStore::writeEntries(std::vector<Write>& writes)
     std::sort(writes.begin(), writes.end(), [](const Write& a, const Write& b) {
         return a.identity != b.identity ? a.identity < b.identity : a.entry.inode < b.entry.inode;
     });
-    Statement insert(m_db, "INSERT OR REPLACE INTO file VALUES(?,?,?,?,?,?,?,?,?,?,?)");
+    Statement insert(m_db, "INSERT OR REPLACE INTO file VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
     std::string identity;
     std::int64_t fs = -1;
     for (Write& w : writes) {
@@ -473,12 +496,14 @@ bool ContentStore::writeEntries(std::vector<Write>& writes)
         const std::int64_t values[] = {fs,          static_cast<std::int64_t>(e.inode),
                                        e.size,      e.writeSeconds,
                                        e.changeNs,  e.headLength,
-                                       static_cast<std::int64_t>(e.head), e.headSum,
-                                       e.classId,   e.seenDay,
-                                       entryCheck(fs, e)};
-        for (int i = 0; i < 11; ++i) {
+                                       static_cast<std::int64_t>(e.head), e.headSum};
+        for (int i = 0; i < 8; ++i) {
             insert.bind(i + 1, values[i]);
         }
+        insert.bind(9, e.chunks.encode(), true);
+        insert.bind(10, e.classId);
+        insert.bind(11, e.seenDay);
+        insert.bind(12, entryCheck(fs, e));
         if (insert.step() != SQLITE_DONE) {
             return false;
         }
@@ -507,7 +532,7 @@ bool ContentStore::applyMerges(const std::vector<Merge>& merges)
     }
     return exec("UPDATE file SET class = (SELECT new FROM merged WHERE old = class),"
                 " checksum = entry_check(fs, inode, size, mtime, ctime, headlen, head, headsum,"
-                " (SELECT new FROM merged WHERE old = class))"
+                " (SELECT new FROM merged WHERE old = class), chunks)"
                 " WHERE class IN (SELECT old FROM merged)");
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cache/Reuse.h"
+
 struct sqlite3;
 
 namespace cache {
@@ -22,6 +24,7 @@ struct Entry {
     std::uint32_t headLength = 0;
     std::uint64_t head = 0;
     std::int32_t headSum = -1;
+    ChunkDigests chunks;
     // Files of one class id were confirmed byte for byte identical while
     // each was as its entry says. Below 0: a class made by this search,
     // given a lasting id when saved.
@@ -81,7 +84,7 @@ public:
     // $XDG_CACHE_HOME/gemmora, else ~/.cache/gemmora; "" when neither is known.
     static std::string defaultFolder();
 
-    static constexpr int kVersion = 1;
+    static constexpr int kVersion = 2;
     static constexpr int kExpireDays = 60;
 
 private:

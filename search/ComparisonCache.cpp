@@ -102,6 +102,7 @@ std::vector<cache::Known> ComparisonCache::known(const std::vector<CatalogueList
             known[i].headLength = e->headLength;
             known[i].head = e->head;
             known[i].headSum = e->headSum;
+            known[i].chunks = e->chunks;
         }
     }
     return known;
@@ -164,10 +165,13 @@ void ComparisonCache::learnBlock(const std::vector<const ContentClasses::Finishe
             e.headLength = head.headLength;
             e.head = head.head;
             e.headSum = head.headSum;
+            // What an earlier read found of the unchanged file still holds.
+            e.chunks = old != nullptr ? head.chunks.with(old->chunks) : head.chunks;
         } else if (old != nullptr) {
             e.headLength = old->headLength;
             e.head = old->head;
             e.headSum = old->headSum;
+            e.chunks = old->chunks;
         }
         e.classId = confirmed ? classId : (old != nullptr ? old->classId : 0);
         e.seenDay = m_today;
@@ -175,7 +179,8 @@ void ComparisonCache::learnBlock(const std::vector<const ContentClasses::Finishe
             continue;  // nothing learned
         }
         if (old != nullptr && old->seenDay == m_today && old->classId == e.classId &&
-            old->headLength == e.headLength && old->head == e.head && old->headSum == e.headSum) {
+            old->headLength == e.headLength && old->head == e.head && old->headSum == e.headSum &&
+            old->chunks.encode() == e.chunks.encode()) {
             continue;  // the entry says it already
         }
         m_writes.push_back({identity, e});
