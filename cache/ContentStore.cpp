@@ -55,8 +55,9 @@ public:
     void bind(int at, const std::string& bytes, bool blob)
     {
         if (blob) {
+            // Bound until the statement is reset, which comes first.
             sqlite3_bind_blob(m_stmt, at, bytes.data(), static_cast<int>(bytes.size()),
-                              SQLITE_TRANSIENT);
+                              SQLITE_STATIC);
         } else {
             bind(at, bytes);
         }
@@ -163,16 +164,25 @@ void readAhead(const std::string& path, const std::atomic<bool>& cancelled)
 
 }  // namespace
 
-std::int64_t entryCheck(std::int64_t fileSystem, const Entry& e)
+namespace {
+
+std::int64_t checkOf(std::int64_t fileSystem, const Entry& e, const void* chunks,
+                     std::size_t chunkBytes)
 {
-    const std::string chunks = e.chunks.encode();
     const std::int64_t fields[kCheckedFields] = {
         fileSystem,   static_cast<std::int64_t>(e.inode),
         e.size,       e.writeSeconds,
         e.changeNs,   e.headLength,
         static_cast<std::int64_t>(e.head), e.headSum,
         e.classId};
-    return checkOf(fields, chunks.data(), chunks.size());
+    return checkOf(fields, chunks, chunkBytes);
+}
+
+}  // namespace
+
+std::int64_t entryCheck(std::int64_t fileSystem, const Entry& e, const std::string& chunks)
+{
+    return checkOf(fileSystem, e, chunks.data(), chunks.size());
 }
 
 ContentStore::~ContentStore()
@@ -359,11 +369,11 @@ std::int64_t ContentStore::fileSystemId(const std::string& identity, bool add)
     return insert.step() == SQLITE_DONE ? sqlite3_last_insert_rowid(m_db) : -1;
 }
 
-bool ContentStore::load(const std::string& identity, const std::vector<std::uint64_t>& inodes,
-                        std::vector<Entry>& found, std::vector<std::string>& notes)
+bool ContentStore::load(const std::string& identity, std::vector<Entry>& found,
+                        std::vector<std::string>& notes)
 {
-    if (m_db == nullptr || inodes.empty()) {
-        return m_db != nullptr;
+    if (m_db == nullptr) {
+        return false;
     }
     if (!exec("BEGIN")) {
         notes.push_back("The cache is busy: this search does without it.");
@@ -371,54 +381,30 @@ bool ContentStore::load(const std::string& identity, const std::vector<std::uint
     }
     int code = SQLITE_DONE;
     bool checked = true;
+    const std::size_t before = found.size();
     const std::int64_t fs = fileSystemId(identity, false);
-    found.reserve(inodes.size());
-    auto take = [&](Statement& s) {
-        Entry e;
-        if (!entryFrom(s, e) || entryCheck(fs, e) != s.column(10)) {
-            checked = false;
-        }
-        found.push_back(e);
-    };
     if (fs > 0) {
-        // A few files are looked up one by one; many, in one pass over the
-        // file system's entries in inode order.
-        const bool few = inodes.size() <= 2048;
-        const std::string sql = std::string("SELECT ") + kColumns + " FROM file WHERE fs = ?" +
-                                (few ? " AND inode = ?" : " ORDER BY inode");
+        // One pass over the file system's entries in key order.
+        const std::string sql = std::string("SELECT ") + kColumns + " FROM file WHERE fs = ?";
         Statement select(m_db, sql.c_str());
-        if (few) {
-            for (std::uint64_t inode : inodes) {
-                select.bind(1, fs);
-                select.bind(2, static_cast<std::int64_t>(inode));
-                while ((code = select.step()) == SQLITE_ROW) {
-                    take(select);
-                }
-                select.reset();
-                if (code != SQLITE_DONE) {
-                    break;
-                }
-            }
-        } else {
-            select.bind(1, fs);
-            auto next = inodes.begin();
-            while ((code = select.step()) == SQLITE_ROW) {
-                const auto inode = static_cast<std::uint64_t>(select.column(0));
-                next = std::lower_bound(next, inodes.end(), inode);
-                if (next != inodes.end() && *next == inode) {
-                    take(select);
-                }
+        select.bind(1, fs);
+        while ((code = select.step()) == SQLITE_ROW) {
+            Entry& e = found.emplace_back();
+            const void* chunks = sqlite3_column_blob(select.get(), 7);
+            const auto chunkBytes = static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 7));
+            if (!entryFrom(select, e) || checkOf(fs, e, chunks, chunkBytes) != select.column(10)) {
+                checked = false;
             }
         }
     }
     exec("COMMIT");
     if (damaged(code) || !checked) {
-        found.clear();
+        found.resize(before);
         rebuild("was damaged", notes);
         return false;
     }
     if (code != SQLITE_OK && code != SQLITE_DONE && code != SQLITE_ROW) {
-        found.clear();
+        found.resize(before);
         if (m_cancelled) {
             return false;  // the search was stopped: nothing to say
         }
@@ -447,7 +433,7 @@ std::string notSavedNote(int code)
 
 }  // namespace
 
-bool ContentStore::save(std::vector<Write> writes, const std::vector<Merge>& merges,
+bool ContentStore::save(std::vector<Writes> writes, const std::vector<Merge>& merges,
                         std::int64_t today, int expireDays, std::vector<std::string>& notes)
 {
     if (m_db == nullptr) {
@@ -466,7 +452,7 @@ bool ContentStore::save(std::vector<Write> writes, const std::vector<Merge>& mer
     return false;
 }
 
-bool ContentStore::writeEntries(std::vector<Write>& writes)
+bool ContentStore::writeEntries(std::vector<Writes>& writes)
 {
     // Classes made by this search get lasting ids.
     std::int64_t base = 0;
@@ -474,40 +460,37 @@ bool ContentStore::writeEntries(std::vector<Write>& writes)
         return false;
     }
     std::int64_t made = 0;
-    std::sort(writes.begin(), writes.end(), [](const Write& a, const Write& b) {
-        return a.identity != b.identity ? a.identity < b.identity : a.entry.inode < b.entry.inode;
-    });
     Statement insert(m_db, "INSERT OR REPLACE INTO file VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
-    std::string identity;
-    std::int64_t fs = -1;
-    for (Write& w : writes) {
-        if (fs < 0 || w.identity != identity) {
-            identity = w.identity;
-            fs = fileSystemId(identity, true);
-            if (fs <= 0) {
-                return false;
-            }
-        }
-        Entry& e = w.entry;
-        if (e.classId < 0) {
-            made = std::max(made, -e.classId);
-            e.classId = base - 1 - e.classId;
-        }
-        const std::int64_t values[] = {fs,          static_cast<std::int64_t>(e.inode),
-                                       e.size,      e.writeSeconds,
-                                       e.changeNs,  e.headLength,
-                                       static_cast<std::int64_t>(e.head), e.headSum};
-        for (int i = 0; i < 8; ++i) {
-            insert.bind(i + 1, values[i]);
-        }
-        insert.bind(9, e.chunks.encode(), true);
-        insert.bind(10, e.classId);
-        insert.bind(11, e.seenDay);
-        insert.bind(12, entryCheck(fs, e));
-        if (insert.step() != SQLITE_DONE) {
+    for (Writes& w : writes) {
+        const std::int64_t fs = fileSystemId(w.identity, true);
+        if (fs <= 0) {
             return false;
         }
-        insert.reset();
+        // In key order, so that the table grows at its end.
+        std::sort(w.entries.begin(), w.entries.end(),
+                  [](const Entry& a, const Entry& b) { return a.inode < b.inode; });
+        for (Entry& e : w.entries) {
+            if (e.classId < 0) {
+                made = std::max(made, -e.classId);
+                e.classId = base - 1 - e.classId;
+            }
+            const std::string chunks = e.chunks.encode();
+            const std::int64_t values[] = {fs,          static_cast<std::int64_t>(e.inode),
+                                           e.size,      e.writeSeconds,
+                                           e.changeNs,  e.headLength,
+                                           static_cast<std::int64_t>(e.head), e.headSum};
+            for (int i = 0; i < 8; ++i) {
+                insert.bind(i + 1, values[i]);
+            }
+            insert.bind(9, chunks, true);
+            insert.bind(10, e.classId);
+            insert.bind(11, e.seenDay);
+            insert.bind(12, entryCheck(fs, e, chunks));
+            if (insert.step() != SQLITE_DONE) {
+                return false;
+            }
+            insert.reset();
+        }
     }
     Statement advance(m_db, "UPDATE state SET value = ? WHERE name = 'next_class'");
     advance.bind(1, base + made);
@@ -544,7 +527,7 @@ bool ContentStore::expireOld(std::int64_t today, int expireDays)
         return true;
     }
     Statement drop(m_db, "DELETE FROM file WHERE seen < ?");
-    drop.bind(1, today - expireDays);
+    drop.bind(1, today - expireDays - kSeenSlack);
     Statement mark(m_db, "UPDATE state SET value = ? WHERE name = 'expired_day'");
     mark.bind(1, today);
     return drop.step() == SQLITE_DONE && mark.step() == SQLITE_DONE;

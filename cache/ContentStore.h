@@ -32,10 +32,10 @@ struct Entry {
     std::int64_t seenDay = 0;
 };
 
-// An entry to write for a file system.
-struct Write {
+// The entries to write for one file system.
+struct Writes {
     std::string identity;
-    Entry entry;
+    std::vector<Entry> entries;
 };
 
 // Class ids found to name the same contents: `from` becomes `to`.
@@ -59,16 +59,17 @@ public:
     bool open(const std::string& folder, std::vector<std::string>& notes);
     bool isOpen() const { return m_db != nullptr; }
 
-    // The entries of the given inodes (sorted, distinct) of one file system,
-    // in one read. False when the file turned out damaged (it is then made
+    // Every entry of one file system, appended to `found` in inode order, in
+    // one read. False when the file turned out damaged (it is then made
     // anew, and nothing of it is used) or is busy.
-    bool load(const std::string& identity, const std::vector<std::uint64_t>& inodes,
-              std::vector<Entry>& found, std::vector<std::string>& notes);
+    bool load(const std::string& identity, std::vector<Entry>& found,
+              std::vector<std::string>& notes);
 
     // Writes entries, merges classes and drops entries not seen for
-    // `expireDays`, in one transaction; `today` is the day number of this
-    // search. False, with a note, when nothing was saved.
-    bool save(std::vector<Write> writes, const std::vector<Merge>& merges, std::int64_t today,
+    // `expireDays` (and the slack an entry's day may lag, see kSeenSlack),
+    // in one transaction; `today` is the day number of this search. False,
+    // with a note, when nothing was saved.
+    bool save(std::vector<Writes> writes, const std::vector<Merge>& merges, std::int64_t today,
               int expireDays, std::vector<std::string>& notes);
 
     // Ends a load or save under way on another thread as soon as SQLite
@@ -86,6 +87,9 @@ public:
 
     static constexpr int kVersion = 2;
     static constexpr int kExpireDays = 60;
+    // An unchanged entry's day is written again only once it is this many
+    // days old: a search a day does not rewrite the whole cache.
+    static constexpr int kSeenSlack = 7;
 
 private:
     bool openFile(std::vector<std::string>& notes);
@@ -96,7 +100,7 @@ private:
     std::int64_t fileSystemId(const std::string& identity, bool add);
     bool exec(const char* sql);
     // The steps of a save, inside its transaction: false on a database error.
-    bool writeEntries(std::vector<Write>& writes);
+    bool writeEntries(std::vector<Writes>& writes);
     bool applyMerges(const std::vector<Merge>& merges);
     bool expireOld(std::int64_t today, int expireDays);
     bool stateValue(const char* name, std::int64_t& value);
@@ -108,6 +112,7 @@ private:
 };
 
 // The check kept with an entry: a damaged value is never taken as true.
-std::int64_t entryCheck(std::int64_t fileSystem, const Entry& entry);
+// `chunks`: the entry's chunk digests in their stored form.
+std::int64_t entryCheck(std::int64_t fileSystem, const Entry& entry, const std::string& chunks);
 
 }  // namespace cache

@@ -29,6 +29,16 @@ struct ChunkDigests {
 
     // Adds a chunk unless one at its offset is known or there is no room.
     void add(const ChunkDigest& chunk);
+    bool operator==(const ChunkDigests& other) const
+    {
+        for (std::size_t i = 0; i < count && other.count == count; ++i) {
+            if (at[i].offset != other.at[i].offset || at[i].length != other.at[i].length ||
+                at[i].digest != other.at[i].digest) {
+                return false;
+            }
+        }
+        return other.count == count;
+    }
     // Whether a chunk at the same place has another digest in `other`.
     bool differsFrom(const ChunkDigests& other) const;
     // The chunks of this and then of `older` not at a place of this.

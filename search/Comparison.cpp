@@ -70,6 +70,12 @@ void DuplicateComparison::CompareCatalogue()
     list.beginUpdate();
 
     CatalogueList& catalogue = m_catalogue.Catalogue;
+    ReadCount = 0;
+    struct AsideEnds {
+        DuplicateComparison& comparison;
+        ~AsideEnds() { comparison.dropAside(); }
+    } asideEnds{*this};
+    startCache();
     catalogue.sortNow([this] { m_window.processEvents(); });
     m_window.setProgressMax(catalogue.empty() ? 1
                                               : static_cast<std::int64_t>(catalogue.size()) - 1);
@@ -78,8 +84,7 @@ void DuplicateComparison::CompareCatalogue()
     CheckFileName = m_window.checked(Check::CheckFilename);
     m_window.setCaption(Caption::FileListCaption, "Comparing files ...");
     list.clear();
-    ReadCount = 0;
-    openCache();
+    awaitCache();
 
     compareGroups(catalogue);
 
@@ -322,7 +327,7 @@ void DuplicateComparison::reportLeftOut()
     }
 }
 
-void DuplicateComparison::openCache()
+void DuplicateComparison::startCache()
 {
     m_cache.reset();
     if (!useCache || !sizeMode()) {
@@ -332,56 +337,81 @@ void DuplicateComparison::openCache()
     ::clock_gettime(CLOCK_REALTIME, &now);
     // The mount table, the UUIDs and the cache file are read off the
     // window's thread: a slow disk must not freeze the window.
-    runAside([this, now] {
+    startAside([this, now, devices = m_catalogue.Catalogue.devices()] {
         auto loaded = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
         {
             const std::lock_guard<std::mutex> lock(m_cacheLock);
             m_cache = std::move(loaded);
         }
-        m_cache->load(static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec);
+        m_cache->load(static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec,
+                      devices);
     });
+}
+
+void DuplicateComparison::awaitCache()
+{
+    awaitAside();
 }
 
 void DuplicateComparison::closeCache()
 {
+    awaitAside();  // a load still under way when the comparison was cut short
     if (!m_cache) {
         return;
     }
-    runAside([this] { m_cache->save(); });
+    startAside([this] { m_cache->save(); });
+    awaitAside();
     for (const std::string& note : m_cache->takeNotes()) {
         m_window.showMessage(note);
     }
     m_cache.reset();
 }
 
-void DuplicateComparison::runAside(const std::function<void()>& work)
+void DuplicateComparison::startAside(std::function<void()> work)
 {
-    std::mutex lock;
-    std::condition_variable ended;
-    bool done = false;
-    std::exception_ptr thrown;
-    auto body = [&] {
+    m_asideDone = false;
+    m_asideThrew = nullptr;
+    auto body = [this, work = std::move(work)] {
         try {
             if (onCacheWork) {
                 onCacheWork();
             }
             work();
         } catch (...) {
-            thrown = std::current_exception();
+            m_asideThrew = std::current_exception();
         }
-        const std::lock_guard<std::mutex> hold(lock);
-        done = true;
-        ended.notify_one();
+        const std::lock_guard<std::mutex> hold(m_asideLock);
+        m_asideDone = true;
+        m_asideEnded.notify_one();
     };
-    std::thread helper;
     try {
-        helper = std::thread(body);
+        m_aside = std::thread(body);
     } catch (const std::system_error&) {
         body();  // no thread to be had: the work is short enough to wait for
     }
+}
+
+void DuplicateComparison::dropAside()
+{
+    if (!m_aside.joinable()) {
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> cacheHold(m_cacheLock);
+        if (m_cache) {
+            m_cache->cancel();
+        }
+    }
+    m_aside.join();
+    m_cache.reset();
+}
+
+void DuplicateComparison::awaitAside()
+{
     bool cancelled = false;
-    std::unique_lock<std::mutex> hold(lock);
-    while (!ended.wait_for(hold, std::chrono::milliseconds(20), [&] { return done; })) {
+    std::unique_lock<std::mutex> hold(m_asideLock);
+    while (!m_asideEnded.wait_for(hold, std::chrono::milliseconds(20),
+                                  [this] { return m_asideDone; })) {
         hold.unlock();
         m_window.processEvents();
         if (!m_keepSearching && !cancelled) {
@@ -394,10 +424,12 @@ void DuplicateComparison::runAside(const std::function<void()>& work)
         hold.lock();
     }
     hold.unlock();
-    if (helper.joinable()) {
-        helper.join();
+    if (m_aside.joinable()) {
+        m_aside.join();
     }
-    if (thrown) {
+    if (m_asideThrew) {
+        std::exception_ptr thrown = m_asideThrew;
+        m_asideThrew = nullptr;
         std::rethrow_exception(thrown);
     }
 }

@@ -43,53 +43,60 @@ const std::string& ComparisonCache::identityOf(dev_t device)
     return m_identities.emplace(device, std::move(identity)).first->second;
 }
 
-void ComparisonCache::load(std::int64_t nowNs)
+void ComparisonCache::load(std::int64_t nowNs, const std::vector<dev_t>& devices)
 {
     m_racyFrom = nowNs - kRacyNs;
     m_today = nowNs / kDayNs;
     m_open = m_store.open(m_folder, m_notes);
+    std::vector<dev_t> sorted = devices;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    for (dev_t device : sorted) {
+        identityOf(device);
+    }
     if (!m_open) {
         return;
     }
-    // The files that share their size with a neighbour in the sorted list.
-    std::map<dev_t, std::vector<std::uint64_t>> inodes;
-    const std::size_t count = m_catalogue.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        const CatalogueList::Entry& e = m_catalogue[i];
-        const bool shared = (i > 0 && m_catalogue[i - 1].size == e.size) ||
-                            (i + 1 < count && m_catalogue[i + 1].size == e.size);
-        if (shared) {
-            inodes[m_catalogue.deviceOf(e)].push_back(e.inode);
-        }
-    }
-    for (auto& [device, list] : inodes) {
-        identityOf(device);
-    }
-    for (auto& [device, list] : inodes) {
+    std::vector<cache::Entry> found;
+    for (dev_t device : sorted) {
         const std::string& identity = identityOf(device);
         if (identity.empty()) {
             continue;
         }
-        std::sort(list.begin(), list.end());
-        list.erase(std::unique(list.begin(), list.end()), list.end());
-        std::vector<cache::Entry> found;
-        if (!m_store.load(identity, list, found, m_notes)) {
+        found.clear();
+        if (!m_store.load(identity, found, m_notes)) {
             m_loaded.clear();
             m_open = m_store.isOpen();
             return;
         }
         m_loaded.reserve(m_loaded.size() + found.size());
         for (const cache::Entry& e : found) {
-            m_loaded.emplace(Key{device, e.inode}, e);
+            m_loaded.push_back({device, e});
         }
-        m_trusted = m_loaded.size();
     }
+    // Entries come in inode order within a device; devices in order.
+    if (!std::is_sorted(m_loaded.begin(), m_loaded.end(), [](const Loaded& a, const Loaded& b) {
+            return a.device != b.device ? a.device < b.device : a.entry.inode < b.entry.inode;
+        })) {
+        std::sort(m_loaded.begin(), m_loaded.end(), [](const Loaded& a, const Loaded& b) {
+            return a.device != b.device ? a.device < b.device : a.entry.inode < b.entry.inode;
+        });
+    }
+    m_trusted = m_loaded.size();
 }
 
 const cache::Entry* ComparisonCache::trusted(const CatalogueList::Entry& file) const
 {
-    const auto found = m_loaded.find(Key{m_catalogue.deviceOf(file), file.inode});
-    return found != m_loaded.end() && sameKey(found->second, file) ? &found->second : nullptr;
+    const dev_t device = m_catalogue.deviceOf(file);
+    const auto found = std::lower_bound(
+        m_loaded.begin(), m_loaded.end(), std::pair{device, file.inode},
+        [](const Loaded& a, const std::pair<dev_t, std::uint64_t>& key) {
+            return a.device != key.first ? a.device < key.first : a.entry.inode < key.second;
+        });
+    return found != m_loaded.end() && found->device == device && found->entry.inode == file.inode &&
+                   sameKey(found->entry, file)
+               ? &found->entry
+               : nullptr;
 }
 
 std::vector<cache::Known> ComparisonCache::known(const std::vector<CatalogueList::Entry>& files) const
@@ -178,19 +185,23 @@ void ComparisonCache::learnBlock(const std::vector<const ContentClasses::Finishe
         if (e.headLength == 0 && e.classId == 0) {
             continue;  // nothing learned
         }
-        if (old != nullptr && old->seenDay == m_today && old->classId == e.classId &&
-            old->headLength == e.headLength && old->head == e.head && old->headSum == e.headSum &&
-            old->chunks.encode() == e.chunks.encode()) {
-            continue;  // the entry says it already
+        if (old != nullptr && old->seenDay >= m_today - cache::ContentStore::kSeenSlack &&
+            old->classId == e.classId && old->headLength == e.headLength && old->head == e.head &&
+            old->headSum == e.headSum && old->chunks == e.chunks) {
+            continue;  // the entry says it already, and was seen lately
         }
-        m_writes.push_back({identity, e});
+        m_writes[identity].push_back(e);
     }
 }
 
 void ComparisonCache::save()
 {
     if (m_open && (!m_writes.empty() || !m_merges.empty())) {
-        m_store.save(std::move(m_writes), m_merges, m_today, cache::ContentStore::kExpireDays,
+        std::vector<cache::Writes> writes;
+        for (auto& [identity, entries] : m_writes) {
+            writes.push_back({identity, std::move(entries)});
+        }
+        m_store.save(std::move(writes), m_merges, m_today, cache::ContentStore::kExpireDays,
                      m_notes);
     }
     m_writes.clear();

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <map>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -28,10 +27,11 @@ public:
     ComparisonCache(const CatalogueList& catalogue, std::string folder,
                     cache::FileSystems fileSystems = cache::FileSystems());
 
-    // Loads the entries of the catalogue's files that share their size with
-    // another; `nowNs` is the moment before the first read (nanoseconds
-    // since 1970).
-    void load(std::int64_t nowNs);
+    // Loads the entries of the file systems of `devices` (those of the
+    // catalogue, taken before a load that may run while the catalogue is
+    // sorted); `nowNs` is the moment before the first read (nanoseconds
+    // since 1970). Reads nothing of the catalogue.
+    void load(std::int64_t nowNs, const std::vector<dev_t>& devices);
     // What the cache proves of each file of a group.
     std::vector<cache::Known> known(const std::vector<CatalogueList::Entry>& files) const;
     // What a finished group showed.
@@ -51,13 +51,12 @@ public:
     static constexpr std::int64_t kRacyNs = 2'000'000'000;
 
 private:
-    struct KeyHash {
-        std::size_t operator()(const std::pair<dev_t, std::uint64_t>& k) const
-        {
-            return std::hash<std::uint64_t>()(k.second * 31 + k.first);
-        }
+    // A loaded entry and its device, sorted by device and inode: looked up
+    // by halving, with no allocation per entry.
+    struct Loaded {
+        dev_t device = 0;
+        cache::Entry entry;
     };
-    using Key = std::pair<dev_t, std::uint64_t>;
 
     // The identity of a device's file system, "" when it is left alone.
     const std::string& identityOf(dev_t device);
@@ -71,8 +70,9 @@ private:
     cache::FileSystems m_fileSystems;
     cache::ContentStore m_store;
     std::map<dev_t, std::string> m_identities;
-    std::unordered_map<Key, cache::Entry, KeyHash> m_loaded;
-    std::vector<cache::Write> m_writes;
+    std::vector<Loaded> m_loaded;
+    // What to write, by file system identity.
+    std::map<std::string, std::vector<cache::Entry>> m_writes;
     std::vector<cache::Merge> m_merges;
     std::vector<std::string> m_notes;
     std::int64_t m_racyFrom = 0;
