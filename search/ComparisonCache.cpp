@@ -57,46 +57,70 @@ void ComparisonCache::load(std::int64_t nowNs, const std::vector<dev_t>& devices
     if (!m_open) {
         return;
     }
-    std::vector<cache::Entry> found;
+    std::vector<std::uint32_t> deviceOfEntry;
     for (dev_t device : sorted) {
         const std::string& identity = identityOf(device);
         if (identity.empty()) {
             continue;
         }
-        found.clear();
-        if (!m_store.load(identity, found, m_notes)) {
+        if (!m_store.load(identity, m_loaded, m_notes)) {
             m_loaded.clear();
             m_open = m_store.isOpen();
             return;
         }
-        m_loaded.reserve(m_loaded.size() + found.size());
-        for (const cache::Entry& e : found) {
-            m_loaded.push_back({device, e});
-        }
+        deviceOfEntry.resize(m_loaded.size(), static_cast<std::uint32_t>(m_devices.size()));
+        m_devices.push_back(device);
     }
-    // Entries come in inode order within a device; devices in order.
-    if (!std::is_sorted(m_loaded.begin(), m_loaded.end(), [](const Loaded& a, const Loaded& b) {
-            return a.device != b.device ? a.device < b.device : a.entry.inode < b.entry.inode;
-        })) {
-        std::sort(m_loaded.begin(), m_loaded.end(), [](const Loaded& a, const Loaded& b) {
-            return a.device != b.device ? a.device < b.device : a.entry.inode < b.entry.inode;
-        });
-    }
+    index(deviceOfEntry);
     m_trusted = m_loaded.size();
+}
+
+namespace {
+
+std::size_t slotOf(std::uint64_t inode, std::uint32_t device, std::size_t mask)
+{
+    std::uint64_t k = (inode ^ (static_cast<std::uint64_t>(device) << 56)) * 0x9E3779B97F4A7C15ull;
+    return static_cast<std::size_t>(k >> 20) & mask;
+}
+
+}  // namespace
+
+void ComparisonCache::index(const std::vector<std::uint32_t>& deviceOfEntry)
+{
+    std::size_t slots = 16;
+    while (slots < 2 * m_loaded.size()) {
+        slots *= 2;
+    }
+    m_slots.assign(slots, Slot{});
+    for (std::size_t i = 0; i < m_loaded.size(); ++i) {
+        std::size_t at = slotOf(m_loaded[i].inode, deviceOfEntry[i], slots - 1);
+        while (m_slots[at].entry != 0) {
+            at = (at + 1) & (slots - 1);
+        }
+        m_slots[at] = {m_loaded[i].inode, deviceOfEntry[i], static_cast<std::uint32_t>(i + 1)};
+    }
 }
 
 const cache::Entry* ComparisonCache::trusted(const CatalogueList::Entry& file) const
 {
+    if (m_slots.empty()) {
+        return nullptr;
+    }
     const dev_t device = m_catalogue.deviceOf(file);
-    const auto found = std::lower_bound(
-        m_loaded.begin(), m_loaded.end(), std::pair{device, file.inode},
-        [](const Loaded& a, const std::pair<dev_t, std::uint64_t>& key) {
-            return a.device != key.first ? a.device < key.first : a.entry.inode < key.second;
-        });
-    return found != m_loaded.end() && found->device == device && found->entry.inode == file.inode &&
-                   sameKey(found->entry, file)
-               ? &found->entry
-               : nullptr;
+    const auto known = std::find(m_devices.begin(), m_devices.end(), device);
+    if (known == m_devices.end()) {
+        return nullptr;
+    }
+    const auto d = static_cast<std::uint32_t>(known - m_devices.begin());
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t at = slotOf(file.inode, d, mask); m_slots[at].entry != 0;
+         at = (at + 1) & mask) {
+        if (m_slots[at].inode == file.inode && m_slots[at].device == d) {
+            const cache::Entry& e = m_loaded[m_slots[at].entry - 1];
+            return sameKey(e, file) ? &e : nullptr;
+        }
+    }
+    return nullptr;
 }
 
 std::vector<cache::Known> ComparisonCache::known(const std::vector<CatalogueList::Entry>& files) const

@@ -51,12 +51,14 @@ public:
     static constexpr std::int64_t kRacyNs = 2'000'000'000;
 
 private:
-    // A loaded entry and its device, sorted by device and inode: looked up
-    // by halving, with no allocation per entry.
-    struct Loaded {
-        dev_t device = 0;
-        cache::Entry entry;
+    // A slot of the open-addressing index of the loaded entries: one
+    // look at memory finds an entry, and no entry is allocated alone.
+    struct Slot {
+        std::uint64_t inode = 0;
+        std::uint32_t device = 0;  // index into m_devices
+        std::uint32_t entry = 0;   // index into m_loaded, plus one; 0: empty
     };
+    void index(const std::vector<std::uint32_t>& deviceOfEntry);
 
     // The identity of a device's file system, "" when it is left alone.
     const std::string& identityOf(dev_t device);
@@ -70,7 +72,9 @@ private:
     cache::FileSystems m_fileSystems;
     cache::ContentStore m_store;
     std::map<dev_t, std::string> m_identities;
-    std::vector<Loaded> m_loaded;
+    std::vector<cache::Entry> m_loaded;
+    std::vector<dev_t> m_devices;
+    std::vector<Slot> m_slots;
     // What to write, by file system identity.
     std::map<std::string, std::vector<cache::Entry>> m_writes;
     std::vector<cache::Merge> m_merges;
