@@ -337,14 +337,15 @@ void DuplicateComparison::startCache()
     ::clock_gettime(CLOCK_REALTIME, &now);
     // The mount table, the UUIDs and the cache file are read off the
     // window's thread: a slow disk must not freeze the window.
-    startAside([this, now, devices = m_catalogue.Catalogue.devices()] {
+    startAside([this, now, devices = m_catalogue.Catalogue.devices(),
+                files = m_catalogue.Catalogue.size()] {
         auto loaded = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
         {
             const std::lock_guard<std::mutex> lock(m_cacheLock);
             m_cache = std::move(loaded);
         }
         m_cache->load(static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec,
-                      devices);
+                      devices, files);
     });
 }
 

@@ -43,7 +43,8 @@ const std::string& ComparisonCache::identityOf(dev_t device)
     return m_identities.emplace(device, std::move(identity)).first->second;
 }
 
-void ComparisonCache::load(std::int64_t nowNs, const std::vector<dev_t>& devices)
+void ComparisonCache::load(std::int64_t nowNs, const std::vector<dev_t>& devices,
+                           std::size_t files)
 {
     m_racyFrom = nowNs - kRacyNs;
     m_today = nowNs / kDayNs;
@@ -57,6 +58,9 @@ void ComparisonCache::load(std::int64_t nowNs, const std::vector<dev_t>& devices
     if (!m_open) {
         return;
     }
+    m_files = files;
+    // Pages of room never filled are never touched.
+    m_loaded.reserve(files);
     std::vector<std::uint32_t> deviceOfEntry;
     for (dev_t device : sorted) {
         const std::string& identity = identityOf(device);
@@ -214,7 +218,11 @@ void ComparisonCache::learnBlock(const std::vector<const ContentClasses::Finishe
             old->headSum == e.headSum && old->chunks == e.chunks) {
             continue;  // the entry says it already, and was seen lately
         }
-        m_writes[identity].push_back(e);
+        std::vector<cache::Entry>& writes = m_writes[identity];
+        if (writes.empty()) {
+            writes.reserve(m_files);
+        }
+        writes.push_back(e);
     }
 }
 

@@ -30,8 +30,9 @@ public:
     // Loads the entries of the file systems of `devices` (those of the
     // catalogue, taken before a load that may run while the catalogue is
     // sorted); `nowNs` is the moment before the first read (nanoseconds
-    // since 1970). Reads nothing of the catalogue.
-    void load(std::int64_t nowNs, const std::vector<dev_t>& devices);
+    // since 1970); `files`: how many the catalogue holds, room made for as
+    // many entries. Reads nothing of the catalogue.
+    void load(std::int64_t nowNs, const std::vector<dev_t>& devices, std::size_t files);
     // What the cache proves of each file of a group.
     std::vector<cache::Known> known(const std::vector<CatalogueList::Entry>& files) const;
     // What a finished group showed.
@@ -83,6 +84,7 @@ private:
     std::int64_t m_today = 0;
     std::int64_t m_nextClass = -1;
     std::size_t m_trusted = 0;
+    std::size_t m_files = 0;
     bool m_open = false;
 };
 
