@@ -18,8 +18,8 @@ sharing their size with another): a quarter rewritten in place (one byte in
 the middle, size kept), a quarter renamed, a quarter added (copies of other
 files), a quarter removed, and times the search that follows. Its reference
 is the walk plus the reading of what changed and of the files of the same
-sizes: a search without the cache of a folder of hard links to just those
-files, less the walk of that folder. TREE itself is never changed."""
+sizes: a search without the cache of a folder of copies of just those files
+(made after the timed search, warm), less the walk of that folder. TREE itself is never changed."""
 import argparse
 import os
 import random
@@ -118,8 +118,10 @@ def change_some(sizes, fraction, rng, done):
     return touched
 
 
-def link_folder(sizes, touched, folder):
-    """A folder of hard links to every file of the touched sizes."""
+def copy_folder(sizes, touched, folder):
+    """A folder of copies of every file of the touched sizes (copies, not
+    hard links: a link would change the file's change time, and with it
+    what the next search finds changed)."""
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     n = 0
@@ -127,7 +129,7 @@ def link_folder(sizes, touched, folder):
         if len(sizes[size]) < 2:
             continue
         for path in sizes[size]:
-            os.link(path, os.path.join(folder, str(n)))
+            shutil.copyfile(path, os.path.join(folder, str(n)))
             n += 1
     return n
 
@@ -151,10 +153,10 @@ def changed_case(args, env, rows):
     second, walked, reference = [], [], []
     for _ in range(args.runs):
         touched = change_some(sizes, 0.01, rng, done)
-        files = link_folder(sizes, touched, links)
         time.sleep(2.1)  # the changes kept by the search that follows
         walked.append(timed2(walk + [copy], env))
         second.append(timed2(search + [copy], env))
+        files = copy_folder(sizes, touched, links)
         link_search = timed2(search[:1] + ['--no-cache'] + search[1:] + [links], env)
         link_walk = timed2(walk + [links], env)
         reference.append((walked[-1][0] + link_search[0] - link_walk[0],
