@@ -24,12 +24,13 @@ const char kSchema[] =
     "CREATE TABLE filesystem(id INTEGER PRIMARY KEY, identity TEXT NOT NULL UNIQUE);"
     "CREATE TABLE file(fs INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
     " mtime INTEGER NOT NULL, ctime INTEGER NOT NULL, headlen INTEGER NOT NULL,"
-    " head INTEGER NOT NULL, headsum INTEGER NOT NULL, class INTEGER NOT NULL,"
+    " head INTEGER NOT NULL, headsum INTEGER NOT NULL, chunks BLOB NOT NULL, class INTEGER NOT NULL,"
     " seen INTEGER NOT NULL, checksum INTEGER NOT NULL, PRIMARY KEY(fs, inode)) WITHOUT ROWID;"
     "CREATE TABLE state(name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;"
     "INSERT INTO state VALUES('next_class', 1), ('expired_day', 0);";
 
-const char kColumns[] = "inode, size, mtime, ctime, headlen, head, headsum, class, seen, checksum";
+const char kColumns[] =
+    "inode, size, mtime, ctime, headlen, head, headsum, chunks, class, seen, checksum";
 
 // A statement finalised however its use ends.
 class Statement {
@@ -51,15 +52,25 @@ public:
         sqlite3_reset(m_stmt);
         sqlite3_clear_bindings(m_stmt);
     }
+    void bind(int at, const std::string& bytes, bool blob)
+    {
+        if (blob) {
+            // Bound until the statement is reset, which comes first.
+            sqlite3_bind_blob(m_stmt, at, bytes.data(), static_cast<int>(bytes.size()),
+                              SQLITE_STATIC);
+        } else {
+            bind(at, bytes);
+        }
+    }
     std::int64_t column(int at) const { return sqlite3_column_int64(m_stmt, at); }
 
 private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-Entry entryFrom(const Statement& s)
+// False when the entry's chunk digests are not in their form.
+bool entryFrom(const Statement& s, Entry& e)
 {
-    Entry e;
     e.inode = static_cast<std::uint64_t>(s.column(0));
     e.size = s.column(1);
     e.writeSeconds = s.column(2);
@@ -67,9 +78,11 @@ Entry entryFrom(const Statement& s)
     e.headLength = static_cast<std::uint32_t>(s.column(4));
     e.head = static_cast<std::uint64_t>(s.column(5));
     e.headSum = static_cast<std::int32_t>(s.column(6));
-    e.classId = s.column(7);
-    e.seenDay = s.column(8);
-    return e;
+    const void* chunks = sqlite3_column_blob(s.get(), 7);
+    const int chunkBytes = sqlite3_column_bytes(s.get(), 7);
+    e.classId = s.column(8);
+    e.seenDay = s.column(9);
+    return ChunkDigests::decode(chunks, static_cast<std::size_t>(chunkBytes), e.chunks);
 }
 
 bool damaged(int code)
@@ -92,47 +105,84 @@ bool makeFolder(const std::string& folder)
     return true;
 }
 
-std::int64_t checkOf(std::int64_t fs, std::int64_t inode, std::int64_t size, std::int64_t mtime,
-                     std::int64_t ctime, std::int64_t headLength, std::int64_t head,
-                     std::int64_t headSum, std::int64_t classId)
+// The fields of an entry, its chunk digests in their stored form apart.
+constexpr int kCheckedFields = 9;
+
+std::int64_t checkOf(const std::int64_t (&fields)[kCheckedFields], const void* chunks,
+                     std::size_t chunkBytes)
 {
-    const std::int64_t fields[] = {fs, inode, size, mtime, ctime, headLength, head, headSum, classId};
-    return static_cast<std::int64_t>(
-        platform::chunkHash(reinterpret_cast<const unsigned char*>(fields), sizeof fields) &
-        0x7FFFFFFF);
+    std::uint64_t check =
+        platform::chunkHash(reinterpret_cast<const unsigned char*>(fields), sizeof fields);
+    if (chunkBytes > 0) {
+        check ^= platform::chunkHash(static_cast<const unsigned char*>(chunks), chunkBytes) * 31;
+    }
+    return static_cast<std::int64_t>(check & 0x7FFFFFFF);
 }
 
-// entry_check(fs, inode, size, mtime, ctime, headlen, head, headsum, class)
+// entry_check(fs, inode, size, mtime, ctime, headlen, head, headsum, class, chunks)
 void checkFunction(sqlite3_context* context, int count, sqlite3_value** values)
 {
-    std::int64_t v[9] = {};
-    for (int i = 0; i < count && i < 9; ++i) {
+    std::int64_t v[kCheckedFields] = {};
+    for (int i = 0; i < count && i < kCheckedFields; ++i) {
         v[i] = sqlite3_value_int64(values[i]);
     }
-    sqlite3_result_int64(context, checkOf(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]));
+    const void* chunks = count > kCheckedFields ? sqlite3_value_blob(values[kCheckedFields]) : nullptr;
+    const int bytes = count > kCheckedFields ? sqlite3_value_bytes(values[kCheckedFields]) : 0;
+    sqlite3_result_int64(context, checkOf(v, chunks, static_cast<std::size_t>(bytes)));
+}
+
+// SQLite's progress callback: nonzero interrupts the statement under way.
+int progressCheck(void* cancelled)
+{
+    return static_cast<std::atomic<bool>*>(cancelled)->load() ? 1 : 0;
+}
+
+// SQLite's busy callback: waits for another search's transaction in short
+// naps, up to kBusyMilliseconds, and not at all once cancelled.
+int busyWait(void* cancelled, int tries)
+{
+    if (static_cast<std::atomic<bool>*>(cancelled)->load() || tries * 10 >= kBusyMilliseconds) {
+        return 0;
+    }
+    ::usleep(10'000);
+    return 1;
 }
 
 // Reads the file through once, in large reads: its entries are then looked
 // up from memory rather than page by page from a cold disk.
-void readAhead(const std::string& path)
+void readAhead(const std::string& path, const std::atomic<bool>& cancelled)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         return;
     }
     std::vector<char> buffer(1u << 20);
-    while (::read(fd, buffer.data(), buffer.size()) > 0) {
+    while (!cancelled && ::read(fd, buffer.data(), buffer.size()) > 0) {
     }
     ::close(fd);
 }
 
 }  // namespace
 
-std::int64_t entryCheck(std::int64_t fileSystem, const Entry& e)
+namespace {
+
+std::int64_t checkOf(std::int64_t fileSystem, const Entry& e, const void* chunks,
+                     std::size_t chunkBytes)
 {
-    return checkOf(fileSystem, static_cast<std::int64_t>(e.inode), e.size, e.writeSeconds,
-                   e.changeNs, e.headLength, static_cast<std::int64_t>(e.head), e.headSum,
-                   e.classId);
+    const std::int64_t fields[kCheckedFields] = {
+        fileSystem,   static_cast<std::int64_t>(e.inode),
+        e.size,       e.writeSeconds,
+        e.changeNs,   e.headLength,
+        static_cast<std::int64_t>(e.head), e.headSum,
+        e.classId};
+    return checkOf(fields, chunks, chunkBytes);
+}
+
+}  // namespace
+
+std::int64_t entryCheck(std::int64_t fileSystem, const Entry& e, const std::string& chunks)
+{
+    return checkOf(fileSystem, e, chunks.data(), chunks.size());
 }
 
 ContentStore::~ContentStore()
@@ -222,14 +272,15 @@ bool ContentStore::openFile(std::vector<std::string>& notes)
         notes.push_back("The cache file " + m_path + " cannot be opened: the cache is not used.");
         return false;
     }
-    sqlite3_busy_timeout(m_db, kBusyMilliseconds);
+    sqlite3_busy_handler(m_db, busyWait, &m_cancelled);
+    sqlite3_progress_handler(m_db, 1000, progressCheck, &m_cancelled);
     // A search's entries are written in one go without spilling pages; a
     // crash while saving may damage the file, which the next search then
     // finds (every entry carries its check) and sets aside, so the write is
     // not synced.
     exec("PRAGMA cache_size = -65536; PRAGMA synchronous = OFF");
-    readAhead(m_path);
-    sqlite3_create_function(m_db, "entry_check", 9, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+    readAhead(m_path, m_cancelled);
+    sqlite3_create_function(m_db, "entry_check", 10, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                             checkFunction, nullptr, nullptr);
     Statement ids(m_db, "SELECT (SELECT application_id FROM pragma_application_id),"
                         " (SELECT user_version FROM pragma_user_version),"
@@ -318,11 +369,11 @@ std::int64_t ContentStore::fileSystemId(const std::string& identity, bool add)
     return insert.step() == SQLITE_DONE ? sqlite3_last_insert_rowid(m_db) : -1;
 }
 
-bool ContentStore::load(const std::string& identity, const std::vector<std::uint64_t>& inodes,
-                        std::vector<Entry>& found, std::vector<std::string>& notes)
+bool ContentStore::load(const std::string& identity, std::vector<Entry>& found,
+                        std::vector<std::string>& notes)
 {
-    if (m_db == nullptr || inodes.empty()) {
-        return m_db != nullptr;
+    if (m_db == nullptr) {
+        return false;
     }
     if (!exec("BEGIN")) {
         notes.push_back("The cache is busy: this search does without it.");
@@ -330,54 +381,33 @@ bool ContentStore::load(const std::string& identity, const std::vector<std::uint
     }
     int code = SQLITE_DONE;
     bool checked = true;
+    const std::size_t before = found.size();
     const std::int64_t fs = fileSystemId(identity, false);
-    found.reserve(inodes.size());
-    auto take = [&](Statement& s) {
-        Entry e = entryFrom(s);
-        if (entryCheck(fs, e) != s.column(9)) {
-            checked = false;
-        }
-        found.push_back(e);
-    };
     if (fs > 0) {
-        // A few files are looked up one by one; many, in one pass over the
-        // file system's entries in inode order.
-        const bool few = inodes.size() <= 2048;
-        const std::string sql = std::string("SELECT ") + kColumns + " FROM file WHERE fs = ?" +
-                                (few ? " AND inode = ?" : " ORDER BY inode");
+        // One pass over the file system's entries in key order.
+        const std::string sql = std::string("SELECT ") + kColumns + " FROM file WHERE fs = ?";
         Statement select(m_db, sql.c_str());
-        if (few) {
-            for (std::uint64_t inode : inodes) {
-                select.bind(1, fs);
-                select.bind(2, static_cast<std::int64_t>(inode));
-                while ((code = select.step()) == SQLITE_ROW) {
-                    take(select);
-                }
-                select.reset();
-                if (code != SQLITE_DONE) {
-                    break;
-                }
-            }
-        } else {
-            select.bind(1, fs);
-            auto next = inodes.begin();
-            while ((code = select.step()) == SQLITE_ROW) {
-                const auto inode = static_cast<std::uint64_t>(select.column(0));
-                next = std::lower_bound(next, inodes.end(), inode);
-                if (next != inodes.end() && *next == inode) {
-                    take(select);
-                }
+        select.bind(1, fs);
+        while ((code = select.step()) == SQLITE_ROW) {
+            Entry& e = found.emplace_back();
+            const void* chunks = sqlite3_column_blob(select.get(), 7);
+            const auto chunkBytes = static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 7));
+            if (!entryFrom(select, e) || checkOf(fs, e, chunks, chunkBytes) != select.column(10)) {
+                checked = false;
             }
         }
     }
     exec("COMMIT");
     if (damaged(code) || !checked) {
-        found.clear();
+        found.resize(before);
         rebuild("was damaged", notes);
         return false;
     }
     if (code != SQLITE_OK && code != SQLITE_DONE && code != SQLITE_ROW) {
-        found.clear();
+        found.resize(before);
+        if (m_cancelled) {
+            return false;  // the search was stopped: nothing to say
+        }
         notes.push_back(std::string("The cache could not be read (") + sqlite3_errstr(code) +
                         "): this search does without it.");
         return false;
@@ -403,7 +433,7 @@ std::string notSavedNote(int code)
 
 }  // namespace
 
-bool ContentStore::save(std::vector<Write> writes, const std::vector<Merge>& merges,
+bool ContentStore::save(std::vector<Writes> writes, const std::vector<Merge>& merges,
                         std::int64_t today, int expireDays, std::vector<std::string>& notes)
 {
     if (m_db == nullptr) {
@@ -416,11 +446,13 @@ bool ContentStore::save(std::vector<Write> writes, const std::vector<Merge>& mer
     }
     const int code = sqlite3_extended_errcode(m_db);
     exec("ROLLBACK");
-    notes.push_back(notSavedNote(code));
+    if (!m_cancelled) {
+        notes.push_back(notSavedNote(code));
+    }
     return false;
 }
 
-bool ContentStore::writeEntries(std::vector<Write>& writes)
+bool ContentStore::writeEntries(std::vector<Writes>& writes)
 {
     // Classes made by this search get lasting ids.
     std::int64_t base = 0;
@@ -428,38 +460,37 @@ bool ContentStore::writeEntries(std::vector<Write>& writes)
         return false;
     }
     std::int64_t made = 0;
-    std::sort(writes.begin(), writes.end(), [](const Write& a, const Write& b) {
-        return a.identity != b.identity ? a.identity < b.identity : a.entry.inode < b.entry.inode;
-    });
-    Statement insert(m_db, "INSERT OR REPLACE INTO file VALUES(?,?,?,?,?,?,?,?,?,?,?)");
-    std::string identity;
-    std::int64_t fs = -1;
-    for (Write& w : writes) {
-        if (fs < 0 || w.identity != identity) {
-            identity = w.identity;
-            fs = fileSystemId(identity, true);
-            if (fs <= 0) {
-                return false;
-            }
-        }
-        Entry& e = w.entry;
-        if (e.classId < 0) {
-            made = std::max(made, -e.classId);
-            e.classId = base - 1 - e.classId;
-        }
-        const std::int64_t values[] = {fs,          static_cast<std::int64_t>(e.inode),
-                                       e.size,      e.writeSeconds,
-                                       e.changeNs,  e.headLength,
-                                       static_cast<std::int64_t>(e.head), e.headSum,
-                                       e.classId,   e.seenDay,
-                                       entryCheck(fs, e)};
-        for (int i = 0; i < 11; ++i) {
-            insert.bind(i + 1, values[i]);
-        }
-        if (insert.step() != SQLITE_DONE) {
+    Statement insert(m_db, "INSERT OR REPLACE INTO file VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
+    for (Writes& w : writes) {
+        const std::int64_t fs = fileSystemId(w.identity, true);
+        if (fs <= 0) {
             return false;
         }
-        insert.reset();
+        // In key order, so that the table grows at its end.
+        std::sort(w.entries.begin(), w.entries.end(),
+                  [](const Entry& a, const Entry& b) { return a.inode < b.inode; });
+        for (Entry& e : w.entries) {
+            if (e.classId < 0) {
+                made = std::max(made, -e.classId);
+                e.classId = base - 1 - e.classId;
+            }
+            const std::string chunks = e.chunks.encode();
+            const std::int64_t values[] = {fs,          static_cast<std::int64_t>(e.inode),
+                                           e.size,      e.writeSeconds,
+                                           e.changeNs,  e.headLength,
+                                           static_cast<std::int64_t>(e.head), e.headSum};
+            for (int i = 0; i < 8; ++i) {
+                insert.bind(i + 1, values[i]);
+            }
+            insert.bind(9, chunks, true);
+            insert.bind(10, e.classId);
+            insert.bind(11, e.seenDay);
+            insert.bind(12, entryCheck(fs, e, chunks));
+            if (insert.step() != SQLITE_DONE) {
+                return false;
+            }
+            insert.reset();
+        }
     }
     Statement advance(m_db, "UPDATE state SET value = ? WHERE name = 'next_class'");
     advance.bind(1, base + made);
@@ -484,7 +515,7 @@ bool ContentStore::applyMerges(const std::vector<Merge>& merges)
     }
     return exec("UPDATE file SET class = (SELECT new FROM merged WHERE old = class),"
                 " checksum = entry_check(fs, inode, size, mtime, ctime, headlen, head, headsum,"
-                " (SELECT new FROM merged WHERE old = class))"
+                " (SELECT new FROM merged WHERE old = class), chunks)"
                 " WHERE class IN (SELECT old FROM merged)");
 }
 
@@ -496,7 +527,7 @@ bool ContentStore::expireOld(std::int64_t today, int expireDays)
         return true;
     }
     Statement drop(m_db, "DELETE FROM file WHERE seen < ?");
-    drop.bind(1, today - expireDays);
+    drop.bind(1, today - expireDays - kSeenSlack);
     Statement mark(m_db, "UPDATE state SET value = ? WHERE name = 'expired_day'");
     mark.bind(1, today);
     return drop.step() == SQLITE_DONE && mark.step() == SQLITE_DONE;

@@ -2,9 +2,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "cache/Reuse.h"
 
 struct sqlite3;
 
@@ -21,6 +24,7 @@ struct Entry {
     std::uint32_t headLength = 0;
     std::uint64_t head = 0;
     std::int32_t headSum = -1;
+    ChunkDigests chunks;
     // Files of one class id were confirmed byte for byte identical while
     // each was as its entry says. Below 0: a class made by this search,
     // given a lasting id when saved.
@@ -28,10 +32,10 @@ struct Entry {
     std::int64_t seenDay = 0;
 };
 
-// An entry to write for a file system.
-struct Write {
+// The entries to write for one file system.
+struct Writes {
     std::string identity;
-    Entry entry;
+    std::vector<Entry> entries;
 };
 
 // Class ids found to name the same contents: `from` becomes `to`.
@@ -55,17 +59,24 @@ public:
     bool open(const std::string& folder, std::vector<std::string>& notes);
     bool isOpen() const { return m_db != nullptr; }
 
-    // The entries of the given inodes (sorted, distinct) of one file system,
-    // in one read. False when the file turned out damaged (it is then made
+    // Every entry of one file system, appended to `found` in inode order, in
+    // one read. False when the file turned out damaged (it is then made
     // anew, and nothing of it is used) or is busy.
-    bool load(const std::string& identity, const std::vector<std::uint64_t>& inodes,
-              std::vector<Entry>& found, std::vector<std::string>& notes);
+    bool load(const std::string& identity, std::vector<Entry>& found,
+              std::vector<std::string>& notes);
 
     // Writes entries, merges classes and drops entries not seen for
-    // `expireDays`, in one transaction; `today` is the day number of this
-    // search. False, with a note, when nothing was saved.
-    bool save(std::vector<Write> writes, const std::vector<Merge>& merges, std::int64_t today,
+    // `expireDays` (and the slack an entry's day may lag, see kSeenSlack),
+    // in one transaction; `today` is the day number of this search. False,
+    // with a note, when nothing was saved.
+    bool save(std::vector<Writes> writes, const std::vector<Merge>& merges, std::int64_t today,
               int expireDays, std::vector<std::string>& notes);
+
+    // Ends a load or save under way on another thread as soon as SQLite
+    // next looks (a load then finds nothing, a save keeps nothing); callable
+    // from any thread, the store stays usable only for closing.
+    void cancel() { m_cancelled = true; }
+    bool cancelled() const { return m_cancelled; }
 
     // Removes the cache file of `folder`; false with errno when it stays.
     static bool clear(const std::string& folder);
@@ -74,8 +85,11 @@ public:
     // $XDG_CACHE_HOME/gemmora, else ~/.cache/gemmora; "" when neither is known.
     static std::string defaultFolder();
 
-    static constexpr int kVersion = 1;
+    static constexpr int kVersion = 2;
     static constexpr int kExpireDays = 60;
+    // An unchanged entry's day is written again only once it is this many
+    // days old: a search a day does not rewrite the whole cache.
+    static constexpr int kSeenSlack = 7;
 
 private:
     bool openFile(std::vector<std::string>& notes);
@@ -86,17 +100,19 @@ private:
     std::int64_t fileSystemId(const std::string& identity, bool add);
     bool exec(const char* sql);
     // The steps of a save, inside its transaction: false on a database error.
-    bool writeEntries(std::vector<Write>& writes);
+    bool writeEntries(std::vector<Writes>& writes);
     bool applyMerges(const std::vector<Merge>& merges);
     bool expireOld(std::int64_t today, int expireDays);
     bool stateValue(const char* name, std::int64_t& value);
 
     sqlite3* m_db = nullptr;
+    std::atomic<bool> m_cancelled{false};
     std::string m_folder;
     std::string m_path;
 };
 
 // The check kept with an entry: a damaged value is never taken as true.
-std::int64_t entryCheck(std::int64_t fileSystem, const Entry& entry);
+// `chunks`: the entry's chunk digests in their stored form.
+std::int64_t entryCheck(std::int64_t fileSystem, const Entry& entry, const std::string& chunks);
 
 }  // namespace cache

@@ -3,12 +3,115 @@
 #include "cache/Reuse.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <map>
 #include <utility>
 
 namespace cache {
 
+void ChunkDigests::add(const ChunkDigest& chunk)
+{
+    if (count == kMost) {
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (at[i].offset == chunk.offset) {
+            return;
+        }
+    }
+    at[count++] = chunk;
+}
+
+bool ChunkDigests::differsFrom(const ChunkDigests& other) const
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t j = 0; j < other.count; ++j) {
+            if (at[i].offset == other.at[j].offset && at[i].length == other.at[j].length &&
+                at[i].digest != other.at[j].digest) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+ChunkDigests ChunkDigests::with(const ChunkDigests& older) const
+{
+    ChunkDigests both = *this;
+    for (std::size_t i = 0; i < older.count; ++i) {
+        both.add(older.at[i]);
+    }
+    return both;
+}
+
 namespace {
+
+void putVarint(std::string& out, std::uint64_t value)
+{
+    while (value >= 0x80) {
+        out.push_back(static_cast<char>((value & 0x7F) | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<char>(value));
+}
+
+bool getVarint(const unsigned char*& at, const unsigned char* end, std::uint64_t& value)
+{
+    value = 0;
+    for (int shift = 0; at < end && shift < 64; shift += 7) {
+        const unsigned char byte = *at++;
+        value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+        if ((byte & 0x80) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string ChunkDigests::encode() const
+{
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) {
+        putVarint(out, static_cast<std::uint64_t>(at[i].offset));
+        putVarint(out, at[i].length);
+        for (int b = 0; b < 4; ++b) {
+            out.push_back(static_cast<char>(at[i].digest >> (8 * b)));
+        }
+    }
+    return out;
+}
+
+bool ChunkDigests::decode(const void* bytes, std::size_t length, ChunkDigests& out)
+{
+    out = ChunkDigests();
+    const auto* at = static_cast<const unsigned char*>(bytes);
+    const unsigned char* end = at + length;
+    while (at < end) {
+        std::uint64_t offset = 0;
+        std::uint64_t size = 0;
+        if (out.count == kMost || !getVarint(at, end, offset) || !getVarint(at, end, size) ||
+            end - at < 4 || offset > static_cast<std::uint64_t>(INT64_MAX) || size > UINT32_MAX) {
+            return false;
+        }
+        ChunkDigest chunk;
+        chunk.offset = static_cast<std::int64_t>(offset);
+        chunk.length = static_cast<std::uint32_t>(size);
+        for (int b = 0; b < 4; ++b) {
+            chunk.digest |= static_cast<std::uint32_t>(*at++) << (8 * b);
+        }
+        out.at[out.count++] = chunk;
+    }
+    return true;
+}
+
+namespace {
+
+// Files of equal heads compared pairwise by their chunk digests, up to
+// this many; more are read.
+constexpr std::size_t kPairwise = 256;
 
 std::int64_t partOf(const std::vector<std::int64_t>& parts, std::size_t i)
 {
@@ -46,6 +149,23 @@ bool headsKnown(const std::vector<Known>& files, const std::vector<std::size_t>&
            });
 }
 
+// Files of one head: different digests at the same place prove different
+// bytes; equal ones prove nothing, so a file is read unless its chunks show
+// it different from every other.
+void markToRead(const std::vector<Known>& files, const std::vector<std::size_t>& same,
+                std::vector<bool>& read)
+{
+    for (std::size_t i : same) {
+        bool alone = same.size() < 2;
+        if (!alone && same.size() <= kPairwise) {
+            alone = std::all_of(same.begin(), same.end(), [&](std::size_t j) {
+                return j == i || files[i].chunks.differsFrom(files[j].chunks);
+            });
+        }
+        read[i] = !alone;
+    }
+}
+
 }  // namespace
 
 GroupPlan planGroup(const std::vector<Known>& files, const std::vector<std::int64_t>& parts)
@@ -63,14 +183,12 @@ GroupPlan planGroup(const std::vector<Known>& files, const std::vector<std::int6
             }
             continue;
         }
-        std::map<std::uint64_t, std::size_t> sharing;
+        std::map<std::uint64_t, std::vector<std::size_t>> sharing;
         for (std::size_t i : units) {
-            ++sharing[files[i].head];
+            sharing[files[i].head].push_back(i);
         }
-        for (std::size_t i : units) {
-            // Different digests at the same place prove different bytes;
-            // equal ones prove nothing, so those files are read.
-            plan.read[i] = sharing[files[i].head] >= 2;
+        for (const auto& [head, same] : sharing) {
+            markToRead(files, same, plan.read);
         }
     }
     return plan;

@@ -2,11 +2,52 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace cache {
+
+// The digest of one chunk read after a file's head: bytes [offset,
+// offset + length), digested by platform::chunkHash and cut to 32 bits.
+// Two unchanged files whose digests differ at the same place differ; equal
+// digests prove nothing.
+struct ChunkDigest {
+    std::int64_t offset = 0;
+    std::uint32_t length = 0;
+    std::uint32_t digest = 0;
+};
+
+// The first few chunks read after the head, by offset; held in place, as
+// millions of entries may be loaded.
+struct ChunkDigests {
+    static constexpr std::size_t kMost = 4;
+    std::array<ChunkDigest, kMost> at{};
+    std::uint8_t count = 0;
+
+    // Adds a chunk unless one at its offset is known or there is no room.
+    void add(const ChunkDigest& chunk);
+    bool operator==(const ChunkDigests& other) const
+    {
+        for (std::size_t i = 0; i < count && other.count == count; ++i) {
+            if (at[i].offset != other.at[i].offset || at[i].length != other.at[i].length ||
+                at[i].digest != other.at[i].digest) {
+                return false;
+            }
+        }
+        return other.count == count;
+    }
+    // Whether a chunk at the same place has another digest in `other`.
+    bool differsFrom(const ChunkDigests& other) const;
+    // The chunks of this and then of `older` not at a place of this.
+    ChunkDigests with(const ChunkDigests& older) const;
+    // A compact form for the cache file, and back; false when `bytes` are
+    // not such a form.
+    std::string encode() const;
+    static bool decode(const void* bytes, std::size_t length, ChunkDigests& out);
+};
 
 // What the cache holds of one file, as far as it can be trusted.
 struct Known {
@@ -20,6 +61,8 @@ struct Known {
     std::uint64_t head = 0;
     // The grouping value of those bytes (the head sum); -1: unknown.
     std::int32_t headSum = -1;
+    // Chunks read after the head.
+    ChunkDigests chunks;
 };
 
 // How a group is read: a file that the cache shows identical to a file read
@@ -37,7 +80,8 @@ struct GroupPlan {
 // rule); empty means one part. Files confirmed identical earlier ride with
 // the first of them in their part. Of the files left, those of a part whose
 // files all have trusted head digests of one length are read only where
-// another file shares their digest; a file alone in its part is never read.
+// another file shares their digest and its chunk digests do not show it
+// different from that file; a file alone in its part is never read.
 GroupPlan planGroup(const std::vector<Known>& files, const std::vector<std::int64_t>& parts);
 
 }  // namespace cache

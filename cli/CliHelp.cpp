@@ -72,8 +72,8 @@ std::vector<help::OptionHelp> outputOptions()
         {.names = {"--no-cache"},
          .text = "neither use nor update the cache of earlier searches for this search. "
                  "The cache ($XDG_CACHE_HOME/gemmora, else ~/.cache/gemmora) keeps, for "
-                 "each file read, a digest of its head and the files it was confirmed "
-                 "identical to, so that a later search reads only what changed; a "
+                 "each file read, digests of its head and of the chunks read after it and "
+                 "the files it was confirmed identical to, so that a later search reads only what changed; a "
                  "duplicate is still always confirmed byte for byte. Files on FAT, "
                  "exFAT, NTFS, network and FUSE file systems are never cached; entries "
                  "of files not seen for 60 days expire"},

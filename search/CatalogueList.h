@@ -57,6 +57,8 @@ public:
     const Entry& operator[](std::size_t index) const;
     std::string_view nameOf(const Entry& entry) const;
     dev_t deviceOf(const Entry& entry) const { return m_devices[entry.device]; }
+    // Every device an entry was added from.
+    const std::vector<dev_t>& devices() const { return m_devices; }
     // The designed key text of an entry ("%9d name" or "name/name").
     std::string keyText(const Entry& entry) const;
 

@@ -3,9 +3,15 @@
 #include "search/Comparison.h"
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <exception>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "platform/FolderListing.h"
 #include "platform/IoPriority.h"
@@ -64,6 +70,12 @@ void DuplicateComparison::CompareCatalogue()
     list.beginUpdate();
 
     CatalogueList& catalogue = m_catalogue.Catalogue;
+    ReadCount = 0;
+    struct AsideEnds {
+        DuplicateComparison& comparison;
+        ~AsideEnds() { comparison.dropAside(); }
+    } asideEnds{*this};
+    startCache();
     catalogue.sortNow([this] { m_window.processEvents(); });
     m_window.setProgressMax(catalogue.empty() ? 1
                                               : static_cast<std::int64_t>(catalogue.size()) - 1);
@@ -72,8 +84,7 @@ void DuplicateComparison::CompareCatalogue()
     CheckFileName = m_window.checked(Check::CheckFilename);
     m_window.setCaption(Caption::FileListCaption, "Comparing files ...");
     list.clear();
-    ReadCount = 0;
-    openCache();
+    awaitCache();
 
     compareGroups(catalogue);
 
@@ -316,7 +327,7 @@ void DuplicateComparison::reportLeftOut()
     }
 }
 
-void DuplicateComparison::openCache()
+void DuplicateComparison::startCache()
 {
     m_cache.reset();
     if (!useCache || !sizeMode()) {
@@ -324,20 +335,104 @@ void DuplicateComparison::openCache()
     }
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    m_cache = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
-    m_cache->load(static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec);
+    // The mount table, the UUIDs and the cache file are read off the
+    // window's thread: a slow disk must not freeze the window.
+    startAside([this, now, devices = m_catalogue.Catalogue.devices(),
+                files = m_catalogue.Catalogue.size()] {
+        auto loaded = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
+        {
+            const std::lock_guard<std::mutex> lock(m_cacheLock);
+            m_cache = std::move(loaded);
+        }
+        m_cache->load(static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec,
+                      devices, files);
+    });
+}
+
+void DuplicateComparison::awaitCache()
+{
+    awaitAside();
 }
 
 void DuplicateComparison::closeCache()
 {
+    awaitAside();  // a load still under way when the comparison was cut short
     if (!m_cache) {
         return;
     }
-    m_cache->save();
+    startAside([this] { m_cache->save(); });
+    awaitAside();
     for (const std::string& note : m_cache->takeNotes()) {
         m_window.showMessage(note);
     }
     m_cache.reset();
+}
+
+void DuplicateComparison::startAside(std::function<void()> work)
+{
+    m_asideDone = false;
+    m_asideThrew = nullptr;
+    auto body = [this, work = std::move(work)] {
+        try {
+            if (onCacheWork) {
+                onCacheWork();
+            }
+            work();
+        } catch (...) {
+            m_asideThrew = std::current_exception();
+        }
+        const std::lock_guard<std::mutex> hold(m_asideLock);
+        m_asideDone = true;
+        m_asideEnded.notify_one();
+    };
+    try {
+        m_aside = std::thread(body);
+    } catch (const std::system_error&) {
+        body();  // no thread to be had: the work is short enough to wait for
+    }
+}
+
+void DuplicateComparison::dropAside()
+{
+    if (!m_aside.joinable()) {
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> cacheHold(m_cacheLock);
+        if (m_cache) {
+            m_cache->cancel();
+        }
+    }
+    m_aside.join();
+    m_cache.reset();
+}
+
+void DuplicateComparison::awaitAside()
+{
+    bool cancelled = false;
+    std::unique_lock<std::mutex> hold(m_asideLock);
+    while (!m_asideEnded.wait_for(hold, std::chrono::milliseconds(20),
+                                  [this] { return m_asideDone; })) {
+        hold.unlock();
+        m_window.processEvents();
+        if (!m_keepSearching && !cancelled) {
+            const std::lock_guard<std::mutex> cacheHold(m_cacheLock);
+            if (m_cache) {
+                m_cache->cancel();
+                cancelled = true;
+            }
+        }
+        hold.lock();
+    }
+    hold.unlock();
+    if (m_aside.joinable()) {
+        m_aside.join();
+    }
+    if (m_asideThrew) {
+        std::exception_ptr thrown = m_asideThrew;
+        m_asideThrew = nullptr;
+        std::rethrow_exception(thrown);
+    }
 }
 
 void DuplicateComparison::fail(int error, const std::string& path)

@@ -2,7 +2,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,6 +60,9 @@ public:
     // date when set (size mode only).
     bool useCache = false;
     std::string cacheFolder;
+    // Called on the thread that loads or saves the cache, just before;
+    // tests learn from it which thread that is.
+    std::function<void()> onCacheWork;
     // Reads of file contents in the last comparison.
     std::size_t ReadCount = 0;
 
@@ -75,8 +83,19 @@ private:
     void reportNameGroup(const std::vector<CatalogueList::Entry>& files);
     void reportLeftOut();
     void fail(int error, const std::string& path);
-    void openCache();
+    // The cache is loaded on a helper thread while the catalogue is sorted,
+    // and saved on one while the window waits.
+    void startCache();
+    void awaitCache();
     void closeCache();
+    // Starts `work` on a helper thread (or runs it, when no thread can be
+    // had); awaitAside waits for it while the event loop turns, a stop
+    // cancelling the cache's work under way.
+    void startAside(std::function<void()> work);
+    void awaitAside();
+    // Ends the helper thread without turning the event loop, when an
+    // exception cuts the comparison short.
+    void dropAside();
     bool turn();
 
     SearchWindow& m_window;
@@ -88,6 +107,13 @@ private:
     std::int64_t m_processed = 0;
     std::unique_ptr<ContentClasses> m_contents;
     std::unique_ptr<ComparisonCache> m_cache;
+    // Guards m_cache while the helper thread makes it.
+    std::mutex m_cacheLock;
+    std::thread m_aside;
+    std::mutex m_asideLock;
+    std::condition_variable m_asideEnded;
+    bool m_asideDone = true;
+    std::exception_ptr m_asideThrew;
     ReadLimits m_limits;
     std::string m_failure;
 };

@@ -43,53 +43,88 @@ const std::string& ComparisonCache::identityOf(dev_t device)
     return m_identities.emplace(device, std::move(identity)).first->second;
 }
 
-void ComparisonCache::load(std::int64_t nowNs)
+void ComparisonCache::load(std::int64_t nowNs, const std::vector<dev_t>& devices,
+                           std::size_t files)
 {
     m_racyFrom = nowNs - kRacyNs;
     m_today = nowNs / kDayNs;
     m_open = m_store.open(m_folder, m_notes);
+    std::vector<dev_t> sorted = devices;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    for (dev_t device : sorted) {
+        identityOf(device);
+    }
     if (!m_open) {
         return;
     }
-    // The files that share their size with a neighbour in the sorted list.
-    std::map<dev_t, std::vector<std::uint64_t>> inodes;
-    const std::size_t count = m_catalogue.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        const CatalogueList::Entry& e = m_catalogue[i];
-        const bool shared = (i > 0 && m_catalogue[i - 1].size == e.size) ||
-                            (i + 1 < count && m_catalogue[i + 1].size == e.size);
-        if (shared) {
-            inodes[m_catalogue.deviceOf(e)].push_back(e.inode);
-        }
-    }
-    for (auto& [device, list] : inodes) {
-        identityOf(device);
-    }
-    for (auto& [device, list] : inodes) {
+    m_files = files;
+    // Pages of room never filled are never touched.
+    m_loaded.reserve(files);
+    std::vector<std::uint32_t> deviceOfEntry;
+    for (dev_t device : sorted) {
         const std::string& identity = identityOf(device);
         if (identity.empty()) {
             continue;
         }
-        std::sort(list.begin(), list.end());
-        list.erase(std::unique(list.begin(), list.end()), list.end());
-        std::vector<cache::Entry> found;
-        if (!m_store.load(identity, list, found, m_notes)) {
+        if (!m_store.load(identity, m_loaded, m_notes)) {
             m_loaded.clear();
             m_open = m_store.isOpen();
             return;
         }
-        m_loaded.reserve(m_loaded.size() + found.size());
-        for (const cache::Entry& e : found) {
-            m_loaded.emplace(Key{device, e.inode}, e);
+        deviceOfEntry.resize(m_loaded.size(), static_cast<std::uint32_t>(m_devices.size()));
+        m_devices.push_back(device);
+    }
+    index(deviceOfEntry);
+    m_trusted = m_loaded.size();
+}
+
+namespace {
+
+std::size_t slotOf(std::uint64_t inode, std::uint32_t device, std::size_t mask)
+{
+    std::uint64_t k = (inode ^ (static_cast<std::uint64_t>(device) << 56)) * 0x9E3779B97F4A7C15ull;
+    return static_cast<std::size_t>(k >> 20) & mask;
+}
+
+}  // namespace
+
+void ComparisonCache::index(const std::vector<std::uint32_t>& deviceOfEntry)
+{
+    std::size_t slots = 16;
+    while (slots < 2 * m_loaded.size()) {
+        slots *= 2;
+    }
+    m_slots.assign(slots, Slot{});
+    for (std::size_t i = 0; i < m_loaded.size(); ++i) {
+        std::size_t at = slotOf(m_loaded[i].inode, deviceOfEntry[i], slots - 1);
+        while (m_slots[at].entry != 0) {
+            at = (at + 1) & (slots - 1);
         }
-        m_trusted = m_loaded.size();
+        m_slots[at] = {m_loaded[i].inode, deviceOfEntry[i], static_cast<std::uint32_t>(i + 1)};
     }
 }
 
 const cache::Entry* ComparisonCache::trusted(const CatalogueList::Entry& file) const
 {
-    const auto found = m_loaded.find(Key{m_catalogue.deviceOf(file), file.inode});
-    return found != m_loaded.end() && sameKey(found->second, file) ? &found->second : nullptr;
+    if (m_slots.empty()) {
+        return nullptr;
+    }
+    const dev_t device = m_catalogue.deviceOf(file);
+    const auto known = std::find(m_devices.begin(), m_devices.end(), device);
+    if (known == m_devices.end()) {
+        return nullptr;
+    }
+    const auto d = static_cast<std::uint32_t>(known - m_devices.begin());
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t at = slotOf(file.inode, d, mask); m_slots[at].entry != 0;
+         at = (at + 1) & mask) {
+        if (m_slots[at].inode == file.inode && m_slots[at].device == d) {
+            const cache::Entry& e = m_loaded[m_slots[at].entry - 1];
+            return sameKey(e, file) ? &e : nullptr;
+        }
+    }
+    return nullptr;
 }
 
 std::vector<cache::Known> ComparisonCache::known(const std::vector<CatalogueList::Entry>& files) const
@@ -102,6 +137,7 @@ std::vector<cache::Known> ComparisonCache::known(const std::vector<CatalogueList
             known[i].headLength = e->headLength;
             known[i].head = e->head;
             known[i].headSum = e->headSum;
+            known[i].chunks = e->chunks;
         }
     }
     return known;
@@ -164,28 +200,40 @@ void ComparisonCache::learnBlock(const std::vector<const ContentClasses::Finishe
             e.headLength = head.headLength;
             e.head = head.head;
             e.headSum = head.headSum;
+            // What an earlier read found of the unchanged file still holds.
+            e.chunks = old != nullptr ? head.chunks.with(old->chunks) : head.chunks;
         } else if (old != nullptr) {
             e.headLength = old->headLength;
             e.head = old->head;
             e.headSum = old->headSum;
+            e.chunks = old->chunks;
         }
         e.classId = confirmed ? classId : (old != nullptr ? old->classId : 0);
         e.seenDay = m_today;
         if (e.headLength == 0 && e.classId == 0) {
             continue;  // nothing learned
         }
-        if (old != nullptr && old->seenDay == m_today && old->classId == e.classId &&
-            old->headLength == e.headLength && old->head == e.head && old->headSum == e.headSum) {
-            continue;  // the entry says it already
+        if (old != nullptr && old->seenDay >= m_today - cache::ContentStore::kSeenSlack &&
+            old->classId == e.classId && old->headLength == e.headLength && old->head == e.head &&
+            old->headSum == e.headSum && old->chunks == e.chunks) {
+            continue;  // the entry says it already, and was seen lately
         }
-        m_writes.push_back({identity, e});
+        std::vector<cache::Entry>& writes = m_writes[identity];
+        if (writes.empty()) {
+            writes.reserve(m_files);
+        }
+        writes.push_back(e);
     }
 }
 
 void ComparisonCache::save()
 {
     if (m_open && (!m_writes.empty() || !m_merges.empty())) {
-        m_store.save(std::move(m_writes), m_merges, m_today, cache::ContentStore::kExpireDays,
+        std::vector<cache::Writes> writes;
+        for (auto& [identity, entries] : m_writes) {
+            writes.push_back({identity, std::move(entries)});
+        }
+        m_store.save(std::move(writes), m_merges, m_today, cache::ContentStore::kExpireDays,
                      m_notes);
     }
     m_writes.clear();

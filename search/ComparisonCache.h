@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <map>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -20,23 +19,29 @@ namespace search {
 // The cache as one comparison uses it: loaded in one read before the first
 // group, told what each finished group showed, saved in one transaction
 // at the end. Whatever goes wrong, the search goes on without it and the
-// notes say so.
+// notes say so. Made, loaded and saved on a helper thread while the
+// window's thread waits for it; told and asked on the window's thread.
 class ComparisonCache {
 public:
     // `folder`: where the cache file lives.
     ComparisonCache(const CatalogueList& catalogue, std::string folder,
                     cache::FileSystems fileSystems = cache::FileSystems());
 
-    // Loads the entries of the catalogue's files that share their size with
-    // another; `nowNs` is the moment before the first read (nanoseconds
-    // since 1970).
-    void load(std::int64_t nowNs);
+    // Loads the entries of the file systems of `devices` (those of the
+    // catalogue, taken before a load that may run while the catalogue is
+    // sorted); `nowNs` is the moment before the first read (nanoseconds
+    // since 1970); `files`: how many the catalogue holds, room made for as
+    // many entries. Reads nothing of the catalogue.
+    void load(std::int64_t nowNs, const std::vector<dev_t>& devices, std::size_t files);
     // What the cache proves of each file of a group.
     std::vector<cache::Known> known(const std::vector<CatalogueList::Entry>& files) const;
     // What a finished group showed.
     void learn(const ContentClasses::Finished& done);
     // Writes what was learned.
     void save();
+
+    // Ends a load or save under way on another thread (see ContentStore).
+    void cancel() { m_store.cancel(); }
 
     std::vector<std::string> takeNotes();
     // Entries found by the load.
@@ -47,13 +52,14 @@ public:
     static constexpr std::int64_t kRacyNs = 2'000'000'000;
 
 private:
-    struct KeyHash {
-        std::size_t operator()(const std::pair<dev_t, std::uint64_t>& k) const
-        {
-            return std::hash<std::uint64_t>()(k.second * 31 + k.first);
-        }
+    // A slot of the open-addressing index of the loaded entries: one
+    // look at memory finds an entry, and no entry is allocated alone.
+    struct Slot {
+        std::uint64_t inode = 0;
+        std::uint32_t device = 0;  // index into m_devices
+        std::uint32_t entry = 0;   // index into m_loaded, plus one; 0: empty
     };
-    using Key = std::pair<dev_t, std::uint64_t>;
+    void index(const std::vector<std::uint32_t>& deviceOfEntry);
 
     // The identity of a device's file system, "" when it is left alone.
     const std::string& identityOf(dev_t device);
@@ -67,14 +73,18 @@ private:
     cache::FileSystems m_fileSystems;
     cache::ContentStore m_store;
     std::map<dev_t, std::string> m_identities;
-    std::unordered_map<Key, cache::Entry, KeyHash> m_loaded;
-    std::vector<cache::Write> m_writes;
+    std::vector<cache::Entry> m_loaded;
+    std::vector<dev_t> m_devices;
+    std::vector<Slot> m_slots;
+    // What to write, by file system identity.
+    std::map<std::string, std::vector<cache::Entry>> m_writes;
     std::vector<cache::Merge> m_merges;
     std::vector<std::string> m_notes;
     std::int64_t m_racyFrom = 0;
     std::int64_t m_today = 0;
     std::int64_t m_nextClass = -1;
     std::size_t m_trusted = 0;
+    std::size_t m_files = 0;
     bool m_open = false;
 };
 

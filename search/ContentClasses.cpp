@@ -320,6 +320,7 @@ void ContentClasses::addOutcomes(const Group& group,
         outcome.learned.headLength = m.headLength;
         outcome.learned.head = m.head;
         outcome.learned.headSum = m.headSum;
+        outcome.learned.chunks = m.chunks;
         const auto found = blockOf.find(id);
         outcome.block = found == blockOf.end() ? -1 : found->second;
         done.outcomes.push_back(outcome);
@@ -572,6 +573,13 @@ void ContentClasses::execute(Job& job, unsigned reader)
             m.hash = m_limits.digest(out, job.length);
         } else {
             m.hash = 0;
+        }
+        if (m_record && job.offset > 0 && m.chunks.count < cache::ChunkDigests::kMost) {
+            // What the cache keeps of the chunks after the head, digested
+            // the one way the next search digests them.
+            const bool same = job.digest && m_limits.digest == platform::chunkHash;
+            const std::uint64_t digest = same ? m.hash : platform::chunkHash(out, job.length);
+            m.chunks.add({job.offset, job.length, static_cast<std::uint32_t>(digest)});
         }
         // Each descriptor before it is closed, here or when its file leaves
         // the comparison: bytes read at different moments agree with what

@@ -123,6 +123,8 @@ private:
         std::uint32_t headLength = 0;
         std::uint64_t head = 0;
         std::int32_t headSum = -1;
+        // Chunks read after the head, for the cache.
+        cache::ChunkDigests chunks;
         // The file this one is known identical to; npos: itself.
         std::size_t ridesWith = kNone;
 

@@ -9,6 +9,9 @@
 #include <QSignalSpy>
 #include <QTextBrowser>
 #include <QtTest>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "app/HelpWindow.h"
 #include "text/CommaText.h"
@@ -198,6 +201,32 @@ private slots:
         QVERIFY(form->windowTitle().startsWith("Gemmora named *.* on C: "));
         QVERIFY(form->ProgressBar->isHidden());
         QVERIFY(form->longestTurnGap() < std::chrono::milliseconds(1000));
+    }
+
+    void theCacheIsReadAndWrittenOffTheWindowsThread()
+    {
+        m_tree->write("one/report.txt", "same words");
+        m_tree->write("two/report copy.txt", "same words");
+        auto form = makeForm();
+        form->chkUseCache->setChecked(true);
+        // A slow disk under the cache file: each load and save takes 300 ms.
+        std::vector<std::thread::id> threads;
+        std::mutex lock;
+        form->run.comparison.onCacheWork = [&] {
+            {
+                const std::lock_guard<std::mutex> hold(lock);
+                threads.push_back(std::this_thread::get_id());
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        };
+        form->btnSearch->click();
+        QCOMPARE(rows(*form), (QStringList{H, "one/report.txt", "two/report copy.txt"}));
+        QCOMPARE(threads.size(), std::size_t(2));
+        for (const std::thread::id& id : threads) {
+            QVERIFY(id != std::this_thread::get_id());
+        }
+        QVERIFY2(form->longestTurnGap() < std::chrono::milliseconds(250),
+                 qPrintable(QString::number(form->longestTurnGap().count())));
     }
 
     void hiddenFoldersAreSearchedOnlyWhenTheBoxIsTicked()

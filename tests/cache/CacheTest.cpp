@@ -57,6 +57,18 @@ TEST(CachePlan, ConfirmedCopiesRideAndDistinctHeadsAreNotRead)
     EXPECT_EQ(plan.standsWith[1], 1u);
     EXPECT_EQ(plan.read, (std::vector<bool>{true, true}));
 
+    // Equal heads: chunk digests that differ at one place prove the files
+    // different; at different places, or equal, they prove nothing.
+    auto withChunk = [](std::int64_t offset, std::uint32_t digest) {
+        cache::Known k = known(0, 1);
+        k.chunks.add({offset, 4096, digest});
+        return k;
+    };
+    plan = cache::planGroup({withChunk(4096, 1), withChunk(4096, 2)}, {});
+    EXPECT_EQ(plan.read, (std::vector<bool>{false, false}));
+    plan = cache::planGroup({withChunk(4096, 1), withChunk(8192, 2), withChunk(4096, 1)}, {});
+    EXPECT_EQ(plan.read, (std::vector<bool>{true, true, true}));
+
     // Parts are never compared: a copy in another part rides with nobody.
     plan = cache::planGroup({known(5, 1), known(5, 1), unknown}, {10, 11, 11});
     EXPECT_EQ(plan.standsWith, (std::vector<std::size_t>{0, 1, 2}));
@@ -208,6 +220,26 @@ TEST_F(CacheSearchTest, SecondSearchReadsNothingAndAnswersAsWithout)
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat(cacheFolder().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST_F(CacheSearchTest, FilesThatDifferAfterTheirHeadsAreNotReadAgain)
+{
+    // Heads alike, the rest apart: only the chunks read after the head
+    // tell them apart next time.
+    const std::string head = noise(4096, 7);
+    dir.write("tree/a", head + noise(60000, 1));
+    dir.write("tree/b", head + noise(60000, 2));
+    dir.write("tree/c", head + noise(60000, 3));
+    letTimePass();
+    const std::vector<std::string> without = search(false);
+    EXPECT_TRUE(without.empty());
+    search(true);
+    EXPECT_GT(reads, 0u);
+    EXPECT_EQ(search(true), without);
+    EXPECT_EQ(reads, 0u);
+    // A copy of one of them, new to the cache, is read with all three.
+    dir.write("tree/d", head + noise(60000, 2));
+    EXPECT_EQ(search(true), (std::vector<std::string>{"Duplicate files .....", "b", "d"}));
 }
 
 TEST_F(CacheSearchTest, HostileTreesGetTheSameAnswersWithTheCache)
