@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <exception>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -79,19 +80,64 @@ bool FolderReadAhead::Later::operator()(const NodePtr& a, const NodePtr& b) cons
     return b->place < a->place;
 }
 
+namespace {
+
+// Voluntary switches of the calling thread: a listing during which they
+// grew waited in the kernel, for the disk, while one from the cache never
+// does. Time taken would not tell: on a busy machine a listing also waits
+// for a core.
+long sleepsSoFar()
+{
+    struct rusage usage = {};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
+}
+
+}  // namespace
+
 FolderReadAhead::FolderReadAhead(std::string startFolder, const ListingRules& rules,
-                                 std::size_t threads, std::size_t window)
-    : m_start(std::move(startFolder)), m_rules(rules), m_window(std::max<std::size_t>(window, 1))
+                                 ReaderGrowth growth, std::size_t window)
+    : m_start(std::move(startFolder)), m_rules(rules), m_window(std::max<std::size_t>(window, 1)),
+      m_growth(growth)
 {
     m_queue.push_back(std::make_shared<Node>());
-    m_threads.reserve(threads);
+    m_wantedThreads = std::min<std::size_t>(1, m_growth.most);
+    m_threads.reserve(m_growth.most);
+    startReaders();
+}
+
+void FolderReadAhead::startReaders()
+{
+    std::size_t wanted = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        wanted = m_wantedThreads;
+    }
     try {
-        for (std::size_t i = 0; i < threads; ++i) {
+        while (m_threads.size() < wanted) {
             m_threads.emplace_back([this] { work(); });
         }
     } catch (const std::system_error&) {
         // Short of memory for another thread's stack: the readers started
         // will do, and with none the caller lists the folders itself.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_growth.most = m_threads.size();
+        m_wantedThreads = m_threads.size();
+    }
+}
+
+void FolderReadAhead::countListing(bool slept)
+{
+    m_slept += slept ? 1 : 0;
+    if (m_slept >= m_growth.slowToGrow && m_wantedThreads < m_growth.most) {
+        ++m_wantedThreads;
+        m_slept = 0;
+        m_listings = 0;
+        return;
+    }
+    if (++m_listings == kGrowthRun) {
+        m_listings = 0;
+        m_slept = 0;
     }
 }
 
@@ -126,8 +172,12 @@ Listing FolderReadAhead::take(const Place& place)
     NodePtr node = std::move(at->second);
     m_done.erase(at);
     --m_inFlight;
+    const bool grow = m_wantedThreads > m_threads.size();
     lock.unlock();
     m_workReady.notify_one();
+    if (grow) {
+        startReaders();
+    }
     return std::move(node->listing);
 }
 
@@ -146,6 +196,7 @@ void FolderReadAhead::work()
     std::vector<NodePtr> children;
     for (;;) {
         NodePtr node;
+        bool measure = false;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_workReady.wait(lock, [this] { return m_stopping || mayTakeNext(); });
@@ -156,11 +207,15 @@ void FolderReadAhead::work()
             node = std::move(m_queue.back());
             m_queue.pop_back();
             ++m_inFlight;
+            measure = m_wantedThreads < m_growth.most;
         }
         try {
             children.clear();
+            const long sleeps = measure ? sleepsSoFar() : 0;
             read(node, children);
+            const bool slept = measure && sleepsSoFar() != sleeps;
             std::lock_guard<std::mutex> lock(m_mutex);
+            countListing(slept);
             for (NodePtr& child : children) {
                 m_queue.push_back(std::move(child));
                 std::push_heap(m_queue.begin(), m_queue.end(), Later());

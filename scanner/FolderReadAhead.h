@@ -57,7 +57,19 @@ constexpr bool isHeldLevel(std::size_t depth)
     return depth < kHeldLevels || depth % kHeldLevels == 0;
 }
 
-// Reads the listings of a tree's folders on `threads` threads, at most
+// How many readers list folders ahead of a walk. One reader beside the walk
+// keeps two cores busy while the listings come from the cache; more only
+// contend for the cores then. When listings wait on the disk, more readers
+// keep more requests in flight: each time `slowToGrow` of a run of
+// kGrowthRun listings slept in the kernel, one more reader starts, up to
+// `most`. 0 starts one more after every listing.
+struct ReaderGrowth {
+    std::size_t most = 1;
+    std::size_t slowToGrow = 4;
+};
+constexpr std::size_t kGrowthRun = 32;
+
+// Reads the listings of a tree's folders on reader threads, at most
 // `window` folders ahead of the walk, earliest in the walk's order first.
 // A folder is named by its place: the indexes of the subfolders leading to
 // it from the start folder ({} is the start folder). Every folder is opened
@@ -68,13 +80,13 @@ class FolderReadAhead {
 public:
     using Place = std::vector<std::uint32_t>;
 
-    FolderReadAhead(std::string startFolder, const ListingRules& rules, std::size_t threads,
+    FolderReadAhead(std::string startFolder, const ListingRules& rules, ReaderGrowth growth,
                     std::size_t window);
     ~FolderReadAhead();
     FolderReadAhead(const FolderReadAhead&) = delete;
     FolderReadAhead& operator=(const FolderReadAhead&) = delete;
 
-    // Reader threads running: fewer than asked when the system would not
+    // Reader threads running: fewer than wanted when the system would not
     // start more, 0 when it started none.
     std::size_t threads() const { return m_threads.size(); }
     // Waits for the listing of the folder at `place`, whose parent was taken
@@ -93,6 +105,11 @@ private:
 
     void work();
     bool mayTakeNext() const;
+    // Counts a listing handed in; asks for one more reader when enough
+    // of the latest ones slept. The lock is held.
+    void countListing(bool slept);
+    // Starts the readers asked for, on the walk's thread.
+    void startReaders();
     void read(const NodePtr& node, std::vector<NodePtr>& children);
     // The folder's descriptor, or -1 with errno set.
     int openNode(Node& node, platform::UniqueFd& opened) const;
@@ -100,6 +117,7 @@ private:
     std::string m_start;
     ListingRules m_rules;
     std::size_t m_window;
+    ReaderGrowth m_growth;
     std::mutex m_mutex;
     std::condition_variable m_workReady;
     std::condition_variable m_listingReady;
@@ -109,6 +127,10 @@ private:
     const Place* m_wanted = nullptr;  // what take() waits for
     bool m_stopping = false;
     std::exception_ptr m_failure;  // what stopped a reader
+    std::size_t m_wantedThreads = 1;
+    std::size_t m_listings = 0;  // of the present run of kGrowthRun
+    std::size_t m_slept = 0;     // of those, listings that waited in the kernel
+    // Started and joined on the walk's thread only.
     std::vector<std::thread> m_threads;
 };
 

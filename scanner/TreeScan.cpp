@@ -106,7 +106,8 @@ void TTreeScanner::Search()
     m_levels.clear();
     bool walked = false;
     if (ListingThreads > 1 && Recursive) {
-        FolderReadAhead ahead(InitialDirectory, rules(), ListingThreads, kListingWindow);
+        FolderReadAhead ahead(InitialDirectory, rules(), {ListingThreads, SlowListingsToGrow},
+                              kListingWindow);
         if (ahead.threads() > 0) {
             m_place.clear();
             ScanAhead(InitialDirectory, ahead);

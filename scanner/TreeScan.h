@@ -22,8 +22,9 @@ namespace scanner {
 // every folder below it is opened relative to its parent's descriptor
 // without following a link, and its entries are queried relative to its own,
 // so no rename or swap by another process can lead the walk out of the tree.
-// Threads that read folder listings ahead of a walk. Measured on 200,000
-// files in 10,000 folders (bench/RESULTS.md): see there for why this many.
+// The most threads that read folder listings ahead of a walk; one starts,
+// and more only while listings wait on the disk (ReaderGrowth). Measured on
+// 200,000 files in 10,000 folders (bench/RESULTS.md): see there for why this many.
 constexpr std::size_t kListingThreads = 3;
 // How many folders the listing threads may read ahead of the walk.
 constexpr std::size_t kListingWindow = 64;
@@ -66,10 +67,13 @@ public:
     bool FindHiddenFolders = false;
     // Set by Search; a client clears it to stop the walk.
     bool KeepScanning = false;
-    // Threads reading listings ahead of the walk; 0 or 1 lists each folder
-    // as the walk enters it. Either way the events, their order and their
-    // contents are the same: the walk itself stays on the calling thread.
+    // The most threads reading listings ahead of the walk; 0 or 1 lists each
+    // folder as the walk enters it. Either way the events, their order and
+    // their contents are the same: the walk itself stays on the calling thread.
     std::size_t ListingThreads = kListingThreads;
+    // Listings of a run that must wait on the disk before one more thread
+    // starts (ReaderGrowth); 0 adds one after every listing.
+    std::size_t SlowListingsToGrow = ReaderGrowth().slowToGrow;
 
     // Writes are ignored while a walk runs.
     std::string FileMask() const;

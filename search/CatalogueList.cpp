@@ -4,10 +4,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <new>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "text/Text.h"
 
 namespace search {
+
+static_assert(sizeof(CatalogueList::Entry) == 40, "a million entries are 40 MB");
 
 namespace {
 
@@ -34,8 +40,47 @@ int compareNameKeys(std::string_view a, std::string_view b)
     return a.size() < b.size() ? -1 : 1;
 }
 
-// std::sort in one go, or, with a turn, slices sorted one at a time and then
-// merged pairwise; the order is total, so both give the same result.
+constexpr std::size_t kSlice = 65536;  // about 15 ms of sorting
+
+// std::sort in one go, or, with a turn, split by a pivot into three parts
+// (smaller, equal, larger) until each is a slice, sorted in one go, with a
+// turn between slices. Nothing beside the entries is allocated (a merge
+// would take half their size again), and the order is total, so both give
+// the same result.
+template <typename T, typename Less>
+void sortSliced(T* first, T* last, Less less, const std::function<void()>& turn, int depth)
+{
+    while (static_cast<std::size_t>(last - first) > kSlice && depth-- > 0) {
+        const T* middle = first + (last - first) / 2;
+        // The median of three as the pivot.
+        const T* a = first;
+        const T* b = middle;
+        const T* c = last - 1;
+        if (less(*b, *a)) {
+            std::swap(a, b);
+        }
+        if (less(*c, *b)) {
+            b = less(*c, *a) ? a : c;
+        }
+        const T pivot = *b;
+        T* equal = std::partition(first, last, [&](const T& x) { return less(x, pivot); });
+        T* larger = std::partition(equal, last, [&](const T& x) { return !less(pivot, x); });
+        turn();
+        // The smaller part first, the larger by the loop: the depth of
+        // calls stays logarithmic.
+        if (equal - first < last - larger) {
+            sortSliced(first, equal, less, turn, depth);
+            first = larger;
+        } else {
+            sortSliced(larger, last, less, turn, depth);
+            last = equal;
+        }
+    }
+    // A slice, or pivots gone bad on a contrived order: sorted in one go.
+    std::sort(first, last, less);
+    turn();
+}
+
 template <typename T, typename Less>
 void sortEntries(std::vector<T>& entries, Less less, const std::function<void()>& turn)
 {
@@ -43,32 +88,15 @@ void sortEntries(std::vector<T>& entries, Less less, const std::function<void()>
         std::sort(entries.begin(), entries.end(), less);
         return;
     }
-    constexpr std::size_t kSlice = 65536;  // about 15 ms of sorting
-    const std::size_t n = entries.size();
-    for (std::size_t start = 0; start < n; start += kSlice) {
-        std::sort(entries.begin() + static_cast<std::ptrdiff_t>(start),
-                  entries.begin() + static_cast<std::ptrdiff_t>(std::min(start + kSlice, n)), less);
-        turn();
-    }
-    for (std::size_t width = kSlice; width < n; width *= 2) {
-        for (std::size_t start = 0; start + width < n; start += 2 * width) {
-            std::inplace_merge(entries.begin() + static_cast<std::ptrdiff_t>(start),
-                               entries.begin() + static_cast<std::ptrdiff_t>(start + width),
-                               entries.begin() +
-                                   static_cast<std::ptrdiff_t>(std::min(start + 2 * width, n)),
-                               less);
-            turn();
-        }
-    }
+    sortSliced(entries.data(), entries.data() + entries.size(), less, turn, 64);
 }
 
-// An entry's place in the key order, small enough to sort quickly: the
-// size and the first eight folded bytes of the name's key text decide most
+// An entry's place among those of its size, small enough to sort quickly:
+// the first eight folded bytes of the name's key text decide most
 // comparisons without reaching the names.
 struct SortKey {
-    std::int64_t size;
-    std::uint64_t head;  // folded bytes, big-endian, zero after the key's end
-    std::uint32_t index;
+    std::uint64_t head;   // folded bytes, big-endian, zero after the key's end
+    std::uint32_t index;  // within the run of one size
 };
 
 // The first eight bytes of the name (followed by '/' in name mode), folded
@@ -89,9 +117,21 @@ std::uint64_t keyHead(std::string_view name, bool nameMode)
     return head;
 }
 
+// The whole pages between two addresses of a buffer that stays allocated
+// are handed back to the system; they read as zeros when touched again.
+void giveBackPages(const void* from, const void* to)
+{
+    static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(from) + page - 1) / page * page;
+    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(to) / page * page;
+    if (end > begin) {
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+    }
+}
+
 // Puts entries[keys[i].index] at place i, following each cycle of the
 // permutation once, without a second copy of the entries.
-void permute(std::vector<CatalogueList::Entry>& entries, std::vector<SortKey>& keys)
+void permute(CatalogueList::Entry* entries, std::vector<SortKey>& keys)
 {
     constexpr std::uint32_t kDone = UINT32_MAX;
     for (std::size_t start = 0; start < keys.size(); ++start) {
@@ -111,6 +151,37 @@ void permute(std::vector<CatalogueList::Entry>& entries, std::vector<SortKey>& k
     }
 }
 
+// Sorts `count` entries of one size by their names' keys.
+void sortRun(CatalogueList::Entry* run, std::size_t count, std::string_view names, bool nameMode,
+             std::vector<SortKey>& keys, const std::function<void()>& turn)
+{
+    using Entry = CatalogueList::Entry;
+    auto nameAt = [names](const Entry& e) { return names.substr(e.nameOffset(), e.nameLength()); };
+    keys.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        keys[i] = {keyHead(nameAt(run[i]), nameMode), static_cast<std::uint32_t>(i)};
+    }
+    // Names were appended in order of addition, so a larger offset is a later
+    // addition, which goes before the earlier ones with an equal key.
+    sortEntries(
+        keys,
+        [&](const SortKey& a, const SortKey& b) {
+            if (a.head != b.head) {
+                return a.head < b.head;
+            }
+            const Entry& ea = run[a.index];
+            const Entry& eb = run[b.index];
+            const int c = nameMode ? compareNameKeys(nameAt(ea), nameAt(eb))
+                                   : text::compareFold(nameAt(ea), nameAt(eb));
+            if (c != 0) {
+                return c < 0;
+            }
+            return ea.nameOffset() > eb.nameOffset();
+        },
+        turn);
+    permute(run, keys);
+}
+
 }  // namespace
 
 void CatalogueList::setNameMode(bool nameMode)
@@ -122,14 +193,10 @@ void CatalogueList::setNameMode(bool nameMode)
 void CatalogueList::add(std::int64_t size, std::string_view name, std::int32_t folder, dev_t device,
                         ino_t inode, std::int64_t changeNs, std::int64_t writeSeconds)
 {
-    Entry entry;
-    entry.size = size;
-    entry.inode = inode;
-    entry.changeNs = changeNs;
-    entry.writeSeconds = writeSeconds;
-    entry.name = static_cast<std::uint64_t>(m_names.size()) |
-                 (static_cast<std::uint64_t>(std::min<std::size_t>(name.size(), 0xFFFF)) << 48);
-    entry.folder = folder;
+    constexpr std::size_t kMostNames = std::size_t{1} << 34;
+    constexpr std::size_t kLongestName = 0xFFF;  // NAME_MAX is 255 bytes
+    constexpr std::size_t kMostDevices = std::size_t{1} << 18;
+    name = name.substr(0, kLongestName);
     // A search meets a handful of devices; the last one is the likely one.
     std::size_t index = m_devices.size();
     for (std::size_t i = m_devices.size(); i-- > 0;) {
@@ -138,22 +205,55 @@ void CatalogueList::add(std::int64_t size, std::string_view name, std::int32_t f
             break;
         }
     }
+    if (m_names.size() + name.size() + 1 > kMostNames ||
+        (index == m_devices.size() && index == kMostDevices)) {
+        throw std::bad_alloc();  // the catalogue is as full as it can be
+    }
     if (index == m_devices.size()) {
         m_devices.push_back(device);
     }
-    entry.device = static_cast<std::uint32_t>(index);
-    m_names.append(name.substr(0, 0xFFFF));
+    const std::uint64_t offset = m_names.size();
+    if (m_folderRuns.empty() || m_folderRuns.back().folder != folder) {
+        m_folderRuns.push_back({offset, folder});
+    }
+    Entry entry;
+    entry.size = size;
+    entry.inode = inode;
+    entry.changeNs = changeNs;
+    entry.writeSeconds = writeSeconds;
+    entry.name = offset | (static_cast<std::uint64_t>(name.size()) << 34) |
+                 (static_cast<std::uint64_t>(index) << 46);
+    m_names.append(name);
+    if (name.empty()) {
+        // Each entry's name begins at its own place, which orders the
+        // additions and tells the folders apart.
+        m_names.push_back('\0');
+    }
     m_entries.push_back(entry);
+    m_givenBackFrom = std::max(m_givenBackFrom, m_entries.size());
     m_sorted = false;
+}
+
+std::int32_t CatalogueList::folderOf(const Entry& entry) const
+{
+    const auto after =
+        std::upper_bound(m_folderRuns.begin(), m_folderRuns.end(), entry.nameOffset(),
+                         [](std::uint64_t offset, const FolderRun& run) {
+                             return offset < run.firstName;
+                         });
+    return after == m_folderRuns.begin() ? -1 : std::prev(after)->folder;
 }
 
 void CatalogueList::clear()
 {
     m_entries.clear();
     m_entries.shrink_to_fit();
+    m_givenBackFrom = 0;
     m_names.clear();
     m_names.shrink_to_fit();
     m_devices.clear();
+    m_folderRuns.clear();
+    m_folderRuns.shrink_to_fit();
     m_sorted = true;
 }
 
@@ -177,8 +277,8 @@ void CatalogueList::settle(const std::function<void()>& turn) const
     sortEntries(
         m_entries,
         [](const Entry& a, const Entry& b) {
-            if (a.device != b.device) {
-                return a.device < b.device;
+            if (a.deviceIndex() != b.deviceIndex()) {
+                return a.deviceIndex() < b.deviceIndex();
             }
             if (a.inode != b.inode) {
                 return a.inode < b.inode;
@@ -188,42 +288,36 @@ void CatalogueList::settle(const std::function<void()>& turn) const
         turn);
     m_entries.erase(std::unique(m_entries.begin(), m_entries.end(),
                                 [](const Entry& a, const Entry& b) {
-                                    return a.device == b.device && a.inode == b.inode;
+                                    return a.deviceIndex() == b.deviceIndex() &&
+                                           a.inode == b.inode;
                                 }),
                     m_entries.end());
 
-    const std::string_view names(m_names);
-    auto nameAt = [names](const Entry& e) { return names.substr(e.nameOffset(), e.nameLength()); };
-    std::vector<SortKey> keys(m_entries.size());
-    for (std::size_t i = 0; i < m_entries.size(); ++i) {
-        const Entry& entry = m_entries[i];
-        keys[i] = {m_nameMode ? 0 : entry.size, keyHead(nameAt(entry), m_nameMode),
-                   static_cast<std::uint32_t>(i)};
+    // By size, then each run of one size by name: the keys of one run at a
+    // time, not of the whole list, are all the sort adds to the catalogue.
+    if (!m_nameMode) {
+        sortEntries(
+            m_entries, [](const Entry& a, const Entry& b) { return a.size < b.size; }, turn);
     }
-    // Names were appended in order of addition, so a larger offset is a later
-    // addition, which goes before the earlier ones with an equal key.
-    const bool nameMode = m_nameMode;
-    const std::vector<Entry>& entries = m_entries;
-    sortEntries(
-        keys,
-        [&](const SortKey& a, const SortKey& b) {
-            if (a.size != b.size) {
-                return a.size < b.size;
-            }
-            if (a.head != b.head) {
-                return a.head < b.head;
-            }
-            const Entry& ea = entries[a.index];
-            const Entry& eb = entries[b.index];
-            const int c = nameMode ? compareNameKeys(nameAt(ea), nameAt(eb))
-                                   : text::compareFold(nameAt(ea), nameAt(eb));
-            if (c != 0) {
-                return c < 0;
-            }
-            return ea.nameOffset() > eb.nameOffset();
-        },
-        turn);
-    permute(m_entries, keys);
+    std::vector<SortKey> keys;
+    std::size_t sinceTurn = 0;
+    const std::size_t n = m_entries.size();
+    for (std::size_t begin = 0; begin < n;) {
+        std::size_t end = m_nameMode ? n : begin + 1;
+        while (end < n && m_entries[end].size == m_entries[begin].size) {
+            ++end;
+        }
+        if (end - begin >= 2) {
+            sortRun(m_entries.data() + begin, end - begin, m_names, m_nameMode, keys,
+                    end - begin > kSlice ? turn : nullptr);
+        }
+        sinceTurn += end - begin;
+        if (turn && sinceTurn >= kSlice) {
+            turn();
+            sinceTurn = 0;
+        }
+        begin = end;
+    }
     m_sorted = true;
 }
 
@@ -251,11 +345,22 @@ void CatalogueList::removeLast()
 {
     settle();
     m_entries.pop_back();
+    // The comparison takes the list from its end while its results grow:
+    // the pages of the entries taken go back to the system as it goes, so
+    // the two do not add up. The vector keeps its room, which the kernel
+    // fills with zeros should it be touched again.
+    constexpr std::size_t kGiveBackEvery = 65536;
+    if (m_entries.size() + kGiveBackEvery <= m_givenBackFrom) {
+        m_givenBackFrom = m_entries.size();
+        giveBackPages(m_entries.data() + m_entries.size(),
+                      m_entries.data() + m_entries.capacity());
+    }
 }
 
 std::size_t CatalogueList::memoryUse() const
 {
-    return m_entries.capacity() * sizeof(Entry) + m_names.capacity();
+    return m_entries.capacity() * sizeof(Entry) + m_names.capacity() +
+           m_folderRuns.capacity() * sizeof(FolderRun);
 }
 
 std::string sizeKeyPrefix(std::int64_t size)

@@ -12,9 +12,12 @@
 namespace search {
 
 // The sorted list of candidate files. Each entry keeps its size, its name
-// and the index of its folder; names live in one shared buffer. A file
-// (device and inode) is listed once: of several paths to it, the first
-// added stays, so a hard link is never a copy of itself.
+// and its device; names live in one shared buffer, and an entry's folder
+// follows from where its name lies there (the files of one folder are added
+// one after another). A file (device and inode) is listed once: of several
+// paths to it, the first added stays, so a hard link is never a copy of
+// itself. An entry takes 40 bytes: a million files are a sizeable share of
+// a search's memory.
 //
 // The order is that of the key text: in size mode the size, then the name
 // ignoring case; in name mode the name followed by '/' ignoring case. Of two
@@ -27,19 +30,19 @@ public:
     struct Entry {
         std::int64_t size = 0;
         std::uint64_t inode = 0;
-        // Where the name lies in the name buffer: offset in the low 48
-        // bits, length in the high 16.
+        // Where the name lies in the name buffer (offset in the low 34
+        // bits, length in the next 12) and the index of the file's device
+        // among those seen (the high 18 bits: more than a system can mount).
         std::uint64_t name = 0;
-        std::uint32_t device = 0;  // index into the devices seen
-        std::int32_t folder = 0;
         // What the walk saw: the change time (st_ctim in nanoseconds), the
         // stamp the file's reads are checked against, and the write time
         // in seconds (st_mtim), for the same-time rule.
         std::int64_t changeNs = 0;
         std::int64_t writeSeconds = 0;
 
-        std::uint64_t nameOffset() const { return name & 0xFFFFFFFFFFFFull; }
-        std::uint32_t nameLength() const { return static_cast<std::uint32_t>(name >> 48); }
+        std::uint64_t nameOffset() const { return name & ((1ull << 34) - 1); }
+        std::uint32_t nameLength() const { return static_cast<std::uint32_t>(name >> 34) & 0xFFF; }
+        std::uint32_t deviceIndex() const { return static_cast<std::uint32_t>(name >> 46); }
     };
 
     void setNameMode(bool nameMode);
@@ -56,9 +59,11 @@ public:
     std::size_t added() const { return m_entries.size(); }
     const Entry& operator[](std::size_t index) const;
     std::string_view nameOf(const Entry& entry) const;
-    dev_t deviceOf(const Entry& entry) const { return m_devices[entry.device]; }
+    dev_t deviceOf(const Entry& entry) const { return m_devices[entry.deviceIndex()]; }
     // Every device an entry was added from.
     const std::vector<dev_t>& devices() const { return m_devices; }
+    // The folder given when the entry was added.
+    std::int32_t folderOf(const Entry& entry) const;
     // The designed key text of an entry ("%9d name" or "name/name").
     std::string keyText(const Entry& entry) const;
 
@@ -76,8 +81,16 @@ public:
 private:
     void settle(const std::function<void()>& turn = nullptr) const;
 
+    // Names of one folder lie together: where each run of them begins.
+    struct FolderRun {
+        std::uint64_t firstName = 0;
+        std::int32_t folder = 0;
+    };
+
     mutable std::vector<Entry> m_entries;
+    std::size_t m_givenBackFrom = 0;  // the pages past this entry went back
     std::string m_names;
+    std::vector<FolderRun> m_folderRuns;
     std::vector<dev_t> m_devices;
     mutable bool m_sorted = true;
     bool m_nameMode = false;

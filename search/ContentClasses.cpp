@@ -51,7 +51,8 @@ bool meansChanged(int error)
 // data, so their order is the disk's order on the usual file systems.
 std::uint64_t placeOf(const CatalogueList::Entry& entry)
 {
-    return (static_cast<std::uint64_t>(entry.device) << 56) | (entry.inode & ((1ull << 56) - 1));
+    return (static_cast<std::uint64_t>(entry.deviceIndex()) << 56) |
+           (entry.inode & ((1ull << 56) - 1));
 }
 
 }  // namespace
@@ -457,7 +458,7 @@ void ContentClasses::settle(const Class& after, std::vector<std::size_t> ids)
 
 int ContentClasses::placeMember(const Member& m, ReaderState& state)
 {
-    const std::int32_t folderIndex = m.entry.folder;
+    const std::int32_t folderIndex = m_catalogue.Catalogue.folderOf(m.entry);
     const std::string& folder = m_catalogue.Folders[static_cast<std::size_t>(folderIndex)];
     const FileCatalogue::RootPlace root = m_catalogue.rootOf(folderIndex);
     const std::size_t trusted = std::min(root.length, folder.size());
@@ -747,7 +748,7 @@ void ContentClasses::pickReaders()
     const bool cold = (disk - m_diskSeen) * 50 > reads - m_readsSeen;
     m_readsSeen = reads;
     m_diskSeen = disk;
-    const unsigned wanted =
+    unsigned wanted =
         cold ? m_pool->readers()
              : std::min(m_pool->readers(), std::max(1u, std::thread::hardware_concurrency()));
     if (wanted != m_activeReaders) {

@@ -167,8 +167,9 @@ void FileCatalogue::TreeScanner1DirectoryDone(scanner::TTreeScanner&)
 std::string FileCatalogue::pathOf(const CatalogueList::Entry& entry) const
 {
     std::string path;
-    if (entry.folder >= 0 && static_cast<std::size_t>(entry.folder) < Folders.size()) {
-        path = Folders[static_cast<std::size_t>(entry.folder)];
+    const std::int32_t folder = Catalogue.folderOf(entry);
+    if (folder >= 0 && static_cast<std::size_t>(folder) < Folders.size()) {
+        path = Folders[static_cast<std::size_t>(folder)];
     }
     path += Catalogue.nameOf(entry);
     return path;

@@ -429,13 +429,14 @@ namespace {
 // Every event of a walk, with what the handlers can see, and the catalogue
 // it gives.
 std::vector<std::string> walkRecorded(const std::string& root, std::size_t threads,
-                                      int stopAtFile = -1)
+                                      int stopAtFile = -1, std::size_t slowToGrow = 4)
 {
     TTreeScanner scanner;
     search::FileCatalogue catalogue;
     catalogue.bind(scanner);
     catalogue.startScan();
     scanner.ListingThreads = threads;
+    scanner.SlowListingsToGrow = slowToGrow;
     scanner.FindHiddenFiles = true;
     std::vector<std::string> log;
     auto relative = [&](const std::string& path) { return path.substr(root.size()); };
@@ -523,10 +524,13 @@ TEST(TreeScanReadAheadTest, ListingsReadAheadGiveTheOneThreadWalkEventForEvent)
         for (const int stopAt : {-1, 90}) {
             vanishing();
             const std::vector<std::string> one = walkRecorded(dir.path(), 1, stopAt);
-            for (const std::size_t threads : {std::size_t{2}, scanner::kListingThreads,
-                                              std::size_t{8}}) {
+            // Listings from the cache keep one reader; growth 0 starts
+            // another after every listing, so readers join mid-walk.
+            for (const auto& [threads, growth] :
+                 {std::pair<std::size_t, std::size_t>{2, 0}, {scanner::kListingThreads, 4},
+                  {8, 4}, {8, 0}}) {
                 vanishing();
-                failures += walkRecorded(dir.path(), threads, stopAt) != one;
+                failures += walkRecorded(dir.path(), threads, stopAt, growth) != one;
             }
             failures += one.size() < (stopAt < 0 ? 700u : 100u);  // the tree was walked
         }

@@ -284,7 +284,7 @@ TEST_F(FileCatalogueTest, FoldersAreRecordedEvenWhenSkipped)
     walk(dir.path());
     ASSERT_EQ(catalogue.Folders.size(), 3u);
     EXPECT_EQ(catalogue.Folders[1], dir / "x/");
-    EXPECT_EQ(catalogue.Catalogue[0].folder, 2);
+    EXPECT_EQ(catalogue.Catalogue.folderOf(catalogue.Catalogue[0]), 2);
     catalogue.release();
     EXPECT_TRUE(catalogue.Folders.empty());
     EXPECT_TRUE(catalogue.Catalogue.empty());
@@ -306,4 +306,50 @@ TEST(CatalogueListTest, AFileReachedTwiceIsCountedOnceBeforeAnyRead)
         list.removeLast();
     }
     EXPECT_EQ(names, (std::vector<std::string>{"other.jpg", "first.jpg", "copy.jpg"}));
+}
+
+TEST(CatalogueListTest, EachEntryKeepsItsFolderAndDeviceThroughTheSort)
+{
+    CatalogueList list;
+    list.add(5, "b", 7, 10, 1);
+    list.add(3, "a", 7, 11, 2);
+    list.add(5, "", 9, 12, 3);  // an empty name still has a place of its own
+    list.add(4, "c", 7, 10, 4);  // back in folder 7 after another
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        seen.push_back(std::string(list.nameOf(list[i])) + ":" +
+                       std::to_string(list.folderOf(list[i])) + ":" +
+                       std::to_string(list.deviceOf(list[i])));
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"a:7:11", "c:7:10", ":9:12", "b:7:10"}));
+}
+
+TEST(CatalogueListTest, ASortInSlicesWithTurnsGivesTheOrderOfOneInOneGo)
+{
+    for (const bool nameMode : {false, true}) {
+        CatalogueList sliced;
+        CatalogueList whole;
+        sliced.setNameMode(nameMode);
+        whole.setNameMode(nameMode);
+        std::uint64_t random = 88172645463325252ull;
+        for (std::uint32_t i = 0; i < 200000; ++i) {  // three slices and more
+            random ^= random << 13;
+            random ^= random >> 7;
+            random ^= random << 17;
+            // Many equal sizes and names: the order of additions decides among them.
+            const std::string name = (random % 3 == 0 ? "N" : "n") + std::to_string(random % 997);
+            const auto size = static_cast<std::int64_t>(random % 61);
+            sliced.add(size, name, static_cast<std::int32_t>(i / 10), 1, i + 1);
+            whole.add(size, name, static_cast<std::int32_t>(i / 10), 1, i + 1);
+        }
+        int turns = 0;
+        sliced.sortNow([&turns] { ++turns; });
+        ASSERT_EQ(sliced.size(), whole.size());
+        EXPECT_GT(turns, 3);
+        std::size_t differ = 0;
+        for (std::size_t i = 0; i < whole.size(); ++i) {
+            differ += sliced[i].name != whole[i].name ? 1 : 0;
+        }
+        EXPECT_EQ(differ, 0u);
+    }
 }
