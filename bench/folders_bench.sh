@@ -4,10 +4,12 @@
 # Times `gemmora-cli --folders` against the same search without it on one tree,
 # in turn, run after run (warm: one untimed run of each first), and prints
 # the medians of wall time, CPU time and peak memory as a Markdown table.
-#   bench/folders_bench.sh TREE [RUNS]   (a tree from make_tree --copied-folders)
+#   bench/folders_bench.sh TREE [RUNS] [cold]   (a tree from make_tree --copied-folders)
+# With "cold" (as root), the page cache is dropped before every run instead.
 set -euo pipefail
 tree=${1:?usage: folders_bench.sh TREE [RUNS]}
 runs=${2:-3}
+cold=${3:-}
 cli="$(dirname "$0")/../build/gemmora-cli"
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -15,6 +17,10 @@ common=(--any-time --hidden-folders --format paths -q)
 run() {  # name, extra options...
     local name=$1
     shift
+    if [ "$cold" = cold ]; then
+        sync
+        echo 3 >/proc/sys/vm/drop_caches
+    fi
     /usr/bin/time -f "%e %U %S %M" -o "$out/$name.time" \
         "$cli" "${common[@]}" "$@" -o "$out/$name.out" "$tree" || true
     cat "$out/$name.time" >>"$out/$name.all"
