@@ -297,6 +297,9 @@ bool ContentStore::openFile(std::vector<std::string>& notes)
     const std::int64_t application = ids.column(0);
     const std::int64_t version = ids.column(1);
     const std::int64_t tables = ids.column(2);
+    // The read ends here: a statement left open keeps its read lock, and two
+    // searches setting up a new file would then wait on each other's.
+    ids.reset();
     if (application == 0 && version == 0 && tables == 0) {
         return makeSchema() || rebuild("could not be set up", notes);
     }
