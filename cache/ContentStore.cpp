@@ -301,7 +301,14 @@ bool ContentStore::openFile(std::vector<std::string>& notes)
     // searches setting up a new file would then wait on each other's.
     ids.reset();
     if (application == 0 && version == 0 && tables == 0) {
-        return makeSchema() || rebuild("could not be set up", notes);
+        const int made = makeSchema();
+        if (made == SQLITE_BUSY) {
+            // Another search holds the new file: it is theirs to set up.
+            close();
+            notes.push_back("The cache is busy: this search does without it.");
+            return false;
+        }
+        return made == SQLITE_OK || rebuild("could not be set up", notes);
     }
     if (application != kApplicationId) {
         return rebuild("was not Gemmora's", notes);
@@ -312,22 +319,25 @@ bool ContentStore::openFile(std::vector<std::string>& notes)
     return true;
 }
 
-bool ContentStore::makeSchema()
+int ContentStore::makeSchema()
 {
-    if (!exec("BEGIN IMMEDIATE")) {
-        return false;
+    const int begun = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (begun != SQLITE_OK) {
+        return begun == SQLITE_BUSY ? SQLITE_BUSY : SQLITE_ERROR;
     }
     Statement tables(m_db, "SELECT count(*) FROM sqlite_master");
     if (tables && tables.step() == SQLITE_ROW && tables.column(0) != 0) {
-        return exec("COMMIT");  // another search made it meanwhile
+        tables.reset();
+        return exec("COMMIT") ? SQLITE_OK : SQLITE_ERROR;  // another search made it meanwhile
     }
+    tables.reset();
     const std::string pragmas = "PRAGMA application_id = " + std::to_string(kApplicationId) +
                                 "; PRAGMA user_version = " + std::to_string(kVersion) + ";";
     if (exec(kSchema) && exec(pragmas.c_str()) && exec("COMMIT")) {
-        return true;
+        return SQLITE_OK;
     }
     exec("ROLLBACK");
-    return false;
+    return SQLITE_ERROR;
 }
 
 bool ContentStore::rebuild(const std::string& why, std::vector<std::string>& notes)

@@ -93,7 +93,9 @@ public:
 
 private:
     bool openFile(std::vector<std::string>& notes);
-    bool makeSchema();
+    // SQLITE_OK once the tables are there; SQLITE_BUSY when another search
+    // held the file longer than the busy wait.
+    int makeSchema();
     // Sets the file aside and opens a new one.
     bool rebuild(const std::string& why, std::vector<std::string>& notes);
     void close();

@@ -413,6 +413,22 @@ TEST_F(CacheSearchTest, BusyCacheLeavesTheSearchAsWithout)
     EXPECT_FALSE(messages.empty());
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db);
+
+    // A new, empty cache file that another search is setting up is theirs:
+    // this search does without it and leaves the file where it is.
+    const std::string file = cache::ContentStore::fileIn(cacheFolder());
+    ASSERT_TRUE(cache::ContentStore::clear(cacheFolder()));
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    EXPECT_EQ(search(true), without);
+    EXPECT_TRUE(said("busy"));
+    struct stat after {};
+    EXPECT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
 }
 
 }  // namespace
