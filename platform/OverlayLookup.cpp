@@ -7,8 +7,6 @@
 #include <fcntl.h>
 #include <sys/xattr.h>
 
-#include "platform/NoFollowOpen.h"
-
 namespace platform {
 
 namespace {
@@ -62,6 +60,9 @@ OverlayLookup::OverlayLookup(const OverlayMount& overlay)
         m_layers.push_back(overlay.upper);
     }
     m_layers.insert(m_layers.end(), overlay.lowers.begin(), overlay.lowers.end());
+    for (const std::string& layer : m_layers) {
+        m_roots.emplace_back(::open(layer.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
 }
 
 std::vector<LayerFolder> OverlayLookup::root() const
@@ -177,8 +178,10 @@ bool OverlayLookup::lookUp(const std::vector<LayerFolder>& parent, const std::st
 bool OverlayLookup::inspect(std::size_t layer, const std::string& path, bool checkWay,
                             Entry& entry) const
 {
-    const std::string& top = m_layers[layer];
-    UniqueFd fd(openNoFollow(top + "/" + path, O_PATH, top.size()));
+    if (!m_roots[layer].ok()) {
+        return false;
+    }
+    UniqueFd fd(openNoFollowAt(m_roots[layer].get(), path, O_PATH));
     if (!fd.ok()) {
         // ENOTDIR or ELOOP: a file or a link on the way ends the look-up there.
         const int error = errno;

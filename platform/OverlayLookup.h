@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Mounts.h"
+#include "platform/NoFollowOpen.h"
 
 namespace platform {
 
@@ -72,6 +73,7 @@ private:
     bool attribute(int fd, const char* name, std::string& value) const;
 
     std::vector<std::string> m_layers;  // roots, topmost first
+    std::vector<UniqueFd> m_roots;      // parallel to it, opened as named
     std::string m_prefix;               // of the overlay's extended attributes
 };
 
