@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cleanup/DeleteGuard.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "cleanup/Rename.h"
 #include "platform/FolderListing.h"
 #include "platform/Mounts.h"
+#include "platform/OverlayLookup.h"
 #include "platform/NoFollowOpen.h"
 #include "text/Text.h"
 
@@ -90,23 +92,34 @@ bool shownThroughOverlay(int keptFd, const std::string& keptPath, const struct s
     }
     std::vector<std::string> layers = overlay->lowers;
     if (!overlay->upper.empty()) {
-        layers.insert(layers.begin(), overlay->upper);
+        layers.push_back(overlay->upper);
+    }
+    bool oneDevice = true;
+    bool onALayer = false;
+    for (const std::string& layer : layers) {
+        struct stat st = {};
+        const bool here = ::stat(layer.c_str(), &st) == 0 && st.st_dev == marked.st_dev;
+        oneDevice = oneDevice && here;
+        onALayer = onALayer || here;
+    }
+    if (!onALayer) {
+        return false;
+    }
+    if (oneDevice && kept.st_dev == overlay->device && kept.st_ino == marked.st_ino) {
+        return true;
     }
     const std::string relative =
         keptPath.substr(overlay->mountPoint == "/" ? 1 : overlay->mountPoint.size() + 1);
-    bool oneDevice = true;
-    bool hidden = false;
-    for (const std::string& layer : layers) {
-        struct stat st = {};
-        oneDevice = oneDevice && ::stat(layer.c_str(), &st) == 0 && st.st_dev == marked.st_dev;
-        if (!hidden && ::lstat((layer + "/" + relative).c_str(), &st) == 0) {
-            hidden = !S_ISREG(st.st_mode);
-            if (!hidden && st.st_dev == marked.st_dev && st.st_ino == marked.st_ino) {
-                return true;
-            }
-        }
+    const std::size_t slash = relative.rfind('/');
+    const platform::OverlayLookup lookup(*overlay);
+    std::vector<platform::LayerFolder> folders;
+    std::vector<platform::LayerFile> files;
+    if (!lookup.folderAt(slash == std::string::npos ? "" : relative.substr(0, slash), folders) ||
+        !lookup.files(folders, relative.substr(slash + 1), kept.st_ino, files)) {
+        return true;  // the marked file may be any of them
     }
-    return oneDevice && kept.st_dev == overlay->device && kept.st_ino == marked.st_ino;
+    return std::find(files.begin(), files.end(),
+                     platform::LayerFile{marked.st_dev, marked.st_ino}) != files.end();
 }
 
 bool entryIsFile(int folder, const std::string& name, const struct stat& file)

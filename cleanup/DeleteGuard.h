@@ -39,12 +39,14 @@ bool copyHoldsWhileAway(int awayFolder, const std::string& awayName, const CopyA
                         std::string& reason);
 
 // Whether the kept file, open as `keptFd` at `keptPath`, is on an overlay
-// that shows the file `marked` of one of its layers there: the layers' files
-// at that path (down to the first entry that hides the rest; a file copied
-// up for its metadata only keeps its data in the layer below), or, where the
-// layers share one device, the layer file whose inode the overlay gives it.
-// Removing `marked` would then take the kept file's data with it, while the
-// kept path still answers as before.
+// that shows the file `marked` of one of its layers there: one of the layer
+// files the overlay's own way down its layers passes at that path (through
+// folders and files renamed through the overlay, down to the lower file
+// that holds the data of a file copied up for its metadata only), or, where
+// the layers share one device, the layer file whose inode the overlay gives
+// it. Removing `marked` would then take the kept file's data with it, while
+// the kept path still answers as before. When those layer files cannot be
+// told, true for any `marked` on a layer's file system.
 bool shownThroughOverlay(int keptFd, const std::string& keptPath, const struct stat& kept,
                          const struct stat& marked);
 

@@ -462,10 +462,18 @@ std::vector<OverlayMount> overlayMounts(const std::vector<MountEntry>& mounts)
                 overlay.upper = option.substr(9);
             } else if (::text::startsWith(option, "lowerdir=")) {
                 layers = splitLayers(option.substr(9));
-            } else if (::text::startsWith(option, "lowerdir+=")) {
-                layers = {option.substr(10)};
+            } else if (::text::startsWith(option, "lowerdir+=") ||
+                       ::text::startsWith(option, "datadir+=")) {
+                layers = {option.substr(option.find('=') + 1)};
+            } else if (option == "userxattr") {
+                overlay.userXattr = true;
             }
-            for (std::string& layer : layers) {
+            for (std::size_t i = 0; i < layers.size(); ++i) {
+                std::string& layer = layers[i];
+                // "::" opens the data-only layers: no layer lies between.
+                if (layer.empty() && i > 0 && i + 1 < layers.size()) {
+                    continue;
+                }
                 told = told && isCanonicalPath(layer);
                 overlay.lowers.push_back(std::move(layer));
             }

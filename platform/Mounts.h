@@ -31,12 +31,14 @@ struct OverlayMount {
     std::string mountPoint;
     dev_t device = 0;
     std::string upper;                // "" for a read-only overlay
-    std::vector<std::string> lowers;  // topmost first
+    std::vector<std::string> lowers;  // topmost first, then the data-only ones
+    bool userXattr = false;           // its marks are user.overlay.*, not trusted.overlay.*
 };
 
 // The overlays among the mounts, their layers read from the super options
-// upperdir= and lowerdir= (or lowerdir+=); one with a layer that is not an
-// absolute, plain path is left out, as it cannot be told.
+// upperdir= and lowerdir= (or lowerdir+= and datadir+=, the data-only layers
+// after "::"); one with a layer that is not an absolute, plain path is left
+// out, as it cannot be told.
 std::vector<OverlayMount> overlayMounts(const std::vector<MountEntry>& mounts);
 // Those of this process's mount table.
 std::vector<OverlayMount> systemOverlays();

@@ -141,7 +141,7 @@ void FileCatalogue::TreeScanner1FileFound(scanner::TTreeScanner& sender)
     if (SkipEmptyFiles && entry.size == 0) {
         return;
     }
-    if (Overlays.watching() && Overlays.isAlias(sender.FileFound(), entry)) {
+    if (Overlays.watching() && Overlays.isAlias(entry)) {
         return;  // the same file, taken through an overlay or in its layer
     }
     if (scanMode != ScanMode::Normal) {

@@ -62,7 +62,10 @@ void OverlayAliases::load(std::vector<platform::OverlayMount> overlays)
     }
     m_layers.clear();
     m_layerDevices.clear();
+    m_lookups.clear();
+    m_mergedFolders.clear();
     for (const platform::OverlayMount& overlay : m_overlays) {
+        m_lookups.emplace_back(overlay);
         m_layerDevices.push_back(sharedDevice(overlay));
         if (!overlay.upper.empty()) {
             m_layers.push_back(overlay.upper);
@@ -77,6 +80,7 @@ void OverlayAliases::load(std::vector<platform::OverlayMount> overlays)
 
 void OverlayAliases::enterFolder(const std::string& folder)
 {
+    const int previous = m_overlay;
     m_overlay = -1;
     m_inLayer = false;
     if (m_overlays.empty()) {
@@ -97,50 +101,52 @@ void OverlayAliases::enterFolder(const std::string& folder)
         fs.f_type != OVERLAYFS_SUPER_MAGIC) {
         m_overlay = -1;
     }
+    if (m_overlay != previous) {
+        m_mergedFolders.clear();
+    }
+    if (m_overlay >= 0) {
+        followMergedFolders(folder);
+    }
     for (const std::string& layer : m_layers) {
         m_inLayer = m_inLayer || isAtOrBelow(folder, layer);
     }
 }
 
-void OverlayAliases::backingFiles(const platform::OverlayMount& overlay,
-                                  const std::string& relative,
-                                  std::vector<Identity>& identities) const
+void OverlayAliases::followMergedFolders(const std::string& folder)
 {
-    std::vector<const std::string*> layers;
-    if (!overlay.upper.empty()) {
-        layers.push_back(&overlay.upper);
+    const std::string& point = m_overlays[static_cast<std::size_t>(m_overlay)].mountPoint;
+    const platform::OverlayLookup& lookup = m_lookups[static_cast<std::size_t>(m_overlay)];
+    while (!m_mergedFolders.empty() && !folder.starts_with(m_mergedFolders.back().path)) {
+        m_mergedFolders.pop_back();
     }
-    for (const std::string& lower : overlay.lowers) {
-        layers.push_back(&lower);
+    if (m_mergedFolders.empty()) {
+        m_mergedFolders.push_back({point == "/" ? "/" : point + "/", true, lookup.root()});
     }
-    for (const std::string* layer : layers) {
-        struct stat st = {};
-        if (::lstat((*layer + "/" + relative).c_str(), &st) == 0) {
-            if (!S_ISREG(st.st_mode)) {
-                return;  // a whiteout or a folder hides what lies below
-            }
-            identities.push_back({st.st_dev, st.st_ino});
-        }
+    while (m_mergedFolders.back().path.size() < folder.size()) {
+        const MergedFolder& parent = m_mergedFolders.back();
+        const std::size_t end = folder.find('/', parent.path.size());
+        MergedFolder next{folder.substr(0, end + 1), false, {}};
+        const std::string name = folder.substr(parent.path.size(), end - parent.path.size());
+        next.known = parent.known && lookup.folder(parent.layers, name, next.layers);
+        m_mergedFolders.push_back(std::move(next));
     }
 }
 
-bool OverlayAliases::isAlias(const std::string& path, const platform::FileEntry& entry)
+bool OverlayAliases::isAlias(const platform::FileEntry& entry)
 {
     if (m_overlay >= 0) {
         const auto index = static_cast<std::size_t>(m_overlay);
         const platform::OverlayMount& overlay = m_overlays[index];
-        const std::size_t skip = overlay.mountPoint == "/" ? 1 : overlay.mountPoint.size() + 1;
         // Layers on several file systems give a file of the overlay the
         // device of its layer's own, not the overlay's.
         std::vector<Identity> backing;
         if (entry.device == overlay.device && m_layerDevices[index]) {
             backing.push_back({*m_layerDevices[index], entry.inode});
         }
-        if (path.size() > skip) {
-            backingFiles(overlay, path.substr(skip), backing);
+        const MergedFolder& here = m_mergedFolders.back();
+        if (here.known) {
+            m_lookups[index].files(here.layers, entry.name, entry.inode, backing);
         }
-        // No layer file at its path: a folder on the way was renamed through
-        // the overlay, and which lower file it shows cannot be told.
         if (backing.empty()) {
             return true;
         }

@@ -11,6 +11,7 @@
 
 #include "platform/FolderListing.h"
 #include "platform/Mounts.h"
+#include "platform/OverlayLookup.h"
 
 namespace search {
 
@@ -26,25 +27,32 @@ public:
     void load(std::vector<platform::OverlayMount> overlays);
     // Called for each folder the walk enters (its path ends with '/').
     void enterFolder(const std::string& folder);
-    // Whether the file at `path` of the current folder is another path to a
-    // file already taken, or a file of an overlay whose layer file cannot be
-    // told (which is then never taken).
-    bool isAlias(const std::string& path, const platform::FileEntry& entry);
+    // Whether the file `entry` of the current folder is another path to a
+    // file already taken, or a file of an overlay whose layer files cannot be
+    // told (which is then never taken): the overlay's own way down its
+    // layers is followed, through renamed folders and files, to the lower
+    // file that holds the data of a file copied up for its metadata only.
+    bool isAlias(const platform::FileEntry& entry);
     // Whether the current folder is on an overlay or in a layer: only then
-    // does a file need its path for isAlias.
+    // need isAlias be asked.
     bool watching() const { return m_overlay >= 0 || m_inLayer; }
 
 private:
     using Identity = std::pair<dev_t, ino_t>;
 
-    // The files of the overlay's layers that a merged path may show: each
-    // layer's file at that path, from the topmost down to the first entry
-    // that hides what lies below (a file copied up for its metadata only
-    // keeps its data in the layer below).
-    void backingFiles(const platform::OverlayMount& overlay, const std::string& relative,
-                      std::vector<Identity>& identities) const;
+    // A merged folder on the way to the current one, with its layer folders.
+    struct MergedFolder {
+        std::string path;    // ending with '/'
+        bool known = false;  // whether its layer folders could be told
+        std::vector<platform::LayerFolder> layers;
+    };
+
+    // Makes m_mergedFolders end with the current folder, looking up only
+    // the folders below the deepest one it already holds.
+    void followMergedFolders(const std::string& folder);
 
     std::vector<platform::OverlayMount> m_overlays;
+    std::vector<platform::OverlayLookup> m_lookups;  // parallel to it
     // Parallel to it: the device of its layers when they all share one. Then
     // the overlay gives each file the inode of the layer file behind it, which
     // finds it even in a folder renamed through the overlay.
@@ -53,6 +61,8 @@ private:
     std::vector<std::string> m_layers;
     // The overlay whose merged folder holds the current folder, or -1.
     int m_overlay = -1;
+    // From the merged root of that overlay down to the current folder.
+    std::vector<MergedFolder> m_mergedFolders;
     bool m_inLayer = false;
     std::set<Identity> m_takenThroughOverlay;  // the layers' files behind merged paths
     std::set<Identity> m_takenInLayer;

@@ -30,20 +30,32 @@ private:
     std::unique_ptr<TempFolder> m_tree;
     std::unique_ptr<TempFolder> m_lists;
 
+    // a.jpg, b.jpg and 2019/c.jpg in the folder `top`, as photos/ holds them.
+    void writePhotos(const std::string& top)
+    {
+        m_tree->write(top + "a.jpg", "picture a");
+        m_tree->write(top + "b.jpg", "picture b");
+        m_tree->write(top + "2019/c.jpg", "picture c");
+    }
+
+    // x.ogg and y.ogg in the folder `top`, as music/ holds them.
+    void writeMusic(const std::string& top)
+    {
+        m_tree->write(top + "x.ogg", "tune x");
+        m_tree->write(top + "y.ogg", "tune y");
+    }
+
     // photos/ copied whole to backup/photos/, its files again in one flat
     // folder, a folder whose two files both have copies in photos/, and
     // music/ copied beside it.
     void writeTree()
     {
         for (const std::string top : {"photos/", "backup/photos/"}) {
-            m_tree->write(top + "a.jpg", "picture a");
-            m_tree->write(top + "b.jpg", "picture b");
-            m_tree->write(top + "2019/c.jpg", "picture c");
+            writePhotos(top);
         }
         m_tree->write("backup/notes.txt", "only here");
         for (const std::string top : {"music/", "music copy/"}) {
-            m_tree->write(top + "x.ogg", "tune x");
-            m_tree->write(top + "y.ogg", "tune y");
+            writeMusic(top);
         }
         m_tree->write("flat/a.jpg", "picture a");
         m_tree->write("flat/b.jpg", "picture b");
@@ -53,6 +65,15 @@ private:
         m_tree->write("old/b copy.jpg", "picture b");
         m_tree->write("elsewhere/d.jpg", "picture d");
         m_tree->write("elsewhere/unique.txt", "unique");
+    }
+
+    // A window that has searched the tree as written so far and shows its folders.
+    std::unique_ptr<TfrmMain> searchedForm() const
+    {
+        auto form = makeTestForm(*m_lists, m_tree->path());
+        form->btnSearch->click();
+        form->folderView->showFolders();
+        return form;
     }
 
     // The folders of each kind the folder view lists, below the tree.
@@ -187,10 +208,8 @@ private slots:
     void foldersWhoseFilesLeftTheListAreNoLongerCalledCopies()
     {
         writeTree();
-        auto form = makeTestForm(*m_lists, m_tree->path());
+        auto form = searchedForm();
         app::FolderView& view = *form->folderView;
-        form->btnSearch->click();
-        view.showFolders();
         QVERIFY(rowOf(view, "backup/photos/") >= 0);
         view.showFiles();
         // The row of backup/photos/2019/c.jpg goes, as Delete takes it.
@@ -207,10 +226,8 @@ private slots:
     void aMarkedFolderGoesToTheTrashWholeAndUndoPutsItBack()
     {
         writeTree();
-        auto form = makeTestForm(*m_lists, m_tree->path());
+        auto form = searchedForm();
         app::FolderView& view = *form->folderView;
-        form->btnSearch->click();
-        view.showFolders();
         view.model->setMarked(rowOf(view, "backup/photos/"), true);
         ModalAnswers answers;
         answers.answer(QMessageBox::Yes);
@@ -269,13 +286,10 @@ private slots:
             m_tree->write(top + "q/r.bin", "part r");
         }
         m_tree->symlink("a.jpg", "backup/photos/latest");
-        m_tree->write("stash/music/x.ogg", "tune x");
-        m_tree->write("stash/music/y.ogg", "tune y");
+        writeMusic("stash/music/");
         m_tree->write("stash/a.jpg", "picture a");
-        auto form = makeTestForm(*m_lists, m_tree->path());
+        auto form = searchedForm();
         app::FolderView& view = *form->folderView;
-        form->btnSearch->click();
-        view.showFolders();
         // A link goes with its folder and is named with it.
         QCOMPARE(view.model->text(rowOf(view, "backup/photos/"), FolderListModel::Also),
                  QString("1 link or special file: latest"));
@@ -317,9 +331,7 @@ private slots:
     {
         writeTree();
         for (const std::string top : {"spare/photos/", "keep/", "gone/"}) {
-            m_tree->write(top + "a.jpg", "picture a");
-            m_tree->write(top + "b.jpg", "picture b");
-            m_tree->write(top + "2019/c.jpg", "picture c");
+            writePhotos(top);
         }
         m_tree->write("keep/e.jpg", "picture e");
         m_tree->write("gone/e.jpg", "picture e");
@@ -331,10 +343,8 @@ private slots:
             m_tree->write("gone/g" + std::to_string(i), "picture g" + std::to_string(i));
         }
         m_tree->symlink("a.jpg", "gone/latest");
-        auto form = makeTestForm(*m_lists, m_tree->path());
+        auto form = searchedForm();
         app::FolderView& view = *form->folderView;
-        form->btnSearch->click();
-        view.showFolders();
         QVERIFY(folders(view, FolderKind::Nearly).contains("part/"));
         view.model->setMarked(rowOf(view, "backup/photos/"), true);
         view.model->setMarked(rowOf(view, "gone/"), true);

@@ -111,11 +111,23 @@ protected:
         return kept;
     }
 
+    // The tree and the journal as before any run.
     void clearTree()
     {
         for (const char* name : {"orig", "copy", "flat", "unique", "a", "b"}) {
             tree.remove(name);
         }
+        ::unlink(journalPath().c_str());
+    }
+
+    // orig/ and copy/ written beside what the tree holds, searched, and
+    // planned keeping orig/.
+    FolderPlan planKeepingOrig()
+    {
+        writeFolder("orig/");
+        writeFolder("copy/");
+        search();
+        return plan({keepIn(tree / "orig")});
     }
 
     bool isFolder(const std::string& relative)
@@ -144,15 +156,11 @@ TEST_F(FolderCleanupTest, IdenticalAndContainedFoldersGoWholeWithWhatTheyHoldAnd
     for (const ActionKind kind : kFolderActions) {
         SCOPED_TRACE(actionName(kind));
         clearTree();
-        ::unlink(journalPath().c_str());
-        writeFolder("orig/");
-        writeFolder("copy/");
         for (int i = 0; i < 4; ++i) {
             tree.write("flat/r" + std::to_string(i) + ".txt", "contents " + std::to_string(i));
         }
         tree.write("unique/u.txt", "only here");
-        search();
-        const FolderPlan planned = plan({keepIn(tree / "orig")});
+        const FolderPlan planned = planKeepingOrig();
         ASSERT_EQ(planned.folders.size(), 2u);
         const PlanFolder& copy = planned.folders[0];
         EXPECT_EQ(copy.path, tree / "copy/");
@@ -315,10 +323,7 @@ TEST_F(FolderCleanupTest, WhatArrivesInAFolderWhileItIsDeletedStays)
     for (const bool keptMovedIn : {false, true}) {
         SCOPED_TRACE(keptMovedIn ? "a kept file moved in" : "a new file");
         clearTree();
-        writeFolder("orig/");
-        writeFolder("copy/");
-        search();
-        const FolderPlan planned = plan({keepIn(tree / "orig")});
+        const FolderPlan planned = planKeepingOrig();
         ASSERT_EQ(planned.folders.size(), 1u);
         const Snapshot before = files();
         const FolderReport report = run(planned, ActionKind::Delete, [&](FolderRunner& runner) {
@@ -386,14 +391,10 @@ TEST_F(FolderCleanupTest, ARunKilledWhileAFolderIsAwayIsPutBackByUndoOrTheNextRu
     for (const ActionKind kind : kFolderActions) {
         SCOPED_TRACE(actionName(kind));
         clearTree();
-        ::unlink(journalPath().c_str());
         // The next run finds a journal named as a run's own names it.
         const std::string journal =
             kind == ActionKind::Delete ? newJournalPath(work.path()) : journalPath();
-        writeFolder("orig/");
-        writeFolder("copy/");
-        search();
-        const FolderPlan planned = plan({keepIn(tree / "orig")});
+        const FolderPlan planned = planKeepingOrig();
         ASSERT_EQ(planned.folders.size(), 1u);
         const Snapshot before = files();
         const pid_t child = ::fork();

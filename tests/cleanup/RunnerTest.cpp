@@ -52,6 +52,28 @@ std::vector<std::string> spareNames(const std::string& folder)
     return names;
 }
 
+// In a child of inMountNamespace: a tmpfs at `top` holding lower/, upper/,
+// work/ and merged/ (lower/ on a tmpfs of its own when `lowerApart`), filled
+// by `fill`, then the overlay of the three mounted on merged/ with `options`
+// added.
+bool mountOverlay(const std::string& top, bool lowerApart, const std::string& options,
+                  const std::function<void()>& fill)
+{
+    if (!mountTmpfs(top, "4m")) {
+        return false;
+    }
+    for (const char* folder : {"/lower", "/upper", "/work", "/merged"}) {
+        ::mkdir((top + folder).c_str(), 0755);
+    }
+    if (lowerApart && !mountTmpfs(top + "/lower", "1m")) {
+        return false;
+    }
+    fill();
+    const std::string all =
+        "lowerdir=" + top + "/lower,upperdir=" + top + "/upper,workdir=" + top + "/work" + options;
+    return ::mount("overlay", (top + "/merged").c_str(), "overlay", 0, all.c_str()) == 0;
+}
+
 }  // namespace
 
 TEST_F(RunnerTest, TrashMovesEveryMarkedCopyIntoTheTrashAndKeepsOne)
@@ -683,17 +705,8 @@ TEST_F(RunnerTest, AnOverlayPathWhoseUpperFileIsKeptIsPutBack)
     const std::string top = tree.mkdir("m");
     const int result = inMountNamespace(
         [&] {
-            if (!mountTmpfs(top, "4m")) {
-                return false;
-            }
-            for (const char* folder : {"/lower", "/upper", "/work", "/merged"}) {
-                ::mkdir((top + folder).c_str(), 0755);
-            }
-            tree.write("m/upper/x", "one file seen twice");
-            const std::string options =
-                "lowerdir=" + top + "/lower,upperdir=" + top + "/upper,workdir=" + top + "/work";
-            return ::mount("overlay", (top + "/merged").c_str(), "overlay", 0, options.c_str()) ==
-                   0;
+            return mountOverlay(top, false, "",
+                                [&] { tree.write("m/upper/x", "one file seen twice"); });
         },
         [&] {
             const Plan plan = keepFirst({group({"m/upper/x", "m/merged/x"})});
@@ -718,49 +731,61 @@ TEST_F(RunnerTest, AnOverlayPathWhoseUpperFileIsKeptIsPutBack)
 
 TEST_F(RunnerTest, ALowerFileThatAnOverlayShowsAsTheKeptFileIsNeverTouched)
 {
-    // Copied up for its metadata only, merged/x keeps its data in lower/x,
-    // and the rename of a folder leaves merged/new/y on lower/old/y: taking
-    // away the lower file does not change what the kept path answers.
-    const std::string top = tree.mkdir("m");
-    const int result = inMountNamespace(
-        [&] {
-            if (!mountTmpfs(top, "4m")) {
-                return false;
-            }
-            for (const char* folder : {"/lower", "/upper", "/work", "/merged"}) {
-                ::mkdir((top + folder).c_str(), 0755);
-            }
-            tree.write("m/lower/x", "data only in the lower file");
-            tree.write("m/lower/old/y", "under the old name");
-            const std::string options = "lowerdir=" + top + "/lower,upperdir=" + top +
-                                        "/upper,workdir=" + top +
-                                        "/work,metacopy=on,redirect_dir=on";
-            return ::mount("overlay", (top + "/merged").c_str(), "overlay", 0, options.c_str()) ==
-                       0 &&
-                   ::chmod((top + "/merged/x").c_str(), 0600) == 0 &&
-                   ::rename((top + "/merged/old").c_str(), (top + "/merged/new").c_str()) == 0;
-        },
-        [&] {
-            const Plan plan = keepFirst(
-                {group({"m/merged/x", "m/lower/x"}), group({"m/merged/new/y", "m/lower/old/y"})});
-            for (const ActionKind kind :
-                 {ActionKind::Delete, ActionKind::Trash, ActionKind::Move}) {
-                const Report report = act(plan, kind);
-                if (report.results[0][1].outcome != Outcome::Untouched ||
-                    report.results[1][1].outcome != Outcome::Untouched) {
-                    return 1;
+    // Copied up for its metadata only, merged/x keeps its data in lower/x;
+    // the rename of a folder leaves merged/new/y on lower/old/y; a file
+    // renamed through the overlay, in its folder (z2) or into another (w2),
+    // is an upper file of metadata only whose data stays in the lower file
+    // under its old name. Taking away the lower file does not change what
+    // the kept path answers. The layers on one file system, then apart.
+    for (const bool lowerApart : {false, true}) {
+        SCOPED_TRACE(lowerApart ? "a lower folder of its own" : "one file system");
+        const std::string m = lowerApart ? "apart/" : "one/";
+        const std::string top = tree.mkdir(m.substr(0, m.size() - 1));
+        const std::vector<std::pair<std::string, std::string>> lowerFiles = {
+            {"x", "data only in the lower file"},
+            {"old/y", "under the old name"},
+            {"z", "renamed in its folder"},
+            {"old/w", "moved into another folder"}};
+        const int result = inMountNamespace(
+            [&] {
+                const auto fill = [&] {
+                    for (const auto& [path, contents] : lowerFiles) {
+                        tree.write(m + "lower/" + path, contents);
+                    }
+                };
+                const std::string merged = top + "/merged/";
+                return mountOverlay(top, lowerApart, ",metacopy=on,redirect_dir=on", fill) &&
+                       ::chmod((merged + "x").c_str(), 0600) == 0 &&
+                       ::rename((merged + "z").c_str(), (merged + "z2").c_str()) == 0 &&
+                       ::rename((merged + "old/w").c_str(), (merged + "w2").c_str()) == 0 &&
+                       ::rename((merged + "old").c_str(), (merged + "new").c_str()) == 0;
+            },
+            [&] {
+                const Plan plan = keepFirst({group({m + "merged/x", m + "lower/x"}),
+                                             group({m + "merged/new/y", m + "lower/old/y"}),
+                                             group({m + "merged/z2", m + "lower/z"}),
+                                             group({m + "merged/w2", m + "lower/old/w"})});
+                for (const ActionKind kind :
+                     {ActionKind::Delete, ActionKind::Trash, ActionKind::Move}) {
+                    const Report report = act(plan, kind);
+                    for (const std::vector<FileResult>& results : report.results) {
+                        if (results[1].outcome != Outcome::Untouched) {
+                            return 1;
+                        }
+                    }
+                    for (const auto& [path, contents] : lowerFiles) {
+                        if (tree.read(m + "lower/" + path) != contents) {
+                            return 2;
+                        }
+                    }
                 }
-                if (tree.read("m/lower/x") != "data only in the lower file" ||
-                    tree.read("m/lower/old/y") != "under the old name") {
-                    return 2;
-                }
-            }
-            return 0;
-        });
-    if (result == 77) {
-        GTEST_SKIP() << "mounting an overlay with metadata-only copy-up is refused here";
+                return 0;
+            });
+        if (result == 77) {
+            GTEST_SKIP() << "mounting an overlay with metadata-only copy-up is refused here";
+        }
+        EXPECT_EQ(result, 0);
     }
-    EXPECT_EQ(result, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryAction, RaceTest,

@@ -152,16 +152,18 @@ TEST(MountsTest, DamagedLinesAreIgnoredNotTurnedIntoDrives)
 TEST(MountsTest, AnOverlaysLayersAreReadFromItsSuperOptions)
 {
     const std::vector<OverlayMount> overlays = overlayMounts(parseMountInfo(
-        "68 46 0:40 / /srv/merged rw - overlay ov rw,lowerdir=/srv/a\\:b:/srv/c\\054d,"
+        "68 46 0:40 / /srv/merged rw - overlay ov rw,lowerdir=/srv/a\\:b:/srv/c\\054d::/srv/data,"
         "upperdir=/srv/up\\040per,workdir=/srv/work\n"
-        "69 46 0:41 / /srv/ro ro - overlay ov ro,lowerdir+=/srv/one,lowerdir+=/srv/two\n"
+        "69 46 0:41 / /srv/ro ro - overlay ov ro,lowerdir+=/srv/one,datadir+=/srv/two,userxattr\n"
         "70 46 0:42 / /srv/relative rw - overlay ov rw,lowerdir=layer,upperdir=/srv/u\n"
         "71 46 8:1 / /srv/plain rw - ext4 /dev/sda1 rw,lowerdir=/srv/x\n"));
     ASSERT_EQ(overlays.size(), 2u);  // a relative layer cannot be told; ext4 is no overlay
     EXPECT_EQ(overlays[0].mountPoint, "/srv/merged");
     EXPECT_EQ(overlays[0].device, makedev(0, 40));
     EXPECT_EQ(overlays[0].upper, "/srv/up per");
-    EXPECT_EQ(overlays[0].lowers, (std::vector<std::string>{"/srv/a:b", "/srv/c,d"}));
+    EXPECT_EQ(overlays[0].lowers, (std::vector<std::string>{"/srv/a:b", "/srv/c,d", "/srv/data"}));
+    EXPECT_FALSE(overlays[0].userXattr);
     EXPECT_EQ(overlays[1].upper, "");
     EXPECT_EQ(overlays[1].lowers, (std::vector<std::string>{"/srv/one", "/srv/two"}));
+    EXPECT_TRUE(overlays[1].userXattr);
 }

@@ -335,10 +335,11 @@ TEST_F(SearchRunTest, AnOverlaysMergedFolderAndItsLayersAreNotCopiesOfEachOther)
 TEST_F(SearchRunTest, AnOverlaysFileIsOneFileWithItsLowerFileWhenOnlyItsDataIsThere)
 {
     // A file copied up for its metadata only keeps its data in the lower
-    // file, and a folder renamed through the overlay keeps its files under
-    // the lower folder's old name: each merged path is that lower file. The
-    // layers on one file system, then the lower one on a file system of its
-    // own. A file system mounted inside the merged folder is no overlay.
+    // file, and a folder or file renamed through the overlay keeps its data
+    // under the lower one's old name: each merged path is that lower file,
+    // found with it or without it. The layers on one file system, then the
+    // lower one on a file system of its own. A file system mounted inside
+    // the merged folder is no overlay.
     for (const bool ownLower : {false, true}) {
         SCOPED_TRACE(ownLower ? "a lower folder of its own" : "one file system");
         const std::string top = ownLower ? "own/" : "one/";
@@ -353,6 +354,10 @@ TEST_F(SearchRunTest, AnOverlaysFileIsOneFileWithItsLowerFileWhenOnlyItsDataIsTh
                 }
                 dir.write(top + "lower/meta.txt", "its data only in the lower folder");
                 dir.write(top + "lower/old/moved.txt", "found under the old name");
+                dir.write(top + "lower/renamed.txt", "renamed through the overlay");
+                dir.write(top + "lower/old/away.txt", "moved out of its folder");
+                dir.write(top + "copy/renamed.txt", "renamed through the overlay");
+                dir.write(top + "copy/away.txt", "moved out of its folder");
                 const std::string options = "lowerdir=" + lower + ",upperdir=" + upper +
                                             ",workdir=" + work + ",metacopy=on,redirect_dir=on";
                 return ::mount("gemmora-test", merged.c_str(), "overlay", 0, options.c_str()) ==
@@ -364,6 +369,10 @@ TEST_F(SearchRunTest, AnOverlaysFileIsOneFileWithItsLowerFileWhenOnlyItsDataIsTh
                 dir.write(top + "merged/inner/a", "two copies on a tmpfs");
                 dir.write(top + "merged/inner/b", "two copies on a tmpfs");
                 if (::chmod((merged + "/meta.txt").c_str(), 0600) != 0 ||
+                    ::rename((merged + "/renamed.txt").c_str(), (merged + "/now.txt").c_str()) !=
+                        0 ||
+                    ::rename((merged + "/old/away.txt").c_str(), (merged + "/away.txt").c_str()) !=
+                        0 ||
                     ::rename((merged + "/old").c_str(), (merged + "/new").c_str()) != 0) {
                     return 2;
                 }
@@ -373,6 +382,14 @@ TEST_F(SearchRunTest, AnOverlaysFileIsOneFileWithItsLowerFileWhenOnlyItsDataIsTh
                 run.btnSearchClick();
                 if (!window.list.rows.empty()) {
                     return 1;
+                }
+                window.fields[Field::RootDir] = "/" + top + "merged,/" + top + "copy";
+                run.btnSearchClick();
+                if (window.rowTexts(dir.path()) !=
+                    std::vector<std::string>{"Duplicate files .....", top + "copy/renamed.txt",
+                                             top + "merged/now.txt", "", "Duplicate files .....",
+                                             top + "copy/away.txt", top + "merged/away.txt"}) {
+                    return 4;
                 }
                 window.fields[Field::RootDir] = "/" + top + "merged/inner";
                 run.btnSearchClick();
