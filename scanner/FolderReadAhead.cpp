@@ -163,7 +163,14 @@ Listing FolderReadAhead::take(const Place& place)
     std::unique_lock<std::mutex> lock(m_mutex);
     m_wanted = &place;
     m_workReady.notify_all();  // the wanted folder may go beyond the window
-    m_listingReady.wait(lock, [&] { return m_done.count(place) != 0 || m_failure; });
+    while (m_done.count(place) == 0 && !m_failure) {
+        if (mayHelp()) {
+            // Waiting would leave a core idle: the walk lists a folder itself.
+            listNext(lock, m_ownChildren);
+            continue;
+        }
+        m_listingReady.wait(lock, [&] { return m_done.count(place) != 0 || m_failure; });
+    }
     m_wanted = nullptr;
     const auto at = m_done.find(place);
     if (at == m_done.end()) {
@@ -181,6 +188,14 @@ Listing FolderReadAhead::take(const Place& place)
     return std::move(node->listing);
 }
 
+bool FolderReadAhead::mayHelp() const
+{
+    // Only while listings come from the cache: one that waits on the disk
+    // would keep the walk from the listing it wants, and the event loop from
+    // its turn, for longer than waiting would.
+    return !m_stopping && mayTakeNext() && m_slept == 0 && m_wantedThreads == 1;
+}
+
 bool FolderReadAhead::mayTakeNext() const
 {
     if (m_queue.empty()) {
@@ -194,50 +209,52 @@ bool FolderReadAhead::mayTakeNext() const
 void FolderReadAhead::work()
 {
     std::vector<NodePtr> children;
+    std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        NodePtr node;
-        bool measure = false;
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_workReady.wait(lock, [this] { return m_stopping || mayTakeNext(); });
-            if (m_stopping) {
-                return;
-            }
-            std::pop_heap(m_queue.begin(), m_queue.end(), Later());
-            node = std::move(m_queue.back());
-            m_queue.pop_back();
-            ++m_inFlight;
-            measure = m_wantedThreads < m_growth.most;
-        }
-        try {
-            children.clear();
-            const long sleeps = measure ? sleepsSoFar() : 0;
-            read(node, children);
-            const bool slept = measure && sleepsSoFar() != sleeps;
-            std::lock_guard<std::mutex> lock(m_mutex);
-            countListing(slept);
-            for (NodePtr& child : children) {
-                m_queue.push_back(std::move(child));
-                std::push_heap(m_queue.begin(), m_queue.end(), Later());
-            }
-            m_done.emplace(node->place, std::move(node));
-        } catch (...) {
-            // Out of memory, say: the walk hears of it when it next waits.
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                if (!m_failure) {
-                    m_failure = std::current_exception();
-                }
-                m_stopping = true;
-            }
-            m_listingReady.notify_all();
-            m_workReady.notify_all();
+        m_workReady.wait(lock, [this] { return m_stopping || mayTakeNext(); });
+        if (m_stopping) {
             return;
         }
-        m_listingReady.notify_one();
-        if (!children.empty()) {
-            m_workReady.notify_all();
+        listNext(lock, children);
+    }
+}
+
+void FolderReadAhead::listNext(std::unique_lock<std::mutex>& lock, std::vector<NodePtr>& children)
+{
+    std::pop_heap(m_queue.begin(), m_queue.end(), Later());
+    NodePtr node = std::move(m_queue.back());
+    m_queue.pop_back();
+    ++m_inFlight;
+    const bool measure = m_wantedThreads < m_growth.most;
+    lock.unlock();
+    try {
+        children.clear();
+        const long sleeps = measure ? sleepsSoFar() : 0;
+        read(node, children);
+        const bool slept = measure && sleepsSoFar() != sleeps;
+        lock.lock();
+        countListing(slept);
+        for (NodePtr& child : children) {
+            m_queue.push_back(std::move(child));
+            std::push_heap(m_queue.begin(), m_queue.end(), Later());
         }
+        m_done.emplace(node->place, std::move(node));
+    } catch (...) {
+        // Out of memory, say: the walk hears of it when it next waits.
+        if (!lock.owns_lock()) {
+            lock.lock();
+        }
+        if (!m_failure) {
+            m_failure = std::current_exception();
+        }
+        m_stopping = true;
+        m_listingReady.notify_all();
+        m_workReady.notify_all();
+        return;
+    }
+    m_listingReady.notify_one();
+    if (!children.empty()) {
+        m_workReady.notify_all();
     }
 }
 

@@ -104,6 +104,11 @@ private:
     };
 
     void work();
+    // Takes the earliest folder off the queue and lists it, on the calling
+    // thread; the lock is held before and after. A failure is kept for take().
+    void listNext(std::unique_lock<std::mutex>& lock, std::vector<NodePtr>& children);
+    // Whether take() may list a folder itself while it waits. The lock is held.
+    bool mayHelp() const;
     bool mayTakeNext() const;
     // Counts a listing handed in; asks for one more reader when enough
     // of the latest ones slept. The lock is held.
@@ -128,8 +133,9 @@ private:
     bool m_stopping = false;
     std::exception_ptr m_failure;  // what stopped a reader
     std::size_t m_wantedThreads = 1;
-    std::size_t m_listings = 0;  // of the present run of kGrowthRun
-    std::size_t m_slept = 0;     // of those, listings that waited in the kernel
+    std::size_t m_listings = 0;          // of the present run of kGrowthRun
+    std::size_t m_slept = 0;             // of those, listings that waited in the kernel
+    std::vector<NodePtr> m_ownChildren;  // the walk's own, for listNext
     // Started and joined on the walk's thread only.
     std::vector<std::thread> m_threads;
 };
