@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <exception>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -158,12 +159,22 @@ void FolderReadAhead::stop()
     m_workReady.notify_all();
 }
 
-Listing FolderReadAhead::take(const Place& place)
+Listing FolderReadAhead::take(const Place& place, const std::function<void()>& idle)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_wanted = &place;
     m_workReady.notify_all();  // the wanted folder may go beyond the window
-    m_listingReady.wait(lock, [&] { return m_done.count(place) != 0 || m_failure; });
+    const auto ready = [&] { return m_done.count(place) != 0 || m_failure; };
+    if (idle) {
+        constexpr auto kIdleEvery = std::chrono::milliseconds(4);
+        while (!m_listingReady.wait_for(lock, kIdleEvery, ready)) {
+            lock.unlock();
+            idle();
+            lock.lock();
+        }
+    } else {
+        m_listingReady.wait(lock, ready);
+    }
     m_wanted = nullptr;
     const auto at = m_done.find(place);
     if (at == m_done.end()) {

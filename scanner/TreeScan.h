@@ -42,7 +42,8 @@ public:
     // A folder could not be opened or read (FileFound names it, FolderError()
     // says why); raised after its OnDirectoryFound, so the pair stays whole.
     Event OnFolderError;
-    // One turn of the host's event loop, at the start of every folder.
+    // One turn of the host's event loop, at the start of every folder and
+    // every few milliseconds while a folder read ahead is waited for.
     std::function<void()> onIdle;
 
     // The path of the folder or file being reported. A file's path is made
