@@ -42,9 +42,11 @@ public:
     // A folder could not be opened or read (FileFound names it, FolderError()
     // says why); raised after its OnDirectoryFound, so the pair stays whole.
     Event OnFolderError;
-    // One turn of the host's event loop, at the start of every folder and
-    // every few milliseconds while a folder read ahead is waited for.
+    // One turn of the host's event loop, at the start of every folder.
     std::function<void()> onIdle;
+    // The same, every few milliseconds while the walk waits for a folder
+    // read ahead: a listing that waits for the disk does not stall the host.
+    std::function<void()> onWaiting;
 
     // The path of the folder or file being reported. A file's path is made
     // only when a handler asks for it: most files never need one.
