@@ -32,6 +32,9 @@ TfrmMain::TfrmMain(QWidget* parent)
     addStatusPanels();
     createResultList();
     run.locale = views::TFileListView::processLocale();
+    // The walk runs on this thread: it waits for listings turning the event
+    // loop rather than listing large folders itself between two turns.
+    TreeScanner1.ListWhileWaiting = false;
     FormCreate();
     setSearchDefault(true);
     Timer1->start();

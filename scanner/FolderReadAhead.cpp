@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <exception>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -158,18 +159,27 @@ void FolderReadAhead::stop()
     m_workReady.notify_all();
 }
 
-Listing FolderReadAhead::take(const Place& place)
+Listing FolderReadAhead::take(const Place& place, const std::function<void()>& idle,
+                              bool listHere)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_wanted = &place;
     m_workReady.notify_all();  // the wanted folder may go beyond the window
-    while (m_done.count(place) == 0 && !m_failure) {
-        if (mayHelp()) {
+    const auto ready = [&] { return m_done.count(place) != 0 || m_failure; };
+    constexpr auto kIdleEvery = std::chrono::milliseconds(4);
+    while (!ready()) {
+        if (listHere && mayHelp()) {
             // Waiting would leave a core idle: the walk lists a folder itself.
             listNext(lock, m_ownChildren);
             continue;
         }
-        m_listingReady.wait(lock, [&] { return m_done.count(place) != 0 || m_failure; });
+        if (!idle) {
+            m_listingReady.wait(lock, ready);
+        } else if (!m_listingReady.wait_for(lock, kIdleEvery, ready)) {
+            lock.unlock();
+            idle();
+            lock.lock();
+        }
     }
     m_wanted = nullptr;
     const auto at = m_done.find(place);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -91,8 +92,12 @@ public:
     std::size_t threads() const { return m_threads.size(); }
     // Waits for the listing of the folder at `place`, whose parent was taken
     // before (or which is the start folder), and hands it over. Throws what
-    // a reader could not go on after (std::bad_alloc).
-    Listing take(const Place& place);
+    // a reader could not go on after (std::bad_alloc). While it waits,
+    // `idle` is called every few milliseconds: a listing that waits for the
+    // disk does not hold up the walk's caller. With `listHere`, it lists
+    // folders of the queue itself while listings come from the page cache.
+    Listing take(const Place& place, const std::function<void()>& idle = nullptr,
+                 bool listHere = true);
     // No folder is read after the ones being read now; returns at once.
     void stop();
 

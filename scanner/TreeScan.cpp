@@ -229,7 +229,7 @@ void TTreeScanner::ScanAhead(const std::string& folder, FolderReadAhead& ahead)
         ahead.stop();
         return;
     }
-    Listing listing = ahead.take(m_place);
+    Listing listing = ahead.take(m_place, onWaiting, ListWhileWaiting);
     reportFolder(folder, listing);
 
     for (std::size_t i = 0; i < listing.subfolders.size(); ++i) {

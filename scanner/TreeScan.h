@@ -44,6 +44,13 @@ public:
     Event OnFolderError;
     // One turn of the host's event loop, at the start of every folder.
     std::function<void()> onIdle;
+    // The same, every few milliseconds while the walk waits for a folder
+    // read ahead: a listing that waits for the disk does not stall the host.
+    std::function<void()> onWaiting;
+    // Whether the walk lists a folder itself while it waits for one read
+    // ahead from the page cache. Off under a window: a large folder's
+    // listing would hold up its turns.
+    bool ListWhileWaiting = true;
 
     // The path of the folder or file being reported. A file's path is made
     // only when a handler asks for it: most files never need one.

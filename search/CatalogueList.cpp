@@ -40,13 +40,60 @@ int compareNameKeys(std::string_view a, std::string_view b)
     return a.size() < b.size() ? -1 : 1;
 }
 
-constexpr std::size_t kSlice = 65536;  // about 15 ms of sorting
+// A slice of entries sorted in one go: a few milliseconds.
+constexpr std::size_t kSlice = 16384;
+// Entries a pass over the list goes through between two calls of the turn,
+// which returns at once until the window is due for one.
+constexpr std::size_t kTurnEvery = 4096;
+
+// Calls `turn` every kTurnEvery counts; nothing without a turn.
+class TurnCounter {
+public:
+    explicit TurnCounter(const std::function<void()>& turn) : m_turn(turn) {}
+    void count()
+    {
+        if (m_turn && ++m_count == kTurnEvery) {
+            m_count = 0;
+            m_turn();
+        }
+    }
+
+private:
+    const std::function<void()>& m_turn;
+    std::size_t m_count = 0;
+};
+
+// Splits [first, last) into the entries before `pivot`, those equal to it
+// and those after it, in one pass with turns; returns where the equal ones
+// begin and end.
+template <typename T, typename Less>
+std::pair<T*, T*> partitionThree(T* first, T* last, const T& pivot, Less less,
+                                 const std::function<void()>& turn)
+{
+    TurnCounter counter(turn);
+    T* smaller = first;
+    T* larger = last;
+    for (T* at = first; at < larger; counter.count()) {
+        if (less(*at, pivot)) {
+            if (smaller != at) {
+                std::swap(*smaller, *at);
+            }
+            ++smaller;
+            ++at;
+        } else if (less(pivot, *at)) {
+            std::swap(*at, *--larger);
+        } else {
+            ++at;
+        }
+    }
+    return {smaller, larger};
+}
 
 // std::sort in one go, or, with a turn, split by a pivot into three parts
-// (smaller, equal, larger) until each is a slice, sorted in one go, with a
-// turn between slices. Nothing beside the entries is allocated (a merge
-// would take half their size again), and the order is total, so both give
-// the same result.
+// (smaller, equal, larger) until each is a slice, sorted in one go, with
+// turns between slices and within each split. Nothing beside the entries is
+// allocated (a merge would take half their size again), and the order is
+// total, so both give the same result.
 template <typename T, typename Less>
 void sortSliced(T* first, T* last, Less less, const std::function<void()>& turn, int depth)
 {
@@ -63,8 +110,7 @@ void sortSliced(T* first, T* last, Less less, const std::function<void()>& turn,
             b = less(*c, *a) ? a : c;
         }
         const T pivot = *b;
-        T* equal = std::partition(first, last, [&](const T& x) { return less(x, pivot); });
-        T* larger = std::partition(equal, last, [&](const T& x) { return !less(pivot, x); });
+        const auto [equal, larger] = partitionThree(first, last, pivot, less, turn);
         turn();
         // The smaller part first, the larger by the loop: the depth of
         // calls stays logarithmic.
@@ -81,11 +127,11 @@ void sortSliced(T* first, T* last, Less less, const std::function<void()>& turn,
     turn();
 }
 
-template <typename T, typename Less>
-void sortEntries(std::vector<T>& entries, Less less, const std::function<void()>& turn)
+template <typename Values, typename Less>
+void sortEntries(Values& entries, Less less, const std::function<void()>& turn)
 {
     if (!turn) {
-        std::sort(entries.begin(), entries.end(), less);
+        std::sort(entries.data(), entries.data() + entries.size(), less);
         return;
     }
     sortSliced(entries.data(), entries.data() + entries.size(), less, turn, 64);
@@ -131,10 +177,12 @@ void giveBackPages(const void* from, const void* to)
 
 // Puts entries[keys[i].index] at place i, following each cycle of the
 // permutation once, without a second copy of the entries.
-void permute(CatalogueList::Entry* entries, std::vector<SortKey>& keys)
+void permute(CatalogueList::Entry* entries, std::vector<SortKey>& keys,
+             const std::function<void()>& turn)
 {
     constexpr std::uint32_t kDone = UINT32_MAX;
-    for (std::size_t start = 0; start < keys.size(); ++start) {
+    TurnCounter counter(turn);
+    for (std::size_t start = 0; start < keys.size(); ++start, counter.count()) {
         if (keys[start].index == kDone) {
             continue;
         }
@@ -145,6 +193,7 @@ void permute(CatalogueList::Entry* entries, std::vector<SortKey>& keys)
             entries[at] = entries[from];
             keys[at].index = kDone;
             at = from;
+            counter.count();
         }
         entries[at] = first;
         keys[at].index = kDone;
@@ -158,8 +207,10 @@ void sortRun(CatalogueList::Entry* run, std::size_t count, std::string_view name
     using Entry = CatalogueList::Entry;
     auto nameAt = [names](const Entry& e) { return names.substr(e.nameOffset(), e.nameLength()); };
     keys.resize(count);
+    TurnCounter counter(turn);
     for (std::size_t i = 0; i < count; ++i) {
         keys[i] = {keyHead(nameAt(run[i]), nameMode), static_cast<std::uint32_t>(i)};
+        counter.count();
     }
     // Names were appended in order of addition, so a larger offset is a later
     // addition, which goes before the earlier ones with an equal key.
@@ -179,7 +230,24 @@ void sortRun(CatalogueList::Entry* run, std::size_t count, std::string_view name
             return ea.nameOffset() > eb.nameOffset();
         },
         turn);
-    permute(run, keys);
+    permute(run, keys, turn);
+}
+
+// std::unique of entries that are the same file, with turns.
+CatalogueList::Entry* dropRepeatedFiles(CatalogueList::Entry* first, CatalogueList::Entry* last,
+                                        const std::function<void()>& turn)
+{
+    if (first == last) {
+        return last;
+    }
+    TurnCounter counter(turn);
+    CatalogueList::Entry* kept = first;
+    for (CatalogueList::Entry* at = first + 1; at != last; ++at, counter.count()) {
+        if (at->deviceIndex() != kept->deviceIndex() || at->inode != kept->inode) {
+            *++kept = *at;
+        }
+    }
+    return kept + 1;
 }
 
 }  // namespace
@@ -223,7 +291,7 @@ void CatalogueList::add(std::int64_t size, std::string_view name, std::int32_t f
     entry.writeSeconds = writeSeconds;
     entry.name = offset | (static_cast<std::uint64_t>(name.size()) << 34) |
                  (static_cast<std::uint64_t>(index) << 46);
-    m_names.append(name);
+    m_names.append(name.data(), name.size());
     if (name.empty()) {
         // Each entry's name begins at its own place, which orders the
         // additions and tells the folders apart.
@@ -246,11 +314,9 @@ std::int32_t CatalogueList::folderOf(const Entry& entry) const
 
 void CatalogueList::clear()
 {
-    m_entries.clear();
-    m_entries.shrink_to_fit();
+    m_entries.release();
     m_givenBackFrom = 0;
-    m_names.clear();
-    m_names.shrink_to_fit();
+    m_names.release();
     m_devices.clear();
     m_folderRuns.clear();
     m_folderRuns.shrink_to_fit();
@@ -259,7 +325,8 @@ void CatalogueList::clear()
 
 std::string_view CatalogueList::nameOf(const Entry& entry) const
 {
-    return std::string_view(m_names).substr(entry.nameOffset(), entry.nameLength());
+    return std::string_view(m_names.data(), m_names.size())
+        .substr(entry.nameOffset(), entry.nameLength());
 }
 
 void CatalogueList::sortNow(const std::function<void()>& turn)
@@ -286,12 +353,9 @@ void CatalogueList::settle(const std::function<void()>& turn) const
             return a.nameOffset() < b.nameOffset();
         },
         turn);
-    m_entries.erase(std::unique(m_entries.begin(), m_entries.end(),
-                                [](const Entry& a, const Entry& b) {
-                                    return a.deviceIndex() == b.deviceIndex() &&
-                                           a.inode == b.inode;
-                                }),
-                    m_entries.end());
+    m_entries.shrink(static_cast<std::size_t>(
+        dropRepeatedFiles(m_entries.data(), m_entries.data() + m_entries.size(), turn) -
+        m_entries.data()));
 
     // By size, then each run of one size by name: the keys of one run at a
     // time, not of the whole list, are all the sort adds to the catalogue.
@@ -300,21 +364,17 @@ void CatalogueList::settle(const std::function<void()>& turn) const
             m_entries, [](const Entry& a, const Entry& b) { return a.size < b.size; }, turn);
     }
     std::vector<SortKey> keys;
-    std::size_t sinceTurn = 0;
+    TurnCounter counter(turn);
     const std::size_t n = m_entries.size();
     for (std::size_t begin = 0; begin < n;) {
         std::size_t end = m_nameMode ? n : begin + 1;
         while (end < n && m_entries[end].size == m_entries[begin].size) {
             ++end;
+            counter.count();
         }
         if (end - begin >= 2) {
-            sortRun(m_entries.data() + begin, end - begin, m_names, m_nameMode, keys,
-                    end - begin > kSlice ? turn : nullptr);
-        }
-        sinceTurn += end - begin;
-        if (turn && sinceTurn >= kSlice) {
-            turn();
-            sinceTurn = 0;
+            sortRun(m_entries.data() + begin, end - begin,
+                    std::string_view(m_names.data(), m_names.size()), m_nameMode, keys, turn);
         }
         begin = end;
     }

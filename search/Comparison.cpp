@@ -337,8 +337,10 @@ void DuplicateComparison::startCache()
     ::clock_gettime(CLOCK_REALTIME, &now);
     // The mount table, the UUIDs and the cache file are read off the
     // window's thread: a slow disk must not freeze the window.
+    // The entries added, not size(): that would sort the catalogue here,
+    // in one go, rather than in slices while the cache loads.
     startAside([this, now, devices = m_catalogue.Catalogue.devices(),
-                files = m_catalogue.Catalogue.size()] {
+                files = m_catalogue.Catalogue.added()] {
         auto loaded = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
         {
             const std::lock_guard<std::mutex> lock(m_cacheLock);

@@ -20,6 +20,7 @@ SearchRun::SearchRun(SearchWindow& window)
     catalogue.bind(TreeScanner1);
     catalogue.status = this;
     TreeScanner1.onIdle = [this] { m_window.processEvents(); };
+    TreeScanner1.onWaiting = [this] { m_window.processEvents(); };
     TreeScanner1.OnFolderError = [this](scanner::TTreeScanner& scanner) {
         const int error = scanner.FolderError();
         if (error == EMFILE || error == ENFILE || error == ENOMEM) {
