@@ -32,6 +32,8 @@ const char kSchema[] =
 const char kColumns[] =
     "inode, size, mtime, ctime, headlen, head, headsum, chunks, class, seen, checksum";
 
+}  // namespace
+
 // A statement finalised however its use ends.
 class Statement {
 public:
@@ -47,11 +49,7 @@ public:
         sqlite3_bind_text(m_stmt, at, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
     }
     int step() { return sqlite3_step(m_stmt); }
-    void reset()
-    {
-        sqlite3_reset(m_stmt);
-        sqlite3_clear_bindings(m_stmt);
-    }
+    void reset() { sqlite3_reset(m_stmt); }
     void bind(int at, const std::string& bytes, bool blob)
     {
         if (blob) {
@@ -68,6 +66,8 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
+namespace {
+
 // False when the entry's chunk digests are not in their form.
 bool entryFrom(const Statement& s, Entry& e)
 {
@@ -82,7 +82,13 @@ bool entryFrom(const Statement& s, Entry& e)
     const int chunkBytes = sqlite3_column_bytes(s.get(), 7);
     e.classId = s.column(8);
     e.seenDay = s.column(9);
-    return ChunkDigests::decode(chunks, static_cast<std::size_t>(chunkBytes), e.chunks);
+    if (chunkBytes == 0) {
+        return true;
+    }
+    ChunkDigests decoded;
+    const bool ok = ChunkDigests::decode(chunks, static_cast<std::size_t>(chunkBytes), decoded);
+    e.chunks = decoded;
+    return ok;
 }
 
 bool damaged(int code)
@@ -185,6 +191,8 @@ std::int64_t entryCheck(std::int64_t fileSystem, const Entry& e, const std::stri
     return checkOf(fileSystem, e, chunks.data(), chunks.size());
 }
 
+ContentStore::ContentStore() = default;
+
 ContentStore::~ContentStore()
 {
     close();
@@ -192,6 +200,8 @@ ContentStore::~ContentStore()
 
 void ContentStore::close()
 {
+    m_insert.reset();
+    m_saving = false;
     if (m_db != nullptr) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -266,7 +276,8 @@ bool ContentStore::openFile(std::vector<std::string>& notes)
         return false;
     }
     ::close(fd);
-    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
+    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW |
+                            SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         close();
         notes.push_back("The cache file " + m_path + " cannot be opened: the cache is not used.");
@@ -274,11 +285,11 @@ bool ContentStore::openFile(std::vector<std::string>& notes)
     }
     sqlite3_busy_handler(m_db, busyWait, &m_cancelled);
     sqlite3_progress_handler(m_db, 1000, progressCheck, &m_cancelled);
-    // A search's entries are written in one go without spilling pages; a
-    // crash while saving may damage the file, which the next search then
-    // finds (every entry carries its check) and sets aside, so the write is
-    // not synced.
-    exec("PRAGMA cache_size = -65536; PRAGMA synchronous = OFF");
+    // The load reads each page once: a few pages, used again and again,
+    // save it making room for them all. A crash while saving may damage the
+    // file, which the next search then finds (every entry carries its
+    // check) and sets aside, so the write is not synced.
+    exec("PRAGMA cache_size = -1024; PRAGMA synchronous = OFF");
     readAhead(m_path, m_cancelled);
     sqlite3_create_function(m_db, "entry_check", 10, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                             checkFunction, nullptr, nullptr);
@@ -401,6 +412,8 @@ bool ContentStore::load(const std::string& identity, std::vector<Entry>& found,
         }
     }
     exec("COMMIT");
+    // The pages read are not needed again before the save.
+    sqlite3_db_release_memory(m_db);
     if (damaged(code) || !checked) {
         found.resize(before);
         rebuild("was damaged", notes);
@@ -439,65 +452,125 @@ std::string notSavedNote(int code)
 bool ContentStore::save(std::vector<Writes> writes, const std::vector<Merge>& merges,
                         std::int64_t today, int expireDays, std::vector<std::string>& notes)
 {
-    if (m_db == nullptr) {
+    if (!beginSave(today, expireDays, true, notes)) {
         return false;
     }
-    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK &&
-        writeEntries(writes) && applyMerges(merges) && expireOld(today, expireDays) &&
-        sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+    for (Writes& w : writes) {
+        if (!writeSome(w, notes)) {
+            return false;
+        }
+    }
+    return finishSave(merges, notes);
+}
+
+bool ContentStore::beginSave(std::int64_t today, int expireDays, bool wait,
+                             std::vector<std::string>& notes)
+{
+    if (m_db == nullptr || m_saving) {
+        return false;
+    }
+    if (!wait) {
+        sqlite3_busy_handler(m_db, nullptr, nullptr);
+    }
+    const bool begun = exec("BEGIN IMMEDIATE");
+    if (!wait) {
+        sqlite3_busy_handler(m_db, busyWait, &m_cancelled);
+    }
+    if (!begun) {
+        if (wait && !m_cancelled) {
+            notes.push_back(notSavedNote(sqlite3_extended_errcode(m_db)));
+        }
+        return false;
+    }
+    m_saving = true;
+    m_classesMade = 0;
+    // A search's entries are written without spilling pages.
+    exec("PRAGMA cache_size = -65536");
+    // Classes made by this search get lasting ids from here on.
+    if (expireOld(today, expireDays) && stateValue("next_class", m_classBase)) {
         return true;
     }
-    const int code = sqlite3_extended_errcode(m_db);
-    exec("ROLLBACK");
-    if (!m_cancelled) {
-        notes.push_back(notSavedNote(code));
-    }
+    abandonSave(notes);
     return false;
 }
 
-bool ContentStore::writeEntries(std::vector<Writes>& writes)
+void ContentStore::abandonSave(std::vector<std::string>& notes)
 {
-    // Classes made by this search get lasting ids.
-    std::int64_t base = 0;
-    if (!stateValue("next_class", base)) {
+    const int code = sqlite3_extended_errcode(m_db);
+    m_insert.reset();
+    exec("ROLLBACK");
+    m_saving = false;
+    if (!m_cancelled) {
+        notes.push_back(notSavedNote(code));
+    }
+}
+
+bool ContentStore::writeSome(Writes& writes, std::vector<std::string>& notes)
+{
+    if (!m_saving) {
         return false;
     }
-    std::int64_t made = 0;
-    Statement insert(m_db, "INSERT OR REPLACE INTO file VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
-    for (Writes& w : writes) {
-        const std::int64_t fs = fileSystemId(w.identity, true);
-        if (fs <= 0) {
+    if (writeEntries(writes)) {
+        return true;
+    }
+    abandonSave(notes);
+    return false;
+}
+
+bool ContentStore::finishSave(const std::vector<Merge>& merges, std::vector<std::string>& notes)
+{
+    if (!m_saving) {
+        return false;
+    }
+    m_insert.reset();
+    Statement advance(m_db, "UPDATE state SET value = ? WHERE name = 'next_class'");
+    advance.bind(1, m_classBase + m_classesMade);
+    if (advance.step() == SQLITE_DONE && applyMerges(merges) && exec("COMMIT")) {
+        m_saving = false;
+        return true;
+    }
+    abandonSave(notes);
+    return false;
+}
+
+bool ContentStore::writeEntries(Writes& w)
+{
+    if (!m_insert) {
+        m_insert = std::make_unique<Statement>(
+            m_db, "INSERT OR REPLACE INTO file VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
+    }
+    Statement& insert = *m_insert;
+    const std::int64_t fs = fileSystemId(w.identity, true);
+    if (fs <= 0 || !insert) {
+        return false;
+    }
+    // In key order, so that the table grows at its end.
+    std::sort(w.entries.begin(), w.entries.end(),
+              [](const Entry& a, const Entry& b) { return a.inode < b.inode; });
+    for (Entry& e : w.entries) {
+        if (e.classId < 0) {
+            m_classesMade = std::max(m_classesMade, -e.classId);
+            e.classId = m_classBase - 1 - e.classId;
+        }
+        const std::string chunks = e.chunks.get().encode();
+        const std::int64_t values[] = {fs,          static_cast<std::int64_t>(e.inode),
+                                       e.size,      e.writeSeconds,
+                                       e.changeNs,  e.headLength,
+                                       static_cast<std::int64_t>(e.head), e.headSum};
+        for (int i = 0; i < 8; ++i) {
+            insert.bind(i + 1, values[i]);
+        }
+        insert.bind(9, chunks, true);
+        insert.bind(10, e.classId);
+        insert.bind(11, e.seenDay);
+        insert.bind(12, entryCheck(fs, e, chunks));
+        const int code = insert.step();
+        insert.reset();
+        if (code != SQLITE_DONE) {
             return false;
         }
-        // In key order, so that the table grows at its end.
-        std::sort(w.entries.begin(), w.entries.end(),
-                  [](const Entry& a, const Entry& b) { return a.inode < b.inode; });
-        for (Entry& e : w.entries) {
-            if (e.classId < 0) {
-                made = std::max(made, -e.classId);
-                e.classId = base - 1 - e.classId;
-            }
-            const std::string chunks = e.chunks.encode();
-            const std::int64_t values[] = {fs,          static_cast<std::int64_t>(e.inode),
-                                           e.size,      e.writeSeconds,
-                                           e.changeNs,  e.headLength,
-                                           static_cast<std::int64_t>(e.head), e.headSum};
-            for (int i = 0; i < 8; ++i) {
-                insert.bind(i + 1, values[i]);
-            }
-            insert.bind(9, chunks, true);
-            insert.bind(10, e.classId);
-            insert.bind(11, e.seenDay);
-            insert.bind(12, entryCheck(fs, e, chunks));
-            if (insert.step() != SQLITE_DONE) {
-                return false;
-            }
-            insert.reset();
-        }
     }
-    Statement advance(m_db, "UPDATE state SET value = ? WHERE name = 'next_class'");
-    advance.bind(1, base + made);
-    return advance.step() == SQLITE_DONE;
+    return true;
 }
 
 bool ContentStore::applyMerges(const std::vector<Merge>& merges)
