@@ -68,8 +68,9 @@ private:
 
 namespace {
 
-// False when the entry's chunk digests are not in their form.
-bool entryFrom(const Statement& s, Entry& e)
+// False when the entry's chunk digests are not in their form; `chunks`:
+// their stored form.
+bool entryFrom(const Statement& s, Entry& e, const void*& chunks, std::size_t& chunkBytes)
 {
     e.inode = static_cast<std::uint64_t>(s.column(0));
     e.size = s.column(1);
@@ -78,15 +79,15 @@ bool entryFrom(const Statement& s, Entry& e)
     e.headLength = static_cast<std::uint32_t>(s.column(4));
     e.head = static_cast<std::uint64_t>(s.column(5));
     e.headSum = static_cast<std::int32_t>(s.column(6));
-    const void* chunks = sqlite3_column_blob(s.get(), 7);
-    const int chunkBytes = sqlite3_column_bytes(s.get(), 7);
+    chunks = sqlite3_column_blob(s.get(), 7);
+    chunkBytes = static_cast<std::size_t>(sqlite3_column_bytes(s.get(), 7));
     e.classId = s.column(8);
     e.seenDay = s.column(9);
     if (chunkBytes == 0) {
         return true;
     }
     ChunkDigests decoded;
-    const bool ok = ChunkDigests::decode(chunks, static_cast<std::size_t>(chunkBytes), decoded);
+    const bool ok = ChunkDigests::decode(chunks, chunkBytes, decoded);
     e.chunks = decoded;
     return ok;
 }
@@ -404,9 +405,10 @@ bool ContentStore::load(const std::string& identity, std::vector<Entry>& found,
         select.bind(1, fs);
         while ((code = select.step()) == SQLITE_ROW) {
             Entry& e = found.emplace_back();
-            const void* chunks = sqlite3_column_blob(select.get(), 7);
-            const auto chunkBytes = static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 7));
-            if (!entryFrom(select, e) || checkOf(fs, e, chunks, chunkBytes) != select.column(10)) {
+            const void* chunks = nullptr;
+            std::size_t chunkBytes = 0;
+            if (!entryFrom(select, e, chunks, chunkBytes) ||
+                checkOf(fs, e, chunks, chunkBytes) != select.column(10)) {
                 checked = false;
             }
         }
