@@ -126,7 +126,7 @@ public:
     // $XDG_CACHE_HOME/gemmora, else ~/.cache/gemmora; "" when neither is known.
     static std::string defaultFolder();
 
-    static constexpr int kVersion = 2;
+    static constexpr int kVersion = 3;
     static constexpr int kExpireDays = 60;
     // An unchanged entry's day is written again only once it is this many
     // days old: a search a day does not rewrite the whole cache.
@@ -158,7 +158,7 @@ private:
 };
 
 // The check kept with an entry: a damaged value is never taken as true.
-// `chunks`: the entry's chunk digests in their stored form.
-std::int64_t entryCheck(std::int64_t fileSystem, const Entry& entry, const std::string& chunks);
+// `data`: the entry's data column (its size, times, head and chunk digests).
+std::int64_t entryCheck(std::int64_t fileSystem, const Entry& entry, const std::string& data);
 
 }  // namespace cache
