@@ -22,15 +22,95 @@ constexpr int kBusyMilliseconds = 5000;
 
 const char kSchema[] =
     "CREATE TABLE filesystem(id INTEGER PRIMARY KEY, identity TEXT NOT NULL UNIQUE);"
-    "CREATE TABLE file(fs INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
-    " mtime INTEGER NOT NULL, ctime INTEGER NOT NULL, headlen INTEGER NOT NULL,"
-    " head INTEGER NOT NULL, headsum INTEGER NOT NULL, chunks BLOB NOT NULL, class INTEGER NOT NULL,"
-    " seen INTEGER NOT NULL, checksum INTEGER NOT NULL, PRIMARY KEY(fs, inode)) WITHOUT ROWID;"
+    "CREATE TABLE file(fs INTEGER NOT NULL, inode INTEGER NOT NULL, class INTEGER NOT NULL,"
+    " seen INTEGER NOT NULL, data BLOB NOT NULL, checksum INTEGER NOT NULL,"
+    " PRIMARY KEY(fs, inode)) WITHOUT ROWID;"
     "CREATE TABLE state(name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;"
     "INSERT INTO state VALUES('next_class', 1), ('expired_day', 0);";
 
-const char kColumns[] =
-    "inode, size, mtime, ctime, headlen, head, headsum, chunks, class, seen, checksum";
+// `data`: an entry's size, times and head, then its chunk digests (see
+// packed()): one column read rather than eight.
+const char kColumns[] = "inode, class, seen, data, checksum";
+
+void putVarint(std::string& out, std::uint64_t value)
+{
+    while (value >= 0x80) {
+        out.push_back(static_cast<char>((value & 0x7F) | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<char>(value));
+}
+
+bool getVarint(const unsigned char*& at, const unsigned char* end, std::uint64_t& value)
+{
+    value = 0;
+    for (int shift = 0; at < end && shift < 64; shift += 7) {
+        const unsigned char byte = *at++;
+        value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+        if ((byte & 0x80) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::uint64_t zigzag(std::int64_t v)
+{
+    return (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63);
+}
+
+std::int64_t unzigzag(std::uint64_t v)
+{
+    return static_cast<std::int64_t>(v >> 1) ^ -static_cast<std::int64_t>(v & 1);
+}
+
+// An entry's data column into `out`.
+void packed(const Entry& e, std::string& out)
+{
+    out.clear();
+    putVarint(out, zigzag(e.size));
+    putVarint(out, zigzag(e.writeSeconds));
+    putVarint(out, zigzag(e.changeNs));
+    putVarint(out, e.headLength);
+    for (int b = 0; b < 8; ++b) {
+        out.push_back(static_cast<char>(e.head >> (8 * b)));
+    }
+    putVarint(out, zigzag(e.headSum));
+    out += e.chunks.get().encode();
+}
+
+// False when `bytes` are not an entry's data.
+bool unpacked(const void* bytes, std::size_t length, Entry& e)
+{
+    const auto* at = static_cast<const unsigned char*>(bytes);
+    const unsigned char* end = at + length;
+    std::uint64_t size = 0, mtime = 0, ctime = 0, headLength = 0, headSum = 0;
+    if (!getVarint(at, end, size) || !getVarint(at, end, mtime) || !getVarint(at, end, ctime) ||
+        !getVarint(at, end, headLength) || end - at < 8 || headLength > UINT32_MAX) {
+        return false;
+    }
+    e.head = 0;
+    for (int b = 0; b < 8; ++b) {
+        e.head |= static_cast<std::uint64_t>(*at++) << (8 * b);
+    }
+    if (!getVarint(at, end, headSum)) {
+        return false;
+    }
+    e.size = unzigzag(size);
+    e.writeSeconds = unzigzag(mtime);
+    e.changeNs = unzigzag(ctime);
+    e.headLength = static_cast<std::uint32_t>(headLength);
+    e.headSum = static_cast<std::int32_t>(unzigzag(headSum));
+    if (at == end) {
+        return true;
+    }
+    ChunkDigests chunks;
+    const bool ok = ChunkDigests::decode(at, static_cast<std::size_t>(end - at), chunks);
+    e.chunks = chunks;
+    return ok;
+}
+
+}  // namespace
 
 // A statement finalised however its use ends.
 class Statement {
@@ -47,11 +127,7 @@ public:
         sqlite3_bind_text(m_stmt, at, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
     }
     int step() { return sqlite3_step(m_stmt); }
-    void reset()
-    {
-        sqlite3_reset(m_stmt);
-        sqlite3_clear_bindings(m_stmt);
-    }
+    void reset() { sqlite3_reset(m_stmt); }
     void bind(int at, const std::string& bytes, bool blob)
     {
         if (blob) {
@@ -68,21 +144,17 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-// False when the entry's chunk digests are not in their form.
-bool entryFrom(const Statement& s, Entry& e)
+namespace {
+
+// False when the entry's data is not in its form; `data`: its stored form.
+bool entryFrom(const Statement& s, Entry& e, const void*& data, std::size_t& dataBytes)
 {
     e.inode = static_cast<std::uint64_t>(s.column(0));
-    e.size = s.column(1);
-    e.writeSeconds = s.column(2);
-    e.changeNs = s.column(3);
-    e.headLength = static_cast<std::uint32_t>(s.column(4));
-    e.head = static_cast<std::uint64_t>(s.column(5));
-    e.headSum = static_cast<std::int32_t>(s.column(6));
-    const void* chunks = sqlite3_column_blob(s.get(), 7);
-    const int chunkBytes = sqlite3_column_bytes(s.get(), 7);
-    e.classId = s.column(8);
-    e.seenDay = s.column(9);
-    return ChunkDigests::decode(chunks, static_cast<std::size_t>(chunkBytes), e.chunks);
+    e.classId = s.column(1);
+    e.seenDay = s.column(2);
+    data = sqlite3_column_blob(s.get(), 3);
+    dataBytes = static_cast<std::size_t>(sqlite3_column_bytes(s.get(), 3));
+    return unpacked(data, dataBytes, e);
 }
 
 bool damaged(int code)
@@ -105,30 +177,30 @@ bool makeFolder(const std::string& folder)
     return true;
 }
 
-// The fields of an entry, its chunk digests in their stored form apart.
-constexpr int kCheckedFields = 9;
+// The fields of an entry outside its data column.
+constexpr int kCheckedFields = 3;
 
-std::int64_t checkOf(const std::int64_t (&fields)[kCheckedFields], const void* chunks,
-                     std::size_t chunkBytes)
+std::int64_t checkOf(const std::int64_t (&fields)[kCheckedFields], const void* data,
+                     std::size_t dataBytes)
 {
     std::uint64_t check =
         platform::chunkHash(reinterpret_cast<const unsigned char*>(fields), sizeof fields);
-    if (chunkBytes > 0) {
-        check ^= platform::chunkHash(static_cast<const unsigned char*>(chunks), chunkBytes) * 31;
+    if (dataBytes > 0) {
+        check ^= platform::chunkHash(static_cast<const unsigned char*>(data), dataBytes) * 31;
     }
     return static_cast<std::int64_t>(check & 0x7FFFFFFF);
 }
 
-// entry_check(fs, inode, size, mtime, ctime, headlen, head, headsum, class, chunks)
+// entry_check(fs, inode, class, data)
 void checkFunction(sqlite3_context* context, int count, sqlite3_value** values)
 {
     std::int64_t v[kCheckedFields] = {};
     for (int i = 0; i < count && i < kCheckedFields; ++i) {
         v[i] = sqlite3_value_int64(values[i]);
     }
-    const void* chunks = count > kCheckedFields ? sqlite3_value_blob(values[kCheckedFields]) : nullptr;
+    const void* data = count > kCheckedFields ? sqlite3_value_blob(values[kCheckedFields]) : nullptr;
     const int bytes = count > kCheckedFields ? sqlite3_value_bytes(values[kCheckedFields]) : 0;
-    sqlite3_result_int64(context, checkOf(v, chunks, static_cast<std::size_t>(bytes)));
+    sqlite3_result_int64(context, checkOf(v, data, static_cast<std::size_t>(bytes)));
 }
 
 // SQLite's progress callback: nonzero interrupts the statement under way.
@@ -166,24 +238,22 @@ void readAhead(const std::string& path, const std::atomic<bool>& cancelled)
 
 namespace {
 
-std::int64_t checkOf(std::int64_t fileSystem, const Entry& e, const void* chunks,
-                     std::size_t chunkBytes)
+std::int64_t checkOf(std::int64_t fileSystem, const Entry& e, const void* data,
+                     std::size_t dataBytes)
 {
-    const std::int64_t fields[kCheckedFields] = {
-        fileSystem,   static_cast<std::int64_t>(e.inode),
-        e.size,       e.writeSeconds,
-        e.changeNs,   e.headLength,
-        static_cast<std::int64_t>(e.head), e.headSum,
-        e.classId};
-    return checkOf(fields, chunks, chunkBytes);
+    const std::int64_t fields[kCheckedFields] = {fileSystem, static_cast<std::int64_t>(e.inode),
+                                                 e.classId};
+    return checkOf(fields, data, dataBytes);
 }
 
 }  // namespace
 
-std::int64_t entryCheck(std::int64_t fileSystem, const Entry& e, const std::string& chunks)
+std::int64_t entryCheck(std::int64_t fileSystem, const Entry& e, const std::string& data)
 {
-    return checkOf(fileSystem, e, chunks.data(), chunks.size());
+    return checkOf(fileSystem, e, data.data(), data.size());
 }
+
+ContentStore::ContentStore() = default;
 
 ContentStore::~ContentStore()
 {
@@ -192,6 +262,8 @@ ContentStore::~ContentStore()
 
 void ContentStore::close()
 {
+    m_insert.reset();
+    m_saving = false;
     if (m_db != nullptr) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -266,7 +338,8 @@ bool ContentStore::openFile(std::vector<std::string>& notes)
         return false;
     }
     ::close(fd);
-    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
+    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW |
+                            SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         close();
         notes.push_back("The cache file " + m_path + " cannot be opened: the cache is not used.");
@@ -274,13 +347,13 @@ bool ContentStore::openFile(std::vector<std::string>& notes)
     }
     sqlite3_busy_handler(m_db, busyWait, &m_cancelled);
     sqlite3_progress_handler(m_db, 1000, progressCheck, &m_cancelled);
-    // A search's entries are written in one go without spilling pages; a
-    // crash while saving may damage the file, which the next search then
-    // finds (every entry carries its check) and sets aside, so the write is
-    // not synced.
-    exec("PRAGMA cache_size = -65536; PRAGMA synchronous = OFF");
+    // The load reads each page once: a few pages, used again and again,
+    // save it making room for them all. A crash while saving may damage the
+    // file, which the next search then finds (every entry carries its
+    // check) and sets aside, so the write is not synced.
+    exec("PRAGMA cache_size = -1024; PRAGMA synchronous = OFF");
     readAhead(m_path, m_cancelled);
-    sqlite3_create_function(m_db, "entry_check", 10, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+    sqlite3_create_function(m_db, "entry_check", 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                             checkFunction, nullptr, nullptr);
     Statement ids(m_db, "SELECT (SELECT application_id FROM pragma_application_id),"
                         " (SELECT user_version FROM pragma_user_version),"
@@ -403,14 +476,17 @@ bool ContentStore::load(const std::string& identity, std::vector<Entry>& found,
         select.bind(1, fs);
         while ((code = select.step()) == SQLITE_ROW) {
             Entry& e = found.emplace_back();
-            const void* chunks = sqlite3_column_blob(select.get(), 7);
-            const auto chunkBytes = static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 7));
-            if (!entryFrom(select, e) || checkOf(fs, e, chunks, chunkBytes) != select.column(10)) {
+            const void* data = nullptr;
+            std::size_t dataBytes = 0;
+            if (!entryFrom(select, e, data, dataBytes) ||
+                checkOf(fs, e, data, dataBytes) != select.column(4)) {
                 checked = false;
             }
         }
     }
     exec("COMMIT");
+    // The pages read are not needed again before the save.
+    sqlite3_db_release_memory(m_db);
     if (damaged(code) || !checked) {
         found.resize(before);
         rebuild("was damaged", notes);
@@ -449,65 +525,121 @@ std::string notSavedNote(int code)
 bool ContentStore::save(std::vector<Writes> writes, const std::vector<Merge>& merges,
                         std::int64_t today, int expireDays, std::vector<std::string>& notes)
 {
-    if (m_db == nullptr) {
+    if (!beginSave(today, expireDays, true, notes)) {
         return false;
     }
-    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK &&
-        writeEntries(writes) && applyMerges(merges) && expireOld(today, expireDays) &&
-        sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+    for (Writes& w : writes) {
+        if (!writeSome(w, notes)) {
+            return false;
+        }
+    }
+    return finishSave(merges, notes);
+}
+
+bool ContentStore::beginSave(std::int64_t today, int expireDays, bool wait,
+                             std::vector<std::string>& notes)
+{
+    if (m_db == nullptr || m_saving) {
+        return false;
+    }
+    if (!wait) {
+        sqlite3_busy_handler(m_db, nullptr, nullptr);
+    }
+    const bool begun = exec("BEGIN IMMEDIATE");
+    if (!wait) {
+        sqlite3_busy_handler(m_db, busyWait, &m_cancelled);
+    }
+    if (!begun) {
+        if (wait && !m_cancelled) {
+            notes.push_back(notSavedNote(sqlite3_extended_errcode(m_db)));
+        }
+        return false;
+    }
+    m_saving = true;
+    m_classesMade = 0;
+    // A search's entries are written without spilling pages.
+    exec("PRAGMA cache_size = -65536");
+    // Classes made by this search get lasting ids from here on.
+    if (expireOld(today, expireDays) && stateValue("next_class", m_classBase)) {
         return true;
     }
-    const int code = sqlite3_extended_errcode(m_db);
-    exec("ROLLBACK");
-    if (!m_cancelled) {
-        notes.push_back(notSavedNote(code));
-    }
+    abandonSave(notes);
     return false;
 }
 
-bool ContentStore::writeEntries(std::vector<Writes>& writes)
+void ContentStore::abandonSave(std::vector<std::string>& notes)
 {
-    // Classes made by this search get lasting ids.
-    std::int64_t base = 0;
-    if (!stateValue("next_class", base)) {
+    const int code = sqlite3_extended_errcode(m_db);
+    m_insert.reset();
+    exec("ROLLBACK");
+    m_saving = false;
+    if (!m_cancelled) {
+        notes.push_back(notSavedNote(code));
+    }
+}
+
+bool ContentStore::writeSome(Writes& writes, std::vector<std::string>& notes)
+{
+    if (!m_saving) {
         return false;
     }
-    std::int64_t made = 0;
-    Statement insert(m_db, "INSERT OR REPLACE INTO file VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
-    for (Writes& w : writes) {
-        const std::int64_t fs = fileSystemId(w.identity, true);
-        if (fs <= 0) {
+    if (writeEntries(writes)) {
+        return true;
+    }
+    abandonSave(notes);
+    return false;
+}
+
+bool ContentStore::finishSave(const std::vector<Merge>& merges, std::vector<std::string>& notes)
+{
+    if (!m_saving) {
+        return false;
+    }
+    m_insert.reset();
+    Statement advance(m_db, "UPDATE state SET value = ? WHERE name = 'next_class'");
+    advance.bind(1, m_classBase + m_classesMade);
+    if (advance.step() == SQLITE_DONE && applyMerges(merges) && exec("COMMIT")) {
+        m_saving = false;
+        return true;
+    }
+    abandonSave(notes);
+    return false;
+}
+
+bool ContentStore::writeEntries(Writes& w)
+{
+    if (!m_insert) {
+        m_insert = std::make_unique<Statement>(
+            m_db, "INSERT OR REPLACE INTO file VALUES(?,?,?,?,?,?)");
+    }
+    Statement& insert = *m_insert;
+    const std::int64_t fs = fileSystemId(w.identity, true);
+    if (fs <= 0 || !insert) {
+        return false;
+    }
+    std::string data;
+    // In key order, so that the table grows at its end.
+    std::sort(w.entries.begin(), w.entries.end(),
+              [](const Entry& a, const Entry& b) { return a.inode < b.inode; });
+    for (Entry& e : w.entries) {
+        if (e.classId < 0) {
+            m_classesMade = std::max(m_classesMade, -e.classId);
+            e.classId = m_classBase - 1 - e.classId;
+        }
+        packed(e, data);
+        insert.bind(1, fs);
+        insert.bind(2, static_cast<std::int64_t>(e.inode));
+        insert.bind(3, e.classId);
+        insert.bind(4, e.seenDay);
+        insert.bind(5, data, true);
+        insert.bind(6, entryCheck(fs, e, data));
+        const int code = insert.step();
+        insert.reset();
+        if (code != SQLITE_DONE) {
             return false;
         }
-        // In key order, so that the table grows at its end.
-        std::sort(w.entries.begin(), w.entries.end(),
-                  [](const Entry& a, const Entry& b) { return a.inode < b.inode; });
-        for (Entry& e : w.entries) {
-            if (e.classId < 0) {
-                made = std::max(made, -e.classId);
-                e.classId = base - 1 - e.classId;
-            }
-            const std::string chunks = e.chunks.encode();
-            const std::int64_t values[] = {fs,          static_cast<std::int64_t>(e.inode),
-                                           e.size,      e.writeSeconds,
-                                           e.changeNs,  e.headLength,
-                                           static_cast<std::int64_t>(e.head), e.headSum};
-            for (int i = 0; i < 8; ++i) {
-                insert.bind(i + 1, values[i]);
-            }
-            insert.bind(9, chunks, true);
-            insert.bind(10, e.classId);
-            insert.bind(11, e.seenDay);
-            insert.bind(12, entryCheck(fs, e, chunks));
-            if (insert.step() != SQLITE_DONE) {
-                return false;
-            }
-            insert.reset();
-        }
     }
-    Statement advance(m_db, "UPDATE state SET value = ? WHERE name = 'next_class'");
-    advance.bind(1, base + made);
-    return advance.step() == SQLITE_DONE;
+    return true;
 }
 
 bool ContentStore::applyMerges(const std::vector<Merge>& merges)
@@ -527,8 +659,8 @@ bool ContentStore::applyMerges(const std::vector<Merge>& merges)
         add.reset();
     }
     return exec("UPDATE file SET class = (SELECT new FROM merged WHERE old = class),"
-                " checksum = entry_check(fs, inode, size, mtime, ctime, headlen, head, headsum,"
-                " (SELECT new FROM merged WHERE old = class), chunks)"
+                " checksum = entry_check(fs, inode,"
+                " (SELECT new FROM merged WHERE old = class), data)"
                 " WHERE class IN (SELECT old FROM merged)");
 }
 

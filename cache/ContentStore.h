@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,35 @@ struct sqlite3;
 
 namespace cache {
 
+class Statement;
+
+// An entry's chunk digests, held apart from it: few entries have any, and a
+// search may hold millions of entries.
+class HeldChunks {
+public:
+    HeldChunks() = default;
+    HeldChunks(const HeldChunks& other) { *this = other.get(); }
+    HeldChunks(HeldChunks&&) noexcept = default;
+    HeldChunks& operator=(const HeldChunks& other) { return *this = other.get(); }
+    HeldChunks& operator=(HeldChunks&&) noexcept = default;
+    HeldChunks& operator=(const ChunkDigests& chunks)
+    {
+        if (chunks.count == 0) {
+            m_chunks.reset();
+        } else if (m_chunks) {
+            *m_chunks = chunks;
+        } else {
+            m_chunks = std::make_unique<ChunkDigests>(chunks);
+        }
+        return *this;
+    }
+    const ChunkDigests& get() const { return m_chunks ? *m_chunks : kNone; }
+
+private:
+    static inline const ChunkDigests kNone{};
+    std::unique_ptr<ChunkDigests> m_chunks;
+};
+
 // One file's entry. The key is the file system's identity and the inode;
 // size, write time (seconds) and change time (nanoseconds) must match the
 // file as walked for anything else to count.
@@ -21,15 +51,15 @@ struct Entry {
     std::int64_t size = 0;
     std::int64_t writeSeconds = 0;
     std::int64_t changeNs = 0;
-    std::uint32_t headLength = 0;
     std::uint64_t head = 0;
-    std::int32_t headSum = -1;
-    ChunkDigests chunks;
     // Files of one class id were confirmed byte for byte identical while
     // each was as its entry says. Below 0: a class made by this search,
     // given a lasting id when saved.
     std::int64_t classId = 0;
     std::int64_t seenDay = 0;
+    std::uint32_t headLength = 0;
+    std::int32_t headSum = -1;
+    HeldChunks chunks;
 };
 
 // The entries to write for one file system.
@@ -48,7 +78,7 @@ struct Merge {
 // be without a cache and says so in `notes`.
 class ContentStore {
 public:
-    ContentStore() = default;
+    ContentStore();
     ~ContentStore();
     ContentStore(const ContentStore&) = delete;
     ContentStore& operator=(const ContentStore&) = delete;
@@ -72,6 +102,17 @@ public:
     bool save(std::vector<Writes> writes, const std::vector<Merge>& merges, std::int64_t today,
               int expireDays, std::vector<std::string>& notes);
 
+    // A save in steps, on one thread, one transaction: begun (`wait`: for
+    // another search's save to end, as save does; else false at once when
+    // the cache is busy), written to as often as needed, then finished. A
+    // step that fails ends the save, keeping nothing, with a note.
+    bool beginSave(std::int64_t today, int expireDays, bool wait, std::vector<std::string>& notes);
+    bool writeSome(Writes& writes, std::vector<std::string>& notes);
+    bool finishSave(const std::vector<Merge>& merges, std::vector<std::string>& notes);
+    // Ends a save begun, keeping nothing.
+    void abandonSave(std::vector<std::string>& notes);
+    bool saving() const { return m_saving; }
+
     // Ends a load or save under way on another thread as soon as SQLite
     // next looks (a load then finds nothing, a save keeps nothing); callable
     // from any thread, the store stays usable only for closing.
@@ -85,7 +126,7 @@ public:
     // $XDG_CACHE_HOME/gemmora, else ~/.cache/gemmora; "" when neither is known.
     static std::string defaultFolder();
 
-    static constexpr int kVersion = 2;
+    static constexpr int kVersion = 3;
     static constexpr int kExpireDays = 60;
     // An unchanged entry's day is written again only once it is this many
     // days old: a search a day does not rewrite the whole cache.
@@ -102,19 +143,24 @@ private:
     std::int64_t fileSystemId(const std::string& identity, bool add);
     bool exec(const char* sql);
     // The steps of a save, inside its transaction: false on a database error.
-    bool writeEntries(std::vector<Writes>& writes);
+    bool writeEntries(Writes& writes);
     bool applyMerges(const std::vector<Merge>& merges);
     bool expireOld(std::int64_t today, int expireDays);
     bool stateValue(const char* name, std::int64_t& value);
 
     sqlite3* m_db = nullptr;
+    // The save's insert, made once per save.
+    std::unique_ptr<Statement> m_insert;
+    std::int64_t m_classBase = 0;
+    std::int64_t m_classesMade = 0;
+    bool m_saving = false;
     std::atomic<bool> m_cancelled{false};
     std::string m_folder;
     std::string m_path;
 };
 
 // The check kept with an entry: a damaged value is never taken as true.
-// `chunks`: the entry's chunk digests in their stored form.
-std::int64_t entryCheck(std::int64_t fileSystem, const Entry& entry, const std::string& chunks);
+// `data`: the entry's data column (its size, times, head and chunk digests).
+std::int64_t entryCheck(std::int64_t fileSystem, const Entry& entry, const std::string& data);
 
 }  // namespace cache

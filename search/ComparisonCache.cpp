@@ -3,13 +3,18 @@
 #include "search/ComparisonCache.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <set>
+#include <system_error>
 
 namespace search {
 
 namespace {
 
 constexpr std::int64_t kDayNs = 86'400'000'000'000;
+constexpr std::size_t kNoSlot = SIZE_MAX;
+// Learned entries written together by the writer.
+constexpr std::size_t kWriteBatch = 4096;
 
 bool sameKey(const cache::Entry& e, const CatalogueList::Entry& file)
 {
@@ -58,10 +63,8 @@ void ComparisonCache::load(std::int64_t nowNs, const std::vector<dev_t>& devices
     if (!m_open) {
         return;
     }
-    m_files = files;
     // Pages of room never filled are never touched.
     m_loaded.reserve(files);
-    std::vector<std::uint32_t> deviceOfEntry;
     for (dev_t device : sorted) {
         const std::string& identity = identityOf(device);
         if (identity.empty()) {
@@ -69,58 +72,97 @@ void ComparisonCache::load(std::int64_t nowNs, const std::vector<dev_t>& devices
         }
         if (!m_store.load(identity, m_loaded, m_notes)) {
             m_loaded.clear();
+            m_deviceEnds.clear();
             m_open = m_store.isOpen();
             return;
         }
-        deviceOfEntry.resize(m_loaded.size(), static_cast<std::uint32_t>(m_devices.size()));
+        m_deviceEnds.push_back(m_loaded.size());
         m_devices.push_back(device);
     }
-    index(deviceOfEntry);
+    index();
     m_trusted = m_loaded.size();
+    try {
+        m_writer = std::thread([this] { writeAlong(); });
+    } catch (const std::system_error&) {
+        // No thread to be had: everything is written at the end.
+    }
 }
 
 namespace {
 
-std::size_t slotOf(std::uint64_t inode, std::uint32_t device, std::size_t mask)
+// The key's hash: its high bits place it, its low half is the slot's tag.
+std::uint64_t hashOf(std::uint64_t inode, std::uint32_t device)
 {
-    std::uint64_t k = (inode ^ (static_cast<std::uint64_t>(device) << 56)) * 0x9E3779B97F4A7C15ull;
-    return static_cast<std::size_t>(k >> 20) & mask;
+    return (inode ^ (static_cast<std::uint64_t>(device) << 56)) * 0x9E3779B97F4A7C15ull;
+}
+
+std::size_t slotOf(std::uint64_t hash, std::size_t mask)
+{
+    return static_cast<std::size_t>(hash >> 32) & mask;
 }
 
 }  // namespace
 
-void ComparisonCache::index(const std::vector<std::uint32_t>& deviceOfEntry)
+std::uint32_t ComparisonCache::deviceOfEntry(std::size_t entry) const
+{
+    std::uint32_t d = 0;
+    while (d + 1 < m_deviceEnds.size() && entry >= m_deviceEnds[d]) {
+        ++d;
+    }
+    return d;
+}
+
+void ComparisonCache::index()
 {
     std::size_t slots = 16;
     while (slots < 2 * m_loaded.size()) {
         slots *= 2;
     }
     m_slots.assign(slots, Slot{});
+    std::uint32_t d = 0;
     for (std::size_t i = 0; i < m_loaded.size(); ++i) {
-        std::size_t at = slotOf(m_loaded[i].inode, deviceOfEntry[i], slots - 1);
+        while (i >= m_deviceEnds[d]) {
+            ++d;
+        }
+        const std::uint64_t hash = hashOf(m_loaded[i].inode, d);
+        std::size_t at = slotOf(hash, slots - 1);
         while (m_slots[at].entry != 0) {
             at = (at + 1) & (slots - 1);
         }
-        m_slots[at] = {m_loaded[i].inode, deviceOfEntry[i], static_cast<std::uint32_t>(i + 1)};
+        m_slots[at] = {static_cast<std::uint32_t>(hash), static_cast<std::uint32_t>(i + 1)};
     }
 }
 
-const cache::Entry* ComparisonCache::trusted(const CatalogueList::Entry& file) const
+std::size_t ComparisonCache::firstSlot(const CatalogueList::Entry& file, std::uint32_t& d) const
 {
     if (m_slots.empty()) {
-        return nullptr;
+        return kNoSlot;
     }
     const dev_t device = m_catalogue.deviceOf(file);
     const auto known = std::find(m_devices.begin(), m_devices.end(), device);
     if (known == m_devices.end()) {
+        return kNoSlot;
+    }
+    d = static_cast<std::uint32_t>(known - m_devices.begin());
+    return slotOf(hashOf(file.inode, d), m_slots.size() - 1);
+}
+
+const cache::Entry* ComparisonCache::trusted(const CatalogueList::Entry& file) const
+{
+    std::uint32_t d = 0;
+    std::size_t at = firstSlot(file, d);
+    if (at == kNoSlot) {
         return nullptr;
     }
-    const auto d = static_cast<std::uint32_t>(known - m_devices.begin());
     const std::size_t mask = m_slots.size() - 1;
-    for (std::size_t at = slotOf(file.inode, d, mask); m_slots[at].entry != 0;
-         at = (at + 1) & mask) {
-        if (m_slots[at].inode == file.inode && m_slots[at].device == d) {
-            const cache::Entry& e = m_loaded[m_slots[at].entry - 1];
+    const auto tag = static_cast<std::uint32_t>(hashOf(file.inode, d));
+    for (; m_slots[at].entry != 0; at = (at + 1) & mask) {
+        if (m_slots[at].tag != tag) {
+            continue;
+        }
+        const std::size_t i = m_slots[at].entry - 1;
+        const cache::Entry& e = m_loaded[i];
+        if (e.inode == file.inode && deviceOfEntry(i) == d) {
             return sameKey(e, file) ? &e : nullptr;
         }
     }
@@ -137,7 +179,7 @@ std::vector<cache::Known> ComparisonCache::known(const std::vector<CatalogueList
             known[i].headLength = e->headLength;
             known[i].head = e->head;
             known[i].headSum = e->headSum;
-            known[i].chunks = e->chunks;
+            known[i].chunks = e->chunks.get();
         }
     }
     return known;
@@ -166,9 +208,13 @@ void ComparisonCache::learnBlock(const std::vector<const ContentClasses::Finishe
     // A block's class: the lowest lasting id among its files, else a new one;
     // its other ids name the same contents from now on.
     std::int64_t classId = 0;
+    // Each file's entry, looked up once.
+    std::vector<const cache::Entry*> olds(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        olds[i] = trusted(files[i]->entry);
+    }
     if (confirmed) {
-        for (const ContentClasses::Finished::Outcome* o : files) {
-            const cache::Entry* old = trusted(o->entry);
+        for (const cache::Entry* old : olds) {
             if (old != nullptr && old->classId > 0 && (classId == 0 || old->classId < classId)) {
                 classId = old->classId;
             }
@@ -178,14 +224,14 @@ void ComparisonCache::learnBlock(const std::vector<const ContentClasses::Finishe
         }
     }
     std::set<std::int64_t> merged;
-    for (const ContentClasses::Finished::Outcome* file : files) {
-        const ContentClasses::Finished::Outcome& o = *file;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const ContentClasses::Finished::Outcome& o = *files[i];
         const dev_t device = m_catalogue.deviceOf(o.entry);
         const std::string& identity = identityOf(device);
         if (identity.empty() || o.entry.changeNs >= m_racyFrom) {
             continue;  // left alone, or possibly changed within the clock's tick
         }
-        const cache::Entry* old = trusted(o.entry);
+        const cache::Entry* old = olds[i];
         if (confirmed && old != nullptr && old->classId > 0 && old->classId != classId &&
             merged.insert(old->classId).second) {
             m_merges.push_back({old->classId, classId});
@@ -201,7 +247,7 @@ void ComparisonCache::learnBlock(const std::vector<const ContentClasses::Finishe
             e.head = head.head;
             e.headSum = head.headSum;
             // What an earlier read found of the unchanged file still holds.
-            e.chunks = old != nullptr ? head.chunks.with(old->chunks) : head.chunks;
+            e.chunks = old != nullptr ? head.chunks.with(old->chunks.get()) : head.chunks;
         } else if (old != nullptr) {
             e.headLength = old->headLength;
             e.head = old->head;
@@ -215,28 +261,126 @@ void ComparisonCache::learnBlock(const std::vector<const ContentClasses::Finishe
         }
         if (old != nullptr && old->seenDay >= m_today - cache::ContentStore::kSeenSlack &&
             old->classId == e.classId && old->headLength == e.headLength && old->head == e.head &&
-            old->headSum == e.headSum && old->chunks == e.chunks) {
+            old->headSum == e.headSum && old->chunks.get() == e.chunks.get()) {
             continue;  // the entry says it already, and was seen lately
         }
-        std::vector<cache::Entry>& writes = m_writes[identity];
-        if (writes.empty()) {
-            writes.reserve(m_files);
+        const std::lock_guard<std::mutex> hold(m_writeLock);
+        if (m_writeFailed) {
+            return;
         }
-        writes.push_back(e);
+        m_writes[identity].push_back(std::move(e));
+        if (++m_pending == kWriteBatch) {
+            m_writeWake.notify_one();
+        }
+    }
+}
+
+void ComparisonCache::writeAlong()
+{
+    try {
+        writeBatches();
+    } catch (...) {
+        // Out of memory: nothing of this search is kept.
+        const std::lock_guard<std::mutex> hold(m_writeLock);
+        m_writeFailed = true;
+    }
+}
+
+void ComparisonCache::writeBatches()
+{
+    std::unique_lock<std::mutex> hold(m_writeLock);
+    while (true) {
+        m_writeWake.wait(hold, [this] { return m_pending >= kWriteBatch || m_writesEnd; });
+        if (m_writesEnd) {
+            return;  // the rest is save()'s
+        }
+        if (!m_store.saving()) {
+            hold.unlock();
+            // Another search saving: this one's entries wait for the end.
+            const bool begun = m_store.beginSave(m_today, cache::ContentStore::kExpireDays, false,
+                                                 m_writerNotes);
+            hold.lock();
+            if (!begun) {
+                return;
+            }
+        }
+        std::map<std::string, std::vector<cache::Entry>> batch;
+        batch.swap(m_writes);
+        m_pending = 0;
+        hold.unlock();
+        bool written = true;
+        for (auto& [identity, entries] : batch) {
+            cache::Writes w{identity, std::move(entries)};
+            written = written && m_store.writeSome(w, m_writerNotes);
+        }
+        hold.lock();
+        if (!written) {
+            m_writeFailed = true;
+            m_writes.clear();
+            return;
+        }
+    }
+}
+
+void ComparisonCache::endWriter()
+{
+    {
+        const std::lock_guard<std::mutex> hold(m_writeLock);
+        m_writesEnd = true;
+    }
+    m_writeWake.notify_one();
+    if (m_writer.joinable()) {
+        m_writer.join();
+    }
+}
+
+void ComparisonCache::cancel()
+{
+    m_store.cancel();
+    {
+        const std::lock_guard<std::mutex> hold(m_writeLock);
+        m_writesEnd = true;
+    }
+    m_writeWake.notify_one();
+}
+
+ComparisonCache::~ComparisonCache()
+{
+    if (m_writer.joinable()) {
+        cancel();
+        m_writer.join();
     }
 }
 
 void ComparisonCache::save()
 {
-    if (m_open && (!m_writes.empty() || !m_merges.empty())) {
-        std::vector<cache::Writes> writes;
-        for (auto& [identity, entries] : m_writes) {
-            writes.push_back({identity, std::move(entries)});
+    endWriter();
+    // Nothing is looked up any more: the loaded entries make room for the save.
+    std::vector<cache::Entry>().swap(m_loaded);
+    std::vector<Slot>().swap(m_slots);
+    m_notes.insert(m_notes.end(), m_writerNotes.begin(), m_writerNotes.end());
+    m_writerNotes.clear();
+    std::vector<cache::Writes> writes;
+    for (auto& [identity, entries] : m_writes) {
+        writes.push_back({identity, std::move(entries)});
+    }
+    m_writes.clear();
+    if (m_writeFailed) {
+        if (m_store.saving()) {
+            m_store.abandonSave(m_notes);
         }
+    } else if (m_store.saving()) {
+        bool written = true;
+        for (cache::Writes& w : writes) {
+            written = written && m_store.writeSome(w, m_notes);
+        }
+        if (written) {
+            m_store.finishSave(m_merges, m_notes);
+        }
+    } else if (m_open && (!writes.empty() || !m_merges.empty())) {
         m_store.save(std::move(writes), m_merges, m_today, cache::ContentStore::kExpireDays,
                      m_notes);
     }
-    m_writes.clear();
     m_merges.clear();
 }
 

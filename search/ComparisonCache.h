@@ -2,9 +2,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -41,7 +44,10 @@ public:
     void save();
 
     // Ends a load or save under way on another thread (see ContentStore).
-    void cancel() { m_store.cancel(); }
+    void cancel();
+    ~ComparisonCache();
+    ComparisonCache(const ComparisonCache&) = delete;
+    ComparisonCache& operator=(const ComparisonCache&) = delete;
 
     std::vector<std::string> takeNotes();
     // Entries found by the load.
@@ -55,15 +61,19 @@ private:
     // A slot of the open-addressing index of the loaded entries: one
     // look at memory finds an entry, and no entry is allocated alone.
     struct Slot {
-        std::uint64_t inode = 0;
-        std::uint32_t device = 0;  // index into m_devices
-        std::uint32_t entry = 0;   // index into m_loaded, plus one; 0: empty
+        std::uint32_t tag = 0;    // the low half of the key's hash
+        std::uint32_t entry = 0;  // index into m_loaded, plus one; 0: empty
     };
-    void index(const std::vector<std::uint32_t>& deviceOfEntry);
+    void index();
+    // The index into m_devices of the device of m_loaded[entry].
+    std::uint32_t deviceOfEntry(std::size_t entry) const;
 
     // The identity of a device's file system, "" when it is left alone.
     const std::string& identityOf(dev_t device);
     const cache::Entry* trusted(const CatalogueList::Entry& entry) const;
+    // Where the search for a file's slot begins, and its device's index;
+    // SIZE_MAX when nothing of its device was loaded.
+    std::size_t firstSlot(const CatalogueList::Entry& file, std::uint32_t& d) const;
     // The files of one block (`confirmed`) or of none.
     void learnBlock(const std::vector<const ContentClasses::Finished::Outcome*>& files,
                     bool confirmed);
@@ -75,16 +85,31 @@ private:
     std::map<dev_t, std::string> m_identities;
     std::vector<cache::Entry> m_loaded;
     std::vector<dev_t> m_devices;
+    // Where each device's entries end in m_loaded.
+    std::vector<std::size_t> m_deviceEnds;
     std::vector<Slot> m_slots;
-    // What to write, by file system identity.
+    // Writes what was learned while the comparison goes on, from the first
+    // kWriteBatch entries on, in the one transaction save() ends.
+    void writeAlong();
+    void writeBatches();
+    void endWriter();
+
+    // What to write, by file system identity; with the writer under way,
+    // guarded by m_writeLock.
     std::map<std::string, std::vector<cache::Entry>> m_writes;
+    std::thread m_writer;
+    std::mutex m_writeLock;
+    std::condition_variable m_writeWake;
+    std::size_t m_pending = 0;
+    bool m_writesEnd = false;
+    bool m_writeFailed = false;
+    std::vector<std::string> m_writerNotes;
     std::vector<cache::Merge> m_merges;
     std::vector<std::string> m_notes;
     std::int64_t m_racyFrom = 0;
     std::int64_t m_today = 0;
     std::int64_t m_nextClass = -1;
     std::size_t m_trusted = 0;
-    std::size_t m_files = 0;
     bool m_open = false;
 };
 

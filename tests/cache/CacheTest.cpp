@@ -369,7 +369,7 @@ TEST_F(CacheSearchTest, DamagedForeignOrOtherCacheFilesAreSetAsideNeverBelieved)
     };
     const std::vector<std::function<void()>> damage = {
         // c and d made to look like copies of a: a changed value.
-        [&] { sql("UPDATE file SET class = (SELECT max(class) FROM file), head = 0 WHERE 1"); },
+        [&] { sql("UPDATE file SET class = (SELECT max(class) FROM file) WHERE 1"); },
         [&] { ASSERT_EQ(::truncate(file.c_str(), 6000), 0); },
         [&] {
             const int fd = ::open(file.c_str(), O_WRONLY);
