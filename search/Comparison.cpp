@@ -342,6 +342,7 @@ void DuplicateComparison::startCache()
     startAside([this, now, devices = m_catalogue.Catalogue.devices(),
                 files = m_catalogue.Catalogue.added()] {
         auto loaded = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
+        loaded->writeBatch = cacheWriteBatch;
         {
             const std::lock_guard<std::mutex> lock(m_cacheLock);
             m_cache = std::move(loaded);

@@ -60,6 +60,8 @@ public:
     // date when set (size mode only).
     bool useCache = false;
     std::string cacheFolder;
+    // Learned entries a batch of the cache's writes during the comparison.
+    std::size_t cacheWriteBatch = 4096;
     // Called on the thread that loads or saves the cache, just before;
     // tests learn from it which thread that is.
     std::function<void()> onCacheWork;

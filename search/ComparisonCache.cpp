@@ -14,7 +14,6 @@ namespace {
 constexpr std::int64_t kDayNs = 86'400'000'000'000;
 constexpr std::size_t kNoSlot = SIZE_MAX;
 // Learned entries written together by the writer.
-constexpr std::size_t kWriteBatch = 4096;
 
 bool sameKey(const cache::Entry& e, const CatalogueList::Entry& file)
 {
@@ -269,7 +268,7 @@ void ComparisonCache::learnBlock(const std::vector<const ContentClasses::Finishe
             return;
         }
         m_writes[identity].push_back(std::move(e));
-        if (++m_pending == kWriteBatch) {
+        if (++m_pending == writeBatch) {
             m_writeWake.notify_one();
         }
     }
@@ -290,7 +289,7 @@ void ComparisonCache::writeBatches()
 {
     std::unique_lock<std::mutex> hold(m_writeLock);
     while (true) {
-        m_writeWake.wait(hold, [this] { return m_pending >= kWriteBatch || m_writesEnd; });
+        m_writeWake.wait(hold, [this] { return m_pending >= writeBatch || m_writesEnd; });
         if (m_writesEnd) {
             return;  // the rest is save()'s
         }

@@ -52,6 +52,9 @@ public:
     std::vector<std::string> takeNotes();
     // Entries found by the load.
     std::size_t loadedCount() const { return m_trusted; }
+    // Entries learned before the writer begins the save, and between its
+    // batches; set before load().
+    std::size_t writeBatch = 4096;
 
     // A file whose change time is this close to its read may have changed
     // within the clock's tick and is not kept.
@@ -89,7 +92,7 @@ private:
     std::vector<std::size_t> m_deviceEnds;
     std::vector<Slot> m_slots;
     // Writes what was learned while the comparison goes on, from the first
-    // kWriteBatch entries on, in the one transaction save() ends.
+    // writeBatch entries on, in the one transaction save() ends.
     void writeAlong();
     void writeBatches();
     void endWriter();

@@ -148,6 +148,8 @@ protected:
         run.comparison.cacheFolder = cacheFolder();
         if (limits != nullptr) {
             run.comparison.limits = *limits;
+            // Narrow: the cache is written along from the first entry learned.
+            run.comparison.cacheWriteBatch = 1;
         }
         run.btnSearchClick();
         reads = run.comparison.ReadCount;
