@@ -32,28 +32,6 @@ const char kSchema[] =
 // packed()): one column read rather than eight.
 const char kColumns[] = "inode, class, seen, data, checksum";
 
-void putVarint(std::string& out, std::uint64_t value)
-{
-    while (value >= 0x80) {
-        out.push_back(static_cast<char>((value & 0x7F) | 0x80));
-        value >>= 7;
-    }
-    out.push_back(static_cast<char>(value));
-}
-
-bool getVarint(const unsigned char*& at, const unsigned char* end, std::uint64_t& value)
-{
-    value = 0;
-    for (int shift = 0; at < end && shift < 64; shift += 7) {
-        const unsigned char byte = *at++;
-        value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-        if ((byte & 0x80) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::uint64_t zigzag(std::int64_t v)
 {
     return (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63);

@@ -45,8 +45,6 @@ ChunkDigests ChunkDigests::with(const ChunkDigests& older) const
     return both;
 }
 
-namespace {
-
 void putVarint(std::string& out, std::uint64_t value)
 {
     while (value >= 0x80) {
@@ -68,8 +66,6 @@ bool getVarint(const unsigned char*& at, const unsigned char* end, std::uint64_t
     }
     return false;
 }
-
-}  // namespace
 
 std::string ChunkDigests::encode() const
 {

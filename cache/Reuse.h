@@ -10,6 +10,12 @@
 
 namespace cache {
 
+// Unsigned numbers in 7-bit groups, low first, for the cache's packed
+// columns. getVarint moves `at` past the number; false when it runs past
+// `end` or beyond 64 bits.
+void putVarint(std::string& out, std::uint64_t value);
+bool getVarint(const unsigned char*& at, const unsigned char* end, std::uint64_t& value);
+
 // The digest of one chunk read after a file's head: bytes [offset,
 // offset + length), digested by platform::chunkHash and cut to 32 bits.
 // Two unchanged files whose digests differ at the same place differ; equal
