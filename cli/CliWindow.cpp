@@ -86,17 +86,36 @@ void CliResultList::dropUnfinishedGroup()
 
 std::string CliResultList::pathsText(bool null, std::size_t& leftOut) const
 {
-    leftOut = 0;
-    std::string text;
-    for (const std::vector<std::string>& group : groups) {
-        std::vector<const std::string*> shown;
+    // The paths of a group that can be written: two scans of a path, not
+    // one per byte.
+    auto shownOf = [null](const std::vector<std::string>& group,
+                          std::vector<const std::string*>& shown) {
+        shown.clear();
         for (const std::string& path : group) {
-            // Two scans of the path, not one per byte.
             if (null ||
                 (path.find('\n') == std::string::npos && path.find('\r') == std::string::npos)) {
                 shown.push_back(&path);
             }
         }
+    };
+    // The text is sized first: at a million files it is tens of megabytes,
+    // and growing it by doubling would hold the old and the new copy at once.
+    std::vector<const std::string*> shown;
+    std::size_t length = 0;
+    for (const std::vector<std::string>& group : groups) {
+        shownOf(group, shown);
+        if (shown.size() >= 2 || shown.size() == group.size()) {
+            length += 2;  // the line between groups, or the zero byte ending one
+            for (const std::string* path : shown) {
+                length += path->size() + 1;
+            }
+        }
+    }
+    leftOut = 0;
+    std::string text;
+    text.reserve(length);
+    for (const std::vector<std::string>& group : groups) {
+        shownOf(group, shown);
         if (shown.size() < group.size()) {
             leftOut += shown.size() < 2 ? group.size() : group.size() - shown.size();
             if (shown.size() < 2) {

@@ -345,12 +345,20 @@ bool writeOut(const std::string& output, const std::vector<std::string>& pieces,
     };
     g_output = &file;
     bool ok = output.empty() || file.open(output);
+    // Small pieces (the rows of a list) are gathered into blocks; a large
+    // one (the paths of a million files) is written as it is, not copied.
+    constexpr std::size_t kBlock = 64 << 10;
     std::string block;
-    block.reserve(64 << 10);
+    block.reserve(kBlock);
     for (std::size_t i = 0; i < pieces.size() && ok; ++i) {
-        block += pieces[i];
+        if (pieces[i].size() >= kBlock) {
+            ok = (block.empty() || put(block)) && put(pieces[i]);
+            block.clear();
+        } else {
+            block += pieces[i];
+        }
         block += end;
-        if (block.size() >= (64 << 10) || i + 1 == pieces.size()) {
+        if (ok && (block.size() >= kBlock || i + 1 == pieces.size())) {
             ok = put(block);
             block.clear();
         }
@@ -486,8 +494,12 @@ int writeResults(const Arguments& args, cli::CliWindow& window, const search::Se
         pieces.push_back(cli::folderText(finder.find(containedIn), containedIn, args.format,
                                          args.null, leftOut));
     } else {
-        pieces = list ? renderList(window.list().rows, leftOut)
-                      : std::vector<std::string>{window.list().pathsText(args.null, leftOut)};
+        if (list) {
+            pieces = renderList(window.list().rows, leftOut);
+        } else {
+            // Moved in, not copied: it may be tens of megabytes.
+            pieces.push_back(window.list().pathsText(args.null, leftOut));
+        }
     }
     if (leftOut > 0) {
         std::fprintf(stderr, "gemmora-cli: %zu paths hold a line break and were left out%s\n",

@@ -409,7 +409,7 @@ void CatalogueList::removeLast()
     // the pages of the entries taken go back to the system as it goes, so
     // the two do not add up. The vector keeps its room, which the kernel
     // fills with zeros should it be touched again.
-    constexpr std::size_t kGiveBackEvery = 65536;
+    constexpr std::size_t kGiveBackEvery = 8192;
     if (m_entries.size() + kGiveBackEvery <= m_givenBackFrom) {
         m_givenBackFrom = m_entries.size();
         giveBackPages(m_entries.data() + m_entries.size(),

@@ -65,7 +65,7 @@ struct ContentClasses::ReaderState {
 ReadLimits ReadLimits::forCatalogue(std::size_t entries)
 {
     ReadLimits limits;
-    limits.memoryBytes = std::clamp<std::size_t>(entries * 16, 64u << 10, 8u << 20);
+    limits.memoryBytes = std::clamp<std::size_t>(entries * 16, 64u << 10, 4u << 20);
     limits.windowFiles = std::clamp<std::size_t>(entries / 16, 256, 16384);
     // Leave descriptors for the rest of the program (the window's own, the
     // list files); with fewer the readers keep fewer files open.
