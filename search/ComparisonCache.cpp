@@ -47,36 +47,25 @@ const std::string& ComparisonCache::identityOf(dev_t device)
     return m_identities.emplace(device, std::move(identity)).first->second;
 }
 
+void ComparisonCache::open(const std::vector<dev_t>& devices)
+{
+    m_opened = true;
+    m_open = m_store.open(m_folder, m_notes);
+    loadDevices(devices);
+}
+
 void ComparisonCache::load(std::int64_t nowNs, const std::vector<dev_t>& devices,
                            std::size_t files)
 {
     m_racyFrom = nowNs - kRacyNs;
     m_today = nowNs / kDayNs;
-    m_open = m_store.open(m_folder, m_notes);
-    std::vector<dev_t> sorted = devices;
-    std::sort(sorted.begin(), sorted.end());
-    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    for (dev_t device : sorted) {
-        identityOf(device);
+    if (!m_opened) {
+        // Pages of room never filled are never touched.
+        m_loaded.reserve(files);
+        open({});
     }
-    if (!m_open) {
+    if (!loadDevices(devices)) {
         return;
-    }
-    // Pages of room never filled are never touched.
-    m_loaded.reserve(files);
-    for (dev_t device : sorted) {
-        const std::string& identity = identityOf(device);
-        if (identity.empty()) {
-            continue;
-        }
-        if (!m_store.load(identity, m_loaded, m_notes)) {
-            m_loaded.clear();
-            m_deviceEnds.clear();
-            m_open = m_store.isOpen();
-            return;
-        }
-        m_deviceEnds.push_back(m_loaded.size());
-        m_devices.push_back(device);
     }
     index();
     m_trusted = m_loaded.size();
@@ -85,6 +74,50 @@ void ComparisonCache::load(std::int64_t nowNs, const std::vector<dev_t>& devices
     } catch (const std::system_error&) {
         // No thread to be had: everything is written at the end.
     }
+}
+
+void ComparisonCache::forgetLoaded()
+{
+    m_loaded.clear();
+    m_devices.clear();
+    m_deviceEnds.clear();
+}
+
+bool ComparisonCache::loadDevices(const std::vector<dev_t>& devices)
+{
+    std::vector<dev_t> sorted = devices;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    // Every identity first: two file systems of one identity leave both
+    // alone, also one whose entries were loaded before the other was met.
+    for (dev_t device : sorted) {
+        identityOf(device);
+    }
+    const bool lostOne = std::any_of(m_devices.begin(), m_devices.end(),
+                                     [this](dev_t device) { return identityOf(device).empty(); });
+    if (lostOne) {
+        sorted.insert(sorted.end(), m_devices.begin(), m_devices.end());
+        forgetLoaded();
+    }
+    if (!m_open || m_loadFailed) {
+        return false;
+    }
+    for (dev_t device : sorted) {
+        const std::string& identity = identityOf(device);
+        if (identity.empty() ||
+            std::find(m_devices.begin(), m_devices.end(), device) != m_devices.end()) {
+            continue;
+        }
+        if (!m_store.load(identity, m_loaded, m_notes)) {
+            forgetLoaded();
+            m_loadFailed = true;
+            m_open = m_store.isOpen();
+            return false;
+        }
+        m_deviceEnds.push_back(m_loaded.size());
+        m_devices.push_back(device);
+    }
+    return true;
 }
 
 namespace {
