@@ -66,26 +66,17 @@ public:
     static constexpr std::int64_t kRacyNs = 2'000'000'000;
 
 private:
-    // A slot of the open-addressing index of the loaded entries: one
-    // look at memory finds an entry, and no entry is allocated alone.
-    struct Slot {
-        std::uint32_t tag = 0;    // the low half of the key's hash
-        std::uint32_t entry = 0;  // index into m_loaded, plus one; 0: empty
-    };
     // Loads the devices not loaded yet; false when the cache turned out
     // unusable (nothing of it is then used).
     bool loadDevices(const std::vector<dev_t>& devices);
     void forgetLoaded();
-    void index();
-    // The index into m_devices of the device of m_loaded[entry].
-    std::uint32_t deviceOfEntry(std::size_t entry) const;
+    // Puts m_loaded[begin, end), one device's entries, in the order of
+    // their size and inode, in which trusted() finds them.
+    void order(std::size_t begin, std::size_t end);
 
     // The identity of a device's file system, "" when it is left alone.
     const std::string& identityOf(dev_t device);
     const cache::Entry* trusted(const CatalogueList::Entry& entry) const;
-    // Where the search for a file's slot begins, and its device's index;
-    // SIZE_MAX when nothing of its device was loaded.
-    std::size_t firstSlot(const CatalogueList::Entry& file, std::uint32_t& d) const;
     // The files of one block (`confirmed`) or of none.
     void learnBlock(const std::vector<const ContentClasses::Finished::Outcome*>& files,
                     bool confirmed);
@@ -99,7 +90,6 @@ private:
     std::vector<dev_t> m_devices;
     // Where each device's entries end in m_loaded.
     std::vector<std::size_t> m_deviceEnds;
-    std::vector<Slot> m_slots;
     // Writes what was learned while the comparison goes on, from the first
     // writeBatch entries on, in the one transaction save() ends.
     void writeAlong();
