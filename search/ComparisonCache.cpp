@@ -123,7 +123,7 @@ bool ComparisonCache::loadDevices(const std::vector<dev_t>& devices)
             std::find(m_devices.begin(), m_devices.end(), device) != m_devices.end()) {
             continue;
         }
-        if (!m_store.load(identity, m_loaded, m_notes)) {
+        if (!m_store.load(identity, m_loaded, m_notes) || m_store.cancelled()) {
             forgetLoaded();
             m_loadFailed = true;
             m_open = m_store.isOpen();
