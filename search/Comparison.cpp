@@ -347,28 +347,98 @@ void DuplicateComparison::reportLeftOut()
     }
 }
 
-void DuplicateComparison::startCache()
+bool DuplicateComparison::cacheWanted() const
+{
+    return useCache && sizeMode();
+}
+
+void DuplicateComparison::prepareCache(const std::vector<dev_t>& devices)
 {
     m_cache.reset();
-    if (!useCache || !sizeMode()) {
+    m_cachePrepared = false;
+    if (!cacheWanted()) {
         return;
     }
+    {
+        const std::lock_guard<std::mutex> hold(m_asideLock);
+        m_walkEnd = WalkEnd();
+    }
+    // Without a thread of its own, the cache is loaded after the walk.
+    m_cachePrepared = startAside(
+        [this, devices] {
+            auto loaded = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
+            loaded->writeBatch = cacheWriteBatch;
+            {
+                const std::lock_guard<std::mutex> lock(m_cacheLock);
+                m_cache = std::move(loaded);
+            }
+            m_cache->open(devices);
+            std::int64_t nowNs = 0;
+            std::vector<dev_t> all;
+            std::size_t files = 0;
+            if (awaitWalkEnd(nowNs, all, files)) {
+                m_cache->load(nowNs, all, files);
+            }
+        },
+        false);
+}
+
+bool DuplicateComparison::awaitWalkEnd(std::int64_t& nowNs, std::vector<dev_t>& devices,
+                                       std::size_t& files)
+{
+    std::unique_lock<std::mutex> hold(m_asideLock);
+    m_walkEnded.wait(hold, [this] { return m_walkEnd.given; });
+    nowNs = m_walkEnd.nowNs;
+    devices.swap(m_walkEnd.devices);
+    files = m_walkEnd.files;
+    return m_walkEnd.compare;
+}
+
+void DuplicateComparison::endWalk(bool compare)
+{
+    {
+        const std::lock_guard<std::mutex> hold(m_asideLock);
+        m_walkEnd.given = true;
+        m_walkEnd.compare = compare;
+    }
+    m_walkEnded.notify_one();
+}
+
+void DuplicateComparison::startCache()
+{
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    // The mount table, the UUIDs and the cache file are read off the
-    // window's thread: a slow disk must not freeze the window.
+    const std::int64_t nowNs = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
     // The entries added, not size(): that would sort the catalogue here,
     // in one go, rather than in slices while the cache loads.
-    startAside([this, now, devices = m_catalogue.Catalogue.devices(),
-                files = m_catalogue.Catalogue.added()] {
+    const CatalogueList& list = m_catalogue.Catalogue;
+    if (m_cachePrepared) {
+        // The thread loading since the walk began loads what the walk met
+        // beyond the start folders' file systems.
+        m_cachePrepared = false;
+        {
+            const std::lock_guard<std::mutex> hold(m_asideLock);
+            m_walkEnd.nowNs = nowNs;
+            m_walkEnd.devices = list.devices();
+            m_walkEnd.files = list.added();
+        }
+        endWalk(true);
+        return;
+    }
+    m_cache.reset();
+    if (!cacheWanted()) {
+        return;
+    }
+    // The mount table, the UUIDs and the cache file are read off the
+    // window's thread: a slow disk must not freeze the window.
+    startAside([this, nowNs, devices = list.devices(), files = list.added()] {
         auto loaded = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
         loaded->writeBatch = cacheWriteBatch;
         {
             const std::lock_guard<std::mutex> lock(m_cacheLock);
             m_cache = std::move(loaded);
         }
-        m_cache->load(static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec,
-                      devices, files);
+        m_cache->load(nowNs, devices, files);
     });
 }
 
@@ -391,7 +461,7 @@ void DuplicateComparison::closeCache()
     m_cache.reset();
 }
 
-void DuplicateComparison::startAside(std::function<void()> work)
+bool DuplicateComparison::startAside(std::function<void()> work, bool orHere)
 {
     m_asideDone = false;
     m_asideThrew = nullptr;
@@ -411,8 +481,13 @@ void DuplicateComparison::startAside(std::function<void()> work)
     try {
         m_aside = std::thread(body);
     } catch (const std::system_error&) {
+        if (!orHere) {
+            m_asideDone = true;
+            return false;
+        }
         body();  // no thread to be had: the work is short enough to wait for
     }
+    return true;
 }
 
 void DuplicateComparison::dropAside()
@@ -420,6 +495,8 @@ void DuplicateComparison::dropAside()
     if (!m_aside.joinable()) {
         return;
     }
+    m_cachePrepared = false;
+    endWalk(false);
     {
         const std::lock_guard<std::mutex> cacheHold(m_cacheLock);
         if (m_cache) {

@@ -49,6 +49,16 @@ public:
     void CompareCatalogue();
     void ShowTotals();
 
+    // Whether the next comparison uses the cache (size mode only).
+    bool cacheWanted() const;
+    // Starts loading the cache as the walk starts, on a helper thread, with
+    // the file systems of `devices` (the start folders'); the comparison
+    // then loads only those met later. The same rules as without.
+    void prepareCache(const std::vector<dev_t>& devices);
+    // Ends the cache's work without turning the event loop, keeping
+    // nothing, when a run ends before its comparison (an exception).
+    void abandonCache() { dropAside(); }
+
     // Why the last comparison could not go on (out of descriptors or
     // memory), for the user; empty when it did not fail.
     const std::string& failure() const { return m_failure; }
@@ -85,15 +95,21 @@ private:
     void reportNameGroup(const std::vector<CatalogueList::Entry>& files);
     void reportLeftOut();
     void fail(int error, const std::string& path);
-    // The cache is loaded on a helper thread while the catalogue is sorted,
-    // and saved on one while the window waits.
+    // The cache is loaded on a helper thread while the walk goes on (see
+    // prepareCache) or the catalogue is sorted, and saved on one while the
+    // window waits.
     void startCache();
     void awaitCache();
     void closeCache();
     // Starts `work` on a helper thread (or runs it, when no thread can be
     // had); awaitAside waits for it while the event loop turns, a stop
     // cancelling the cache's work under way.
-    void startAside(std::function<void()> work);
+    // False when no thread could be had and `orHere` is false: nothing ran.
+    bool startAside(std::function<void()> work, bool orHere = true);
+    // What the cache's thread waits for after its first load: the walk's
+    // end (false: the run ends without a comparison).
+    bool awaitWalkEnd(std::int64_t& nowNs, std::vector<dev_t>& devices, std::size_t& files);
+    void endWalk(bool compare);
     void awaitAside();
     // Ends the helper thread without turning the event loop, when an
     // exception cuts the comparison short.
@@ -116,6 +132,16 @@ private:
     std::condition_variable m_asideEnded;
     bool m_asideDone = true;
     std::exception_ptr m_asideThrew;
+    // The walk's end as the cache's thread takes it; guarded by m_asideLock.
+    struct WalkEnd {
+        bool given = false;
+        bool compare = false;
+        std::int64_t nowNs = 0;
+        std::vector<dev_t> devices;
+        std::size_t files = 0;
+    } m_walkEnd;
+    std::condition_variable m_walkEnded;
+    bool m_cachePrepared = false;
     ReadLimits m_limits;
     std::string m_failure;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <set>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace search {
@@ -12,7 +13,9 @@ namespace search {
 namespace {
 
 constexpr std::int64_t kDayNs = 86'400'000'000'000;
-constexpr std::size_t kNoSlot = SIZE_MAX;
+// No entry takes fewer bytes in the cache file (its key, class, day, check
+// and data, of at least 20 bytes, and SQLite's own cell header).
+constexpr std::size_t kLeastEntryBytes = 32;
 // Learned entries written together by the writer.
 
 bool sameKey(const cache::Entry& e, const CatalogueList::Entry& file)
@@ -47,38 +50,39 @@ const std::string& ComparisonCache::identityOf(dev_t device)
     return m_identities.emplace(device, std::move(identity)).first->second;
 }
 
+void ComparisonCache::open(const std::vector<dev_t>& devices)
+{
+    m_opened = true;
+    m_open = m_store.open(m_folder, m_notes);
+    if (m_open && m_loaded.capacity() == 0) {
+        // Room for as many entries as the file can hold, made once: pages
+        // of room never filled are never touched, and the entries are not
+        // moved as they come.
+        struct stat st {};
+        if (::stat(cache::ContentStore::fileIn(m_folder).c_str(), &st) == 0) {
+            try {
+                m_loaded.reserve(static_cast<std::size_t>(st.st_size) / kLeastEntryBytes);
+            } catch (const std::exception&) {
+                // Not that much room to be had: the entries move as they come.
+            }
+        }
+    }
+    loadDevices(devices);
+}
+
 void ComparisonCache::load(std::int64_t nowNs, const std::vector<dev_t>& devices,
                            std::size_t files)
 {
     m_racyFrom = nowNs - kRacyNs;
     m_today = nowNs / kDayNs;
-    m_open = m_store.open(m_folder, m_notes);
-    std::vector<dev_t> sorted = devices;
-    std::sort(sorted.begin(), sorted.end());
-    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    for (dev_t device : sorted) {
-        identityOf(device);
+    if (!m_opened) {
+        // Pages of room never filled are never touched.
+        m_loaded.reserve(files);
+        open({});
     }
-    if (!m_open) {
+    if (!loadDevices(devices)) {
         return;
     }
-    // Pages of room never filled are never touched.
-    m_loaded.reserve(files);
-    for (dev_t device : sorted) {
-        const std::string& identity = identityOf(device);
-        if (identity.empty()) {
-            continue;
-        }
-        if (!m_store.load(identity, m_loaded, m_notes)) {
-            m_loaded.clear();
-            m_deviceEnds.clear();
-            m_open = m_store.isOpen();
-            return;
-        }
-        m_deviceEnds.push_back(m_loaded.size());
-        m_devices.push_back(device);
-    }
-    index();
     m_trusted = m_loaded.size();
     try {
         m_writer = std::thread([this] { writeAlong(); });
@@ -87,85 +91,91 @@ void ComparisonCache::load(std::int64_t nowNs, const std::vector<dev_t>& devices
     }
 }
 
-namespace {
-
-// The key's hash: its high bits place it, its low half is the slot's tag.
-std::uint64_t hashOf(std::uint64_t inode, std::uint32_t device)
+void ComparisonCache::forgetLoaded()
 {
-    return (inode ^ (static_cast<std::uint64_t>(device) << 56)) * 0x9E3779B97F4A7C15ull;
+    m_loaded.clear();
+    m_devices.clear();
+    m_deviceEnds.clear();
 }
 
-std::size_t slotOf(std::uint64_t hash, std::size_t mask)
+bool ComparisonCache::loadDevices(const std::vector<dev_t>& devices)
 {
-    return static_cast<std::size_t>(hash >> 32) & mask;
+    std::vector<dev_t> sorted = devices;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    // Every identity first: two file systems of one identity leave both
+    // alone, also one whose entries were loaded before the other was met.
+    for (dev_t device : sorted) {
+        identityOf(device);
+    }
+    const bool lostOne = std::any_of(m_devices.begin(), m_devices.end(),
+                                     [this](dev_t device) { return identityOf(device).empty(); });
+    if (lostOne) {
+        sorted.insert(sorted.end(), m_devices.begin(), m_devices.end());
+        forgetLoaded();
+    }
+    if (!m_open || m_loadFailed) {
+        return false;
+    }
+    for (dev_t device : sorted) {
+        const std::string& identity = identityOf(device);
+        if (identity.empty() ||
+            std::find(m_devices.begin(), m_devices.end(), device) != m_devices.end()) {
+            continue;
+        }
+        if (!m_store.load(identity, m_loaded, m_notes) || m_store.cancelled()) {
+            forgetLoaded();
+            m_loadFailed = true;
+            m_open = m_store.isOpen();
+            return false;
+        }
+        order(m_deviceEnds.empty() ? 0 : m_deviceEnds.back(), m_loaded.size());
+        m_deviceEnds.push_back(m_loaded.size());
+        m_devices.push_back(device);
+    }
+    return true;
+}
+
+namespace {
+
+// The order of one device's entries: by size, then inode, as the
+// comparison asks for them (by size, from the largest down).
+bool keyBefore(std::int64_t size, std::uint64_t inode, std::int64_t otherSize,
+               std::uint64_t otherInode)
+{
+    return size != otherSize ? size < otherSize : inode < otherInode;
 }
 
 }  // namespace
 
-std::uint32_t ComparisonCache::deviceOfEntry(std::size_t entry) const
+void ComparisonCache::order(std::size_t begin, std::size_t end)
 {
-    std::uint32_t d = 0;
-    while (d + 1 < m_deviceEnds.size() && entry >= m_deviceEnds[d]) {
-        ++d;
-    }
-    return d;
-}
-
-void ComparisonCache::index()
-{
-    std::size_t slots = 16;
-    while (slots < 2 * m_loaded.size()) {
-        slots *= 2;
-    }
-    m_slots.assign(slots, Slot{});
-    std::uint32_t d = 0;
-    for (std::size_t i = 0; i < m_loaded.size(); ++i) {
-        while (i >= m_deviceEnds[d]) {
-            ++d;
-        }
-        const std::uint64_t hash = hashOf(m_loaded[i].inode, d);
-        std::size_t at = slotOf(hash, slots - 1);
-        while (m_slots[at].entry != 0) {
-            at = (at + 1) & (slots - 1);
-        }
-        m_slots[at] = {static_cast<std::uint32_t>(hash), static_cast<std::uint32_t>(i + 1)};
-    }
-}
-
-std::size_t ComparisonCache::firstSlot(const CatalogueList::Entry& file, std::uint32_t& d) const
-{
-    if (m_slots.empty()) {
-        return kNoSlot;
-    }
-    const dev_t device = m_catalogue.deviceOf(file);
-    const auto known = std::find(m_devices.begin(), m_devices.end(), device);
-    if (known == m_devices.end()) {
-        return kNoSlot;
-    }
-    d = static_cast<std::uint32_t>(known - m_devices.begin());
-    return slotOf(hashOf(file.inode, d), m_slots.size() - 1);
+    std::sort(m_loaded.begin() + static_cast<std::ptrdiff_t>(begin),
+              m_loaded.begin() + static_cast<std::ptrdiff_t>(end),
+              [](const cache::Entry& a, const cache::Entry& b) {
+                  return keyBefore(a.size, a.inode, b.size, b.inode);
+              });
 }
 
 const cache::Entry* ComparisonCache::trusted(const CatalogueList::Entry& file) const
 {
-    std::uint32_t d = 0;
-    std::size_t at = firstSlot(file, d);
-    if (at == kNoSlot) {
+    const dev_t device = m_catalogue.deviceOf(file);
+    const auto known = std::find(m_devices.begin(), m_devices.end(), device);
+    if (known == m_devices.end()) {
         return nullptr;
     }
-    const std::size_t mask = m_slots.size() - 1;
-    const auto tag = static_cast<std::uint32_t>(hashOf(file.inode, d));
-    for (; m_slots[at].entry != 0; at = (at + 1) & mask) {
-        if (m_slots[at].tag != tag) {
-            continue;
-        }
-        const std::size_t i = m_slots[at].entry - 1;
-        const cache::Entry& e = m_loaded[i];
-        if (e.inode == file.inode && deviceOfEntry(i) == d) {
-            return sameKey(e, file) ? &e : nullptr;
-        }
+    const auto d = static_cast<std::size_t>(known - m_devices.begin());
+    const auto first = m_loaded.begin() + static_cast<std::ptrdiff_t>(d == 0 ? 0 : m_deviceEnds[d - 1]);
+    const auto last = m_loaded.begin() + static_cast<std::ptrdiff_t>(m_deviceEnds[d]);
+    // Asked by size from the largest down, the search stays among entries
+    // just looked at: no look at memory goes far.
+    const auto at = std::partition_point(first, last, [&file](const cache::Entry& e) {
+        return keyBefore(e.size, e.inode, file.size, file.inode);
+    });
+    if (at == last || at->inode != file.inode || at->size != file.size) {
+        return nullptr;
     }
-    return nullptr;
+    return sameKey(*at, file) ? &*at : nullptr;
 }
 
 std::vector<cache::Known> ComparisonCache::known(const std::vector<CatalogueList::Entry>& files) const
@@ -356,7 +366,6 @@ void ComparisonCache::save()
     endWriter();
     // Nothing is looked up any more: the loaded entries make room for the save.
     std::vector<cache::Entry>().swap(m_loaded);
-    std::vector<Slot>().swap(m_slots);
     m_notes.insert(m_notes.end(), m_writerNotes.begin(), m_writerNotes.end());
     m_writerNotes.clear();
     std::vector<cache::Writes> writes;

@@ -19,7 +19,7 @@
 
 namespace search {
 
-// The cache as one comparison uses it: loaded in one read before the first
+// The cache as one comparison uses it: loaded before the first
 // group, told what each finished group showed, saved in one transaction
 // at the end. Whatever goes wrong, the search goes on without it and the
 // notes say so. Made, loaded and saved on a helper thread while the
@@ -30,11 +30,16 @@ public:
     ComparisonCache(const CatalogueList& catalogue, std::string folder,
                     cache::FileSystems fileSystems = cache::FileSystems());
 
-    // Loads the entries of the file systems of `devices` (those of the
-    // catalogue, taken before a load that may run while the catalogue is
-    // sorted); `nowNs` is the moment before the first read (nanoseconds
-    // since 1970); `files`: how many the catalogue holds, room made for as
-    // many entries. Reads nothing of the catalogue.
+    // Opens the cache file and loads the entries of the file systems of
+    // `devices` (those of the start folders, while the walk goes on).
+    // Reads nothing of the catalogue.
+    void open(const std::vector<dev_t>& devices);
+    // Loads the entries of the file systems of `devices` not loaded yet
+    // (those of the catalogue, taken before a load that may run while the
+    // catalogue is sorted), opening the file first unless open() did;
+    // `nowNs` is the moment before the first read (nanoseconds since 1970);
+    // `files`: how many the catalogue holds, room made for as many entries.
+    // Reads nothing of the catalogue.
     void load(std::int64_t nowNs, const std::vector<dev_t>& devices, std::size_t files);
     // What the cache proves of each file of a group.
     std::vector<cache::Known> known(const std::vector<CatalogueList::Entry>& files) const;
@@ -61,22 +66,17 @@ public:
     static constexpr std::int64_t kRacyNs = 2'000'000'000;
 
 private:
-    // A slot of the open-addressing index of the loaded entries: one
-    // look at memory finds an entry, and no entry is allocated alone.
-    struct Slot {
-        std::uint32_t tag = 0;    // the low half of the key's hash
-        std::uint32_t entry = 0;  // index into m_loaded, plus one; 0: empty
-    };
-    void index();
-    // The index into m_devices of the device of m_loaded[entry].
-    std::uint32_t deviceOfEntry(std::size_t entry) const;
+    // Loads the devices not loaded yet; false when the cache turned out
+    // unusable (nothing of it is then used).
+    bool loadDevices(const std::vector<dev_t>& devices);
+    void forgetLoaded();
+    // Puts m_loaded[begin, end), one device's entries, in the order of
+    // their size and inode, in which trusted() finds them.
+    void order(std::size_t begin, std::size_t end);
 
     // The identity of a device's file system, "" when it is left alone.
     const std::string& identityOf(dev_t device);
     const cache::Entry* trusted(const CatalogueList::Entry& entry) const;
-    // Where the search for a file's slot begins, and its device's index;
-    // SIZE_MAX when nothing of its device was loaded.
-    std::size_t firstSlot(const CatalogueList::Entry& file, std::uint32_t& d) const;
     // The files of one block (`confirmed`) or of none.
     void learnBlock(const std::vector<const ContentClasses::Finished::Outcome*>& files,
                     bool confirmed);
@@ -90,7 +90,6 @@ private:
     std::vector<dev_t> m_devices;
     // Where each device's entries end in m_loaded.
     std::vector<std::size_t> m_deviceEnds;
-    std::vector<Slot> m_slots;
     // Writes what was learned while the comparison goes on, from the first
     // writeBatch entries on, in the one transaction save() ends.
     void writeAlong();
@@ -114,6 +113,8 @@ private:
     std::int64_t m_nextClass = -1;
     std::size_t m_trusted = 0;
     bool m_open = false;
+    bool m_opened = false;
+    bool m_loadFailed = false;
 };
 
 }  // namespace search

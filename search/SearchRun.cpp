@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "text/CommaText.h"
 #include "text/StringList.h"
@@ -72,6 +73,8 @@ void SearchRun::btnSearchClick()
         SearchRun& run;
         ~BackToIdle()
         {
+            // A walk cut short by an exception leaves the cache's load.
+            run.comparison.abandonCache();
             if (run.m_running) {
                 run.m_running = false;
                 run.comparison.Comparing = false;
@@ -173,6 +176,10 @@ void SearchRun::RunScan()
     }
     takeSkipFolders();
     takeMaskAndRules();
+    if (m_running && comparison.cacheWanted()) {
+        // A whole search: the cache loads while the walk goes on.
+        comparison.prepareCache(startDevices(rootFolders));
+    }
     scanDrives(rootFolders);
     m_window.setStatusText(0, "");
     m_window.setStatusText(3, "");
@@ -273,6 +280,27 @@ void SearchRun::scanDrives(const StringList& rootFolders)
             break;
         }
     }
+}
+
+std::vector<dev_t> SearchRun::startDevices(const StringList& rootFolders)
+{
+    std::vector<dev_t> devices;
+    auto add = [&devices](const std::string& folder) {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) == 0) {
+            devices.push_back(st.st_dev);
+        }
+    };
+    for (const SearchDrive& drive : m_window.selectedDrives()) {
+        if (drive.wholeDrive) {
+            add(drive.prefix + "/");
+            continue;
+        }
+        for (const std::string& root : rootFolders.strings()) {
+            add(drive.prefix + root);
+        }
+    }
+    return devices;
 }
 
 void SearchRun::UpdateCaption()

@@ -67,6 +67,8 @@ private:
     void takeSkipFolders();
     void takeMaskAndRules();
     void scanDrives(const text::StringList& rootFolders);
+    // The devices of the start folders, as far as they can be seen now.
+    std::vector<dev_t> startDevices(const text::StringList& rootFolders);
     void showCurrentFolder(const std::string& text) override;
     // Walks one start folder; a start folder that cannot be opened is said
     // so at once, and the run goes on with the others.
