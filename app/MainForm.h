@@ -19,6 +19,7 @@
 #include <QWidget>
 
 #include "app/CleanupActions.h"
+#include "app/FileListResults.h"
 #include "app/FolderChooser.h"
 #include "app/GroupSortMenu.h"
 #include "app/ListFiles.h"
@@ -186,7 +187,7 @@ private:
     // After rows went: the status bar's totals say what is left.
     void showTotalsLeft();
 
-    std::unique_ptr<search::ResultList> m_results;
+    std::unique_ptr<FileListResults> m_results;
     // Read at start, written at close: it remembers a damaged file.
     std::unique_ptr<QSettingsStore> m_settingsStore;
     std::vector<search::LeftOutFile> m_leftOut;

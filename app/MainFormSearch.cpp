@@ -8,6 +8,7 @@
 #include <QMessageBox>
 
 #include "app/MainForm.h"
+#include "app/FileListResults.h"
 #include "app/MainFormCommon.h"
 #include "text/CommaText.h"
 
@@ -20,43 +21,13 @@ constexpr auto kTurnInterval = std::chrono::milliseconds(20);
 // lively without the painting slowing the search.
 constexpr auto kShowRowsInterval = std::chrono::milliseconds(200);
 
-// The result list as the search run sees it.
-class FileListResults : public search::ResultList {
-public:
-    explicit FileListResults(views::TFileListView& list) : m_list(list) {}
-    int rowCount() const override { return m_list.rowCount(); }
-    void clear() override { m_list.clearRows(); }
-    // The comparison's rows without sub-items: a separator has no caption.
-    void addRow(const std::string& caption) override
-    {
-        if (caption.empty()) {
-            m_list.addSeparatorRow();
-        } else {
-            m_list.addHeaderRow(caption);
-        }
-    }
-    bool addFile(const std::string& path) override
-    {
-        std::int64_t size = 0;
-        return m_list.AddFile(path, size);
-    }
-    void beginUpdate() override { m_list.beginUpdate(); }
-    void endUpdate() override { m_list.endUpdate(); }
-    void setRedraw(bool on) override { m_list.setRedraw(on); }
-    void fitColumns() override { m_list.fitColumns(); }
-    void fixColumns() override { m_list.fixColumns(); }
-    void refresh() override { m_list.viewport()->update(); }
-    void setHint(const std::string& hint) override { m_list.setHint(display(hint)); }
-
-private:
-    views::TFileListView& m_list;
-};
-
 }  // namespace
 
 void TfrmMain::createResultList()
 {
     m_results = std::make_unique<FileListResults>(*FileListView1);
+    m_results->turn = [this] { processEvents(); };
+    m_results->groupsAdded = [this] { showGroupCount(); };
 }
 
 std::string TfrmMain::fieldText(search::Field field)
@@ -163,7 +134,7 @@ void TfrmMain::setStatusText(int panel, const std::string& text)
     if (panel == 1) {
         // The comparison shows its totals once a group's rows are all
         // written: a group a deletion left with one file can go now.
-        FileListView1->endGroup();
+        m_results->endGroup();
     }
     if (panel >= 0 && panel < 4) {
         StatusBar1->setPanelText(panel, display(text));
@@ -271,6 +242,9 @@ void TfrmMain::processEvents()
 {
     // A million catalogue entries must not cost a million turns; one every
     // 20 ms keeps the window responsive and a stop at once to the eye.
+    // Rows whose facts are in go into the list at once, as the run writes
+    // them; the list shows them at the turns.
+    m_results->showReady();
     const auto now = std::chrono::steady_clock::now();
     const auto gap = now - m_lastTurn;
     if (gap < kTurnInterval) {
@@ -291,6 +265,7 @@ void TfrmMain::searchOutOfMemory()
     // The run has gone back to idle on its way out; what it held goes now,
     // so the window can go on with the rows found so far.
     run.catalogue.release();
+    m_results->finish();
     while (FileListView1->updating()) {
         FileListView1->endUpdate();
     }

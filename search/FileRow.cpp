@@ -69,6 +69,17 @@ std::string cleanTypeName(const std::string& name)
 
 }  // namespace
 
+std::string typeText(const std::string& path, const TypeNameProvider& typeName)
+{
+    std::string type = typeName ? cleanTypeName(typeName(path)) : std::string();
+    if (type.empty()) {
+        // Trimmed like any type name: a file without an extension is "file",
+        // as it reads back from a saved list.
+        type = cleanTypeName(platform::TypeText(path));
+    }
+    return type;
+}
+
 bool gatherFileRow(const std::string& path, const TypeNameProvider& typeName,
                    const text::Locale& locale, FileRowFacts& facts)
 {
@@ -76,17 +87,11 @@ bool gatherFileRow(const std::string& path, const TypeNameProvider& typeName,
     if (!platform::queryFileEntry(path, entry)) {
         return false;
     }
-    std::string type = typeName ? cleanTypeName(typeName(path)) : std::string();
-    if (type.empty()) {
-        // Trimmed like any type name: a file without an extension is "file",
-        // as it reads back from a saved list.
-        type = cleanTypeName(platform::TypeText(path));
-    }
     facts.size = entry.size;
     facts.modified = entry.writeSeconds;
     facts.attributes = entry.attributes;
     facts.subItems[0] = text::toDecimal(entry.size);
-    facts.subItems[1] = std::move(type);
+    facts.subItems[1] = typeText(path, typeName);
     facts.subItems[2] = modifiedText(entry.writeSeconds, locale);
     facts.subItems[3] = attributeText(entry.attributes);
     // A file too small to be an executable is not opened for its versions.

@@ -24,6 +24,9 @@ struct FileRowFacts {
 // The type name of a file by its name alone; "" when it has none.
 using TypeNameProvider = std::function<std::string(const std::string& path)>;
 
+// The Type text of a file: the name `typeName` gives, else the extension's.
+std::string typeText(const std::string& path, const TypeNameProvider& typeName);
+
 // Gathers the facts of one file row. False when the path is not a regular
 // file any more.
 bool gatherFileRow(const std::string& path, const TypeNameProvider& typeName,

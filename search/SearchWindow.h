@@ -17,7 +17,9 @@ public:
     virtual void clear() = 0;
     // A row with a caption and no sub-items (header or separator).
     virtual void addRow(const std::string& caption) = 0;
-    // The file row of one file; false, and no row, when it is gone.
+    // The file row of one file; false, and no row, when it is gone. A list
+    // that gathers rows later answers true and adds no row for a file gone
+    // by then; either way the rows keep the order they were written in.
     virtual bool addFile(const std::string& path) = 0;
     virtual void beginUpdate() = 0;
     virtual void endUpdate() = 0;

@@ -461,10 +461,18 @@ void TFileListView::showPendingRows()
 bool TFileListView::AddFile(const std::string& path, std::int64_t& size)
 {
     search::FileRowFacts facts;
-    const auto types = [this](const std::string& p) { return m_types->nameOf(p); };
-    if (!search::gatherFileRow(path, types, processLocale(), facts)) {
+    if (!search::gatherFileRow(path, nullptr, processLocale(), facts)) {
         return false;
     }
+    addGatheredFile(path, facts);
+    size = facts.size;
+    return true;
+}
+
+int TFileListView::addGatheredFile(const std::string& path, search::FileRowFacts& facts)
+{
+    facts.subItems[1] =
+        search::typeText(path, [this](const std::string& p) { return m_types->nameOf(p); });
     RowFacts values;
     values.size = facts.size;
     values.modified = facts.modified;
@@ -472,12 +480,9 @@ bool TFileListView::AddFile(const std::string& path, std::int64_t& size)
     values.attributes = facts.attributes;
     if (m_icons) {
         const QIcon icon = m_icons->icon(QFileInfo(QString::fromStdString(path)));
-        append(RowKind::File, path, facts.subItems, values, &icon);
-    } else {
-        append(RowKind::File, path, facts.subItems, values);
+        return append(RowKind::File, path, facts.subItems, values, &icon);
     }
-    size = facts.size;
-    return true;
+    return append(RowKind::File, path, facts.subItems, values);
 }
 
 int TFileListView::addHeaderRow(const std::string& caption)

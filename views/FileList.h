@@ -13,6 +13,7 @@
 #include <QFileIconProvider>
 #include <QTableView>
 
+#include "search/FileRow.h"
 #include "text/Locale.h"
 #include "views/FileListModel.h"
 #include "views/GroupFilter.h"
@@ -55,6 +56,9 @@ public:
     // Appends the row of one file; false, size untouched and no row, when the
     // path is no longer a regular file.
     bool AddFile(const std::string& path, std::int64_t& size);
+    // Appends the row of a file whose facts were gathered (without a type
+    // name: the type database's is put in) and returns its index.
+    int addGatheredFile(const std::string& path, search::FileRowFacts& facts);
     // Each returns the index of the new row.
     int addHeaderRow(const std::string& caption = kHeaderCaption);
     // -1, and no row, when the group it would follow was just removed

@@ -255,6 +255,8 @@ private slots:
         list.addRow(H);
         QVERIFY(list.addFile(*m_tree / "a1"));
         QVERIFY(list.addFile(*m_tree / "a2"));
+        // The rows reach the list at the window's turns, their facts gathered.
+        QTRY_VERIFY((form->processEvents(), form->FileListView1->rowCount() == 3));
         // At that turn the user deletes a file of it.
         form->FileListView1->setRowSelected(1, true);
         ModalAnswers answers;
@@ -560,6 +562,38 @@ private slots:
         QCOMPARE(status(*form, 3), QString("Comparison interrupted"));
         QCOMPARE(shownCaption(form->btnSearch->text()), QString("Find Now"));
         QVERIFY(!form->run.comparing());
+    }
+
+    void everyRowOnItsWayIsListedInOrderWhenTheUpdateEnds()
+    {
+        // Two groups as the comparison writes them, a file of the second
+        // gone before its facts are gathered.
+        auto form = makeForm();
+        search::ResultList& list = form->resultList();
+        QStringList expected;
+        list.beginUpdate();
+        for (int group = 0; group < 2; ++group) {
+            if (list.rowCount() > 0) {
+                list.addRow("");
+                expected << "";
+            }
+            list.addRow(H);
+            expected << H;
+            for (int i = 0; i < 1500; ++i) {
+                const std::string name = std::to_string(group) + "/" + std::to_string(i);
+                if (group == 1 && i == 700) {
+                    list.addFile(*m_tree / name);
+                    continue;
+                }
+                list.addFile(m_tree->write(name, std::string(group + 1, 'x')));
+                expected << QString::fromStdString(name);
+            }
+        }
+        list.endUpdate();
+        QCOMPARE(rows(*form), expected);
+        QCOMPARE(form->FileListView1->text(1, 1), QString("1"));
+        QCOMPARE(form->FileListView1->text(expected.size() - 1, 1), QString("2"));
+        QCOMPARE(form->FileListView1->groupCount(), 2);
     }
 
     void closingDuringASearchStopsItAndSavesTheSettings()

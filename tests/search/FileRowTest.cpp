@@ -1,12 +1,14 @@
-// Tests of a file row's texts: size, type, time and versions.
+// Tests of a file row's texts (size, type, time, versions) and of their gathering aside.
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/FileRow.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
 
 #include "platform/FolderListing.h"
+#include "search/FileRowGatherer.h"
 #include "support/TempFolder.h"
 
 using namespace search;
@@ -107,4 +109,72 @@ TEST_F(FileRowTest, APathThatIsNotARegularFileGivesNoRow)
     dir.symlink(dir / "target", "link");
     EXPECT_FALSE(gatherFileRow(dir / "link", nullptr, locale, result));
     EXPECT_EQ(result.size, 77);
+}
+
+namespace {
+
+PendingRow pendingRow(int kind, bool isFile, const std::string& text)
+{
+    PendingRow row;
+    row.kind = kind;
+    row.isFile = isFile;
+    row.text = text;
+    return row;
+}
+
+}  // namespace
+
+TEST_F(FileRowTest, TheGathererHandsRowsBackInTheirOrderAndAGoneFileAsNotFound)
+{
+    FileRowGatherer gatherer(locale);
+    std::vector<std::string> expected;
+    for (int i = 0; i < 500; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        // Every seventh file is gone before its facts are gathered.
+        const std::string path = i % 7 == 0 ? dir / name : dir.write(name, std::string(i, 'x'));
+        gatherer.add(pendingRow(0, true, path));
+        expected.push_back(path);
+        if (i % 100 == 0) {
+            gatherer.add(pendingRow(1, false, "header " + std::to_string(i)));
+            expected.push_back("header " + std::to_string(i));
+        }
+    }
+    std::vector<PendingRow> rows;
+    while (rows.size() < expected.size()) {
+        gatherer.waitReady(std::chrono::milliseconds(100));
+        for (PendingRow& row : gatherer.takeReady()) {
+            rows.push_back(std::move(row));
+        }
+    }
+    EXPECT_EQ(gatherer.pending(), 0u);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].text, expected[i]);
+        if (rows[i].isFile) {
+            const std::size_t n = std::stoul(rows[i].text.substr(rows[i].text.rfind('f') + 1));
+            EXPECT_EQ(rows[i].found, n % 7 != 0) << rows[i].text;
+            EXPECT_EQ(rows[i].facts.size, rows[i].found ? static_cast<std::int64_t>(n) : 0);
+        } else {
+            EXPECT_EQ(rows[i].kind, 1);
+        }
+    }
+}
+
+TEST_F(FileRowTest, TheGathererClearedWhileGatheringHandsBackOnlyLaterRows)
+{
+    FileRowGatherer gatherer(locale);
+    const std::string file = dir.write("a", "a");
+    for (int i = 0; i < 5000; ++i) {
+        gatherer.add(pendingRow(0, true, file));
+    }
+    gatherer.clear();
+    EXPECT_EQ(gatherer.pending(), 0u);
+    gatherer.add(pendingRow(2, false, "after"));
+    std::vector<PendingRow> rows;
+    for (int wait = 0; wait < 100 && rows.empty(); ++wait) {
+        gatherer.waitReady(std::chrono::milliseconds(20));
+        rows = gatherer.takeReady();
+    }
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].text, "after");
+    EXPECT_EQ(gatherer.pending(), 0u);
 }
