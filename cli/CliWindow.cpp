@@ -19,6 +19,7 @@ void CliResultList::clear()
 {
     rows.clear();
     groups.clear();
+    m_stillThere.clear();
     m_count = 0;
     m_groupOpen = false;
 }
@@ -36,14 +37,12 @@ void CliResultList::addRow(const std::string& caption)
 bool CliResultList::addFile(const std::string& path)
 {
     if (pathsOnly) {
-        if (!platform::fileExists(path)) {
-            return false;
-        }
+        // Whether it is still there is known when the search settles.
         if (!m_groupOpen) {
-            groups.emplace_back();
+            ++m_group;
             m_groupOpen = true;
         }
-        groups.back().push_back(path);
+        m_stillThere.add(m_group, path);
         ++m_count;
         return true;
     }
@@ -56,13 +55,36 @@ bool CliResultList::addFile(const std::string& path)
     return true;
 }
 
+void CliResultList::settle()
+{
+    if (!pathsOnly) {
+        return;
+    }
+    std::vector<ListedPath> there = m_stillThere.finish();
+    const std::size_t before = groups.size();
+    std::size_t last = 0;
+    for (ListedPath& file : there) {
+        if (groups.size() == before || file.group != last) {
+            groups.emplace_back();
+            last = file.group;
+        }
+        groups.back().push_back(std::move(file.path));
+    }
+    std::erase_if(groups, [](const std::vector<std::string>& group) { return group.size() < 2; });
+    // What is left is what will be written.
+    std::size_t files = 0;
+    for (const std::vector<std::string>& group : groups) {
+        files += group.size();
+    }
+    m_count = static_cast<int>(files);
+}
+
 void CliResultList::dropUnfinishedGroup()
 {
     if (pathsOnly) {
-        if (!groups.empty() && groups.back().size() < 2) {
-            m_count -= static_cast<int>(groups.back().size());
-            groups.pop_back();
-        }
+        // A group written only in part has fewer than two files: settling
+        // drops it with any that files gone left alone.
+        settle();
         m_groupOpen = false;
         return;
     }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/StillThere.h"
 #include "search/SearchRun.h"
 #include "search/SearchWindow.h"
 #include "settings/ResultLines.h"
@@ -21,9 +22,14 @@ extern volatile std::sig_atomic_t g_stopRequested;
 class CliResultList : public search::ResultList {
 public:
     std::vector<settings::ResultRow> rows;
-    // Paths alone need no row facts, only whether the file is still there.
+    // Paths alone need no row facts, only whether the file is still there,
+    // which a helper thread checks as they come; settle() takes its answers.
     bool pathsOnly = false;
     std::vector<std::vector<std::string>> groups;
+
+    // With paths alone: the files listed and still there go into `groups`,
+    // a group left with fewer than two files goes. Called as the search ends.
+    void settle();
 
     // The groups as text: with `null`, each path ends with a zero byte and
     // each group with one more; else a path a line and an empty line between
@@ -50,6 +56,8 @@ public:
 private:
     int m_count = 0;
     bool m_groupOpen = false;  // a file came after the last separator row
+    std::size_t m_group = 0;   // counts the groups opened
+    StillThere m_stillThere;
 };
 
 // The window of a search run without a window: fields and check boxes from

@@ -462,6 +462,7 @@ bool runWholeSearch(search::SearchRun& run, cli::CliWindow& window)
         run.catalogue.release();
         window.list().dropUnfinishedGroup();
     }
+    window.list().settle();
     window.finishProgress();
     if (outOfMemory) {
         std::fputs(window.list().rowCount() > 0
