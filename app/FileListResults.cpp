@@ -10,9 +10,9 @@ namespace app {
 
 namespace {
 
-// Rows on their way at most: a few milliseconds of the helper's work, so
-// the list's end waits no longer, and little memory.
-constexpr std::size_t kMostPending = 2048;
+// Rows on their way at most: a few milliseconds of the helper's work on a
+// warm disk, so that the list's end, and a stop, wait no longer.
+constexpr std::size_t kMostPending = 256;
 constexpr auto kWaitStep = std::chrono::milliseconds(4);
 
 }  // namespace
@@ -132,13 +132,13 @@ void FileListResults::showReady()
     }
 }
 
-void FileListResults::finish()
+void FileListResults::finish(bool turns)
 {
     showReady();
     while (m_gatherer.pending() > 0) {
         m_gatherer.waitReady(kWaitStep);
         showReady();
-        if (turn) {
+        if (turns && turn) {
             turn();
         }
     }

@@ -47,8 +47,9 @@ public:
     // Puts the rows gathered so far into the list.
     void showReady();
     // Puts every row on its way into the list, turning the event loop
-    // while the helper gathers the last ones.
-    void finish();
+    // while the helper gathers the last ones; without `turns`, where a
+    // turn could start another search, it only waits (a few hundred rows).
+    void finish(bool turns = true);
 
 private:
     enum Kind { File, Header, Separator, GroupEnd };

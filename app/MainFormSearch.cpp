@@ -265,7 +265,9 @@ void TfrmMain::searchOutOfMemory()
     // The run has gone back to idle on its way out; what it held goes now,
     // so the window can go on with the rows found so far.
     run.catalogue.release();
-    m_results->finish();
+    // The button says "Find Now" again: no turn here, or a click could
+    // start another search inside this one's ending.
+    m_results->finish(false);
     while (FileListView1->updating()) {
         FileListView1->endUpdate();
     }

@@ -60,13 +60,12 @@ void StillThere::handOver()
         return;
     }
     if (!startHelper()) {
-        std::vector<ListedPath> kept;
-        keepThoseThere(m_batch, kept);
-        m_batch.clear();
+        keepThoseThere(m_batch);
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (ListedPath& listed : kept) {
+        for (ListedPath& listed : m_batch) {
             m_checked.push_back(std::move(listed));
         }
+        m_batch.clear();
         return;
     }
     {
@@ -74,6 +73,9 @@ void StillThere::handOver()
         for (ListedPath& listed : m_batch) {
             m_toCheck.push_back(std::move(listed));
         }
+        // Room for every path the helper may hand back, made here: out of
+        // memory, the search's thread hears of it, not the helper.
+        m_checked.reserve(m_checked.size() + m_inHand + m_toCheck.size());
     }
     m_batch.clear();
     m_wake.notify_one();
@@ -103,26 +105,23 @@ void StillThere::work()
         std::vector<ListedPath> batch;
         batch.swap(m_toCheck);
         m_busy = true;
+        m_inHand = batch.size();
         lock.unlock();
-        std::vector<ListedPath> kept;
-        keepThoseThere(batch, kept);
+        keepThoseThere(batch);
         lock.lock();
-        for (ListedPath& listed : kept) {
-            m_checked.push_back(std::move(listed));
+        for (ListedPath& listed : batch) {
+            m_checked.push_back(std::move(listed));  // in the room made for it
         }
+        m_inHand = 0;
         m_busy = false;
         m_idle.notify_all();
     }
 }
 
-void StillThere::keepThoseThere(std::vector<ListedPath>& batch, std::vector<ListedPath>& kept)
+void StillThere::keepThoseThere(std::vector<ListedPath>& batch)
 {
-    kept.reserve(batch.size());
-    for (ListedPath& listed : batch) {
-        if (platform::fileExists(listed.path)) {
-            kept.push_back(std::move(listed));
-        }
-    }
+    // In place: the helper allocates nothing.
+    std::erase_if(batch, [](const ListedPath& listed) { return !platform::fileExists(listed.path); });
 }
 
 }  // namespace cli

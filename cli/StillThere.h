@@ -39,7 +39,7 @@ private:
     void handOver();
     bool startHelper();
     void work();
-    static void keepThoseThere(std::vector<ListedPath>& batch, std::vector<ListedPath>& kept);
+    static void keepThoseThere(std::vector<ListedPath>& batch);
 
     std::vector<ListedPath> m_batch;  // the owner's, not yet handed over
     std::mutex m_mutex;
@@ -47,7 +47,8 @@ private:
     std::condition_variable m_idle;
     std::vector<ListedPath> m_toCheck;
     std::vector<ListedPath> m_checked;
-    bool m_busy = false;  // the helper holds a batch
+    std::size_t m_inHand = 0;  // paths the helper holds
+    bool m_busy = false;       // the helper holds a batch
     bool m_stopping = false;
     bool m_noHelper = false;
     std::thread m_helper;

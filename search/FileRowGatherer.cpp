@@ -66,6 +66,7 @@ void FileRowGatherer::add(PendingRow row)
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_waiting.push_back(std::move(row));
+        makeRoomForReady();
         // Woken for every row, the helper would take them one at a time,
         // two switches of thread each; the next look at the rows wakes it
         // for fewer.
@@ -76,13 +77,23 @@ void FileRowGatherer::add(PendingRow row)
     }
 }
 
+void FileRowGatherer::makeRoomForReady()
+{
+    // Room for every row the helper may still hand over, made here: out of
+    // memory, the thread that adds rows hears of it, not the helper.
+    m_ready.reserve(m_ready.size() + m_inHand + m_waiting.size());
+}
+
 std::vector<PendingRow> FileRowGatherer::takeReady()
 {
     std::vector<PendingRow> rows;
     bool wake = false;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<PendingRow> room;
+        room.reserve(m_inHand + m_waiting.size());
         rows.swap(m_ready);
+        m_ready.swap(room);
         wake = !m_waiting.empty();
     }
     if (wake) {

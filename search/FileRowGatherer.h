@@ -57,6 +57,8 @@ private:
     // Gathers a batch, handing its rows over a few at a time.
     void gatherBatch(std::vector<PendingRow>& batch, std::uint64_t generation);
     void start();
+    // Under the lock: room in m_ready for every row added and not handed over.
+    void makeRoomForReady();
 
     const text::Locale m_locale;
     mutable std::mutex m_mutex;
