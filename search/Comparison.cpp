@@ -366,12 +366,7 @@ void DuplicateComparison::prepareCache(const std::vector<dev_t>& devices)
     // Without a thread of its own, the cache is loaded after the walk.
     m_cachePrepared = startAside(
         [this, devices] {
-            auto loaded = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
-            loaded->writeBatch = cacheWriteBatch;
-            {
-                const std::lock_guard<std::mutex> lock(m_cacheLock);
-                m_cache = std::move(loaded);
-            }
+            publishNewCache();
             m_cache->open(devices);
             std::int64_t nowNs = 0;
             std::vector<dev_t> all;
@@ -432,14 +427,18 @@ void DuplicateComparison::startCache()
     // The mount table, the UUIDs and the cache file are read off the
     // window's thread: a slow disk must not freeze the window.
     startAside([this, nowNs, devices = list.devices(), files = list.added()] {
-        auto loaded = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
-        loaded->writeBatch = cacheWriteBatch;
-        {
-            const std::lock_guard<std::mutex> lock(m_cacheLock);
-            m_cache = std::move(loaded);
-        }
+        publishNewCache();
         m_cache->load(nowNs, devices, files);
     });
+}
+
+void DuplicateComparison::publishNewCache()
+{
+    auto made = std::make_unique<ComparisonCache>(m_catalogue.Catalogue, cacheFolder);
+    made->writeBatch = cacheWriteBatch;
+    // Published under the lock, so that a stop can cancel its work.
+    const std::lock_guard<std::mutex> lock(m_cacheLock);
+    m_cache = std::move(made);
 }
 
 void DuplicateComparison::awaitCache()

@@ -99,6 +99,8 @@ private:
     // prepareCache) or the catalogue is sorted, and saved on one while the
     // window waits.
     void startCache();
+    // On the cache's thread: a new cache for this search, made and published.
+    void publishNewCache();
     void awaitCache();
     void closeCache();
     // Starts `work` on a helper thread (or runs it, when no thread can be
