@@ -39,9 +39,24 @@ std::vector<ListedPath> StillThere::finish()
 {
     handOver();
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_idle.wait(lock, [this] { return m_toCheck.empty() && !m_busy; });
+    // What the helper has not reached yet is shared: the search waits for
+    // half of it, not all.
+    while (checkNext(lock)) {
+    }
+    m_idle.wait(lock, [this] { return m_inHand == 0; });
+    std::size_t count = 0;
+    for (const std::vector<ListedPath>& batch : m_handed) {
+        count += batch.size();
+    }
     std::vector<ListedPath> checked;
-    checked.swap(m_checked);
+    checked.reserve(count);
+    for (std::vector<ListedPath>& batch : m_handed) {
+        for (ListedPath& listed : batch) {
+            checked.push_back(std::move(listed));
+        }
+    }
+    m_handed.clear();
+    m_untaken = 0;
     return checked;
 }
 
@@ -49,9 +64,10 @@ void StillThere::clear()
 {
     m_batch.clear();
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_toCheck.clear();
-    m_idle.wait(lock, [this] { return !m_busy; });
-    m_checked.clear();
+    m_handed.erase(m_handed.begin() + static_cast<std::ptrdiff_t>(m_untaken), m_handed.end());
+    m_idle.wait(lock, [this] { return m_inHand == 0; });
+    m_handed.clear();
+    m_untaken = 0;
 }
 
 void StillThere::handOver()
@@ -59,26 +75,23 @@ void StillThere::handOver()
     if (m_batch.empty()) {
         return;
     }
-    if (!startHelper()) {
+    const bool helped = startHelper();
+    if (!helped) {
         keepThoseThere(m_batch);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (ListedPath& listed : m_batch) {
-            m_checked.push_back(std::move(listed));
-        }
-        m_batch.clear();
-        return;
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (ListedPath& listed : m_batch) {
-            m_toCheck.push_back(std::move(listed));
+        // Made here: out of memory, the search's thread hears of it, not
+        // the helper, which allocates nothing.
+        m_handed.push_back(std::move(m_batch));
+        if (!helped) {
+            m_untaken = m_handed.size();
         }
-        // Room for every path the helper may hand back, made here: out of
-        // memory, the search's thread hears of it, not the helper.
-        m_checked.reserve(m_checked.size() + m_inHand + m_toCheck.size());
     }
     m_batch.clear();
-    m_wake.notify_one();
+    if (helped) {
+        m_wake.notify_one();
+    }
 }
 
 bool StillThere::startHelper()
@@ -98,24 +111,29 @@ void StillThere::work()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_stopping || !m_toCheck.empty(); });
-        if (m_toCheck.empty()) {
+        m_wake.wait(lock, [this] { return m_stopping || m_untaken < m_handed.size(); });
+        if (m_stopping) {
             return;
         }
-        std::vector<ListedPath> batch;
-        batch.swap(m_toCheck);
-        m_busy = true;
-        m_inHand = batch.size();
-        lock.unlock();
-        keepThoseThere(batch);
-        lock.lock();
-        for (ListedPath& listed : batch) {
-            m_checked.push_back(std::move(listed));  // in the room made for it
-        }
-        m_inHand = 0;
-        m_busy = false;
+        checkNext(lock);
+    }
+}
+
+bool StillThere::checkNext(std::unique_lock<std::mutex>& lock)
+{
+    if (m_untaken == m_handed.size()) {
+        return false;
+    }
+    // A reference into the deque stays good while the owner adds batches.
+    std::vector<ListedPath>& batch = m_handed[m_untaken++];
+    ++m_inHand;
+    lock.unlock();
+    keepThoseThere(batch);
+    lock.lock();
+    if (--m_inHand == 0) {
         m_idle.notify_all();
     }
+    return true;
 }
 
 void StillThere::keepThoseThere(std::vector<ListedPath>& batch)
