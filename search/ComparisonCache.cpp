@@ -157,7 +157,8 @@ void ComparisonCache::order(std::size_t begin, std::size_t end)
               });
 }
 
-const cache::Entry* ComparisonCache::trusted(const CatalogueList::Entry& file) const
+const cache::Entry* ComparisonCache::trusted(const CatalogueList::Entry& file,
+                                             std::size_t& hint) const
 {
     const dev_t device = m_catalogue.deviceOf(file);
     const auto known = std::find(m_devices.begin(), m_devices.end(), device);
@@ -165,24 +166,58 @@ const cache::Entry* ComparisonCache::trusted(const CatalogueList::Entry& file) c
         return nullptr;
     }
     const auto d = static_cast<std::size_t>(known - m_devices.begin());
-    const auto first = m_loaded.begin() + static_cast<std::ptrdiff_t>(d == 0 ? 0 : m_deviceEnds[d - 1]);
-    const auto last = m_loaded.begin() + static_cast<std::ptrdiff_t>(m_deviceEnds[d]);
-    // Asked by size from the largest down, the search stays among entries
-    // just looked at: no look at memory goes far.
-    const auto at = std::partition_point(first, last, [&file](const cache::Entry& e) {
-        return keyBefore(e.size, e.inode, file.size, file.inode);
-    });
-    if (at == last || at->inode != file.inode || at->size != file.size) {
+    const std::size_t first = d == 0 ? 0 : m_deviceEnds[d - 1];
+    const std::size_t last = m_deviceEnds[d];
+    const auto before = [this, &file](std::size_t at) {
+        return keyBefore(m_loaded[at].size, m_loaded[at].inode, file.size, file.inode);
+    };
+    // Asked by size from the largest down, the entry sought lies near the
+    // one found last: steps of growing length from there, then halving,
+    // look at few entries, all close together.
+    std::size_t low = first;
+    std::size_t high = last;
+    if (hint >= first && hint < last) {
+        std::size_t step = 1;
+        if (before(hint)) {
+            low = hint + 1;
+            while (low + step < last && before(low + step)) {
+                low += step + 1;
+                step *= 2;
+            }
+            high = std::min(last, low + step);
+        } else {
+            high = hint;
+            while (high > first + step && !before(high - step - 1)) {
+                high -= step + 1;
+                step *= 2;
+            }
+            low = high > first + step ? high - step : first;
+        }
+    }
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (before(middle)) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    hint = low;
+    if (low == last) {
         return nullptr;
     }
-    return sameKey(*at, file) ? &*at : nullptr;
+    const cache::Entry& at = m_loaded[low];
+    if (at.inode != file.inode || at.size != file.size) {
+        return nullptr;
+    }
+    return sameKey(at, file) ? &at : nullptr;
 }
 
 std::vector<cache::Known> ComparisonCache::known(const std::vector<CatalogueList::Entry>& files) const
 {
     std::vector<cache::Known> known(files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
-        if (const cache::Entry* e = trusted(files[i])) {
+        if (const cache::Entry* e = trusted(files[i], m_knownHint)) {
             known[i].trusted = true;
             known[i].classId = e->classId;
             known[i].headLength = e->headLength;
@@ -220,7 +255,7 @@ void ComparisonCache::learnBlock(const std::vector<const ContentClasses::Finishe
     // Each file's entry, looked up once.
     std::vector<const cache::Entry*> olds(files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
-        olds[i] = trusted(files[i]->entry);
+        olds[i] = trusted(files[i]->entry, m_learnHint);
     }
     if (confirmed) {
         for (const cache::Entry* old : olds) {

@@ -76,7 +76,9 @@ private:
 
     // The identity of a device's file system, "" when it is left alone.
     const std::string& identityOf(dev_t device);
-    const cache::Entry* trusted(const CatalogueList::Entry& entry) const;
+    // `hint`: where the last look of the same caller ended, moved to where
+    // this one ends.
+    const cache::Entry* trusted(const CatalogueList::Entry& entry, std::size_t& hint) const;
     // The files of one block (`confirmed`) or of none.
     void learnBlock(const std::vector<const ContentClasses::Finished::Outcome*>& files,
                     bool confirmed);
@@ -90,6 +92,9 @@ private:
     std::vector<dev_t> m_devices;
     // Where each device's entries end in m_loaded.
     std::vector<std::size_t> m_deviceEnds;
+    // Where the last looks of known() and of learn() ended in m_loaded.
+    mutable std::size_t m_knownHint = 0;
+    std::size_t m_learnHint = 0;
     // Writes what was learned while the comparison goes on, from the first
     // writeBatch entries on, in the one transaction save() ends.
     void writeAlong();
