@@ -3,9 +3,14 @@
 #include "search/CatalogueList.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -89,6 +94,22 @@ std::pair<T*, T*> partitionThree(T* first, T* last, const T& pivot, Less less,
     return {smaller, larger};
 }
 
+// The median of the first, middle and last entries, as a pivot.
+template <typename T, typename Less>
+T medianOfThree(const T* first, const T* last, Less less)
+{
+    const T* a = first;
+    const T* b = first + (last - first) / 2;
+    const T* c = last - 1;
+    if (less(*b, *a)) {
+        std::swap(a, b);
+    }
+    if (less(*c, *b)) {
+        b = less(*c, *a) ? a : c;
+    }
+    return *b;
+}
+
 // std::sort in one go, or, with a turn, split by a pivot into three parts
 // (smaller, equal, larger) until each is a slice, sorted in one go, with
 // turns between slices and within each split. Nothing beside the entries is
@@ -98,18 +119,7 @@ template <typename T, typename Less>
 void sortSliced(T* first, T* last, Less less, const std::function<void()>& turn, int depth)
 {
     while (static_cast<std::size_t>(last - first) > kSlice && depth-- > 0) {
-        const T* middle = first + (last - first) / 2;
-        // The median of three as the pivot.
-        const T* a = first;
-        const T* b = middle;
-        const T* c = last - 1;
-        if (less(*b, *a)) {
-            std::swap(a, b);
-        }
-        if (less(*c, *b)) {
-            b = less(*c, *a) ? a : c;
-        }
-        const T pivot = *b;
+        const T pivot = medianOfThree(first, last, less);
         const auto [equal, larger] = partitionThree(first, last, pivot, less, turn);
         turn();
         // The smaller part first, the larger by the loop: the depth of
@@ -135,6 +145,59 @@ void sortEntries(Values& entries, Less less, const std::function<void()>& turn)
         return;
     }
     sortSliced(entries.data(), entries.data() + entries.size(), less, turn, 64);
+}
+
+// Entries from which a sort of the whole list is shared with a helper thread.
+constexpr std::size_t kShareFrom = 65536;
+
+// sortEntries, the list split in two by a pivot and the larger entries
+// sorted on a helper thread meanwhile: when the comparison begins, the walk
+// has ended and a core waits. Nothing is allocated but the thread; without
+// one, everything is sorted here.
+template <typename T, typename Less>
+void sortShared(T* first, T* last, Less less, const std::function<void()>& turn)
+{
+    const std::function<void()> noTurn = [] {};
+    const std::function<void()>& step = turn ? turn : noTurn;
+    if (static_cast<std::size_t>(last - first) < kShareFrom) {
+        sortSliced(first, last, less, step, 64);
+        return;
+    }
+    const T pivot = medianOfThree(first, last, less);
+    const auto [equal, larger] = partitionThree(first, last, pivot, less, step);
+    step();
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;
+    std::thread helper;
+    try {
+        helper = std::thread([&, larger = larger] {
+            std::sort(larger, last, less);
+            const std::lock_guard<std::mutex> hold(lock);
+            done = true;
+            ended.notify_one();
+        });
+    } catch (const std::system_error&) {
+        sortSliced(larger, last, less, step, 64);
+        done = true;
+    }
+    struct Joins {
+        std::thread& thread;
+        ~Joins()
+        {
+            if (thread.joinable()) {
+                thread.join();
+            }
+        }
+    } joins{helper};
+    sortSliced(first, equal, less, step, 64);
+    // The window keeps its turns while the helper ends its part.
+    std::unique_lock<std::mutex> hold(lock);
+    while (!ended.wait_for(hold, std::chrono::milliseconds(4), [&done] { return done; })) {
+        hold.unlock();
+        step();
+        hold.lock();
+    }
 }
 
 // An entry's place among those of its size, small enough to sort quickly:
@@ -341,8 +404,8 @@ void CatalogueList::settle(const std::function<void()>& turn) const
     }
     // Each file once: sorted by file, then by order of addition, the later
     // paths of a file follow its first and are dropped.
-    sortEntries(
-        m_entries,
+    sortShared(
+        m_entries.data(), m_entries.data() + m_entries.size(),
         [](const Entry& a, const Entry& b) {
             if (a.deviceIndex() != b.deviceIndex()) {
                 return a.deviceIndex() < b.deviceIndex();
@@ -360,8 +423,9 @@ void CatalogueList::settle(const std::function<void()>& turn) const
     // By size, then each run of one size by name: the keys of one run at a
     // time, not of the whole list, are all the sort adds to the catalogue.
     if (!m_nameMode) {
-        sortEntries(
-            m_entries, [](const Entry& a, const Entry& b) { return a.size < b.size; }, turn);
+        sortShared(
+            m_entries.data(), m_entries.data() + m_entries.size(),
+            [](const Entry& a, const Entry& b) { return a.size < b.size; }, turn);
     }
     std::vector<SortKey> keys;
     TurnCounter counter(turn);

@@ -347,9 +347,14 @@ TEST(CatalogueListTest, ASortInSlicesWithTurnsGivesTheOrderOfOneInOneGo)
         ASSERT_EQ(sliced.size(), whole.size());
         EXPECT_GT(turns, 3);
         std::size_t differ = 0;
+        std::size_t descending = 0;
         for (std::size_t i = 0; i < whole.size(); ++i) {
             differ += sliced[i].name != whole[i].name ? 1 : 0;
+            descending += !nameMode && i > 0 && whole[i].size < whole[i - 1].size ? 1 : 0;
         }
         EXPECT_EQ(differ, 0u);
+        // Both sorts share their work with a helper thread: the order must
+        // hold across the two parts too.
+        EXPECT_EQ(descending, 0u);
     }
 }
