@@ -166,12 +166,16 @@ void FileCatalogue::TreeScanner1DirectoryDone(scanner::TTreeScanner&)
 
 std::string FileCatalogue::pathOf(const CatalogueList::Entry& entry) const
 {
-    std::string path;
     const std::int32_t folder = Catalogue.folderOf(entry);
+    const std::string_view name = Catalogue.nameOf(entry);
+    std::string path;
     if (folder >= 0 && static_cast<std::size_t>(folder) < Folders.size()) {
-        path = Folders[static_cast<std::size_t>(folder)];
+        // Made once at its length: a path a listed file.
+        const std::string& in = Folders[static_cast<std::size_t>(folder)];
+        path.reserve(in.size() + name.size());
+        path = in;
     }
-    path += Catalogue.nameOf(entry);
+    path += name;
     return path;
 }
 
