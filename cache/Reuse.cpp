@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <map>
 #include <utility>
 
 namespace cache {
@@ -114,24 +113,41 @@ std::int64_t partOf(const std::vector<std::int64_t>& parts, std::size_t i)
     return parts.empty() ? 0 : parts[i];
 }
 
-// The files standing for themselves, by part.
-std::map<std::int64_t, std::vector<std::size_t>> unitsByPart(const std::vector<Known>& files,
-                                                             const std::vector<std::int64_t>& parts,
-                                                             std::vector<std::size_t>& standsWith)
+// The files standing for themselves, by part and then by index; each other
+// file stands with the first file of its class in its part. Sorted index
+// lists rather than maps: a cached search plans every group.
+std::vector<std::size_t> unitsByPart(const std::vector<Known>& files,
+                                     const std::vector<std::int64_t>& parts,
+                                     std::vector<std::size_t>& standsWith)
 {
-    std::map<std::pair<std::int64_t, std::int64_t>, std::size_t> firstOfClass;
-    std::map<std::int64_t, std::vector<std::size_t>> units;
+    std::vector<std::size_t> classed;
     for (std::size_t i = 0; i < files.size(); ++i) {
         standsWith[i] = i;
-        const Known& k = files[i];
-        if (k.trusted && k.classId != 0) {
-            const auto [at, added] = firstOfClass.emplace(std::pair{partOf(parts, i), k.classId}, i);
-            if (!added) {
-                standsWith[i] = at->second;
-                continue;
-            }
+        if (files[i].trusted && files[i].classId != 0) {
+            classed.push_back(i);
         }
-        units[partOf(parts, i)].push_back(i);
+    }
+    const auto partAndClass = [&](std::size_t i) {
+        return std::pair{partOf(parts, i), files[i].classId};
+    };
+    std::sort(classed.begin(), classed.end(), [&](std::size_t a, std::size_t b) {
+        return std::pair{partAndClass(a), a} < std::pair{partAndClass(b), b};
+    });
+    for (std::size_t k = 1; k < classed.size(); ++k) {
+        if (partAndClass(classed[k]) == partAndClass(classed[k - 1])) {
+            standsWith[classed[k]] = standsWith[classed[k - 1]];
+        }
+    }
+    std::vector<std::size_t> units;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (standsWith[i] == i) {
+            units.push_back(i);
+        }
+    }
+    if (!parts.empty()) {
+        std::stable_sort(units.begin(), units.end(), [&](std::size_t a, std::size_t b) {
+            return partOf(parts, a) < partOf(parts, b);
+        });
     }
     return units;
 }
@@ -169,22 +185,39 @@ GroupPlan planGroup(const std::vector<Known>& files, const std::vector<std::int6
     GroupPlan plan;
     plan.standsWith.resize(files.size());
     plan.read.assign(files.size(), false);
-    for (auto& [part, units] : unitsByPart(files, parts, plan.standsWith)) {
-        if (units.size() < 2) {
+    const std::vector<std::size_t> units = unitsByPart(files, parts, plan.standsWith);
+    std::vector<std::size_t> part;
+    std::vector<std::size_t> same;
+    for (std::size_t begin = 0; begin < units.size();) {
+        std::size_t end = begin + 1;
+        while (end < units.size() && partOf(parts, units[end]) == partOf(parts, units[begin])) {
+            ++end;
+        }
+        part.assign(units.begin() + static_cast<std::ptrdiff_t>(begin),
+                    units.begin() + static_cast<std::ptrdiff_t>(end));
+        begin = end;
+        if (part.size() < 2) {
             continue;  // nothing to compare it with
         }
-        if (!headsKnown(files, units)) {
-            for (std::size_t i : units) {
+        if (!headsKnown(files, part)) {
+            for (std::size_t i : part) {
                 plan.read[i] = true;
             }
             continue;
         }
-        std::map<std::uint64_t, std::vector<std::size_t>> sharing;
-        for (std::size_t i : units) {
-            sharing[files[i].head].push_back(i);
-        }
-        for (const auto& [head, same] : sharing) {
+        // By head, each head's files in order of index.
+        std::sort(part.begin(), part.end(), [&files](std::size_t a, std::size_t b) {
+            return std::pair{files[a].head, a} < std::pair{files[b].head, b};
+        });
+        for (std::size_t from = 0; from < part.size();) {
+            std::size_t to = from + 1;
+            while (to < part.size() && files[part[to]].head == files[part[from]].head) {
+                ++to;
+            }
+            same.assign(part.begin() + static_cast<std::ptrdiff_t>(from),
+                        part.begin() + static_cast<std::ptrdiff_t>(to));
             markToRead(files, same, plan.read);
+            from = to;
         }
     }
     return plan;
