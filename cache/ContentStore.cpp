@@ -42,19 +42,35 @@ std::int64_t unzigzag(std::uint64_t v)
     return static_cast<std::int64_t>(v >> 1) ^ -static_cast<std::int64_t>(v & 1);
 }
 
-// An entry's data column into `out`.
+// `value` in 7-bit groups, low first (as putVarint) at `at`; past its end.
+unsigned char* varintAt(unsigned char* at, std::uint64_t value)
+{
+    while (value >= 0x80) {
+        *at++ = static_cast<unsigned char>((value & 0x7F) | 0x80);
+        value >>= 7;
+    }
+    *at++ = static_cast<unsigned char>(value);
+    return at;
+}
+
+// An entry's data column into `out`, built in place: one is made for every
+// entry a search learns.
 void packed(const Entry& e, std::string& out)
 {
-    out.clear();
-    putVarint(out, zigzag(e.size));
-    putVarint(out, zigzag(e.writeSeconds));
-    putVarint(out, zigzag(e.changeNs));
-    putVarint(out, e.headLength);
+    unsigned char bytes[5 * 10 + 8];
+    unsigned char* at = bytes;
+    at = varintAt(at, zigzag(e.size));
+    at = varintAt(at, zigzag(e.writeSeconds));
+    at = varintAt(at, zigzag(e.changeNs));
+    at = varintAt(at, e.headLength);
     for (int b = 0; b < 8; ++b) {
-        out.push_back(static_cast<char>(e.head >> (8 * b)));
+        *at++ = static_cast<unsigned char>(e.head >> (8 * b));
     }
-    putVarint(out, zigzag(e.headSum));
-    out += e.chunks.get().encode();
+    at = varintAt(at, zigzag(e.headSum));
+    out.assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(at - bytes));
+    if (e.chunks.get().count != 0) {
+        out += e.chunks.get().encode();
+    }
 }
 
 // False when `bytes` are not an entry's data.
@@ -632,14 +648,19 @@ bool ContentStore::writeEntries(Writes& w)
     }
     // Each row's data stays bound until its step.
     std::vector<std::string> data(kRowsAStep);
-    // In key order, so that the table grows at its end.
-    std::sort(w.entries.begin(), w.entries.end(),
-              [](const Entry& a, const Entry& b) { return a.inode < b.inode; });
-    for (std::size_t at = 0; at < w.entries.size();) {
-        const std::size_t rows = w.entries.size() - at >= kRowsAStep ? kRowsAStep : 1;
+    // In key order, so that the table grows at its end; the entries stay
+    // where they are and only their keys move.
+    std::vector<std::pair<std::uint64_t, std::size_t>> order(w.entries.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = {w.entries[i].inode, i};
+    }
+    std::sort(order.begin(), order.end());
+    for (std::size_t at = 0; at < order.size();) {
+        const std::size_t rows = order.size() - at >= kRowsAStep ? kRowsAStep : 1;
         Statement& insert = rows == 1 ? *m_insert : *m_insertMany;
         for (std::size_t r = 0; r < rows; ++r) {
-            bindRow(insert, static_cast<int>(6 * r + 1), fs, w.entries[at + r], data[r]);
+            bindRow(insert, static_cast<int>(6 * r + 1), fs, w.entries[order[at + r].second],
+                    data[r]);
         }
         at += rows;
         const int code = insert.step();

@@ -305,12 +305,14 @@ void ContentClasses::addOutcomes(const Group& group,
                                  const std::vector<std::vector<std::size_t>>& blocks,
                                  Finished& done) const
 {
-    std::map<std::size_t, int> blockOf;
+    // Each file's block by its place in the group; -1: none.
+    std::vector<int> blockOf(group.count, -1);
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         for (std::size_t id : blocks[b]) {
-            blockOf[id] = static_cast<int>(b);
+            blockOf[id - group.firstMember] = static_cast<int>(b);
         }
     }
+    done.outcomes.reserve(group.count);
     for (std::size_t id = group.firstMember; id < group.firstMember + group.count; ++id) {
         const Member& m = member(id);
         if (m.failed()) {
@@ -323,8 +325,7 @@ void ContentClasses::addOutcomes(const Group& group,
         outcome.learned.head = m.head;
         outcome.learned.headSum = m.headSum;
         outcome.learned.chunks = m.chunks;
-        const auto found = blockOf.find(id);
-        outcome.block = found == blockOf.end() ? -1 : found->second;
+        outcome.block = blockOf[id - group.firstMember];
         done.outcomes.push_back(outcome);
     }
 }
