@@ -42,19 +42,35 @@ std::int64_t unzigzag(std::uint64_t v)
     return static_cast<std::int64_t>(v >> 1) ^ -static_cast<std::int64_t>(v & 1);
 }
 
-// An entry's data column into `out`.
+// `value` in 7-bit groups, low first (as putVarint) at `at`; past its end.
+unsigned char* varintAt(unsigned char* at, std::uint64_t value)
+{
+    while (value >= 0x80) {
+        *at++ = static_cast<unsigned char>((value & 0x7F) | 0x80);
+        value >>= 7;
+    }
+    *at++ = static_cast<unsigned char>(value);
+    return at;
+}
+
+// An entry's data column into `out`, built in place: one is made for every
+// entry a search learns.
 void packed(const Entry& e, std::string& out)
 {
-    out.clear();
-    putVarint(out, zigzag(e.size));
-    putVarint(out, zigzag(e.writeSeconds));
-    putVarint(out, zigzag(e.changeNs));
-    putVarint(out, e.headLength);
+    unsigned char bytes[5 * 10 + 8];
+    unsigned char* at = bytes;
+    at = varintAt(at, zigzag(e.size));
+    at = varintAt(at, zigzag(e.writeSeconds));
+    at = varintAt(at, zigzag(e.changeNs));
+    at = varintAt(at, e.headLength);
     for (int b = 0; b < 8; ++b) {
-        out.push_back(static_cast<char>(e.head >> (8 * b)));
+        *at++ = static_cast<unsigned char>(e.head >> (8 * b));
     }
-    putVarint(out, zigzag(e.headSum));
-    out += e.chunks.get().encode();
+    at = varintAt(at, zigzag(e.headSum));
+    out.assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(at - bytes));
+    if (e.chunks.get().count != 0) {
+        out += e.chunks.get().encode();
+    }
 }
 
 // False when `bytes` are not an entry's data.
@@ -241,6 +257,7 @@ ContentStore::~ContentStore()
 void ContentStore::close()
 {
     m_insert.reset();
+    m_insertMany.reset();
     m_saving = false;
     if (m_db != nullptr) {
         sqlite3_close_v2(m_db);
@@ -549,6 +566,7 @@ void ContentStore::abandonSave(std::vector<std::string>& notes)
 {
     const int code = sqlite3_extended_errcode(m_db);
     m_insert.reset();
+    m_insertMany.reset();
     exec("ROLLBACK");
     m_saving = false;
     if (!m_cancelled) {
@@ -574,6 +592,7 @@ bool ContentStore::finishSave(const std::vector<Merge>& merges, std::vector<std:
         return false;
     }
     m_insert.reset();
+    m_insertMany.reset();
     Statement advance(m_db, "UPDATE state SET value = ? WHERE name = 'next_class'");
     advance.bind(1, m_classBase + m_classesMade);
     if (advance.step() == SQLITE_DONE && applyMerges(merges) && exec("COMMIT")) {
@@ -584,33 +603,66 @@ bool ContentStore::finishSave(const std::vector<Merge>& merges, std::vector<std:
     return false;
 }
 
+namespace {
+
+// Rows written by one step of the save's insert: SQLite's cost of a step
+// (its transaction check, cursor and end) is then shared by that many rows.
+constexpr std::size_t kRowsAStep = 32;
+
+std::string insertSql(std::size_t rows)
+{
+    std::string sql = "INSERT OR REPLACE INTO file VALUES(?,?,?,?,?,?)";
+    for (std::size_t i = 1; i < rows; ++i) {
+        sql += ",(?,?,?,?,?,?)";
+    }
+    return sql;
+}
+
+}  // namespace
+
+void ContentStore::bindRow(Statement& insert, int first, std::int64_t fs, Entry& e,
+                           std::string& data)
+{
+    if (e.classId < 0) {
+        m_classesMade = std::max(m_classesMade, -e.classId);
+        e.classId = m_classBase - 1 - e.classId;
+    }
+    packed(e, data);
+    insert.bind(first, fs);
+    insert.bind(first + 1, static_cast<std::int64_t>(e.inode));
+    insert.bind(first + 2, e.classId);
+    insert.bind(first + 3, e.seenDay);
+    insert.bind(first + 4, data, true);
+    insert.bind(first + 5, entryCheck(fs, e, data));
+}
+
 bool ContentStore::writeEntries(Writes& w)
 {
     if (!m_insert) {
-        m_insert = std::make_unique<Statement>(
-            m_db, "INSERT OR REPLACE INTO file VALUES(?,?,?,?,?,?)");
+        m_insert = std::make_unique<Statement>(m_db, insertSql(1).c_str());
+        m_insertMany = std::make_unique<Statement>(m_db, insertSql(kRowsAStep).c_str());
     }
-    Statement& insert = *m_insert;
     const std::int64_t fs = fileSystemId(w.identity, true);
-    if (fs <= 0 || !insert) {
+    if (fs <= 0 || !*m_insert || !*m_insertMany) {
         return false;
     }
-    std::string data;
-    // In key order, so that the table grows at its end.
-    std::sort(w.entries.begin(), w.entries.end(),
-              [](const Entry& a, const Entry& b) { return a.inode < b.inode; });
-    for (Entry& e : w.entries) {
-        if (e.classId < 0) {
-            m_classesMade = std::max(m_classesMade, -e.classId);
-            e.classId = m_classBase - 1 - e.classId;
+    // Each row's data stays bound until its step.
+    std::vector<std::string> data(kRowsAStep);
+    // In key order, so that the table grows at its end; the entries stay
+    // where they are and only their keys move.
+    std::vector<std::pair<std::uint64_t, std::size_t>> order(w.entries.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = {w.entries[i].inode, i};
+    }
+    std::sort(order.begin(), order.end());
+    for (std::size_t at = 0; at < order.size();) {
+        const std::size_t rows = order.size() - at >= kRowsAStep ? kRowsAStep : 1;
+        Statement& insert = rows == 1 ? *m_insert : *m_insertMany;
+        for (std::size_t r = 0; r < rows; ++r) {
+            bindRow(insert, static_cast<int>(6 * r + 1), fs, w.entries[order[at + r].second],
+                    data[r]);
         }
-        packed(e, data);
-        insert.bind(1, fs);
-        insert.bind(2, static_cast<std::int64_t>(e.inode));
-        insert.bind(3, e.classId);
-        insert.bind(4, e.seenDay);
-        insert.bind(5, data, true);
-        insert.bind(6, entryCheck(fs, e, data));
+        at += rows;
         const int code = insert.step();
         insert.reset();
         if (code != SQLITE_DONE) {

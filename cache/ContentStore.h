@@ -144,13 +144,17 @@ private:
     bool exec(const char* sql);
     // The steps of a save, inside its transaction: false on a database error.
     bool writeEntries(Writes& writes);
+    // Binds one entry's row from parameter `first` on; `data`: its packed
+    // form, bound until the step.
+    void bindRow(Statement& insert, int first, std::int64_t fs, Entry& entry, std::string& data);
     bool applyMerges(const std::vector<Merge>& merges);
     bool expireOld(std::int64_t today, int expireDays);
     bool stateValue(const char* name, std::int64_t& value);
 
     sqlite3* m_db = nullptr;
-    // The save's insert, made once per save.
+    // The save's inserts of one row and of many, made once per save.
     std::unique_ptr<Statement> m_insert;
+    std::unique_ptr<Statement> m_insertMany;
     std::int64_t m_classBase = 0;
     std::int64_t m_classesMade = 0;
     bool m_saving = false;

@@ -312,7 +312,12 @@ void ComparisonCache::learnBlock(const std::vector<const ContentClasses::Finishe
         if (m_writeFailed) {
             return;
         }
-        m_writes[identity].push_back(std::move(e));
+        std::vector<cache::Entry>& writes = m_writes[identity];
+        if (writes.empty()) {
+            // The batch is not moved as it grows.
+            writes.reserve(std::min<std::size_t>(writeBatch, 4096));
+        }
+        writes.push_back(std::move(e));
         if (++m_pending == writeBatch) {
             m_writeWake.notify_one();
         }

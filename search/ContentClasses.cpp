@@ -182,6 +182,7 @@ std::vector<std::size_t> ContentClasses::toRead(const std::vector<std::size_t>& 
     for (std::size_t i = 0; i < ids.size(); ++i) {
         if (plan.standsWith[i] != i) {
             member(ids[i]).ridesWith = ids[plan.standsWith[i]];
+            member(ids[plan.standsWith[i]]).carries = true;
         } else if (plan.read[i]) {
             read.push_back(ids[i]);
         }
@@ -304,12 +305,14 @@ void ContentClasses::addOutcomes(const Group& group,
                                  const std::vector<std::vector<std::size_t>>& blocks,
                                  Finished& done) const
 {
-    std::map<std::size_t, int> blockOf;
+    // Each file's block by its place in the group; -1: none.
+    std::vector<int> blockOf(group.count, -1);
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         for (std::size_t id : blocks[b]) {
-            blockOf[id] = static_cast<int>(b);
+            blockOf[id - group.firstMember] = static_cast<int>(b);
         }
     }
+    done.outcomes.reserve(group.count);
     for (std::size_t id = group.firstMember; id < group.firstMember + group.count; ++id) {
         const Member& m = member(id);
         if (m.failed()) {
@@ -322,8 +325,7 @@ void ContentClasses::addOutcomes(const Group& group,
         outcome.learned.head = m.head;
         outcome.learned.headSum = m.headSum;
         outcome.learned.chunks = m.chunks;
-        const auto found = blockOf.find(id);
-        outcome.block = found == blockOf.end() ? -1 : found->second;
+        outcome.block = blockOf[id - group.firstMember];
         done.outcomes.push_back(outcome);
     }
 }
@@ -496,6 +498,35 @@ bool ContentClasses::Job::read(unsigned reader)
     return step->remaining.fetch_sub(1) == 1;
 }
 
+void ContentClasses::noteHead(const Job& job, Member& m, const unsigned char* out)
+{
+    const auto head =
+        std::min<std::size_t>(job.length, static_cast<std::size_t>(platform::kHeadBytes));
+    const bool hashed = job.kind == Job::Kind::Hash;
+    // The grouping value of a file read whole-class at a time is made once
+    // per set of equal heads, from bytes kept for the window's thread; here
+    // only when a digest stands in for the bytes.
+    if (hashed && !m_byTime) {
+        m.value = platform::headSum(out, head);
+    }
+    if (m_record && job.kind != Job::Kind::Verify && job.step->kind != Step::Kind::Firsts) {
+        // What the cache keeps of the file: the head's digest, the chunk's
+        // own when it covers the head exactly; its sum where no set of equal
+        // heads is made (takeChunk makes it once per set).
+        const bool digested =
+            job.digest && job.length == head && m_limits.digest == platform::chunkHash;
+        m.headLength = static_cast<std::uint32_t>(head);
+        m.head = digested ? m.hash : platform::chunkHash(out, head);
+        if (hashed) {
+            m.headSum = static_cast<std::int32_t>(m_byTime ? platform::headSum(out, head) : m.value);
+        }
+    }
+    if (m.carries && m.headSum < 0) {
+        // Its riders' class takes its value even when it has no copy here.
+        m.headSum = static_cast<std::int32_t>(platform::headSum(out, head));
+    }
+}
+
 void ContentClasses::execute(Job& job, unsigned reader)
 {
     Member& m = *job.target;
@@ -552,22 +583,6 @@ void ContentClasses::execute(Job& job, unsigned reader)
             fail(error, State::Unreadable);
         }
     } else {
-        // The grouping value of a file read whole-class at a time is made
-        // once per class of copies, from bytes kept for the window's thread;
-        // here only when a digest stands in for the bytes.
-        if (job.offset == 0 && !m_byTime && job.kind == Job::Kind::Hash) {
-            m.value = platform::headSum(
-                out,
-                std::min<std::size_t>(job.length, static_cast<std::size_t>(platform::kHeadBytes)));
-        }
-        if (job.offset == 0 && m_record) {
-            // What the cache keeps of the file: the head's digest and sum.
-            const auto head =
-                std::min<std::size_t>(job.length, static_cast<std::size_t>(platform::kHeadBytes));
-            m.headLength = static_cast<std::uint32_t>(head);
-            m.head = platform::chunkHash(out, head);
-            m.headSum = static_cast<std::int32_t>(platform::headSum(out, head));
-        }
         if (job.kind == Job::Kind::Verify) {
             m.equal = std::memcmp(out, job.bytes, job.length) == 0;
         } else if (job.digest) {
@@ -575,10 +590,14 @@ void ContentClasses::execute(Job& job, unsigned reader)
         } else {
             m.hash = 0;
         }
-        if (m_record && job.offset > 0 && m.chunks.count < cache::ChunkDigests::kMost) {
-            // What the cache keeps of the chunks after the head, digested
-            // the one way the next search digests them.
-            const bool same = job.digest && m_limits.digest == platform::chunkHash;
+        if (job.offset == 0) {
+            noteHead(job, m, out);
+        } else if (m_record && job.kind == Job::Kind::Hash &&
+                   m.chunks.count < cache::ChunkDigests::kMost) {
+            // What the cache keeps of a stream's chunks after the head,
+            // digested the one way the next search digests them. Chunks
+            // read whole-class at a time are digested by takeChunk.
+            const bool same = m_limits.digest == platform::chunkHash;
             const std::uint64_t digest = same ? m.hash : platform::chunkHash(out, job.length);
             m.chunks.add({job.offset, job.length, static_cast<std::uint32_t>(digest)});
         }
@@ -851,10 +870,8 @@ bool ContentClasses::takeChunk(Step& step)
         const Member& mb = member(b.id);
         return ma.hash != mb.hash ? ma.hash < mb.hash : a.id < b.id;
     });
-    const Class after{c.group, c.offset + static_cast<std::int64_t>(step.length), {}};
-    const bool headValue = c.offset == 0 && !m_byTime;
-    const std::size_t headLength =
-        std::min<std::size_t>(step.length, static_cast<std::size_t>(platform::kHeadBytes));
+    // Files of equal bytes: the digests first, then the bytes within a
+    // digest, against the first file of each set found so far.
     std::vector<std::vector<std::size_t>> sets;
     std::vector<const unsigned char*> firsts;
     for (std::size_t begin = 0; begin < reads.size();) {
@@ -862,18 +879,9 @@ bool ContentClasses::takeChunk(Step& step)
         while (end < reads.size() && member(reads[end].id).hash == member(reads[begin].id).hash) {
             ++end;
         }
-        if (end - begin == 1) {
-            // A digest of its own: no copy of it in this class.
-            dropAlone(member(reads[begin].id));
-            begin = end;
-            continue;
-        }
-        // Equal digests prove nothing: the bytes decide, against the first
-        // file of each set found so far.
-        sets.clear();
-        firsts.clear();
+        const std::size_t runFirst = sets.size();
         for (std::size_t r = begin; r < end; ++r) {
-            std::size_t s = 0;
+            std::size_t s = runFirst;
             while (s < sets.size() && std::memcmp(firsts[s], reads[r].bytes, step.length) != 0) {
                 ++s;
             }
@@ -883,20 +891,55 @@ bool ContentClasses::takeChunk(Step& step)
             }
             sets[s].push_back(reads[r].id);
         }
-        for (std::size_t s = 0; s < sets.size(); ++s) {
-            if (headValue && sets[s].size() >= 2) {
-                // Equal heads have equal sums: one sum for the whole set.
-                const auto value =
-                    static_cast<std::int64_t>(platform::headSum(firsts[s], headLength));
-                for (std::size_t id : sets[s]) {
-                    member(id).value = value;
-                }
-            }
-            settle(after, std::move(sets[s]));
-        }
         begin = end;
     }
+    noteSets(step, sets, firsts);
+    const Class after{c.group, c.offset + static_cast<std::int64_t>(step.length), {}};
+    for (std::vector<std::size_t>& set : sets) {
+        settle(after, std::move(set));  // a file alone has no copy in this class
+    }
     return true;
+}
+
+void ContentClasses::noteSets(const Step& step, const std::vector<std::vector<std::size_t>>& sets,
+                              const std::vector<const unsigned char*>& firsts)
+{
+    const Class& c = step.cls;
+    if (c.offset == 0) {
+        // Equal heads have equal sums: one sum for each set of two or more.
+        const bool headValue = !m_byTime;
+        const std::size_t headLength =
+            std::min<std::size_t>(step.length, static_cast<std::size_t>(platform::kHeadBytes));
+        for (std::size_t s = 0; s < sets.size(); ++s) {
+            if (sets[s].size() < 2 || (!headValue && !m_record)) {
+                continue;
+            }
+            const auto sum = platform::headSum(firsts[s], headLength);
+            for (std::size_t id : sets[s]) {
+                Member& m = member(id);
+                m.value = headValue ? static_cast<std::int64_t>(sum) : m.value;
+                m.headSum = m_record ? static_cast<std::int32_t>(sum) : m.headSum;
+            }
+        }
+        return;
+    }
+    if (!m_record || sets.size() < 2) {
+        return;
+    }
+    // The class split here: what the cache keeps of the chunk, one digest for
+    // each set. Where nothing split, equal digests would prove nothing.
+    const bool digested = step.jobs.front().digest && m_limits.digest == platform::chunkHash;
+    for (std::size_t s = 0; s < sets.size(); ++s) {
+        const std::uint64_t digest =
+            digested ? member(sets[s].front()).hash : platform::chunkHash(firsts[s], step.length);
+        for (std::size_t id : sets[s]) {
+            Member& m = member(id);
+            if (m.chunks.count < cache::ChunkDigests::kMost) {
+                m.chunks.add({c.offset, static_cast<std::uint32_t>(step.length),
+                              static_cast<std::uint32_t>(digest)});
+            }
+        }
+    }
 }
 
 bool ContentClasses::takeDigests(Step& step)

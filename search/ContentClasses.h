@@ -127,6 +127,8 @@ private:
         cache::ChunkDigests chunks;
         // The file this one is known identical to; npos: itself.
         std::size_t ridesWith = kNone;
+        // Files ride with this one.
+        bool carries = false;
 
         bool failed() const { return state == State::Unreadable || state == State::Changed; }
     };
@@ -208,11 +210,17 @@ private:
     void issueFirsts(Stream stream);
     bool take(Step& step);
     bool takeChunk(Step& step);
+    // What a chunk step's sets of equal bytes tell of their files: the head
+    // sums, and for the cache the chunk's digests where the class split.
+    void noteSets(const Step& step, const std::vector<std::vector<std::size_t>>& sets,
+                  const std::vector<const unsigned char*>& firsts);
     bool takeDigests(Step& step);
     bool takeFirsts(Step& step);
     bool takeVerify(Step& step);
 
     void execute(Job& job, unsigned reader);
+    // What a read at offset 0 tells of the file's head.
+    void noteHead(const Job& job, Member& m, const unsigned char* out);
     // Whether the open file is still the one the walk listed, unchanged.
     bool asListed(const Member& m, int fd) const;
     // The reader's root folder of a file, its path below in state.rest.
