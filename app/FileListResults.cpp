@@ -44,7 +44,9 @@ bool FileListResults::addFile(const std::string& path)
     if (m_gatherer.pending() >= kMostPending) {
         showReady();
         while (m_gatherer.pending() >= kMostPending) {
-            m_gatherer.waitReady(kWaitStep);
+            // Woken when half the rows are gathered: the search then writes
+            // the next half while the helper gathers the rest.
+            m_gatherer.waitFewer(kMostPending / 2, kWaitStep);
             showReady();
             if (turn) {
                 turn();
