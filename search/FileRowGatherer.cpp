@@ -103,19 +103,27 @@ void FileRowGatherer::makeRoomForReady()
 std::vector<PendingRow> FileRowGatherer::takeReady()
 {
     std::vector<PendingRow> rows;
+    takeReady(rows);
+    return rows;
+}
+
+void FileRowGatherer::takeReady(std::vector<PendingRow>& rows)
+{
+    rows.clear();
     bool wake = false;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        std::vector<PendingRow> room;
-        room.reserve(m_inHand + m_waiting.size());
-        rows.swap(m_ready);
-        m_ready.swap(room);
+        if (!m_ready.empty()) {
+            // The room for the rows still to come is made before any row
+            // changes hands: out of memory, nothing is lost.
+            rows.reserve(m_inHand + m_waiting.size());
+            rows.swap(m_ready);
+        }
         wake = !m_waiting.empty();
     }
     if (wake) {
         m_workReady.notify_one();
     }
-    return rows;
 }
 
 std::size_t FileRowGatherer::pending() const
@@ -149,6 +157,16 @@ void FileRowGatherer::clear()
     m_ready.clear();
     m_inHand = 0;
     ++m_generation;
+}
+
+std::size_t FileRowGatherer::rowsWithin(std::chrono::milliseconds time) const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_rowTime.count() <= 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(std::chrono::nanoseconds(time) / m_rowTime) *
+           m_helpers.size();
 }
 
 FileRowGatherer::PartPtr FileRowGatherer::takePart()
@@ -197,13 +215,16 @@ void FileRowGatherer::work()
         if (more) {
             m_workReady.notify_one();  // another helper takes the next rows meanwhile
         }
+        const auto started = std::chrono::steady_clock::now();
         for (PendingRow& row : part->rows) {
             gatherOne(row, m_locale);
         }
+        const auto rowTime = (std::chrono::steady_clock::now() - started) / part->rows.size();
         lock.lock();
         if (m_generation != generation) {
             continue;  // cleared meanwhile: the part goes with the rest
         }
+        m_rowTime = m_rowTime.count() == 0 ? rowTime : (m_rowTime * 7 + rowTime) / 8;
         part->gathered = true;
         if (handOver()) {
             m_rowsReady.notify_one();

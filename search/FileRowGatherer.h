@@ -47,6 +47,9 @@ public:
     // helpers take rows added a few dozen at a time, or when this or
     // waitReady() looks for them.
     std::vector<PendingRow> takeReady();
+    // The same into `rows`, whose room is kept for the rows after these:
+    // taken often, no room is made anew each time.
+    void takeReady(std::vector<PendingRow>& rows);
     // Rows added and not yet taken.
     std::size_t pending() const;
     // Waits until a row is ready to be taken, nothing is pending, or `most`
@@ -59,6 +62,9 @@ public:
     void waitFewer(std::size_t rows, std::chrono::milliseconds most);
     // Drops every row not yet taken; the rows being gathered are thrown away.
     void clear();
+    // About how many rows the helpers gather in `time` at their recent pace;
+    // 0 before they have gathered any.
+    std::size_t rowsWithin(std::chrono::milliseconds time) const;
 
 private:
     // A few rows in a helper's hands; handed over when it and every part
@@ -93,6 +99,9 @@ private:
     static constexpr std::size_t kAnyHandOver = static_cast<std::size_t>(-1);
     std::size_t m_wakeAt = kAnyHandOver;
     std::uint64_t m_generation = 0;  // counts clear()s
+    // A helper's recent time for a row (file rows and others alike),
+    // averaged over the latest parts.
+    std::chrono::nanoseconds m_rowTime{0};
     bool m_stopping = false;
     std::vector<std::thread> m_helpers;
 };
