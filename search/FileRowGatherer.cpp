@@ -165,8 +165,7 @@ std::size_t FileRowGatherer::rowsWithin(std::chrono::milliseconds time) const
     if (m_rowTime.count() <= 0) {
         return 0;
     }
-    return static_cast<std::size_t>(std::chrono::nanoseconds(time) / m_rowTime) *
-           m_helpers.size();
+    return static_cast<std::size_t>(std::chrono::nanoseconds(time) / m_rowTime) * m_helpers.size();
 }
 
 FileRowGatherer::PartPtr FileRowGatherer::takePart()
@@ -196,8 +195,7 @@ bool FileRowGatherer::handOver()
         m_parts.pop_front();
         handed = true;
     }
-    return handed &&
-           (m_wakeAt == kAnyHandOver || m_waiting.size() + m_inHand <= m_wakeAt);
+    return handed && (m_wakeAt == kAnyHandOver || m_waiting.size() + m_inHand <= m_wakeAt);
 }
 
 void FileRowGatherer::work()
