@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/FileListResults.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "app/MainFormCommon.h"
@@ -10,9 +11,14 @@ namespace app {
 
 namespace {
 
-// Rows on their way at most: a few milliseconds of the helper's work on a
-// warm disk, so that the list's end, and a stop, wait no longer.
-constexpr std::size_t kMostPending = 256;
+// Rows on their way at most: what the helpers gather in kMostPendingTime
+// at their recent pace, so that the list's end, and a stop, wait no longer;
+// never fewer than kLeastPending (a cold disk's few hundred milliseconds)
+// nor more than kMostPending. Rows come from the search in bursts: room for
+// many keeps the helpers at work while the search writes none.
+constexpr auto kMostPendingTime = std::chrono::milliseconds(40);
+constexpr std::size_t kLeastPending = 256;
+constexpr std::size_t kMostPending = 4096;
 constexpr auto kWaitStep = std::chrono::milliseconds(4);
 
 }  // namespace
@@ -41,10 +47,17 @@ void FileListResults::addRow(const std::string& caption)
 bool FileListResults::addFile(const std::string& path)
 {
     add(File, path);
-    if (m_gatherer.pending() >= kMostPending) {
+    if (m_gatherer.pending() < kLeastPending) {
+        return true;
+    }
+    const std::size_t most =
+        std::clamp(m_gatherer.rowsWithin(kMostPendingTime), kLeastPending, kMostPending);
+    if (m_gatherer.pending() >= most) {
         showReady();
-        while (m_gatherer.pending() >= kMostPending) {
-            m_gatherer.waitReady(kWaitStep);
+        while (m_gatherer.pending() >= most) {
+            // Woken when half the rows are gathered: the search then writes
+            // the next half while the helpers gather the rest.
+            m_gatherer.waitFewer(most / 2, kWaitStep);
             showReady();
             if (turn) {
                 turn();
@@ -108,7 +121,8 @@ void FileListResults::add(Kind kind, const std::string& text)
 void FileListResults::showReady()
 {
     bool headers = false;
-    for (search::PendingRow& row : m_gatherer.takeReady()) {
+    m_gatherer.takeReady(m_taken);
+    for (search::PendingRow& row : m_taken) {
         switch (row.kind) {
         case File:
             if (row.found) {
@@ -127,6 +141,7 @@ void FileListResults::showReady()
             break;
         }
     }
+    m_taken.clear();
     if (headers && groupsAdded) {
         groupsAdded();
     }

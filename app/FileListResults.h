@@ -57,6 +57,7 @@ private:
 
     views::TFileListView& m_list;
     search::FileRowGatherer m_gatherer;
+    std::vector<search::PendingRow> m_taken;  // kept for its room
 };
 
 }  // namespace app

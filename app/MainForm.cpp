@@ -170,6 +170,7 @@ void TfrmMain::btnSearchClick()
     } catch (const std::bad_alloc&) {
         searchOutOfMemory();
     }
+    showTotalsGiven();
     listFilter->setEnabled(!run.running());
     if (starts) {
         showLeftOutCount();

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -184,6 +185,10 @@ private:
 
     void showLeftOutCount();
     void showGroupCount();
+    // Shows the totals and the count of groups the run gave since the last
+    // turn: during a search they change with every group, and are shown at
+    // the turns and when the search ends.
+    void showTotalsGiven();
     // After rows went: the status bar's totals say what is left.
     void showTotalsLeft();
 
@@ -201,6 +206,9 @@ private:
     std::chrono::steady_clock::time_point m_lastTurn;
     std::chrono::steady_clock::time_point m_lastRowsShown;
     std::chrono::milliseconds m_longestGap{0};
+    // Panels 1 and 2's texts given during the search and not yet shown.
+    std::optional<std::string> m_totalsGiven[3];
+    bool m_groupCountGiven = false;
 };
 
 }  // namespace app

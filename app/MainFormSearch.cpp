@@ -27,7 +27,13 @@ void TfrmMain::createResultList()
 {
     m_results = std::make_unique<FileListResults>(*FileListView1);
     m_results->turn = [this] { processEvents(); };
-    m_results->groupsAdded = [this] { showGroupCount(); };
+    m_results->groupsAdded = [this] {
+        if (run.running()) {
+            m_groupCountGiven = true;
+        } else {
+            showGroupCount();
+        }
+    };
 }
 
 std::string TfrmMain::fieldText(search::Field field)
@@ -136,10 +142,32 @@ void TfrmMain::setStatusText(int panel, const std::string& text)
         // written: a group a deletion left with one file can go now.
         m_results->endGroup();
     }
+    if ((panel == 1 || panel == 2) && run.running()) {
+        m_totalsGiven[panel] = text;
+        m_groupCountGiven = m_groupCountGiven || panel == 2;
+        return;
+    }
+    if (panel == 1 || panel == 2) {
+        m_totalsGiven[panel].reset();  // a text given later wins
+    }
     if (panel >= 0 && panel < 4) {
         StatusBar1->setPanelText(panel, display(text));
     }
     if (panel == 2) {
+        showGroupCount();
+    }
+}
+
+void TfrmMain::showTotalsGiven()
+{
+    for (int panel = 1; panel <= 2; ++panel) {
+        if (m_totalsGiven[panel]) {
+            StatusBar1->setPanelText(panel, display(*m_totalsGiven[panel]));
+            m_totalsGiven[panel].reset();
+        }
+    }
+    if (m_groupCountGiven) {
+        m_groupCountGiven = false;
         showGroupCount();
     }
 }
@@ -156,6 +184,7 @@ search::ResultList& TfrmMain::resultList()
 
 void TfrmMain::showMessage(const std::string& text)
 {
+    showTotalsGiven();
     QMessageBox::information(this,
                              QApplication::applicationDisplayName().isEmpty()
                                  ? tr("Gemmora")
@@ -256,6 +285,7 @@ void TfrmMain::processEvents()
         FileListView1->showPendingRows();
         m_lastRowsShown = now;
     }
+    showTotalsGiven();
     QCoreApplication::processEvents();
     m_lastTurn = std::chrono::steady_clock::now();
 }
@@ -268,6 +298,7 @@ void TfrmMain::searchOutOfMemory()
     // The button says "Find Now" again: no turn here, or a click could
     // start another search inside this one's ending.
     m_results->finish(false);
+    showTotalsGiven();
     while (FileListView1->updating()) {
         FileListView1->endUpdate();
     }

@@ -1,7 +1,8 @@
-// The facts of the result list's file rows gathered on a helper thread, handed back in order.
+// The facts of the result list's file rows gathered on helper threads, handed back in order.
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "search/FileRowGatherer.h"
 
+#include <algorithm>
 #include <new>
 #include <system_error>
 #include <utility>
@@ -10,9 +11,14 @@ namespace search {
 
 namespace {
 
-// Rows are handed over a few at a time: one lock for each, and the adding
-// thread sees the first rows of a large group soon.
+// Rows are taken and handed over a few at a time: one lock for each, and
+// the adding thread sees the first rows of a large group soon.
 constexpr std::size_t kHandOver = 64;
+// Two helpers keep a second core busy while the adding thread works, and
+// each one's waits for the disk overlap with the other's work; more wait
+// for the disk together.
+constexpr unsigned kLeastHelpers = 2;
+constexpr unsigned kMostHelpers = 4;
 
 void gatherOne(PendingRow& row, const text::Locale& locale)
 {
@@ -36,27 +42,32 @@ FileRowGatherer::~FileRowGatherer()
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_stopping = true;
     }
-    m_workReady.notify_one();
-    if (m_helper.joinable()) {
-        m_helper.join();
+    m_workReady.notify_all();
+    for (std::thread& helper : m_helpers) {
+        helper.join();
     }
 }
 
 void FileRowGatherer::start()
 {
+    const unsigned helpers =
+        std::clamp(std::thread::hardware_concurrency(), kLeastHelpers, kMostHelpers);
     try {
-        m_helper = std::thread([this] { work(); });
+        while (m_helpers.size() < helpers) {
+            m_helpers.emplace_back([this] { work(); });
+        }
     } catch (const std::system_error&) {
-        // No thread to be had: add() gathers each row itself.
+        // Fewer threads to be had: those that started gather every row, and
+        // with none add() gathers each row itself.
     }
 }
 
 void FileRowGatherer::add(PendingRow row)
 {
-    if (!m_helper.joinable()) {
+    if (m_helpers.empty()) {
         start();
     }
-    if (!m_helper.joinable()) {
+    if (m_helpers.empty()) {
         gatherOne(row, m_locale);
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_ready.push_back(std::move(row));
@@ -67,9 +78,9 @@ void FileRowGatherer::add(PendingRow row)
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_waiting.push_back(std::move(row));
         makeRoomForReady();
-        // Woken for every row, the helper would take them one at a time,
-        // two switches of thread each; the next look at the rows wakes it
-        // for fewer.
+        // Woken for every row, a helper would take them one at a time, two
+        // switches of thread each; the next look at the rows wakes one for
+        // fewer.
         wake = m_waiting.size() == kHandOver;
     }
     if (wake) {
@@ -79,27 +90,40 @@ void FileRowGatherer::add(PendingRow row)
 
 void FileRowGatherer::makeRoomForReady()
 {
-    // Room for every row the helper may still hand over, made here: out of
-    // memory, the thread that adds rows hears of it, not the helper.
-    m_ready.reserve(m_ready.size() + m_inHand + m_waiting.size());
+    // Room for every row the helpers may still hand over, made here: out of
+    // memory, the thread that adds rows hears of it, not a helper.
+    // Grown by half at least: a room made one row larger for each row added
+    // would move the ready rows each time.
+    const std::size_t needed = m_ready.size() + m_inHand + m_waiting.size();
+    if (needed > m_ready.capacity()) {
+        m_ready.reserve(std::max(needed, m_ready.capacity() + m_ready.capacity() / 2));
+    }
 }
 
 std::vector<PendingRow> FileRowGatherer::takeReady()
 {
     std::vector<PendingRow> rows;
+    takeReady(rows);
+    return rows;
+}
+
+void FileRowGatherer::takeReady(std::vector<PendingRow>& rows)
+{
+    rows.clear();
     bool wake = false;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        std::vector<PendingRow> room;
-        room.reserve(m_inHand + m_waiting.size());
-        rows.swap(m_ready);
-        m_ready.swap(room);
+        if (!m_ready.empty()) {
+            // The room for the rows still to come is made before any row
+            // changes hands: out of memory, nothing is lost.
+            rows.reserve(m_inHand + m_waiting.size());
+            rows.swap(m_ready);
+        }
         wake = !m_waiting.empty();
     }
     if (wake) {
         m_workReady.notify_one();
     }
-    return rows;
 }
 
 std::size_t FileRowGatherer::pending() const
@@ -116,53 +140,93 @@ void FileRowGatherer::waitReady(std::chrono::milliseconds most)
                          [this] { return !m_ready.empty() || m_waiting.size() + m_inHand == 0; });
 }
 
+void FileRowGatherer::waitFewer(std::size_t rows, std::chrono::milliseconds most)
+{
+    m_workReady.notify_one();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_wakeAt = rows;
+    m_rowsReady.wait_for(lock, most, [this, rows] { return m_waiting.size() + m_inHand <= rows; });
+    m_wakeAt = kAnyHandOver;
+}
+
 void FileRowGatherer::clear()
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_waiting.clear();
+    m_parts.clear();
     m_ready.clear();
     m_inHand = 0;
     ++m_generation;
 }
 
+std::size_t FileRowGatherer::rowsWithin(std::chrono::milliseconds time) const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_rowTime.count() <= 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(std::chrono::nanoseconds(time) / m_rowTime) * m_helpers.size();
+}
+
+FileRowGatherer::PartPtr FileRowGatherer::takePart()
+{
+    if (m_waiting.empty()) {
+        return nullptr;
+    }
+    auto part = std::make_shared<Part>();
+    const std::size_t count = std::min(kHandOver, m_waiting.size());
+    part->rows.reserve(count);
+    std::move(m_waiting.begin(), m_waiting.begin() + static_cast<std::ptrdiff_t>(count),
+              std::back_inserter(part->rows));
+    m_waiting.erase(m_waiting.begin(), m_waiting.begin() + static_cast<std::ptrdiff_t>(count));
+    m_parts.push_back(part);
+    m_inHand += count;
+    return part;
+}
+
+bool FileRowGatherer::handOver()
+{
+    bool handed = false;
+    while (!m_parts.empty() && m_parts.front()->gathered) {
+        std::vector<PendingRow>& rows = m_parts.front()->rows;
+        m_inHand -= rows.size();
+        // The room was made when the rows were added.
+        std::move(rows.begin(), rows.end(), std::back_inserter(m_ready));
+        m_parts.pop_front();
+        handed = true;
+    }
+    return handed && (m_wakeAt == kAnyHandOver || m_waiting.size() + m_inHand <= m_wakeAt);
+}
+
 void FileRowGatherer::work()
 {
-    std::vector<PendingRow> batch;
     std::unique_lock<std::mutex> lock(m_mutex);
     while (true) {
         m_workReady.wait(lock, [this] { return m_stopping || !m_waiting.empty(); });
         if (m_stopping) {
             return;
         }
-        batch.swap(m_waiting);
-        m_inHand = batch.size();
+        const PartPtr part = takePart();
         const std::uint64_t generation = m_generation;
+        const bool more = !m_waiting.empty();
         lock.unlock();
-        gatherBatch(batch, generation);
-        batch.clear();
+        if (more) {
+            m_workReady.notify_one();  // another helper takes the next rows meanwhile
+        }
+        const auto started = std::chrono::steady_clock::now();
+        for (PendingRow& row : part->rows) {
+            gatherOne(row, m_locale);
+        }
+        const auto rowTime = (std::chrono::steady_clock::now() - started) / part->rows.size();
         lock.lock();
-    }
-}
-
-void FileRowGatherer::gatherBatch(std::vector<PendingRow>& batch, std::uint64_t generation)
-{
-    std::size_t handed = 0;
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        gatherOne(batch[i], m_locale);
-        if (i + 1 - handed < kHandOver && i + 1 < batch.size()) {
-            continue;
+        if (m_generation != generation) {
+            continue;  // cleared meanwhile: the part goes with the rest
         }
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_generation != generation || m_stopping) {
-                return;  // cleared meanwhile: the rest of the batch goes too
-            }
-            m_inHand -= i + 1 - handed;
-            for (; handed <= i; ++handed) {
-                m_ready.push_back(std::move(batch[handed]));
-            }
+        m_rowTime = m_rowTime.count() == 0 ? rowTime : (m_rowTime * 7 + rowTime) / 8;
+        part->gathered = true;
+        if (handOver()) {
+            m_rowsReady.notify_one();
         }
-        m_rowsReady.notify_one();
     }
 }
 

@@ -1,4 +1,4 @@
-// The facts of the result list's file rows gathered on a helper thread, handed back in order.
+// The facts of the result list's file rows gathered on helper threads, handed back in order.
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
@@ -6,6 +6,8 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,11 +29,12 @@ struct PendingRow {
     FileRowFacts facts;  // a file row's, when found; the type is the extension's
 };
 
-// Gathers file rows' facts (the status call, the version block) on one
-// helper thread, so the thread that adds rows does no file I/O for them.
-// Rows come back from takeReady() in the order they were added, each once.
-// Only the thread that owns the gatherer calls it; the helper starts with
-// the first row and ends with the gatherer.
+// Gathers file rows' facts (the status call, the version block) on a few
+// helper threads, so the thread that adds rows does no file I/O for them.
+// Each helper takes the next few rows in turn; rows come back from
+// takeReady() in the order they were added, each once. Only the thread that
+// owns the gatherer calls it; the helpers start with the first row and end
+// with the gatherer.
 class FileRowGatherer {
 public:
     explicit FileRowGatherer(const text::Locale& locale);
@@ -41,21 +44,44 @@ public:
 
     void add(PendingRow row);
     // The rows gathered, in order, up to the first not yet gathered. The
-    // helper takes rows added a few dozen at a time, or when this or
+    // helpers take rows added a few dozen at a time, or when this or
     // waitReady() looks for them.
     std::vector<PendingRow> takeReady();
+    // The same into `rows`, whose room is kept for the rows after these:
+    // taken often, no room is made anew each time.
+    void takeReady(std::vector<PendingRow>& rows);
     // Rows added and not yet taken.
     std::size_t pending() const;
     // Waits until a row is ready to be taken, nothing is pending, or `most`
     // has passed.
     void waitReady(std::chrono::milliseconds most);
-    // Drops every row not yet taken; a batch being gathered is thrown away.
+    // Waits until at most `rows` rows are still to be gathered, or `most`
+    // has passed. The helpers wake the waiter once, when that is so, rather
+    // than at every few rows they hand over: the threads go on with longer
+    // stretches of work.
+    void waitFewer(std::size_t rows, std::chrono::milliseconds most);
+    // Drops every row not yet taken; the rows being gathered are thrown away.
     void clear();
+    // About how many rows the helpers gather in `time` at their recent pace;
+    // 0 before they have gathered any.
+    std::size_t rowsWithin(std::chrono::milliseconds time) const;
 
 private:
+    // A few rows in a helper's hands; handed over when it and every part
+    // taken before it are gathered.
+    struct Part {
+        std::vector<PendingRow> rows;
+        bool gathered = false;
+    };
+    using PartPtr = std::shared_ptr<Part>;
+
     void work();
-    // Gathers a batch, handing its rows over a few at a time.
-    void gatherBatch(std::vector<PendingRow>& batch, std::uint64_t generation);
+    // Under the lock: the next rows waiting, as a part in line; null when
+    // none wait.
+    PartPtr takePart();
+    // Under the lock: the parts gathered at the front of the line go to
+    // m_ready; true when the adding thread should wake.
+    bool handOver();
     void start();
     // Under the lock: room in m_ready for every row added and not handed over.
     void makeRoomForReady();
@@ -64,12 +90,20 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_workReady;
     std::condition_variable m_rowsReady;
-    std::vector<PendingRow> m_waiting;  // added, not yet taken by the helper
-    std::vector<PendingRow> m_ready;    // gathered, in order
-    std::size_t m_inHand = 0;           // taken by the helper, not yet handed over
-    std::uint64_t m_generation = 0;     // counts clear()s
+    std::deque<PendingRow> m_waiting;  // added, not yet taken by a helper
+    std::deque<PartPtr> m_parts;       // taken by the helpers, in the order added
+    std::vector<PendingRow> m_ready;   // gathered, in order
+    std::size_t m_inHand = 0;          // rows of m_parts
+    // A hand-over wakes the waiter when at most m_wakeAt rows are left to
+    // gather; any hand-over when none is set.
+    static constexpr std::size_t kAnyHandOver = static_cast<std::size_t>(-1);
+    std::size_t m_wakeAt = kAnyHandOver;
+    std::uint64_t m_generation = 0;  // counts clear()s
+    // A helper's recent time for a row (file rows and others alike),
+    // averaged over the latest parts.
+    std::chrono::nanoseconds m_rowTime{0};
     bool m_stopping = false;
-    std::thread m_helper;
+    std::vector<std::thread> m_helpers;
 };
 
 }  // namespace search
