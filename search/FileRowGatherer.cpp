@@ -78,6 +78,7 @@ void FileRowGatherer::add(PendingRow row)
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_waiting.push_back(std::move(row));
         makeRoomForReady();
+        makeRoomForParts();
         // Woken for every row, a helper would take them one at a time, two
         // switches of thread each; the next look at the rows wakes one for
         // fewer.
@@ -154,6 +155,7 @@ void FileRowGatherer::clear()
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_waiting.clear();
     m_parts.clear();
+    m_partsHead = 0;
     m_ready.clear();
     m_inHand = 0;
     ++m_generation;
@@ -168,14 +170,30 @@ std::size_t FileRowGatherer::rowsWithin(std::chrono::milliseconds time) const
     return static_cast<std::size_t>(std::chrono::nanoseconds(time) / m_rowTime) * m_helpers.size();
 }
 
+void FileRowGatherer::makeRoomForParts()
+{
+    // A part for every kHandOver rows waiting, and room in the line for
+    // them all: the helpers only move rows and pointers.
+    if (m_partsHead > 0) {
+        m_parts.erase(m_parts.begin(), m_parts.begin() + static_cast<std::ptrdiff_t>(m_partsHead));
+        m_partsHead = 0;
+    }
+    while (m_spares.size() * kHandOver < m_waiting.size()) {
+        auto part = std::make_shared<Part>();
+        part->rows.reserve(kHandOver);
+        m_spares.push_back(std::move(part));
+    }
+    m_parts.reserve(m_parts.size() + m_spares.size());
+}
+
 FileRowGatherer::PartPtr FileRowGatherer::takePart()
 {
-    if (m_waiting.empty()) {
+    if (m_waiting.empty() || m_spares.empty()) {
         return nullptr;
     }
-    auto part = std::make_shared<Part>();
+    PartPtr part = std::move(m_spares.back());
+    m_spares.pop_back();
     const std::size_t count = std::min(kHandOver, m_waiting.size());
-    part->rows.reserve(count);
     std::move(m_waiting.begin(), m_waiting.begin() + static_cast<std::ptrdiff_t>(count),
               std::back_inserter(part->rows));
     m_waiting.erase(m_waiting.begin(), m_waiting.begin() + static_cast<std::ptrdiff_t>(count));
@@ -187,12 +205,13 @@ FileRowGatherer::PartPtr FileRowGatherer::takePart()
 bool FileRowGatherer::handOver()
 {
     bool handed = false;
-    while (!m_parts.empty() && m_parts.front()->gathered) {
-        std::vector<PendingRow>& rows = m_parts.front()->rows;
+    while (m_partsHead < m_parts.size() && m_parts[m_partsHead]->gathered) {
+        std::vector<PendingRow>& rows = m_parts[m_partsHead]->rows;
         m_inHand -= rows.size();
         // The room was made when the rows were added.
         std::move(rows.begin(), rows.end(), std::back_inserter(m_ready));
-        m_parts.pop_front();
+        m_parts[m_partsHead].reset();
+        ++m_partsHead;
         handed = true;
     }
     return handed && (m_wakeAt == kAnyHandOver || m_waiting.size() + m_inHand <= m_wakeAt);
@@ -207,6 +226,9 @@ void FileRowGatherer::work()
             return;
         }
         const PartPtr part = takePart();
+        if (!part) {
+            continue;  // never so: the adding thread makes a part for every few rows
+        }
         const std::uint64_t generation = m_generation;
         const bool more = !m_waiting.empty();
         lock.unlock();

@@ -85,13 +85,20 @@ private:
     void start();
     // Under the lock: room in m_ready for every row added and not handed over.
     void makeRoomForReady();
+    // Under the lock: parts for the rows waiting, and room in m_parts.
+    void makeRoomForParts();
 
     const text::Locale m_locale;
     mutable std::mutex m_mutex;
     std::condition_variable m_workReady;
     std::condition_variable m_rowsReady;
     std::deque<PendingRow> m_waiting;  // added, not yet taken by a helper
-    std::deque<PartPtr> m_parts;       // taken by the helpers, in the order added
+    // Taken by the helpers, in the order added, from m_partsHead on; its
+    // room and the parts in m_spares are made by the adding thread, so that
+    // a helper allocates nothing.
+    std::vector<PartPtr> m_parts;
+    std::size_t m_partsHead = 0;
+    std::vector<PartPtr> m_spares;     // empty parts, room for kHandOver rows each
     std::vector<PendingRow> m_ready;   // gathered, in order
     std::size_t m_inHand = 0;          // rows of m_parts
     // A hand-over wakes the waiter when at most m_wakeAt rows are left to
