@@ -21,7 +21,7 @@ packages=(
     gcc-mingw-w64-x86-64 gcc-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     xvfb xauth desktop-file-utils
     dpkg-dev file lintian appstream groff-base man-db bash-completion xfsprogs
-    libsqlite3-dev libblkid-dev
+    libsqlite3-dev libblkid-dev liburing-dev
 )
 
 install_missing() {
