@@ -207,6 +207,7 @@ void RootHandles::clear()
         ::close(root.second);
     }
     m_roots.clear();
+    ++m_generation;
 }
 
 int openBelow(int root, const std::string& rest)

@@ -79,9 +79,13 @@ public:
     // The folder `path`, known by `key`. -1 with errno.
     int open(std::size_t key, const std::string& path);
     void clear();
+    // Moves on each time the folders are closed: descriptors found before
+    // are no longer theirs.
+    std::size_t generation() const { return m_generation; }
 
 private:
     static constexpr std::size_t kMost = 8;
+    std::size_t m_generation = 0;
     std::vector<std::pair<std::size_t, int>> m_roots;
 };
 

@@ -3,6 +3,7 @@
 #include "search/ContentClasses.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -60,6 +61,14 @@ std::uint64_t placeOf(const CatalogueList::Entry& entry)
 struct ContentClasses::ReaderState {
     platform::RootHandles roots;
     std::string rest;
+    // A slice's files opened together: their folders, paths and
+    // descriptors, and the descriptors to close after it.
+    platform::BatchOpen opener;
+    std::array<int, platform::BatchOpen::kMost> folders{};
+    std::array<std::string, platform::BatchOpen::kMost> rests;
+    std::array<int, platform::BatchOpen::kMost> fds{};
+    std::array<int, platform::BatchOpen::kMost> closing{};
+    std::array<Step*, platform::BatchOpen::kMost> ended{};
 };
 
 ReadLimits ReadLimits::forCatalogue(std::size_t entries)
@@ -72,7 +81,13 @@ ReadLimits ReadLimits::forCatalogue(std::size_t entries)
     const std::size_t free = platform::freeDescriptors();
     const std::size_t spare = free > 24 ? free - 24 : 0;
     limits.readers = static_cast<unsigned>(std::clamp<std::size_t>(spare / 8, 1, 8));
-    const std::size_t readersUse = limits.readers * 3;
+    std::size_t readersUse = limits.readers * 3;
+    // A slice's files open at once, within what is left.
+    limits.openTogether = spare > readersUse
+                              ? std::clamp<std::size_t>((spare - readersUse) / (2 * limits.readers),
+                                                        1, platform::BatchOpen::kMost)
+                              : 1;
+    readersUse += limits.readers * (limits.openTogether - 1);
     limits.heldFiles =
         spare > readersUse ? std::min<std::size_t>(256, (spare - readersUse) / 2) : 0;
     return limits;
@@ -88,6 +103,9 @@ ContentClasses::ContentClasses(const FileCatalogue& catalogue, bool byTime,
         // Readers never allocate for the usual path, so they need no heap of
         // their own.
         m_readers.back()->rest.reserve(1024);
+        for (std::string& rest : m_readers.back()->rests) {
+            rest.reserve(1024);
+        }
     }
     // As many readers as cores while the files come from the page cache;
     // all of them once a read has to wait for the disk.
@@ -458,7 +476,7 @@ void ContentClasses::settle(const Class& after, std::vector<std::size_t> ids)
 
 // --- Reading, on the readers ---
 
-int ContentClasses::placeMember(const Member& m, ReaderState& state)
+int ContentClasses::placeMember(const Member& m, ReaderState& state, std::string& rest)
 {
     const std::int32_t folderIndex = m_catalogue.Catalogue.folderOf(m.entry);
     const std::string& folder = m_catalogue.Folders[static_cast<std::size_t>(folderIndex)];
@@ -473,14 +491,14 @@ int ContentClasses::placeMember(const Member& m, ReaderState& state)
         }
         rootFd = state.roots.open(root.index, state.rest);
     }
-    state.rest.assign(folder, trusted, std::string::npos);
-    state.rest.append(m_catalogue.Catalogue.nameOf(m.entry));
+    rest.assign(folder, trusted, std::string::npos);
+    rest.append(m_catalogue.Catalogue.nameOf(m.entry));
     return rootFd;
 }
 
 int ContentClasses::openMember(Member& m, ReaderState& state)
 {
-    const int root = placeMember(m, state);
+    const int root = placeMember(m, state, state.rest);
     return root < 0 ? -1 : platform::openBelow(root, state.rest);
 }
 
@@ -496,6 +514,12 @@ bool ContentClasses::Job::read(unsigned reader)
 {
     owner->execute(*this, reader);
     return step->remaining.fetch_sub(1) == 1;
+}
+
+std::size_t ContentClasses::Job::readSlice(ReadWork* const* pieces, std::size_t count,
+                                           unsigned reader, const std::atomic<bool>& cancelled)
+{
+    return owner->executeSlice(pieces, count, reader, cancelled);
 }
 
 void ContentClasses::noteHead(const Job& job, Member& m, const unsigned char* out)
@@ -530,35 +554,127 @@ void ContentClasses::noteHead(const Job& job, Member& m, const unsigned char* ou
 void ContentClasses::execute(Job& job, unsigned reader)
 {
     Member& m = *job.target;
-    ReaderState& state = *m_readers[reader];
     if (m.failed()) {
         return;
     }
-    auto fail = [&m](int error, State why) {
-        m.error = error;
-        m.state = why;
-    };
     int fd = m.fd;
-    const bool opened = fd < 0;
-    if (opened) {
+    if (fd < 0) {
         // No query before the read: the walk's entry is the stamp, and the
         // one after the read tells whether what was read is that file. A
         // FIFO or device in the file's place opens without waiting and
         // cannot be read at an offset (pread refuses it); whatever else was
         // read is thrown away by that check.
-        fd = openMember(m, state);
-        if (fd < 0) {
-            fail(errno, meansChanged(errno) ? State::Changed : State::Unreadable);
+        fd = openMember(m, *m_readers[reader]);
+        if (!takeOpened(m, fd, errno)) {
             return;
         }
-        if (m.entry.size > kNoReuseSize) {
-            ::posix_fadvise(fd, 0, 0, POSIX_FADV_NOREUSE);
-        }
-        m.sequential = false;
     } else {
         m.fd = -1;
         --m_held;
     }
+    if (const int done = readOpen(job, reader, fd); done >= 0) {
+        ::close(done);
+    }
+}
+
+std::size_t ContentClasses::executeSlice(ReadWork* const* pieces, std::size_t count,
+                                         unsigned reader, const std::atomic<bool>& cancelled)
+{
+    ReaderState& state = *m_readers[reader];
+    const std::size_t together =
+        std::clamp<std::size_t>(m_limits.openTogether, 1, platform::BatchOpen::kMost);
+    std::size_t ended = 0;
+    for (std::size_t first = 0; first < count && !cancelled; first += together) {
+        const std::size_t n = std::min(together, count - first);
+        auto job = [&](std::size_t i) -> Job& { return *static_cast<Job*>(pieces[first + i]); };
+        // The files not yet open, opened together where the kernel has them
+        // at hand; the others one by one below, as execute() opens them.
+        const std::size_t rootsBefore = state.roots.generation();
+        for (std::size_t i = 0; i < n; ++i) {
+            const Member& m = *job(i).target;
+            state.folders[i] = -1;
+            if (!m.failed() && m.fd < 0) {
+                state.folders[i] = placeMember(m, state, state.rests[i]);
+            }
+        }
+        if (state.roots.generation() != rootsBefore) {
+            // Root folders were closed to make room: a folder placed
+            // earlier may be gone, so none of them is opened together.
+            state.folders.fill(-1);
+        }
+        state.opener.openCached(state.folders.data(), state.rests.data(), n, state.fds.data());
+        std::size_t closing = 0;
+        std::size_t steps = 0;
+        try {
+            for (std::size_t i = 0; i < n; ++i) {
+                Job& piece = job(i);
+                Member& m = *piece.target;
+                int fd = state.fds[i];
+                state.fds[i] = -1;
+                if (cancelled) {
+                    // A stop: the rest stays unread, and what was opened
+                    // for it is closed.
+                    state.closing[closing++] = fd;
+                    continue;
+                }
+                if (fd >= 0) {
+                    // Opened together: not failed, and not held open.
+                    takeOpened(m, fd, 0);
+                    fd = readOpen(piece, reader, fd);
+                } else if (m.fd >= 0) {
+                    fd = m.fd;
+                    m.fd = -1;
+                    --m_held;
+                    fd = readOpen(piece, reader, fd);
+                } else if (!m.failed()) {
+                    fd = openMember(m, state);
+                    if (takeOpened(m, fd, errno)) {
+                        fd = readOpen(piece, reader, fd);
+                    }
+                }
+                state.closing[closing++] = fd;
+                state.ended[steps++] = piece.step;
+            }
+        } catch (...) {
+            for (std::size_t i = 0; i < n; ++i) {
+                if (state.fds[i] >= 0) {
+                    state.closing[closing++] = state.fds[i];
+                }
+            }
+            state.opener.close(state.closing.data(), closing);
+            throw;
+        }
+        state.opener.close(state.closing.data(), closing);
+        // Each step counts its jobs as done only once their files are
+        // closed: the window's thread may free it at once.
+        for (std::size_t i = 0; i < steps; ++i) {
+            ended += state.ended[i]->remaining.fetch_sub(1) == 1 ? 1 : 0;
+        }
+    }
+    return ended;
+}
+
+bool ContentClasses::takeOpened(Member& m, int fd, int error)
+{
+    if (fd < 0) {
+        m.error = error;
+        m.state = meansChanged(error) ? State::Changed : State::Unreadable;
+        return false;
+    }
+    if (m.entry.size > kNoReuseSize) {
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_NOREUSE);
+    }
+    m.sequential = false;
+    return true;
+}
+
+int ContentClasses::readOpen(Job& job, unsigned reader, int fd)
+{
+    Member& m = *job.target;
+    auto fail = [&m](int error, State why) {
+        m.error = error;
+        m.state = why;
+    };
     if (!job.last && !m.sequential && job.offset > 0) {
         // A file read on and on: let the kernel read well ahead.
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -613,9 +729,9 @@ void ContentClasses::execute(Job& job, unsigned reader)
     if (ok && job.keepOpen) {
         m.fd = fd;
         ++m_held;
-    } else {
-        ::close(fd);
+        return -1;
     }
+    return fd;
 }
 
 // --- Handing out and taking in, on the window's thread ---

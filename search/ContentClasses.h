@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cache/Reuse.h"
+#include "platform/BatchOpen.h"
 #include "platform/FileContents.h"
 #include "search/CatalogueList.h"
 #include "search/ReaderPool.h"
@@ -30,6 +31,9 @@ struct ReadLimits {
     // Files kept open from one chunk to the next.
     std::size_t heldFiles = 256;
     unsigned readers = 8;
+    // Files a reader opens and closes together, each a descriptor while
+    // the others are read.
+    std::size_t openTogether = platform::BatchOpen::kMost;
     // Sorts chunks into buckets before their bytes are compared; tests put
     // every chunk into one bucket to show that the bytes decide.
     std::uint64_t (*digest)(const unsigned char* bytes, std::size_t length) = platform::chunkHash;
@@ -173,6 +177,8 @@ private:
         // Keep: where the bytes go; Verify: the bytes to compare with.
         unsigned char* bytes = nullptr;
         bool read(unsigned reader) override;
+        std::size_t readSlice(ReadWork* const* pieces, std::size_t count, unsigned reader,
+                              const std::atomic<bool>& cancelled) override;
     };
 
     // Reads handed out together and taken in together.
@@ -219,12 +225,21 @@ private:
     bool takeVerify(Step& step);
 
     void execute(Job& job, unsigned reader);
+    // Jobs taken together: their files opened together, read one by one,
+    // closed together. How many were the last of their step.
+    std::size_t executeSlice(ReadWork* const* pieces, std::size_t count, unsigned reader,
+                             const std::atomic<bool>& cancelled);
+    // Whether a file was opened for reading; marks it when not.
+    bool takeOpened(Member& m, int fd, int error);
+    // The job's read through `fd`, open on its file and no longer held by
+    // it; the descriptor to close afterwards, or -1 when the file keeps it.
+    int readOpen(Job& job, unsigned reader, int fd);
     // What a read at offset 0 tells of the file's head.
     void noteHead(const Job& job, Member& m, const unsigned char* out);
     // Whether the open file is still the one the walk listed, unchanged.
     bool asListed(const Member& m, int fd) const;
-    // The reader's root folder of a file, its path below in state.rest.
-    int placeMember(const Member& m, ReaderState& state);
+    // The reader's root folder of a file, its path below in `rest`.
+    int placeMember(const Member& m, ReaderState& state, std::string& rest);
     int openMember(Member& m, ReaderState& state);
 
     // Takes failed files out of a list, naming them; false when a failure

@@ -12,9 +12,20 @@ namespace search {
 
 namespace {
 
-constexpr std::size_t kSlice = 8;
+// Enough neighbours at once for their opens and closes to be batched.
+constexpr std::size_t kSlice = 32;
 
 }  // namespace
+
+std::size_t ReadWork::readSlice(ReadWork* const* pieces, std::size_t count, unsigned reader,
+                                const std::atomic<bool>& cancelled)
+{
+    std::size_t ended = 0;
+    for (std::size_t i = 0; i < count && !cancelled; ++i) {
+        ended += pieces[i]->read(reader) ? 1 : 0;
+    }
+    return ended;
+}
 
 ReaderPool::ReaderPool(unsigned readers, unsigned active) : m_most(readers)
 {
@@ -110,12 +121,8 @@ void ReaderPool::readerLoop(unsigned reader)
         std::size_t ended = 0;
         std::exception_ptr error;
         try {
-            for (std::size_t i = 0; i < count; ++i) {
-                if (m_cancelled) {
-                    break;  // a stop: the rest of the slice stays unread
-                }
-                ended += slice[i]->read(reader) ? 1 : 0;
-            }
+            // A stop leaves the rest of the slice unread.
+            ended = count > 0 ? slice[0]->readSlice(slice.data(), count, reader, m_cancelled) : 0;
         } catch (...) {
             error = std::current_exception();
         }

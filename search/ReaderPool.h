@@ -22,6 +22,13 @@ public:
     // Runs on reader `reader`. True when it was the last piece of a batch
     // that the window's thread waits for.
     virtual bool read(unsigned reader) = 0;
+    // Reads `count` pieces taken together, this one first; all work of one
+    // pool is of one kind, so a kind may open or close their files
+    // together. Stops before a piece, leaving the rest unread, once
+    // `cancelled` is set. Returns how many were the last of their batch.
+    // By default each piece is read in turn.
+    virtual std::size_t readSlice(ReadWork* const* pieces, std::size_t count, unsigned reader,
+                                  const std::atomic<bool>& cancelled);
     // Where its data lies on the disk: readers take work in rising order of
     // place and sweep round again, as a disk's arm would.
     std::uint64_t place = 0;
