@@ -53,19 +53,6 @@ void putVarint(std::string& out, std::uint64_t value)
     out.push_back(static_cast<char>(value));
 }
 
-bool getVarint(const unsigned char*& at, const unsigned char* end, std::uint64_t& value)
-{
-    value = 0;
-    for (int shift = 0; at < end && shift < 64; shift += 7) {
-        const unsigned char byte = *at++;
-        value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-        if ((byte & 0x80) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::string ChunkDigests::encode() const
 {
     std::string out;

@@ -13,8 +13,20 @@ namespace cache {
 // Unsigned numbers in 7-bit groups, low first, for the cache's packed
 // columns. getVarint moves `at` past the number; false when it runs past
 // `end` or beyond 64 bits.
+// getVarint is inline: the cache's load reads five of them for every row.
 void putVarint(std::string& out, std::uint64_t value);
-bool getVarint(const unsigned char*& at, const unsigned char* end, std::uint64_t& value);
+inline bool getVarint(const unsigned char*& at, const unsigned char* end, std::uint64_t& value)
+{
+    value = 0;
+    for (int shift = 0; at < end && shift < 64; shift += 7) {
+        const unsigned char byte = *at++;
+        value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+        if ((byte & 0x80) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // The digest of one chunk read after a file's head: bytes [offset,
 // offset + length), digested by platform::chunkHash and cut to 32 bits.
