@@ -42,11 +42,16 @@ public:
     // GEMMORA_NO_RING is set in the environment (for tests of the plain
     // calls, and for systems where rings misbehave).
     static bool ringsAllowed();
+    // Whether the file system of the open file `fd` opens and closes files
+    // without waiting on anything but the kernel's caches and local disks,
+    // so that a batch of its files is over as soon as a plain call would be.
+    static bool suitsFileSystemOf(int fd);
 
 private:
     void giveUp();
 
     io_uring* m_ring = nullptr;
+    int m_queued[kMost] = {};  // a batch's descriptors, in the order queued
 };
 
 }  // namespace platform

@@ -69,6 +69,28 @@ struct ContentClasses::ReaderState {
     std::array<int, platform::BatchOpen::kMost> fds{};
     std::array<int, platform::BatchOpen::kMost> closing{};
     std::array<Step*, platform::BatchOpen::kMost> ended{};
+    // Whether files of a device (by its index in the catalogue) are opened
+    // together: learnt from the first file of it opened alone. A search
+    // meets a handful of devices; past these, the rest are opened alone.
+    std::array<std::pair<std::uint32_t, bool>, 16> devices{};
+    std::size_t devicesKnown = 0;
+
+    // 1: opened together; 0: alone; -1: not known yet.
+    int together(std::uint32_t device) const
+    {
+        for (std::size_t i = 0; i < devicesKnown; ++i) {
+            if (devices[i].first == device) {
+                return devices[i].second ? 1 : 0;
+            }
+        }
+        return -1;
+    }
+    void learn(std::uint32_t device, int fd)
+    {
+        if (devicesKnown < devices.size() && together(device) < 0) {
+            devices[devicesKnown++] = {device, platform::BatchOpen::suitsFileSystemOf(fd)};
+        }
+    }
 };
 
 ReadLimits ReadLimits::forCatalogue(std::size_t entries)
@@ -81,7 +103,8 @@ ReadLimits ReadLimits::forCatalogue(std::size_t entries)
     const std::size_t free = platform::freeDescriptors();
     const std::size_t spare = free > 24 ? free - 24 : 0;
     limits.readers = static_cast<unsigned>(std::clamp<std::size_t>(spare / 8, 1, 8));
-    std::size_t readersUse = limits.readers * 3;
+    // Each reader's descriptors: its root folders, a file, its ring.
+    std::size_t readersUse = limits.readers * 4;
     // A slice's files open at once, within what is left.
     limits.openTogether = spare > readersUse
                               ? std::clamp<std::size_t>((spare - readersUse) / (2 * limits.readers),
@@ -593,7 +616,7 @@ std::size_t ContentClasses::executeSlice(ReadWork* const* pieces, std::size_t co
         for (std::size_t i = 0; i < n; ++i) {
             const Member& m = *job(i).target;
             state.folders[i] = -1;
-            if (!m.failed() && m.fd < 0) {
+            if (!m.failed() && m.fd < 0 && state.together(m.entry.deviceIndex()) == 1) {
                 state.folders[i] = placeMember(m, state, state.rests[i]);
             }
         }
@@ -605,16 +628,25 @@ std::size_t ContentClasses::executeSlice(ReadWork* const* pieces, std::size_t co
         state.opener.openCached(state.folders.data(), state.rests.data(), n, state.fds.data());
         std::size_t closing = 0;
         std::size_t steps = 0;
+        // Each step counts its jobs as done only once their files are
+        // closed: the window's thread may free it at once.
+        auto closeAndCount = [&] {
+            state.opener.close(state.closing.data(), closing);
+            for (std::size_t i = 0; i < steps; ++i) {
+                ended += state.ended[i]->remaining.fetch_sub(1) == 1 ? 1 : 0;
+            }
+        };
         try {
             for (std::size_t i = 0; i < n; ++i) {
                 Job& piece = job(i);
                 Member& m = *piece.target;
-                int fd = state.fds[i];
+                // In the list to close before anything may throw.
+                int& fd = state.closing[closing++];
+                fd = state.fds[i];
                 state.fds[i] = -1;
                 if (cancelled) {
                     // A stop: the rest stays unread, and what was opened
                     // for it is closed.
-                    state.closing[closing++] = fd;
                     continue;
                 }
                 if (fd >= 0) {
@@ -629,27 +661,23 @@ std::size_t ContentClasses::executeSlice(ReadWork* const* pieces, std::size_t co
                 } else if (!m.failed()) {
                     fd = openMember(m, state);
                     if (takeOpened(m, fd, errno)) {
+                        state.learn(m.entry.deviceIndex(), fd);
                         fd = readOpen(piece, reader, fd);
                     }
                 }
-                state.closing[closing++] = fd;
                 state.ended[steps++] = piece.step;
             }
         } catch (...) {
             for (std::size_t i = 0; i < n; ++i) {
                 if (state.fds[i] >= 0) {
                     state.closing[closing++] = state.fds[i];
+                    state.fds[i] = -1;
                 }
             }
-            state.opener.close(state.closing.data(), closing);
+            closeAndCount();
             throw;
         }
-        state.opener.close(state.closing.data(), closing);
-        // Each step counts its jobs as done only once their files are
-        // closed: the window's thread may free it at once.
-        for (std::size_t i = 0; i < steps; ++i) {
-            ended += state.ended[i]->remaining.fetch_sub(1) == 1 ? 1 : 0;
-        }
+        closeAndCount();
     }
     return ended;
 }
