@@ -535,8 +535,10 @@ bool ContentClasses::asListed(const Member& m, int fd) const
 
 bool ContentClasses::Job::read(unsigned reader)
 {
-    owner->execute(*this, reader);
-    return step->remaining.fetch_sub(1) == 1;
+    // A piece read alone is a slice of one, never stopped halfway.
+    static const std::atomic<bool> kNoStop{false};
+    ReadWork* self = this;
+    return owner->executeSlice(&self, 1, reader, kNoStop) == 1;
 }
 
 std::size_t ContentClasses::Job::readSlice(ReadWork* const* pieces, std::size_t count,
@@ -574,32 +576,6 @@ void ContentClasses::noteHead(const Job& job, Member& m, const unsigned char* ou
     }
 }
 
-void ContentClasses::execute(Job& job, unsigned reader)
-{
-    Member& m = *job.target;
-    if (m.failed()) {
-        return;
-    }
-    int fd = m.fd;
-    if (fd < 0) {
-        // No query before the read: the walk's entry is the stamp, and the
-        // one after the read tells whether what was read is that file. A
-        // FIFO or device in the file's place opens without waiting and
-        // cannot be read at an offset (pread refuses it); whatever else was
-        // read is thrown away by that check.
-        fd = openMember(m, *m_readers[reader]);
-        if (!takeOpened(m, fd, errno)) {
-            return;
-        }
-    } else {
-        m.fd = -1;
-        --m_held;
-    }
-    if (const int done = readOpen(job, reader, fd); done >= 0) {
-        ::close(done);
-    }
-}
-
 std::size_t ContentClasses::executeSlice(ReadWork* const* pieces, std::size_t count,
                                          unsigned reader, const std::atomic<bool>& cancelled)
 {
@@ -611,7 +587,7 @@ std::size_t ContentClasses::executeSlice(ReadWork* const* pieces, std::size_t co
         const std::size_t n = std::min(together, count - first);
         auto job = [&](std::size_t i) -> Job& { return *static_cast<Job*>(pieces[first + i]); };
         // The files not yet open, opened together where the kernel has them
-        // at hand; the others one by one below, as execute() opens them.
+        // at hand; the others one by one below.
         const std::size_t rootsBefore = state.roots.generation();
         for (std::size_t i = 0; i < n; ++i) {
             const Member& m = *job(i).target;
@@ -659,6 +635,12 @@ std::size_t ContentClasses::executeSlice(ReadWork* const* pieces, std::size_t co
                     --m_held;
                     fd = readOpen(piece, reader, fd);
                 } else if (!m.failed()) {
+                    // No query before the read: the walk's entry is the
+                    // stamp, and the one after the read tells whether what
+                    // was read is that file. A FIFO or device in the file's
+                    // place opens without waiting and cannot be read at an
+                    // offset (pread refuses it); whatever else was read is
+                    // thrown away by that check.
                     fd = openMember(m, state);
                     if (takeOpened(m, fd, errno)) {
                         state.learn(m.entry.deviceIndex(), fd);

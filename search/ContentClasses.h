@@ -224,9 +224,9 @@ private:
     bool takeFirsts(Step& step);
     bool takeVerify(Step& step);
 
-    void execute(Job& job, unsigned reader);
-    // Jobs taken together: their files opened together, read one by one,
-    // closed together. How many were the last of their step.
+    // Jobs taken together (or one alone): their files opened together,
+    // read one by one, closed together. How many were the last of their
+    // step.
     std::size_t executeSlice(ReadWork* const* pieces, std::size_t count, unsigned reader,
                              const std::atomic<bool>& cancelled);
     // Whether a file was opened for reading; marks it when not.
