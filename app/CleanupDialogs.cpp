@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "platform/HelperThread.h"
 #include "views/FocusStyle.h"
 
 namespace app {
@@ -106,7 +107,7 @@ void runOnHelper(TfrmCleanupProgress& dialog, const std::function<void()>& work,
     };
     std::thread helper;
     try {
-        helper = std::thread(body);
+        helper = platform::startHelperThread(body);
     } catch (const std::system_error&) {
         body();  // no thread to be had: better a pause than nothing done
     }

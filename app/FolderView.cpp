@@ -33,6 +33,7 @@
 #include "app/FolderCleanup.h"
 #include "app/ListFilter.h"
 #include "cleanup/FolderPlan.h"
+#include "platform/HelperThread.h"
 #include "review/FileOpener.h"
 #include "text/Text.h"
 #include "views/FileList.h"
@@ -356,7 +357,7 @@ void FolderView::findFolders()
     std::atomic<bool> done{false};
     bool outOfMemory = false;
     // The finder checks each class's first file: no file I/O on this thread.
-    std::thread worker([&] {
+    std::thread worker = platform::startHelperThread([&] {
         try {
             for (const std::vector<std::string>& paths : classes) {
                 finder->addClass(paths);

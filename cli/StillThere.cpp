@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "platform/FolderListing.h"
+#include "platform/HelperThread.h"
 
 namespace cli {
 
@@ -100,7 +101,7 @@ bool StillThere::startHelper()
         return !m_noHelper;
     }
     try {
-        m_helper = std::thread([this] { work(); });
+        m_helper = platform::startHelperThread([this] { work(); });
     } catch (const std::system_error&) {
         m_noHelper = true;
     }

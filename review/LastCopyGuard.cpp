@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "platform/FolderListing.h"
+#include "platform/HelperThread.h"
 #include "text/Text.h"
 #include "review/SafeDelete.h"
 
@@ -60,7 +61,7 @@ std::optional<platform::LastCopyAnswer> waitForLastCopyCheck(QWidget* parent,
     };
     std::thread helper;
     try {
-        helper = std::thread(work);
+        helper = platform::startHelperThread(work);
     } catch (const std::system_error&) {
         work();  // no thread to be had: better a pause than no check
     }

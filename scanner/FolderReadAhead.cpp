@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "platform/HelperThread.h"
 #include "text/Text.h"
 
 namespace scanner {
@@ -116,7 +117,7 @@ void FolderReadAhead::startReaders()
     }
     try {
         while (m_threads.size() < wanted) {
-            m_threads.emplace_back([this] { work(); });
+            m_threads.push_back(platform::startHelperThread([this] { work(); }));
         }
     } catch (const std::system_error&) {
         // Short of memory for another thread's stack: the readers started

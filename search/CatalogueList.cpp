@@ -14,6 +14,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "platform/HelperThread.h"
 #include "text/Text.h"
 
 namespace search {
@@ -171,7 +172,7 @@ void sortShared(T* first, T* last, Less less, const std::function<void()>& turn)
     bool done = false;
     std::thread helper;
     try {
-        helper = std::thread([&, larger = larger] {
+        helper = platform::startHelperThread([&, larger = larger] {
             std::sort(larger, last, less);
             const std::lock_guard<std::mutex> hold(lock);
             done = true;

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/FolderListing.h"
+#include "platform/HelperThread.h"
 #include "platform/IoPriority.h"
 #include "text/Text.h"
 #include "scanner/TreeScan.h"
@@ -478,7 +479,7 @@ bool DuplicateComparison::startAside(std::function<void()> work, bool orHere)
         m_asideEnded.notify_one();
     };
     try {
-        m_aside = std::thread(body);
+        m_aside = platform::startHelperThread(body);
     } catch (const std::system_error&) {
         if (!orHere) {
             m_asideDone = true;

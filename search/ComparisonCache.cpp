@@ -10,6 +10,8 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "platform/HelperThread.h"
+
 namespace search {
 
 namespace {
@@ -104,7 +106,7 @@ void ComparisonCache::load(std::int64_t nowNs, const std::vector<dev_t>& devices
     }
     m_trusted = m_loaded.size();
     try {
-        m_writer = std::thread([this] { writeAlong(); });
+        m_writer = platform::startHelperThread([this] { writeAlong(); });
     } catch (const std::system_error&) {
         // No thread to be had: everything is written at the end.
     }

@@ -7,6 +7,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/HelperThread.h"
+
 namespace search {
 
 namespace {
@@ -52,9 +54,10 @@ void FileRowGatherer::start()
 {
     const unsigned helpers =
         std::clamp(std::thread::hardware_concurrency(), kLeastHelpers, kMostHelpers);
+    m_helpers.reserve(helpers);  // a thread is never made without its place
     try {
         while (m_helpers.size() < helpers) {
-            m_helpers.emplace_back([this] { work(); });
+            m_helpers.push_back(platform::startHelperThread([this] { work(); }));
         }
     } catch (const std::system_error&) {
         // Fewer threads to be had: those that started gather every row, and

@@ -6,6 +6,7 @@
 #include <array>
 #include <system_error>
 
+#include "platform/HelperThread.h"
 #include "platform/IoPriority.h"
 
 namespace search {
@@ -144,10 +145,11 @@ void ReaderPool::readerLoop(unsigned reader)
 void ReaderPool::setActive(unsigned readers)
 {
     readers = std::min(readers, m_most);
+    m_threads.reserve(readers);  // a thread is never made without its place
     while (m_threads.size() < readers) {
         const auto index = static_cast<unsigned>(m_threads.size());
         try {
-            m_threads.emplace_back([this, index] { readerLoop(index); });
+            m_threads.push_back(platform::startHelperThread([this, index] { readerLoop(index); }));
         } catch (const std::system_error&) {
             m_most = index;  // out of threads: fewer readers, or the caller alone
             break;

@@ -22,6 +22,7 @@
 #include <QStyledItemDelegate>
 
 #include "platform/FolderListing.h"
+#include "platform/HelperThread.h"
 #include "text/Text.h"
 #include "search/FileRow.h"
 
@@ -770,7 +771,7 @@ void TFileListView::startSortAside(GroupSort::Snapshot snapshot, GroupOrder orde
     const std::uint64_t generation = m_model->generation();
     // The helper touches only the snapshot; its answer comes back through
     // the event loop, to be put in place on this thread.
-    m_sortThread = std::thread([this, snapshot = std::move(snapshot), order, generation]() mutable {
+    m_sortThread = platform::startHelperThread([this, snapshot = std::move(snapshot), order, generation]() mutable {
         auto rows = std::make_shared<const std::vector<int>>(
             GroupSort::rowOrder(std::move(snapshot), order));
         QMetaObject::invokeMethod(

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/OutputFile.h"
 
+#include <atomic>
+#include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,8 +14,10 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/FolderListing.h"
+#include "platform/HelperThread.h"
 #include "platform/WholeFile.h"
 #include "text/StringList.h"
 #include "support/TempFolder.h"
@@ -264,4 +268,40 @@ TEST_F(OutputFileTest, AFullFileSystemFailsWithItsReasonAndKeepsTheOldFile)
         GTEST_SKIP() << "mounting a small tmpfs is refused here (needs root and unshare)";
     }
     EXPECT_EQ(result, 0);
+}
+
+TEST_F(OutputFileTest, ASignalToTheProcessWaitsForTheThreadThatHoldsItBack)
+{
+    // The handler that removes a temporary file must run on the thread that
+    // holds signals back while the file comes and goes, never on a helper
+    // beside it, which would find the file made but not yet known.
+    EXPECT_EQ(inChild([] {
+                  static std::atomic<pthread_t> handledOn{};
+                  struct sigaction action = {};
+                  action.sa_handler = [](int) { handledOn = ::pthread_self(); };
+                  ::sigaction(SIGUSR1, &action, nullptr);
+                  std::atomic<bool> done{false};
+                  std::vector<std::thread> helpers;
+                  for (int i = 0; i < 4; ++i) {
+                      helpers.push_back(platform::startHelperThread([&done] {
+                          while (!done) {
+                              ::usleep(1000);
+                          }
+                      }));
+                  }
+                  sigset_t one;
+                  sigemptyset(&one);
+                  sigaddset(&one, SIGUSR1);
+                  ::pthread_sigmask(SIG_BLOCK, &one, nullptr);
+                  ::kill(::getpid(), SIGUSR1);
+                  ::usleep(50'000);  // a helper open to it would take it meanwhile
+                  const bool waited = handledOn.load() == pthread_t{};
+                  ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+                  done = true;
+                  for (std::thread& helper : helpers) {
+                      helper.join();
+                  }
+                  return waited && ::pthread_equal(handledOn.load(), ::pthread_self()) ? 0 : 1;
+              }),
+              0);
 }
