@@ -398,21 +398,12 @@ TEST_F(TreeScanTest, DeepTreesHoldFewDescriptorsAndEveryFolderIsReached)
         dir.write(path + "side/s.txt", "s");
     }
     dir.write(path + "bottom.txt", "b");
-    auto openDescriptors = [] {
-        int count = 0;
-        DIR* fds = ::opendir("/proc/self/fd");
-        while (::readdir(fds) != nullptr) {
-            ++count;
-        }
-        ::closedir(fds);
-        return count;
-    };
-    const int before = openDescriptors();
+    const int before = openDescriptorCount();
     int most = 0;
     int sides = 0;
     int bottoms = 0;
     scanner.OnFileFound = [&](TTreeScanner& s) {
-        most = std::max(most, openDescriptors() - before);
+        most = std::max(most, openDescriptorCount() - before);
         const std::string_view name = platform::nameOf(s.FileFound());
         sides += name == "s.txt";
         bottoms += name == "bottom.txt";
@@ -421,7 +412,7 @@ TEST_F(TreeScanTest, DeepTreesHoldFewDescriptorsAndEveryFolderIsReached)
     EXPECT_EQ(sides, 300);
     EXPECT_EQ(bottoms, 1);
     EXPECT_LT(most, 50);
-    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(openDescriptorCount(), before);
 }
 
 namespace {

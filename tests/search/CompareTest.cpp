@@ -590,12 +590,13 @@ TEST_F(CompareTest, AStopWhileTheFirstBytesOfALargeRunAreReadEndsTheReading)
 {
     // 2,000 files of one size, all different: the comparison reads the first
     // bytes of each. A stop at the first turn after the first file was opened
-    // must leave most of them unread.
+    // must leave most of them unread, and none of them open.
     for (int i = 0; i < 2000; ++i) {
         dir.write("run/" + std::to_string(i), noise(8192, static_cast<unsigned>(i)));
     }
     OpenWatch watch(dir / "run");
     ASSERT_TRUE(watch.ok());
+    const int descriptors = openDescriptorCount();
     int opensBeforeStop = -1;
     int opensAfterStop = 0;
     window.onTurn = [&] {
@@ -613,6 +614,8 @@ TEST_F(CompareTest, AStopWhileTheFirstBytesOfALargeRunAreReadEndsTheReading)
     EXPECT_EQ(window.status[3], "Comparison interrupted");
     // The readers finish the files they began; no more are opened.
     EXPECT_LT(opensAfterStop, 200) << opensBeforeStop << " files were opened before the stop";
+    // Files opened together and not yet read are closed all the same.
+    EXPECT_EQ(openDescriptorCount(), descriptors);
 }
 
 TEST_F(CompareTest, AStopWhileAHugePairIsComparedIsHeardAtOnce)

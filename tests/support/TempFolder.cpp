@@ -194,3 +194,16 @@ struct stat statOf(const std::string& path)
     ::lstat(path.c_str(), &st);
     return st;
 }
+
+int openDescriptorCount()
+{
+    int count = 0;
+    DIR* fds = ::opendir("/proc/self/fd");
+    while (fds != nullptr && ::readdir(fds) != nullptr) {
+        ++count;
+    }
+    if (fds != nullptr) {
+        ::closedir(fds);
+    }
+    return count;
+}

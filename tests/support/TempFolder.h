@@ -47,3 +47,5 @@ int runWithoutPrivileges(const std::function<int()>& body);
 std::vector<std::string> namesIn(const std::string& folder);
 // lstat of a path; all zero when there is nothing there.
 struct stat statOf(const std::string& path);
+// How many descriptors the process holds open.
+int openDescriptorCount();
