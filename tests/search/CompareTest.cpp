@@ -137,6 +137,28 @@ TEST_F(CompareTest, ThreeEqualFilesMakeOneBlockInPathOrder)
     EXPECT_EQ(window.list.rows[1].subItems[0], "13");
 }
 
+TEST_F(CompareTest, FilesBelowMoreStartFoldersThanAreHeldOpenAreEachReadAsThemselves)
+{
+    // One name and size below forty start folders: a reader's files read
+    // together lie below more start folders than it keeps open, and a file
+    // opened below a folder closed meanwhile, or below another that took its
+    // number, would not be the file listed.
+    std::string roots;
+    std::vector<std::string> expected[2];
+    for (int i = 0; i < 40; ++i) {
+        const std::string root = "r" + std::to_string(10 + i) + "/";
+        dir.write(root + "f", std::string(4096, i % 2 == 0 ? 'e' : 'o'));
+        roots += (i > 0 ? "," : "") + (dir / root);
+        expected[i % 2].push_back(root + "f");
+    }
+    window.fields[search::Field::RootDir] = roots;
+    std::vector<std::string> rows = {H};
+    rows.insert(rows.end(), expected[0].begin(), expected[0].end());
+    rows.insert(rows.end(), {"", H});
+    rows.insert(rows.end(), expected[1].begin(), expected[1].end());
+    EXPECT_EQ(search(), rows);
+}
+
 TEST_F(CompareTest, EqualFirstBlocksThatDifferLaterAreNotDuplicates)
 {
     dir.write("one.bin", variant('x'));
