@@ -63,12 +63,13 @@ unsigned char* varintAt(unsigned char* at, std::uint64_t value)
     return at;
 }
 
-// An entry's data column into `out`, built in place: one is made for every
-// entry a search learns.
-void packed(const Entry& e, std::string& out)
+// The most bytes of an entry's data before its chunk digests.
+constexpr std::size_t kMostFixedBytes = 5 * 10 + 8;
+
+// An entry's data before its chunk digests (size, times, head), at `at`;
+// past its end.
+unsigned char* fixedDataAt(unsigned char* at, const Entry& e)
 {
-    unsigned char bytes[5 * 10 + 8];
-    unsigned char* at = bytes;
     at = varintAt(at, zigzag(e.size));
     at = varintAt(at, zigzag(e.writeSeconds));
     at = varintAt(at, zigzag(e.changeNs));
@@ -76,11 +77,7 @@ void packed(const Entry& e, std::string& out)
     for (int b = 0; b < 8; ++b) {
         *at++ = static_cast<unsigned char>(e.head >> (8 * b));
     }
-    at = varintAt(at, zigzag(e.headSum));
-    out.assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(at - bytes));
-    if (e.chunks.get().count != 0) {
-        out += e.chunks.get().encode();
-    }
+    return varintAt(at, zigzag(e.headSum));
 }
 
 // False when `bytes` are not an entry's data.
@@ -251,39 +248,58 @@ std::int64_t packCheck(std::int64_t fileSystem, std::int64_t id, std::int64_t ol
 }
 
 // Appends one entry to a pack: its inode as the step from the one before,
-// its class, its day after the pack's oldest, and its data (see packed()).
-// `scratch` holds the data between calls.
-void packEntry(std::string& pack, const Entry& e, std::uint64_t previousInode, std::int64_t oldest,
-               std::string& scratch)
+// its class, its day after the pack's oldest, and the length and bytes of
+// its data (see fixedDataAt(), then its chunk digests). Built in place: one
+// is made for every entry a search learns.
+void packEntry(std::string& pack, const Entry& e, std::uint64_t previousInode, std::int64_t oldest)
 {
-    packed(e, scratch);
-    unsigned char bytes[4 * 10];
+    unsigned char fixed[kMostFixedBytes];
+    const auto fixedBytes = static_cast<std::size_t>(fixedDataAt(fixed, e) - fixed);
+    const std::string chunks = e.chunks.get().count != 0 ? e.chunks.get().encode() : std::string();
+    unsigned char bytes[4 * 10 + kMostFixedBytes];
     unsigned char* at = bytes;
     at = varintAt(at, e.inode - previousInode);
     at = varintAt(at, zigzag(e.classId));
     at = varintAt(at, zigzag(e.seenDay - oldest));
-    at = varintAt(at, scratch.size());
+    at = varintAt(at, fixedBytes + chunks.size());
+    std::memcpy(at, fixed, fixedBytes);
+    at += fixedBytes;
     pack.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(at - bytes));
-    pack += scratch;
+    pack += chunks;
 }
 
 // Entries [first, last), in inode order, as one pack's data in `pack`; the
 // day the oldest of them was seen.
-std::int64_t packed(const std::vector<Entry>& entries, std::size_t first, std::size_t last,
+std::int64_t packed(const std::vector<const Entry*>& entries, std::size_t first, std::size_t last,
                     std::string& pack)
 {
-    std::int64_t oldest = entries[first].seenDay;
+    std::int64_t oldest = entries[first]->seenDay;
     for (std::size_t i = first; i < last; ++i) {
-        oldest = std::min(oldest, entries[i].seenDay);
+        oldest = std::min(oldest, entries[i]->seenDay);
     }
     pack.clear();
-    std::string scratch;
     std::uint64_t previous = 0;
     for (std::size_t i = first; i < last; ++i) {
-        packEntry(pack, entries[i], previous, oldest, scratch);
-        previous = entries[i].inode;
+        packEntry(pack, *entries[i], previous, oldest);
+        previous = entries[i]->inode;
     }
     return oldest;
+}
+
+// The entries in inode order; they stay where they are, only their keys
+// move (an entry is 72 bytes).
+std::vector<const Entry*> inInodeOrder(const std::vector<Entry>& entries)
+{
+    std::vector<std::pair<std::uint64_t, const Entry*>> keys(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        keys[i] = {entries[i].inode, &entries[i]};
+    }
+    std::sort(keys.begin(), keys.end());
+    std::vector<const Entry*> order(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        order[i] = keys[i].second;
+    }
+    return order;
 }
 
 // Appends a pack's `count` entries to `found`; false when its bytes are not
@@ -732,12 +748,10 @@ bool ContentStore::writeEntries(Writes& w)
             e.classId = m_classBase - 1 - e.classId;
         }
     }
-    std::sort(w.entries.begin(), w.entries.end(),
-              [](const Entry& a, const Entry& b) { return a.inode < b.inode; });
-    return writePacks(fs, w.entries);
+    return writePacks(fs, inInodeOrder(w.entries));
 }
 
-bool ContentStore::writePacks(std::int64_t fs, std::vector<Entry>& entries)
+bool ContentStore::writePacks(std::int64_t fs, const std::vector<const Entry*>& entries)
 {
     if (!m_insertPack) {
         m_insertPack = std::make_unique<Statement>(
@@ -819,9 +833,7 @@ bool ContentStore::compact(std::int64_t fs)
     Statement drop(m_db, "DELETE FROM pack WHERE fs = ?");
     drop.bind(1, fs);
     // keepLatest leaves the entries in the order they were written.
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return a.inode < b.inode; });
-    return drop.step() == SQLITE_DONE && writePacks(fs, entries);
+    return drop.step() == SQLITE_DONE && writePacks(fs, inInodeOrder(entries));
 }
 
 bool ContentStore::expireOld(std::int64_t today)
@@ -875,7 +887,8 @@ bool ContentStore::expireOld(std::int64_t today)
         if (old.entries.empty()) {
             drop.bind(1, old.id);
         } else {
-            const std::int64_t oldest = packed(old.entries, 0, old.entries.size(), pack);
+            const std::int64_t oldest =
+                packed(inInodeOrder(old.entries), 0, old.entries.size(), pack);
             const auto count = static_cast<std::int64_t>(old.entries.size());
             rewrite.bind(1, oldest);
             rewrite.bind(2, count);

@@ -146,7 +146,7 @@ private:
     // The steps of a save, inside its transaction: false on a database error.
     bool writeEntries(Writes& writes);
     // Writes `entries`, in inode order, as new packs of file system `fs`.
-    bool writePacks(std::int64_t fs, std::vector<Entry>& entries);
+    bool writePacks(std::int64_t fs, const std::vector<const Entry*>& entries);
     // Appends the entries of every pack of `fs` in the order written; false
     // when one is not in its form, `code` SQLite's last.
     bool readPacks(std::int64_t fs, std::vector<Entry>& found, int& code);
