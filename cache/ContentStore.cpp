@@ -31,7 +31,8 @@ const char kSchema[] =
     "CREATE TABLE pack(id INTEGER PRIMARY KEY, fs INTEGER NOT NULL, oldest INTEGER NOT NULL,"
     " entries INTEGER NOT NULL, data BLOB NOT NULL, checksum INTEGER NOT NULL);"
     "CREATE INDEX pack_fs ON pack(fs, id);"
-    "CREATE TABLE merged(old INTEGER PRIMARY KEY, new INTEGER NOT NULL, day INTEGER NOT NULL);"
+    "CREATE TABLE merged(old INTEGER PRIMARY KEY, new INTEGER NOT NULL, day INTEGER NOT NULL,"
+    " checksum INTEGER NOT NULL);"
     "CREATE TABLE state(name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;"
     "INSERT INTO state VALUES('next_class', 1), ('expired_day', 0);";
 
@@ -147,30 +148,6 @@ private:
 
 namespace {
 
-// Gives entries [from, end) of classes merged into others the class that
-// stands for them now.
-void mergedClasses(sqlite3* db, std::vector<Entry>& entries, std::size_t from)
-{
-    std::unordered_map<std::int64_t, std::int64_t> into;
-    Statement read(db, "SELECT old, new FROM merged");
-    while (read && read.step() == SQLITE_ROW) {
-        into[read.column(0)] = read.column(1);
-    }
-    if (into.empty()) {
-        return;
-    }
-    for (std::size_t i = from; i < entries.size(); ++i) {
-        // A class merged again later is followed on, a few steps at most.
-        for (int step = 0; step < 16; ++step) {
-            const auto found = into.find(entries[i].classId);
-            if (found == into.end()) {
-                break;
-            }
-            entries[i].classId = found->second;
-        }
-    }
-}
-
 bool damaged(int code)
 {
     return code == SQLITE_CORRUPT || code == SQLITE_NOTADB || code == SQLITE_FORMAT ||
@@ -245,6 +222,40 @@ std::int64_t packCheck(std::int64_t fileSystem, std::int64_t id, std::int64_t ol
 {
     const std::int64_t fields[kCheckedFields] = {fileSystem, id, oldest, entries};
     return checkOf(fields, data, dataBytes);
+}
+
+std::int64_t mergeCheck(std::int64_t from, std::int64_t to, std::int64_t day)
+{
+    const std::int64_t fields[kCheckedFields] = {from, to, day, -1};
+    return checkOf(fields, nullptr, 0);
+}
+
+// Gives entries [from, end) of classes merged into others the class that
+// stands for them now; false when a merge is damaged.
+bool mergedClasses(sqlite3* db, std::vector<Entry>& entries, std::size_t from)
+{
+    std::unordered_map<std::int64_t, std::int64_t> into;
+    Statement read(db, "SELECT old, new, day, checksum FROM merged");
+    while (read && read.step() == SQLITE_ROW) {
+        if (mergeCheck(read.column(0), read.column(1), read.column(2)) != read.column(3)) {
+            return false;
+        }
+        into[read.column(0)] = read.column(1);
+    }
+    if (into.empty()) {
+        return true;
+    }
+    for (std::size_t i = from; i < entries.size(); ++i) {
+        // A class merged again later is followed on, a few steps at most.
+        for (int step = 0; step < 16; ++step) {
+            const auto found = into.find(entries[i].classId);
+            if (found == into.end()) {
+                break;
+            }
+            entries[i].classId = found->second;
+        }
+    }
+    return true;
 }
 
 // Appends one entry to a pack: its inode as the step from the one before,
@@ -384,6 +395,7 @@ ContentStore::~ContentStore()
 void ContentStore::close()
 {
     m_insertPack.reset();
+    m_compact.clear();
     m_saving = false;
     if (m_db != nullptr) {
         sqlite3_close_v2(m_db);
@@ -598,9 +610,7 @@ bool ContentStore::load(const std::string& identity, std::vector<Entry>& found,
         if (over > (found.size() - before) / 2) {
             m_compact.push_back(fs);
         }
-        if (checked) {
-            mergedClasses(m_db, found, before);
-        }
+        checked = checked && mergedClasses(m_db, found, before);
     }
     exec("COMMIT");
     // The pages read are not needed again before the save.
@@ -803,11 +813,12 @@ bool ContentStore::readPacks(std::int64_t fs, std::vector<Entry>& found, int& co
 
 bool ContentStore::applyMerges(const std::vector<Merge>& merges)
 {
-    Statement add(m_db, "INSERT OR REPLACE INTO merged VALUES(?, ?, ?)");
+    Statement add(m_db, "INSERT OR REPLACE INTO merged VALUES(?, ?, ?, ?)");
     for (const Merge& m : merges) {
         add.bind(1, m.from);
         add.bind(2, m.to);
         add.bind(3, m_today);
+        add.bind(4, mergeCheck(m.from, m.to, m_today));
         const int code = add.step();
         add.reset();
         if (code != SQLITE_DONE) {

@@ -179,6 +179,18 @@ TEST(CacheStore, LaterEntriesStandOverEarlierOnesMergesHoldAndOldEntriesGo)
     EXPECT_EQ(found[0].inode, 800u);
     EXPECT_EQ(stored(), 1);
     EXPECT_TRUE(notes.empty());
+
+    // A merge changed on disk is never believed.
+    ASSERT_TRUE(store.save({{"uuid:a", {seen}}}, {{5, 4}}, day + 100, 60, notes));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(cache::ContentStore::fileIn(folder).c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "UPDATE merged SET new = 3", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    found.clear();
+    EXPECT_FALSE(store.load("uuid:a", found, notes));
+    EXPECT_TRUE(found.empty());
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("made anew"), std::string::npos);
 }
 
 // Bytes that look like a file's contents, the same for the same seed.
