@@ -2,9 +2,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/StillThere.h"
 
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 #include <system_error>
-
-#include "platform/FolderListing.h"
+#include <unordered_map>
 
 namespace cli {
 
@@ -12,6 +14,46 @@ namespace {
 
 // Paths handed to the helper at a time: one lock for many status calls.
 constexpr std::size_t kBatch = 256;
+
+// Local file systems that move a folder's change time whenever an entry of
+// it is added, removed or renamed, and report it as it is: on a network or
+// user-space file system the time may come from a cache of the attributes,
+// and FAT-like ones keep none.
+bool trustsFolderTimes(const std::string& folder)
+{
+    struct statfs fs = {};
+    if (::statfs(folder.c_str(), &fs) != 0) {
+        return false;
+    }
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case EXT4_SUPER_MAGIC:  // also ext2 and ext3
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Whether `folder` is still the folder `stamp` describes, unchanged;
+// `trusted` remembers for each device whether its folders' times count.
+bool folderUnchanged(const std::string& folder, const platform::FolderStamp& stamp,
+                     std::unordered_map<dev_t, bool>& trusted)
+{
+    struct stat st = {};
+    if (folder.empty() || ::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_dev != stamp.device || st.st_ino != stamp.inode ||
+        static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec !=
+            stamp.changeNanoseconds) {
+        return false;
+    }
+    const auto [at, added] = trusted.try_emplace(st.st_dev, false);
+    if (added) {
+        at->second = trustsFolderTimes(folder);
+    }
+    return at->second;
+}
 
 }  // namespace
 
@@ -27,9 +69,10 @@ StillThere::~StillThere()
     }
 }
 
-void StillThere::add(std::size_t group, const std::string& path)
+void StillThere::add(std::size_t group, const std::string& path,
+                     const platform::FolderStamp& folder)
 {
-    m_batch.push_back({group, path});
+    m_batch.push_back({group, path, folder});
     if (m_batch.size() >= kBatch) {
         handOver();
     }
@@ -57,6 +100,8 @@ std::vector<ListedPath> StillThere::finish()
     }
     m_handed.clear();
     m_untaken = 0;
+    lock.unlock();
+    keepThoseInFolders(checked);
     return checked;
 }
 
@@ -139,7 +184,29 @@ bool StillThere::checkNext(std::unique_lock<std::mutex>& lock)
 void StillThere::keepThoseThere(std::vector<ListedPath>& batch)
 {
     // In place: the helper allocates nothing.
-    std::erase_if(batch, [](const ListedPath& listed) { return !platform::fileExists(listed.path); });
+    std::erase_if(batch, [](const ListedPath& listed) {
+        return listed.folder.changeNanoseconds == 0 && !platform::fileExists(listed.path);
+    });
+}
+
+void StillThere::keepThoseInFolders(std::vector<ListedPath>& listed)
+{
+    // Made after every path was added: each folder's answer holds for all
+    // its paths. By the folder's path, not its identity: one folder seen
+    // through two paths (a bind mount) is checked at each.
+    std::unordered_map<std::string, bool> unchanged;
+    std::unordered_map<dev_t, bool> trusted;
+    std::erase_if(listed, [&](const ListedPath& path) {
+        if (path.folder.changeNanoseconds == 0) {
+            return false;  // checked on its own
+        }
+        std::string folder = path.path.substr(0, path.path.rfind('/') + 1);
+        const auto [at, added] = unchanged.try_emplace(std::move(folder), false);
+        if (added) {
+            at->second = folderUnchanged(at->first, path.folder, trusted);
+        }
+        return !at->second && !platform::fileExists(path.path);
+    });
 }
 
 }  // namespace cli

@@ -4,11 +4,14 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/FolderListing.h"
 
 namespace cli {
 
@@ -16,21 +19,39 @@ namespace cli {
 struct ListedPath {
     std::size_t group = 0;
     std::string path;
+    // Its folder as the walk found it, when that may stand for the file;
+    // changeNanoseconds is 0 otherwise.
+    platform::FolderStamp folder;
 };
 
-// Checks on one helper thread that each path handed to it is still a regular
-// file, so that the search's own thread does not wait on a status call for
+// Checks that each path handed to it is still a regular file, after it was
+// handed over. A path whose folder's stamp is given is checked as the list
+// settles, by one status call of that folder for all its paths: a folder
+// that is still the one the walk listed, with the change time it had before
+// that listing, holds every name it held then (adding, removing or renaming
+// an entry moves a folder's change time), on file systems whose folders'
+// change times can be trusted for this; any other path is checked by a
+// status call of its own. Those are made on one helper thread as the paths
+// come, so that the search's own thread does not wait on a status call for
 // every file it lists; at the end the owner's thread checks beside it what
 // is left. Only the thread that owns it calls its members; with no helper
 // thread to be had, the checks are made on the owner's.
 class StillThere {
 public:
+    // A folder changed this close before the walk began may have changed
+    // again within the clock's tick, its change time the same: its stamp
+    // stands for nothing.
+    static constexpr std::int64_t kRacyNs = 2'000'000'000;
+
     StillThere() = default;
     ~StillThere();
     StillThere(const StillThere&) = delete;
     StillThere& operator=(const StillThere&) = delete;
 
-    void add(std::size_t group, const std::string& path);
+    // `folder`: the stamp of the path's folder (the path up to its last '/')
+    // from a walk that began after kRacyNs past its change time, or none.
+    void add(std::size_t group, const std::string& path,
+             const platform::FolderStamp& folder = platform::FolderStamp());
     // Waits for every check; the paths still there, in the order added, each
     // handed back once.
     std::vector<ListedPath> finish();
@@ -45,6 +66,8 @@ private:
     // meanwhile; false when there was none.
     bool checkNext(std::unique_lock<std::mutex>& lock);
     static void keepThoseThere(std::vector<ListedPath>& batch);
+    // The paths given with their folder's stamp: those still there.
+    static void keepThoseInFolders(std::vector<ListedPath>& listed);
 
     std::vector<ListedPath> m_batch;  // the owner's, not yet handed over
     std::mutex m_mutex;
