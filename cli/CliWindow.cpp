@@ -84,6 +84,14 @@ platform::FolderStamp CliResultList::folderStampOf(const std::string& path)
     return stamp;
 }
 
+void CliResultList::endUpdate()
+{
+    m_folderIndex.clear();
+    if (pathsOnly) {
+        m_stillThere.allAdded();
+    }
+}
+
 void CliResultList::settle()
 {
     if (!pathsOnly) {

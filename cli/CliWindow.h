@@ -52,8 +52,9 @@ public:
     void addRow(const std::string& caption) override;
     bool addFile(const std::string& path) override;
     void beginUpdate() override {}
-    // Every file is listed; the catalogue's folders go next.
-    void endUpdate() override { m_folderIndex.clear(); }
+    // Every file is listed (the catalogue's folders go next): the folders
+    // are checked from now on.
+    void endUpdate() override;
     void setRedraw(bool) override {}
     void fitColumns() override {}
     void fixColumns() override {}

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/StillThere.h"
 
+#include <new>
 #include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -67,15 +68,65 @@ StillThere::~StillThere()
     if (m_helper.joinable()) {
         m_helper.join();
     }
+    if (m_folderChecker.joinable()) {
+        m_folderChecker.join();
+    }
 }
 
 void StillThere::add(std::size_t group, const std::string& path,
                      const platform::FolderStamp& folder)
 {
-    m_batch.push_back({group, path, folder});
+    if (folder.changeNanoseconds != 0) {
+        if (m_folderChecker.joinable()) {
+            m_folderChecker.join();  // a path after the last: checked again as the list settles
+            m_stampedChecked = false;
+        }
+        m_stamped.push_back({group, path, m_added++, folder});
+        return;
+    }
+    m_batch.push_back({group, path, m_added++, folder});
     if (m_batch.size() >= kBatch) {
         handOver();
     }
+}
+
+void StillThere::allAdded()
+{
+    if (m_folderChecker.joinable() || m_stamped.empty()) {
+        return;
+    }
+    try {
+        m_folderChecker = std::thread([this] {
+            try {
+                m_stampedThere = stillInFolders(m_stamped);
+                m_stampedChecked = true;
+            } catch (const std::bad_alloc&) {
+                // The owner's thread checks them again, and hears of it.
+            }
+        });
+    } catch (const std::system_error&) {
+        // Checked as the list settles.
+    }
+}
+
+std::vector<ListedPath> StillThere::takeThoseInFolders()
+{
+    if (m_folderChecker.joinable()) {
+        m_folderChecker.join();
+    }
+    if (!m_stampedChecked) {
+        m_stampedThere = stillInFolders(m_stamped);
+    }
+    std::vector<ListedPath> there;
+    for (std::size_t i = 0; i < m_stamped.size(); ++i) {
+        if (m_stampedThere[i] != 0) {
+            there.push_back(std::move(m_stamped[i]));
+        }
+    }
+    m_stamped.clear();
+    m_stampedThere.clear();
+    m_stampedChecked = false;
+    return there;
 }
 
 std::vector<ListedPath> StillThere::finish()
@@ -101,13 +152,35 @@ std::vector<ListedPath> StillThere::finish()
     m_handed.clear();
     m_untaken = 0;
     lock.unlock();
-    keepThoseInFolders(checked);
-    return checked;
+    std::vector<ListedPath> inFolders = takeThoseInFolders();
+    if (inFolders.empty()) {
+        return checked;
+    }
+    // Both in the order added: merged.
+    std::vector<ListedPath> there;
+    there.reserve(checked.size() + inFolders.size());
+    std::size_t j = 0;
+    for (ListedPath& listed : checked) {
+        while (j < inFolders.size() && inFolders[j].order < listed.order) {
+            there.push_back(std::move(inFolders[j++]));
+        }
+        there.push_back(std::move(listed));
+    }
+    while (j < inFolders.size()) {
+        there.push_back(std::move(inFolders[j++]));
+    }
+    return there;
 }
 
 void StillThere::clear()
 {
     m_batch.clear();
+    if (m_folderChecker.joinable()) {
+        m_folderChecker.join();
+    }
+    m_stamped.clear();
+    m_stampedThere.clear();
+    m_stampedChecked = false;
     std::unique_lock<std::mutex> lock(m_mutex);
     m_handed.erase(m_handed.begin() + static_cast<std::ptrdiff_t>(m_untaken), m_handed.end());
     m_idle.wait(lock, [this] { return m_inHand == 0; });
@@ -184,29 +257,27 @@ bool StillThere::checkNext(std::unique_lock<std::mutex>& lock)
 void StillThere::keepThoseThere(std::vector<ListedPath>& batch)
 {
     // In place: the helper allocates nothing.
-    std::erase_if(batch, [](const ListedPath& listed) {
-        return listed.folder.changeNanoseconds == 0 && !platform::fileExists(listed.path);
-    });
+    std::erase_if(batch, [](const ListedPath& listed) { return !platform::fileExists(listed.path); });
 }
 
-void StillThere::keepThoseInFolders(std::vector<ListedPath>& listed)
+std::vector<char> StillThere::stillInFolders(const std::vector<ListedPath>& listed)
 {
     // Made after every path was added: each folder's answer holds for all
     // its paths. By the folder's path, not its identity: one folder seen
     // through two paths (a bind mount) is checked at each.
+    std::vector<char> there(listed.size(), 0);
     std::unordered_map<std::string, bool> unchanged;
     std::unordered_map<dev_t, bool> trusted;
-    std::erase_if(listed, [&](const ListedPath& path) {
-        if (path.folder.changeNanoseconds == 0) {
-            return false;  // checked on its own
-        }
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        const ListedPath& path = listed[i];
         std::string folder = path.path.substr(0, path.path.rfind('/') + 1);
         const auto [at, added] = unchanged.try_emplace(std::move(folder), false);
         if (added) {
             at->second = folderUnchanged(at->first, path.folder, trusted);
         }
-        return !at->second && !platform::fileExists(path.path);
-    });
+        there[i] = at->second || platform::fileExists(path.path);
+    }
+    return there;
 }
 
 }  // namespace cli

@@ -68,12 +68,12 @@ TEST(CliResultListTest, FilesOfFoldersChangedOrMovedSinceTheWalkAreCheckedOnThei
             list.addFile(path);
         }
     }
-    list.endUpdate();
     // Past the clock's tick of the files' writing, so that the changes move
     // the folders' change times.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     dir.remove("a/1");
     ASSERT_EQ(std::rename((dir / "b").c_str(), (dir / "moved").c_str()), 0);
+    list.endUpdate();
     list.settle();
     ASSERT_EQ(list.groups.size(), 2u);
     EXPECT_EQ(list.groups[0], (std::vector<std::string>{a[0], a[2]}));
