@@ -2,8 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/StillThere.h"
 
-#include <new>
 #include <linux/magic.h>
+#include <new>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <system_error>
