@@ -187,8 +187,7 @@ def main():
     if not args.only_changed:
         unchanged_case(args, env, search, walk, clear, rows)
         db = os.path.join(work, 'gemmora', 'contents.db')
-        entries = sqlite3.connect(db).execute(
-            'SELECT coalesce(sum(entries), 0) FROM pack').fetchone()[0]
+        entries = sqlite3.connect(db).execute('SELECT count(*) FROM file').fetchone()[0]
         size = os.path.getsize(db)
     if args.changed:
         changed_case(args, env, rows)

@@ -10,7 +10,6 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_map>
 
 #include "platform/FileContents.h"
 
@@ -21,27 +20,17 @@ namespace {
 constexpr int kApplicationId = 0x47654D63;
 constexpr int kBusyMilliseconds = 5000;
 
-// A row of `pack` holds up to kPackEntries entries of one file system (see
-// packEntry()), `oldest` the earliest day one was seen. A later pack's entry
-// of an inode stands over an earlier one's, which the load leaves out and a
-// compaction drops. `merged` names the class that stands for a class found
-// to have the same contents, from its day on.
 const char kSchema[] =
     "CREATE TABLE filesystem(id INTEGER PRIMARY KEY, identity TEXT NOT NULL UNIQUE);"
-    "CREATE TABLE pack(id INTEGER PRIMARY KEY, fs INTEGER NOT NULL, oldest INTEGER NOT NULL,"
-    " entries INTEGER NOT NULL, data BLOB NOT NULL, checksum INTEGER NOT NULL);"
-    "CREATE INDEX pack_fs ON pack(fs, id);"
-    "CREATE TABLE merged(old INTEGER PRIMARY KEY, new INTEGER NOT NULL, day INTEGER NOT NULL,"
-    " checksum INTEGER NOT NULL);"
+    "CREATE TABLE file(fs INTEGER NOT NULL, inode INTEGER NOT NULL, class INTEGER NOT NULL,"
+    " seen INTEGER NOT NULL, data BLOB NOT NULL, checksum INTEGER NOT NULL,"
+    " PRIMARY KEY(fs, inode)) WITHOUT ROWID;"
     "CREATE TABLE state(name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;"
     "INSERT INTO state VALUES('next_class', 1), ('expired_day', 0);";
 
-// SQLite's work for a row is about that of packing a hundred entries: a
-// row of this many entries shares it, and stays small enough to be
-// rewritten whole when its entries expire.
-constexpr std::size_t kPackEntries = 256;
-// No entry takes fewer bytes in a pack.
-constexpr std::size_t kLeastPackedBytes = 5;
+// `data`: an entry's size, times and head, then its chunk digests (see
+// packed()): one column read rather than eight.
+const char kColumns[] = "inode, class, seen, data, checksum";
 
 std::uint64_t zigzag(std::int64_t v)
 {
@@ -64,13 +53,12 @@ unsigned char* varintAt(unsigned char* at, std::uint64_t value)
     return at;
 }
 
-// The most bytes of an entry's data before its chunk digests.
-constexpr std::size_t kMostFixedBytes = 5 * 10 + 8;
-
-// An entry's data before its chunk digests (size, times, head), at `at`;
-// past its end.
-unsigned char* fixedDataAt(unsigned char* at, const Entry& e)
+// An entry's data column into `out`, built in place: one is made for every
+// entry a search learns.
+void packed(const Entry& e, std::string& out)
 {
+    unsigned char bytes[5 * 10 + 8];
+    unsigned char* at = bytes;
     at = varintAt(at, zigzag(e.size));
     at = varintAt(at, zigzag(e.writeSeconds));
     at = varintAt(at, zigzag(e.changeNs));
@@ -78,7 +66,11 @@ unsigned char* fixedDataAt(unsigned char* at, const Entry& e)
     for (int b = 0; b < 8; ++b) {
         *at++ = static_cast<unsigned char>(e.head >> (8 * b));
     }
-    return varintAt(at, zigzag(e.headSum));
+    at = varintAt(at, zigzag(e.headSum));
+    out.assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(at - bytes));
+    if (e.chunks.get().count != 0) {
+        out += e.chunks.get().encode();
+    }
 }
 
 // False when `bytes` are not an entry's data.
@@ -148,6 +140,17 @@ private:
 
 namespace {
 
+// False when the entry's data is not in its form; `data`: its stored form.
+bool entryFrom(const Statement& s, Entry& e, const void*& data, std::size_t& dataBytes)
+{
+    e.inode = static_cast<std::uint64_t>(s.column(0));
+    e.classId = s.column(1);
+    e.seenDay = s.column(2);
+    data = sqlite3_column_blob(s.get(), 3);
+    dataBytes = static_cast<std::size_t>(sqlite3_column_bytes(s.get(), 3));
+    return unpacked(data, dataBytes, e);
+}
+
 bool damaged(int code)
 {
     return code == SQLITE_CORRUPT || code == SQLITE_NOTADB || code == SQLITE_FORMAT ||
@@ -168,8 +171,8 @@ bool makeFolder(const std::string& folder)
     return true;
 }
 
-// The columns of a pack outside its data.
-constexpr int kCheckedFields = 4;
+// The fields of an entry outside its data column.
+constexpr int kCheckedFields = 3;
 
 std::int64_t checkOf(const std::int64_t (&fields)[kCheckedFields], const void* data,
                      std::size_t dataBytes)
@@ -180,6 +183,18 @@ std::int64_t checkOf(const std::int64_t (&fields)[kCheckedFields], const void* d
         check ^= platform::chunkHash(static_cast<const unsigned char*>(data), dataBytes) * 31;
     }
     return static_cast<std::int64_t>(check & 0x7FFFFFFF);
+}
+
+// entry_check(fs, inode, class, data)
+void checkFunction(sqlite3_context* context, int count, sqlite3_value** values)
+{
+    std::int64_t v[kCheckedFields] = {};
+    for (int i = 0; i < count && i < kCheckedFields; ++i) {
+        v[i] = sqlite3_value_int64(values[i]);
+    }
+    const void* data = count > kCheckedFields ? sqlite3_value_blob(values[kCheckedFields]) : nullptr;
+    const int bytes = count > kCheckedFields ? sqlite3_value_bytes(values[kCheckedFields]) : 0;
+    sqlite3_result_int64(context, checkOf(v, data, static_cast<std::size_t>(bytes)));
 }
 
 // SQLite's progress callback: nonzero interrupts the statement under way.
@@ -217,173 +232,20 @@ void readAhead(const std::string& path, const std::atomic<bool>& cancelled)
 
 namespace {
 
-std::int64_t packCheck(std::int64_t fileSystem, std::int64_t id, std::int64_t oldest,
-                       std::int64_t entries, const void* data, std::size_t dataBytes)
+std::int64_t checkOf(std::int64_t fileSystem, const Entry& e, const void* data,
+                     std::size_t dataBytes)
 {
-    const std::int64_t fields[kCheckedFields] = {fileSystem, id, oldest, entries};
+    const std::int64_t fields[kCheckedFields] = {fileSystem, static_cast<std::int64_t>(e.inode),
+                                                 e.classId};
     return checkOf(fields, data, dataBytes);
 }
 
-std::int64_t mergeCheck(std::int64_t from, std::int64_t to, std::int64_t day)
-{
-    const std::int64_t fields[kCheckedFields] = {from, to, day, -1};
-    return checkOf(fields, nullptr, 0);
-}
-
-// Gives entries [from, end) of classes merged into others the class that
-// stands for them now; false when a merge is damaged.
-bool mergedClasses(sqlite3* db, std::vector<Entry>& entries, std::size_t from)
-{
-    std::unordered_map<std::int64_t, std::int64_t> into;
-    Statement read(db, "SELECT old, new, day, checksum FROM merged");
-    while (read && read.step() == SQLITE_ROW) {
-        if (mergeCheck(read.column(0), read.column(1), read.column(2)) != read.column(3)) {
-            return false;
-        }
-        into[read.column(0)] = read.column(1);
-    }
-    if (into.empty()) {
-        return true;
-    }
-    for (std::size_t i = from; i < entries.size(); ++i) {
-        // A class merged again later is followed on, a few steps at most.
-        for (int step = 0; step < 16; ++step) {
-            const auto found = into.find(entries[i].classId);
-            if (found == into.end()) {
-                break;
-            }
-            entries[i].classId = found->second;
-        }
-    }
-    return true;
-}
-
-// Appends one entry to a pack: its inode as the step from the one before,
-// its class, its day after the pack's oldest, and the length and bytes of
-// its data (see fixedDataAt(), then its chunk digests). Built in place: one
-// is made for every entry a search learns.
-void packEntry(std::string& pack, const Entry& e, std::uint64_t previousInode, std::int64_t oldest)
-{
-    unsigned char fixed[kMostFixedBytes];
-    const auto fixedBytes = static_cast<std::size_t>(fixedDataAt(fixed, e) - fixed);
-    const std::string chunks = e.chunks.get().count != 0 ? e.chunks.get().encode() : std::string();
-    unsigned char bytes[4 * 10 + kMostFixedBytes];
-    unsigned char* at = bytes;
-    at = varintAt(at, e.inode - previousInode);
-    at = varintAt(at, zigzag(e.classId));
-    at = varintAt(at, zigzag(e.seenDay - oldest));
-    at = varintAt(at, fixedBytes + chunks.size());
-    std::memcpy(at, fixed, fixedBytes);
-    at += fixedBytes;
-    pack.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(at - bytes));
-    pack += chunks;
-}
-
-// Entries [first, last), in inode order, as one pack's data in `pack`; the
-// day the oldest of them was seen.
-std::int64_t packed(const std::vector<const Entry*>& entries, std::size_t first, std::size_t last,
-                    std::string& pack)
-{
-    std::int64_t oldest = entries[first]->seenDay;
-    for (std::size_t i = first; i < last; ++i) {
-        oldest = std::min(oldest, entries[i]->seenDay);
-    }
-    pack.clear();
-    std::uint64_t previous = 0;
-    for (std::size_t i = first; i < last; ++i) {
-        packEntry(pack, *entries[i], previous, oldest);
-        previous = entries[i]->inode;
-    }
-    return oldest;
-}
-
-// The entries in inode order; they stay where they are, only their keys
-// move (an entry is 72 bytes).
-std::vector<const Entry*> inInodeOrder(const std::vector<Entry>& entries)
-{
-    std::vector<std::pair<std::uint64_t, const Entry*>> keys(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        keys[i] = {entries[i].inode, &entries[i]};
-    }
-    std::sort(keys.begin(), keys.end());
-    std::vector<const Entry*> order(keys.size());
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        order[i] = keys[i].second;
-    }
-    return order;
-}
-
-// Appends a pack's `count` entries to `found`; false when its bytes are not
-// that many entries.
-bool unpackEntries(const void* bytes, std::size_t length, std::int64_t count, std::int64_t oldest,
-                   std::vector<Entry>& found)
-{
-    if (count < 0 || static_cast<std::uint64_t>(count) > length / kLeastPackedBytes) {
-        return false;
-    }
-    const auto* at = static_cast<const unsigned char*>(bytes);
-    const unsigned char* end = at + length;
-    std::uint64_t inode = 0;
-    for (std::int64_t i = 0; i < count; ++i) {
-        std::uint64_t step = 0, classId = 0, seen = 0, dataBytes = 0;
-        if (!getVarint(at, end, step) || !getVarint(at, end, classId) ||
-            !getVarint(at, end, seen) || !getVarint(at, end, dataBytes) ||
-            dataBytes > static_cast<std::uint64_t>(end - at)) {
-            return false;
-        }
-        Entry& e = found.emplace_back();
-        inode += step;
-        e.inode = inode;
-        e.classId = unzigzag(classId);
-        e.seenDay = oldest + unzigzag(seen);
-        if (!unpacked(at, static_cast<std::size_t>(dataBytes), e)) {
-            return false;
-        }
-        at += dataBytes;
-    }
-    return at == end;
-}
-
-// Leaves out, from `entries`[from, end), every entry but the last of its
-// inode; the number left out.
-std::size_t keepLatest(std::vector<Entry>& entries, std::size_t from)
-{
-    const std::size_t count = entries.size() - from;
-    std::vector<std::pair<std::uint64_t, std::size_t>> keys(count);
-    bool sorted = true;
-    for (std::size_t i = 0; i < count; ++i) {
-        keys[i] = {entries[from + i].inode, i};
-        sorted = sorted && (i == 0 || keys[i - 1].first < keys[i].first);
-    }
-    if (sorted) {
-        return 0;  // one pack, or packs that never wrote over each other
-    }
-    std::sort(keys.begin(), keys.end());
-    std::vector<bool> over(count, false);
-    std::size_t dropped = 0;
-    for (std::size_t i = 0; i + 1 < count; ++i) {
-        if (keys[i].first == keys[i + 1].first) {
-            over[keys[i].second] = true;
-            ++dropped;
-        }
-    }
-    if (dropped == 0) {
-        return 0;
-    }
-    std::size_t kept = from;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!over[i]) {
-            if (kept != from + i) {
-                entries[kept] = std::move(entries[from + i]);
-            }
-            ++kept;
-        }
-    }
-    entries.resize(kept);
-    return dropped;
-}
-
 }  // namespace
+
+std::int64_t entryCheck(std::int64_t fileSystem, const Entry& e, const std::string& data)
+{
+    return checkOf(fileSystem, e, data.data(), data.size());
+}
 
 ContentStore::ContentStore() = default;
 
@@ -394,8 +256,8 @@ ContentStore::~ContentStore()
 
 void ContentStore::close()
 {
-    m_insertPack.reset();
-    m_compact.clear();
+    m_insert.reset();
+    m_insertMany.reset();
     m_saving = false;
     if (m_db != nullptr) {
         sqlite3_close_v2(m_db);
@@ -490,6 +352,8 @@ bool ContentStore::openFile(std::vector<std::string>& notes)
     // times the file's size for a search's save).
     exec("PRAGMA cache_size = -1024; PRAGMA synchronous = OFF; PRAGMA temp_store = MEMORY");
     readAhead(m_path, m_cancelled);
+    sqlite3_create_function(m_db, "entry_check", 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                            checkFunction, nullptr, nullptr);
     Statement ids(m_db, "SELECT (SELECT application_id FROM pragma_application_id),"
                         " (SELECT user_version FROM pragma_user_version),"
                         " (SELECT count(*) FROM sqlite_master)");
@@ -605,12 +469,19 @@ bool ContentStore::load(const std::string& identity, std::vector<Entry>& found,
     const std::size_t before = found.size();
     const std::int64_t fs = fileSystemId(identity, false);
     if (fs > 0) {
-        checked = readPacks(fs, found, code);
-        const std::size_t over = checked ? keepLatest(found, before) : 0;
-        if (over > (found.size() - before) / 2) {
-            m_compact.push_back(fs);
+        // One pass over the file system's entries in key order.
+        const std::string sql = std::string("SELECT ") + kColumns + " FROM file WHERE fs = ?";
+        Statement select(m_db, sql.c_str());
+        select.bind(1, fs);
+        while ((code = select.step()) == SQLITE_ROW) {
+            Entry& e = found.emplace_back();
+            const void* data = nullptr;
+            std::size_t dataBytes = 0;
+            if (!entryFrom(select, e, data, dataBytes) ||
+                checkOf(fs, e, data, dataBytes) != select.column(4)) {
+                checked = false;
+            }
         }
-        checked = checked && mergedClasses(m_db, found, before);
     }
     exec("COMMIT");
     // The pages read are not needed again before the save.
@@ -685,18 +556,11 @@ bool ContentStore::beginSave(std::int64_t today, int expireDays, bool wait,
     }
     m_saving = true;
     m_classesMade = 0;
-    m_today = today;
-    m_expiredBefore = today - expireDays - kSeenSlack;
     // A search's entries are written without spilling pages.
     exec("PRAGMA cache_size = -65536");
-    Statement last(m_db, "SELECT coalesce(max(id), 0) FROM pack");
-    if (last && last.step() == SQLITE_ROW) {
-        m_nextPack = last.column(0) + 1;
-        last.reset();
-        // Classes made by this search get lasting ids from here on.
-        if (expireOld(today) && stateValue("next_class", m_classBase)) {
-            return true;
-        }
+    // Classes made by this search get lasting ids from here on.
+    if (expireOld(today, expireDays) && stateValue("next_class", m_classBase)) {
+        return true;
     }
     abandonSave(notes);
     return false;
@@ -705,7 +569,8 @@ bool ContentStore::beginSave(std::int64_t today, int expireDays, bool wait,
 void ContentStore::abandonSave(std::vector<std::string>& notes)
 {
     const int code = sqlite3_extended_errcode(m_db);
-    m_insertPack.reset();
+    m_insert.reset();
+    m_insertMany.reset();
     exec("ROLLBACK");
     m_saving = false;
     if (!m_cancelled) {
@@ -730,15 +595,11 @@ bool ContentStore::finishSave(const std::vector<Merge>& merges, std::vector<std:
     if (!m_saving) {
         return false;
     }
+    m_insert.reset();
+    m_insertMany.reset();
     Statement advance(m_db, "UPDATE state SET value = ? WHERE name = 'next_class'");
     advance.bind(1, m_classBase + m_classesMade);
-    bool done = advance.step() == SQLITE_DONE && applyMerges(merges);
-    for (const std::int64_t fs : m_compact) {
-        done = done && compact(fs);
-    }
-    m_insertPack.reset();
-    if (done && exec("COMMIT")) {
-        m_compact.clear();
+    if (advance.step() == SQLITE_DONE && applyMerges(merges) && exec("COMMIT")) {
         m_saving = false;
         return true;
     }
@@ -746,43 +607,66 @@ bool ContentStore::finishSave(const std::vector<Merge>& merges, std::vector<std:
     return false;
 }
 
-bool ContentStore::writeEntries(Writes& w)
+namespace {
+
+// Rows written by one step of the save's insert: SQLite's cost of a step
+// (its transaction check, cursor and end) is then shared by that many rows.
+constexpr std::size_t kRowsAStep = 32;
+
+std::string insertSql(std::size_t rows)
 {
-    const std::int64_t fs = fileSystemId(w.identity, true);
-    if (fs <= 0) {
-        return false;
+    std::string sql = "INSERT OR REPLACE INTO file VALUES(?,?,?,?,?,?)";
+    for (std::size_t i = 1; i < rows; ++i) {
+        sql += ",(?,?,?,?,?,?)";
     }
-    for (Entry& e : w.entries) {
-        if (e.classId < 0) {
-            m_classesMade = std::max(m_classesMade, -e.classId);
-            e.classId = m_classBase - 1 - e.classId;
-        }
-    }
-    return writePacks(fs, inInodeOrder(w.entries));
+    return sql;
 }
 
-bool ContentStore::writePacks(std::int64_t fs, const std::vector<const Entry*>& entries)
+}  // namespace
+
+void ContentStore::bindRow(Statement& insert, int first, std::int64_t fs, Entry& e,
+                           std::string& data)
 {
-    if (!m_insertPack) {
-        m_insertPack = std::make_unique<Statement>(
-            m_db, "INSERT INTO pack(id, fs, oldest, entries, data, checksum) VALUES(?,?,?,?,?,?)");
+    if (e.classId < 0) {
+        m_classesMade = std::max(m_classesMade, -e.classId);
+        e.classId = m_classBase - 1 - e.classId;
     }
-    if (!*m_insertPack) {
+    packed(e, data);
+    insert.bind(first, fs);
+    insert.bind(first + 1, static_cast<std::int64_t>(e.inode));
+    insert.bind(first + 2, e.classId);
+    insert.bind(first + 3, e.seenDay);
+    insert.bind(first + 4, data, true);
+    insert.bind(first + 5, entryCheck(fs, e, data));
+}
+
+bool ContentStore::writeEntries(Writes& w)
+{
+    if (!m_insert) {
+        m_insert = std::make_unique<Statement>(m_db, insertSql(1).c_str());
+        m_insertMany = std::make_unique<Statement>(m_db, insertSql(kRowsAStep).c_str());
+    }
+    const std::int64_t fs = fileSystemId(w.identity, true);
+    if (fs <= 0 || !*m_insert || !*m_insertMany) {
         return false;
     }
-    std::string pack;
-    for (std::size_t first = 0; first < entries.size(); first += kPackEntries) {
-        const std::size_t last = std::min(entries.size(), first + kPackEntries);
-        const std::int64_t oldest = packed(entries, first, last, pack);
-        const auto count = static_cast<std::int64_t>(last - first);
-        const std::int64_t id = m_nextPack++;
-        Statement& insert = *m_insertPack;
-        insert.bind(1, id);
-        insert.bind(2, fs);
-        insert.bind(3, oldest);
-        insert.bind(4, count);
-        insert.bind(5, pack, true);
-        insert.bind(6, packCheck(fs, id, oldest, count, pack.data(), pack.size()));
+    // Each row's data stays bound until its step.
+    std::vector<std::string> data(kRowsAStep);
+    // In key order, so that the table grows at its end; the entries stay
+    // where they are and only their keys move.
+    std::vector<std::pair<std::uint64_t, std::size_t>> order(w.entries.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = {w.entries[i].inode, i};
+    }
+    std::sort(order.begin(), order.end());
+    for (std::size_t at = 0; at < order.size();) {
+        const std::size_t rows = order.size() - at >= kRowsAStep ? kRowsAStep : 1;
+        Statement& insert = rows == 1 ? *m_insert : *m_insertMany;
+        for (std::size_t r = 0; r < rows; ++r) {
+            bindRow(insert, static_cast<int>(6 * r + 1), fs, w.entries[order[at + r].second],
+                    data[r]);
+        }
+        at += rows;
         const int code = insert.step();
         insert.reset();
         if (code != SQLITE_DONE) {
@@ -792,130 +676,40 @@ bool ContentStore::writePacks(std::int64_t fs, const std::vector<const Entry*>& 
     return true;
 }
 
-bool ContentStore::readPacks(std::int64_t fs, std::vector<Entry>& found, int& code)
-{
-    Statement select(
-        m_db, "SELECT id, oldest, entries, data, checksum FROM pack WHERE fs = ? ORDER BY id");
-    select.bind(1, fs);
-    while ((code = select.step()) == SQLITE_ROW) {
-        const void* data = sqlite3_column_blob(select.get(), 3);
-        const auto bytes = static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 3));
-        const std::int64_t id = select.column(0);
-        const std::int64_t oldest = select.column(1);
-        const std::int64_t count = select.column(2);
-        if (packCheck(fs, id, oldest, count, data, bytes) != select.column(4) ||
-            !unpackEntries(data, bytes, count, oldest, found)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool ContentStore::applyMerges(const std::vector<Merge>& merges)
 {
-    Statement add(m_db, "INSERT OR REPLACE INTO merged VALUES(?, ?, ?, ?)");
+    if (merges.empty()) {
+        return true;
+    }
+    if (!exec("CREATE TEMP TABLE IF NOT EXISTS merged(old INTEGER PRIMARY KEY, new INTEGER)") ||
+        !exec("DELETE FROM merged")) {
+        return false;
+    }
+    Statement add(m_db, "INSERT OR IGNORE INTO merged VALUES(?, ?)");
     for (const Merge& m : merges) {
         add.bind(1, m.from);
         add.bind(2, m.to);
-        add.bind(3, m_today);
-        add.bind(4, mergeCheck(m.from, m.to, m_today));
-        const int code = add.step();
+        add.step();
         add.reset();
-        if (code != SQLITE_DONE) {
-            return false;
-        }
     }
-    return true;
+    return exec("UPDATE file SET class = (SELECT new FROM merged WHERE old = class),"
+                " checksum = entry_check(fs, inode,"
+                " (SELECT new FROM merged WHERE old = class), data)"
+                " WHERE class IN (SELECT old FROM merged)");
 }
 
-bool ContentStore::compact(std::int64_t fs)
+bool ContentStore::expireOld(std::int64_t today, int expireDays)
 {
-    std::vector<Entry> entries;
-    int code = SQLITE_DONE;
-    if (!readPacks(fs, entries, code)) {
-        // Damaged: the next load finds it so and makes the file anew.
-        return code == SQLITE_ROW || code == SQLITE_DONE;
-    }
-    if (code != SQLITE_DONE) {
-        return false;
-    }
-    keepLatest(entries, 0);
-    std::erase_if(entries, [this](const Entry& e) { return e.seenDay < m_expiredBefore; });
-    Statement drop(m_db, "DELETE FROM pack WHERE fs = ?");
-    drop.bind(1, fs);
-    // keepLatest leaves the entries in the order they were written.
-    return drop.step() == SQLITE_DONE && writePacks(fs, inInodeOrder(entries));
-}
-
-bool ContentStore::expireOld(std::int64_t today)
-{
-    // Entries of files no search has seen for a while go, once a day: the
-    // packs holding any are written again without them, in their place (a
-    // later pack's entry of an inode stands over theirs).
+    // Entries of files no search has seen for a while go, once a day.
     std::int64_t expiredDay = today;
     if (!stateValue("expired_day", expiredDay) || expiredDay == today) {
         return true;
     }
-    Statement merges(m_db, "DELETE FROM merged WHERE day < ?");
-    merges.bind(1, m_expiredBefore);
-    if (merges.step() != SQLITE_DONE) {
-        return false;
-    }
-    struct Old {
-        std::int64_t id = 0;
-        std::int64_t fs = 0;
-        std::vector<Entry> entries;
-    };
-    std::vector<Old> olds;
-    {
-        Statement select(m_db, "SELECT id, fs, oldest, entries, data, checksum FROM pack"
-                               " WHERE oldest < ?");
-        select.bind(1, m_expiredBefore);
-        int code = SQLITE_DONE;
-        while ((code = select.step()) == SQLITE_ROW) {
-            Old& old = olds.emplace_back();
-            old.id = select.column(0);
-            old.fs = select.column(1);
-            const void* data = sqlite3_column_blob(select.get(), 4);
-            const auto bytes = static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 4));
-            if (packCheck(old.fs, old.id, select.column(2), select.column(3), data, bytes) !=
-                    select.column(5) ||
-                !unpackEntries(data, bytes, select.column(3), select.column(2), old.entries)) {
-                old.entries.clear();  // damaged: dropped with the expired
-            }
-        }
-        if (code != SQLITE_DONE) {
-            return false;
-        }
-    }
-    Statement drop(m_db, "DELETE FROM pack WHERE id = ?");
-    Statement rewrite(m_db, "UPDATE pack SET oldest = ?, entries = ?, data = ?, checksum = ?"
-                            " WHERE id = ?");
-    std::string pack;
-    for (Old& old : olds) {
-        std::erase_if(old.entries, [this](const Entry& e) { return e.seenDay < m_expiredBefore; });
-        Statement& change = old.entries.empty() ? drop : rewrite;
-        if (old.entries.empty()) {
-            drop.bind(1, old.id);
-        } else {
-            const std::int64_t oldest =
-                packed(inInodeOrder(old.entries), 0, old.entries.size(), pack);
-            const auto count = static_cast<std::int64_t>(old.entries.size());
-            rewrite.bind(1, oldest);
-            rewrite.bind(2, count);
-            rewrite.bind(3, pack, true);
-            rewrite.bind(4, packCheck(old.fs, old.id, oldest, count, pack.data(), pack.size()));
-            rewrite.bind(5, old.id);
-        }
-        const int code = change.step();
-        change.reset();
-        if (code != SQLITE_DONE) {
-            return false;
-        }
-    }
+    Statement drop(m_db, "DELETE FROM file WHERE seen < ?");
+    drop.bind(1, today - expireDays - kSeenSlack);
     Statement mark(m_db, "UPDATE state SET value = ? WHERE name = 'expired_day'");
     mark.bind(1, today);
-    return mark.step() == SQLITE_DONE;
+    return drop.step() == SQLITE_DONE && mark.step() == SQLITE_DONE;
 }
 
 }  // namespace cache

@@ -89,10 +89,9 @@ public:
     bool open(const std::string& folder, std::vector<std::string>& notes);
     bool isOpen() const { return m_db != nullptr; }
 
-    // Every entry of one file system, appended to `found` once an inode
-    // (the latest written), classes merged since named as merged, in one
-    // read. False when the file turned out damaged (it is then made anew,
-    // and nothing of it is used) or is busy.
+    // Every entry of one file system, appended to `found` in inode order, in
+    // one read. False when the file turned out damaged (it is then made
+    // anew, and nothing of it is used) or is busy.
     bool load(const std::string& identity, std::vector<Entry>& found,
               std::vector<std::string>& notes);
 
@@ -127,7 +126,7 @@ public:
     // $XDG_CACHE_HOME/gemmora, else ~/.cache/gemmora; "" when neither is known.
     static std::string defaultFolder();
 
-    static constexpr int kVersion = 4;
+    static constexpr int kVersion = 3;
     static constexpr int kExpireDays = 60;
     // An unchanged entry's day is written again only once it is this many
     // days old: a search a day does not rewrite the whole cache.
@@ -145,28 +144,17 @@ private:
     bool exec(const char* sql);
     // The steps of a save, inside its transaction: false on a database error.
     bool writeEntries(Writes& writes);
-    // Writes `entries`, in inode order, as new packs of file system `fs`.
-    bool writePacks(std::int64_t fs, const std::vector<const Entry*>& entries);
-    // Appends the entries of every pack of `fs` in the order written; false
-    // when one is not in its form, `code` SQLite's last.
-    bool readPacks(std::int64_t fs, std::vector<Entry>& found, int& code);
+    // Binds one entry's row from parameter `first` on; `data`: its packed
+    // form, bound until the step.
+    void bindRow(Statement& insert, int first, std::int64_t fs, Entry& entry, std::string& data);
     bool applyMerges(const std::vector<Merge>& merges);
-    bool expireOld(std::int64_t today);
-    // Writes the live entries of `fs` anew, leaving out those written over
-    // and those expired.
-    bool compact(std::int64_t fs);
+    bool expireOld(std::int64_t today, int expireDays);
     bool stateValue(const char* name, std::int64_t& value);
 
     sqlite3* m_db = nullptr;
-    // The save's insert of a pack, made once per save.
-    std::unique_ptr<Statement> m_insertPack;
-    std::int64_t m_nextPack = 0;
-    std::int64_t m_today = 0;
-    // Entries seen before this day are dropped by the save under way.
-    std::int64_t m_expiredBefore = 0;
-    // File systems whose packs hold more entries written over than live
-    // ones, found by the load: the save writes them anew.
-    std::vector<std::int64_t> m_compact;
+    // The save's inserts of one row and of many, made once per save.
+    std::unique_ptr<Statement> m_insert;
+    std::unique_ptr<Statement> m_insertMany;
     std::int64_t m_classBase = 0;
     std::int64_t m_classesMade = 0;
     bool m_saving = false;
@@ -174,5 +162,9 @@ private:
     std::string m_folder;
     std::string m_path;
 };
+
+// The check kept with an entry: a damaged value is never taken as true.
+// `data`: the entry's data column (its size, times, head and chunk digests).
+std::int64_t entryCheck(std::int64_t fileSystem, const Entry& entry, const std::string& data);
 
 }  // namespace cache

@@ -17,9 +17,9 @@ namespace search {
 namespace {
 
 constexpr std::int64_t kDayNs = 86'400'000'000'000;
-// No entry takes fewer bytes in the cache file (its inode's step, class,
-// day and data's length, and data of at least 13 bytes).
-constexpr std::size_t kLeastEntryBytes = 17;
+// No entry takes fewer bytes in the cache file (its key, class, day, check
+// and data, of at least 20 bytes, and SQLite's own cell header).
+constexpr std::size_t kLeastEntryBytes = 32;
 // Learned entries written together by the writer.
 
 // Asks for the room of `entries` to be given in large pages as it is
