@@ -20,7 +20,6 @@ void CliResultList::clear()
     rows.clear();
     groups.clear();
     m_stillThere.clear();
-    m_folderIndex.clear();
     m_count = 0;
     m_groupOpen = false;
 }
@@ -43,7 +42,7 @@ bool CliResultList::addFile(const std::string& path)
             ++m_group;
             m_groupOpen = true;
         }
-        m_stillThere.add(m_group, path, folderStampOf(path));
+        m_stillThere.add(m_group, path);
         ++m_count;
         return true;
     }
@@ -54,42 +53,6 @@ bool CliResultList::addFile(const std::string& path)
     rows.push_back({path, std::vector<std::string>(facts.subItems.begin(), facts.subItems.end())});
     ++m_count;
     return true;
-}
-
-platform::FolderStamp CliResultList::folderStampOf(const std::string& path)
-{
-    if (catalogue == nullptr || catalogue->FolderStamps.size() != catalogue->Folders.size()) {
-        return {};
-    }
-    if (m_folderIndex.empty()) {
-        m_folderIndex.reserve(catalogue->Folders.size());
-        for (std::size_t i = 0; i < catalogue->Folders.size(); ++i) {
-            m_folderIndex.emplace(catalogue->Folders[i], static_cast<std::int32_t>(i));
-        }
-    }
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return {};
-    }
-    const auto found = m_folderIndex.find(std::string_view(path).substr(0, slash + 1));
-    if (found == m_folderIndex.end()) {
-        return {};
-    }
-    const platform::FolderStamp& stamp =
-        catalogue->FolderStamps[static_cast<std::size_t>(found->second)];
-    if (stamp.changeNanoseconds == 0 ||
-        stamp.changeNanoseconds >= catalogue->scanStartNs - StillThere::kRacyNs) {
-        return {};
-    }
-    return stamp;
-}
-
-void CliResultList::endUpdate()
-{
-    m_folderIndex.clear();
-    if (pathsOnly) {
-        m_stillThere.allAdded();
-    }
 }
 
 void CliResultList::settle()

@@ -4,10 +4,7 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdint>
 #include <string>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "cli/StillThere.h"
@@ -29,9 +26,6 @@ public:
     // which a helper thread checks as they come; settle() takes its answers.
     bool pathsOnly = false;
     std::vector<std::vector<std::string>> groups;
-    // The catalogue of the search whose files are listed: its folders'
-    // stamps spare most listed files a status call of their own.
-    const search::FileCatalogue* catalogue = nullptr;
 
     // With paths alone: the files listed and still there go into `groups`,
     // a group left with fewer than two files goes. Called as the search ends.
@@ -52,9 +46,7 @@ public:
     void addRow(const std::string& caption) override;
     bool addFile(const std::string& path) override;
     void beginUpdate() override {}
-    // Every file is listed (the catalogue's folders go next): the folders
-    // are checked from now on.
-    void endUpdate() override;
+    void endUpdate() override {}
     void setRedraw(bool) override {}
     void fitColumns() override {}
     void fixColumns() override {}
@@ -62,12 +54,6 @@ public:
     void setHint(const std::string&) override {}
 
 private:
-    // The stamp of the folder of a listed path, when the walk began long
-    // enough after its last change for the stamp to stand for its files.
-    platform::FolderStamp folderStampOf(const std::string& path);
-
-    // The catalogue's folders by path, made at the first file listed.
-    std::unordered_map<std::string_view, std::int32_t> m_folderIndex;
     int m_count = 0;
     bool m_groupOpen = false;  // a file came after the last separator row
     std::size_t m_group = 0;   // counts the groups opened
@@ -81,11 +67,7 @@ public:
     CliWindow(const settings::SearchOptions& options, std::vector<search::SearchDrive> drives,
               bool progress);
 
-    void attach(search::SearchRun& run)
-    {
-        m_run = &run;
-        m_list.catalogue = &run.catalogue;
-    }
+    void attach(search::SearchRun& run) { m_run = &run; }
     // Erases the progress line, if one was drawn.
     void finishProgress();
     const std::string& status(int panel) const { return m_status[panel]; }

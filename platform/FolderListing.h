@@ -35,15 +35,6 @@ struct FileEntry {
     ino_t inode = 0;
 };
 
-// A folder as it was just before its listing was read: an entry added,
-// removed or renamed in it since moves its change time. changeNanoseconds
-// is 0 when the folder's listing is not wholly known.
-struct FolderStamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::int64_t changeNanoseconds = 0;
-};
-
 // Every regular file and folder of `folder` ("." and ".." excluded), each
 // queried once without following links. Symbolic links, FIFOs, sockets and
 // devices never appear. Hidden = the name begins with '.'; read-only = the

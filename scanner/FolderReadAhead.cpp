@@ -274,12 +274,9 @@ void FolderReadAhead::read(const NodePtr& shared, std::vector<NodePtr>& children
     Node& node = *shared;
     Listing& listing = node.listing;
     platform::UniqueFd fd;
-    platform::FolderStamp stamp;
-    if (openNode(node, fd, &stamp) < 0 ||
+    if (openNode(node, fd) < 0 ||
         !platform::readOpenFolder(fd.get(), node.device, listing.entries, &listing.others)) {
         listing.error = errno;
-    } else {
-        listing.stamp = stamp;
     }
     sortOut(listing, m_rules);
     if (isHeldLevel(node.depth) && !listing.subfolders.empty()) {
@@ -301,8 +298,7 @@ void FolderReadAhead::read(const NodePtr& shared, std::vector<NodePtr>& children
     }
 }
 
-int FolderReadAhead::openNode(Node& node, platform::UniqueFd& opened,
-                              platform::FolderStamp* stamp) const
+int FolderReadAhead::openNode(Node& node, platform::UniqueFd& opened) const
 {
     int fd = -1;
     if (node.depth == 0) {
@@ -337,11 +333,6 @@ int FolderReadAhead::openNode(Node& node, platform::UniqueFd& opened,
         node.device = st.st_dev;
         node.inode = st.st_ino;
         node.known = true;
-    }
-    if (stamp != nullptr) {
-        const std::int64_t changeNs =
-            static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
-        *stamp = {st.st_dev, st.st_ino, changeNs};
     }
     opened = std::move(own);
     return opened.get();

@@ -35,7 +35,6 @@ struct Listing {
     std::vector<Subfolder> subfolders;  // in walk order; empty unless recursive
     std::vector<std::string> others;    // names of its links, FIFOs, sockets and devices
     int error = 0;                      // why the folder could not be (wholly) read
-    platform::FolderStamp stamp;        // the folder as it was just before it was read
 };
 
 // What decides which entries of a listing the walk reports and enters.
@@ -122,10 +121,8 @@ private:
     // Starts the readers asked for, on the walk's thread.
     void startReaders();
     void read(const NodePtr& node, std::vector<NodePtr>& children);
-    // The folder's descriptor, or -1 with errno set; `stamp`, when given,
-    // receives the folder as it was when opened.
-    int openNode(Node& node, platform::UniqueFd& opened,
-                 platform::FolderStamp* stamp = nullptr) const;
+    // The folder's descriptor, or -1 with errno set.
+    int openNode(Node& node, platform::UniqueFd& opened) const;
 
     std::string m_start;
     ListingRules m_rules;

@@ -170,8 +170,6 @@ int TTreeScanner::openLevel(std::size_t depth)
     level.device = st.st_dev;
     level.inode = st.st_ino;
     level.known = true;
-    level.changeNs =
-        static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
     level.fd = std::move(opened);
     if (depth > 0 && !isHeldLevel(depth - 1)) {
         m_levels[depth - 1].fd.reset();
@@ -205,9 +203,6 @@ void TTreeScanner::ScanFolder(const std::string& folder, std::size_t depth)
     if (fd < 0 || !platform::readOpenFolder(fd, m_levels[depth].device, listing.entries,
                                             &listing.others)) {
         listing.error = errno;
-    } else {
-        const Level& level = m_levels[depth];
-        listing.stamp = {level.device, level.inode, level.changeNs};
     }
     sortOut(listing, rules());
     reportFolder(folder, listing);
@@ -252,7 +247,6 @@ void TTreeScanner::reportFolder(const std::string& folder, Listing& listing)
     m_fileFound = folder;
     m_folderEntries.swap(listing.entries);
     m_folderOthers.swap(listing.others);
-    m_folderStamp = listing.stamp;
     raise(OnDirectoryFound);
     m_folderEntries.swap(listing.entries);
     m_folderEntries.clear();

@@ -64,9 +64,6 @@ public:
     const std::vector<platform::FileEntry>& FolderEntries() const { return m_folderEntries; }
     // The names of the links, FIFOs, sockets and devices of that listing.
     const std::vector<std::string>& FolderOthers() const { return m_folderOthers; }
-    // During OnDirectoryFound: the folder as it was just before it was
-    // listed; its change time 0 when the listing is not wholly known.
-    const platform::FolderStamp& folderStamp() const { return m_folderStamp; }
     // During OnFolderError: the system's error number.
     int FolderError() const { return m_folderError; }
     bool SearchInProgress() const { return m_searchInProgress; }
@@ -101,8 +98,7 @@ private:
         std::string name;
         dev_t device = 0;
         ino_t inode = 0;
-        bool known = false;         // device and inode are set
-        std::int64_t changeNs = 0;  // its change time when last opened
+        bool known = false;  // device and inode are set
         platform::UniqueFd fd;
     };
 
@@ -129,7 +125,6 @@ private:
     platform::FileEntry m_entry;
     std::vector<platform::FileEntry> m_folderEntries;
     std::vector<std::string> m_folderOthers;
-    platform::FolderStamp m_folderStamp;
     int m_folderError = 0;
     std::int64_t m_fileSize = 0;
     bool m_searchInProgress = false;

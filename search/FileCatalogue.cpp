@@ -3,7 +3,6 @@
 #include "search/FileCatalogue.h"
 
 #include <algorithm>
-#include <ctime>
 
 #include "platform/FolderListing.h"
 #include "text/Text.h"
@@ -70,10 +69,6 @@ void FileCatalogue::startScan()
     Catalogue.clear();
     Catalogue.setNameMode(!CheckFileSize);
     Folders.clear();
-    FolderStamps.clear();
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    scanStartNs = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
     MasterKeys.clear();
     Trash = platform::TrashFolders::ofSystem();
     Overlays.load(platform::systemOverlays());
@@ -87,8 +82,6 @@ void FileCatalogue::release()
     Catalogue.clear();
     Folders.clear();
     Folders.shrink_to_fit();
-    FolderStamps.clear();
-    FolderStamps.shrink_to_fit();
     m_roots.clear();
 }
 
@@ -97,7 +90,6 @@ void FileCatalogue::TreeScanner1DirectoryFound(scanner::TTreeScanner& sender)
     // Folder paths are not trimmed: a Linux name may begin or end with blanks.
     const std::string& folder = sender.FileFound();
     Folders.push_back(folder);
-    FolderStamps.push_back(sender.folderStamp());
     CurrentFolder = static_cast<std::int32_t>(Folders.size() - 1);
     if (folder == sender.InitialDirectory) {
         m_roots.push_back({CurrentFolder, folder.size()});  // a walk begins

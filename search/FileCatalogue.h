@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "text/StringList.h"
-#include "platform/FolderListing.h"
 #include "platform/Trash.h"
 #include "search/CatalogueList.h"
 #include "search/OverlayAliases.h"
@@ -47,10 +46,6 @@ public:
     // Folder paths in the order of the folder events; a catalogue entry's
     // folder is an index into it.
     std::vector<std::string> Folders;
-    // Each folder of Folders as it was just before the walk listed it.
-    std::vector<platform::FolderStamp> FolderStamps;
-    // When the walk began (nanoseconds since 1970), set by startScan().
-    std::int64_t scanStartNs = 0;
     CatalogueList Catalogue;
     // Key prefixes of the master drive's files.
     text::StringList MasterKeys;
@@ -72,7 +67,7 @@ public:
     // Binds the three handlers to the scanner's events.
     void bind(scanner::TTreeScanner& scanner);
     // Empties Catalogue, Folders and MasterKeys and forgets the files taken;
-    // SkipFiles stays. Sets the key mode from CheckFileSize and notes the time.
+    // SkipFiles stays. Sets the key mode from CheckFileSize.
     void startScan();
     // Empties Catalogue and Folders once the comparison has consumed them.
     void release();

@@ -1,9 +1,6 @@
 // Tests of the terminal's result list: files that go while the search still runs.
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include <chrono>
-#include <cstdio>
 #include <gtest/gtest.h>
-#include <thread>
 
 #include "cli/CliWindow.h"
 #include "support/TempFolder.h"
@@ -39,45 +36,6 @@ TEST(CliResultListTest, FilesGoneBeforeTheSearchEndsAreLeftOutWithTheGroupsTheyL
     EXPECT_EQ(list.groups[0], std::vector<std::string>(many.begin(), many.end() - 1));
     EXPECT_EQ(list.groups[1], (std::vector<std::string>{three[0], three[1]}));
     EXPECT_EQ(list.rowCount(), 601);
-}
-
-TEST(CliResultListTest, FilesOfFoldersChangedOrMovedSinceTheWalkAreCheckedOnTheirOwn)
-{
-    TempFolder dir;
-    const std::vector<std::string> a = {dir.write("a/0", "a"), dir.write("a/1", "a"),
-                                        dir.write("a/2", "a")};
-    const std::vector<std::string> b = {dir.write("b/0", "b"), dir.write("b/1", "b")};
-    const std::vector<std::string> c = {dir.write("c/0", "c"), dir.write("c/1", "c")};
-    // The folders as a walk that began long after their last change found them.
-    search::FileCatalogue catalogue;
-    for (const char* folder : {"a/", "b/", "c/"}) {
-        const struct stat st = statOf(dir / folder);
-        catalogue.Folders.push_back(dir / folder);
-        catalogue.FolderStamps.push_back(
-            {st.st_dev, st.st_ino,
-             static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec});
-    }
-    catalogue.scanStartNs = catalogue.FolderStamps[0].changeNanoseconds + 10'000'000'000;
-    cli::CliResultList list;
-    list.pathsOnly = true;
-    list.catalogue = &catalogue;
-    for (const std::vector<std::string>* group : {&a, &b, &c}) {
-        list.addRow("");
-        list.addRow("Header");
-        for (const std::string& path : *group) {
-            list.addFile(path);
-        }
-    }
-    // Past the clock's tick of the files' writing, so that the changes move
-    // the folders' change times.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    dir.remove("a/1");
-    ASSERT_EQ(std::rename((dir / "b").c_str(), (dir / "moved").c_str()), 0);
-    list.endUpdate();
-    list.settle();
-    ASSERT_EQ(list.groups.size(), 2u);
-    EXPECT_EQ(list.groups[0], (std::vector<std::string>{a[0], a[2]}));
-    EXPECT_EQ(list.groups[1], c);
 }
 
 }  // namespace
