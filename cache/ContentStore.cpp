@@ -559,11 +559,26 @@ bool ContentStore::beginSave(std::int64_t today, int expireDays, bool wait,
     // A search's entries are written without spilling pages.
     exec("PRAGMA cache_size = -65536");
     // Classes made by this search get lasting ids from here on.
-    if (expireOld(today, expireDays) && stateValue("next_class", m_classBase)) {
+    if (expireOld(today, expireDays) && stateValue("next_class", m_classBase) &&
+        aboveEveryClass(m_classBase)) {
         return true;
     }
     abandonSave(notes);
     return false;
+}
+
+bool ContentStore::aboveEveryClass(std::int64_t& next)
+{
+    // The counter is the one value no row's check covers: set back (a page
+    // damaged, or lost with the power while it was saved) it would hand out
+    // a class that files of any file system may have, and make copies of
+    // files never compared with them. Every row is checked when it is read.
+    Statement highest(m_db, "SELECT max(class) FROM file");
+    if (highest.step() != SQLITE_ROW) {
+        return false;
+    }
+    next = std::max(next, highest.column(0) + 1);
+    return true;
 }
 
 void ContentStore::abandonSave(std::vector<std::string>& notes)

@@ -150,6 +150,8 @@ private:
     bool applyMerges(const std::vector<Merge>& merges);
     bool expireOld(std::int64_t today, int expireDays);
     bool stateValue(const char* name, std::int64_t& value);
+    // Raises `next` above the class of every entry.
+    bool aboveEveryClass(std::int64_t& next);
 
     sqlite3* m_db = nullptr;
     // The save's inserts of one row and of many, made once per save.

@@ -137,11 +137,12 @@ protected:
 
     bool sameTime = false;
 
-    std::vector<std::string> search(bool useCache, const search::ReadLimits* limits = nullptr)
+    std::vector<std::string> search(bool useCache, const search::ReadLimits* limits = nullptr,
+                                    const std::string& below = "")
     {
         TestWindow window;
         window.drives = {{'C', "", false}};
-        window.fields[search::Field::RootDir] = dir / "tree/";
+        window.fields[search::Field::RootDir] = dir / ("tree/" + below);
         window.checks[search::Check::CheckFileTimestamp] = sameTime;
         search::SearchRun run{window};
         run.comparison.useCache = useCache;
@@ -396,6 +397,28 @@ TEST_F(CacheSearchTest, DamagedForeignOrOtherCacheFilesAreSetAsideNeverBelieved)
         EXPECT_EQ(search(true), without);
         EXPECT_TRUE(messages.empty());
     }
+}
+
+TEST_F(CacheSearchTest, AClassCounterSetBackNeverHandsOutAClassFilesHave)
+{
+    // a/ and b/ hold two pairs of copies of one size, searched apart; between
+    // the two searches the counter of classes goes back to its start, as a
+    // page lost with the power could leave it.
+    dir.write("tree/a/1", noise(9000, 1));
+    dir.write("tree/a/2", noise(9000, 1));
+    dir.write("tree/b/1", noise(9000, 2));
+    dir.write("tree/b/2", noise(9000, 2));
+    letTimePass();
+    const std::vector<std::string> without = search(false);
+    search(true, nullptr, "a/");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(cache::ContentStore::fileIn(cacheFolder()).c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "UPDATE state SET value = 1 WHERE name = 'next_class'", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    search(true, nullptr, "b/");
+    EXPECT_EQ(search(true), without);
 }
 
 TEST_F(CacheSearchTest, BusyCacheLeavesTheSearchAsWithout)
