@@ -157,6 +157,36 @@ bool damaged(int code)
            code == SQLITE_SCHEMA || code == SQLITE_IOERR_SHORT_READ;
 }
 
+// The tables and indexes of a cache file, as one text: equal to the text of
+// a file made with kSchema unless its layout was changed or damaged. Empty
+// when it cannot be read.
+std::string layoutOf(sqlite3* db)
+{
+    Statement layout(db, "SELECT group_concat(part, ';') FROM (SELECT type || ' ' || name || ' ' ||"
+                         " coalesce(sql, '') AS part FROM sqlite_master ORDER BY name)");
+    if (!layout || layout.step() != SQLITE_ROW) {
+        return "";
+    }
+    const unsigned char* text = sqlite3_column_text(layout.get(), 0);
+    return text == nullptr ? "" : reinterpret_cast<const char*>(text);
+}
+
+// The layout kSchema makes, learned once from a file made in memory.
+const std::string& expectedLayout()
+{
+    static const std::string layout = [] {
+        sqlite3* db = nullptr;
+        std::string made;
+        if (sqlite3_open(":memory:", &db) == SQLITE_OK &&
+            sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK) {
+            made = layoutOf(db);
+        }
+        sqlite3_close(db);
+        return made;
+    }();
+    return layout;
+}
+
 // Made with its parents; the last one only for the user.
 bool makeFolder(const std::string& folder)
 {
@@ -387,6 +417,11 @@ bool ContentStore::openFile(std::vector<std::string>& notes)
     }
     if (version != kVersion) {
         return rebuild("was of another version", notes);
+    }
+    // A table or column gone or changed would fail every statement, and the
+    // cache would be left unused for good.
+    if (!expectedLayout().empty() && layoutOf(m_db) != expectedLayout()) {
+        return rebuild("was damaged", notes);
     }
     return true;
 }

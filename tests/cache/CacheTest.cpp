@@ -381,6 +381,7 @@ TEST_F(CacheSearchTest, DamagedForeignOrOtherCacheFilesAreSetAsideNeverBelieved)
             ::close(fd);
         },
         [&] { sql("PRAGMA user_version = 99"); },
+        [&] { sql("DROP TABLE state"); },
         [&] { ASSERT_EQ(::chown(file.c_str(), ::geteuid() + 1, ::getegid()), 0); },
     };
     for (std::size_t i = 0; i < damage.size(); ++i) {
