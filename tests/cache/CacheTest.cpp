@@ -188,6 +188,15 @@ protected:
         ::close(fd);
     }
 
+    // Runs `text` on the cache file, as another program could.
+    void sqlOnCache(const char* text)
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(cache::ContentStore::fileIn(cacheFolder()).c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, text, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+
     bool said(const std::string& part) const
     {
         for (const std::string& m : messages) {
@@ -364,12 +373,7 @@ TEST_F(CacheSearchTest, DamagedForeignOrOtherCacheFilesAreSetAsideNeverBelieved)
     letTimePass();
     const std::vector<std::string> without = search(false);
     const std::string file = cache::ContentStore::fileIn(cacheFolder());
-    auto sql = [&](const char* text) {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-        EXPECT_EQ(sqlite3_exec(db, text, nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(db);
-    };
+    auto sql = [&](const char* text) { sqlOnCache(text); };
     const std::vector<std::function<void()>> damage = {
         // c and d made to look like copies of a: a changed value.
         [&] { sql("UPDATE file SET class = (SELECT max(class) FROM file) WHERE 1"); },
@@ -412,12 +416,7 @@ TEST_F(CacheSearchTest, AClassCounterSetBackNeverHandsOutAClassFilesHave)
     letTimePass();
     const std::vector<std::string> without = search(false);
     search(true, nullptr, "a/");
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(cache::ContentStore::fileIn(cacheFolder()).c_str(), &db), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(db, "UPDATE state SET value = 1 WHERE name = 'next_class'", nullptr,
-                           nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    sqlOnCache("UPDATE state SET value = 1 WHERE name = 'next_class'");
     search(true, nullptr, "b/");
     EXPECT_EQ(search(true), without);
 }
